@@ -1,0 +1,138 @@
+#include "AdoConnection.h"
+
+#include "ConnectionString.h"
+#include "OdbcDiagnostics.h"
+#include "SqlQuote.h"
+
+#include <QFileInfo>
+
+namespace {
+
+const char* const kMissingClient =
+    "Error creating object.  Please verify that unixODBC and the FreeTDS ODBC driver have been "
+    "properly installed";
+
+// The driver by its registered name when the driver manager knows it, else by its library path.
+QString findFreeTdsDriver(SQLHENV env) {
+    SQLWCHAR description[256];
+    SQLWCHAR attributes[1024];
+    SQLSMALLINT dl = 0, al = 0;
+    SQLUSMALLINT direction = SQL_FETCH_FIRST;
+    while (SQL_SUCCEEDED(SQLDriversW(env, direction, description, 256, &dl, attributes, 1024, &al))) {
+        direction = SQL_FETCH_NEXT;
+        const QString name = odbcdiag::fromWide(description);
+        if (name.compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0)
+            return name;
+    }
+    for (const char* path : {"/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so", "/usr/lib/aarch64-linux-gnu/odbc/libtdsodbc.so",
+                             "/usr/lib/odbc/libtdsodbc.so", "/usr/local/lib/libtdsodbc.so"}) {
+        if (QFileInfo::exists(QString::fromLatin1(path)))
+            return QString::fromLatin1(path);
+    }
+    return {};
+}
+
+[[noreturn]] void throwFrom(SQLSMALLINT type, SQLHANDLE handle, const QString& fallback) {
+    const auto records = odbcdiag::read(type, handle);
+    for (const auto& r : records)
+        if (!odbcdiag::isInformational(r))
+            throw DbError(odbcdiag::cleanMessage(r));
+    if (!records.isEmpty())
+        throw DbError(odbcdiag::cleanMessage(records.first()));
+    throw DbError(fallback);
+}
+
+} // namespace
+
+AdoConnection::AdoConnection() {
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env)) ||
+        !SQL_SUCCEEDED(SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))) {
+        if (m_env)
+            SQLFreeHandle(SQL_HANDLE_ENV, m_env);
+        m_env = nullptr;
+        throw DbError(QString::fromLatin1(kMissingClient));
+    }
+    m_driver = findFreeTdsDriver(m_env);
+    if (m_driver.isEmpty()) {
+        SQLFreeHandle(SQL_HANDLE_ENV, m_env);
+        m_env = nullptr;
+        throw DbError(QString::fromLatin1(kMissingClient));
+    }
+}
+
+AdoConnection::~AdoConnection() {
+    close();
+    if (m_env)
+        SQLFreeHandle(SQL_HANDLE_ENV, m_env);
+}
+
+void AdoConnection::open() {
+    close();
+    SQLHDBC dbc = nullptr;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, m_env, &dbc)))
+        throwFrom(SQL_HANDLE_ENV, m_env, QStringLiteral("Cannot allocate an ODBC connection"));
+    SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(ConnectTimeoutSeconds), 0);
+    SQLSetConnectAttrW(dbc, SQL_ATTR_CONNECTION_TIMEOUT, reinterpret_cast<SQLPOINTER>(ConnectTimeoutSeconds), 0);
+
+    const QString odbc = connstr::toOdbc(connstr::parse(m_connectionString), m_driver, QString());
+    const std::u16string wide = odbc.toStdU16String();
+    const SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(wide.c_str())),
+                                           SQLSMALLINT(wide.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    if (!SQL_SUCCEEDED(rc)) {
+        const auto records = odbcdiag::read(SQL_HANDLE_DBC, dbc);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+        // FreeTDS lists "Unable to connect to data source" too; the server's own reason is the
+        // record worth showing, and it comes first.
+        for (const auto& r : records)
+            if (!odbcdiag::isInformational(r))
+                throw DbError(odbcdiag::cleanMessage(r));
+        throw DbError(records.isEmpty() ? QStringLiteral("Unable to connect to data source")
+                                        : odbcdiag::cleanMessage(records.first()));
+    }
+    m_dbc = dbc;
+    if (!m_defaultDatabase.isEmpty()) {
+        try {
+            useDatabase(m_defaultDatabase);
+        } catch (...) {
+            close();
+            throw;
+        }
+    }
+}
+
+void AdoConnection::close() {
+    if (!m_dbc)
+        return;
+    SQLDisconnect(m_dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
+    m_dbc = nullptr;
+}
+
+void AdoConnection::dropBrokenLink() { close(); }
+
+void AdoConnection::setDefaultDatabase(const QString& name) {
+    if (name == m_defaultDatabase)
+        return;
+    m_defaultDatabase = name;
+    if (isOpen() && !name.isEmpty())
+        useDatabase(name);
+}
+
+void AdoConnection::useDatabase(const QString& name) {
+    SQLHSTMT stmt = nullptr;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc, &stmt)))
+        throwFrom(SQL_HANDLE_DBC, m_dbc, QStringLiteral("Cannot allocate an ODBC statement"));
+    const std::u16string text = (QStringLiteral("USE ") + sqlquote::name(name)).toStdU16String();
+    SQLRETURN rc = SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(text.c_str())), SQLINTEGER(text.size()));
+    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
+        const auto records = odbcdiag::read(SQL_HANDLE_STMT, stmt);
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        for (const auto& r : records)
+            if (!odbcdiag::isInformational(r))
+                throw DbError(odbcdiag::cleanMessage(r));
+        throw DbError(QStringLiteral("USE failed"));
+    }
+    while (SQL_SUCCEEDED(SQLMoreResults(stmt))) {
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+}

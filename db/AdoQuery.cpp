@@ -1,0 +1,196 @@
+#include "AdoQuery.h"
+
+#include "OdbcDiagnostics.h"
+
+#include <memory>
+
+namespace {
+
+struct StatementHandle {
+    SQLHSTMT h = nullptr;
+    ~StatementHandle() {
+        if (h)
+            SQLFreeHandle(SQL_HANDLE_STMT, h);
+    }
+};
+
+QString readCell(SQLHSTMT stmt, SQLUSMALLINT column) {
+    QString value;
+    SQLWCHAR buffer[2048];
+    for (;;) {
+        SQLLEN indicator = 0;
+        const SQLRETURN rc = SQLGetData(stmt, column, SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
+        if (rc == SQL_NO_DATA || indicator == SQL_NULL_DATA || !SQL_SUCCEEDED(rc))
+            break;
+        const int capacity = int(sizeof buffer / sizeof buffer[0]) - 1;
+        const int chars = (indicator == SQL_NO_TOTAL || indicator / 2 > capacity) ? capacity : int(indicator / 2);
+        value += odbcdiag::fromWide(buffer, chars);
+        if (rc == SQL_SUCCESS)
+            break;
+    }
+    return value;
+}
+
+} // namespace
+
+void AdoQuery::setLines(const QStringList& lines) {
+    close();
+    m_lines = lines;
+}
+
+void AdoQuery::addLine(const QString& line) {
+    close();
+    m_lines.append(line);
+}
+
+QString AdoQuery::text() const {
+    QString all;
+    for (const QString& line : m_lines)
+        all += line + QLatin1String("\r\n");
+    return all;
+}
+
+void AdoQuery::close() {
+    m_open = false;
+    m_columns.clear();
+    m_rows.clear();
+    m_current = 0;
+}
+
+void AdoQuery::fail(const QString& message) const { throw DbError(m_name + QLatin1String(": ") + message); }
+
+void AdoQuery::requireOpen() const {
+    if (!m_open)
+        fail(QStringLiteral("Cannot perform this operation on a closed dataset"));
+}
+
+AdoQuery::Result AdoQuery::run(bool wantRows) {
+    close();
+    m_messages.clear();
+    m_connection.ensureOpen();
+
+    StatementHandle stmt;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_connection.handle(), &stmt.h))) {
+        m_connection.dropBrokenLink();
+        throw DbError(QStringLiteral("Cannot allocate an ODBC statement"));
+    }
+    SQLSetStmtAttrW(stmt.h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(AdoConnection::CommandTimeoutSeconds), 0);
+
+    Result kept;
+    QString firstError;
+    bool linkLost = false;
+    auto collect = [&] {
+        for (const OdbcRecord& r : odbcdiag::read(SQL_HANDLE_STMT, stmt.h)) {
+            if (odbcdiag::isLinkFailure(r))
+                linkLost = true;
+            if (odbcdiag::isInformational(r))
+                m_messages.append(odbcdiag::cleanMessage(r));
+            else if (firstError.isEmpty())
+                firstError = odbcdiag::cleanMessage(r);
+        }
+    };
+
+    const std::u16string sql = text().toStdU16String();
+    SQLRETURN rc = SQLExecDirectW(stmt.h, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(sql.c_str())), SQLINTEGER(sql.size()));
+    // Every result and message is read until the driver says there is no more: a BACKUP or RESTORE
+    // whose stream is abandoned early gets cancelled by the server.
+    for (;;) {
+        if (rc != SQL_NO_DATA)
+            collect();
+        if (rc == SQL_NO_DATA)
+            break;
+        if (rc == SQL_INVALID_HANDLE || (!SQL_SUCCEEDED(rc) && linkLost))
+            break;
+        if (SQL_SUCCEEDED(rc)) {
+            SQLSMALLINT columns = 0;
+            SQLNumResultCols(stmt.h, &columns);
+            if (columns > 0) {
+                const bool keep = wantRows && !kept.hasRows;
+                if (keep) {
+                    kept.hasRows = true;
+                    for (SQLUSMALLINT c = 1; c <= columns; ++c) {
+                        SQLWCHAR name[256] = {};
+                        SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
+                        SQLULEN size = 0;
+                        SQLDescribeColW(stmt.h, c, name, 255, &nameLength, &type, &size, &digits, &nullable);
+                        kept.columns.append(odbcdiag::fromWide(name, qMin<int>(nameLength, 255)));
+                    }
+                }
+                SQLRETURN frc;
+                while (SQL_SUCCEEDED(frc = SQLFetch(stmt.h))) {
+                    if (!keep)
+                        continue;
+                    QStringList row;
+                    for (SQLUSMALLINT c = 1; c <= columns; ++c)
+                        row.append(readCell(stmt.h, c));
+                    kept.rows.append(row);
+                }
+                if (frc != SQL_NO_DATA)
+                    collect();
+            }
+        }
+        rc = SQLMoreResults(stmt.h);
+    }
+    if (linkLost)
+        m_connection.dropBrokenLink();
+    if (!firstError.isEmpty())
+        throw DbError(firstError);
+    return kept;
+}
+
+void AdoQuery::execute() { run(false); }
+
+void AdoQuery::openRowset() {
+    Result result = run(true);
+    if (!result.hasRows)
+        fail(QStringLiteral("CommandText does not return a result set"));
+    m_columns = result.columns;
+    m_rows = std::move(result.rows);
+    m_current = 0;
+    m_open = true;
+}
+
+int AdoQuery::rowCount() const {
+    requireOpen();
+    return m_rows.size();
+}
+
+bool AdoQuery::atEnd() const {
+    requireOpen();
+    return m_current >= m_rows.size();
+}
+
+void AdoQuery::first() {
+    requireOpen();
+    m_current = 0;
+}
+
+void AdoQuery::next() {
+    requireOpen();
+    if (m_current < m_rows.size())
+        ++m_current;
+}
+
+QString AdoQuery::field(const QString& column) const {
+    requireOpen();
+    const int index = m_columns.indexOf(column, 0);
+    int found = index;
+    if (found < 0)
+        for (int i = 0; i < m_columns.size(); ++i)
+            if (m_columns[i].compare(column, Qt::CaseInsensitive) == 0) {
+                found = i;
+                break;
+            }
+    if (found < 0)
+        fail(QStringLiteral("Field '%1' not found").arg(column));
+    if (m_current >= m_rows.size())
+        fail(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted"));
+    return m_rows[m_current].value(found);
+}
+
+QString AdoQuery::firstColumn() const {
+    requireOpen();
+    if (m_columns.isEmpty())
+        fail(QStringLiteral("Field '' not found"));
+    return field(m_columns.first());
+}

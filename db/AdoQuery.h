@@ -1,0 +1,60 @@
+// The statement object bound to the shared connection: a statement text of lines, run either
+// for its side effects (execute) or for its first rowset (openRowset), which is read whole.
+#pragma once
+
+#include "AdoConnection.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+class AdoQuery {
+public:
+    explicit AdoQuery(AdoConnection& connection, QString name = QStringLiteral("ADOQuery1"))
+        : m_connection(connection), m_name(std::move(name)) {}
+
+    // Setting the text closes an open rowset first.
+    void setText(const QString& line) { setLines(QStringList{line}); }
+    void setLines(const QStringList& lines);
+    void clearLines() { setLines({}); }
+    void addLine(const QString& line);
+    // Each line is sent followed by CR LF.
+    QString text() const;
+
+    // Runs the text and reads every result and message to the end; the first error is thrown.
+    void execute();
+    // Runs the text and keeps its first row-returning result; current row 1.
+    void openRowset();
+
+    void close();
+    bool isOpen() const { return m_open; }
+
+    int rowCount() const;
+    bool atEnd() const;
+    void first();
+    void next();
+    QString field(const QString& column) const;
+    QString firstColumn() const;
+
+    // Informational messages of the last statement, in the order the driver gave them.
+    const QStringList& messages() const { return m_messages; }
+
+private:
+    struct Result {
+        bool hasRows = false;
+        QStringList columns;
+        QVector<QStringList> rows;
+    };
+    Result run(bool wantRows);
+    [[noreturn]] void fail(const QString& message) const;
+    void requireOpen() const;
+
+    AdoConnection& m_connection;
+    QString m_name;
+    QStringList m_lines;
+    QStringList m_messages;
+    bool m_open = false;
+    QStringList m_columns;
+    QVector<QStringList> m_rows;
+    int m_current = 0;
+};

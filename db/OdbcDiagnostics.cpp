@@ -1,0 +1,59 @@
+#include "OdbcDiagnostics.h"
+
+namespace odbcdiag {
+
+QString fromWide(const SQLWCHAR* text, int length) {
+    if (length < 0) {
+        length = 0;
+        while (text[length])
+            ++length;
+    }
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(text), length);
+}
+
+QList<OdbcRecord> read(SQLSMALLINT handleType, SQLHANDLE handle) {
+    QList<OdbcRecord> records;
+    if (!handle)
+        return records;
+    for (SQLSMALLINT i = 1;; ++i) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLWCHAR text[4096] = {};
+        SQLSMALLINT textLength = 0;
+        const SQLRETURN rc = SQLGetDiagRecW(handleType, handle, i, state, &native, text,
+                                            SQLSMALLINT(sizeof text / sizeof text[0]), &textLength);
+        if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
+            break;
+        const int shown = qMin<int>(textLength, int(sizeof text / sizeof text[0]) - 1);
+        records.append({fromWide(state, 5), int(native), fromWide(text, shown)});
+    }
+    return records;
+}
+
+QString cleanMessage(const OdbcRecord& record) {
+    QString text = record.text;
+    while (text.startsWith(QLatin1Char('['))) {
+        const int close = text.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            break;
+        text.remove(0, close + 1);
+    }
+    int end = text.size();
+    while (end > 0) {
+        const QChar c = text[end - 1];
+        if (c.isSpace() || c.category() == QChar::Other_Control || c == QLatin1Char('.'))
+            --end;
+        else
+            break;
+    }
+    text.truncate(end);
+    if (text.isEmpty())
+        return QStringLiteral("ODBC error, SQLSTATE %1").arg(record.state);
+    return text;
+}
+
+bool isInformational(const OdbcRecord& record) { return record.state.startsWith(QLatin1String("01")); }
+
+bool isLinkFailure(const OdbcRecord& record) { return record.state.startsWith(QLatin1String("08")); }
+
+} // namespace odbcdiag

@@ -1,0 +1,30 @@
+// Reading ODBC diagnostic records into the texts the window shows.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <sql.h>
+#include <sqlext.h>
+
+struct OdbcRecord {
+    QString state;   // five-character SQLSTATE
+    int native = 0;  // server message number or driver code
+    QString text;    // as the driver gives it, "[FreeTDS][SQL Server]" tags included
+};
+
+namespace odbcdiag {
+
+QList<OdbcRecord> read(SQLSMALLINT handleType, SQLHANDLE handle);
+
+// The user-facing text: the driver's leading "[...]" tags dropped, then trailing blanks, control
+// characters and full stops removed. An empty text names the SQLSTATE instead.
+QString cleanMessage(const OdbcRecord& record);
+
+// Informational records are those of class "01"; a state of the "08" class means the link is gone.
+bool isInformational(const OdbcRecord& record);
+bool isLinkFailure(const OdbcRecord& record);
+
+QString fromWide(const SQLWCHAR* text, int length = -1);
+
+} // namespace odbcdiag

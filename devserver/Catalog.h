@@ -1,0 +1,48 @@
+// The server's list of databases (sysdatabases) with their files, kept in the data folder so that
+// it survives a restart. One catalog per instance; every session shares it under its lock.
+#pragma once
+
+#include "Storage.h"
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct Database {
+    std::string name;
+    int dbid = 0;
+    std::vector<DbFile> files;
+};
+
+class Catalog {
+public:
+    // Loads <folder>/catalog.txt when present; the four system databases are always there.
+    explicit Catalog(std::string folder);
+
+    std::mutex& mutex() { return m_mutex; }
+
+    // All of the following expect the caller to hold mutex().
+    const std::vector<Database>& databases() const { return m_databases; }
+    Database* find(const std::string& name);
+    Database& add(const std::string& name, std::vector<DbFile> files);
+    void remove(const std::string& name);
+    // Which database uses a physical file, compared as the file system sees it.
+    const Database* owner(const std::string& physical) const;
+    bool save() const;
+    const std::string& folder() const { return m_folder; }
+
+    // Sessions say which database they are in, so detach and drop can refuse one in use.
+    void enter(int session, const std::string& database);
+    void leave(int session);
+    bool inUseByOthers(const std::string& database, int session) const;
+
+    static bool isSystem(const std::string& name);
+    static bool sameName(const std::string& a, const std::string& b);
+
+private:
+    std::string m_folder;
+    mutable std::mutex m_mutex;
+    std::vector<Database> m_databases;
+    std::map<int, std::string> m_sessions;
+};

@@ -1,0 +1,67 @@
+#include "Personality.h"
+
+namespace {
+struct Row {
+    int year;
+    uint32_t tds;
+    uint8_t major, minor;
+    uint16_t build;
+    const char* product;
+    const char* banner;
+};
+const Row kRows[] = {
+    {2000, 0x71000001, 8, 0, 2039, "8.00.2039", "Microsoft SQL Server  2000 - 8.00.2039 (Intel X86)"},
+    {2005, 0x72090002, 9, 0, 3042, "9.00.3042.00", "Microsoft SQL Server 2005 - 9.00.3042.00 (Intel X86)"},
+    {2008, 0x730B0003, 10, 0, 1600, "10.0.1600.22", "Microsoft SQL Server 2008 (RTM) - 10.0.1600.22 (X64)"},
+    {2012, 0x74000004, 11, 0, 2100, "11.0.2100.60", "Microsoft SQL Server 2012 - 11.0.2100.60 (X64)"},
+    {2014, 0x74000004, 12, 0, 2000, "12.0.2000.8", "Microsoft SQL Server 2014 - 12.0.2000.8 (X64)"},
+    {2016, 0x74000004, 13, 0, 1601, "13.0.1601.5", "Microsoft SQL Server 2016 (RTM) - 13.0.1601.5 (X64)"},
+    {2017, 0x74000004, 14, 0, 1000, "14.0.1000.169", "Microsoft SQL Server 2017 (RTM) - 14.0.1000.169 (X64) on Linux"},
+    {2019, 0x74000004, 15, 0, 2000, "15.0.2000.5", "Microsoft SQL Server 2019 (RTM) - 15.0.2000.5 (X64) on Linux"},
+};
+
+// Orders protocol versions: 7.1 < 7.2 < 7.3A < 7.3B < 7.4 (their wire values do not sort).
+int rank(uint32_t v) {
+    switch (v) {
+    case 0x07010000:
+    case 0x71000001:
+        return 1;
+    case 0x72090002:
+        return 2;
+    case 0x730A0003:
+        return 3;
+    case 0x730B0003:
+        return 4;
+    case 0x74000004:
+        return 5;
+    default:
+        return v >= 0x74000000 ? 5 : 0;
+    }
+}
+} // namespace
+
+bool personalityFor(int year, Personality& out) {
+    for (const Row& r : kRows) {
+        if (r.year == year) {
+            out.year = r.year;
+            out.tdsVersion = r.tds;
+            out.major = r.major;
+            out.minor = r.minor;
+            out.build = r.build;
+            out.productVersion = r.product;
+            out.versionBanner = r.banner;
+            return true;
+        }
+    }
+    return false;
+}
+
+uint32_t negotiateTds(uint32_t clientVersion, uint32_t serverVersion) {
+    if (rank(clientVersion) == 0)
+        return 0x71000001;
+    if (rank(clientVersion) >= rank(serverVersion))
+        return serverVersion;
+    return clientVersion == 0x07010000 ? 0x71000001 : clientVersion;
+}
+
+bool isTds72OrLater(uint32_t version) { return rank(version) >= 2; }

@@ -1,0 +1,14 @@
+// One client connection: PRELOGIN, LOGIN7, then batches until the client goes away.
+#pragma once
+
+#include "Engine.h"
+
+#include <string>
+
+struct LoginPolicy {
+    std::string user = "sa";
+    std::string password = "pvtmo";
+    bool refuseAll = false; // fault: every login fails as a wrong password would
+};
+
+void runSession(int fd, Instance& instance, const LoginPolicy& login, int sessionId);

@@ -1,0 +1,458 @@
+#include "SqlReader.h"
+
+#include "Utf.h"
+
+#include <cctype>
+#include <set>
+
+namespace tsql {
+
+namespace {
+
+bool isIdentStart(unsigned char c) { return std::isalpha(c) || c == '_' || c == '#' || c >= 0x80; }
+bool isIdentPart(unsigned char c) { return std::isalnum(c) || c == '_' || c == '#' || c == '$' || c == '@' || c >= 0x80; }
+
+std::string lower(const std::string& s) {
+    std::string out = s;
+    for (char& c : out)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// Words SQL Server reports with 156 ("near the keyword") rather than 102.
+const std::set<std::string>& reserved() {
+    static const std::set<std::string> words = {
+        "add", "all", "and", "as", "backup", "by", "create", "database", "disk", "drop", "exec", "execute",
+        "file", "for", "from", "in", "into", "is", "like", "not", "null", "on", "or", "primary", "restore",
+        "select", "set", "table", "to", "use", "where", "with", "log"};
+    return words;
+}
+
+const std::set<std::string>& statementStarts() {
+    static const std::set<std::string> words = {"use", "select", "create", "exec", "execute", "drop",
+                                                "backup", "restore", "set"};
+    return words;
+}
+
+} // namespace
+
+std::vector<Token> tokenize(const std::string& s, SyntaxError* unclosed) {
+    std::vector<Token> tokens;
+    int line = 1;
+    size_t i = 0;
+    const size_t n = s.size();
+    auto quoted = [&](char close, Token::Kind kind, size_t start, bool national) {
+        // start points just past the opening character
+        std::string value;
+        size_t j = start;
+        while (j < n) {
+            if (s[j] == close) {
+                if (j + 1 < n && s[j + 1] == close) {
+                    value += close;
+                    j += 2;
+                    continue;
+                }
+                Token t{kind, value, national, line};
+                tokens.push_back(t);
+                for (size_t k = start; k < j; ++k)
+                    if (s[k] == '\n')
+                        ++line;
+                i = j + 1;
+                return true;
+            }
+            value += s[j++];
+        }
+        if (unclosed && !unclosed->hasUnclosed) {
+            unclosed->hasUnclosed = true;
+            unclosed->unclosedTail = s.substr(start);
+            unclosed->line = line;
+            unclosed->number = close == '\'' ? 105 : 103;
+        }
+        i = n;
+        return false;
+    };
+    while (i < n) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c == '\n') {
+            ++line;
+            ++i;
+        } else if (std::isspace(c)) {
+            ++i;
+        } else if (c == '-' && i + 1 < n && s[i + 1] == '-') {
+            while (i < n && s[i] != '\n')
+                ++i;
+        } else if (c == '/' && i + 1 < n && s[i + 1] == '*') {
+            size_t end = s.find("*/", i + 2);
+            end = end == std::string::npos ? n : end + 2;
+            for (size_t k = i; k < end; ++k)
+                if (s[k] == '\n')
+                    ++line;
+            i = end;
+        } else if ((c == 'N' || c == 'n') && i + 1 < n && s[i + 1] == '\'') {
+            quoted('\'', Token::String, i + 2, true);
+        } else if (c == '\'') {
+            quoted('\'', Token::String, i + 1, false);
+        } else if (c == '[') {
+            quoted(']', Token::Ident, i + 1, false);
+        } else if (c == '"') {
+            // QUOTED_IDENTIFIER is ON for ODBC sessions: "x" is an identifier.
+            quoted('"', Token::Ident, i + 1, false);
+        } else if (c == '@') {
+            size_t j = i + 1;
+            while (j < n && (s[j] == '@' || isIdentPart(static_cast<unsigned char>(s[j]))))
+                ++j;
+            tokens.push_back({Token::Variable, s.substr(i, j - i), false, line});
+            i = j;
+        } else if (std::isdigit(c)) {
+            size_t j = i;
+            while (j < n && (std::isdigit(static_cast<unsigned char>(s[j])) || s[j] == '.'))
+                ++j;
+            tokens.push_back({Token::Number, s.substr(i, j - i), false, line});
+            i = j;
+        } else if (isIdentStart(c)) {
+            size_t j = i;
+            while (j < n && isIdentPart(static_cast<unsigned char>(s[j])))
+                ++j;
+            tokens.push_back({Token::Word, s.substr(i, j - i), false, line});
+            i = j;
+        } else {
+            tokens.push_back({Token::Symbol, std::string(1, char(c)), false, line});
+            ++i;
+        }
+    }
+    tokens.push_back({Token::End, "", false, line});
+    return tokens;
+}
+
+namespace {
+
+class Parser {
+public:
+    Parser(std::vector<Token> tokens, SyntaxError unclosed) : t(std::move(tokens)), unclosed(std::move(unclosed)) {}
+
+    std::vector<Statement> statements() {
+        std::vector<Statement> out;
+        while (peek().kind != Token::End) {
+            if (isSymbol(";")) {
+                ++pos;
+                continue;
+            }
+            out.push_back(statement());
+        }
+        if (unclosed.hasUnclosed) {
+            SyntaxError e = unclosed;
+            e.cls = 15;
+            e.state = 1;
+            e.near = unclosed.unclosedTail;
+            throw e;
+        }
+        return out;
+    }
+
+private:
+    const Token& peek(size_t ahead = 0) const { return t[std::min(pos + ahead, t.size() - 1)]; }
+    bool isWord(const char* w, size_t ahead = 0) const {
+        return peek(ahead).kind == Token::Word && lower(peek(ahead).text) == w;
+    }
+    bool isSymbol(const char* s) const { return peek().kind == Token::Symbol && peek().text == s; }
+
+    [[noreturn]] void fail() const {
+        const Token& at = peek().kind == Token::End && pos > 0 ? t[pos - 1] : peek();
+        SyntaxError e{102, 1, 15, at.text, at.line, "", false};
+        if (at.kind == Token::Word && reserved().count(lower(at.text)))
+            e.number = 156;
+        if (at.kind == Token::String)
+            e.near = at.text;
+        e.hasUnclosed = unclosed.hasUnclosed;
+        e.unclosedTail = unclosed.unclosedTail;
+        throw e;
+    }
+    void expectWord(const char* w) {
+        if (!isWord(w))
+            fail();
+        ++pos;
+    }
+    void expectSymbol(const char* s) {
+        if (!isSymbol(s))
+            fail();
+        ++pos;
+    }
+    // A database name: bare word or quoted identifier. [] and "" are refused as SQL Server does.
+    std::string name() {
+        const Token& tok = peek();
+        if (tok.kind == Token::Ident) {
+            if (tok.text.empty())
+                throw SyntaxError{1038, 4, 15, "", tok.line, "", false};
+            ++pos;
+            return tok.text;
+        }
+        if (tok.kind == Token::Word && !reserved().count(lower(tok.text))) {
+            ++pos;
+            return tok.text;
+        }
+        fail();
+    }
+    std::string stringValue() {
+        if (peek().kind != Token::String)
+            fail();
+        return t[pos++].text;
+    }
+    // A procedure argument or option value: literal, identifier, word or number.
+    std::string value() {
+        const Token& tok = peek();
+        if (tok.kind == Token::String || tok.kind == Token::Ident || tok.kind == Token::Word ||
+            tok.kind == Token::Number) {
+            ++pos;
+            return tok.text;
+        }
+        fail();
+    }
+    std::vector<std::string> qualifiedName() {
+        std::vector<std::string> parts;
+        for (;;) {
+            if (peek().kind != Token::Word && peek().kind != Token::Ident)
+                fail();
+            parts.push_back(t[pos++].text);
+            if (!isSymbol("."))
+                break;
+            ++pos;
+        }
+        return parts;
+    }
+
+    Statement statement() {
+        Statement st;
+        st.line = peek().line;
+        if (peek().kind != Token::Word || !statementStarts().count(lower(peek().text)))
+            fail();
+        const std::string head = lower(t[pos++].text);
+        if (head == "use") {
+            st.kind = Statement::Use;
+            st.name = name();
+        } else if (head == "select") {
+            select(st);
+        } else if (head == "create") {
+            createDatabase(st);
+        } else if (head == "exec" || head == "execute") {
+            exec(st);
+        } else if (head == "drop") {
+            st.kind = Statement::DropDatabase;
+            expectWord("database");
+            st.names.push_back(name());
+            while (isSymbol(",")) {
+                ++pos;
+                st.names.push_back(name());
+            }
+        } else if (head == "backup") {
+            backup(st);
+        } else if (head == "restore") {
+            restore(st);
+        } else {
+            st.kind = Statement::Set;
+            // SET options end at the next statement or ";".
+            while (peek().kind != Token::End && !isSymbol(";") &&
+                   !(peek().kind == Token::Word && statementStarts().count(lower(peek().text))))
+                ++pos;
+        }
+        return st;
+    }
+
+    void select(Statement& st) {
+        st.kind = Statement::Select;
+        for (;;) {
+            const Token& tok = peek();
+            if (isSymbol("*")) {
+                st.columns.push_back("*");
+                ++pos;
+            } else if (tok.kind == Token::Variable || tok.kind == Token::Number) {
+                st.columns.push_back(lower(tok.text));
+                ++pos;
+            } else if (tok.kind == Token::String) {
+                st.columns.push_back("'" + tok.text);
+                ++pos;
+            } else if (tok.kind == Token::Word || tok.kind == Token::Ident) {
+                std::string column = tok.text;
+                ++pos;
+                if (isSymbol("(")) {
+                    ++pos;
+                    expectSymbol(")");
+                    column += "()";
+                }
+                st.columns.push_back(column);
+            } else {
+                fail();
+            }
+            if (isWord("as")) {
+                ++pos;
+                value();
+            }
+            if (!isSymbol(","))
+                break;
+            ++pos;
+        }
+        if (isWord("from")) {
+            ++pos;
+            st.from = qualifiedName();
+        }
+        if (isWord("where")) {
+            ++pos;
+            if (peek().kind != Token::Word && peek().kind != Token::Ident)
+                fail();
+            st.whereColumn = t[pos++].text;
+            if (isSymbol("=")) {
+                st.whereOp = "=";
+            } else if (isWord("like")) {
+                st.whereOp = "like";
+            } else {
+                fail();
+            }
+            ++pos;
+            st.whereValue = stringValue();
+        }
+    }
+
+    // ( NAME = x, FILENAME = 'path', SIZE = ... ): the FILENAME is what matters here.
+    std::string fileSpec() {
+        expectSymbol("(");
+        std::string fileName;
+        for (;;) {
+            if (peek().kind != Token::Word)
+                fail();
+            const std::string key = lower(t[pos++].text);
+            expectSymbol("=");
+            const std::string v = value();
+            if (key == "filename")
+                fileName = v;
+            if (!isSymbol(","))
+                break;
+            ++pos;
+        }
+        expectSymbol(")");
+        return fileName;
+    }
+
+    void createDatabase(Statement& st) {
+        st.kind = Statement::CreateDatabase;
+        expectWord("database");
+        st.name = name();
+        if (isWord("on")) {
+            ++pos;
+            if (isWord("primary"))
+                ++pos;
+            st.dataFiles.push_back(fileSpec());
+            while (isSymbol(",")) {
+                ++pos;
+                st.dataFiles.push_back(fileSpec());
+            }
+        }
+        if (isWord("log")) {
+            ++pos;
+            expectWord("on");
+            st.logFiles.push_back(fileSpec());
+            while (isSymbol(",")) {
+                ++pos;
+                st.logFiles.push_back(fileSpec());
+            }
+        }
+        if (isWord("for")) {
+            ++pos;
+            expectWord("attach");
+            st.forAttach = true;
+        }
+    }
+
+    void exec(Statement& st) {
+        st.kind = Statement::Exec;
+        const auto parts = qualifiedName();
+        st.name = parts.back();
+        if (peek().kind == Token::End || isSymbol(";"))
+            return;
+        for (;;) {
+            std::string argName;
+            if (peek().kind == Token::Variable) {
+                argName = lower(t[pos++].text);
+                expectSymbol("=");
+            }
+            st.argNames.push_back(argName);
+            st.args.push_back(value());
+            if (!isSymbol(","))
+                break;
+            ++pos;
+        }
+    }
+
+    void disk(Statement& st) {
+        expectWord("disk");
+        expectSymbol("=");
+        st.disk = stringValue();
+    }
+
+    // WITH option [= value] [, ...]; MOVE 'a' TO 'b' for restores.
+    void options(Statement& st) {
+        if (!isWord("with"))
+            return;
+        ++pos;
+        for (;;) {
+            if (peek().kind != Token::Word)
+                fail();
+            const std::string option = lower(t[pos++].text);
+            if (option == "move") {
+                const std::string logical = stringValue();
+                expectWord("to");
+                st.moves.emplace_back(logical, stringValue());
+            } else {
+                std::string v;
+                if (isSymbol("=")) {
+                    ++pos;
+                    v = value();
+                }
+                if (option == "replace")
+                    st.replace = true;
+                else if (option == "init" || option == "format")
+                    st.init = true;
+                else if (option == "stats")
+                    st.stats = v.empty() ? 10 : std::max(1, std::atoi(v.c_str()));
+            }
+            if (!isSymbol(","))
+                break;
+            ++pos;
+        }
+    }
+
+    void backup(Statement& st) {
+        st.kind = Statement::Backup;
+        expectWord("database");
+        st.name = name();
+        expectWord("to");
+        disk(st);
+        options(st);
+    }
+
+    void restore(Statement& st) {
+        if (isWord("filelistonly")) {
+            ++pos;
+            st.kind = Statement::RestoreFileList;
+        } else {
+            expectWord("database");
+            st.kind = Statement::RestoreDatabase;
+            st.name = name();
+        }
+        expectWord("from");
+        disk(st);
+        options(st);
+    }
+
+    std::vector<Token> t;
+    size_t pos = 0;
+    SyntaxError unclosed;
+};
+
+} // namespace
+
+std::vector<Statement> parse(const std::string& batch) {
+    SyntaxError unclosed{0, 0, 0, "", 0, "", false};
+    auto tokens = tokenize(batch, &unclosed);
+    return Parser(std::move(tokens), unclosed).statements();
+}
+
+} // namespace tsql

@@ -1,0 +1,72 @@
+// Reads a T-SQL batch into the statements the stand-in understands. A batch that does not parse is
+// refused whole, as SQL Server refuses it, before any statement runs.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tsql {
+
+struct Token {
+    enum Kind { Word, Ident, String, Number, Variable, Symbol, End } kind = End;
+    std::string text; // decoded: brackets, quotes and doubled quotes removed
+    bool national = false;
+    int line = 1;
+};
+
+// A refusal at parse time: 102, 156, 105, 1038 and the like, with the value for the message slot.
+struct SyntaxError {
+    int number;
+    int state;
+    int cls;
+    std::string near;
+    int line;
+    // 105 follows a 102 when the batch also holds an unclosed string.
+    std::string unclosedTail;
+    bool hasUnclosed = false;
+};
+
+struct Statement {
+    enum Kind {
+        Use,
+        Select,
+        CreateDatabase,
+        Exec,
+        DropDatabase,
+        Backup,
+        RestoreFileList,
+        RestoreDatabase,
+        Set,
+    } kind = Set;
+
+    std::string name;                  // database or procedure name
+    std::vector<std::string> names;    // DROP DATABASE a, b
+    std::vector<std::string> args;     // EXEC arguments, in order
+    std::vector<std::string> argNames; // "@dbname" or "" per argument
+
+    // SELECT
+    std::vector<std::string> columns; // as written, "@@version", "name", "*", "'x'"
+    std::vector<std::string> from;    // qualified name parts
+    std::string whereColumn;
+    std::string whereOp; // "=" or "like"
+    std::string whereValue;
+
+    // CREATE DATABASE
+    std::vector<std::string> dataFiles; // FILENAME values of ON
+    std::vector<std::string> logFiles;  // FILENAME values of LOG ON
+    bool forAttach = false;
+
+    // BACKUP / RESTORE
+    std::string disk;
+    std::vector<std::pair<std::string, std::string>> moves; // logical -> physical
+    bool replace = false;
+    bool init = false;
+    int stats = 0; // 0: no progress messages
+    int line = 1;
+};
+
+std::vector<Token> tokenize(const std::string& batch, SyntaxError* unclosed);
+std::vector<Statement> parse(const std::string& batch); // throws SyntaxError
+
+} // namespace tsql

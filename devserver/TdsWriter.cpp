@@ -1,0 +1,352 @@
+#include "TdsWriter.h"
+
+#include "Utf.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace tds {
+
+namespace {
+// SQL_Latin1_General_CP1_CI_AS, the collation every column and the session report.
+const uint8_t kCollation[5] = {0x09, 0x04, 0xD0, 0x00, 0x34};
+
+int numericLength(int precision) {
+    if (precision <= 9)
+        return 5;
+    if (precision <= 19)
+        return 9;
+    if (precision <= 28)
+        return 13;
+    return 17;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return 0;
+}
+} // namespace
+
+bool sendAll(int fd, const uint8_t* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+void Writer::u16(uint16_t v) {
+    u8(uint8_t(v));
+    u8(uint8_t(v >> 8));
+}
+void Writer::u32(uint32_t v) {
+    u16(uint16_t(v));
+    u16(uint16_t(v >> 16));
+}
+void Writer::u64(uint64_t v) {
+    u32(uint32_t(v));
+    u32(uint32_t(v >> 32));
+}
+
+void Writer::bVarchar(const std::string& text) {
+    std::u16string w = utf::toUtf16(text);
+    if (w.size() > 255)
+        w.resize(255);
+    u8(uint8_t(w.size()));
+    for (char16_t c : w)
+        u16(c);
+}
+
+void Writer::usVarchar(const std::string& text) {
+    std::u16string w = utf::toUtf16(text);
+    if (w.size() > 65535)
+        w.resize(65535);
+    u16(uint16_t(w.size()));
+    for (char16_t c : w)
+        u16(c);
+}
+
+void Writer::message(bool error, int number, int state, int cls, const std::string& text, const std::string& server,
+                     const std::string& proc, int line) {
+    std::vector<uint8_t> saved;
+    saved.swap(m_buffer);
+    u32(uint32_t(number));
+    u8(uint8_t(state));
+    u8(uint8_t(cls));
+    usVarchar(text);
+    bVarchar(server);
+    bVarchar(proc);
+    if (m_wide)
+        u32(uint32_t(line));
+    else
+        u16(uint16_t(line));
+    std::vector<uint8_t> body;
+    body.swap(m_buffer);
+    m_buffer.swap(saved);
+    u8(error ? 0xAA : 0xAB);
+    u16(uint16_t(body.size()));
+    raw(body);
+}
+
+void Writer::done(uint16_t status, uint16_t curCmd, uint64_t rows, uint8_t token) {
+    u8(token);
+    u16(status);
+    u16(curCmd);
+    if (m_wide)
+        u64(rows);
+    else
+        u32(uint32_t(rows));
+}
+
+void Writer::envChange(uint8_t type, const std::string& newValue, const std::string& oldValue) {
+    std::vector<uint8_t> saved;
+    saved.swap(m_buffer);
+    u8(type);
+    bVarchar(newValue);
+    bVarchar(oldValue);
+    std::vector<uint8_t> body;
+    body.swap(m_buffer);
+    m_buffer.swap(saved);
+    u8(0xE3);
+    u16(uint16_t(body.size()));
+    raw(body);
+}
+
+void Writer::collationChange() {
+    u8(0xE3);
+    u16(1 + 1 + 5 + 1);
+    u8(7);
+    u8(5);
+    for (uint8_t b : kCollation)
+        u8(b);
+    u8(0);
+}
+
+void Writer::loginAck(uint32_t tdsVersion, uint8_t major, uint8_t minor, uint16_t build) {
+    const std::string program = "Microsoft SQL Server";
+    u8(0xAD);
+    u16(uint16_t(1 + 4 + 1 + program.size() * 2 + 4));
+    u8(1); // SQL_TSQL: FreeTDS refuses the default interface value
+    u8(uint8_t(tdsVersion >> 24));
+    u8(uint8_t(tdsVersion >> 16));
+    u8(uint8_t(tdsVersion >> 8));
+    u8(uint8_t(tdsVersion));
+    bVarchar(program);
+    u8(major);
+    u8(minor);
+    u8(uint8_t(build >> 8));
+    u8(uint8_t(build));
+}
+
+void Writer::returnStatus(int32_t status) {
+    u8(0x79);
+    u32(uint32_t(status));
+}
+
+void Writer::typeInfo(const Column& c) {
+    switch (c.type) {
+    case ColumnType::NVarChar:
+    case ColumnType::NChar:
+        u8(c.type == ColumnType::NVarChar ? 0xE7 : 0xEF);
+        u16(uint16_t(c.size * 2));
+        for (uint8_t b : kCollation)
+            u8(b);
+        break;
+    case ColumnType::VarChar:
+    case ColumnType::Char:
+        u8(c.type == ColumnType::VarChar ? 0xA7 : 0xAF);
+        u16(uint16_t(c.size));
+        for (uint8_t b : kCollation)
+            u8(b);
+        break;
+    case ColumnType::Int:
+        u8(0x26);
+        u8(4);
+        break;
+    case ColumnType::SmallInt:
+        u8(0x26);
+        u8(2);
+        break;
+    case ColumnType::BigInt:
+        u8(0x26);
+        u8(8);
+        break;
+    case ColumnType::TinyInt:
+        u8(0x26);
+        u8(1);
+        break;
+    case ColumnType::Numeric:
+        u8(0x6C);
+        u8(uint8_t(numericLength(c.precision)));
+        u8(uint8_t(c.precision));
+        u8(0);
+        break;
+    case ColumnType::Bit:
+        u8(0x68);
+        u8(1);
+        break;
+    case ColumnType::Guid:
+        u8(0x24);
+        u8(16);
+        break;
+    case ColumnType::VarBinary:
+        u8(0xA5);
+        u16(uint16_t(c.size));
+        break;
+    }
+}
+
+void Writer::columns(const std::vector<Column>& columns) {
+    u8(0x81);
+    u16(uint16_t(columns.size()));
+    for (const Column& c : columns) {
+        if (m_wide)
+            u32(0);
+        else
+            u16(0);
+        u16(c.nullable ? 0x0001 : 0x0000);
+        typeInfo(c);
+        bVarchar(c.name);
+    }
+}
+
+void Writer::row(const std::vector<Column>& columns, const std::vector<Value>& values) {
+    u8(0xD1);
+    for (size_t i = 0; i < columns.size(); ++i) {
+        const Column& c = columns[i];
+        const Value& v = i < values.size() ? values[i] : Value();
+        switch (c.type) {
+        case ColumnType::NVarChar:
+        case ColumnType::NChar: {
+            if (!v) {
+                u16(0xFFFF);
+                break;
+            }
+            std::u16string w = utf::toUtf16(*v);
+            if (c.type == ColumnType::NChar)
+                w.resize(size_t(c.size), u' ');
+            u16(uint16_t(w.size() * 2));
+            for (char16_t ch : w)
+                u16(ch);
+            break;
+        }
+        case ColumnType::VarChar:
+        case ColumnType::Char: {
+            if (!v) {
+                u16(0xFFFF);
+                break;
+            }
+            std::string s = *v;
+            if (c.type == ColumnType::Char)
+                s.resize(size_t(c.size), ' ');
+            u16(uint16_t(s.size()));
+            for (char ch : s)
+                u8(uint8_t(ch));
+            break;
+        }
+        case ColumnType::Int:
+        case ColumnType::SmallInt:
+        case ColumnType::BigInt:
+        case ColumnType::TinyInt: {
+            const int width = c.type == ColumnType::Int ? 4 : c.type == ColumnType::SmallInt ? 2 : c.type == ColumnType::BigInt ? 8 : 1;
+            if (!v) {
+                u8(0);
+                break;
+            }
+            const long long n = std::strtoll(v->c_str(), nullptr, 10);
+            u8(uint8_t(width));
+            for (int b = 0; b < width; ++b)
+                u8(uint8_t(uint64_t(n) >> (8 * b)));
+            break;
+        }
+        case ColumnType::Numeric: {
+            if (!v) {
+                u8(0);
+                break;
+            }
+            const int length = numericLength(c.precision);
+            const bool negative = !v->empty() && (*v)[0] == '-';
+            const unsigned long long magnitude = std::strtoull(v->c_str() + (negative ? 1 : 0), nullptr, 10);
+            u8(uint8_t(length));
+            u8(negative ? 0 : 1);
+            for (int b = 0; b < length - 1; ++b)
+                u8(b < 8 ? uint8_t(magnitude >> (8 * b)) : 0);
+            break;
+        }
+        case ColumnType::Bit:
+            if (!v) {
+                u8(0);
+            } else {
+                u8(1);
+                u8(*v == "1" ? 1 : 0);
+            }
+            break;
+        case ColumnType::Guid: {
+            if (!v) {
+                u8(0);
+                break;
+            }
+            std::string hex;
+            for (char ch : *v)
+                if (ch != '-' && ch != '{' && ch != '}')
+                    hex += ch;
+            hex.resize(32, '0');
+            uint8_t bytes[16];
+            for (int b = 0; b < 16; ++b)
+                bytes[b] = uint8_t(hexValue(hex[2 * b]) * 16 + hexValue(hex[2 * b + 1]));
+            // The first three groups travel little-endian.
+            const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+            u8(16);
+            for (int b : order)
+                u8(bytes[b]);
+            break;
+        }
+        case ColumnType::VarBinary:
+            if (!v) {
+                u16(0xFFFF);
+            } else {
+                u16(uint16_t(v->size()));
+                for (char ch : *v)
+                    u8(uint8_t(ch));
+            }
+            break;
+        }
+    }
+}
+
+bool Writer::flush(bool endOfMessage) {
+    const size_t payload = m_packetSize - 8;
+    size_t offset = 0;
+    bool ok = true;
+    do {
+        const size_t chunk = std::min(payload, m_buffer.size() - offset);
+        const bool last = offset + chunk == m_buffer.size();
+        if (!endOfMessage && chunk == 0)
+            break;
+        uint8_t header[8] = {4, uint8_t(last && endOfMessage ? 1 : 0), 0, 0, uint8_t(m_spid >> 8), uint8_t(m_spid), 1, 0};
+        const size_t length = chunk + 8;
+        header[2] = uint8_t(length >> 8);
+        header[3] = uint8_t(length);
+        std::vector<uint8_t> packet(header, header + 8);
+        packet.insert(packet.end(), m_buffer.begin() + long(offset), m_buffer.begin() + long(offset + chunk));
+        ok = ok && sendAll(m_fd, packet.data(), packet.size());
+        offset += chunk;
+    } while (offset < m_buffer.size());
+    m_buffer.clear();
+    return ok;
+}
+
+} // namespace tds

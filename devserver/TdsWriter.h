@@ -1,0 +1,65 @@
+// Builds the server's token stream and sends it in TDS packets. Knows the per-version layouts
+// (7.1 has 2-byte line numbers and user types and 4-byte row counts).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tds {
+
+enum class ColumnType { NVarChar, NChar, VarChar, Char, Int, SmallInt, BigInt, TinyInt, Numeric, Bit, Guid, VarBinary };
+
+struct Column {
+    std::string name;
+    ColumnType type = ColumnType::NVarChar;
+    int size = 128; // characters for text, bytes for varbinary
+    int precision = 0;
+    bool nullable = true;
+};
+
+using Value = std::optional<std::string>; // text form; numbers in decimal, GUIDs in 8-4-4-4-12 form
+
+enum DoneStatus : uint16_t { DoneFinal = 0, DoneMore = 1, DoneError = 2, DoneCount = 0x10, DoneAttention = 0x20 };
+
+class Writer {
+public:
+    Writer(int fd, bool tds72OrLater) : m_fd(fd), m_wide(tds72OrLater) {}
+    void setWide(bool tds72OrLater) { m_wide = tds72OrLater; }
+    void setPacketSize(size_t size) { m_packetSize = size; }
+    void setSpid(uint16_t spid) { m_spid = spid; }
+
+    void message(bool error, int number, int state, int cls, const std::string& text, const std::string& server,
+                 const std::string& proc = "", int line = 1);
+    void done(uint16_t status, uint16_t curCmd = 0, uint64_t rows = 0, uint8_t token = 0xFD);
+    void envChange(uint8_t type, const std::string& newValue, const std::string& oldValue);
+    void collationChange();
+    void loginAck(uint32_t tdsVersion, uint8_t major, uint8_t minor, uint16_t build);
+    void returnStatus(int32_t status);
+    void columns(const std::vector<Column>& columns);
+    void row(const std::vector<Column>& columns, const std::vector<Value>& values);
+    void raw(const std::vector<uint8_t>& bytes) { m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end()); }
+
+    // Sends what is buffered; the last packet of a reply carries the end-of-message bit.
+    bool flush(bool endOfMessage);
+
+private:
+    void u8(uint8_t v) { m_buffer.push_back(v); }
+    void u16(uint16_t v);
+    void u32(uint32_t v);
+    void u64(uint64_t v);
+    void bVarchar(const std::string& text);
+    void usVarchar(const std::string& text);
+    void typeInfo(const Column& c);
+
+    int m_fd;
+    bool m_wide;
+    size_t m_packetSize = 4096;
+    uint16_t m_spid = 51;
+    std::vector<uint8_t> m_buffer;
+};
+
+bool sendAll(int fd, const uint8_t* data, size_t size);
+
+} // namespace tds

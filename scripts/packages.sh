@@ -1,0 +1,29 @@
+# Shared by scripts/run and scripts/test: installs the Debian packages that are missing, then
+# configures and builds into build/. Sourced, not run.
+
+zelvaro_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# ensure_packages PKG...: install only what dpkg does not already report as installed.
+ensure_packages() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+}
+
+build_packages=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev
+                qt6-translations-l10n libqt6svg6 unixodbc unixodbc-dev tdsodbc freetds-bin)
+
+# build_zelvaro [BUILD_DIR [CMAKE_ARGS...]]
+build_zelvaro() {
+    local dir=${1:-$zelvaro_root/build}
+    shift || true
+    cmake -S "$zelvaro_root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir" -j "$(nproc)"
+}
