@@ -1,0 +1,19 @@
+// The connection settings of the left panel turned into a provider, a server name and a
+// connection string.
+#pragma once
+
+#include <QString>
+
+namespace connection {
+
+// "2005" SQLNCLI.1, "2008" SQLNCLI10.1, 2012 to 2019 SQLNCLI11.0, anything else SQLOLEDB.1.
+QString providerPrefix(const QString& versionText);
+// The string handed to the connection: values that hold ";" or begin with a quote are quoted.
+QString buildConnectionString(const QString& versionText, const QString& server, const QString& user,
+                              const QString& password);
+// The computer name alone for "2000"; otherwise with "\SQL" and the version appended.
+QString derivedServerName(const QString& computerName, const QString& versionText);
+// The host name as the system reports it, cut to 15 characters; "localhost" when there is none.
+QString computerName();
+
+} // namespace connection

@@ -1,0 +1,263 @@
+#include "FMain.h"
+
+#include "ConnectionSettings.h"
+#include "HandlerGuard.h"
+#include "ModalSeam.h"
+#include "ui_FMain.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QIcon>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTabBar>
+
+namespace {
+const QSize kClientSize(852, 419);
+const int kPanelWidth = 212;
+
+const char* const kStatusImages[3] = {":/images/status-connected.svg", ":/images/status-failed.svg",
+                                      ":/images/status-disconnected.svg"};
+
+// Tabs drawn as buttons: raised when not selected, pressed in when selected.
+const char* const kButtonTabs =
+    "QTabWidget::pane { border: none; top: 0px; }"
+    "QTabBar::tab { border: 1px solid #8c8c8c; border-radius: 2px; padding: 3px 9px; margin: 2px 3px 2px 0px;"
+    "  background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #fbfbfb, stop:1 #dedede); }"
+    "QTabBar::tab:selected { background: #cfcfcf; border-color: #5a5a5a; }"
+    "QTabBar::tab:hover:!selected { background: #ececec; }";
+
+QFont fontOrFallback(const QString& family, int pixelSize, bool bold) {
+    QFont font(QFontDatabase::families().contains(family) ? family
+                                                          : QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+} // namespace
+
+QString SharedOpenDialog::execute(const QString& defaultExtension, const QString& filter) {
+    modal::Request request;
+    request.kind = modal::Kind::OpenFile;
+    request.caption = QStringLiteral("Вибір бази даних");
+    request.directory = QStringLiteral(".");
+    request.defaultExtension = defaultExtension;
+    request.filter = filter;
+    request.filterIndex = filterIndex;
+    request.selectedFile = fileName;
+    const modal::Answer answer = modal::pickFile(request);
+    if (!answer.path || answer.path->isEmpty())
+        return {};
+    fileName = *answer.path;
+    filterIndex = answer.filterIndex;
+    // The next dialog and the "*.ldf" search start from the chosen file's folder.
+    QDir::setCurrent(QFileInfo(fileName).absolutePath());
+    return fileName;
+}
+
+static void loadImages() {
+    // The images live in a static library: their registration must be pulled in by hand.
+    Q_INIT_RESOURCE(resources);
+}
+
+TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>()) {
+    loadImages();
+    // Without the database client there is nothing to administer: the caller reports and ends.
+    ADOConnection = std::make_unique<AdoConnection>();
+    ADOQuery1 = std::make_unique<AdoQuery>(*ADOConnection, QStringLiteral("ADOQuery1"));
+
+    ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+    setBackgroundRole(QPalette::Button);
+    setAutoFillBackground(true);
+    ui->PageControl1->setStyleSheet(QString::fromLatin1(kButtonTabs));
+    ui->PageControl1->tabBar()->setExpanding(false);
+    applyFonts();
+    setFixedSize(kClientSize);
+    move(qMax(0, 584), qMax(0, 254));
+    setStatusImage(2);
+    ui->ToolButton1->setToolTip(QString());
+    for (QWidget* page : {ui->TabSheet1, ui->TabSheet2, ui->TabSheet3, ui->TabSheet4})
+        page->installEventFilter(this);
+    // In the window the page control comes before the left panel.
+    setTabOrder(ui->PageControl1, ui->edPathMDF);
+    connectHandlers();
+}
+
+TMain::~TMain() = default;
+
+void TMain::applyFonts() {
+    setFont(fontOrFallback(QStringLiteral("MS Sans Serif"), 11, false));
+    for (QLabel* bold : {ui->Label2, ui->Label3, ui->Label4, ui->Label5, ui->Label6, ui->Label9, ui->Label10, ui->Label16})
+        bold->setFont(fontOrFallback(font().family(), 11, true));
+    ui->Label1->setFont(fontOrFallback(QStringLiteral("MV Boli"), 29, true));
+}
+
+void TMain::connectHandlers() {
+    auto run = [this](void (TMain::*handler)()) { return [this, handler] { guarded([&] { (this->*handler)(); }); }; };
+
+    connect(ui->ToolButton1, &QToolButton::clicked, this, run(&TMain::ToolButton1Click));
+    connect(ui->cbSQLServers, &QComboBox::currentIndexChanged, this, run(&TMain::cbSQLServersChange));
+    connect(ui->edUserName, &QLineEdit::textChanged, this, run(&TMain::cbSQLServersChange));
+    connect(ui->edUserPass, &QLineEdit::textChanged, this, run(&TMain::cbSQLServersChange));
+    connect(ui->ServerName, &QLineEdit::textChanged, this, run(&TMain::ServerNameChange));
+    connect(ui->PageControl1, &QTabWidget::currentChanged, this, [this] {
+        if (!m_pageChangeFromCode)
+            guarded([&] { PageControl1Change(); });
+    });
+
+    connect(ui->SpeedButton2, &QToolButton::clicked, this, run(&TMain::SpeedButton2Click));
+    connect(ui->SpeedButton3, &QToolButton::clicked, this, run(&TMain::SpeedButton3Click));
+    connect(ui->BitBtn1, &QPushButton::clicked, this, run(&TMain::BitBtn1Click));
+
+    connect(ui->ListDataBases, &QListWidget::itemSelectionChanged, this, run(&TMain::ListDataBasesClick));
+    connect(ui->BitBtn2, &QPushButton::clicked, this, run(&TMain::BitBtn2Click));
+    connect(ui->BitBtn4, &QPushButton::clicked, this, run(&TMain::BitBtn4Click));
+
+    connect(ui->SpeedButton5, &QToolButton::clicked, this, run(&TMain::SpeedButton5Click));
+    connect(ui->SpeedButton1, &QToolButton::clicked, this, run(&TMain::SpeedButton1Click));
+    connect(ui->SpeedButton4, &QToolButton::clicked, this, run(&TMain::SpeedButton4Click));
+    connect(ui->BitBtn3, &QPushButton::clicked, this, run(&TMain::BitBtn3Click));
+
+    connect(ui->SpeedButton6, &QToolButton::clicked, this, run(&TMain::SpeedButton6Click));
+    connect(ui->edSavePathBAK, &QLineEdit::textChanged, this, run(&TMain::edSavePathBAKChange));
+    connect(ui->BitBtn5, &QPushButton::clicked, this, run(&TMain::BitBtn5Click));
+}
+
+void TMain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!m_shown && !event->spontaneous()) {
+        m_shown = true;
+        guarded([&] { FormShow(); });
+    }
+}
+
+void TMain::closeEvent(QCloseEvent* event) {
+    guarded([&] { FormClose(); });
+    QWidget::closeEvent(event);
+}
+
+void TMain::FormShow() {
+    selectPageFromCode(0);
+    ui->ServerName->setText(GetComputerNameText());
+    ui->PageControl1->hide();
+}
+
+void TMain::FormClose() { ADOConnection->close(); }
+
+void TMain::selectPageFromCode(int index) {
+    m_pageChangeFromCode = true;
+    ui->PageControl1->setCurrentIndex(index);
+    m_pageChangeFromCode = false;
+}
+
+void TMain::PageControl1Change() {
+    switch (ui->PageControl1->currentIndex()) {
+    case 1:
+        openDatabaseListPage();
+        break;
+    case 2:
+        openRestorePage();
+        break;
+    case 3:
+        openBackupPage();
+        break;
+    default:
+        break;
+    }
+}
+
+void TMain::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    ui->Panel1->setGeometry(0, 0, kPanelWidth, height());
+    ui->GroupBox1->setGeometry(1, 1, kPanelWidth - 2, height() - 2);
+    ui->PageControl1->setGeometry(kPanelWidth, 0, width() - kPanelWidth, height());
+}
+
+bool TMain::eventFilter(QObject* watched, QEvent* event) {
+    // The name rows are docked at the top of their pages: they follow the page's width.
+    if (event->type() == QEvent::Resize) {
+        const int pageWidth = static_cast<QWidget*>(watched)->width();
+        if (watched == ui->TabSheet1)
+            ui->Panel2->resize(pageWidth, 41);
+        else if (watched == ui->TabSheet3)
+            ui->Panel3->resize(pageWidth, 41);
+        else if (watched == ui->TabSheet4)
+            ui->Panel4->resize(pageWidth, 41);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TMain::changeEvent(QEvent* event) {
+    // Edges cannot be dragged, but the window may be maximised, and then the pages grow with it.
+    if (event->type() == QEvent::WindowStateChange) {
+        if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) {
+            setMinimumSize(kClientSize);
+            setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        } else {
+            setFixedSize(kClientSize);
+        }
+    }
+    QWidget::changeEvent(event);
+}
+
+void TMain::setStatusImage(int index) {
+    m_statusImage = index;
+    ui->ToolButton1->setIcon(QIcon(QString::fromLatin1(kStatusImages[index])));
+}
+
+QString TMain::GetComputerNameText() const { return connection::computerName(); }
+
+bool TMain::ConnectToServer(bool ShowSuccess) {
+    const QString version = ui->cbSQLServers->currentText();
+    const QString server = ui->ServerName->text();
+    const QString user = ui->edUserName->text();
+    const QString password = ui->edUserPass->text();
+    if (ADOConnection->isOpen())
+        ADOConnection->close();
+    ADOConnection->setConnectionString(connection::buildConnectionString(version, server, user, password));
+    ADOConnection->setLoginPrompt(false);
+    try {
+        ADOConnection->open();
+    } catch (const DbError& e) {
+        modal::messageDialog(e.message(), DialogType::Error, {DialogButton::Cancel});
+        setStatusImage(1);
+        return false;
+    }
+    if (ShowSuccess)
+        modal::messageDialog(QStringLiteral("Підключення успішно виконано !"), DialogType::Information, {DialogButton::OK});
+    setStatusImage(0);
+    return true;
+}
+
+void TMain::Disconnect() {
+    if (ADOConnection->isOpen())
+        ADOConnection->close();
+    setStatusImage(2);
+    ui->BitBtn1->setEnabled(false);
+    ui->BitBtn2->setEnabled(false);
+    ui->BitBtn3->setEnabled(false);
+}
+
+void TMain::cbSQLServersChange() {
+    Disconnect();
+    ui->ServerName->setText(connection::derivedServerName(GetComputerNameText(), ui->cbSQLServers->currentText()));
+}
+
+void TMain::ServerNameChange() { Disconnect(); }
+
+void TMain::ToolButton1Click() {
+    bool connected = false;
+    if (ADOConnection->isOpen())
+        Disconnect();
+    else
+        connected = ConnectToServer(true);
+    ui->PageControl1->setVisible(connected);
+    ui->SpeedButton2->setEnabled(connected);
+    ui->SpeedButton3->setEnabled(connected);
+    ui->BitBtn1->setEnabled(connected);
+    ui->ToolButton1->setToolTip(connected ? QStringLiteral("Відключитися") : QStringLiteral("Підключитися"));
+}

@@ -1,0 +1,108 @@
+// The main window: connection settings on the left, one page per task on the right.
+#pragma once
+
+#include "AdoConnection.h"
+#include "AdoQuery.h"
+
+#include <QString>
+#include <QWidget>
+#include <memory>
+
+namespace Ui {
+class TMain;
+}
+class QComboBox;
+class QListWidget;
+class QLineEdit;
+
+// The one open-file dialog the attach and restore pages share: it remembers the last path and
+// filter, and after a choice the working directory is the chosen file's folder.
+struct SharedOpenDialog {
+    QString fileName;
+    int filterIndex = 1;
+    // Empty when the user cancelled.
+    QString execute(const QString& defaultExtension, const QString& filter);
+};
+
+class TMain : public QWidget {
+    Q_OBJECT
+public:
+    explicit TMain(QWidget* parent = nullptr);
+    ~TMain() override;
+
+    // Connection (left panel)
+    bool ConnectToServer(bool ShowSuccess);
+    void Disconnect();
+    QString GetComputerNameText() const;
+    int statusImage() const { return m_statusImage; }
+
+    // Attach page
+    bool AttachDatabase(const QString& Name, const QString& MdfPath, const QString& LdfPath);
+    bool DatabaseExists(const QString& Name);
+    bool DetachDatabase(const QString& Name);
+
+    // Database list page
+    void FillDatabaseList();
+    void FillDatabaseCombo(QComboBox* Target);
+    bool DropDatabase(const QString& Name);
+
+    // Restore page
+    bool RestoreDatabase(const QString& Name, const QString& BakPath, const QString& MdfPath, const QString& LdfPath);
+    const QString& logicalDataName() const { return FLogicalDataName; }
+    const QString& logicalLogName() const { return FLogicalLogName; }
+
+    AdoConnection& connection() { return *ADOConnection; }
+    AdoQuery& query() { return *ADOQuery1; }
+    Ui::TMain* form() const { return ui.get(); }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormShow();
+    void FormClose();
+    void PageControl1Change();
+    void selectPageFromCode(int index);
+    void setStatusImage(int index);
+    void connectHandlers();
+    void applyFonts();
+
+    void ToolButton1Click();
+    void cbSQLServersChange();
+    void ServerNameChange();
+
+    void SpeedButton2Click();
+    void SpeedButton3Click();
+    void BitBtn1Click();
+
+    void openDatabaseListPage();
+    void fillDatabaseItems(QComboBox* combo, QListWidget* list);
+    void ListDataBasesClick();
+    void BitBtn2Click();
+    void BitBtn4Click();
+
+    void openRestorePage();
+    void SpeedButton5Click();
+    void SpeedButton1Click();
+    void SpeedButton4Click();
+    void BitBtn3Click();
+
+    void openBackupPage();
+    void SpeedButton6Click();
+    void edSavePathBAKChange();
+    void BitBtn5Click();
+
+    std::unique_ptr<Ui::TMain> ui;
+    std::unique_ptr<AdoConnection> ADOConnection;
+    std::unique_ptr<AdoQuery> ADOQuery1;
+    SharedOpenDialog OpenDialog1;
+    QString FLogicalDataName;
+    QString FLogicalLogName;
+    int m_statusImage = 2;
+    bool m_shown = false;
+    bool m_pageChangeFromCode = false;
+};

@@ -1,0 +1,55 @@
+// Backup page: a full backup of a listed database into a chosen file.
+#include "FMain.h"
+
+#include "FileChecks.h"
+#include "ModalSeam.h"
+#include "SqlQuote.h"
+#include "ui_FMain.h"
+
+void TMain::openBackupPage() {
+    FillDatabaseCombo(ui->cbDataBase1);
+    ui->BitBtn5->setEnabled(false);
+}
+
+void TMain::SpeedButton6Click() {
+    modal::Request request;
+    request.kind = modal::Kind::SaveFile;
+    request.caption = QStringLiteral("Збереження");
+    request.defaultExtension = QStringLiteral("*.bak");
+    request.filter = QStringLiteral("Файли резервної копії бази (*.bak)|*.bak");
+    request.filterIndex = 1;
+    request.directory = QStringLiteral(".");
+    const modal::Answer answer = modal::pickFile(request);
+    if (!answer.path || answer.path->isEmpty())
+        return;
+    ui->edSavePathBAK->setText(*answer.path);
+    if (filechecks::folderExists(filechecks::folderPart(ui->edSavePathBAK->text())))
+        ui->BitBtn5->setEnabled(true);
+}
+
+void TMain::edSavePathBAKChange() {
+    const QString path = ui->edSavePathBAK->text();
+    if (path.size() > 4)
+        ui->BitBtn5->setEnabled(filechecks::folderExists(filechecks::folderPart(path)));
+}
+
+void TMain::BitBtn5Click() {
+    if (!filechecks::folderExists(filechecks::folderPart(ui->edSavePathBAK->text())))
+        return;
+    if (!ADOConnection->isOpen())
+        ConnectToServer(false);
+    const QString name = ui->cbDataBase1->currentText();
+    ADOQuery1->close();
+    ADOQuery1->setText(QLatin1String("Backup Database ") + sqlquote::name(name) + QLatin1String(" to disk = ") +
+                       sqlquote::literal(ui->edSavePathBAK->text()) +
+                       QLatin1String(" WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT"));
+    try {
+        // Runs to the end of the server's messages: the file is complete when this returns.
+        ADOQuery1->execute();
+    } catch (const DbError& e) {
+        modal::simpleMessage(e.message());
+        return;
+    }
+    modal::messageDialog(QLatin1String("Створення резервної копії бази даних ") + name + QLatin1String(" успішно виконано."),
+                         DialogType::Information, {DialogButton::OK});
+}

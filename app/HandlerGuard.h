@@ -1,0 +1,23 @@
+// Runs an event handler so that no exception ever reaches Qt's event loop: whatever escapes the
+// handler ends it there and is shown in the plain error box, and the program goes on.
+#pragma once
+
+#include "ModalSeam.h"
+
+#include "DbError.h"
+
+#include <exception>
+#include <utility>
+
+template <typename Handler>
+void guarded(Handler&& handler) noexcept {
+    try {
+        std::forward<Handler>(handler)();
+    } catch (const DbError& e) {
+        modal::errorBox(e.message());
+    } catch (const std::exception& e) {
+        modal::errorBox(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        modal::errorBox(QStringLiteral("Unknown error"));
+    }
+}

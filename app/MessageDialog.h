@@ -1,0 +1,55 @@
+// The message dialog: a modal dialog with a type (caption and icon), a message and a chosen set
+// of buttons, laid out and answered the way the program's users know it. Its caption tables ship
+// in English; the Ukrainian ones are installed over them at start-up (RusUkrDlg).
+#pragma once
+
+#include <QDialog>
+#include <QList>
+#include <QString>
+
+class QPushButton;
+
+enum class DialogType { Warning, Error, Information, Confirmation, Custom };
+enum class DialogButton { Yes, No, OK, Cancel, Abort, Retry, Ignore, All, NoToAll, YesToAll, Help };
+using DialogButtons = QList<DialogButton>;
+
+namespace msgdlg {
+
+constexpr int TypeCount = 5;
+constexpr int ButtonCount = 11;
+
+// The module's string data: the type captions and the button captions lie in it as two tables,
+// one after the other. Translators find them by their contents and overwrite them in place.
+QString* stringData();
+int stringDataSize();
+
+QString typeCaption(DialogType type); // Custom: the application title
+QString buttonCaption(DialogButton button);
+// The number the dialog returns when that button closes it (Help: 0, it does not close).
+int resultOf(DialogButton button);
+
+// What Ctrl+C puts on the clipboard: dashed lines around caption, message and button captions.
+QString clipboardText(const QString& caption, const QString& message, const DialogButtons& buttons);
+
+// "&x" underlines x, "&&" is a literal "&": the message is shown as rich text built from that.
+QString accelerated(const QString& text);
+
+class MessageDialog : public QDialog {
+    Q_OBJECT
+public:
+    MessageDialog(const QString& message, DialogType type, DialogButtons buttons, QWidget* parent = nullptr);
+    QPushButton* button(DialogButton kind) const;
+    DialogButtons buttonKinds() const { return m_kinds; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QString m_message;
+    DialogButtons m_kinds;
+    QList<QPushButton*> m_buttons;
+    int m_escapeResult = -1;
+};
+
+} // namespace msgdlg

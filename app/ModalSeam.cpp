@@ -1,0 +1,167 @@
+#include "ModalSeam.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace modal {
+
+namespace {
+Responder g_responder;
+
+QWidget* activeOwner() { return QApplication::activeWindow(); }
+
+// "Файли бази даних (*.MDF)|*.mdf|..." becomes Qt's "Файли бази даних (*.MDF *.mdf)" entries:
+// the description keeps its text and the pattern is matched in both letter cases, as the user's
+// files may end either way.
+QStringList qtFilters(const QString& filter) {
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QString description = parts[i];
+        QStringList patterns;
+        const int open = description.lastIndexOf(QLatin1Char('('));
+        if (description.endsWith(QLatin1Char(')')) && open >= 0) {
+            patterns = description.mid(open + 1, description.size() - open - 2).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            description = description.left(open).trimmed();
+        }
+        for (const QString& p : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts))
+            patterns << p << p.toLower() << p.toUpper();
+        patterns.removeDuplicates();
+        if (patterns.contains(QStringLiteral("*.*")))
+            patterns = {QStringLiteral("*")};
+        out << description + QLatin1String(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+    }
+    return out;
+}
+} // namespace
+
+void setResponder(Responder responder) { g_responder = std::move(responder); }
+
+int messageDialog(const QString& text, DialogType type, const DialogButtons& buttons) {
+    if (g_responder) {
+        Request r;
+        r.kind = Kind::MessageDialog;
+        r.text = text;
+        r.caption = msgdlg::typeCaption(type);
+        r.type = type;
+        r.buttons = buttons;
+        return g_responder(r).result;
+    }
+    msgdlg::MessageDialog dialog(text, type, buttons, activeOwner());
+    return dialog.exec();
+}
+
+void simpleMessage(const QString& text) {
+    if (g_responder) {
+        Request r;
+        r.kind = Kind::SimpleMessage;
+        r.text = text;
+        r.caption = msgdlg::typeCaption(DialogType::Custom);
+        r.type = DialogType::Custom;
+        r.buttons = {DialogButton::OK};
+        g_responder(r);
+        return;
+    }
+    msgdlg::MessageDialog dialog(text, DialogType::Custom, {DialogButton::OK}, activeOwner());
+    dialog.exec();
+}
+
+void systemMessageBox(QWidget* owner, const QString& text, const QString& caption) {
+    if (g_responder) {
+        Request r;
+        r.kind = Kind::SystemMessageBox;
+        r.text = text;
+        r.caption = caption;
+        r.type = DialogType::Error;
+        r.buttons = {DialogButton::OK};
+        g_responder(r);
+        return;
+    }
+    QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, owner);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+QString errorBoxText(const QString& errorText) {
+    // A full stop follows a text whose last character sorts above "." (letters, digits, ":", "?"),
+    // not one ending in a blank, a line break, ")" or "." already.
+    if (!errorText.isEmpty() && errorText.back().unicode() > QLatin1Char('.').unicode())
+        return errorText + QLatin1Char('.');
+    return errorText;
+}
+
+void errorBox(const QString& errorText) {
+    const QString text = errorBoxText(errorText);
+    if (g_responder) {
+        Request r;
+        r.kind = Kind::ErrorBox;
+        r.text = text;
+        r.caption = QGuiApplication::applicationDisplayName();
+        r.type = DialogType::Error;
+        r.buttons = {DialogButton::OK};
+        g_responder(r);
+        return;
+    }
+    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), text, QMessageBox::Ok, activeOwner());
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+Answer pickFile(const Request& request) {
+    if (g_responder)
+        return g_responder(request);
+    QFileDialog dialog(activeOwner(), request.caption, request.directory);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    dialog.setSizeGripEnabled(true);
+    const QStringList filters = qtFilters(request.filter);
+    dialog.setNameFilters(filters);
+    if (request.filterIndex >= 1 && request.filterIndex <= filters.size())
+        dialog.selectNameFilter(filters[request.filterIndex - 1]);
+    QString suffix = request.defaultExtension;
+    suffix.remove(QLatin1String("*.")).remove(QLatin1Char('*'));
+    dialog.setDefaultSuffix(suffix);
+    if (request.kind == Kind::SaveFile) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    } else {
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+    }
+    if (!request.selectedFile.isEmpty())
+        dialog.selectFile(request.selectedFile);
+    Answer answer;
+    answer.filterIndex = request.filterIndex;
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        answer.path = dialog.selectedFiles().first();
+        answer.filterIndex = int(filters.indexOf(dialog.selectedNameFilter())) + 1;
+    }
+    return answer;
+}
+
+std::optional<QString> pickFolder(const QString& text, const QString& firstSelection) {
+    if (g_responder) {
+        Request r;
+        r.kind = Kind::Folder;
+        r.text = text;
+        r.directory = firstSelection;
+        return g_responder(r).path;
+    }
+    QFileDialog dialog(activeOwner(), text);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setLabelText(QFileDialog::LookIn, text);
+    const bool usable = !firstSelection.isEmpty() && QFileInfo(firstSelection).isDir();
+    dialog.setDirectory(usable ? firstSelection : QDir::homePath());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    QString chosen = QDir::cleanPath(dialog.selectedFiles().first());
+    return chosen;
+}
+
+} // namespace modal

@@ -1,0 +1,51 @@
+// Every modal dialog the window shows goes through here: message dialogs, message boxes, file,
+// save and folder pickers. Tests install a responder that answers (and records) instead of a person.
+#pragma once
+
+#include "MessageDialog.h"
+
+#include <QString>
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+namespace modal {
+
+enum class Kind { MessageDialog, SimpleMessage, SystemMessageBox, ErrorBox, OpenFile, SaveFile, Folder };
+
+struct Request {
+    Kind kind = Kind::MessageDialog;
+    QString text;    // message text, or the folder picker's text above the tree
+    QString caption; // window caption of message displays; title of file dialogs
+    DialogType type = DialogType::Custom;
+    DialogButtons buttons;
+    QString filter; // "description|pattern|description|pattern"
+    int filterIndex = 1;
+    QString defaultExtension; // as the caller gives it: "*.mdf"
+    QString directory;        // where the picker opens
+    QString selectedFile;     // the path already filled in
+};
+
+struct Answer {
+    int result = 2;              // message dialogs: the number of the button
+    std::optional<QString> path; // pickers: the choice, or nothing when cancelled
+    int filterIndex = 1;         // open dialog: the filter entry selected at the end
+};
+
+using Responder = std::function<Answer(const Request&)>;
+
+// Tests: answer every dialog through this function; an empty one brings back the real dialogs.
+void setResponder(Responder responder);
+
+int messageDialog(const QString& text, DialogType type, const DialogButtons& buttons);
+void simpleMessage(const QString& text);
+void systemMessageBox(QWidget* owner, const QString& text, const QString& caption);
+// The box for errors no handler caught: the text gets its full stop, caption the application title.
+void errorBox(const QString& errorText);
+QString errorBoxText(const QString& errorText);
+
+Answer pickFile(const Request& request); // OpenFile or SaveFile
+std::optional<QString> pickFolder(const QString& text, const QString& firstSelection);
+
+} // namespace modal
