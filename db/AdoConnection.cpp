@@ -110,6 +110,15 @@ void AdoConnection::close() {
 
 void AdoConnection::dropBrokenLink() { close(); }
 
+bool AdoConnection::isDead() const {
+    if (!m_dbc)
+        return true;
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    if (!SQL_SUCCEEDED(SQLGetConnectAttr(m_dbc, SQL_ATTR_CONNECTION_DEAD, &dead, SQL_IS_UINTEGER, nullptr)))
+        return false;
+    return dead == SQL_CD_TRUE;
+}
+
 void AdoConnection::setDefaultDatabase(const QString& name) {
     if (name == m_defaultDatabase)
         return;

@@ -41,6 +41,8 @@ public:
     const QString& driverName() const { return m_driver; }
     // Called by the statement object when the driver reports the link as gone.
     void dropBrokenLink();
+    // Whether the driver knows the link to be gone.
+    bool isDead() const;
 
 private:
     void useDatabase(const QString& name);

@@ -6,11 +6,14 @@
 
 namespace {
 
+// A statement handle must be freed before its connection handle is.
 struct StatementHandle {
     SQLHSTMT h = nullptr;
-    ~StatementHandle() {
+    ~StatementHandle() { release(); }
+    void release() {
         if (h)
             SQLFreeHandle(SQL_HANDLE_STMT, h);
+        h = nullptr;
     }
 };
 
@@ -131,8 +134,16 @@ AdoQuery::Result AdoQuery::run(bool wantRows) {
         }
         rc = SQLMoreResults(stmt.h);
     }
-    if (linkLost)
+    if (!firstError.isEmpty() && !linkLost && m_connection.isDead()) {
+        linkLost = true;
+        // FreeTDS reports a socket it already found closed as a bare "Unknown error".
+        if (firstError == QLatin1String("Unknown error"))
+            firstError = QStringLiteral("Communication link failure: the connection to the server was lost");
+    }
+    if (linkLost) {
+        stmt.release();
         m_connection.dropBrokenLink();
+    }
     if (!firstError.isEmpty())
         throw DbError(firstError);
     return kept;

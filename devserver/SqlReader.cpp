@@ -157,6 +157,14 @@ private:
     bool isSymbol(const char* s) const { return peek().kind == Token::Symbol && peek().text == s; }
 
     [[noreturn]] void fail() const {
+        if (peek().kind == Token::End && unclosed.hasUnclosed) {
+            SyntaxError e = unclosed;
+            e.number = 105;
+            e.state = 1;
+            e.cls = 15;
+            e.near = unclosed.unclosedTail;
+            throw e;
+        }
         const Token& at = peek().kind == Token::End && pos > 0 ? t[pos - 1] : peek();
         SyntaxError e{102, 1, 15, at.text, at.line, "", false};
         if (at.kind == Token::Word && reserved().count(lower(at.text)))

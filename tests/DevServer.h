@@ -1,0 +1,40 @@
+// Starts a private zelvaro-devserver for one test: a free port, its own data folder, stopped
+// when the object goes away.
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+class DevServer {
+public:
+    explicit DevServer(int version = 2019, QStringList extraArguments = {});
+    ~DevServer();
+    bool start();
+    void stop();
+    bool isRunning() const { return m_process.state() == QProcess::Running; }
+
+    int port() const { return m_port; }
+    QString dataDir() const { return m_dataDir.path(); }
+    QString scratch() const { return m_scratch.path(); } // a folder for files the test makes
+    QString dataSource() const { return QStringLiteral("127.0.0.1,%1").arg(m_port); }
+    QString connectionString(const QString& provider = QStringLiteral("SQLNCLI11.0"),
+                             const QString& password = QStringLiteral("pvtmo")) const;
+    // Named instances: port of "listening on ... instance NAME".
+    int instancePort(const QString& name) const;
+    QString statementLog() const { return m_dataDir.path() + QStringLiteral("/statements.log"); }
+    QString receivedStatements() const;
+
+    // Runs one batch through FreeTDS's tsql; returns what it printed (stdout and stderr).
+    QString tsql(const QString& batch, const QString& tdsVersion = QStringLiteral("7.4")) const;
+
+private:
+    int m_version;
+    QStringList m_extra;
+    QTemporaryDir m_dataDir;
+    QTemporaryDir m_scratch;
+    QProcess m_process;
+    int m_port = 0;
+    QStringList m_lines;
+};

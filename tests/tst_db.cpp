@@ -1,0 +1,195 @@
+// The connection and statement objects against the stand-in, through the real FreeTDS driver.
+#include "AdoConnection.h"
+#include "AdoQuery.h"
+#include "DevServer.h"
+
+#include <QFileInfo>
+#include <QtTest>
+
+class DatabaseAccess : public QObject {
+    Q_OBJECT
+private slots:
+    void connectsAtEveryProtocolVersion_data() {
+        QTest::addColumn<QString>("provider");
+        QTest::addColumn<int>("server");
+        for (int server : {2000, 2019})
+            for (const char* p : {"SQLOLEDB.1", "SQLNCLI.1", "SQLNCLI10.1", "SQLNCLI11.0"})
+                QTest::newRow(qPrintable(QStringLiteral("%1 to %2").arg(p).arg(server))) << p << server;
+    }
+    void connectsAtEveryProtocolVersion() {
+        QFETCH(QString, provider);
+        QFETCH(int, server);
+        DevServer dev(server);
+        AdoConnection c;
+        c.setConnectionString(dev.connectionString(provider));
+        c.open();
+        QVERIFY(c.isOpen());
+        AdoQuery q(c);
+        q.setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases"));
+        q.openRowset();
+        QCOMPARE(q.rowCount(), 4);
+        QCOMPARE(q.firstColumn(), QStringLiteral("master"));
+    }
+
+    void wrongPasswordGivesTheServersText() {
+        DevServer dev;
+        AdoConnection c;
+        c.setConnectionString(dev.connectionString(QStringLiteral("SQLNCLI11.0"), QStringLiteral("nope")));
+        try {
+            c.open();
+            QFAIL("opened");
+        } catch (const DbError& e) {
+            QCOMPARE(e.message(), QStringLiteral("Login failed for user 'sa'"));
+        }
+        QVERIFY(!c.isOpen());
+    }
+
+    void quotedPasswordLogsIn() {
+        DevServer dev(2019, {QStringLiteral("--login"), QStringLiteral("sa:a;b\"c")});
+        AdoConnection c;
+        c.setConnectionString(QStringLiteral("Provider=SQLNCLI11.0;Persist Security Info=False;Data Source=%1;User "
+                                             "ID=sa;Password=\"a;b\"\"c\"")
+                                  .arg(dev.dataSource()));
+        c.open();
+        QVERIFY(c.isOpen());
+    }
+
+    void rowsetOperations() {
+        DevServer dev;
+        AdoConnection c;
+        c.setConnectionString(dev.connectionString());
+        AdoQuery q(c);
+        // Implicit open on the first statement.
+        q.setText(QStringLiteral("SELECT name, dbid FROM master.dbo.sysdatabases"));
+        q.openRowset();
+        QVERIFY(c.isOpen());
+        QCOMPARE(q.rowCount(), 4);
+        QCOMPARE(q.field(QStringLiteral("dbid")), QStringLiteral("1"));
+        q.next();
+        q.next();
+        q.next();
+        QCOMPARE(q.field(QStringLiteral("name")), QStringLiteral("msdb"));
+        QVERIFY(!q.atEnd());
+        q.next();
+        QVERIFY(q.atEnd());
+        q.next();
+        QVERIFY(q.atEnd());
+        q.first();
+        QCOMPARE(q.firstColumn(), QStringLiteral("master"));
+        try {
+            q.field(QStringLiteral("nosuch"));
+            QFAIL("found");
+        } catch (const DbError& e) {
+            QCOMPARE(e.message(), QStringLiteral("ADOQuery1: Field 'nosuch' not found"));
+        }
+        q.close();
+        try {
+            q.rowCount();
+            QFAIL("counted");
+        } catch (const DbError& e) {
+            QCOMPARE(e.message(), QStringLiteral("ADOQuery1: Cannot perform this operation on a closed dataset"));
+        }
+        q.setText(QStringLiteral("USE master"));
+        try {
+            q.openRowset();
+            QFAIL("opened");
+        } catch (const DbError& e) {
+            QCOMPARE(e.message(), QStringLiteral("ADOQuery1: CommandText does not return a result set"));
+        }
+        q.setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = N'none'"));
+        q.openRowset();
+        QCOMPARE(q.rowCount(), 0);
+        QVERIFY(q.atEnd());
+    }
+
+    void batchWithSeveralResultsAndErrors() {
+        DevServer dev;
+        AdoConnection c;
+        c.setConnectionString(dev.connectionString());
+        AdoQuery q(c);
+        q.setLines({QStringLiteral("USE master"), QStringLiteral("SELECT name FROM master.dbo.sysdatabases"),
+                    QStringLiteral("SELECT @@SPID")});
+        q.openRowset();
+        QCOMPARE(q.rowCount(), 4);
+        QVERIFY(q.messages().join(QLatin1Char('\n')).contains(QLatin1String("Changed database context to 'master'")));
+        q.setLines({QStringLiteral("USE master"), QStringLiteral("DROP DATABASE nosuch")});
+        try {
+            q.execute();
+            QFAIL("ran");
+        } catch (const DbError& e) {
+            QCOMPARE(e.message(), QStringLiteral("Cannot drop the database 'nosuch', because it does not exist or you do not have permission"));
+        }
+    }
+
+    // The backup's progress messages are read to the end: the file exists when execute returns.
+    void backupIsCompleteWhenExecuteReturns() {
+        DevServer dev;
+        AdoConnection c;
+        c.setConnectionString(dev.connectionString());
+        AdoQuery q(c);
+        q.setText(QStringLiteral("CREATE DATABASE [Ше]"));
+        q.execute();
+        const QString target = dev.scratch() + QStringLiteral("/Ше.bak");
+        q.setText(QStringLiteral("BACKUP DATABASE [Ше] TO DISK = N'%1' WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT").arg(target));
+        q.execute();
+        QVERIFY(QFileInfo::exists(target));
+        QCOMPARE(q.messages().filter(QStringLiteral("percent processed")).size(), 10);
+        QVERIFY(q.messages().last().startsWith(QLatin1String("BACKUP DATABASE successfully processed")));
+    }
+
+    void cyrillicRoundTrip() {
+        DevServer dev;
+        AdoConnection c;
+        c.setConnectionString(dev.connectionString(QStringLiteral("SQLOLEDB.1")));
+        AdoQuery q(c);
+        const QString name = QStringLiteral("Відділ кадрів ґ'Є");
+        q.setText(QStringLiteral("CREATE DATABASE [%1]").arg(name));
+        q.execute();
+        q.setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = N'%1'").arg(QString(name).replace("'", "''")));
+        q.openRowset();
+        QCOMPARE(q.rowCount(), 1);
+        QCOMPARE(q.firstColumn(), name);
+    }
+
+    void defaultDatabaseRule() {
+        DevServer dev;
+        AdoConnection c;
+        c.setConnectionString(dev.connectionString());
+        c.setDefaultDatabase(QStringLiteral("model")); // closed: remembered
+        c.open();
+        AdoQuery q(c);
+        q.setText(QStringLiteral("SELECT DB_NAME()"));
+        q.openRowset();
+        QCOMPARE(q.firstColumn(), QStringLiteral("model"));
+        c.setDefaultDatabase(QStringLiteral("msdb")); // open: switched at once
+        q.openRowset();
+        QCOMPARE(q.firstColumn(), QStringLiteral("msdb"));
+        c.close();
+        c.open(); // applied again after every open
+        q.openRowset();
+        QCOMPARE(q.firstColumn(), QStringLiteral("msdb"));
+    }
+
+    void serverStoppedMidSessionThenBack() {
+        DevServer dev;
+        AdoConnection c;
+        c.setConnectionString(dev.connectionString());
+        AdoQuery q(c);
+        q.setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases"));
+        q.openRowset();
+        dev.stop();
+        try {
+            q.openRowset();
+            QFAIL("ran on a stopped server");
+        } catch (const DbError& e) {
+            QVERIFY(!e.message().isEmpty());
+        }
+        QVERIFY(!c.isOpen());
+        QVERIFY(dev.start());
+        q.openRowset();
+        QCOMPARE(q.rowCount(), 4);
+    }
+};
+
+QTEST_GUILESS_MAIN(DatabaseAccess)
+#include "tst_db.moc"

@@ -1,0 +1,84 @@
+// The stand-in's T-SQL reader: what it accepts, how it decodes names and literals, and which
+// syntax errors it reports.
+#include "SqlReader.h"
+
+#include <QtTest>
+
+class SqlReader : public QObject {
+    Q_OBJECT
+private slots:
+    void decodesQuotedNamesAndLiterals() {
+        const auto st = tsql::parse("CREATE DATABASE [x]]y]\r\nON PRIMARY (FILENAME = N'/tmp/o''k/Б.mdf')\r\n"
+                                    "LOG ON (FILENAME = '/tmp/a b.ldf')\r\nFOR ATTACH\r\n");
+        QCOMPARE(st.size(), size_t(1));
+        QCOMPARE(st[0].kind, tsql::Statement::CreateDatabase);
+        QCOMPARE(QString::fromStdString(st[0].name), QStringLiteral("x]y"));
+        QCOMPARE(QString::fromStdString(st[0].dataFiles.at(0)), QStringLiteral("/tmp/o'k/Б.mdf"));
+        QCOMPARE(QString::fromStdString(st[0].logFiles.at(0)), QStringLiteral("/tmp/a b.ldf"));
+        QVERIFY(st[0].forAttach);
+    }
+
+    void severalStatementsAnyCase() {
+        const auto st = tsql::parse("use Master; select NAME from MASTER.dbo.SYSDATABASES where name = N'База'\n"
+                                    "exec sp_detach_db @dbname = N'a''b', @skipchecks = 'true'");
+        QCOMPARE(st.size(), size_t(3));
+        QCOMPARE(st[0].kind, tsql::Statement::Use);
+        QCOMPARE(st[1].whereOp, std::string("="));
+        QCOMPARE(QString::fromStdString(st[1].whereValue), QStringLiteral("База"));
+        QCOMPARE(st[2].args.at(0), std::string("a'b"));
+        QCOMPARE(st[2].argNames.at(0), std::string("@dbname"));
+    }
+
+    void backupAndRestoreOptions() {
+        auto st = tsql::parse("Backup Database [db] to disk = N'/b.bak' WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT");
+        QCOMPARE(st.at(0).stats, 10);
+        QVERIFY(st.at(0).init);
+        st = tsql::parse("RESTORE DATABASE \"q\" FROM DISK = N'/b.bak' WITH REPLACE, MOVE N'd' TO N'/x.mdf', MOVE 'l' TO '/x.ldf'");
+        QCOMPARE(st.at(0).name, std::string("q"));
+        QVERIFY(st.at(0).replace);
+        QCOMPARE(st.at(0).moves.size(), size_t(2));
+        QCOMPARE(st.at(0).moves[1].second, std::string("/x.ldf"));
+    }
+
+    void commentsAreSkipped() {
+        const auto st = tsql::parse("-- a comment\nDROP /* inline */ DATABASE [a], b");
+        QCOMPARE(st.at(0).names.size(), size_t(2));
+    }
+
+    void syntaxErrors_data() {
+        QTest::addColumn<QString>("batch");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("near");
+        QTest::newRow("unknown statement") << "FROBNICATE x" << 102 << "FROBNICATE";
+        QTest::newRow("bare name with blank") << "DROP DATABASE a b" << 102 << "b";
+        QTest::newRow("keyword") << "CREATE DATABASE from" << 156 << "from";
+        QTest::newRow("empty brackets") << "BACKUP DATABASE [] TO DISK = 'x'" << 1038 << "";
+        QTest::newRow("unclosed quote") << "EXEC sp_detach_db 'o'k', 'true'" << 102 << "k";
+        QTest::newRow("unclosed only") << "USE [a] SELECT 'x" << 105 << "x";
+    }
+    void syntaxErrors() {
+        QFETCH(QString, batch);
+        QFETCH(int, number);
+        QFETCH(QString, near);
+        try {
+            tsql::parse(batch.toStdString());
+            QFAIL("accepted");
+        } catch (const tsql::SyntaxError& e) {
+            QCOMPARE(e.number, number);
+            QCOMPARE(QString::fromStdString(e.near), near);
+        }
+    }
+
+    void unclosedQuoteAfterSyntaxErrorIsRemembered() {
+        try {
+            tsql::parse("EXEC sp_detach_db 'o'k', 'true'");
+            QFAIL("accepted");
+        } catch (const tsql::SyntaxError& e) {
+            QVERIFY(e.hasUnclosed);
+            QCOMPARE(e.unclosedTail, std::string(""));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(SqlReader)
+#include "tst_sqlreader.moc"

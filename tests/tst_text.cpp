@@ -1,0 +1,157 @@
+// The small text rules everything else leans on: T-SQL quoting, connection strings, server names,
+// path parts and the error box's full stop.
+#include "ConnectionSettings.h"
+#include "ConnectionString.h"
+#include "FileChecks.h"
+#include "ModalSeam.h"
+#include "SqlQuote.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TextRules : public QObject {
+    Q_OBJECT
+private slots:
+    void quoting_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("literal");
+        QTest::newRow("plain") << "VTR" << "[VTR]" << "N'VTR'";
+        QTest::newRow("bracket") << "x]y" << "[x]]y]" << "N'x]y'";
+        QTest::newRow("quote") << "o'k" << "[o'k]" << "N'o''k'";
+        QTest::newRow("two quotes") << "''" << "['']" << "N''''''";
+        QTest::newRow("open bracket") << "[a" << "[[a]" << "N'[a'";
+        QTest::newRow("cyrillic") << "База_1" << "[База_1]" << "N'База_1'";
+        QTest::newRow("empty") << "" << "[]" << "N''";
+        QTest::newRow("comment marks") << "a--b/*" << "[a--b/*]" << "N'a--b/*'";
+    }
+    void quoting() {
+        QFETCH(QString, text);
+        QFETCH(QString, name);
+        QFETCH(QString, literal);
+        QCOMPARE(sqlquote::name(text), name);
+        QCOMPARE(sqlquote::literal(text), literal);
+    }
+
+    void providers_data() {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("prefix");
+        QTest::addColumn<QString>("tds");
+        QTest::newRow("2000") << "2000" << "Provider=SQLOLEDB.1;" << "7.1";
+        QTest::newRow("2005") << "2005" << "Provider=SQLNCLI.1;" << "7.2";
+        QTest::newRow("2008") << "2008" << "Provider=SQLNCLI10.1;" << "7.3";
+        for (const char* v : {"2012", "2014", "2016", "2017", "2019"})
+            QTest::newRow(v) << v << "Provider=SQLNCLI11.0;" << "7.4";
+        QTest::newRow("2011") << "2011" << "Provider=SQLOLEDB.1;" << "7.1";
+        QTest::newRow("2020") << "2020" << "Provider=SQLOLEDB.1;" << "7.1";
+        QTest::newRow("empty") << "" << "Provider=SQLOLEDB.1;" << "7.1";
+    }
+    void providers() {
+        QFETCH(QString, version);
+        QFETCH(QString, prefix);
+        QFETCH(QString, tds);
+        QCOMPARE(connection::providerPrefix(version), prefix);
+        const QString text = connection::buildConnectionString(version, QStringLiteral("HOST"), QStringLiteral("sa"),
+                                                               QStringLiteral("pvtmo"));
+        QCOMPARE(text, prefix + "Persist Security Info=False;Data Source=HOST;User ID=sa;Password=pvtmo");
+        QCOMPARE(connstr::tdsVersionFor(connstr::parse(text).provider), tds);
+    }
+
+    // Values holding ";" or starting with a quote are quoted so that they read back whole.
+    void connectionStringRoundTrip_data() {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("quoted");
+        QTest::newRow("plain") << "pvtmo" << false;
+        QTest::newRow("semicolon") << "a;b\"c" << true;
+        QTest::newRow("leading quote") << "\"x" << true;
+        QTest::newRow("leading apostrophe") << "'x" << true;
+        QTest::newRow("braces") << "a}b{" << false;
+        QTest::newRow("empty") << "" << false;
+    }
+    void connectionStringRoundTrip() {
+        QFETCH(QString, password);
+        QFETCH(bool, quoted);
+        const QString text = connection::buildConnectionString(QStringLiteral("2019"), QStringLiteral("h;1"),
+                                                               QStringLiteral("user"), password);
+        QCOMPARE(text.endsWith(QLatin1String("Password=") + password), !quoted);
+        const connstr::Settings s = connstr::parse(text);
+        QCOMPARE(s.password, password);
+        QCOMPARE(s.dataSource, QStringLiteral("h;1"));
+        QCOMPARE(s.userId, QStringLiteral("user"));
+    }
+
+    void odbcTranslation() {
+        connstr::Settings s{QStringLiteral("SQLNCLI10.1"), QStringLiteral("127.0.0.1,1500"), QStringLiteral("sa"),
+                            QStringLiteral("p}w")};
+        const QString odbc = connstr::toOdbc(s, QStringLiteral("FreeTDS"), QString());
+        QVERIFY(odbc.contains(QLatin1String("Server={127.0.0.1};Port=1500;")));
+        QVERIFY(odbc.contains(QLatin1String("TDS_Version=7.3;")));
+        QVERIFY(odbc.contains(QLatin1String("PWD={p}}w};")));
+        s.dataSource = QStringLiteral("HOST\\SQL2019");
+        QVERIFY(connstr::toOdbc(s, QStringLiteral("FreeTDS"), QString()).contains(QLatin1String("Server={HOST\\SQL2019};")));
+    }
+
+    void derivedServerNames() {
+        QCOMPARE(connection::derivedServerName(QStringLiteral("PC"), QStringLiteral("2000")), QStringLiteral("PC"));
+        QCOMPARE(connection::derivedServerName(QStringLiteral("PC"), QStringLiteral("2014")), QStringLiteral("PC\\SQL2014"));
+        const QString name = connection::computerName();
+        QVERIFY(!name.isEmpty());
+        QVERIFY(name.size() <= 15);
+    }
+
+    void pathParts_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("prefix");
+        QTest::addColumn<QString>("part");
+        QTest::newRow("file in folder") << "/srv/db/x.bak" << "/srv/db/" << "/srv/db";
+        QTest::newRow("file in root") << "/x.bak" << "/" << "/";
+        QTest::newRow("no slash") << "x.bak" << "" << "";
+        QTest::newRow("trailing slash") << "/srv/" << "/srv/" << "/srv";
+    }
+    void pathParts() {
+        QFETCH(QString, path);
+        QFETCH(QString, prefix);
+        QFETCH(QString, part);
+        QCOMPARE(filechecks::folderPrefix(path), prefix);
+        QCOMPARE(filechecks::folderPart(path), part);
+        QVERIFY(!filechecks::folderExists(filechecks::folderPart(QStringLiteral("x.bak"))));
+    }
+
+    void logSearchIgnoresCaseAndTakesNameOrder() {
+        QTemporaryDir dir;
+        QCOMPARE(filechecks::firstMatchingEntry(dir.path(), QStringLiteral("*.ldf")), QString());
+        for (const char* name : {"b.LDF", "c.ldf", "a.mdf"}) {
+            QFile f(dir.filePath(QString::fromLatin1(name)));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QCOMPARE(filechecks::firstMatchingEntry(dir.path(), QStringLiteral("*.ldf")), QStringLiteral("b.LDF"));
+    }
+
+    void trimming() {
+        QCOMPARE(filechecks::trimmed(QStringLiteral(" \t VTR \x01")), QStringLiteral("VTR"));
+        QCOMPARE(filechecks::join(QStringLiteral("/"), QStringLiteral("a.MDF")), QStringLiteral("//a.MDF"));
+    }
+
+    void errorBoxFullStop_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("letter") << "Access denied" << "Access denied.";
+        QTest::newRow("digit") << "error 5" << "error 5.";
+        QTest::newRow("colon") << "reason:" << "reason:.";
+        QTest::newRow("parenthesis") << "error 5(Access is denied.)" << "error 5(Access is denied.)";
+        QTest::newRow("full stop") << "Done." << "Done.";
+        QTest::newRow("blank") << "x " << "x ";
+        QTest::newRow("empty") << "" << "";
+        QTest::newRow("cyrillic") << "Помилка" << "Помилка.";
+    }
+    void errorBoxFullStop() {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QCOMPARE(modal::errorBoxText(text), shown);
+    }
+};
+
+QTEST_GUILESS_MAIN(TextRules)
+#include "tst_text.moc"
