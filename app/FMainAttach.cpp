@@ -52,14 +52,14 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
         ADOQuery1->execute();
     } catch (const DbError& e) {
         if (e.message().contains(QLatin1String("5(")))
-            modal::messageDialog(QLatin1String("Не можливо підключити фізичний файл ") + MdfPath + QLatin1Char('.') +
-                                     QChar(13) + QLatin1String("Помилка операційної системи 5: (Доступ заборонений.)"),
+            modal::messageDialog(QStringLiteral("Не можливо підключити фізичний файл ") + MdfPath + QLatin1Char('.') +
+                                     QChar(13) + QStringLiteral("Помилка операційної системи 5: (Доступ заборонений.)"),
                                  DialogType::Error, {DialogButton::OK});
         else
             modal::messageDialog(e.message(), DialogType::Error, {DialogButton::Cancel});
         return false;
     }
-    modal::messageDialog(QLatin1String("База даних ") + Name + QLatin1String(" успішно приєднана із файлу ") + MdfPath,
+    modal::messageDialog(QStringLiteral("База даних ") + Name + QStringLiteral(" успішно приєднана із файлу ") + MdfPath,
                          DialogType::Information, {DialogButton::OK});
     return true;
 }

@@ -50,6 +50,6 @@ void TMain::BitBtn5Click() {
         modal::simpleMessage(e.message());
         return;
     }
-    modal::messageDialog(QLatin1String("Створення резервної копії бази даних ") + name + QLatin1String(" успішно виконано."),
+    modal::messageDialog(QStringLiteral("Створення резервної копії бази даних ") + name + QStringLiteral(" успішно виконано."),
                          DialogType::Information, {DialogButton::OK});
 }

@@ -77,7 +77,7 @@ void TMain::BitBtn2Click() {
     if (!item || !item->isSelected() || item->text().isEmpty())
         return;
     const QString name = item->text();
-    if (modal::messageDialog(QLatin1String("Ви впевнені, що хочете від'єднати базу даних ") + name + QLatin1String(" ?"),
+    if (modal::messageDialog(QStringLiteral("Ви впевнені, що хочете від'єднати базу даних ") + name + QLatin1String(" ?"),
                              DialogType::Confirmation, {DialogButton::Yes, DialogButton::No}) != 6)
         return;
     DetachDatabase(name);
@@ -89,11 +89,11 @@ void TMain::BitBtn4Click() {
     if (!item || !item->isSelected())
         return;
     const QString name = item->text();
-    if (modal::messageDialog(QLatin1String("Ви впевнені, що бажаєте видалити базу даних ") + name + QLatin1String(" ?"),
+    if (modal::messageDialog(QStringLiteral("Ви впевнені, що бажаєте видалити базу даних ") + name + QLatin1String(" ?"),
                              DialogType::Confirmation, {DialogButton::Yes, DialogButton::No}) != 6)
         return;
     if (DropDatabase(name))
-        modal::messageDialog(QLatin1String("База даних ") + name + QLatin1String(" успішно видалена !"),
+        modal::messageDialog(QStringLiteral("База даних ") + name + QStringLiteral(" успішно видалена !"),
                              DialogType::Information, {DialogButton::OK});
     FillDatabaseList();
 }

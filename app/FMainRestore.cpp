@@ -107,14 +107,14 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
         ADOQuery1->execute();
     } catch (const DbError& e) {
         if (e.message().contains(QLatin1String("5(")))
-            modal::messageDialog(QLatin1String("Не можливо створити фізичний файл ") + MdfPath + QLatin1Char('.') +
-                                     QChar(13) + QLatin1String("Помилка операційної системи 5: (Доступ заборонений.)"),
+            modal::messageDialog(QStringLiteral("Не можливо створити фізичний файл ") + MdfPath + QLatin1Char('.') +
+                                     QChar(13) + QStringLiteral("Помилка операційної системи 5: (Доступ заборонений.)"),
                                  DialogType::Error, {DialogButton::OK});
         else
             modal::messageDialog(e.message(), DialogType::Error, {DialogButton::Cancel});
         return false;
     }
-    modal::messageDialog(QLatin1String("База даних ") + Name + QLatin1String(" успішно відновлена із файлу ") + BakPath,
+    modal::messageDialog(QStringLiteral("База даних ") + Name + QStringLiteral(" успішно відновлена із файлу ") + BakPath,
                          DialogType::Information, {DialogButton::OK});
     return true;
 }

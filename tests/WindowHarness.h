@@ -1,0 +1,104 @@
+// Runs the real main window against a private stand-in server, with every modal dialog answered
+// by a script instead of a person.
+#pragma once
+
+#include "DevServer.h"
+#include "FMain.h"
+#include "ModalSeam.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTabWidget>
+#include <QTest>
+#include <memory>
+
+// Records every dialog shown and answers them in order; with nothing queued a dialog is cancelled
+// (message dialogs answer 2, pickers choose nothing).
+struct DialogScript {
+    QList<modal::Request> seen;
+    QList<modal::Answer> queue;
+
+    DialogScript() {
+        modal::setResponder([this](const modal::Request& r) {
+            seen << r;
+            return queue.isEmpty() ? modal::Answer{} : queue.takeFirst();
+        });
+    }
+    ~DialogScript() { modal::setResponder(nullptr); }
+
+    void answer(int result) {
+        modal::Answer a;
+        a.result = result;
+        queue << a;
+    }
+    void choose(const QString& path) {
+        modal::Answer a;
+        a.path = path;
+        queue << a;
+    }
+    void cancelPicker() { queue << modal::Answer{}; }
+    QStringList texts() const {
+        QStringList out;
+        for (const auto& r : seen)
+            out << r.text;
+        return out;
+    }
+    const modal::Request& last() const { return seen.last(); }
+    void clear() { seen.clear(); }
+};
+
+class WindowHarness {
+public:
+    explicit WindowHarness(int version = 2019, QStringList serverArguments = {})
+        : server(version, std::move(serverArguments)) {
+        window = std::make_unique<TMain>();
+        window->show();
+        pointAtServer();
+    }
+    ~WindowHarness() { window->close(); }
+
+    template <typename T>
+    T* widget(const char* name) const {
+        return window->findChild<T*>(QString::fromLatin1(name));
+    }
+    QLineEdit* edit(const char* name) const { return widget<QLineEdit>(name); }
+    QAbstractButton* button(const char* name) const { return widget<QAbstractButton>(name); }
+
+    void pointAtServer() { edit("ServerName")->setText(server.dataSource()); }
+
+    // Presses the connect button and acknowledges the success message.
+    bool connect() {
+        script.answer(1);
+        button("ToolButton1")->click();
+        return window->connection().isOpen();
+    }
+
+    // Selects a page the way a user does: a click on its tab.
+    void openPage(int index) {
+        auto* tabs = widget<QTabWidget>("PageControl1");
+        QTabBar* bar = tabs->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
+    }
+
+    // Runs one batch on a connection of its own (the window's stays as it is).
+    QString sql(const QString& batch) const { return server.tsql(batch); }
+    QStringList databases() const;
+
+    DevServer server;
+    DialogScript script;
+    std::unique_ptr<TMain> window;
+};
+
+inline QStringList WindowHarness::databases() const {
+    AdoConnection c;
+    c.setConnectionString(server.connectionString());
+    AdoQuery q(c);
+    q.setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases"));
+    q.openRowset();
+    QStringList names;
+    for (; !q.atEnd(); q.next())
+        names << q.firstColumn();
+    return names;
+}

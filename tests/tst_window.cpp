@@ -1,0 +1,131 @@
+// Start-up, the connection panel and page switching, driven as a user drives them.
+#include "WindowHarness.h"
+
+#include "ConnectionSettings.h"
+#include "RusUkrDlg.h"
+
+#include <QApplication>
+#include <QtTest>
+
+class WindowFlows : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        InstallDialogCaptions();
+        QApplication::setApplicationDisplayName(QStringLiteral("Zelvaro"));
+    }
+
+    void startUpShowsOnlyTheLeftPanel() {
+        DialogScript script;
+        TMain window;
+        window.show();
+        QCOMPARE(window.windowTitle(), QStringLiteral("Zelvaro 1.0.2.0"));
+        QCOMPARE(window.size(), QSize(852, 419));
+        QVERIFY(!window.findChild<QWidget*>("PageControl1")->isVisible());
+        QCOMPARE(window.statusImage(), 2);
+        QCOMPARE(window.findChild<QAbstractButton*>("ToolButton1")->toolTip(), QString());
+        QCOMPARE(window.findChild<QComboBox*>("cbSQLServers")->currentText(), QStringLiteral("2000"));
+        QCOMPARE(window.findChild<QLineEdit*>("ServerName")->text(), connection::computerName());
+        for (const char* name : {"BitBtn1", "BitBtn2", "BitBtn3"})
+            QVERIFY2(!window.findChild<QWidget*>(name)->isEnabled(), name);
+        for (const char* name : {"SpeedButton1", "SpeedButton2", "SpeedButton3", "SpeedButton4", "SpeedButton5",
+                                 "SpeedButton6", "BitBtn4", "BitBtn5"})
+            QVERIFY2(window.findChild<QWidget*>(name)->isEnabled(), name);
+        QCOMPARE(window.findChild<QTabWidget*>("PageControl1")->currentIndex(), 0);
+        QVERIFY(script.seen.isEmpty());
+    }
+
+    void connectShowsThePages() {
+        WindowHarness h;
+        QVERIFY(h.connect());
+        QCOMPARE(h.script.seen.size(), 1);
+        QCOMPARE(h.script.last().text, QStringLiteral("Підключення успішно виконано !"));
+        QCOMPARE(h.script.last().caption, QStringLiteral("Інформація"));
+        QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::OK});
+        QCOMPARE(h.window->statusImage(), 0);
+        QVERIFY(h.widget<QWidget>("PageControl1")->isVisible());
+        QCOMPARE(h.button("ToolButton1")->toolTip(), QStringLiteral("Відключитися"));
+        for (const char* name : {"SpeedButton2", "SpeedButton3", "BitBtn1"})
+            QVERIFY2(h.button(name)->isEnabled(), name);
+
+        // Pressing it again disconnects without a word.
+        h.script.clear();
+        h.button("ToolButton1")->click();
+        QVERIFY(h.script.seen.isEmpty());
+        QVERIFY(!h.window->connection().isOpen());
+        QCOMPARE(h.window->statusImage(), 2);
+        QVERIFY(!h.widget<QWidget>("PageControl1")->isVisible());
+        QCOMPARE(h.button("ToolButton1")->toolTip(), QStringLiteral("Підключитися"));
+        QVERIFY(!h.button("BitBtn1")->isEnabled());
+    }
+
+    void wrongPasswordShowsTheServersTextWithCancel() {
+        WindowHarness h;
+        h.edit("edUserPass")->setText(QStringLiteral("wrong"));
+        h.pointAtServer(); // the password change put the derived name back
+        h.button("ToolButton1")->click();
+        QCOMPARE(h.script.seen.size(), 1);
+        QCOMPARE(h.script.last().text, QStringLiteral("Login failed for user 'sa'"));
+        QCOMPARE(h.script.last().caption, QStringLiteral("Помилка"));
+        QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::Cancel});
+        QCOMPARE(h.window->statusImage(), 1);
+        QVERIFY(!h.widget<QWidget>("PageControl1")->isVisible());
+        QCOMPARE(h.button("ToolButton1")->toolTip(), QStringLiteral("Підключитися"));
+    }
+
+    void settingChangeClosesTheConnection() {
+        WindowHarness h;
+        QVERIFY(h.connect());
+        QTest::keyClicks(h.edit("edUserName"), QStringLiteral("x"));
+        QVERIFY(!h.window->connection().isOpen());
+        QCOMPARE(h.window->statusImage(), 2);
+        // The typed server name is replaced by the derived one; the pages stay.
+        QCOMPARE(h.edit("ServerName")->text(), connection::computerName());
+        QVERIFY(h.widget<QWidget>("PageControl1")->isVisible());
+        QCOMPARE(h.button("ToolButton1")->toolTip(), QStringLiteral("Відключитися"));
+        QVERIFY(!h.button("BitBtn1")->isEnabled());
+
+        h.widget<QComboBox>("cbSQLServers")->setCurrentText(QStringLiteral("2014"));
+        QCOMPARE(h.edit("ServerName")->text(), connection::computerName() + QStringLiteral("\\SQL2014"));
+    }
+
+    // A silent connection shows nothing on success but still sets the green image.
+    void silentConnectionSetsTheImage() {
+        WindowHarness h;
+        QVERIFY(h.window->ConnectToServer(false));
+        QVERIFY(h.script.seen.isEmpty());
+        QCOMPARE(h.window->statusImage(), 0);
+    }
+
+    void pageRulesRunWhenTheUserSwitches() {
+        WindowHarness h;
+        QVERIFY(h.connect());
+        h.sql(QStringLiteral("CREATE DATABASE [Листи]"));
+        h.openPage(1);
+        QCOMPARE(h.widget<QListWidget>("ListDataBases")->count(), 1);
+        h.edit("edPathBAK")->setText(QStringLiteral("/typed.bak"));
+        // Keyboard: Ctrl+Tab inside the page control moves to the next page and runs its rule.
+        QTest::keyClick(h.widget<QTabWidget>("PageControl1"), Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(h.widget<QTabWidget>("PageControl1")->currentIndex(), 2);
+        QCOMPARE(h.edit("edPathBAK")->text(), QString());
+        h.openPage(3);
+        QCOMPARE(h.widget<QComboBox>("cbDataBase1")->count(), 1);
+        QCOMPARE(h.widget<QComboBox>("cbDataBase1")->currentIndex(), -1);
+        QVERIFY(!h.button("BitBtn5")->isEnabled());
+    }
+
+    void namedInstanceThroughTheBrowser() {
+        WindowHarness h(2005, {QStringLiteral("--browser-port"), QStringLiteral("1434"), QStringLiteral("--instance"),
+                               QStringLiteral("SQL2019=2019")});
+        h.widget<QComboBox>("cbSQLServers")->setCurrentText(QStringLiteral("2019"));
+        h.edit("ServerName")->setText(QStringLiteral("127.0.0.1\\SQL2019"));
+        QVERIFY(h.connect());
+        AdoQuery& q = h.window->query();
+        q.setText(QStringLiteral("SELECT @@VERSION"));
+        q.openRowset();
+        QVERIFY(q.firstColumn().startsWith(QLatin1String("Microsoft SQL Server 2019")));
+    }
+};
+
+QTEST_MAIN(WindowFlows)
+#include "tst_window.moc"
