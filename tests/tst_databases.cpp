@@ -1,0 +1,190 @@
+// The database list page: listing, detach and delete with their confirmations, and what a failure
+// leaves on screen and on disk.
+#include "WindowHarness.h"
+
+#include "RusUkrDlg.h"
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QFile>
+#include <QtTest>
+
+namespace {
+QListWidget* list(WindowHarness& h) { return h.widget<QListWidget>("ListDataBases"); }
+QStringList items(WindowHarness& h) {
+    QStringList out;
+    for (int i = 0; i < list(h)->count(); ++i)
+        out << list(h)->item(i)->text();
+    return out;
+}
+void select(WindowHarness& h, const QString& name) {
+    const auto found = list(h)->findItems(name, Qt::MatchExactly);
+    QVERIFY(!found.isEmpty());
+    list(h)->setCurrentItem(found.first()); // as a click does: runs the selection handler
+}
+// Every file under a folder with a digest of its contents.
+QMap<QString, QByteArray> snapshot(const QString& folder) {
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        files[path] = QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1);
+    }
+    return files;
+}
+} // namespace
+
+class DatabaseListPage : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        InstallDialogCaptions();
+        QApplication::setApplicationDisplayName(QStringLiteral("Zelvaro"));
+    }
+
+    void listsUserDatabasesInServerOrder() {
+        WindowHarness h;
+        QVERIFY(h.connect());
+        h.openPage(1);
+        QCOMPARE(list(h)->count(), 0); // only the system databases: emptied
+        h.sql(QStringLiteral("CREATE DATABASE zeta\nCREATE DATABASE [Альфа]\nCREATE DATABASE [MSDB2]"));
+        h.openPage(0);
+        h.openPage(1);
+        QCOMPARE(items(h), (QStringList{"zeta", "Альфа", "MSDB2"}));
+        QVERIFY(!h.button("BitBtn2")->isEnabled());
+        QVERIFY(!h.button("BitBtn4")->isEnabled());
+        select(h, QStringLiteral("zeta"));
+        QVERIFY(h.button("BitBtn2")->isEnabled());
+        QVERIFY(h.button("BitBtn4")->isEnabled());
+    }
+
+    void confirmationsGoAheadOnlyOnYes_data() {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("No") << 7;
+        QTest::newRow("Escape") << 7;
+        QTest::newRow("close box") << 2;
+    }
+    void confirmationsGoAheadOnlyOnYes() {
+        QFETCH(int, answer);
+        WindowHarness h;
+        h.sql(QStringLiteral("CREATE DATABASE keep"));
+        QVERIFY(h.connect());
+        h.openPage(1);
+        select(h, QStringLiteral("keep"));
+        h.script.answer(answer);
+        h.button("BitBtn2")->click();
+        QCOMPARE(h.script.last().text, QStringLiteral("Ви впевнені, що хочете від'єднати базу даних keep ?"));
+        QCOMPARE(h.script.last().caption, QStringLiteral("Підтвердження"));
+        QCOMPARE(h.script.last().buttons, (DialogButtons{DialogButton::Yes, DialogButton::No}));
+        h.script.answer(answer);
+        h.button("BitBtn4")->click();
+        QCOMPARE(h.script.last().text, QStringLiteral("Ви впевнені, що бажаєте видалити базу даних keep ?"));
+        QVERIFY(h.databases().contains(QStringLiteral("keep")));
+    }
+
+    void detachAndDropAwkwardNames_data() {
+        QTest::addColumn<QString>("name");
+        for (const char* n : {"a b", "o'k", "x]y", "[br]", "Звіти 2024", "x; DROP DATABASE keep --"})
+            QTest::newRow(n) << QString::fromUtf8(n);
+    }
+    void detachAndDropAwkwardNames() {
+        QFETCH(QString, name);
+        WindowHarness h;
+        h.sql(QStringLiteral("CREATE DATABASE keep"));
+        QString bracketed = name;
+        h.sql(QStringLiteral("CREATE DATABASE [%1]").arg(bracketed.replace("]", "]]")));
+        QVERIFY(h.databases().contains(name));
+        const auto before = snapshot(h.server.dataDir());
+        QVERIFY(h.connect());
+        h.openPage(1);
+
+        // Detach: the database leaves the list, its files stay.
+        select(h, name);
+        h.script.answer(6);
+        h.button("BitBtn2")->click();
+        QVERIFY(!h.databases().contains(name));
+        QVERIFY(!items(h).contains(name));
+        QCOMPARE(list(h)->currentRow(), -1);
+        QVERIFY(h.button("BitBtn2")->isEnabled()); // buttons keep their state after the refill
+        QCOMPARE(snapshot(h.server.dataDir()).keys().filter(".mdf"), before.keys().filter(".mdf"));
+
+        // Drop: attach it again first, then its files go and nothing else changes.
+        QString escaped = name;
+        escaped.replace("'", "''");
+        QString bracketed2 = name;
+        bracketed2.replace("]", "]]");
+        h.sql(QStringLiteral("CREATE DATABASE [%1] ON PRIMARY (FILENAME = N'%2/%3.mdf') LOG ON (FILENAME = N'%2/%3_log.ldf') FOR ATTACH")
+                  .arg(bracketed2, h.server.dataDir(), escaped));
+        QVERIFY(h.databases().contains(name));
+        h.openPage(0);
+        h.openPage(1);
+        select(h, name);
+        h.script.answer(6);
+        h.script.answer(1);
+        h.button("BitBtn4")->click();
+        QCOMPARE(h.script.seen[h.script.seen.size() - 1].text,
+                 QStringLiteral("База даних ") + name + QStringLiteral(" успішно видалена !"));
+        QVERIFY(!h.databases().contains(name));
+        QVERIFY(h.databases().contains(QStringLiteral("keep")));
+        const auto after = snapshot(h.server.dataDir());
+        for (auto it = before.begin(); it != before.end(); ++it) {
+            if (QFileInfo(it.key()).completeBaseName().startsWith(name))
+                QVERIFY2(!after.contains(it.key()), qPrintable(it.key()));
+            else if (it.key().endsWith(".mdf") || it.key().endsWith(".ldf"))
+                QCOMPARE(after.value(it.key()), it.value());
+        }
+    }
+
+    void failuresShowWhatTheyShould() {
+        WindowHarness h;
+        h.sql(QStringLiteral("CREATE DATABASE busy\nCREATE DATABASE gone"));
+        QVERIFY(h.connect());
+        h.openPage(1);
+        h.sql(QStringLiteral("DROP DATABASE gone"));
+        // A failed delete: the system message box, then the refresh.
+        select(h, QStringLiteral("gone"));
+        h.script.clear();
+        h.script.answer(6);
+        h.button("BitBtn4")->click();
+        QCOMPARE(h.script.seen.size(), 2);
+        QCOMPARE(h.script.last().kind, modal::Kind::SystemMessageBox);
+        QCOMPARE(h.script.last().caption, QStringLiteral("Zelvaro"));
+        QCOMPARE(h.script.last().text,
+                 QStringLiteral("Cannot drop the database 'gone', because it does not exist or you do not have permission"));
+        QCOMPARE(items(h), QStringList{"busy"});
+
+        // A failed detach: the plain error box, and the list is not refreshed.
+        h.sql(QStringLiteral("CREATE DATABASE later"));
+        select(h, QStringLiteral("busy"));
+        h.sql(QStringLiteral("DROP DATABASE busy"));
+        h.script.clear();
+        h.script.answer(6);
+        h.button("BitBtn2")->click();
+        QCOMPARE(h.script.last().kind, modal::Kind::ErrorBox);
+        QVERIFY(h.script.last().text.startsWith(QLatin1String("The database 'busy' does not exist.")));
+        QCOMPARE(items(h), QStringList{"busy"});
+    }
+
+    void unreachableServerReportsTwiceAndKeepsTheList() {
+        WindowHarness h;
+        h.sql(QStringLiteral("CREATE DATABASE one"));
+        QVERIFY(h.connect());
+        h.openPage(1);
+        select(h, QStringLiteral("one"));
+        h.window->Disconnect();
+        h.server.stop();
+        h.script.clear();
+        h.script.answer(6);
+        h.button("BitBtn4")->click();
+        QCOMPARE(h.script.seen.size(), 3); // the question, then the connection error twice
+        QCOMPARE(h.script.seen[1].buttons, DialogButtons{DialogButton::Cancel});
+        QCOMPARE(h.script.seen[2].buttons, DialogButtons{DialogButton::Cancel});
+        QCOMPARE(items(h), QStringList{"one"});
+    }
+};
+
+QTEST_MAIN(DatabaseListPage)
+#include "tst_databases.moc"

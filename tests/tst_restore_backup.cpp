@@ -1,0 +1,226 @@
+// The restore and backup pages against the stand-in: a backup made through the window and restored
+// through it, file lists, folder choices, the access-denied message and the four-character rule.
+#include "WindowHarness.h"
+
+#include "RusUkrDlg.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+namespace {
+// Backs a database up through the backup page.
+void backUpThroughThePage(WindowHarness& h, const QString& database, const QString& target) {
+    h.openPage(3);
+    auto* combo = h.widget<QComboBox>("cbDataBase1");
+    combo->setCurrentIndex(combo->findText(database));
+    h.script.choose(target);
+    h.button("SpeedButton6")->click();
+    QVERIFY(h.button("BitBtn5")->isEnabled());
+    h.script.answer(1);
+    h.button("BitBtn5")->click();
+}
+QString quoted(QString s) { return s.replace("'", "''"); }
+} // namespace
+
+class RestoreAndBackupPages : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        InstallDialogCaptions();
+        QApplication::setApplicationDisplayName(QStringLiteral("Zelvaro"));
+    }
+
+    void backupThenRestoreUnderANewName_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("plain") << "Sales" << "backups";
+        QTest::newRow("quote, blank, cyrillic") << "Об'єкт 1" << "Резервні копії/it's here";
+    }
+    void backupThenRestoreUnderANewName() {
+        QFETCH(QString, name);
+        QFETCH(QString, folder);
+        WindowHarness h;
+        h.sql(QStringLiteral("CREATE DATABASE [%1]").arg(name));
+        QVERIFY(h.connect());
+        const QString dir = h.server.scratch() + "/" + folder;
+        QDir().mkpath(dir);
+        const QString bak = dir + "/copy.bak";
+        backUpThroughThePage(h, name, bak);
+        QCOMPARE(h.script.last().text, QStringLiteral("Створення резервної копії бази даних ") + name + QStringLiteral(" успішно виконано."));
+        QVERIFY(QFile::exists(bak));
+        QVERIFY(h.server.receivedStatements().contains(
+            QStringLiteral("Backup Database [%1] to disk = N'%2' WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT").arg(name, quoted(bak))));
+
+        // Restore: the file list proposes the recorded paths and fills the logical names.
+        h.openPage(2);
+        h.script.choose(bak);
+        h.button("SpeedButton5")->click();
+        QCOMPARE(h.edit("edPathMDF2")->text(), h.server.dataDir() + "/" + name + ".mdf");
+        QCOMPARE(h.edit("edPathLDF2")->toolTip(), h.server.dataDir() + "/" + name + "_log.ldf");
+        QCOMPARE(h.window->logicalDataName(), name);
+        QCOMPARE(h.window->logicalLogName(), name + "_log");
+        QVERIFY(h.button("BitBtn3")->isEnabled());
+
+        // One folder for both files, named after the logical names.
+        h.script.choose(dir);
+        h.button("SpeedButton1")->click();
+        QCOMPARE(h.script.last().text, QStringLiteral("Виберіть каталог для розміщення MDF-файлу:"));
+        QCOMPARE(h.edit("edPathMDF2")->text(), dir + "/" + name + ".MDF");
+        QCOMPARE(h.edit("edPathLDF2")->text(), dir + "/" + name + "_log.LDF");
+
+        const QString newName = name + " copy";
+        h.edit("Edit1")->setText(newName);
+        h.script.answer(1);
+        h.button("BitBtn3")->click();
+        QCOMPARE(h.script.last().text, QStringLiteral("База даних ") + newName + QStringLiteral(" успішно відновлена із файлу ") + bak);
+        QVERIFY(QFile::exists(dir + "/" + name + ".MDF"));
+        QVERIFY(QFile::exists(dir + "/" + name + "_log.LDF"));
+        QVERIFY(h.databases().contains(newName));
+        QVERIFY(h.databases().contains(name));
+
+        // Restoring over it again replaces it.
+        h.script.answer(1);
+        h.button("BitBtn3")->click();
+        QVERIFY(h.script.last().text.contains(QStringLiteral("успішно відновлена")));
+        QCOMPARE(h.databases().filter(newName).size(), 1);
+    }
+
+    void logFolderOnlyAndRootFolders() {
+        WindowHarness h;
+        QVERIFY(h.connect());
+        h.openPage(2);
+        h.edit("Edit1")->setText(QStringLiteral("  Нова "));
+        // The folder buttons wait for a backup file; this case needs none.
+        h.button("SpeedButton1")->setEnabled(true);
+        h.button("SpeedButton4")->setEnabled(true);
+        h.script.choose(QStringLiteral("/"));
+        h.button("SpeedButton1")->click();
+        // No file list read yet: the trimmed name proposes both files; the root doubles its "/".
+        QCOMPARE(h.edit("edPathMDF2")->text(), QStringLiteral("//Нова_Data.MDF"));
+        QCOMPARE(h.edit("edPathLDF2")->text(), QStringLiteral("//Нова_Log.LDF"));
+        h.script.choose(h.server.scratch());
+        h.button("SpeedButton4")->click();
+        QCOMPARE(h.script.last().text, QStringLiteral("Виберіть каталог для розміщення LDF-файлу:"));
+        QCOMPARE(h.script.last().directory, QStringLiteral("//"));
+        QCOMPARE(h.edit("edPathLDF2")->text(), h.server.scratch() + QStringLiteral("/Нова_Log.LDF"));
+        QCOMPARE(h.edit("edPathMDF2")->text(), QStringLiteral("//Нова_Data.MDF"));
+        // A cancelled choice changes nothing.
+        h.button("SpeedButton4")->click();
+        QCOMPARE(h.edit("edPathLDF2")->text(), h.server.scratch() + QStringLiteral("/Нова_Log.LDF"));
+    }
+
+    void typedPathIsReadWhenTheDialogIsCancelled() {
+        WindowHarness h;
+        h.sql(QStringLiteral("CREATE DATABASE T1\nBACKUP DATABASE T1 TO DISK = N'%1/t1.bak'").arg(h.server.scratch()));
+        QVERIFY(h.connect());
+        h.openPage(2);
+        h.edit("edPathBAK")->setText(h.server.scratch() + "/t1.bak");
+        h.button("SpeedButton5")->click(); // dialog cancelled
+        QCOMPARE(h.window->logicalDataName(), QStringLiteral("T1"));
+        QVERIFY(h.button("SpeedButton1")->isEnabled());
+        // Opening the page again empties the paths but keeps the logical names.
+        h.openPage(0);
+        h.openPage(2);
+        QCOMPARE(h.edit("edPathMDF2")->text(), QString());
+        QCOMPARE(h.window->logicalDataName(), QStringLiteral("T1"));
+        QVERIFY(!h.button("BitBtn3")->isEnabled());
+    }
+
+    void unwritableTargetGivesTheAccessDeniedMessage() {
+        const QTemporaryDir locked;
+        WindowHarness h(2019, {QStringLiteral("--deny"), locked.path()});
+        h.sql(QStringLiteral("CREATE DATABASE R1\nBACKUP DATABASE R1 TO DISK = N'%1/r1.bak'").arg(h.server.scratch()));
+        QVERIFY(h.connect());
+        h.openPage(2);
+        h.script.choose(h.server.scratch() + "/r1.bak");
+        h.button("SpeedButton5")->click();
+        QVERIFY(!h.window->RestoreDatabase(QStringLiteral("R2"), h.server.scratch() + "/r1.bak", locked.path() + "/r.mdf",
+                                           locked.path() + "/r.ldf"));
+        QCOMPARE(h.script.last().text, QStringLiteral("Не можливо створити фізичний файл %1/r.mdf.\rПомилка операційної "
+                                                      "системи 5: (Доступ заборонений.)").arg(locked.path()));
+        QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::OK});
+
+        // Another refusal: a missing folder, in the server's words with Cancel.
+        QVERIFY(!h.window->RestoreDatabase(QStringLiteral("R2"), h.server.scratch() + "/r1.bak", "/no/such/r.mdf",
+                                           h.server.scratch() + "/r.ldf"));
+        QCOMPARE(h.script.last().text, QStringLiteral("Directory lookup for the file \"/no/such/r.mdf\" failed with the "
+                                                      "operating system error 2(The system cannot find the file specified.)"));
+        QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::Cancel});
+        QVERIFY(!h.databases().contains(QStringLiteral("R2")));
+    }
+
+    void backupFailuresAndTheFourCharacterRule() {
+        const QTemporaryDir locked;
+        WindowHarness h(2019, {QStringLiteral("--deny"), locked.path()});
+        h.sql(QStringLiteral("CREATE DATABASE B1"));
+        QVERIFY(h.connect());
+        h.openPage(3);
+        auto* path = h.edit("edSavePathBAK");
+        // Four characters or fewer never change the button.
+        QTest::keyClicks(path, QStringLiteral("/tm"));
+        QVERIFY(!h.button("BitBtn5")->isEnabled());
+        path->setText(QStringLiteral("/tmp/x.bak"));
+        QVERIFY(h.button("BitBtn5")->isEnabled());
+        path->setText(QStringLiteral("/x"));
+        QVERIFY(h.button("BitBtn5")->isEnabled());
+        path->setText(QStringLiteral("/no/such/x.bak"));
+        QVERIFY(!h.button("BitBtn5")->isEnabled());
+
+        // A missing folder sends nothing.
+        h.script.clear();
+        h.window->findChild<QAbstractButton*>("BitBtn5")->setEnabled(true);
+        h.button("BitBtn5")->click();
+        QVERIFY(h.script.seen.isEmpty());
+        QVERIFY(!h.server.receivedStatements().contains(QLatin1String("Backup Database")));
+
+        // No database chosen: the server's refusal in the simple message.
+        path->setText(h.server.scratch() + "/none.bak");
+        h.button("BitBtn5")->click();
+        QCOMPARE(h.script.last().kind, modal::Kind::SimpleMessage);
+        QCOMPARE(h.script.last().caption, QStringLiteral("Zelvaro"));
+        QVERIFY(h.script.last().text.startsWith(QLatin1String("An object or column name is missing or empty")));
+
+        // A folder the service may not write to.
+        auto* combo = h.widget<QComboBox>("cbDataBase1");
+        combo->setCurrentIndex(combo->findText(QStringLiteral("B1")));
+        path->setText(locked.path() + "/b.bak");
+        h.button("BitBtn5")->click();
+        QCOMPARE(h.script.last().kind, modal::Kind::SimpleMessage);
+        QVERIFY(h.script.last().text.contains(QLatin1String("5(Access is denied.)")) ||
+                h.script.last().text == QLatin1String("BACKUP DATABASE is terminating abnormally"));
+        QVERIFY(!QFile::exists(locked.path() + "/b.bak"));
+    }
+
+    void fewerThanTwoRowsChangeNothing() {
+        WindowHarness h;
+        h.sql(QStringLiteral("CREATE DATABASE F1\nBACKUP DATABASE F1 TO DISK = N'%1/f1.bak'").arg(h.server.scratch()));
+        // A backup holding only one file.
+        QFile whole(h.server.scratch() + "/f1.bak");
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        QByteArray bytes = whole.readAll();
+        whole.close();
+        const int second = bytes.indexOf("logical=F1_log");
+        QVERIFY(second > 0);
+        QByteArray single = bytes.left(second);
+        single.replace("files=2", "files=1");
+        QFile one(h.server.scratch() + "/one.bak");
+        QVERIFY(one.open(QIODevice::WriteOnly));
+        one.write(single);
+        one.close();
+
+        QVERIFY(h.connect());
+        h.openPage(2);
+        h.script.choose(h.server.scratch() + "/f1.bak");
+        h.button("SpeedButton5")->click();
+        const QString mdf = h.edit("edPathMDF2")->text();
+        h.script.choose(h.server.scratch() + "/one.bak");
+        h.button("SpeedButton5")->click();
+        QCOMPARE(h.edit("edPathMDF2")->text(), mdf);
+        QCOMPARE(h.window->logicalLogName(), QStringLiteral("F1_log"));
+    }
+};
+
+QTEST_MAIN(RestoreAndBackupPages)
+#include "tst_restore_backup.moc"
