@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# zelvaro-devserver against clients we did not write: FreeTDS's tsql and unixODBC's isql (with the
+# FreeTDS driver, in batch mode with SQLExecDirect: -b -e, so statements arrive as SQL batches,
+# not as prepared RPC calls). Every statement Zelvaro sends, success and failure, on the 2000 and
+# the 2019 personality, with message numbers and texts checked.
+set -u
+server=${1:?path to zelvaro-devserver}
+work=$(mktemp -d)
+passed=0
+failed=0
+pids=()
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"' EXIT
+
+start() { # start NAME VERSION [ARGS...] -> sets port
+    local name=$1 version=$2
+    shift 2
+    mkdir -p "$work/$name"
+    "$server" --port 0 --browser-port 0 --version "$version" --data-dir "$work/$name/data" "$@" >"$work/$name/out" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 50); do grep -q listening "$work/$name/out" && break; sleep 0.1; done
+    port=$(grep -m1 -o ':[0-9]*' "$work/$name/out" | tr -d :)
+}
+run_tsql() { # run_tsql PORT TDSVER BATCH
+    printf '%s\ngo\nquit\n' "$3" | TDSVER=$2 tsql -H 127.0.0.1 -p "$1" -U sa -P pvtmo 2>&1
+}
+run_isql() { # run_isql PORT TDSVER BATCH
+    printf '%s\n' "$3" | isql -k "Driver=FreeTDS;Server=127.0.0.1;Port=$1;TDS_Version=$2;UID=sa;PWD=pvtmo;ClientCharset=UTF-8" -b -e -v 2>&1
+}
+absent() { # absent LABEL OUTPUT UNEXPECTED
+    if grep -qF -- "$3" <<<"$2"; then
+        failed=$((failed + 1))
+        echo "FAIL: $1: did not expect «$3» in:"
+        sed 's/^/    /' <<<"$2" | head -20
+    else
+        passed=$((passed + 1))
+    fi
+}
+check() { # check LABEL OUTPUT EXPECTED...
+    local label=$1 output=$2
+    shift 2
+    for expected in "$@"; do
+        if grep -qF -- "$expected" <<<"$output"; then
+            passed=$((passed + 1))
+        else
+            failed=$((failed + 1))
+            echo "FAIL: $label: expected «$expected» in:"
+            sed 's/^/    /' <<<"$output" | head -20
+        fi
+    done
+}
+
+for version in 2000 2019; do
+    start "v$version" "$version"
+    p=$port
+    files="$work/v$version"
+    for tds in 7.1 7.2 7.3 7.4; do
+        check "$version tds $tds list" "$(run_tsql "$p" "$tds" 'SELECT name FROM master.dbo.sysdatabases')" \
+            master tempdb model msdb "(4 rows affected)"
+    done
+    check "$version isql list" "$(run_isql "$p" 7.4 'SELECT name FROM master.dbo.sysdatabases')" "msdb" "SQLRowCount returns 4"
+
+    if [ "$version" = 2000 ]; then
+        use911="Could not locate entry in sysdatabases for database 'nosuch'"
+        syntax="Msg 170"
+        missing_attach=("Msg 5105" "Device activation error" "Msg 1813")
+        detach_missing="Use sp_helpdb to show available databases."
+        drop_missing="because it does not exist in the system catalog."
+        percent="10 percent backed up."
+        filelist_columns=6
+        empty_name="Cannot use empty object or column names."
+    else
+        use911="Database 'nosuch' does not exist. Make sure that the name is entered correctly."
+        syntax="Incorrect syntax near 'FROBNICATE'."
+        missing_attach=("Msg 5120" '2(The system cannot find the file specified.)' "Msg 1802")
+        detach_missing="To see available databases, use sys.databases."
+        drop_missing="because it does not exist or you do not have permission."
+        percent="10 percent processed."
+        filelist_columns=22
+        empty_name="An object or column name is missing or empty."
+    fi
+
+    check "$version use" "$(run_tsql "$p" 7.4 'USE nosuch')" "Msg 911" "$use911"
+    check "$version use ok" "$(run_tsql "$p" 7.4 'USE msdb
+SELECT DB_NAME()')" "msdb"
+    check "$version syntax" "$(run_tsql "$p" 7.4 'FROBNICATE x')" "$syntax"
+    check "$version create" "$(run_tsql "$p" 7.4 "CREATE DATABASE [Б д]
+SELECT name FROM master.dbo.sysdatabases WHERE name = N'Б д'")" "(1 row affected)"
+    check "$version create exists" "$(run_tsql "$p" 7.4 'CREATE DATABASE [Б д]')" "Msg 1801" "Database 'Б д' already exists."
+    check "$version attach missing" "$(run_tsql "$p" 7.4 "CREATE DATABASE x ON PRIMARY (FILENAME = N'$files/none.mdf') LOG ON (FILENAME = N'$files/none.ldf') FOR ATTACH")" "${missing_attach[@]}"
+    echo "junk" >"$files/junk.mdf"
+    check "$version attach junk" "$(run_tsql "$p" 7.4 "CREATE DATABASE x ON PRIMARY (FILENAME = N'$files/junk.mdf') FOR ATTACH")" "Msg 5172" "is not a valid database file header"
+    check "$version detach missing" "$(run_tsql "$p" 7.4 "EXEC sp_detach_db N'nosuch', 'true'")" "Msg 15010" "$detach_missing"
+    check "$version detach system" "$(run_tsql "$p" 7.4 "EXEC sp_detach_db 'master', 'true'")" "Msg 7940"
+    check "$version detach quote" "$(run_tsql "$p" 7.4 "EXEC sp_detach_db 'o'k', 'true'")" "Msg 105"
+    check "$version drop missing" "$(run_tsql "$p" 7.4 'DROP DATABASE nosuch')" "Msg 3701" "$drop_missing"
+    check "$version drop system" "$(run_tsql "$p" 7.4 'DROP DATABASE master')" "Msg 3708" "because it is a system database."
+
+    check "$version backup" "$(run_tsql "$p" 7.4 "Backup Database [Б д] to disk = N'$files/b.bak' WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT")" \
+        "$percent" "Msg 4035" "BACKUP DATABASE successfully processed"
+    check "$version backup isql" "$(run_isql "$p" 7.3 "BACKUP DATABASE [Б д] TO DISK = N'$files/c.bak' WITH STATS = 50")" "successfully processed"
+    check "$version backup missing db" "$(run_tsql "$p" 7.4 "BACKUP DATABASE nosuch TO DISK = N'$files/n.bak'")" "Msg 911" "Msg 3013" "BACKUP DATABASE is terminating abnormally."
+    check "$version backup bad path" "$(run_tsql "$p" 7.4 "BACKUP DATABASE [Б д] TO DISK = N'/no/such/x.bak'")" "Msg 3201" "Msg 3013"
+    check "$version backup empty name" "$(run_tsql "$p" 7.4 "BACKUP DATABASE [] TO DISK = N'$files/e.bak'")" "Msg 1038" "$empty_name"
+
+    out=$(run_tsql "$p" 7.4 "RESTORE FILELISTONLY FROM DISK = N'$files/b.bak'")
+    check "$version filelist" "$out" "(2 rows affected)" "PRIMARY"
+    header=$(grep -m1 'LogicalName' <<<"$out" | tr '\t' '\n' | grep -c .)
+    check "$version filelist columns" "$header" "$filelist_columns"
+    check "$version filelist missing" "$(run_tsql "$p" 7.4 "RESTORE FILELISTONLY FROM DISK = N'$files/none.bak'")" "Msg 3201" "RESTORE FILELIST is terminating abnormally."
+    check "$version filelist junk" "$(run_tsql "$p" 7.4 "RESTORE FILELISTONLY FROM DISK = N'$files/junk.mdf'")" "Msg 3241" "Msg 3013"
+
+    check "$version restore" "$(run_tsql "$p" 7.4 "RESTORE DATABASE [R 1] FROM DISK = N'$files/b.bak' WITH REPLACE, MOVE N'Б д' TO N'$files/r.mdf', MOVE N'Б д_log' TO N'$files/r.ldf'")" \
+        "RESTORE DATABASE successfully processed"
+    [ -f "$files/r.mdf" ] && [ -f "$files/r.ldf" ] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version restore files"; }
+    check "$version restore logical" "$(run_tsql "$p" 7.4 "RESTORE DATABASE R2 FROM DISK = N'$files/b.bak' WITH REPLACE, MOVE N'nope' TO N'$files/q.mdf'")" "Msg 3234" "RESTORE DATABASE is terminating abnormally."
+    out=$(run_tsql "$p" 7.4 "RESTORE DATABASE R2 FROM DISK = N'$files/b.bak' WITH REPLACE, MOVE N'Б д' TO N'/no/such/q.mdf', MOVE N'Б д_log' TO N'$files/q.ldf'")
+    check "$version restore folder" "$out" "Msg 3156" "Msg 3013"
+    [ "$version" = 2000 ] || check "$version restore planning" "$out" "Msg 5133" "Msg 3119"
+
+    schemata=$(run_tsql "$p" 7.4 "SELECT CATALOG_NAME FROM INFORMATION_SCHEMA.SCHEMATA Where CATALOG_NAME like 'Б д'")
+    if [ "$version" = 2000 ]; then
+        check "$version schemata" "$schemata" "(1 row affected)"
+    else
+        absent "$version schemata" "$schemata" "row"
+        check "$version schemata master" "$(run_tsql "$p" 7.4 "SELECT CATALOG_NAME FROM INFORMATION_SCHEMA.SCHEMATA Where CATALOG_NAME like 'master'")" "(13 rows affected)"
+    fi
+    check "$version detach" "$(run_tsql "$p" 7.4 "EXEC sp_detach_db @dbname = N'R 1', @skipchecks = 'true'
+SELECT name FROM master.dbo.sysdatabases WHERE name = N'R 1'")" "(return status = 0)"
+    absent "$version detached" "$(run_tsql "$p" 7.4 'SELECT name FROM master.dbo.sysdatabases')" "R 1"
+    [ -f "$files/r.mdf" ] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version detached files kept"; }
+    check "$version drop" "$(run_tsql "$p" 7.4 "DROP DATABASE [Б д]")" ""
+    [ ! -e "$files/data/Б д.mdf" ] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version dropped files removed"; }
+    check "$version login" "$(printf 'quit\n' | tsql -H 127.0.0.1 -p "$p" -U sa -P wrong 2>&1)" "Login failed for user 'sa'."
+done
+
+# Named instances through the SQL Server Browser on UDP 1434.
+start browser 2000 --browser-port 1434 --instance INST1=2008
+check "browser lookup" "$(printf 'SELECT @@VERSION\n' | isql -k 'Driver=FreeTDS;Server=127.0.0.1\INST1;TDS_Version=7.3;UID=sa;PWD=pvtmo' -b -e 2>&1)" "Microsoft SQL Server 2008"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
