@@ -24,7 +24,7 @@ const char* const kStatusImages[3] = {":/images/status-connected.svg", ":/images
 // Tabs drawn as buttons: raised when not selected, pressed in when selected.
 const char* const kButtonTabs =
     "QTabWidget::pane { border: none; top: 0px; }"
-    "QTabBar::tab { border: 1px solid #8c8c8c; border-radius: 2px; padding: 3px 9px; margin: 2px 3px 2px 0px;"
+    "QTabBar::tab { border: 1px solid #8c8c8c; border-radius: 2px; padding: 3px 4px; margin: 2px 2px 2px 0px;"
     "  background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #fbfbfb, stop:1 #dedede); }"
     "QTabBar::tab:selected { background: #cfcfcf; border-color: #5a5a5a; }"
     "QTabBar::tab:hover:!selected { background: #ececec; }";
@@ -94,6 +94,8 @@ void TMain::applyFonts() {
     for (QLabel* bold : {ui->Label2, ui->Label3, ui->Label4, ui->Label5, ui->Label6, ui->Label9, ui->Label10, ui->Label16})
         bold->setFont(fontOrFallback(font().family(), 11, true));
     ui->Label1->setFont(fontOrFallback(QStringLiteral("MV Boli"), 29, true));
+    // The tab bar is styled, and styled widgets do not inherit the window's font on their own.
+    ui->PageControl1->tabBar()->setFont(font());
 }
 
 void TMain::connectHandlers() {

@@ -109,6 +109,10 @@ QString toOdbc(const Settings& settings, const QString& driver, const QString& d
         server = QStringLiteral("127.0.0.1");
 
     QString odbc = QStringLiteral("Driver=%1;Server=%2;").arg(braced(driver), braced(server));
+    // A bare host is the default instance on SQL Server's own port; FreeTDS has no default of its
+    // own once the protocol version is given.
+    if (port.isEmpty() && !server.contains(QLatin1Char('\\')))
+        port = QStringLiteral("1433");
     if (!port.isEmpty())
         odbc += QStringLiteral("Port=%1;").arg(port);
     odbc += QStringLiteral("TDS_Version=%1;ClientCharset=UTF-8;Encryption=off;").arg(tdsVersionFor(settings.provider));

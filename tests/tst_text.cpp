@@ -89,6 +89,8 @@ private slots:
         QVERIFY(odbc.contains(QLatin1String("Server={127.0.0.1};Port=1500;")));
         QVERIFY(odbc.contains(QLatin1String("TDS_Version=7.3;")));
         QVERIFY(odbc.contains(QLatin1String("PWD={p}}w};")));
+        s.dataSource = QStringLiteral("HOST");
+        QVERIFY(connstr::toOdbc(s, QStringLiteral("FreeTDS"), QString()).contains(QLatin1String("Server={HOST};Port=1433;")));
         s.dataSource = QStringLiteral("HOST\\SQL2019");
         QVERIFY(connstr::toOdbc(s, QStringLiteral("FreeTDS"), QString()).contains(QLatin1String("Server={HOST\\SQL2019};")));
     }
