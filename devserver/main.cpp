@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -307,6 +308,9 @@ int main(int argc, char** argv) {
             const int client = ::accept4(listeners[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
             if (client < 0)
                 continue;
+            // Replies go out as soon as they are written, as SQL Server's do.
+            const int noDelay = 1;
+            ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
             Instance* instance = listeners[i].instance;
             const int session = nextSession++;
             std::thread([client, instance, login, session] { runSession(client, *instance, login, session); }).detach();

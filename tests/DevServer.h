@@ -16,6 +16,7 @@ public:
     bool isRunning() const { return m_process.state() == QProcess::Running; }
 
     int port() const { return m_port; }
+    qint64 processId() const { return m_process.processId(); }
     QString dataDir() const { return m_dataDir.path(); }
     QString scratch() const { return m_scratch.path(); } // a folder for files the test makes
     QString dataSource() const { return QStringLiteral("127.0.0.1,%1").arg(m_port); }
