@@ -90,6 +90,7 @@ void AdoConnection::open() {
                                         : odbcdiag::cleanMessage(records.first()));
     }
     m_dbc = dbc;
+    markUsed();
     if (!m_defaultDatabase.isEmpty()) {
         try {
             useDatabase(m_defaultDatabase);
@@ -110,6 +111,26 @@ void AdoConnection::close() {
 
 void AdoConnection::dropBrokenLink() { close(); }
 
+void AdoConnection::reviveIfStale() {
+    constexpr qint64 idleMillis = 2000;
+    if (!m_dbc || (m_lastUse.isValid() && m_lastUse.elapsed() < idleMillis))
+        return;
+    SQLHSTMT stmt = nullptr;
+    bool alive = false;
+    if (SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc, &stmt))) {
+        SQLRETURN rc = SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(u"SELECT 1")), 8);
+        alive = SQL_SUCCEEDED(rc);
+        while (SQL_SUCCEEDED(rc))
+            rc = SQLMoreResults(stmt);
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    }
+    if (alive && !isDead()) {
+        markUsed();
+        return;
+    }
+    open();
+}
+
 bool AdoConnection::isDead() const {
     if (!m_dbc)
         return true;
@@ -123,8 +144,17 @@ void AdoConnection::setDefaultDatabase(const QString& name) {
     if (name == m_defaultDatabase)
         return;
     m_defaultDatabase = name;
-    if (isOpen() && !name.isEmpty())
+    if (!isOpen() || name.isEmpty())
+        return;
+    try {
         useDatabase(name);
+    } catch (const DbError&) {
+        // Switching databases changes nothing on the server: on a link that turned out to be
+        // gone it is done again on a new one (open() applies the default database).
+        if (!isDead())
+            throw;
+        open();
+    }
 }
 
 void AdoConnection::useDatabase(const QString& name) {

@@ -4,6 +4,7 @@
 
 #include "DbError.h"
 
+#include <QElapsedTimer>
 #include <QString>
 
 #include <sql.h>
@@ -43,6 +44,11 @@ public:
     void dropBrokenLink();
     // Whether the driver knows the link to be gone.
     bool isDead() const;
+    // A connection left idle may have lost its server meanwhile (a restart, say). Before a
+    // statement that must not run twice, an idle connection is tested with a harmless one and
+    // opened again when it turns out to be gone.
+    void reviveIfStale();
+    void markUsed() { m_lastUse.start(); }
 
 private:
     void useDatabase(const QString& name);
@@ -52,4 +58,5 @@ private:
     QString m_driver;
     QString m_connectionString;
     QString m_defaultDatabase;
+    QElapsedTimer m_lastUse;
 };

@@ -67,10 +67,39 @@ void AdoQuery::requireOpen() const {
         fail(QStringLiteral("Cannot perform this operation on a closed dataset"));
 }
 
+namespace {
+// Statements that change nothing on the server: safe to send again on a fresh connection.
+bool isReadOnly(const QString& text) {
+    const QString head = text.trimmed().left(24).toUpper();
+    return head.startsWith(QLatin1String("USE ")) || head.startsWith(QLatin1String("SELECT ")) ||
+           head.startsWith(QLatin1String("RESTORE FILELISTONLY"));
+}
+} // namespace
+
 AdoQuery::Result AdoQuery::run(bool wantRows) {
     close();
-    m_messages.clear();
     m_connection.ensureOpen();
+    const bool readOnly = isReadOnly(text());
+    if (!readOnly)
+        m_connection.reviveIfStale();
+    try {
+        return runOnce(wantRows);
+    } catch (const LinkLostBeforeReply&) {
+        // The server never answered on the old link (it went away while we were idle): a statement
+        // that changes nothing is sent once more on a new one; any other is reported.
+        if (!readOnly)
+            throw DbError(m_lostLinkMessage);
+        m_connection.ensureOpen();
+        try {
+            return runOnce(wantRows);
+        } catch (const LinkLostBeforeReply&) {
+            throw DbError(m_lostLinkMessage);
+        }
+    }
+}
+
+AdoQuery::Result AdoQuery::runOnce(bool wantRows) {
+    m_messages.clear();
 
     StatementHandle stmt;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_connection.handle(), &stmt.h))) {
@@ -94,6 +123,7 @@ AdoQuery::Result AdoQuery::run(bool wantRows) {
     };
 
     const std::u16string sql = text().toStdU16String();
+    int failures = 0;
     SQLRETURN rc = SQLExecDirectW(stmt.h, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(sql.c_str())), SQLINTEGER(sql.size()));
     // Every result and message is read until the driver says there is no more: a BACKUP or RESTORE
     // whose stream is abandoned early gets cancelled by the server.
@@ -102,7 +132,11 @@ AdoQuery::Result AdoQuery::run(bool wantRows) {
             collect();
         if (rc == SQL_NO_DATA)
             break;
-        if (rc == SQL_INVALID_HANDLE || (!SQL_SUCCEEDED(rc) && linkLost))
+        if (rc == SQL_ERROR && !linkLost && m_connection.isDead())
+            linkLost = true;
+        // A dead link answers every further call with an error: stop there, and never spin on a
+        // driver that keeps failing without moving on.
+        if (rc == SQL_INVALID_HANDLE || (!SQL_SUCCEEDED(rc) && linkLost) || (rc == SQL_ERROR && ++failures > 64))
             break;
         if (SQL_SUCCEEDED(rc)) {
             SQLSMALLINT columns = 0;
@@ -140,9 +174,14 @@ AdoQuery::Result AdoQuery::run(bool wantRows) {
         if (firstError == QLatin1String("Unknown error"))
             firstError = QStringLiteral("Communication link failure: the connection to the server was lost");
     }
+    m_connection.markUsed();
     if (linkLost) {
         stmt.release();
         m_connection.dropBrokenLink();
+        if (!kept.hasRows && m_messages.isEmpty()) {
+            m_lostLinkMessage = firstError;
+            throw LinkLostBeforeReply{};
+        }
     }
     if (!firstError.isEmpty())
         throw DbError(firstError);

@@ -45,7 +45,9 @@ private:
         QStringList columns;
         QVector<QStringList> rows;
     };
+    struct LinkLostBeforeReply {};
     Result run(bool wantRows);
+    Result runOnce(bool wantRows);
     [[noreturn]] void fail(const QString& message) const;
     void requireOpen() const;
 
@@ -53,6 +55,7 @@ private:
     QString m_name;
     QStringList m_lines;
     QStringList m_messages;
+    QString m_lostLinkMessage;
     bool m_open = false;
     QStringList m_columns;
     QVector<QStringList> m_rows;

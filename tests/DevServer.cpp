@@ -4,6 +4,9 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 DevServer::DevServer(int version, QStringList extraArguments) : m_version(version), m_extra(std::move(extraArguments)) {
     start();
 }
@@ -16,6 +19,8 @@ bool DevServer::start() {
                         QStringLiteral("--data-dir"), m_dataDir.path(), QStringLiteral("--log-statements"), statementLog()};
     args += m_extra;
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // A test that dies takes its server with it.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_process.start(QStringLiteral(ZELVARO_DEVSERVER), args);
     if (!m_process.waitForStarted(5000))
         return false;

@@ -1,0 +1,86 @@
+// A stand-in told to misbehave: cut connections, slow answers, refused logins, a restart between
+// two operations. The window shows the driver's message, never a false success, and stays usable.
+#include "WindowHarness.h"
+
+#include "RusUkrDlg.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QThread>
+#include <QtTest>
+
+class ServerFaults : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        InstallDialogCaptions();
+        QApplication::setApplicationDisplayName(QStringLiteral("Zelvaro"));
+    }
+
+    void backupCutHalfwayIsNotASuccess() {
+        WindowHarness h(2019, {QStringLiteral("--drop-backup-halfway")});
+        h.sql(QStringLiteral("CREATE DATABASE half"));
+        QVERIFY(h.connect());
+        h.openPage(3);
+        auto* combo = h.widget<QComboBox>("cbDataBase1");
+        combo->setCurrentIndex(combo->findText(QStringLiteral("half")));
+        h.edit("edSavePathBAK")->setText(h.server.scratch() + "/half.bak");
+        h.script.clear();
+        h.button("BitBtn5")->click();
+        QCOMPARE(h.script.seen.size(), 1);
+        QCOMPARE(h.script.last().kind, modal::Kind::SimpleMessage);
+        QVERIFY(!h.script.last().text.contains(QStringLiteral("успішно")));
+        QVERIFY(!QFile::exists(h.server.scratch() + "/half.bak"));
+        // The next operation connects again by itself.
+        h.script.clear();
+        h.openPage(1);
+        QCOMPARE(h.widget<QListWidget>("ListDataBases")->count(), 1);
+        QVERIFY(h.script.seen.isEmpty());
+    }
+
+    void refusedLoginShowsTheServersText() {
+        WindowHarness h(2019, {QStringLiteral("--refuse-logins")});
+        QVERIFY(!h.connect());
+        QCOMPARE(h.script.last().text, QStringLiteral("Login failed for user 'sa'"));
+        QCOMPARE(h.window->statusImage(), 1);
+    }
+
+    void slowServerStillAnswers() {
+        WindowHarness h(2000, {QStringLiteral("--slow"), QStringLiteral("150")});
+        h.sql(QStringLiteral("CREATE DATABASE slow"));
+        QVERIFY(h.connect());
+        h.openPage(1);
+        QCOMPARE(h.widget<QListWidget>("ListDataBases")->count(), 1);
+    }
+
+    void restartBetweenTwoOperations() {
+        WindowHarness h;
+        h.sql(QStringLiteral("CREATE DATABASE one\nCREATE DATABASE two"));
+        QVERIFY(h.connect());
+        h.openPage(1);
+        QCOMPARE(h.widget<QListWidget>("ListDataBases")->count(), 2);
+        h.server.stop();
+        QVERIFY(h.server.start());
+        h.script.clear();
+        // A listing (changes nothing) goes through at once on a new connection.
+        h.openPage(0);
+        h.openPage(1);
+        QCOMPARE(h.widget<QListWidget>("ListDataBases")->count(), 2);
+        QVERIFY(h.script.seen.isEmpty());
+
+        h.server.stop();
+        QVERIFY(h.server.start());
+        QThread::msleep(2100); // long enough to count as idle
+        // A detach (changes something) tests the idle connection first and then goes through.
+        auto* list = h.widget<QListWidget>("ListDataBases");
+        list->setCurrentItem(list->findItems(QStringLiteral("one"), Qt::MatchExactly).first());
+        h.script.answer(6);
+        h.button("BitBtn2")->click();
+        QCOMPARE(h.script.texts().size(), 1); // the question only
+        QCOMPARE(list->count(), 1);
+        QVERIFY(!h.databases().contains(QStringLiteral("one")));
+    }
+};
+
+QTEST_MAIN(ServerFaults)
+#include "tst_faults.moc"
