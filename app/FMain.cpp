@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QGroupBox>
 #include <QIcon>
 #include <QScreen>
 #include <QShowEvent>
@@ -21,22 +22,33 @@ const int kPanelWidth = 212;
 const char* const kStatusImages[3] = {":/images/status-connected.svg", ":/images/status-failed.svg",
                                       ":/images/status-disconnected.svg"};
 
-// Tabs drawn as buttons: raised when not selected, pressed in when selected.
+// Tabs drawn as buttons: raised when not selected, pressed in when selected. Only the tab bar is
+// styled: a style sheet on the page control would be applied to every control on every page.
 const char* const kButtonTabs =
-    "QTabWidget::pane { border: none; top: 0px; }"
     "QTabBar::tab { border: 1px solid #8c8c8c; border-radius: 2px; padding: 3px 4px; margin: 2px 2px 2px 0px;"
     "  background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #fbfbfb, stop:1 #dedede); }"
     "QTabBar::tab:selected { background: #cfcfcf; border-color: #5a5a5a; }"
     "QTabBar::tab:hover:!selected { background: #ececec; }";
 
+// The wanted family when it is installed, else the system's sans serif. Qt takes the first family
+// of the list that exists, without enumerating every font on the system (which costs start-up
+// time and memory).
 QFont fontOrFallback(const QString& family, int pixelSize, bool bold) {
-    QFont font(QFontDatabase::families().contains(family) ? family
-                                                          : QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
+    QFont font;
+    font.setFamilies({family, QFontDatabase::systemFont(QFontDatabase::GeneralFont).family()});
+    font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(pixelSize);
     font.setBold(bold);
     return font;
 }
 } // namespace
+
+int PasswordStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                             QStyleHintReturn* returnData) const {
+    if (hint == QStyle::SH_LineEdit_PasswordCharacter)
+        return '*';
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+}
 
 QString SharedOpenDialog::execute(const QString& defaultExtension, const QString& filter) {
     modal::Request request;
@@ -73,7 +85,11 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
                    Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
-    ui->PageControl1->setStyleSheet(QString::fromLatin1(kButtonTabs));
+    ui->PageControl1->tabBar()->setStyleSheet(QString::fromLatin1(kButtonTabs));
+    ui->PageControl1->setDocumentMode(true);
+    auto* passwordStyle = new PasswordStyle; // owned by the edit, and gone with it
+    passwordStyle->setParent(ui->edUserPass);
+    ui->edUserPass->setStyle(passwordStyle);
     ui->PageControl1->tabBar()->setExpanding(false);
     applyFonts();
     setFixedSize(kClientSize);
@@ -92,10 +108,16 @@ TMain::~TMain() = default;
 void TMain::applyFonts() {
     setFont(fontOrFallback(QStringLiteral("MS Sans Serif"), 11, false));
     for (QLabel* bold : {ui->Label2, ui->Label3, ui->Label4, ui->Label5, ui->Label6, ui->Label9, ui->Label10, ui->Label16})
-        bold->setFont(fontOrFallback(font().family(), 11, true));
+        bold->setFont(fontOrFallback(QStringLiteral("MS Sans Serif"), 11, true));
     ui->Label1->setFont(fontOrFallback(QStringLiteral("MV Boli"), 29, true));
     // The tab bar is styled, and styled widgets do not inherit the window's font on their own.
     ui->PageControl1->tabBar()->setFont(font());
+    // Group boxes have bold captions; what they hold is written in the regular font.
+    for (QGroupBox* box : {ui->GroupBox2, ui->GroupBox3, ui->GroupBox4, ui->GroupBox5}) {
+        box->setFont(fontOrFallback(QStringLiteral("MS Sans Serif"), 11, true));
+        for (QWidget* child : box->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            child->setFont(font());
+    }
 }
 
 void TMain::connectHandlers() {

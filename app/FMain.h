@@ -4,6 +4,7 @@
 #include "AdoConnection.h"
 #include "AdoQuery.h"
 
+#include <QProxyStyle>
 #include <QString>
 #include <QWidget>
 #include <memory>
@@ -22,6 +23,13 @@ struct SharedOpenDialog {
     int filterIndex = 1;
     // Empty when the user cancelled.
     QString execute(const QString& defaultExtension, const QString& filter);
+};
+
+// The password edit shows "*" for each character, whatever the platform's style would show.
+class PasswordStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option = nullptr, const QWidget* widget = nullptr,
+                  QStyleHintReturn* returnData = nullptr) const override;
 };
 
 class TMain : public QWidget {

@@ -1,0 +1,118 @@
+// Start-up time and peak memory of Zelvaro's window against a bare Qt window of the same size,
+// built the same way and measured side by side in one run.
+//   bench_window            runs the comparison and prints the ratios
+//   bench_window bare       a bare 852x419 window: shown, idle, then exit
+//   bench_window label      the same with one label (what drawing any text costs: fonts)
+//   bench_window zelvaro    Zelvaro's start-up: shown, idle, then exit
+//   bench_window pages P    Zelvaro connected to the server on port P with every page opened
+#include "DevServer.h"
+#include "FMain.h"
+#include "ModalSeam.h"
+#include "RusUkrDlg.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLibraryInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTranslator>
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+long peakKilobytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+int child(int argc, char** argv, const QString& mode) {
+    if (mode != QLatin1String("bare"))
+        InstallDialogCaptions();
+    QApplication app(argc, argv);
+    QTranslator translator;
+    std::unique_ptr<QWidget> window;
+    if (mode == QLatin1String("bare") || mode == QLatin1String("label")) {
+        window = std::make_unique<QWidget>();
+        window->setFixedSize(852, 419);
+        if (mode == QLatin1String("label"))
+            new QLabel(QStringLiteral("SQL Server"), window.get());
+    } else {
+        QApplication::setApplicationDisplayName(QStringLiteral("Zelvaro"));
+        if (translator.load(QLocale(QLocale::Ukrainian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            app.installTranslator(&translator);
+        window = std::make_unique<TMain>();
+    }
+    window->show();
+    if (mode == QLatin1String("pages")) {
+        modal::setResponder([](const modal::Request&) { return modal::Answer{1, {}, 1}; });
+        auto* main = static_cast<TMain*>(window.get());
+        main->findChild<QLineEdit*>(QStringLiteral("ServerName"))->setText(QStringLiteral("127.0.0.1,") + QString::fromLatin1(argv[2]));
+        main->findChild<QAbstractButton*>(QStringLiteral("ToolButton1"))->click();
+        auto* tabs = main->findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+        for (int page : {1, 2, 3, 0})
+            tabs->setCurrentIndex(page);
+    }
+    // The first pass of the event loop after show: the window is up and idle.
+    QTimer::singleShot(0, &app, [&] { app.quit(); });
+    app.exec();
+    std::printf("%ld\n", peakKilobytes());
+    return 0;
+}
+
+struct Sample {
+    double millis;
+    long kilobytes;
+};
+
+Sample runChild(const QString& self, const QStringList& args) {
+    QProcess p;
+    QElapsedTimer t;
+    t.start();
+    p.start(self, args);
+    p.waitForFinished(60000);
+    return {t.nsecsElapsed() / 1e6, QString::fromLatin1(p.readAllStandardOutput()).trimmed().toLong()};
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 2)
+        return child(argc, argv, QString::fromLatin1(argv[1]));
+    QCoreApplication app(argc, argv);
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    const QString self = QCoreApplication::applicationFilePath();
+    std::vector<double> bare, label, zelvaro;
+    for (int i = 0; i < 15; ++i) { // alternating, so all see the same machine
+        bare.push_back(runChild(self, {QStringLiteral("bare")}).millis);
+        label.push_back(runChild(self, {QStringLiteral("label")}).millis);
+        zelvaro.push_back(runChild(self, {QStringLiteral("zelvaro")}).millis);
+    }
+    const double b = median(bare), l = median(label), z = median(zelvaro);
+    std::printf("start-up: Zelvaro %.1f ms, bare window %.1f ms, ratio %.2f (target <= 1.3); a window with one label "
+                "%.1f ms, ratio %.2f\n",
+                z, b, z / b, l, z / l);
+
+    DevServer server(2019);
+    server.tsql(QStringLiteral("CREATE DATABASE bench"));
+    const long bareMemory = runChild(self, {QStringLiteral("bare")}).kilobytes;
+    const long labelMemory = runChild(self, {QStringLiteral("label")}).kilobytes;
+    const long pagesMemory = runChild(self, {QStringLiteral("pages"), QString::number(server.port())}).kilobytes;
+    std::printf("peak memory: Zelvaro connected with every page opened %ld KiB, bare window %ld KiB, ratio %.2f "
+                "(target <= 1.5)\n",
+                pagesMemory, bareMemory, double(pagesMemory) / double(bareMemory));
+    std::printf("             a window with one label %ld KiB, ratio %.2f\n", labelMemory,
+                double(pagesMemory) / double(labelMemory));
+    return 0;
+}
