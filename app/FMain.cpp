@@ -91,6 +91,7 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
     passwordStyle->setParent(ui->edUserPass);
     ui->edUserPass->setStyle(passwordStyle);
     ui->PageControl1->tabBar()->setExpanding(false);
+    ui->ListDataBases->setUniformItemSizes(true); // thousands of names lay out in no time
     applyFonts();
     setFixedSize(kClientSize);
     move(qMax(0, 584), qMax(0, 254));

@@ -48,21 +48,23 @@ void TMain::fillDatabaseItems(QComboBox* combo, QListWidget* list) {
     // Refilling is not a choice of the user's: the selection handler must not run for it.
     const QSignalBlocker blockList(list);
     const QSignalBlocker blockCombo(combo);
-    if (list)
-        list->clear();
-    if (combo)
-        combo->clear();
+    QStringList names;
+    names.reserve(ADOQuery1->rowCount());
     for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next()) {
         const QString name = ADOQuery1->firstColumn();
-        if (isSystemDatabase(name))
-            continue;
-        if (list)
-            list->addItem(name);
-        if (combo)
-            combo->addItem(name);
+        if (!isSystemDatabase(name))
+            names.append(name);
     }
-    if (combo)
+    // One insertion for the whole list: a server may hold thousands of databases.
+    if (list) {
+        list->clear();
+        list->addItems(names);
+    }
+    if (combo) {
+        combo->clear();
+        combo->addItems(names);
         combo->setCurrentIndex(-1);
+    }
 }
 
 void TMain::ListDataBasesClick() {

@@ -19,7 +19,7 @@ struct StatementHandle {
 
 QString readCell(SQLHSTMT stmt, SQLUSMALLINT column) {
     QString value;
-    SQLWCHAR buffer[2048];
+    SQLWCHAR buffer[256]; // longer values come in several pieces
     for (;;) {
         SQLLEN indicator = 0;
         const SQLRETURN rc = SQLGetData(stmt, column, SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
@@ -106,7 +106,6 @@ AdoQuery::Result AdoQuery::runOnce(bool wantRows) {
         m_connection.dropBrokenLink();
         throw DbError(QStringLiteral("Cannot allocate an ODBC statement"));
     }
-    SQLSetStmtAttrW(stmt.h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(AdoConnection::CommandTimeoutSeconds), 0);
 
     Result kept;
     QString firstError;
@@ -242,5 +241,7 @@ QString AdoQuery::firstColumn() const {
     requireOpen();
     if (m_columns.isEmpty())
         fail(QStringLiteral("Field '' not found"));
-    return field(m_columns.first());
+    if (m_current >= m_rows.size())
+        fail(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted"));
+    return m_rows[m_current].value(0);
 }

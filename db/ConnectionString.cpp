@@ -115,7 +115,8 @@ QString toOdbc(const Settings& settings, const QString& driver, const QString& d
         port = QStringLiteral("1433");
     if (!port.isEmpty())
         odbc += QStringLiteral("Port=%1;").arg(port);
-    odbc += QStringLiteral("TDS_Version=%1;ClientCharset=UTF-8;Encryption=off;").arg(tdsVersionFor(settings.provider));
+    // Timeout: the command time-out of every statement, given once for the connection.
+    odbc += QStringLiteral("TDS_Version=%1;ClientCharset=UTF-8;Encryption=off;Timeout=1000;").arg(tdsVersionFor(settings.provider));
     odbc += QStringLiteral("UID=%1;PWD=%2;").arg(braced(settings.userId), braced(settings.password));
     if (!database.isEmpty())
         odbc += QStringLiteral("Database=%1;").arg(braced(database));

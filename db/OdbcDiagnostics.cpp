@@ -1,5 +1,7 @@
 #include "OdbcDiagnostics.h"
 
+#include <vector>
+
 namespace odbcdiag {
 
 QString fromWide(const SQLWCHAR* text, int length) {
@@ -18,14 +20,19 @@ QList<OdbcRecord> read(SQLSMALLINT handleType, SQLHANDLE handle) {
     for (SQLSMALLINT i = 1;; ++i) {
         SQLWCHAR state[6] = {};
         SQLINTEGER native = 0;
-        SQLWCHAR text[4096] = {};
+        SQLWCHAR text[512];
         SQLSMALLINT textLength = 0;
-        const SQLRETURN rc = SQLGetDiagRecW(handleType, handle, i, state, &native, text,
-                                            SQLSMALLINT(sizeof text / sizeof text[0]), &textLength);
+        SQLRETURN rc = SQLGetDiagRecW(handleType, handle, i, state, &native, text, 512, &textLength);
         if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
             break;
-        const int shown = qMin<int>(textLength, int(sizeof text / sizeof text[0]) - 1);
-        records.append({fromWide(state, 5), int(native), fromWide(text, shown)});
+        if (textLength < 512) {
+            records.append({fromWide(state, 5), int(native), fromWide(text, textLength)});
+            continue;
+        }
+        // A long message: read it again whole.
+        std::vector<SQLWCHAR> whole(size_t(textLength) + 1);
+        SQLGetDiagRecW(handleType, handle, i, state, &native, whole.data(), SQLSMALLINT(whole.size()), &textLength);
+        records.append({fromWide(state, 5), int(native), fromWide(whole.data(), qMin<int>(textLength, int(whole.size()) - 1))});
     }
     return records;
 }

@@ -282,6 +282,9 @@ bool Engine::select(const tsql::Statement& st, bool last) {
             } else if (l == "db_name()") {
                 columns.push_back({"", tds::ColumnType::NVarChar, 128});
                 row.push_back(m_database);
+            } else if (c.size() >= 2 && c[0] == 'N' && c[1] == '\'') {
+                columns.push_back({"", tds::ColumnType::NVarChar, int(std::max<size_t>(1, utf::lengthInChars(c) - 2)), 0, false});
+                row.push_back(c.substr(2));
             } else if (!c.empty() && c[0] == '\'') {
                 columns.push_back({"", tds::ColumnType::VarChar, int(std::max<size_t>(1, c.size() - 1)), 0, false});
                 row.push_back(c.substr(1));

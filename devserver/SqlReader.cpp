@@ -276,7 +276,7 @@ private:
                 st.columns.push_back(lower(tok.text));
                 ++pos;
             } else if (tok.kind == Token::String) {
-                st.columns.push_back("'" + tok.text);
+                st.columns.push_back((tok.national ? "N'" : "'") + tok.text);
                 ++pos;
             } else if (tok.kind == Token::Word || tok.kind == Token::Ident) {
                 std::string column = tok.text;

@@ -151,6 +151,18 @@ private slots:
         QCOMPARE(q.firstColumn(), name);
     }
 
+    // Values longer than one read of the driver come back whole.
+    void longUnicodeValue() {
+        DevServer dev;
+        AdoConnection c;
+        c.setConnectionString(dev.connectionString());
+        AdoQuery q(c);
+        const QString value = QString(700, QChar(0x0416)) + QStringLiteral("😀 end");
+        q.setText(QStringLiteral("SELECT N'%1'").arg(value));
+        q.openRowset();
+        QCOMPARE(q.firstColumn(), value);
+    }
+
     void defaultDatabaseRule() {
         DevServer dev;
         AdoConnection c;
