@@ -9,25 +9,22 @@ namespace connection {
 QString providerPrefix(const QString& versionText) {
     bool ok = false;
     const int version = versionText.trimmed().toInt(&ok);
-    if (ok && version == 2005)
-        return QStringLiteral("Provider=SQLNCLI.1;");
-    if (ok && version == 2008)
-        return QStringLiteral("Provider=SQLNCLI10.1;");
-    if (ok && version >= 2012 && version <= 2019)
-        return QStringLiteral("Provider=SQLNCLI11.0;");
+    if (ok && version == 2005) return QStringLiteral("Provider=SQLNCLI.1;");
+    if (ok && version == 2008) return QStringLiteral("Provider=SQLNCLI10.1;");
+    if (ok && version >= 2012 && version <= 2019) return QStringLiteral("Provider=SQLNCLI11.0;");
     return QStringLiteral("Provider=SQLOLEDB.1;");
 }
 
 QString buildConnectionString(const QString& versionText, const QString& server, const QString& user,
                               const QString& password) {
-    return providerPrefix(versionText) + QLatin1String("Persist Security Info=False;") + QLatin1String("Data Source=") +
-           connstr::formatValue(server) + QLatin1Char(';') + QLatin1String("User ID=") + connstr::formatValue(user) +
-           QLatin1Char(';') + QLatin1String("Password=") + connstr::formatValue(password);
+    return providerPrefix(versionText) + QLatin1String("Persist Security Info=False;") +
+           QLatin1String("Data Source=") + connstr::formatValue(server) + QLatin1Char(';') +
+           QLatin1String("User ID=") + connstr::formatValue(user) + QLatin1Char(';') +
+           QLatin1String("Password=") + connstr::formatValue(password);
 }
 
 QString derivedServerName(const QString& computerName, const QString& versionText) {
-    if (versionText == QLatin1String("2000"))
-        return computerName;
+    if (versionText == QLatin1String("2000")) return computerName;
     return computerName + QLatin1String("\\SQL") + versionText;
 }
 

@@ -45,8 +45,7 @@ QFont fontOrFallback(const QString& family, int pixelSize, bool bold) {
 
 int PasswordStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                              QStyleHintReturn* returnData) const {
-    if (hint == QStyle::SH_LineEdit_PasswordCharacter)
-        return '*';
+    if (hint == QStyle::SH_LineEdit_PasswordCharacter) return '*';
     return QProxyStyle::styleHint(hint, option, widget, returnData);
 }
 
@@ -60,8 +59,7 @@ QString SharedOpenDialog::execute(const QString& defaultExtension, const QString
     request.filterIndex = filterIndex;
     request.selectedFile = fileName;
     const modal::Answer answer = modal::pickFile(request);
-    if (!answer.path || answer.path->isEmpty())
-        return {};
+    if (!answer.path || answer.path->isEmpty()) return {};
     fileName = *answer.path;
     filterIndex = answer.filterIndex;
     // The next dialog and the "*.ldf" search start from the chosen file's folder.
@@ -81,8 +79,8 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
     ADOQuery1 = std::make_unique<AdoQuery>(*ADOConnection, QStringLiteral("ADOQuery1"));
 
     ui->setupUi(this);
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
     ui->PageControl1->tabBar()->setStyleSheet(QString::fromLatin1(kButtonTabs));
@@ -108,7 +106,8 @@ TMain::~TMain() = default;
 
 void TMain::applyFonts() {
     setFont(fontOrFallback(QStringLiteral("MS Sans Serif"), 11, false));
-    for (QLabel* bold : {ui->Label2, ui->Label3, ui->Label4, ui->Label5, ui->Label6, ui->Label9, ui->Label10, ui->Label16})
+    for (QLabel* bold :
+         {ui->Label2, ui->Label3, ui->Label4, ui->Label5, ui->Label6, ui->Label9, ui->Label10, ui->Label16})
         bold->setFont(fontOrFallback(QStringLiteral("MS Sans Serif"), 11, true));
     ui->Label1->setFont(fontOrFallback(QStringLiteral("MV Boli"), 29, true));
     // The tab bar is styled, and styled widgets do not inherit the window's font on their own.
@@ -122,7 +121,9 @@ void TMain::applyFonts() {
 }
 
 void TMain::connectHandlers() {
-    auto run = [this](void (TMain::*handler)()) { return [this, handler] { guarded([&] { (this->*handler)(); }); }; };
+    auto run = [this](void (TMain::*handler)()) {
+        return [this, handler] { guarded([&] { (this->*handler)(); }); };
+    };
 
     connect(ui->ToolButton1, &QToolButton::clicked, this, run(&TMain::ToolButton1Click));
     connect(ui->cbSQLServers, &QComboBox::currentIndexChanged, this, run(&TMain::cbSQLServersChange));
@@ -130,8 +131,7 @@ void TMain::connectHandlers() {
     connect(ui->edUserPass, &QLineEdit::textChanged, this, run(&TMain::cbSQLServersChange));
     connect(ui->ServerName, &QLineEdit::textChanged, this, run(&TMain::ServerNameChange));
     connect(ui->PageControl1, &QTabWidget::currentChanged, this, [this] {
-        if (!m_pageChangeFromCode)
-            guarded([&] { PageControl1Change(); });
+        if (!m_pageChangeFromCode) guarded([&] { PageControl1Change(); });
     });
 
     connect(ui->SpeedButton2, &QToolButton::clicked, this, run(&TMain::SpeedButton2Click));
@@ -171,7 +171,9 @@ void TMain::FormShow() {
     ui->PageControl1->hide();
 }
 
-void TMain::FormClose() { ADOConnection->close(); }
+void TMain::FormClose() {
+    ADOConnection->close();
+}
 
 void TMain::selectPageFromCode(int index) {
     m_pageChangeFromCode = true;
@@ -234,15 +236,16 @@ void TMain::setStatusImage(int index) {
     ui->ToolButton1->setIcon(QIcon(QString::fromLatin1(kStatusImages[index])));
 }
 
-QString TMain::GetComputerNameText() const { return connection::computerName(); }
+QString TMain::GetComputerNameText() const {
+    return connection::computerName();
+}
 
 bool TMain::ConnectToServer(bool ShowSuccess) {
     const QString version = ui->cbSQLServers->currentText();
     const QString server = ui->ServerName->text();
     const QString user = ui->edUserName->text();
     const QString password = ui->edUserPass->text();
-    if (ADOConnection->isOpen())
-        ADOConnection->close();
+    if (ADOConnection->isOpen()) ADOConnection->close();
     ADOConnection->setConnectionString(connection::buildConnectionString(version, server, user, password));
     ADOConnection->setLoginPrompt(false);
     try {
@@ -253,14 +256,14 @@ bool TMain::ConnectToServer(bool ShowSuccess) {
         return false;
     }
     if (ShowSuccess)
-        modal::messageDialog(QStringLiteral("Підключення успішно виконано !"), DialogType::Information, {DialogButton::OK});
+        modal::messageDialog(QStringLiteral("Підключення успішно виконано !"), DialogType::Information,
+                             {DialogButton::OK});
     setStatusImage(0);
     return true;
 }
 
 void TMain::Disconnect() {
-    if (ADOConnection->isOpen())
-        ADOConnection->close();
+    if (ADOConnection->isOpen()) ADOConnection->close();
     setStatusImage(2);
     ui->BitBtn1->setEnabled(false);
     ui->BitBtn2->setEnabled(false);
@@ -269,10 +272,13 @@ void TMain::Disconnect() {
 
 void TMain::cbSQLServersChange() {
     Disconnect();
-    ui->ServerName->setText(connection::derivedServerName(GetComputerNameText(), ui->cbSQLServers->currentText()));
+    ui->ServerName->setText(
+        connection::derivedServerName(GetComputerNameText(), ui->cbSQLServers->currentText()));
 }
 
-void TMain::ServerNameChange() { Disconnect(); }
+void TMain::ServerNameChange() {
+    Disconnect();
+}
 
 void TMain::ToolButton1Click() {
     bool connected = false;

@@ -55,7 +55,8 @@ public:
     bool DropDatabase(const QString& Name);
 
     // Restore page
-    bool RestoreDatabase(const QString& Name, const QString& BakPath, const QString& MdfPath, const QString& LdfPath);
+    bool RestoreDatabase(const QString& Name, const QString& BakPath, const QString& MdfPath,
+                         const QString& LdfPath);
     const QString& logicalDataName() const { return FLogicalDataName; }
     const QString& logicalLogName() const { return FLogicalLogName; }
 
@@ -82,6 +83,8 @@ private:
     void ToolButton1Click();
     void cbSQLServersChange();
     void ServerNameChange();
+
+    void reportFileFailure(const DbError& error, const QString& cannotText, const QString& path);
 
     void SpeedButton2Click();
     void SpeedButton3Click();

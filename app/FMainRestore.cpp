@@ -17,25 +17,23 @@ void TMain::openRestorePage() {
 }
 
 void TMain::SpeedButton5Click() {
-    const QString chosen = OpenDialog1.execute(
-        QStringLiteral("*.bak"), QStringLiteral("Файли резервної копії бази (*.bak)|*.bak|Всі файли (*.*)|*.*"));
-    if (!chosen.isEmpty())
-        ui->edPathBAK->setText(chosen);
+    const QString chosen =
+        OpenDialog1.execute(QStringLiteral("*.bak"),
+                            QStringLiteral("Файли резервної копії бази (*.bak)|*.bak|Всі файли (*.*)|*.*"));
+    if (!chosen.isEmpty()) ui->edPathBAK->setText(chosen);
     // A typed path is read too when the dialog was cancelled.
-    if (!filechecks::fileExists(ui->edPathBAK->text()))
-        return;
+    if (!filechecks::fileExists(ui->edPathBAK->text())) return;
     ui->SpeedButton1->setEnabled(true);
     ui->SpeedButton4->setEnabled(true);
-    if (!ADOConnection->isOpen())
-        ConnectToServer(false);
+    if (!ADOConnection->isOpen()) ConnectToServer(false);
     ADOQuery1->close();
     ADOQuery1->setText(QStringLiteral("USE Master"));
     ADOQuery1->execute();
     ADOQuery1->close();
-    ADOQuery1->setText(QLatin1String("RESTORE FILELISTONLY FROM Disk = ") + sqlquote::literal(ui->edPathBAK->text()));
+    ADOQuery1->setText(QLatin1String("RESTORE FILELISTONLY FROM Disk = ") +
+                       sqlquote::literal(ui->edPathBAK->text()));
     ADOQuery1->openRowset();
-    if (!ADOQuery1->isOpen() || ADOQuery1->rowCount() < 2)
-        return;
+    if (!ADOQuery1->isOpen() || ADOQuery1->rowCount() < 2) return;
 
     struct Finish {
         TMain& w;
@@ -43,7 +41,8 @@ void TMain::SpeedButton5Click() {
             w.ADOQuery1->close();
             w.ui->edPathMDF2->setToolTip(w.ui->edPathMDF2->text());
             w.ui->edPathLDF2->setToolTip(w.ui->edPathLDF2->text());
-            w.ui->BitBtn3->setEnabled(!w.ui->edPathMDF2->text().isEmpty() && !w.ui->edPathLDF2->text().isEmpty());
+            w.ui->BitBtn3->setEnabled(!w.ui->edPathMDF2->text().isEmpty() &&
+                                      !w.ui->edPathLDF2->text().isEmpty());
         }
     } finish{*this};
 
@@ -63,12 +62,14 @@ void TMain::SpeedButton5Click() {
 }
 
 void TMain::SpeedButton1Click() {
-    const auto folder = modal::pickFolder(QStringLiteral("Виберіть каталог для розміщення MDF-файлу:"), QString());
-    if (!folder || !filechecks::folderExists(*folder))
-        return;
+    const auto folder =
+        modal::pickFolder(QStringLiteral("Виберіть каталог для розміщення MDF-файлу:"), QString());
+    if (!folder || !filechecks::folderExists(*folder)) return;
     const QString name = filechecks::trimmed(ui->Edit1->text());
-    const QString dataFile = FLogicalDataName.isEmpty() ? name + QLatin1String("_Data.MDF") : FLogicalDataName + QLatin1String(".MDF");
-    const QString logFile = FLogicalLogName.isEmpty() ? name + QLatin1String("_Log.LDF") : FLogicalLogName + QLatin1String(".LDF");
+    const QString dataFile = FLogicalDataName.isEmpty() ? name + QLatin1String("_Data.MDF")
+                                                        : FLogicalDataName + QLatin1String(".MDF");
+    const QString logFile = FLogicalLogName.isEmpty() ? name + QLatin1String("_Log.LDF")
+                                                      : FLogicalLogName + QLatin1String(".LDF");
     ui->edPathMDF2->setText(filechecks::join(*folder, dataFile));
     ui->edPathLDF2->setText(filechecks::join(*folder, logFile));
 }
@@ -76,10 +77,10 @@ void TMain::SpeedButton1Click() {
 void TMain::SpeedButton4Click() {
     const auto folder = modal::pickFolder(QStringLiteral("Виберіть каталог для розміщення LDF-файлу:"),
                                           filechecks::folderPrefix(ui->edPathLDF2->text()));
-    if (!folder || !filechecks::folderExists(*folder))
-        return;
-    const QString logFile = FLogicalLogName.isEmpty() ? filechecks::trimmed(ui->Edit1->text()) + QLatin1String("_Log.LDF")
-                                                      : FLogicalLogName + QLatin1String(".LDF");
+    if (!folder || !filechecks::folderExists(*folder)) return;
+    const QString logFile = FLogicalLogName.isEmpty()
+                                ? filechecks::trimmed(ui->Edit1->text()) + QLatin1String("_Log.LDF")
+                                : FLogicalLogName + QLatin1String(".LDF");
     ui->edPathLDF2->setText(filechecks::join(*folder, logFile));
 }
 
@@ -87,34 +88,29 @@ void TMain::BitBtn3Click() {
     RestoreDatabase(ui->Edit1->text(), ui->edPathBAK->text(), ui->edPathMDF2->text(), ui->edPathLDF2->text());
 }
 
-bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const QString& MdfPath, const QString& LdfPath) {
-    if (!ADOConnection->isOpen())
-        ConnectToServer(false);
-    if (!ADOConnection->isOpen())
-        return false;
+bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const QString& MdfPath,
+                            const QString& LdfPath) {
+    if (!ADOConnection->isOpen()) ConnectToServer(false);
+    if (!ADOConnection->isOpen()) return false;
     ADOQuery1->close();
     ADOQuery1->setText(QStringLiteral("Use Master"));
     ADOQuery1->execute();
-    if (FLogicalDataName.isEmpty() || FLogicalLogName.isEmpty())
-        return false;
+    if (FLogicalDataName.isEmpty() || FLogicalLogName.isEmpty()) return false;
     ADOQuery1->close();
-    ADOQuery1->setText(QLatin1String("RESTORE DATABASE ") + sqlquote::name(Name) + QLatin1String(" FROM DISK = ") +
-                       sqlquote::literal(BakPath) + QLatin1String(" WITH REPLACE, MOVE ") +
-                       sqlquote::literal(FLogicalDataName) + QLatin1String(" TO ") + sqlquote::literal(MdfPath) +
-                       QLatin1String(", MOVE ") + sqlquote::literal(FLogicalLogName) + QLatin1String(" TO ") +
+    ADOQuery1->setText(QLatin1String("RESTORE DATABASE ") + sqlquote::name(Name) +
+                       QLatin1String(" FROM DISK = ") + sqlquote::literal(BakPath) +
+                       QLatin1String(" WITH REPLACE, MOVE ") + sqlquote::literal(FLogicalDataName) +
+                       QLatin1String(" TO ") + sqlquote::literal(MdfPath) + QLatin1String(", MOVE ") +
+                       sqlquote::literal(FLogicalLogName) + QLatin1String(" TO ") +
                        sqlquote::literal(LdfPath));
     try {
         ADOQuery1->execute();
     } catch (const DbError& e) {
-        if (e.message().contains(QLatin1String("5(")))
-            modal::messageDialog(QStringLiteral("Не можливо створити фізичний файл ") + MdfPath + QLatin1Char('.') +
-                                     QChar(13) + QStringLiteral("Помилка операційної системи 5: (Доступ заборонений.)"),
-                                 DialogType::Error, {DialogButton::OK});
-        else
-            modal::messageDialog(e.message(), DialogType::Error, {DialogButton::Cancel});
+        reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "), MdfPath);
         return false;
     }
-    modal::messageDialog(QStringLiteral("База даних ") + Name + QStringLiteral(" успішно відновлена із файлу ") + BakPath,
+    modal::messageDialog(QStringLiteral("База даних ") + Name +
+                             QStringLiteral(" успішно відновлена із файлу ") + BakPath,
                          DialogType::Information, {DialogButton::OK});
     return true;
 }

@@ -12,8 +12,7 @@ QString folderPrefix(const QString& path) {
 
 QString folderPart(const QString& path) {
     QString prefix = folderPrefix(path);
-    if (prefix.size() > 1)
-        prefix.chop(1);
+    if (prefix.size() > 1) prefix.chop(1);
     return prefix;
 }
 
@@ -22,7 +21,9 @@ bool fileExists(const QString& path) {
     return !path.isEmpty() && info.exists() && !info.isDir();
 }
 
-bool folderExists(const QString& path) { return !path.isEmpty() && QFileInfo(path).isDir(); }
+bool folderExists(const QString& path) {
+    return !path.isEmpty() && QFileInfo(path).isDir();
+}
 
 QString firstMatchingEntry(const QString& folder, const QString& wildcard) {
     QDir dir(folder);
@@ -44,6 +45,8 @@ QString trimmed(const QString& text) {
     return text.mid(begin, end - begin);
 }
 
-QString join(const QString& folder, const QString& fileName) { return folder + QLatin1Char('/') + fileName; }
+QString join(const QString& folder, const QString& fileName) {
+    return folder + QLatin1Char('/') + fileName;
+}
 
 } // namespace filechecks

@@ -9,8 +9,7 @@
 #include <exception>
 #include <utility>
 
-template <typename Handler>
-void guarded(Handler&& handler) noexcept {
+template <typename Handler> void guarded(Handler&& handler) noexcept {
     try {
         std::forward<Handler>(handler)();
     } catch (const DbError& e) {

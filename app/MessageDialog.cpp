@@ -2,7 +2,6 @@
 
 #include <QApplication>
 
-#include <algorithm>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QFontMetrics>
@@ -14,16 +13,29 @@
 #include <QScreen>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace msgdlg {
 
 namespace {
 // As shipped: the English captions, types first and buttons after them.
 QString g_strings[TypeCount + ButtonCount] = {
-    QStringLiteral("Warning"), QStringLiteral("Error"),       QStringLiteral("Information"), QStringLiteral("Confirm"),
-    QString(),                 QStringLiteral("&Yes"),        QStringLiteral("&No"),         QStringLiteral("OK"),
-    QStringLiteral("Cancel"),  QStringLiteral("&Abort"),      QStringLiteral("&Retry"),      QStringLiteral("&Ignore"),
-    QStringLiteral("&All"),    QStringLiteral("N&o to All"),  QStringLiteral("Yes to &All"), QStringLiteral("&Help"),
+    QStringLiteral("Warning"),
+    QStringLiteral("Error"),
+    QStringLiteral("Information"),
+    QStringLiteral("Confirm"),
+    QString(),
+    QStringLiteral("&Yes"),
+    QStringLiteral("&No"),
+    QStringLiteral("OK"),
+    QStringLiteral("Cancel"),
+    QStringLiteral("&Abort"),
+    QStringLiteral("&Retry"),
+    QStringLiteral("&Ignore"),
+    QStringLiteral("&All"),
+    QStringLiteral("N&o to All"),
+    QStringLiteral("Yes to &All"),
+    QStringLiteral("&Help"),
 };
 
 const int kResults[ButtonCount] = {6, 7, 1, 2, 3, 4, 5, 8, 9, 10, 0};
@@ -31,8 +43,7 @@ const int kResults[ButtonCount] = {6, 7, 1, 2, 3, 4, 5, 8, 9, 10, 0};
 QString withoutMarkers(QString caption) {
     QString out;
     for (int i = 0; i < caption.size(); ++i) {
-        if (caption[i] == QLatin1Char('&') && i + 1 < caption.size())
-            ++i;
+        if (caption[i] == QLatin1Char('&') && i + 1 < caption.size()) ++i;
         out += caption[i];
     }
     return out;
@@ -52,18 +63,25 @@ QStyle::StandardPixmap iconFor(DialogType type) {
 }
 } // namespace
 
-QString* stringData() { return g_strings; }
-int stringDataSize() { return TypeCount + ButtonCount; }
+QString* stringData() {
+    return g_strings;
+}
+int stringDataSize() {
+    return TypeCount + ButtonCount;
+}
 
 QString typeCaption(DialogType type) {
-    if (type == DialogType::Custom)
-        return QGuiApplication::applicationDisplayName();
+    if (type == DialogType::Custom) return QGuiApplication::applicationDisplayName();
     return g_strings[int(type)];
 }
 
-QString buttonCaption(DialogButton button) { return g_strings[TypeCount + int(button)]; }
+QString buttonCaption(DialogButton button) {
+    return g_strings[TypeCount + int(button)];
+}
 
-int resultOf(DialogButton button) { return kResults[int(button)]; }
+int resultOf(DialogButton button) {
+    return kResults[int(button)];
+}
 
 QString clipboardText(const QString& caption, const QString& message, const DialogButtons& buttons) {
     const QString line = QString(27, QLatin1Char('-')) + QLatin1String("\r\n");
@@ -87,8 +105,7 @@ QString accelerated(const QString& text) {
         }
         if (text[i] == QLatin1Char('\r') || text[i] == QLatin1Char('\n')) {
             out += QLatin1String("<br>");
-            if (text[i] == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
-                ++i;
+            if (text[i] == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n')) ++i;
             continue;
         }
         if (text[i] == QLatin1Char(' ') && i + 1 < text.size() && text[i + 1] == QLatin1Char(' ')) {
@@ -110,7 +127,8 @@ MessageDialog::MessageDialog(const QString& message, DialogType type, DialogButt
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
 
     const QFontMetrics fm(font());
-    const int dluX = qMax(1, fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52);
+    const int dluX = qMax(
+        1, fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52);
     const int dluY = fm.height();
     auto horizontal = [dluX](int units) { return units * dluX / 4; };
     auto vertical = [dluY](int units) { return units * dluY / 8; };
@@ -169,13 +187,13 @@ MessageDialog::MessageDialog(const QString& message, DialogType type, DialogButt
             m_escapeResult = resultOf(preferred);
             break;
         }
-    if (!m_buttons.isEmpty())
-        m_buttons.first()->setFocus();
+    if (!m_buttons.isEmpty()) m_buttons.first()->setFocus();
     adjustSize();
     setFixedSize(sizeHint());
     if (screen) {
         const QRect area = screen->availableGeometry();
-        move(qMax(0, area.x() + (area.width() - width()) / 2), qMax(0, area.y() + (area.height() - height()) / 2));
+        move(qMax(0, area.x() + (area.width() - width()) / 2),
+             qMax(0, area.y() + (area.height() - height()) / 2));
     }
 }
 
@@ -186,8 +204,7 @@ QPushButton* MessageDialog::button(DialogButton kind) const {
 
 void MessageDialog::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
-        if (m_escapeResult >= 0)
-            done(m_escapeResult);
+        if (m_escapeResult >= 0) done(m_escapeResult);
         return;
     }
     if (event->matches(QKeySequence::Copy)) {

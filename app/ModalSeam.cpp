@@ -11,7 +11,9 @@ namespace modal {
 namespace {
 Responder g_responder;
 
-QWidget* activeOwner() { return QApplication::activeWindow(); }
+QWidget* activeOwner() {
+    return QApplication::activeWindow();
+}
 
 // "Файли бази даних (*.MDF)|*.mdf|..." becomes Qt's "Файли бази даних (*.MDF *.mdf)" entries:
 // the description keeps its text and the pattern is matched in both letter cases, as the user's
@@ -24,21 +26,23 @@ QStringList qtFilters(const QString& filter) {
         QStringList patterns;
         const int open = description.lastIndexOf(QLatin1Char('('));
         if (description.endsWith(QLatin1Char(')')) && open >= 0) {
-            patterns = description.mid(open + 1, description.size() - open - 2).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            patterns = description.mid(open + 1, description.size() - open - 2)
+                           .split(QLatin1Char(' '), Qt::SkipEmptyParts);
             description = description.left(open).trimmed();
         }
         for (const QString& p : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts))
             patterns << p << p.toLower() << p.toUpper();
         patterns.removeDuplicates();
-        if (patterns.contains(QStringLiteral("*.*")))
-            patterns = {QStringLiteral("*")};
+        if (patterns.contains(QStringLiteral("*.*"))) patterns = {QStringLiteral("*")};
         out << description + QLatin1String(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
     }
     return out;
 }
 } // namespace
 
-void setResponder(Responder responder) { g_responder = std::move(responder); }
+void setResponder(Responder responder) {
+    g_responder = std::move(responder);
+}
 
 int messageDialog(const QString& text, DialogType type, const DialogButtons& buttons) {
     if (g_responder) {
@@ -105,14 +109,14 @@ void errorBox(const QString& errorText) {
         g_responder(r);
         return;
     }
-    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), text, QMessageBox::Ok, activeOwner());
+    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), text, QMessageBox::Ok,
+                    activeOwner());
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
 Answer pickFile(const Request& request) {
-    if (g_responder)
-        return g_responder(request);
+    if (g_responder) return g_responder(request);
     QFileDialog dialog(activeOwner(), request.caption, request.directory);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setOption(QFileDialog::ReadOnly, false);
@@ -132,8 +136,7 @@ Answer pickFile(const Request& request) {
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::ExistingFile);
     }
-    if (!request.selectedFile.isEmpty())
-        dialog.selectFile(request.selectedFile);
+    if (!request.selectedFile.isEmpty()) dialog.selectFile(request.selectedFile);
     Answer answer;
     answer.filterIndex = request.filterIndex;
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
@@ -158,8 +161,7 @@ std::optional<QString> pickFolder(const QString& text, const QString& firstSelec
     dialog.setLabelText(QFileDialog::LookIn, text);
     const bool usable = !firstSelection.isEmpty() && QFileInfo(firstSelection).isDir();
     dialog.setDirectory(usable ? firstSelection : QDir::homePath());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return std::nullopt;
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     QString chosen = QDir::cleanPath(dialog.selectedFiles().first());
     return chosen;
 }

@@ -5,6 +5,7 @@
 #include "DevServer.h"
 #include "FMain.h"
 #include "ModalSeam.h"
+#include "PlainOdbc.h"
 #include "SqlQuote.h"
 
 #include "ConnectionString.h"
@@ -23,48 +24,9 @@
 
 namespace {
 
-struct PlainOdbc {
-    SQLHENV env = nullptr;
-    SQLHDBC dbc = nullptr;
-    explicit PlainOdbc(const QString& odbc) {
-        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-        SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-        SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-        const std::u16string w = odbc.toStdU16String();
-        SQLDriverConnectW(dbc, nullptr, (SQLWCHAR*)w.c_str(), SQLSMALLINT(w.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-    }
-    ~PlainOdbc() {
-        SQLDisconnect(dbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        SQLFreeHandle(SQL_HANDLE_ENV, env);
-    }
-    // Runs a batch to its end, reading every column of every row as text, as db/ does.
-    int run(const QString& sql) {
-        const std::u16string w = sql.toStdU16String();
-        SQLHSTMT st;
-        SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st);
-        SQLRETURN rc = SQLExecDirectW(st, (SQLWCHAR*)w.c_str(), SQLINTEGER(w.size()));
-        int rows = 0;
-        while (rc != SQL_NO_DATA && rc != SQL_ERROR) {
-            SQLSMALLINT cols = 0;
-            SQLNumResultCols(st, &cols);
-            while (cols > 0 && SQL_SUCCEEDED(SQLFetch(st))) {
-                for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(cols); ++c) {
-                    SQLWCHAR buffer[256];
-                    SQLLEN len;
-                    SQLGetData(st, c, SQL_C_WCHAR, buffer, sizeof buffer, &len);
-                }
-                ++rows;
-            }
-            rc = SQLMoreResults(st);
-        }
-        SQLFreeHandle(SQL_HANDLE_STMT, st);
-        return rows;
-    }
-};
-
 // Alternating blocks of the two sides; returns the ratio of their total times.
-double sideBySide(int rounds, const std::function<void()>& ours, const std::function<void()>& plain, double* oursMicros) {
+double sideBySide(int rounds, const std::function<void()>& ours, const std::function<void()>& plain,
+                  double* oursMicros) {
     qint64 a = 0, b = 0;
     QElapsedTimer t;
     for (int i = 0; i < rounds; ++i) {
@@ -80,8 +42,7 @@ double sideBySide(int rounds, const std::function<void()>& ours, const std::func
 }
 
 void pinServerAndClient(qint64 serverPid) {
-    if (QThread::idealThreadCount() < 2)
-        return;
+    if (QThread::idealThreadCount() < 2) return;
     cpu_set_t serverCpu, clientCpu;
     CPU_ZERO(&serverCpu);
     CPU_ZERO(&clientCpu);
@@ -115,7 +76,8 @@ int main(int argc, char** argv) {
     window.findChild<QLineEdit*>(QStringLiteral("ServerName"))->setText(server.dataSource());
     window.findChild<QAbstractButton*>(QStringLiteral("ToolButton1"))->click();
     auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
-    PlainOdbc plain(connstr::toOdbc(connstr::parse(window.connection().connectionString()), window.connection().driverName(), QString()));
+    PlainOdbc plain(connstr::toOdbc(connstr::parse(window.connection().connectionString()),
+                                    window.connection().driverName(), QString()));
 
     double micros = 0;
     const double listRatio = sideBySide(
@@ -129,7 +91,8 @@ int main(int argc, char** argv) {
             plain.run(QStringLiteral("SELECT name FROM master.dbo.sysdatabases\r\n"));
         },
         &micros);
-    std::printf("detach page with 10,000 databases: %.1f ms to fill, ratio %.2f against the plain loop (target <= 1.2)\n",
+    std::printf("detach page with 10,000 databases: %.1f ms to fill, ratio %.2f against the plain loop "
+                "(target <= 1.2)\n",
                 micros / 1000.0, listRatio);
     if (window.findChild<QListWidget*>(QStringLiteral("ListDataBases"))->count() != 10000)
         std::printf("  (the list does not hold 10,000 entries!)\n");
@@ -138,7 +101,8 @@ int main(int argc, char** argv) {
     server.stop();
     QFile::remove(server.dataDir() + QStringLiteral("/catalog.txt"));
     server.start();
-    server.tsql(QStringLiteral("CREATE DATABASE src\nBACKUP DATABASE src TO DISK = N'%1/src.bak'").arg(server.scratch()));
+    server.tsql(QStringLiteral("CREATE DATABASE src\nBACKUP DATABASE src TO DISK = N'%1/src.bak'")
+                    .arg(server.scratch()));
     AdoQuery& q = window.query();
     window.connection().close();
     PlainOdbc plainAgain(connstr::toOdbc(connstr::parse(window.connection().connectionString()),
@@ -149,11 +113,16 @@ int main(int argc, char** argv) {
         QStringList statements;
     };
     const QList<Page> pages = {
-        {"attach (existence test)", {QStringLiteral("Use Master"), QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = N'src'")}},
-        {"detach (list)", {QStringLiteral("Use Master"), QStringLiteral("SELECT name FROM master.dbo.sysdatabases")}},
-        {"restore (file list)", {QStringLiteral("USE Master"), QStringLiteral("RESTORE FILELISTONLY FROM Disk = ") + bak}},
-        {"backup", {QStringLiteral("Backup Database [src] to disk = ") + bak +
-                    QStringLiteral(" WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT")}},
+        {"attach (existence test)",
+         {QStringLiteral("Use Master"),
+          QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = N'src'")}},
+        {"detach (list)",
+         {QStringLiteral("Use Master"), QStringLiteral("SELECT name FROM master.dbo.sysdatabases")}},
+        {"restore (file list)",
+         {QStringLiteral("USE Master"), QStringLiteral("RESTORE FILELISTONLY FROM Disk = ") + bak}},
+        {"backup",
+         {QStringLiteral("Backup Database [src] to disk = ") + bak +
+          QStringLiteral(" WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT")}},
     };
     for (const Page& page : pages) {
         const double ratio = sideBySide(
@@ -176,7 +145,8 @@ int main(int argc, char** argv) {
                     plainAgain.run(s + QStringLiteral("\r\n"));
             },
             &micros);
-        std::printf("%-24s %8.1f us through db/, ratio %.2f against the plain loop (target <= 1.1)\n", page.name, micros, ratio);
+        std::printf("%-24s %8.1f us through db/, ratio %.2f against the plain loop (target <= 1.1)\n",
+                    page.name, micros, ratio);
     }
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "AdoQuery.h"
 #include "ConnectionString.h"
 #include "DevServer.h"
+#include "PlainOdbc.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -15,42 +16,6 @@ namespace {
 const int kRounds = 4000;
 const int kBlocks = 40;
 
-struct PlainOdbc {
-    SQLHENV env = nullptr;
-    SQLHDBC dbc = nullptr;
-    explicit PlainOdbc(const QString& odbc) {
-        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-        SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-        SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-        const std::u16string w = odbc.toStdU16String();
-        SQLDriverConnectW(dbc, nullptr, (SQLWCHAR*)w.c_str(), SQLSMALLINT(w.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-    }
-    ~PlainOdbc() {
-        SQLDisconnect(dbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        SQLFreeHandle(SQL_HANDLE_ENV, env);
-    }
-    int run(const char16_t* sql) {
-        SQLHSTMT st;
-        SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st);
-        SQLSetStmtAttrW(st, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(1000), 0);
-        SQLRETURN rc = SQLExecDirectW(st, (SQLWCHAR*)sql, SQLINTEGER(std::char_traits<char16_t>::length(sql)));
-        int rows = 0;
-        while (rc != SQL_NO_DATA && rc != SQL_ERROR) {
-            SQLSMALLINT cols = 0;
-            SQLNumResultCols(st, &cols);
-            while (cols > 0 && SQL_SUCCEEDED(SQLFetch(st))) {
-                SQLWCHAR buffer[256];
-                SQLLEN len;
-                SQLGetData(st, 1, SQL_C_WCHAR, buffer, sizeof buffer, &len);
-                ++rows;
-            }
-            rc = SQLMoreResults(st);
-        }
-        SQLFreeHandle(SQL_HANDLE_STMT, st);
-        return rows;
-    }
-};
 } // namespace
 
 int main(int argc, char** argv) {
@@ -73,7 +38,8 @@ int main(int argc, char** argv) {
     AdoConnection connection;
     connection.setConnectionString(server.connectionString());
     AdoQuery query(connection);
-    PlainOdbc plain(connstr::toOdbc(connstr::parse(server.connectionString()), connection.driverName(), QString()));
+    PlainOdbc plain(
+        connstr::toOdbc(connstr::parse(server.connectionString()), connection.driverName(), QString()));
 
     qint64 layered = 0, direct = 0;
     QElapsedTimer t;
@@ -81,8 +47,8 @@ int main(int argc, char** argv) {
     for (int block = 0; block < kBlocks; ++block) {
         t.start();
         for (int i = 0; i < kRounds / kBlocks; ++i) {
-            plain.run(u"Use Master\r\n");
-            if (plain.run(u"SELECT name FROM master.dbo.sysdatabases\r\n") != 24)
+            plain.run(QStringLiteral("Use Master\r\n"));
+            if (plain.run(QStringLiteral("SELECT name FROM master.dbo.sysdatabases\r\n")) != 24)
                 std::printf("plain loop read the wrong rows\n");
         }
         direct += t.nsecsElapsed();
@@ -98,7 +64,7 @@ int main(int argc, char** argv) {
         }
         layered += t.nsecsElapsed();
     }
-    std::printf("db/ round trip: %.1f us, plain ODBC: %.1f us, ratio %.3f (target <= 1.1)\n", layered / 1000.0 / kRounds,
-                direct / 1000.0 / kRounds, double(layered) / double(direct));
+    std::printf("db/ round trip: %.1f us, plain ODBC: %.1f us, ratio %.3f (target <= 1.1)\n",
+                layered / 1000.0 / kRounds, direct / 1000.0 / kRounds, double(layered) / double(direct));
     return 0;
 }

@@ -13,8 +13,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QLibraryInfo>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QProcess>
 #include <QTabWidget>
@@ -33,16 +33,14 @@ long peakKilobytes() {
 }
 
 int child(int argc, char** argv, const QString& mode) {
-    if (mode != QLatin1String("bare"))
-        InstallDialogCaptions();
+    if (mode != QLatin1String("bare")) InstallDialogCaptions();
     QApplication app(argc, argv);
     QTranslator translator;
     std::unique_ptr<QWidget> window;
     if (mode == QLatin1String("bare") || mode == QLatin1String("label")) {
         window = std::make_unique<QWidget>();
         window->setFixedSize(852, 419);
-        if (mode == QLatin1String("label"))
-            new QLabel(QStringLiteral("SQL Server"), window.get());
+        if (mode == QLatin1String("label")) new QLabel(QStringLiteral("SQL Server"), window.get());
     } else {
         QApplication::setApplicationDisplayName(QStringLiteral("Zelvaro"));
         if (translator.load(QLocale(QLocale::Ukrainian), QStringLiteral("qtbase"), QStringLiteral("_"),
@@ -54,7 +52,8 @@ int child(int argc, char** argv, const QString& mode) {
     if (mode == QLatin1String("pages")) {
         modal::setResponder([](const modal::Request&) { return modal::Answer{1, {}, 1}; });
         auto* main = static_cast<TMain*>(window.get());
-        main->findChild<QLineEdit*>(QStringLiteral("ServerName"))->setText(QStringLiteral("127.0.0.1,") + QString::fromLatin1(argv[2]));
+        main->findChild<QLineEdit*>(QStringLiteral("ServerName"))
+            ->setText(QStringLiteral("127.0.0.1,") + QString::fromLatin1(argv[2]));
         main->findChild<QAbstractButton*>(QStringLiteral("ToolButton1"))->click();
         auto* tabs = main->findChild<QTabWidget*>(QStringLiteral("PageControl1"));
         for (int page : {1, 2, 3, 0})
@@ -88,10 +87,10 @@ double median(std::vector<double> v) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2)
-        return child(argc, argv, QString::fromLatin1(argv[1]));
+    if (argc >= 2) return child(argc, argv, QString::fromLatin1(argv[1]));
     QCoreApplication app(argc, argv);
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     const QString self = QCoreApplication::applicationFilePath();
     std::vector<double> bare, label, zelvaro;
     for (int i = 0; i < 15; ++i) { // alternating, so all see the same machine
@@ -100,18 +99,21 @@ int main(int argc, char** argv) {
         zelvaro.push_back(runChild(self, {QStringLiteral("zelvaro")}).millis);
     }
     const double b = median(bare), l = median(label), z = median(zelvaro);
-    std::printf("start-up: Zelvaro %.1f ms, bare window %.1f ms, ratio %.2f (target <= 1.3); a window with one label "
-                "%.1f ms, ratio %.2f\n",
-                z, b, z / b, l, z / l);
+    std::printf(
+        "start-up: Zelvaro %.1f ms, bare window %.1f ms, ratio %.2f (target <= 1.3); a window with one label "
+        "%.1f ms, ratio %.2f\n",
+        z, b, z / b, l, z / l);
 
     DevServer server(2019);
     server.tsql(QStringLiteral("CREATE DATABASE bench"));
     const long bareMemory = runChild(self, {QStringLiteral("bare")}).kilobytes;
     const long labelMemory = runChild(self, {QStringLiteral("label")}).kilobytes;
-    const long pagesMemory = runChild(self, {QStringLiteral("pages"), QString::number(server.port())}).kilobytes;
-    std::printf("peak memory: Zelvaro connected with every page opened %ld KiB, bare window %ld KiB, ratio %.2f "
-                "(target <= 1.5)\n",
-                pagesMemory, bareMemory, double(pagesMemory) / double(bareMemory));
+    const long pagesMemory =
+        runChild(self, {QStringLiteral("pages"), QString::number(server.port())}).kilobytes;
+    std::printf(
+        "peak memory: Zelvaro connected with every page opened %ld KiB, bare window %ld KiB, ratio %.2f "
+        "(target <= 1.5)\n",
+        pagesMemory, bareMemory, double(pagesMemory) / double(bareMemory));
     std::printf("             a window with one label %ld KiB, ratio %.2f\n", labelMemory,
                 double(pagesMemory) / double(labelMemory));
     return 0;

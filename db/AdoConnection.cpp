@@ -21,13 +21,12 @@ QString findFreeTdsDriver(SQLHENV env) {
     while (SQL_SUCCEEDED(SQLDriversW(env, direction, description, 256, &dl, attributes, 1024, &al))) {
         direction = SQL_FETCH_NEXT;
         const QString name = odbcdiag::fromWide(description);
-        if (name.compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0)
-            return name;
+        if (name.compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0) return name;
     }
-    for (const char* path : {"/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so", "/usr/lib/aarch64-linux-gnu/odbc/libtdsodbc.so",
-                             "/usr/lib/odbc/libtdsodbc.so", "/usr/local/lib/libtdsodbc.so"}) {
-        if (QFileInfo::exists(QString::fromLatin1(path)))
-            return QString::fromLatin1(path);
+    for (const char* path :
+         {"/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so", "/usr/lib/aarch64-linux-gnu/odbc/libtdsodbc.so",
+          "/usr/lib/odbc/libtdsodbc.so", "/usr/local/lib/libtdsodbc.so"}) {
+        if (QFileInfo::exists(QString::fromLatin1(path))) return QString::fromLatin1(path);
     }
     return {};
 }
@@ -35,10 +34,8 @@ QString findFreeTdsDriver(SQLHENV env) {
 [[noreturn]] void throwFrom(SQLSMALLINT type, SQLHANDLE handle, const QString& fallback) {
     const auto records = odbcdiag::read(type, handle);
     for (const auto& r : records)
-        if (!odbcdiag::isInformational(r))
-            throw DbError(odbcdiag::cleanMessage(r));
-    if (!records.isEmpty())
-        throw DbError(odbcdiag::cleanMessage(records.first()));
+        if (!odbcdiag::isInformational(r)) throw DbError(odbcdiag::cleanMessage(r));
+    if (!records.isEmpty()) throw DbError(odbcdiag::cleanMessage(records.first()));
     throw DbError(fallback);
 }
 
@@ -46,9 +43,9 @@ QString findFreeTdsDriver(SQLHENV env) {
 
 AdoConnection::AdoConnection() {
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env)) ||
-        !SQL_SUCCEEDED(SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))) {
-        if (m_env)
-            SQLFreeHandle(SQL_HANDLE_ENV, m_env);
+        !SQL_SUCCEEDED(
+            SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))) {
+        if (m_env) SQLFreeHandle(SQL_HANDLE_ENV, m_env);
         m_env = nullptr;
         throw DbError(QString::fromLatin1(kMissingClient));
     }
@@ -62,8 +59,7 @@ AdoConnection::AdoConnection() {
 
 AdoConnection::~AdoConnection() {
     close();
-    if (m_env)
-        SQLFreeHandle(SQL_HANDLE_ENV, m_env);
+    if (m_env) SQLFreeHandle(SQL_HANDLE_ENV, m_env);
 }
 
 void AdoConnection::open() {
@@ -72,20 +68,21 @@ void AdoConnection::open() {
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, m_env, &dbc)))
         throwFrom(SQL_HANDLE_ENV, m_env, QStringLiteral("Cannot allocate an ODBC connection"));
     SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(ConnectTimeoutSeconds), 0);
-    SQLSetConnectAttrW(dbc, SQL_ATTR_CONNECTION_TIMEOUT, reinterpret_cast<SQLPOINTER>(ConnectTimeoutSeconds), 0);
+    SQLSetConnectAttrW(dbc, SQL_ATTR_CONNECTION_TIMEOUT, reinterpret_cast<SQLPOINTER>(ConnectTimeoutSeconds),
+                       0);
 
     const QString odbc = connstr::toOdbc(connstr::parse(m_connectionString), m_driver, QString());
     const std::u16string wide = odbc.toStdU16String();
-    const SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(wide.c_str())),
-                                           SQLSMALLINT(wide.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    const SQLRETURN rc =
+        SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(wide.c_str())),
+                          SQLSMALLINT(wide.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
         const auto records = odbcdiag::read(SQL_HANDLE_DBC, dbc);
         SQLFreeHandle(SQL_HANDLE_DBC, dbc);
         // FreeTDS lists "Unable to connect to data source" too; the server's own reason is the
         // record worth showing, and it comes first.
         for (const auto& r : records)
-            if (!odbcdiag::isInformational(r))
-                throw DbError(odbcdiag::cleanMessage(r));
+            if (!odbcdiag::isInformational(r)) throw DbError(odbcdiag::cleanMessage(r));
         throw DbError(records.isEmpty() ? QStringLiteral("Unable to connect to data source")
                                         : odbcdiag::cleanMessage(records.first()));
     }
@@ -102,23 +99,24 @@ void AdoConnection::open() {
 }
 
 void AdoConnection::close() {
-    if (!m_dbc)
-        return;
+    if (!m_dbc) return;
     SQLDisconnect(m_dbc);
     SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
     m_dbc = nullptr;
 }
 
-void AdoConnection::dropBrokenLink() { close(); }
+void AdoConnection::dropBrokenLink() {
+    close();
+}
 
 void AdoConnection::reviveIfStale() {
     constexpr qint64 idleMillis = 2000;
-    if (!m_dbc || (m_lastUse.isValid() && m_lastUse.elapsed() < idleMillis))
-        return;
+    if (!m_dbc || (m_lastUse.isValid() && m_lastUse.elapsed() < idleMillis)) return;
     SQLHSTMT stmt = nullptr;
     bool alive = false;
     if (SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc, &stmt))) {
-        SQLRETURN rc = SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(u"SELECT 1")), 8);
+        SQLRETURN rc =
+            SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(u"SELECT 1")), 8);
         alive = SQL_SUCCEEDED(rc);
         while (SQL_SUCCEEDED(rc))
             rc = SQLMoreResults(stmt);
@@ -132,8 +130,7 @@ void AdoConnection::reviveIfStale() {
 }
 
 bool AdoConnection::isDead() const {
-    if (!m_dbc)
-        return true;
+    if (!m_dbc) return true;
     SQLUINTEGER dead = SQL_CD_FALSE;
     if (!SQL_SUCCEEDED(SQLGetConnectAttr(m_dbc, SQL_ATTR_CONNECTION_DEAD, &dead, SQL_IS_UINTEGER, nullptr)))
         return false;
@@ -141,18 +138,15 @@ bool AdoConnection::isDead() const {
 }
 
 void AdoConnection::setDefaultDatabase(const QString& name) {
-    if (name == m_defaultDatabase)
-        return;
+    if (name == m_defaultDatabase) return;
     m_defaultDatabase = name;
-    if (!isOpen() || name.isEmpty())
-        return;
+    if (!isOpen() || name.isEmpty()) return;
     try {
         useDatabase(name);
     } catch (const DbError&) {
         // Switching databases changes nothing on the server: on a link that turned out to be
         // gone it is done again on a new one (open() applies the default database).
-        if (!isDead())
-            throw;
+        if (!isDead()) throw;
         open();
     }
 }
@@ -162,13 +156,13 @@ void AdoConnection::useDatabase(const QString& name) {
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc, &stmt)))
         throwFrom(SQL_HANDLE_DBC, m_dbc, QStringLiteral("Cannot allocate an ODBC statement"));
     const std::u16string text = (QStringLiteral("USE ") + sqlquote::name(name)).toStdU16String();
-    SQLRETURN rc = SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(text.c_str())), SQLINTEGER(text.size()));
+    SQLRETURN rc = SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(text.c_str())),
+                                  SQLINTEGER(text.size()));
     if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
         const auto records = odbcdiag::read(SQL_HANDLE_STMT, stmt);
         SQLFreeHandle(SQL_HANDLE_STMT, stmt);
         for (const auto& r : records)
-            if (!odbcdiag::isInformational(r))
-                throw DbError(odbcdiag::cleanMessage(r));
+            if (!odbcdiag::isInformational(r)) throw DbError(odbcdiag::cleanMessage(r));
         throw DbError(QStringLiteral("USE failed"));
     }
     while (SQL_SUCCEEDED(SQLMoreResults(stmt))) {

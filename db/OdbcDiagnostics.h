@@ -8,9 +8,9 @@
 #include <sqlext.h>
 
 struct OdbcRecord {
-    QString state;   // five-character SQLSTATE
-    int native = 0;  // server message number or driver code
-    QString text;    // as the driver gives it, "[FreeTDS][SQL Server]" tags included
+    QString state;  // five-character SQLSTATE
+    int native = 0; // server message number or driver code
+    QString text;   // as the driver gives it, "[FreeTDS][SQL Server]" tags included
 };
 
 namespace odbcdiag {

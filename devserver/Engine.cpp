@@ -10,7 +10,8 @@
 
 namespace {
 
-std::string fmt(const char* pattern, const std::string& a, const std::string& b = "", const std::string& c = "") {
+std::string fmt(const char* pattern, const std::string& a, const std::string& b = "",
+                const std::string& c = "") {
     // Tiny %1 %2 %3 substitution: message templates keep their quotes and punctuation readable.
     std::string out;
     for (const char* p = pattern; *p; ++p) {
@@ -37,12 +38,10 @@ bool likeMatch(const std::u16string& s, size_t si, const std::u16string& p, size
         const char16_t c = p[pi];
         if (c == u'%') {
             for (size_t k = si; k <= s.size(); ++k)
-                if (likeMatch(s, k, p, pi + 1))
-                    return true;
+                if (likeMatch(s, k, p, pi + 1)) return true;
             return false;
         }
-        if (si >= s.size())
-            return false;
+        if (si >= s.size()) return false;
         if (c == u'_') {
             ++si;
             ++pi;
@@ -61,15 +60,13 @@ bool likeMatch(const std::u16string& s, size_t si, const std::u16string& p, size
                         hit = hit || s[si] == p[k];
                     }
                 }
-                if (hit == negate)
-                    return false;
+                if (hit == negate) return false;
                 ++si;
                 pi = close + 1;
                 continue;
             }
         }
-        if (s[si] != c)
-            return false;
+        if (s[si] != c) return false;
         ++si;
         ++pi;
     }
@@ -80,15 +77,17 @@ bool like(const std::string& value, const std::string& pattern) {
     return likeMatch(utf::toUtf16(utf::fold(value)), 0, utf::toUtf16(utf::fold(pattern)), 0);
 }
 
-long long pagesOf(size_t bytes) { return (long long)((bytes + 8191) / 8192); }
+long long pagesOf(size_t bytes) {
+    return (long long)((bytes + 8191) / 8192);
+}
 
 std::string guidFor(const std::string& seed) {
     unsigned long long h = 1469598103934665603ULL;
     for (char c : seed)
         h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
     char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%08llX-%04llX-%04llX-%04llX-%012llX", h >> 32, (h >> 16) & 0xFFFF, h & 0xFFFF,
-                  (h >> 48) & 0xFFFF, (h * 31) & 0xFFFFFFFFFFFFULL);
+    std::snprintf(buffer, sizeof buffer, "%08llX-%04llX-%04llX-%04llX-%012llX", h >> 32, (h >> 16) & 0xFFFF,
+                  h & 0xFFFF, (h >> 48) & 0xFFFF, (h * 31) & 0xFFFFFFFFFFFFULL);
     return buffer;
 }
 
@@ -97,9 +96,19 @@ std::string folderOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-const char* const kSchemas[] = {"dbo", "guest", "INFORMATION_SCHEMA", "sys", "db_owner", "db_accessadmin",
-                                "db_securityadmin", "db_ddladmin", "db_backupoperator", "db_datareader",
-                                "db_datawriter", "db_denydatareader", "db_denydatawriter"};
+const char* const kSchemas[] = {"dbo",
+                                "guest",
+                                "INFORMATION_SCHEMA",
+                                "sys",
+                                "db_owner",
+                                "db_accessadmin",
+                                "db_securityadmin",
+                                "db_ddladmin",
+                                "db_backupoperator",
+                                "db_datareader",
+                                "db_datawriter",
+                                "db_denydatareader",
+                                "db_denydatawriter"};
 
 } // namespace
 
@@ -113,10 +122,8 @@ void Engine::info(int number, const std::string& text, int cls) {
 
 void Engine::done(bool last, bool failed, uint16_t curCmd, uint64_t rows, bool counted) {
     uint16_t status = last ? tds::DoneFinal : tds::DoneMore;
-    if (failed)
-        status |= tds::DoneError;
-    if (counted)
-        status |= tds::DoneCount;
+    if (failed) status |= tds::DoneError;
+    if (counted) status |= tds::DoneCount;
     m_out.done(status, curCmd, rows);
 }
 
@@ -129,7 +136,8 @@ bool Engine::progress(const std::string& text) {
 
 std::string Engine::missingDatabaseText(const std::string& name) const {
     if (is2000())
-        return fmt("Could not locate entry in sysdatabases for database '%1'. No entry found with that name. Make sure "
+        return fmt("Could not locate entry in sysdatabases for database '%1'. No entry found with that name. "
+                   "Make sure "
                    "that the name is entered correctly.",
                    name);
     return fmt("Database '%1' does not exist. Make sure that the name is entered correctly.", name);
@@ -144,15 +152,17 @@ std::string Engine::syntaxText(const tsql::SyntaxError& e) const {
                             : "Unclosed quotation mark after the character string '%1'.",
                    e.near);
     case 103:
-        return fmt("The identifier that starts with '%1' is too long. Maximum length is 128.", e.near.substr(0, 128));
+        return fmt("The identifier that starts with '%1' is too long. Maximum length is 128.",
+                   e.near.substr(0, 128));
     case 1038:
-        return is2000() ? "Cannot use empty object or column names. Use a single space if necessary."
-                        : "An object or column name is missing or empty. For SELECT INTO statements, verify each "
-                          "column has a name. For other statements, look for empty alias names. Aliases defined as "
-                          "\"\" or [] are not allowed. Change the alias to a valid name.";
+        return is2000()
+                   ? "Cannot use empty object or column names. Use a single space if necessary."
+                   : "An object or column name is missing or empty. For SELECT INTO statements, verify each "
+                     "column has a name. For other statements, look for empty alias names. Aliases defined "
+                     "as "
+                     "\"\" or [] are not allowed. Change the alias to a valid name.";
     default:
-        if (is2000())
-            return fmt("Line %1: Incorrect syntax near '%2'.", std::to_string(e.line), e.near);
+        if (is2000()) return fmt("Line %1: Incorrect syntax near '%2'.", std::to_string(e.line), e.near);
         return fmt("Incorrect syntax near '%1'.", e.near);
     }
 }
@@ -170,16 +180,14 @@ bool Engine::runBatch(const std::string& text) {
         statements = tsql::parse(text);
     } catch (const tsql::SyntaxError& e) {
         const int number = (e.number == 102 && is2000()) ? 170 : e.number;
-        if (e.number != 105 && e.number != 103)
-            error(number, e.state, e.cls, syntaxText(e));
+        if (e.number != 105 && e.number != 103) error(number, e.state, e.cls, syntaxText(e));
         if (e.hasUnclosed || e.number == 105) {
             tsql::SyntaxError unclosed = e;
             unclosed.number = 105;
             unclosed.near = e.unclosedTail.empty() ? e.near : e.unclosedTail;
             error(105, 1, 15, syntaxText(unclosed));
         }
-        if (e.number == 103)
-            error(103, 4, 15, syntaxText(e));
+        if (e.number == 103) error(103, 4, 15, syntaxText(e));
         done(true, true);
         return m_out.flush(true);
     }
@@ -188,10 +196,8 @@ bool Engine::runBatch(const std::string& text) {
         return m_out.flush(true);
     }
     for (size_t i = 0; i < statements.size(); ++i) {
-        if (!run(statements[i], i + 1 == statements.size()))
-            return false;
-        if (m_connectionCut)
-            return false;
+        if (!run(statements[i], i + 1 == statements.size())) return false;
+        if (m_connectionCut) return false;
     }
     return m_out.flush(true);
 }
@@ -250,8 +256,9 @@ bool Engine::select(const tsql::Statement& st, bool last) {
         from.push_back(lower(part));
     const std::string table = from.empty() ? "" : from.back();
     const std::string schema = from.size() >= 2 ? from[from.size() - 2] : "";
-    const bool sysdatabases = (table == "sysdatabases" && (schema.empty() || schema == "dbo" || schema == "sys")) ||
-                              (table == "databases" && schema == "sys" && !is2000());
+    const bool sysdatabases =
+        (table == "sysdatabases" && (schema.empty() || schema == "dbo" || schema == "sys")) ||
+        (table == "databases" && schema == "sys" && !is2000());
     const bool schemata = table == "schemata" && schema == "information_schema";
 
     auto columnError = [&](const std::string& name) {
@@ -283,10 +290,12 @@ bool Engine::select(const tsql::Statement& st, bool last) {
                 columns.push_back({"", tds::ColumnType::NVarChar, 128});
                 row.push_back(m_database);
             } else if (c.size() >= 2 && c[0] == 'N' && c[1] == '\'') {
-                columns.push_back({"", tds::ColumnType::NVarChar, int(std::max<size_t>(1, utf::lengthInChars(c) - 2)), 0, false});
+                columns.push_back({"", tds::ColumnType::NVarChar,
+                                   int(std::max<size_t>(1, utf::lengthInChars(c) - 2)), 0, false});
                 row.push_back(c.substr(2));
             } else if (!c.empty() && c[0] == '\'') {
-                columns.push_back({"", tds::ColumnType::VarChar, int(std::max<size_t>(1, c.size() - 1)), 0, false});
+                columns.push_back(
+                    {"", tds::ColumnType::VarChar, int(std::max<size_t>(1, c.size() - 1)), 0, false});
                 row.push_back(c.substr(1));
             } else if (!l.empty() && std::isdigit(static_cast<unsigned char>(l[0]))) {
                 columns.push_back({"", tds::ColumnType::Int, 4, 0, false});
@@ -306,17 +315,14 @@ bool Engine::select(const tsql::Statement& st, bool last) {
             if (l == "name" || l == "*")
                 columns.push_back({"name", tds::ColumnType::NVarChar, 128, 0, false});
             if (l == "dbid" || l == "database_id" || l == "*")
-                columns.push_back({l == "database_id" ? "database_id" : "dbid", tds::ColumnType::SmallInt, 2, 0, false});
-            if (l != "name" && l != "*" && l != "dbid" && l != "database_id")
-                return columnError(c);
+                columns.push_back(
+                    {l == "database_id" ? "database_id" : "dbid", tds::ColumnType::SmallInt, 2, 0, false});
+            if (l != "name" && l != "*" && l != "dbid" && l != "database_id") return columnError(c);
         }
-        if (!st.whereColumn.empty() && lower(st.whereColumn) != "name")
-            return columnError(st.whereColumn);
+        if (!st.whereColumn.empty() && lower(st.whereColumn) != "name") return columnError(st.whereColumn);
         for (const Database& db : catalog.databases()) {
-            if (st.whereOp == "=" && !Catalog::sameName(db.name, st.whereValue))
-                continue;
-            if (st.whereOp == "like" && !like(db.name, st.whereValue))
-                continue;
+            if (st.whereOp == "=" && !Catalog::sameName(db.name, st.whereValue)) continue;
+            if (st.whereOp == "like" && !like(db.name, st.whereValue)) continue;
             Row row;
             for (const tds::Column& c : columns)
                 row.push_back(c.name == "name" ? db.name : std::to_string(db.dbid));
@@ -349,26 +355,27 @@ bool Engine::select(const tsql::Statement& st, bool last) {
                 candidates.push_back({db.name, "dbo", "dbo"});
         } else {
             for (const char* s : kSchemas) {
-                const std::string owner = (std::string(s) == "guest" || std::string(s) == "sys" ||
-                                           std::string(s) == "INFORMATION_SCHEMA" || std::string(s).rfind("db_", 0) == 0)
-                                              ? s
-                                              : "dbo";
+                const std::string owner =
+                    (std::string(s) == "guest" || std::string(s) == "sys" ||
+                     std::string(s) == "INFORMATION_SCHEMA" || std::string(s).rfind("db_", 0) == 0)
+                        ? s
+                        : "dbo";
                 candidates.push_back({m_database, s, owner});
             }
         }
         for (const auto& candidate : candidates) {
             if (!whereColumn.empty()) {
-                const std::string& v = whereColumn == "catalog_name" ? candidate[0]
+                const std::string& v = whereColumn == "catalog_name"  ? candidate[0]
                                        : whereColumn == "schema_name" ? candidate[1]
-                                                                       : candidate[2];
-                if (st.whereOp == "=" && !Catalog::sameName(v, st.whereValue))
-                    continue;
-                if (st.whereOp == "like" && !like(v, st.whereValue))
-                    continue;
+                                                                      : candidate[2];
+                if (st.whereOp == "=" && !Catalog::sameName(v, st.whereValue)) continue;
+                if (st.whereOp == "like" && !like(v, st.whereValue)) continue;
             }
             Row row;
             for (const tds::Column& c : columns)
-                row.push_back(c.name == "CATALOG_NAME" ? candidate[0] : c.name == "SCHEMA_NAME" ? candidate[1] : candidate[2]);
+                row.push_back(c.name == "CATALOG_NAME"  ? candidate[0]
+                              : c.name == "SCHEMA_NAME" ? candidate[1]
+                                                        : candidate[2]);
             rows.push_back(row);
         }
     } else {
@@ -390,8 +397,7 @@ bool Engine::select(const tsql::Statement& st, bool last) {
 std::string Engine::resolve(const std::string& path) const {
     // A relative name lands in the instance's default folder, as SQL Server's default backup
     // and data directories do.
-    if (path.empty() || path[0] == '/')
-        return path;
+    if (path.empty() || path[0] == '/') return path;
     return m_instance.catalog->folder() + "/" + path;
 }
 
@@ -399,7 +405,9 @@ bool Engine::createDatabase(const tsql::Statement& st, bool last) {
     Catalog& catalog = *m_instance.catalog;
     std::lock_guard<std::mutex> lock(catalog.mutex());
     if (utf::lengthInChars(st.name) > 128) {
-        error(103, 4, 15, fmt("The identifier that starts with '%1' is too long. Maximum length is 128.", st.name.substr(0, 128)));
+        error(103, 4, 15,
+              fmt("The identifier that starts with '%1' is too long. Maximum length is 128.",
+                  st.name.substr(0, 128)));
         done(last, true);
         return true;
     }
@@ -408,25 +416,33 @@ bool Engine::createDatabase(const tsql::Statement& st, bool last) {
         done(last, true);
         return true;
     }
-    const std::string dataPath = st.dataFiles.empty() ? catalog.folder() + "/" + st.name + ".mdf" : resolve(st.dataFiles[0]);
-    const std::string logPath = st.logFiles.empty() ? catalog.folder() + "/" + st.name + "_log.ldf" : resolve(st.logFiles[0]);
+    const std::string dataPath =
+        st.dataFiles.empty() ? catalog.folder() + "/" + st.name + ".mdf" : resolve(st.dataFiles[0]);
+    const std::string logPath =
+        st.logFiles.empty() ? catalog.folder() + "/" + st.name + "_log.ldf" : resolve(st.logFiles[0]);
     for (const std::string& path : {dataPath, logPath}) {
         const int code = storage::checkWrite(path);
         if (code != 0) {
             error(5123, 1, 16,
-                  fmt("CREATE FILE encountered operating system error %1 while attempting to open or create the "
+                  fmt("CREATE FILE encountered operating system error %1 while attempting to open or create "
+                      "the "
                       "physical file '%2'.",
                       storage::osErrorText(code), path));
-            error(1802, 4, 16, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
+            error(
+                1802, 4, 16,
+                "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
             done(last, true);
             return true;
         }
         if (::access(path.c_str(), F_OK) == 0) {
             error(5170, 1, 16,
-                  fmt("Cannot create file '%1' because it already exists. Change the file path or the file name, and "
+                  fmt("Cannot create file '%1' because it already exists. Change the file path or the file "
+                      "name, and "
                       "retry the operation.",
                       path));
-            error(1802, 4, 16, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
+            error(
+                1802, 4, 16,
+                "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
             done(last, true);
             return true;
         }
@@ -437,10 +453,12 @@ bool Engine::createDatabase(const tsql::Statement& st, bool last) {
         !storage::writeAll(logPath, storage::newLogFile(logicalLog))) {
         ::unlink(dataPath.c_str());
         error(5123, 1, 16,
-              fmt("CREATE FILE encountered operating system error %1 while attempting to open or create the physical "
+              fmt("CREATE FILE encountered operating system error %1 while attempting to open or create the "
+                  "physical "
                   "file '%2'.",
                   storage::osErrorText(5), dataPath));
-        error(1802, 4, 16, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
+        error(1802, 4, 16,
+              "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
         done(last, true);
         return true;
     }
@@ -459,7 +477,9 @@ bool Engine::attach(const tsql::Statement& st, bool last) {
         return true;
     }
     if (utf::lengthInChars(st.name) > 128) {
-        error(103, 4, 15, fmt("The identifier that starts with '%1' is too long. Maximum length is 128.", st.name.substr(0, 128)));
+        error(103, 4, 15,
+              fmt("The identifier that starts with '%1' is too long. Maximum length is 128.",
+                  st.name.substr(0, 128)));
         done(last, true);
         return true;
     }
@@ -471,36 +491,40 @@ bool Engine::attach(const tsql::Statement& st, bool last) {
     // Opening a file the way the engine would: read and write access, and not held by another database.
     auto openFailure = [&](const std::string& path) {
         int code = storage::checkRead(path);
-        if (code == 0 && catalog.owner(path))
-            code = 32;
-        if (code == 0)
-            return false;
+        if (code == 0 && catalog.owner(path)) code = 32;
+        if (code == 0) return false;
         if (is2000()) {
-            error(5105, 2, 16, fmt("Device activation error. The physical file name '%1' may be incorrect.", path));
+            error(5105, 2, 16,
+                  fmt("Device activation error. The physical file name '%1' may be incorrect.", path));
             error(1813, 2, 16, fmt("Could not open new database '%1'. CREATE DATABASE is aborted.", st.name));
         } else {
             error(5120, 101, 16,
                   fmt("Unable to open the physical file \"%1\". Operating system error %2: \"%3\".", path,
                       std::to_string(code), storage::osErrorText(code)));
-            error(1802, 7, 16, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
+            error(
+                1802, 7, 16,
+                "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
         }
         done(last, true);
         return true;
     };
     auto badHeader = [&](const std::string& path) {
         error(5172, 15, 16,
-              fmt("The header for file '%1' is not a valid database file header. The FILE SIZE property is incorrect.", path));
+              fmt("The header for file '%1' is not a valid database file header. The FILE SIZE property is "
+                  "incorrect.",
+                  path));
         if (is2000())
             error(1813, 2, 16, fmt("Could not open new database '%1'. CREATE DATABASE is aborted.", st.name));
         else
-            error(1802, 7, 16, "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
+            error(
+                1802, 7, 16,
+                "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
         done(last, true);
         return true;
     };
 
     const std::string dataPath = resolve(st.dataFiles[0]);
-    if (openFailure(dataPath))
-        return true;
+    if (openFailure(dataPath)) return true;
     std::string contents, logicalData, logicalLog;
     if (!storage::readAll(dataPath, contents) || !storage::readDataHeader(contents, logicalData, logicalLog))
         return badHeader(dataPath);
@@ -509,8 +533,7 @@ bool Engine::attach(const tsql::Statement& st, bool last) {
     if (!st.logFiles.empty()) {
         // A log file named in the statement must open; only a left-out log gets rebuilt.
         const std::string logPath = resolve(st.logFiles[0]);
-        if (openFailure(logPath))
-            return true;
+        if (openFailure(logPath)) return true;
         std::string logContents, logName;
         if (!storage::readAll(logPath, logContents) || !storage::readLogHeader(logContents, logName))
             return badHeader(logPath);
@@ -524,9 +547,13 @@ bool Engine::attach(const tsql::Statement& st, bool last) {
         } else {
             const std::string rebuilt = folderOf(dataPath) + st.name + "_log.LDF";
             if (is2000())
-                info(5105, fmt("Device activation error. The physical file name '%1' may be incorrect.", guess), 10);
+                info(5105,
+                     fmt("Device activation error. The physical file name '%1' may be incorrect.", guess),
+                     10);
             else
-                info(5111, fmt("File activation failure. The physical file name \"%1\" may be incorrect.", guess), 10);
+                info(5111,
+                     fmt("File activation failure. The physical file name \"%1\" may be incorrect.", guess),
+                     10);
             storage::writeAll(rebuilt, storage::newLogFile(logicalLog));
             info(5182, fmt("New log file '%1' was created.", rebuilt), 10);
             files.push_back({logicalLog, rebuilt, 'L'});
@@ -546,8 +573,7 @@ bool Engine::exec(const tsql::Statement& st, bool last) {
     }
     std::string name;
     for (size_t i = 0; i < st.args.size(); ++i)
-        if ((st.argNames[i].empty() && i == 0) || st.argNames[i] == "@dbname")
-            name = st.args[i];
+        if ((st.argNames[i].empty() && i == 0) || st.argNames[i] == "@dbname") name = st.args[i];
 
     Catalog& catalog = *m_instance.catalog;
     std::lock_guard<std::mutex> lock(catalog.mutex());
@@ -559,15 +585,18 @@ bool Engine::exec(const tsql::Statement& st, bool last) {
     };
     const Database* db = catalog.find(name);
     if (!db)
-        return fail(15010, 1,
-                    is2000() ? fmt("The database '%1' does not exist. Use sp_helpdb to show available databases.", name)
-                             : fmt("The database '%1' does not exist. Supply a valid database name. To see available "
-                                   "databases, use sys.databases.",
-                                   name));
+        return fail(
+            15010, 1,
+            is2000()
+                ? fmt("The database '%1' does not exist. Use sp_helpdb to show available databases.", name)
+                : fmt("The database '%1' does not exist. Supply a valid database name. To see available "
+                      "databases, use sys.databases.",
+                      name));
     if (Catalog::isSystem(db->name))
         return fail(7940, 1, "System databases master, model, msdb, and tempdb cannot be detached.");
     if (catalog.inUseByOthers(db->name, -1))
-        return fail(3703, 2, fmt("Cannot detach the database '%1' because it is currently in use.", db->name));
+        return fail(3703, 2,
+                    fmt("Cannot detach the database '%1' because it is currently in use.", db->name));
     // The files stay on disk; only the catalog forgets the database.
     catalog.remove(db->name);
     catalog.save();
@@ -584,13 +613,18 @@ bool Engine::drop(const tsql::Statement& st, bool last) {
         const Database* db = catalog.find(name);
         if (!db) {
             error(3701, 1, 11,
-                  is2000() ? fmt("Cannot drop the database '%1', because it does not exist in the system catalog.", name)
-                           : fmt("Cannot drop the database '%1', because it does not exist or you do not have permission.", name));
+                  is2000()
+                      ? fmt("Cannot drop the database '%1', because it does not exist in the system catalog.",
+                            name)
+                      : fmt("Cannot drop the database '%1', because it does not exist or you do not have "
+                            "permission.",
+                            name));
             failed = true;
             continue;
         }
         if (Catalog::isSystem(db->name)) {
-            error(3708, 1, 16, fmt("Cannot drop the database '%1' because it is a system database.", db->name));
+            error(3708, 1, 16,
+                  fmt("Cannot drop the database '%1' because it is a system database.", db->name));
             failed = true;
             continue;
         }
@@ -602,8 +636,7 @@ bool Engine::drop(const tsql::Statement& st, bool last) {
             continue;
         }
         for (const DbFile& f : db->files) {
-            if (is2000())
-                info(3738, fmt("Deleting database file '%1'.", f.physical));
+            if (is2000()) info(3738, fmt("Deleting database file '%1'.", f.physical));
             ::unlink(f.physical.c_str());
         }
         catalog.remove(db->name);
@@ -630,7 +663,8 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
         const int code = storage::checkWrite(device);
         if (code != 0) {
             error(3201, 1, 16,
-                  is2000() ? fmt("Cannot open backup device '%1'. Device error or device off-line. See the SQL Server "
+                  is2000() ? fmt("Cannot open backup device '%1'. Device error or device off-line. See the "
+                                 "SQL Server "
                                  "error log for more details.",
                                  device)
                            : fmt("Cannot open backup device '%1'. Operating system error %2.", device,
@@ -658,7 +692,8 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
                 m_connectionCut = true;
                 return false;
             }
-            if (!progress(fmt(is2000() ? "%1 percent backed up." : "%1 percent processed.", std::to_string(percent))))
+            if (!progress(fmt(is2000() ? "%1 percent backed up." : "%1 percent processed.",
+                              std::to_string(percent))))
                 return false;
         }
     }
@@ -672,31 +707,36 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
     for (const BackupFile& f : set.files) {
         const long long pages = pagesOf(f.contents.size());
         total += pages;
-        info(4035, fmt("Processed %1 pages for database '%2', file '%3' on file 1.", std::to_string(pages), set.database,
-                       f.file.logical));
+        info(4035, fmt("Processed %1 pages for database '%2', file '%3' on file 1.", std::to_string(pages),
+                       set.database, f.file.logical));
     }
-    info(3014, fmt("BACKUP DATABASE successfully processed %1 pages in 0.010 seconds (%2 MB/sec).", std::to_string(total),
-                   "1.000"));
+    info(3014, fmt("BACKUP DATABASE successfully processed %1 pages in 0.010 seconds (%2 MB/sec).",
+                   std::to_string(total), "1.000"));
     done(last, false);
     return true;
 }
 
-bool Engine::openBackup(const std::string& path, const char* terminating, BackupSet& set, std::string& device) {
+bool Engine::openBackup(const std::string& path, const char* terminating, BackupSet& set,
+                        std::string& device) {
     device = resolve(path);
     const int code = storage::checkRead(device);
     if (code != 0) {
         error(3201, 2, 16,
-              is2000() ? fmt("Cannot open backup device '%1'. Device error or device off-line. See the SQL Server error "
+              is2000() ? fmt("Cannot open backup device '%1'. Device error or device off-line. See the SQL "
+                             "Server error "
                              "log for more details.",
                              device)
-                       : fmt("Cannot open backup device '%1'. Operating system error %2.", device, storage::osErrorText(code)));
+                       : fmt("Cannot open backup device '%1'. Operating system error %2.", device,
+                             storage::osErrorText(code)));
         error(3013, 1, 16, terminating);
         return false;
     }
     std::string contents;
     if (!storage::readAll(device, contents) || !storage::decodeBackup(contents, set)) {
         error(3241, 0, 16,
-              fmt("The media family on device '%1' is incorrectly formed. SQL Server cannot process this media family.", device));
+              fmt("The media family on device '%1' is incorrectly formed. SQL Server cannot process this "
+                  "media family.",
+                  device));
         error(3013, 1, 16, terminating);
         return false;
     }
@@ -785,7 +825,9 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
     std::unique_lock<std::mutex> lock(catalog.mutex());
     auto abort = [&](bool planning) {
         if (planning && !is2000())
-            error(3119, 1, 16, "Problems were identified while planning for the RESTORE statement. Previous messages provide details.");
+            error(3119, 1, 16,
+                  "Problems were identified while planning for the RESTORE statement. Previous messages "
+                  "provide details.");
         error(3013, 1, 16, terminating);
         done(last, true);
         return true;
@@ -796,19 +838,25 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
             known = known || Catalog::sameName(f.file.logical, logical);
         if (!known) {
             error(3234, 2, 16,
-                  fmt("Logical file '%1' is not part of database '%2'. Use RESTORE FILELISTONLY to list the logical file names.",
+                  fmt("Logical file '%1' is not part of database '%2'. Use RESTORE FILELISTONLY to list the "
+                      "logical file names.",
                       logical, st.name));
             return abort(false);
         }
     }
     const Database* existing = catalog.find(st.name);
     if (existing && Catalog::isSystem(existing->name)) {
-        error(3108, 1, 16, "To restore the master database, the server must be running in single-user mode. For information "
-                           "on starting in single-user mode, see \"How to: Start an Instance of SQL Server (sqlservr.exe)\" in Books Online.");
+        error(
+            3108, 1, 16,
+            "To restore the master database, the server must be running in single-user mode. For information "
+            "on starting in single-user mode, see \"How to: Start an Instance of SQL Server (sqlservr.exe)\" "
+            "in Books Online.");
         return abort(false);
     }
     if (existing && !st.replace && !Catalog::sameName(existing->name, set.database)) {
-        error(3154, 4, 16, fmt("The backup set holds a backup of a database other than the existing '%1' database.", existing->name));
+        error(3154, 4, 16,
+              fmt("The backup set holds a backup of a database other than the existing '%1' database.",
+                  existing->name));
         return abort(false);
     }
     if (existing && catalog.inUseByOthers(existing->name, m_session)) {
@@ -819,8 +867,7 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
     std::vector<BackupFile> targets = set.files;
     for (BackupFile& f : targets)
         for (const auto& [logical, target] : st.moves)
-            if (Catalog::sameName(f.file.logical, logical))
-                f.file.physical = resolve(target);
+            if (Catalog::sameName(f.file.logical, logical)) f.file.physical = resolve(target);
     bool problems = false;
     for (const BackupFile& f : targets) {
         const std::string& path = f.file.physical;
@@ -828,30 +875,39 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
         const Database* owner = catalog.owner(path);
         if (code == 3) {
             if (is2000())
-                error(5105, 2, 16, fmt("Device activation error. The physical file name '%1' may be incorrect.", path));
+                error(5105, 2, 16,
+                      fmt("Device activation error. The physical file name '%1' may be incorrect.", path));
             else
                 error(5133, 1, 16,
-                      fmt("Directory lookup for the file \"%1\" failed with the operating system error %2.", path,
-                          storage::osErrorText(2)));
-            error(3156, 3, 16, fmt("File '%1' cannot be restored to '%2'. Use WITH MOVE to identify a valid location for the file.",
-                                   f.file.logical, path));
+                      fmt("Directory lookup for the file \"%1\" failed with the operating system error %2.",
+                          path, storage::osErrorText(2)));
+            error(3156, 3, 16,
+                  fmt("File '%1' cannot be restored to '%2'. Use WITH MOVE to identify a valid location for "
+                      "the file.",
+                      f.file.logical, path));
             problems = true;
         } else if (code != 0) {
             error(5123, 1, 16,
-                  fmt("CREATE FILE encountered operating system error %1 while attempting to open or create the physical file '%2'.",
+                  fmt("CREATE FILE encountered operating system error %1 while attempting to open or create "
+                      "the physical file '%2'.",
                       storage::osErrorText(code), path));
-            error(3156, 3, 16, fmt("File '%1' cannot be restored to '%2'. Use WITH MOVE to identify a valid location for the file.",
-                                   f.file.logical, path));
+            error(3156, 3, 16,
+                  fmt("File '%1' cannot be restored to '%2'. Use WITH MOVE to identify a valid location for "
+                      "the file.",
+                      f.file.logical, path));
             problems = true;
         } else if (owner && !(existing && owner->dbid == existing->dbid)) {
-            error(1834, 1, 16, fmt("The file '%1' cannot be overwritten.  It is being used by database '%2'.", path, owner->name));
-            error(3156, 4, 16, fmt("File '%1' cannot be restored to '%2'. Use WITH MOVE to identify a valid location for the file.",
-                                   f.file.logical, path));
+            error(1834, 1, 16,
+                  fmt("The file '%1' cannot be overwritten.  It is being used by database '%2'.", path,
+                      owner->name));
+            error(3156, 4, 16,
+                  fmt("File '%1' cannot be restored to '%2'. Use WITH MOVE to identify a valid location for "
+                      "the file.",
+                      f.file.logical, path));
             problems = true;
         }
     }
-    if (problems)
-        return abort(true);
+    if (problems) return abort(true);
 
     for (const BackupFile& f : targets) {
         if (!storage::writeAll(f.file.physical, f.contents)) {
@@ -868,8 +924,7 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
             bool reused = false;
             for (const DbFile& f : files)
                 reused = reused || f.physical == old.physical;
-            if (!reused)
-                ::unlink(old.physical.c_str());
+            if (!reused) ::unlink(old.physical.c_str());
         }
         catalog.remove(existing->name);
     }
@@ -879,17 +934,18 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
 
     if (st.stats > 0)
         for (int percent = st.stats; percent <= 100; percent += st.stats)
-            if (!progress(fmt(is2000() ? "%1 percent restored." : "%1 percent processed.", std::to_string(percent))))
+            if (!progress(fmt(is2000() ? "%1 percent restored." : "%1 percent processed.",
+                              std::to_string(percent))))
                 return false;
     long long total = 0;
     for (const BackupFile& f : targets) {
         const long long pages = pagesOf(f.contents.size());
         total += pages;
-        info(4035, fmt("Processed %1 pages for database '%2', file '%3' on file 1.", std::to_string(pages), st.name,
-                       f.file.logical));
+        info(4035, fmt("Processed %1 pages for database '%2', file '%3' on file 1.", std::to_string(pages),
+                       st.name, f.file.logical));
     }
-    info(3014, fmt("RESTORE DATABASE successfully processed %1 pages in 0.010 seconds (%2 MB/sec).", std::to_string(total),
-                   "1.000"));
+    info(3014, fmt("RESTORE DATABASE successfully processed %1 pages in 0.010 seconds (%2 MB/sec).",
+                   std::to_string(total), "1.000"));
     done(last, false);
     return true;
 }

@@ -15,8 +15,8 @@ struct Instance {
     std::string serverName; // as messages carry it: HOST or HOST\INSTANCE
     std::string instanceName;
     Catalog* catalog = nullptr;
-    std::string statementLog; // when set, every batch received is appended here
-    int slowMillis = 0;       // fault: wait this long before answering each batch
+    std::string statementLog;       // when set, every batch received is appended here
+    int slowMillis = 0;             // fault: wait this long before answering each batch
     bool dropBackupHalfway = false; // fault: cut the connection in the middle of a BACKUP
 };
 

@@ -16,8 +16,10 @@ const Row kRows[] = {
     {2012, 0x74000004, 11, 0, 2100, "11.0.2100.60", "Microsoft SQL Server 2012 - 11.0.2100.60 (X64)"},
     {2014, 0x74000004, 12, 0, 2000, "12.0.2000.8", "Microsoft SQL Server 2014 - 12.0.2000.8 (X64)"},
     {2016, 0x74000004, 13, 0, 1601, "13.0.1601.5", "Microsoft SQL Server 2016 (RTM) - 13.0.1601.5 (X64)"},
-    {2017, 0x74000004, 14, 0, 1000, "14.0.1000.169", "Microsoft SQL Server 2017 (RTM) - 14.0.1000.169 (X64) on Linux"},
-    {2019, 0x74000004, 15, 0, 2000, "15.0.2000.5", "Microsoft SQL Server 2019 (RTM) - 15.0.2000.5 (X64) on Linux"},
+    {2017, 0x74000004, 14, 0, 1000, "14.0.1000.169",
+     "Microsoft SQL Server 2017 (RTM) - 14.0.1000.169 (X64) on Linux"},
+    {2019, 0x74000004, 15, 0, 2000, "15.0.2000.5",
+     "Microsoft SQL Server 2019 (RTM) - 15.0.2000.5 (X64) on Linux"},
 };
 
 // Orders protocol versions: 7.1 < 7.2 < 7.3A < 7.3B < 7.4 (their wire values do not sort).
@@ -57,11 +59,11 @@ bool personalityFor(int year, Personality& out) {
 }
 
 uint32_t negotiateTds(uint32_t clientVersion, uint32_t serverVersion) {
-    if (rank(clientVersion) == 0)
-        return 0x71000001;
-    if (rank(clientVersion) >= rank(serverVersion))
-        return serverVersion;
+    if (rank(clientVersion) == 0) return 0x71000001;
+    if (rank(clientVersion) >= rank(serverVersion)) return serverVersion;
     return clientVersion == 0x07010000 ? 0x71000001 : clientVersion;
 }
 
-bool isTds72OrLater(uint32_t version) { return rank(version) >= 2; }
+bool isTds72OrLater(uint32_t version) {
+    return rank(version) >= 2;
+}

@@ -18,10 +18,8 @@ struct Message {
 bool readExact(int fd, uint8_t* data, size_t size) {
     while (size > 0) {
         const ssize_t n = ::recv(fd, data, size, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
         data += n;
         size -= size_t(n);
     }
@@ -33,29 +31,28 @@ bool readMessage(int fd, Message& message) {
     message.payload.clear();
     for (;;) {
         uint8_t header[8];
-        if (!readExact(fd, header, 8))
-            return false;
+        if (!readExact(fd, header, 8)) return false;
         const size_t length = size_t(header[2]) << 8 | header[3];
-        if (length < 8)
-            return false;
+        if (length < 8) return false;
         message.type = header[0];
         const size_t old = message.payload.size();
         message.payload.resize(old + length - 8);
-        if (!readExact(fd, message.payload.data() + old, length - 8))
-            return false;
-        if (header[1] & 0x01)
-            return true;
+        if (!readExact(fd, message.payload.data() + old, length - 8)) return false;
+        if (header[1] & 0x01) return true;
     }
 }
 
-uint16_t le16(const std::vector<uint8_t>& p, size_t at) { return at + 1 < p.size() ? uint16_t(p[at] | p[at + 1] << 8) : 0; }
-uint32_t le32(const std::vector<uint8_t>& p, size_t at) { return at + 3 < p.size() ? uint32_t(le16(p, at) | uint32_t(le16(p, at + 2)) << 16) : 0; }
+uint16_t le16(const std::vector<uint8_t>& p, size_t at) {
+    return at + 1 < p.size() ? uint16_t(p[at] | p[at + 1] << 8) : 0;
+}
+uint32_t le32(const std::vector<uint8_t>& p, size_t at) {
+    return at + 3 < p.size() ? uint32_t(le16(p, at) | uint32_t(le16(p, at + 2)) << 16) : 0;
+}
 
 std::string loginString(const std::vector<uint8_t>& p, size_t entry, bool password = false) {
     const size_t offset = le16(p, entry);
     const size_t chars = le16(p, entry + 2);
-    if (offset + chars * 2 > p.size())
-        return {};
+    if (offset + chars * 2 > p.size()) return {};
     std::vector<uint8_t> bytes(p.begin() + long(offset), p.begin() + long(offset + chars * 2));
     if (password)
         for (uint8_t& b : bytes) {
@@ -68,15 +65,49 @@ std::string loginString(const std::vector<uint8_t>& p, size_t entry, bool passwo
 void answerPrelogin(int fd, const Personality& p) {
     // VERSION first and ENCRYPTION second (some clients read the blocks in table order);
     // ENCRYPT_NOT_SUP keeps FreeTDS from starting TLS.
-    const uint8_t body[] = {0x00, 0x00, 0x1A, 0x00, 0x06, 0x01, 0x00, 0x20, 0x00, 0x01, 0x02, 0x00, 0x21,
-                            0x00, 0x01, 0x03, 0x00, 0x22, 0x00, 0x00, 0x04, 0x00, 0x22, 0x00, 0x01, 0xFF,
-                            p.major, p.minor, uint8_t(p.build >> 8), uint8_t(p.build), 0x00, 0x00, 0x02, 0x00, 0x00};
+    const uint8_t body[] = {0x00,
+                            0x00,
+                            0x1A,
+                            0x00,
+                            0x06,
+                            0x01,
+                            0x00,
+                            0x20,
+                            0x00,
+                            0x01,
+                            0x02,
+                            0x00,
+                            0x21,
+                            0x00,
+                            0x01,
+                            0x03,
+                            0x00,
+                            0x22,
+                            0x00,
+                            0x00,
+                            0x04,
+                            0x00,
+                            0x22,
+                            0x00,
+                            0x01,
+                            0xFF,
+                            p.major,
+                            p.minor,
+                            uint8_t(p.build >> 8),
+                            uint8_t(p.build),
+                            0x00,
+                            0x00,
+                            0x02,
+                            0x00,
+                            0x00};
     std::vector<uint8_t> packet = {4, 1, 0, uint8_t(8 + sizeof body), 0, 0, 1, 0};
     packet.insert(packet.end(), body, body + sizeof body);
     tds::sendAll(fd, packet.data(), packet.size());
 }
 
-bool sameUser(const std::string& a, const std::string& b) { return utf::fold(a) == utf::fold(b); }
+bool sameUser(const std::string& a, const std::string& b) {
+    return utf::fold(a) == utf::fold(b);
+}
 
 } // namespace
 
@@ -95,8 +126,7 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
                 answerPrelogin(fd, instance.personality);
                 continue;
             }
-            if (message.type != 0x10 || p.size() < 86)
-                break;
+            if (message.type != 0x10 || p.size() < 86) break;
             tdsVersion = negotiateTds(le32(p, 4), instance.personality.tdsVersion);
             out.setWide(isTds72OrLater(tdsVersion));
             const uint32_t asked = le32(p, 8);
@@ -106,7 +136,8 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
             const std::string wanted = loginString(p, 68);
 
             if (policy.refuseAll || !sameUser(user, policy.user) || password != policy.password) {
-                out.message(true, 18456, 1, 14, "Login failed for user '" + user + "'.", instance.serverName, "", 1);
+                out.message(true, 18456, 1, 14, "Login failed for user '" + user + "'.", instance.serverName,
+                            "", 1);
                 out.done(tds::DoneError);
                 out.flush(true);
                 break;
@@ -115,9 +146,12 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
                 std::lock_guard<std::mutex> lock(instance.catalog->mutex());
                 const Database* db = instance.catalog->find(wanted);
                 if (!db) {
-                    out.message(true, 4060, 1, 11, "Cannot open database \"" + wanted + "\" requested by the login. The login failed.",
+                    out.message(true, 4060, 1, 11,
+                                "Cannot open database \"" + wanted +
+                                    "\" requested by the login. The login failed.",
                                 instance.serverName, "", 1);
-                    out.message(true, 18456, 1, 14, "Login failed for user '" + user + "'.", instance.serverName, "", 1);
+                    out.message(true, 18456, 1, 14, "Login failed for user '" + user + "'.",
+                                instance.serverName, "", 1);
                     out.done(tds::DoneError);
                     out.flush(true);
                     break;
@@ -129,10 +163,12 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
                 instance.catalog->enter(sessionId, database);
             }
             out.envChange(1, database, "master");
-            out.message(false, 5701, 2, 0, "Changed database context to '" + database + "'.", instance.serverName, "", 1);
+            out.message(false, 5701, 2, 0, "Changed database context to '" + database + "'.",
+                        instance.serverName, "", 1);
             out.collationChange();
             out.envChange(2, "us_english", "");
-            out.message(false, 5703, 1, 0, "Changed language setting to us_english.", instance.serverName, "", 1);
+            out.message(false, 5703, 1, 0, "Changed language setting to us_english.", instance.serverName, "",
+                        1);
             const Personality& pers = instance.personality;
             out.loginAck(tdsVersion, pers.major, pers.minor, pers.build);
             out.envChange(4, std::to_string(packetSize), "4096");
@@ -152,19 +188,18 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
             size_t start = 0;
             if (isTds72OrLater(tdsVersion)) {
                 start = le32(p, 0);
-                if (start > p.size())
-                    start = p.size();
+                if (start > p.size()) start = p.size();
             }
             const std::string text = utf::fromUtf16le(p.data() + start, (p.size() - start) / 2);
             Engine engine(instance, out, sessionId, database);
-            if (!engine.runBatch(text))
-                break;
+            if (!engine.runBatch(text)) break;
             continue;
         }
         if (message.type == 0x03 || message.type == 0x0E) {
             // Remote procedure calls (prepared statements) and transaction requests are not played:
             // the clients we serve send plain batches.
-            out.message(true, 2812, 62, 16, "Could not find stored procedure 'the requested RPC'.", instance.serverName, "", 1);
+            out.message(true, 2812, 62, 16, "Could not find stored procedure 'the requested RPC'.",
+                        instance.serverName, "", 1);
             out.done(tds::DoneError);
             out.flush(true);
             continue;

@@ -9,8 +9,12 @@ namespace tsql {
 
 namespace {
 
-bool isIdentStart(unsigned char c) { return std::isalpha(c) || c == '_' || c == '#' || c >= 0x80; }
-bool isIdentPart(unsigned char c) { return std::isalnum(c) || c == '_' || c == '#' || c == '$' || c == '@' || c >= 0x80; }
+bool isIdentStart(unsigned char c) {
+    return std::isalpha(c) || c == '_' || c == '#' || c >= 0x80;
+}
+bool isIdentPart(unsigned char c) {
+    return std::isalnum(c) || c == '_' || c == '#' || c == '$' || c == '@' || c >= 0x80;
+}
 
 std::string lower(const std::string& s) {
     std::string out = s;
@@ -22,15 +26,16 @@ std::string lower(const std::string& s) {
 // Words SQL Server reports with 156 ("near the keyword") rather than 102.
 const std::set<std::string>& reserved() {
     static const std::set<std::string> words = {
-        "add", "all", "and", "as", "backup", "by", "create", "database", "disk", "drop", "exec", "execute",
-        "file", "for", "from", "in", "into", "is", "like", "not", "null", "on", "or", "primary", "restore",
-        "select", "set", "table", "to", "use", "where", "with", "log"};
+        "add",   "all",  "and",     "as",    "backup", "by",      "create",  "database", "disk",
+        "drop",  "exec", "execute", "file",  "for",    "from",    "in",      "into",     "is",
+        "like",  "not",  "null",    "on",    "or",     "primary", "restore", "select",   "set",
+        "table", "to",   "use",     "where", "with",   "log"};
     return words;
 }
 
 const std::set<std::string>& statementStarts() {
-    static const std::set<std::string> words = {"use", "select", "create", "exec", "execute", "drop",
-                                                "backup", "restore", "set"};
+    static const std::set<std::string> words = {"use",  "select", "create",  "exec", "execute",
+                                                "drop", "backup", "restore", "set"};
     return words;
 }
 
@@ -55,8 +60,7 @@ std::vector<Token> tokenize(const std::string& s, SyntaxError* unclosed) {
                 Token t{kind, value, national, line};
                 tokens.push_back(t);
                 for (size_t k = start; k < j; ++k)
-                    if (s[k] == '\n')
-                        ++line;
+                    if (s[k] == '\n') ++line;
                 i = j + 1;
                 return true;
             }
@@ -85,8 +89,7 @@ std::vector<Token> tokenize(const std::string& s, SyntaxError* unclosed) {
             size_t end = s.find("*/", i + 2);
             end = end == std::string::npos ? n : end + 2;
             for (size_t k = i; k < end; ++k)
-                if (s[k] == '\n')
-                    ++line;
+                if (s[k] == '\n') ++line;
             i = end;
         } else if ((c == 'N' || c == 'n') && i + 1 < n && s[i + 1] == '\'') {
             quoted('\'', Token::String, i + 2, true);
@@ -128,7 +131,8 @@ namespace {
 
 class Parser {
 public:
-    Parser(std::vector<Token> tokens, SyntaxError unclosed) : t(std::move(tokens)), unclosed(std::move(unclosed)) {}
+    Parser(std::vector<Token> tokens, SyntaxError unclosed)
+        : t(std::move(tokens)), unclosed(std::move(unclosed)) {}
 
     std::vector<Statement> statements() {
         std::vector<Statement> out;
@@ -167,30 +171,25 @@ private:
         }
         const Token& at = peek().kind == Token::End && pos > 0 ? t[pos - 1] : peek();
         SyntaxError e{102, 1, 15, at.text, at.line, "", false};
-        if (at.kind == Token::Word && reserved().count(lower(at.text)))
-            e.number = 156;
-        if (at.kind == Token::String)
-            e.near = at.text;
+        if (at.kind == Token::Word && reserved().count(lower(at.text))) e.number = 156;
+        if (at.kind == Token::String) e.near = at.text;
         e.hasUnclosed = unclosed.hasUnclosed;
         e.unclosedTail = unclosed.unclosedTail;
         throw e;
     }
     void expectWord(const char* w) {
-        if (!isWord(w))
-            fail();
+        if (!isWord(w)) fail();
         ++pos;
     }
     void expectSymbol(const char* s) {
-        if (!isSymbol(s))
-            fail();
+        if (!isSymbol(s)) fail();
         ++pos;
     }
     // A database name: bare word or quoted identifier. [] and "" are refused as SQL Server does.
     std::string name() {
         const Token& tok = peek();
         if (tok.kind == Token::Ident) {
-            if (tok.text.empty())
-                throw SyntaxError{1038, 4, 15, "", tok.line, "", false};
+            if (tok.text.empty()) throw SyntaxError{1038, 4, 15, "", tok.line, "", false};
             ++pos;
             return tok.text;
         }
@@ -201,8 +200,7 @@ private:
         fail();
     }
     std::string stringValue() {
-        if (peek().kind != Token::String)
-            fail();
+        if (peek().kind != Token::String) fail();
         return t[pos++].text;
     }
     // A procedure argument or option value: literal, identifier, word or number.
@@ -218,11 +216,9 @@ private:
     std::vector<std::string> qualifiedName() {
         std::vector<std::string> parts;
         for (;;) {
-            if (peek().kind != Token::Word && peek().kind != Token::Ident)
-                fail();
+            if (peek().kind != Token::Word && peek().kind != Token::Ident) fail();
             parts.push_back(t[pos++].text);
-            if (!isSymbol("."))
-                break;
+            if (!isSymbol(".")) break;
             ++pos;
         }
         return parts;
@@ -231,8 +227,7 @@ private:
     Statement statement() {
         Statement st;
         st.line = peek().line;
-        if (peek().kind != Token::Word || !statementStarts().count(lower(peek().text)))
-            fail();
+        if (peek().kind != Token::Word || !statementStarts().count(lower(peek().text))) fail();
         const std::string head = lower(t[pos++].text);
         if (head == "use") {
             st.kind = Statement::Use;
@@ -294,8 +289,7 @@ private:
                 ++pos;
                 value();
             }
-            if (!isSymbol(","))
-                break;
+            if (!isSymbol(",")) break;
             ++pos;
         }
         if (isWord("from")) {
@@ -304,8 +298,7 @@ private:
         }
         if (isWord("where")) {
             ++pos;
-            if (peek().kind != Token::Word && peek().kind != Token::Ident)
-                fail();
+            if (peek().kind != Token::Word && peek().kind != Token::Ident) fail();
             st.whereColumn = t[pos++].text;
             if (isSymbol("=")) {
                 st.whereOp = "=";
@@ -324,15 +317,12 @@ private:
         expectSymbol("(");
         std::string fileName;
         for (;;) {
-            if (peek().kind != Token::Word)
-                fail();
+            if (peek().kind != Token::Word) fail();
             const std::string key = lower(t[pos++].text);
             expectSymbol("=");
             const std::string v = value();
-            if (key == "filename")
-                fileName = v;
-            if (!isSymbol(","))
-                break;
+            if (key == "filename") fileName = v;
+            if (!isSymbol(",")) break;
             ++pos;
         }
         expectSymbol(")");
@@ -345,8 +335,7 @@ private:
         st.name = name();
         if (isWord("on")) {
             ++pos;
-            if (isWord("primary"))
-                ++pos;
+            if (isWord("primary")) ++pos;
             st.dataFiles.push_back(fileSpec());
             while (isSymbol(",")) {
                 ++pos;
@@ -373,8 +362,7 @@ private:
         st.kind = Statement::Exec;
         const auto parts = qualifiedName();
         st.name = parts.back();
-        if (peek().kind == Token::End || isSymbol(";"))
-            return;
+        if (peek().kind == Token::End || isSymbol(";")) return;
         for (;;) {
             std::string argName;
             if (peek().kind == Token::Variable) {
@@ -383,8 +371,7 @@ private:
             }
             st.argNames.push_back(argName);
             st.args.push_back(value());
-            if (!isSymbol(","))
-                break;
+            if (!isSymbol(",")) break;
             ++pos;
         }
     }
@@ -397,12 +384,10 @@ private:
 
     // WITH option [= value] [, ...]; MOVE 'a' TO 'b' for restores.
     void options(Statement& st) {
-        if (!isWord("with"))
-            return;
+        if (!isWord("with")) return;
         ++pos;
         for (;;) {
-            if (peek().kind != Token::Word)
-                fail();
+            if (peek().kind != Token::Word) fail();
             const std::string option = lower(t[pos++].text);
             if (option == "move") {
                 const std::string logical = stringValue();
@@ -421,8 +406,7 @@ private:
                 else if (option == "stats")
                     st.stats = v.empty() ? 10 : std::max(1, std::atoi(v.c_str()));
             }
-            if (!isSymbol(","))
-                break;
+            if (!isSymbol(",")) break;
             ++pos;
         }
     }

@@ -37,7 +37,8 @@ bool readAll(const std::string& path, std::string& out);
 // Writes through a temporary file and a rename, so a crash never leaves half a file behind.
 bool writeAll(const std::string& path, const std::string& contents);
 
-std::string newDataFile(const std::string& database, const std::string& logicalData, const std::string& logicalLog);
+std::string newDataFile(const std::string& database, const std::string& logicalData,
+                        const std::string& logicalLog);
 std::string newLogFile(const std::string& logicalLog);
 // Logical names recorded in a data file; false when the header is not ours.
 bool readDataHeader(const std::string& contents, std::string& logicalData, std::string& logicalLog);

@@ -9,7 +9,20 @@
 
 namespace tds {
 
-enum class ColumnType { NVarChar, NChar, VarChar, Char, Int, SmallInt, BigInt, TinyInt, Numeric, Bit, Guid, VarBinary };
+enum class ColumnType {
+    NVarChar,
+    NChar,
+    VarChar,
+    Char,
+    Int,
+    SmallInt,
+    BigInt,
+    TinyInt,
+    Numeric,
+    Bit,
+    Guid,
+    VarBinary
+};
 
 struct Column {
     std::string name;
@@ -21,7 +34,13 @@ struct Column {
 
 using Value = std::optional<std::string>; // text form; numbers in decimal, GUIDs in 8-4-4-4-12 form
 
-enum DoneStatus : uint16_t { DoneFinal = 0, DoneMore = 1, DoneError = 2, DoneCount = 0x10, DoneAttention = 0x20 };
+enum DoneStatus : uint16_t {
+    DoneFinal = 0,
+    DoneMore = 1,
+    DoneError = 2,
+    DoneCount = 0x10,
+    DoneAttention = 0x20
+};
 
 class Writer {
 public:
@@ -30,8 +49,8 @@ public:
     void setPacketSize(size_t size) { m_packetSize = size; }
     void setSpid(uint16_t spid) { m_spid = spid; }
 
-    void message(bool error, int number, int state, int cls, const std::string& text, const std::string& server,
-                 const std::string& proc = "", int line = 1);
+    void message(bool error, int number, int state, int cls, const std::string& text,
+                 const std::string& server, const std::string& proc = "", int line = 1);
     void done(uint16_t status, uint16_t curCmd = 0, uint64_t rows = 0, uint8_t token = 0xFD);
     void envChange(uint8_t type, const std::string& newValue, const std::string& oldValue);
     void collationChange();
@@ -39,7 +58,9 @@ public:
     void returnStatus(int32_t status);
     void columns(const std::vector<Column>& columns);
     void row(const std::vector<Column>& columns, const std::vector<Value>& values);
-    void raw(const std::vector<uint8_t>& bytes) { m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end()); }
+    void raw(const std::vector<uint8_t>& bytes) {
+        m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
+    }
 
     // Sends what is buffered; the last packet of a reply carries the end-of-message bit.
     bool flush(bool endOfMessage);

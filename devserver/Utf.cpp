@@ -96,6 +96,8 @@ std::string fold(const std::string& text) {
     return fromUtf16le(reinterpret_cast<const uint8_t*>(bytes.data()), wide.size());
 }
 
-size_t lengthInChars(const std::string& text) { return toUtf16(text).size(); }
+size_t lengthInChars(const std::string& text) {
+    return toUtf16(text).size();
+}
 
 } // namespace utf

@@ -7,23 +7,27 @@
 #include <csignal>
 #include <sys/prctl.h>
 
-DevServer::DevServer(int version, QStringList extraArguments) : m_version(version), m_extra(std::move(extraArguments)) {
+DevServer::DevServer(int version, QStringList extraArguments)
+    : m_version(version), m_extra(std::move(extraArguments)) {
     start();
 }
 
-DevServer::~DevServer() { stop(); }
+DevServer::~DevServer() {
+    stop();
+}
 
 bool DevServer::start() {
-    QStringList args = {QStringLiteral("--port"), QString::number(m_port), QStringLiteral("--browser-port"),
-                        QStringLiteral("0"), QStringLiteral("--version"), QString::number(m_version),
-                        QStringLiteral("--data-dir"), m_dataDir.path(), QStringLiteral("--log-statements"), statementLog()};
+    QStringList args = {QStringLiteral("--port"),           QString::number(m_port),
+                        QStringLiteral("--browser-port"),   QStringLiteral("0"),
+                        QStringLiteral("--version"),        QString::number(m_version),
+                        QStringLiteral("--data-dir"),       m_dataDir.path(),
+                        QStringLiteral("--log-statements"), statementLog()};
     args += m_extra;
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // A test that dies takes its server with it.
     m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_process.start(QStringLiteral(ZELVARO_DEVSERVER), args);
-    if (!m_process.waitForStarted(5000))
-        return false;
+    if (!m_process.waitForStarted(5000)) return false;
     m_lines.clear();
     QElapsedTimer timer;
     timer.start();
@@ -34,19 +38,16 @@ bool DevServer::start() {
         while (m_process.canReadLine())
             m_lines << QString::fromUtf8(m_process.readLine()).trimmed();
     }
-    if (m_lines.isEmpty())
-        return false;
+    if (m_lines.isEmpty()) return false;
     const auto match = QRegularExpression(QStringLiteral(":(\\d+)")).match(m_lines.first());
     m_port = match.captured(1).toInt();
     return m_port > 0;
 }
 
 void DevServer::stop() {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
+    if (m_process.state() == QProcess::NotRunning) return;
     m_process.terminate();
-    if (!m_process.waitForFinished(3000))
-        m_process.kill();
+    if (!m_process.waitForFinished(3000)) m_process.kill();
     m_process.waitForFinished(1000);
 }
 
@@ -74,9 +75,9 @@ QString DevServer::tsql(const QString& batch, const QString& tdsVersion) const {
     env.insert(QStringLiteral("TDSVER"), tdsVersion);
     p.setProcessEnvironment(env);
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QStringLiteral("tsql"), {QStringLiteral("-H"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                                     QString::number(m_port), QStringLiteral("-U"), QStringLiteral("sa"),
-                                     QStringLiteral("-P"), QStringLiteral("pvtmo")});
+    p.start(QStringLiteral("tsql"),
+            {QStringLiteral("-H"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(m_port),
+             QStringLiteral("-U"), QStringLiteral("sa"), QStringLiteral("-P"), QStringLiteral("pvtmo")});
     p.waitForStarted();
     p.write((batch + QStringLiteral("\ngo\nquit\n")).toUtf8());
     p.closeWriteChannel();

@@ -5,14 +5,22 @@
 #include "DevServer.h"
 #include "FMain.h"
 #include "ModalSeam.h"
+#include "RusUkrDlg.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTabWidget>
 #include <QTest>
 #include <memory>
+
+// What main() does before the window exists: Ukrainian dialog captions and the application title.
+inline void prepareApplication() {
+    InstallDialogCaptions();
+    QApplication::setApplicationDisplayName(QStringLiteral("Zelvaro"));
+}
 
 // Records every dialog shown and answers them in order; with nothing queued a dialog is cancelled
 // (message dialogs answer 2, pickers choose nothing).
@@ -59,8 +67,7 @@ public:
     }
     ~WindowHarness() { window->close(); }
 
-    template <typename T>
-    T* widget(const char* name) const {
+    template <typename T> T* widget(const char* name) const {
         return window->findChild<T*>(QString::fromLatin1(name));
     }
     QLineEdit* edit(const char* name) const { return widget<QLineEdit>(name); }

@@ -15,7 +15,8 @@ void makeFiles(WindowHarness& h, const QString& name, const QString& mdf, const 
     QDir().mkpath(QFileInfo(mdf).absolutePath());
     auto lit = [](QString s) { return QStringLiteral("N'") + s.replace("'", "''") + "'"; };
     auto br = [](QString s) { return QStringLiteral("[") + s.replace("]", "]]") + "]"; };
-    h.sql(QStringLiteral("CREATE DATABASE %1 ON PRIMARY (FILENAME = %2) LOG ON (FILENAME = %3)\nEXEC sp_detach_db %4, 'true'")
+    h.sql(QStringLiteral("CREATE DATABASE %1 ON PRIMARY (FILENAME = %2) LOG ON (FILENAME = %3)\nEXEC "
+                         "sp_detach_db %4, 'true'")
               .arg(br(name), lit(mdf), lit(ldf), lit(name)));
     QVERIFY2(QFile::exists(mdf) && QFile::exists(ldf), qPrintable(mdf));
 }
@@ -30,10 +31,7 @@ void touch(const QString& path) {
 class AttachPage : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() {
-        InstallDialogCaptions();
-        QApplication::setApplicationDisplayName(QStringLiteral("Zelvaro"));
-    }
+    void initTestCase() { prepareApplication(); }
 
     void attachWithTheLogFoundBeside() {
         WindowHarness h;
@@ -44,24 +42,28 @@ private slots:
         h.script.choose(folder + "/VTR.mdf");
         h.button("SpeedButton2")->click();
         QCOMPARE(h.script.last().caption, QStringLiteral("Вибір бази даних"));
-        QCOMPARE(h.script.last().filter, QStringLiteral("Файли бази даних (*.MDF)|*.mdf|Всі файли (*.*)|*.*"));
+        QCOMPARE(h.script.last().filter,
+                 QStringLiteral("Файли бази даних (*.MDF)|*.mdf|Всі файли (*.*)|*.*"));
         QCOMPARE(h.script.last().defaultExtension, QStringLiteral("*.mdf"));
         QCOMPARE(h.edit("edPathMDF")->text(), folder + "/VTR.mdf");
         QCOMPARE(h.edit("edPathLDF")->text(), folder + "/VTR_log.ldf");
         QCOMPARE(QDir::currentPath(), QDir(folder).absolutePath());
 
         h.button("BitBtn1")->click();
-        QCOMPARE(h.script.last().text, QStringLiteral("База даних VTR успішно приєднана із файлу ") + folder + "/VTR.mdf");
+        QCOMPARE(h.script.last().text,
+                 QStringLiteral("База даних VTR успішно приєднана із файлу ") + folder + "/VTR.mdf");
         QVERIFY(h.databases().contains(QStringLiteral("VTR")));
         QVERIFY(h.server.receivedStatements().contains(
-            QStringLiteral("CREATE DATABASE [VTR]\r\nON PRIMARY (FILENAME = N'%1/VTR.mdf')\r\nLOG ON (FILENAME = N'%1/VTR_log.ldf')\r\nFOR ATTACH\r\n")
+            QStringLiteral("CREATE DATABASE [VTR]\r\nON PRIMARY (FILENAME = N'%1/VTR.mdf')\r\nLOG ON "
+                           "(FILENAME = N'%1/VTR_log.ldf')\r\nFOR ATTACH\r\n")
                 .arg(folder)));
 
         // The shared dialog opens again where the last choice was.
         h.script.cancelPicker();
         h.button("SpeedButton3")->click();
         QCOMPARE(h.script.last().selectedFile, folder + "/VTR.mdf");
-        QCOMPARE(h.script.last().filter, QStringLiteral("Файли журналу бази даних (*.LDF)|*.ldf|Всі файли (*.*)|*.*"));
+        QCOMPARE(h.script.last().filter,
+                 QStringLiteral("Файли журналу бази даних (*.LDF)|*.ldf|Всі файли (*.*)|*.*"));
     }
 
     void logSearchTakesTheFirstNameAndKeepsTextWhenNone() {
@@ -90,7 +92,8 @@ private slots:
         h.edit("edPathMDF")->setText(folder + "/q.mdf");
         h.edit("edPathLDF")->setText(folder + "/missing.ldf");
         h.button("BitBtn1")->click();
-        QVERIFY(h.server.receivedStatements().contains(QStringLiteral("LOG ON (FILENAME = N'%1/Q1_Log.LDF')").arg(folder)));
+        QVERIFY(h.server.receivedStatements().contains(
+            QStringLiteral("LOG ON (FILENAME = N'%1/Q1_Log.LDF')").arg(folder)));
         QVERIFY(h.script.last().text.contains(QStringLiteral("успішно приєднана")));
     }
 
@@ -98,7 +101,10 @@ private slots:
         WindowHarness h;
         const QString folder = h.server.scratch();
         makeFiles(h, QStringLiteral("new"), folder + "/new.mdf", folder + "/new.ldf");
-        h.sql(QStringLiteral("CREATE DATABASE VTR ON PRIMARY (FILENAME = N'%1/old.mdf') LOG ON (FILENAME = N'%1/old.ldf')").arg(folder));
+        h.sql(
+            QStringLiteral(
+                "CREATE DATABASE VTR ON PRIMARY (FILENAME = N'%1/old.mdf') LOG ON (FILENAME = N'%1/old.ldf')")
+                .arg(folder));
         QVERIFY(h.connect());
         QVERIFY(h.window->AttachDatabase(QStringLiteral("VTR"), folder + "/new.mdf", folder + "/new.ldf"));
         QVERIFY(QFile::exists(folder + "/old.mdf")); // detached, not dropped
@@ -118,9 +124,12 @@ private slots:
         makeFiles(h, QStringLiteral("L"), h.server.scratch() + "/l.mdf", h.server.scratch() + "/l.ldf");
         QFile::copy(h.server.scratch() + "/l.mdf", locked.path() + "/l.mdf");
         QVERIFY(h.connect());
-        QVERIFY(!h.window->AttachDatabase(QStringLiteral("L"), locked.path() + "/l.mdf", h.server.scratch() + "/l.ldf"));
-        QCOMPARE(h.script.last().text, QStringLiteral("Не можливо підключити фізичний файл %1/l.mdf.\rПомилка операційної "
-                                                      "системи 5: (Доступ заборонений.)").arg(locked.path()));
+        QVERIFY(!h.window->AttachDatabase(QStringLiteral("L"), locked.path() + "/l.mdf",
+                                          h.server.scratch() + "/l.ldf"));
+        QCOMPARE(h.script.last().text,
+                 QStringLiteral("Не можливо підключити фізичний файл %1/l.mdf.\rПомилка операційної "
+                                "системи 5: (Доступ заборонений.)")
+                     .arg(locked.path()));
         QCOMPARE(h.script.last().caption, QStringLiteral("Помилка"));
         QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::OK});
     }
@@ -130,9 +139,12 @@ private slots:
         touch(h.server.scratch() + "/junk.mdf");
         touch(h.server.scratch() + "/junk.ldf");
         QVERIFY(h.connect());
-        QVERIFY(!h.window->AttachDatabase(QStringLiteral("J"), h.server.scratch() + "/junk.mdf", h.server.scratch() + "/junk.ldf"));
-        QCOMPARE(h.script.last().text, QStringLiteral("The header for file '%1/junk.mdf' is not a valid database file "
-                                                      "header. The FILE SIZE property is incorrect").arg(h.server.scratch()));
+        QVERIFY(!h.window->AttachDatabase(QStringLiteral("J"), h.server.scratch() + "/junk.mdf",
+                                          h.server.scratch() + "/junk.ldf"));
+        QCOMPARE(h.script.last().text,
+                 QStringLiteral("The header for file '%1/junk.mdf' is not a valid database file "
+                                "header. The FILE SIZE property is incorrect")
+                     .arg(h.server.scratch()));
         QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::Cancel});
     }
 
@@ -148,11 +160,16 @@ private slots:
     void namesAndPathsThatNeedQuoting_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("folder");
-        QTest::newRow("blank") << "a b" << "with blank";
-        QTest::newRow("bracket") << "x]y" << "br]acket";
-        QTest::newRow("quote") << "o'k" << "it's";
-        QTest::newRow("cyrillic") << "База_1" << "Бази даних";
-        QTest::newRow("statement smuggling") << "x'); DROP DATABASE [VTR]; --" << "x'; DROP DATABASE VTR --";
+        QTest::newRow("blank") << "a b"
+                               << "with blank";
+        QTest::newRow("bracket") << "x]y"
+                                 << "br]acket";
+        QTest::newRow("quote") << "o'k"
+                               << "it's";
+        QTest::newRow("cyrillic") << "База_1"
+                                  << "Бази даних";
+        QTest::newRow("statement smuggling") << "x'); DROP DATABASE [VTR]; --"
+                                             << "x'; DROP DATABASE VTR --";
     }
     void namesAndPathsThatNeedQuoting() {
         QFETCH(QString, name);
@@ -171,7 +188,8 @@ private slots:
     void closedConnectionConnectsSilentlyOrReportsOnce() {
         WindowHarness h;
         makeFiles(h, QStringLiteral("S"), h.server.scratch() + "/s.mdf", h.server.scratch() + "/s.ldf");
-        QVERIFY(h.window->AttachDatabase(QStringLiteral("S"), h.server.scratch() + "/s.mdf", h.server.scratch() + "/s.ldf"));
+        QVERIFY(h.window->AttachDatabase(QStringLiteral("S"), h.server.scratch() + "/s.mdf",
+                                         h.server.scratch() + "/s.ldf"));
         QCOMPARE(h.script.seen.size(), 1); // only the success message
         QCOMPARE(h.window->statusImage(), 0);
 

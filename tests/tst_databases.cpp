@@ -11,7 +11,9 @@
 #include <QtTest>
 
 namespace {
-QListWidget* list(WindowHarness& h) { return h.widget<QListWidget>("ListDataBases"); }
+QListWidget* list(WindowHarness& h) {
+    return h.widget<QListWidget>("ListDataBases");
+}
 QStringList items(WindowHarness& h) {
     QStringList out;
     for (int i = 0; i < list(h)->count(); ++i)
@@ -40,10 +42,7 @@ QMap<QString, QByteArray> snapshot(const QString& folder) {
 class DatabaseListPage : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() {
-        InstallDialogCaptions();
-        QApplication::setApplicationDisplayName(QStringLiteral("Zelvaro"));
-    }
+    void initTestCase() { prepareApplication(); }
 
     void listsUserDatabasesInServerOrder() {
         WindowHarness h;
@@ -116,7 +115,8 @@ private slots:
         escaped.replace("'", "''");
         QString bracketed2 = name;
         bracketed2.replace("]", "]]");
-        h.sql(QStringLiteral("CREATE DATABASE [%1] ON PRIMARY (FILENAME = N'%2/%3.mdf') LOG ON (FILENAME = N'%2/%3_log.ldf') FOR ATTACH")
+        h.sql(QStringLiteral("CREATE DATABASE [%1] ON PRIMARY (FILENAME = N'%2/%3.mdf') LOG ON (FILENAME = "
+                             "N'%2/%3_log.ldf') FOR ATTACH")
                   .arg(bracketed2, h.server.dataDir(), escaped));
         QVERIFY(h.databases().contains(name));
         h.openPage(0);
@@ -152,8 +152,10 @@ private slots:
         QCOMPARE(h.script.seen.size(), 2);
         QCOMPARE(h.script.last().kind, modal::Kind::SystemMessageBox);
         QCOMPARE(h.script.last().caption, QStringLiteral("Zelvaro"));
-        QCOMPARE(h.script.last().text,
-                 QStringLiteral("Cannot drop the database 'gone', because it does not exist or you do not have permission"));
+        QCOMPARE(
+            h.script.last().text,
+            QStringLiteral(
+                "Cannot drop the database 'gone', because it does not exist or you do not have permission"));
         QCOMPARE(items(h), QStringList{"busy"});
 
         // A failed detach: the plain error box, and the list is not refreshed.

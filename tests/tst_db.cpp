@@ -47,9 +47,10 @@ private slots:
     void quotedPasswordLogsIn() {
         DevServer dev(2019, {QStringLiteral("--login"), QStringLiteral("sa:a;b\"c")});
         AdoConnection c;
-        c.setConnectionString(QStringLiteral("Provider=SQLNCLI11.0;Persist Security Info=False;Data Source=%1;User "
-                                             "ID=sa;Password=\"a;b\"\"c\"")
-                                  .arg(dev.dataSource()));
+        c.setConnectionString(
+            QStringLiteral("Provider=SQLNCLI11.0;Persist Security Info=False;Data Source=%1;User "
+                           "ID=sa;Password=\"a;b\"\"c\"")
+                .arg(dev.dataSource()));
         c.open();
         QVERIFY(c.isOpen());
     }
@@ -87,7 +88,8 @@ private slots:
             q.rowCount();
             QFAIL("counted");
         } catch (const DbError& e) {
-            QCOMPARE(e.message(), QStringLiteral("ADOQuery1: Cannot perform this operation on a closed dataset"));
+            QCOMPARE(e.message(),
+                     QStringLiteral("ADOQuery1: Cannot perform this operation on a closed dataset"));
         }
         q.setText(QStringLiteral("USE master"));
         try {
@@ -111,13 +113,16 @@ private slots:
                     QStringLiteral("SELECT @@SPID")});
         q.openRowset();
         QCOMPARE(q.rowCount(), 4);
-        QVERIFY(q.messages().join(QLatin1Char('\n')).contains(QLatin1String("Changed database context to 'master'")));
+        QVERIFY(q.messages()
+                    .join(QLatin1Char('\n'))
+                    .contains(QLatin1String("Changed database context to 'master'")));
         q.setLines({QStringLiteral("USE master"), QStringLiteral("DROP DATABASE nosuch")});
         try {
             q.execute();
             QFAIL("ran");
         } catch (const DbError& e) {
-            QCOMPARE(e.message(), QStringLiteral("Cannot drop the database 'nosuch', because it does not exist or you do not have permission"));
+            QCOMPARE(e.message(), QStringLiteral("Cannot drop the database 'nosuch', because it does not "
+                                                 "exist or you do not have permission"));
         }
     }
 
@@ -130,7 +135,10 @@ private slots:
         q.setText(QStringLiteral("CREATE DATABASE [Ше]"));
         q.execute();
         const QString target = dev.scratch() + QStringLiteral("/Ше.bak");
-        q.setText(QStringLiteral("BACKUP DATABASE [Ше] TO DISK = N'%1' WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT").arg(target));
+        q.setText(
+            QStringLiteral(
+                "BACKUP DATABASE [Ше] TO DISK = N'%1' WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT")
+                .arg(target));
         q.execute();
         QVERIFY(QFileInfo::exists(target));
         QCOMPARE(q.messages().filter(QStringLiteral("percent processed")).size(), 10);
@@ -145,7 +153,8 @@ private slots:
         const QString name = QStringLiteral("Відділ кадрів ґ'Є");
         q.setText(QStringLiteral("CREATE DATABASE [%1]").arg(name));
         q.execute();
-        q.setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = N'%1'").arg(QString(name).replace("'", "''")));
+        q.setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = N'%1'")
+                      .arg(QString(name).replace("'", "''")));
         q.openRowset();
         QCOMPARE(q.rowCount(), 1);
         QCOMPARE(q.firstColumn(), name);

@@ -36,8 +36,9 @@ private slots:
         for (int i = 0; i < 4; ++i)
             QCOMPARE(msgdlg::typeCaption(DialogType(i)), types[i]);
         QCOMPARE(msgdlg::typeCaption(DialogType::Custom), QStringLiteral("Zelvaro"));
-        const QStringList buttons = {"&Так", "Н&і", "OK", "Скасувати", "&Перервати", "По&вторити", "&Ігнорувати",
-                                     "&Все", "H&і для Всіх", "Т&ак для Всіх", "&Допомога"};
+        const QStringList buttons = {"&Так",         "Н&і",           "OK",          "Скасувати",
+                                     "&Перервати",   "По&вторити",    "&Ігнорувати", "&Все",
+                                     "H&і для Всіх", "Т&ак для Всіх", "&Допомога"};
         const QList<int> results = {6, 7, 1, 2, 3, 4, 5, 8, 9, 10, 0};
         for (int i = 0; i < 11; ++i) {
             QCOMPARE(msgdlg::buttonCaption(DialogButton(i)), buttons[i]);
@@ -47,7 +48,8 @@ private slots:
     }
 
     void buttonsInKindOrderWithEqualWidths() {
-        MessageDialog dialog(QStringLiteral("?"), DialogType::Confirmation, {DialogButton::No, DialogButton::Yes});
+        MessageDialog dialog(QStringLiteral("?"), DialogType::Confirmation,
+                             {DialogButton::No, DialogButton::Yes});
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Підтвердження"));
         QCOMPARE(dialog.buttonKinds(), (DialogButtons{DialogButton::Yes, DialogButton::No}));
         dialog.show();
@@ -58,15 +60,18 @@ private slots:
 
     void keyboardAndCloseBox() {
         {
-            MessageDialog d(QStringLiteral("?"), DialogType::Confirmation, {DialogButton::Yes, DialogButton::No});
+            MessageDialog d(QStringLiteral("?"), DialogType::Confirmation,
+                            {DialogButton::Yes, DialogButton::No});
             QCOMPARE(pressKey(d, Qt::Key_Escape), 7);
         }
         {
-            MessageDialog d(QStringLiteral("?"), DialogType::Confirmation, {DialogButton::Yes, DialogButton::No});
+            MessageDialog d(QStringLiteral("?"), DialogType::Confirmation,
+                            {DialogButton::Yes, DialogButton::No});
             QCOMPARE(pressKey(d, Qt::Key_Return), 6); // the leftmost has the focus
         }
         {
-            MessageDialog d(QStringLiteral("?"), DialogType::Confirmation, {DialogButton::Yes, DialogButton::No});
+            MessageDialog d(QStringLiteral("?"), DialogType::Confirmation,
+                            {DialogButton::Yes, DialogButton::No});
             d.show();
             d.close();
             QCOMPARE(d.result(), 2);
@@ -86,12 +91,14 @@ private slots:
     }
 
     void ctrlCCopiesThePlainText() {
-        MessageDialog d(QStringLiteral("Видалити?"), DialogType::Confirmation, {DialogButton::Yes, DialogButton::No});
+        MessageDialog d(QStringLiteral("Видалити?"), DialogType::Confirmation,
+                        {DialogButton::Yes, DialogButton::No});
         d.show();
         QTest::keyClick(&d, Qt::Key_C, Qt::ControlModifier);
         const QString line = QString(27, QLatin1Char('-'));
-        QCOMPARE(QApplication::clipboard()->text(), line + "\r\nПідтвердження\r\n" + line + "\r\nВидалити?\r\n" + line +
-                                                        "\r\nТак   Ні   \r\n" + line + "\r\n");
+        QCOMPARE(QApplication::clipboard()->text(), line + "\r\nПідтвердження\r\n" + line +
+                                                        "\r\nВидалити?\r\n" + line + "\r\nТак   Ні   \r\n" +
+                                                        line + "\r\n");
     }
 
     void ampersandIsAnAcceleratorMarker() {

@@ -12,10 +12,7 @@
 class ServerFaults : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() {
-        InstallDialogCaptions();
-        QApplication::setApplicationDisplayName(QStringLiteral("Zelvaro"));
-    }
+    void initTestCase() { prepareApplication(); }
 
     void backupCutHalfwayIsNotASuccess() {
         WindowHarness h(2019, {QStringLiteral("--drop-backup-halfway")});

@@ -19,8 +19,7 @@ QMap<QString, QByteArray> snapshot(const QString& folder) {
     QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        if (path.endsWith(QLatin1String(".log")) || path.endsWith(QLatin1String("catalog.txt")))
-            continue;
+        if (path.endsWith(QLatin1String(".log")) || path.endsWith(QLatin1String("catalog.txt"))) continue;
         QFile f(path);
         f.open(QIODevice::ReadOnly);
         files[path] = QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1);
@@ -43,16 +42,15 @@ struct Bystanders {
     }
 };
 
-bool isSuccess(const modal::Request& r) { return r.text.contains(QStringLiteral("успішно")); }
+bool isSuccess(const modal::Request& r) {
+    return r.text.contains(QStringLiteral("успішно"));
+}
 } // namespace
 
 class HostileInput : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() {
-        InstallDialogCaptions();
-        QApplication::setApplicationDisplayName(QStringLiteral("Zelvaro"));
-    }
+    void initTestCase() { prepareApplication(); }
 
     void names_data() {
         QTest::addColumn<QString>("name");
@@ -82,22 +80,23 @@ private slots:
         WindowHarness h;
         Bystanders bystanders(h);
         const QString dir = h.server.scratch();
-        h.sql(QStringLiteral("CREATE DATABASE src ON PRIMARY (FILENAME = N'%1/src.mdf') LOG ON (FILENAME = N'%1/src.ldf')\n"
-                             "EXEC sp_detach_db N'src'").arg(dir));
+        h.sql(QStringLiteral("CREATE DATABASE src ON PRIMARY (FILENAME = N'%1/src.mdf') LOG ON (FILENAME = "
+                             "N'%1/src.ldf')\n"
+                             "EXEC sp_detach_db N'src'")
+                  .arg(dir));
         QVERIFY(h.connect());
         h.script.clear();
         const bool attached = h.window->AttachDatabase(name, dir + "/src.mdf", dir + "/src.ldf");
         QCOMPARE(attached, valid);
         QCOMPARE(h.script.seen.size(), 1);
         QCOMPARE(isSuccess(h.script.last()), valid);
-        if (!valid)
-            QVERIFY(!h.script.last().text.isEmpty());
-        QVERIFY(h.server.receivedStatements().contains(QStringLiteral("CREATE DATABASE ") + sqlquote::name(name) +
-                                                       QStringLiteral("\r\nON PRIMARY (FILENAME = N'%1/src.mdf')").arg(dir)));
+        if (!valid) QVERIFY(!h.script.last().text.isEmpty());
+        QVERIFY(h.server.receivedStatements().contains(
+            QStringLiteral("CREATE DATABASE ") + sqlquote::name(name) +
+            QStringLiteral("\r\nON PRIMARY (FILENAME = N'%1/src.mdf')").arg(dir)));
         QCOMPARE(h.databases().contains(name), valid);
         bystanders.verify(h);
-        if (!valid)
-            return;
+        if (!valid) return;
 
         auto* list = h.widget<QListWidget>("ListDataBases");
         h.openPage(1);
@@ -117,7 +116,8 @@ private slots:
         h.button("BitBtn4")->click();
         QVERIFY(!h.databases().contains(name));
         QVERIFY(!QFile::exists(dir + "/src.mdf"));
-        QVERIFY(h.server.receivedStatements().contains(QStringLiteral("DROP DATABASE ") + sqlquote::name(name)));
+        QVERIFY(
+            h.server.receivedStatements().contains(QStringLiteral("DROP DATABASE ") + sqlquote::name(name)));
         bystanders.verify(h);
     }
 
@@ -154,7 +154,8 @@ private slots:
         h.openPage(2);
         h.edit("edPathBAK")->setText(dir + "/src.bak");
         h.button("SpeedButton5")->click();
-        QVERIFY(h.window->RestoreDatabase(QStringLiteral("copy"), dir + "/src.bak", dir + "/copy.mdf", dir + "/copy.ldf"));
+        QVERIFY(h.window->RestoreDatabase(QStringLiteral("copy"), dir + "/src.bak", dir + "/copy.mdf",
+                                          dir + "/copy.ldf"));
         QVERIFY(isSuccess(h.script.last()));
         QVERIFY(QFile::exists(dir + "/copy.mdf"));
         QVERIFY(h.databases().contains(QStringLiteral("copy")));
@@ -166,11 +167,13 @@ private slots:
         WindowHarness h;
         Bystanders bystanders(h);
         QVERIFY(h.connect());
-        const QString longPath = QStringLiteral("/") + QString(4000, QLatin1Char('p')) + QStringLiteral(".mdf");
+        const QString longPath =
+            QStringLiteral("/") + QString(4000, QLatin1Char('p')) + QStringLiteral(".mdf");
         h.script.clear();
         QVERIFY(!h.window->AttachDatabase(QStringLiteral("x"), longPath, longPath));
         h.openPage(3);
-        h.edit("edSavePathBAK")->setText(QStringLiteral("/") + QString(4000, QLatin1Char('d')) + QStringLiteral("/x.bak"));
+        h.edit("edSavePathBAK")
+            ->setText(QStringLiteral("/") + QString(4000, QLatin1Char('d')) + QStringLiteral("/x.bak"));
         QVERIFY(!h.button("BitBtn5")->isEnabled());
         h.button("BitBtn5")->setEnabled(true);
         h.button("BitBtn5")->click();

@@ -21,22 +21,23 @@ void backUpThroughThePage(WindowHarness& h, const QString& database, const QStri
     h.script.answer(1);
     h.button("BitBtn5")->click();
 }
-QString quoted(QString s) { return s.replace("'", "''"); }
+QString quoted(QString s) {
+    return s.replace("'", "''");
+}
 } // namespace
 
 class RestoreAndBackupPages : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() {
-        InstallDialogCaptions();
-        QApplication::setApplicationDisplayName(QStringLiteral("Zelvaro"));
-    }
+    void initTestCase() { prepareApplication(); }
 
     void backupThenRestoreUnderANewName_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("folder");
-        QTest::newRow("plain") << "Sales" << "backups";
-        QTest::newRow("quote, blank, cyrillic") << "Об'єкт 1" << "Резервні копії/it's here";
+        QTest::newRow("plain") << "Sales"
+                               << "backups";
+        QTest::newRow("quote, blank, cyrillic") << "Об'єкт 1"
+                                                << "Резервні копії/it's here";
     }
     void backupThenRestoreUnderANewName() {
         QFETCH(QString, name);
@@ -48,10 +49,13 @@ private slots:
         QDir().mkpath(dir);
         const QString bak = dir + "/copy.bak";
         backUpThroughThePage(h, name, bak);
-        QCOMPARE(h.script.last().text, QStringLiteral("Створення резервної копії бази даних ") + name + QStringLiteral(" успішно виконано."));
+        QCOMPARE(h.script.last().text, QStringLiteral("Створення резервної копії бази даних ") + name +
+                                           QStringLiteral(" успішно виконано."));
         QVERIFY(QFile::exists(bak));
         QVERIFY(h.server.receivedStatements().contains(
-            QStringLiteral("Backup Database [%1] to disk = N'%2' WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT").arg(name, quoted(bak))));
+            QStringLiteral(
+                "Backup Database [%1] to disk = N'%2' WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT")
+                .arg(name, quoted(bak))));
 
         // Restore: the file list proposes the recorded paths and fills the logical names.
         h.openPage(2);
@@ -74,7 +78,8 @@ private slots:
         h.edit("Edit1")->setText(newName);
         h.script.answer(1);
         h.button("BitBtn3")->click();
-        QCOMPARE(h.script.last().text, QStringLiteral("База даних ") + newName + QStringLiteral(" успішно відновлена із файлу ") + bak);
+        QCOMPARE(h.script.last().text, QStringLiteral("База даних ") + newName +
+                                           QStringLiteral(" успішно відновлена із файлу ") + bak);
         QVERIFY(QFile::exists(dir + "/" + name + ".MDF"));
         QVERIFY(QFile::exists(dir + "/" + name + "_log.LDF"));
         QVERIFY(h.databases().contains(newName));
@@ -113,7 +118,8 @@ private slots:
 
     void typedPathIsReadWhenTheDialogIsCancelled() {
         WindowHarness h;
-        h.sql(QStringLiteral("CREATE DATABASE T1\nBACKUP DATABASE T1 TO DISK = N'%1/t1.bak'").arg(h.server.scratch()));
+        h.sql(QStringLiteral("CREATE DATABASE T1\nBACKUP DATABASE T1 TO DISK = N'%1/t1.bak'")
+                  .arg(h.server.scratch()));
         QVERIFY(h.connect());
         h.openPage(2);
         h.edit("edPathBAK")->setText(h.server.scratch() + "/t1.bak");
@@ -131,22 +137,26 @@ private slots:
     void unwritableTargetGivesTheAccessDeniedMessage() {
         const QTemporaryDir locked;
         WindowHarness h(2019, {QStringLiteral("--deny"), locked.path()});
-        h.sql(QStringLiteral("CREATE DATABASE R1\nBACKUP DATABASE R1 TO DISK = N'%1/r1.bak'").arg(h.server.scratch()));
+        h.sql(QStringLiteral("CREATE DATABASE R1\nBACKUP DATABASE R1 TO DISK = N'%1/r1.bak'")
+                  .arg(h.server.scratch()));
         QVERIFY(h.connect());
         h.openPage(2);
         h.script.choose(h.server.scratch() + "/r1.bak");
         h.button("SpeedButton5")->click();
-        QVERIFY(!h.window->RestoreDatabase(QStringLiteral("R2"), h.server.scratch() + "/r1.bak", locked.path() + "/r.mdf",
-                                           locked.path() + "/r.ldf"));
-        QCOMPARE(h.script.last().text, QStringLiteral("Не можливо створити фізичний файл %1/r.mdf.\rПомилка операційної "
-                                                      "системи 5: (Доступ заборонений.)").arg(locked.path()));
+        QVERIFY(!h.window->RestoreDatabase(QStringLiteral("R2"), h.server.scratch() + "/r1.bak",
+                                           locked.path() + "/r.mdf", locked.path() + "/r.ldf"));
+        QCOMPARE(h.script.last().text,
+                 QStringLiteral("Не можливо створити фізичний файл %1/r.mdf.\rПомилка операційної "
+                                "системи 5: (Доступ заборонений.)")
+                     .arg(locked.path()));
         QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::OK});
 
         // Another refusal: a missing folder, in the server's words with Cancel.
-        QVERIFY(!h.window->RestoreDatabase(QStringLiteral("R2"), h.server.scratch() + "/r1.bak", "/no/such/r.mdf",
-                                           h.server.scratch() + "/r.ldf"));
-        QCOMPARE(h.script.last().text, QStringLiteral("Directory lookup for the file \"/no/such/r.mdf\" failed with the "
-                                                      "operating system error 2(The system cannot find the file specified.)"));
+        QVERIFY(!h.window->RestoreDatabase(QStringLiteral("R2"), h.server.scratch() + "/r1.bak",
+                                           "/no/such/r.mdf", h.server.scratch() + "/r.ldf"));
+        QCOMPARE(h.script.last().text,
+                 QStringLiteral("Directory lookup for the file \"/no/such/r.mdf\" failed with the "
+                                "operating system error 2(The system cannot find the file specified.)"));
         QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::Cancel});
         QVERIFY(!h.databases().contains(QStringLiteral("R2")));
     }
@@ -180,7 +190,8 @@ private slots:
         h.button("BitBtn5")->click();
         QCOMPARE(h.script.last().kind, modal::Kind::SimpleMessage);
         QCOMPARE(h.script.last().caption, QStringLiteral("Zelvaro"));
-        QVERIFY(h.script.last().text.startsWith(QLatin1String("An object or column name is missing or empty")));
+        QVERIFY(
+            h.script.last().text.startsWith(QLatin1String("An object or column name is missing or empty")));
 
         // A folder the service may not write to.
         auto* combo = h.widget<QComboBox>("cbDataBase1");
@@ -195,7 +206,8 @@ private slots:
 
     void fewerThanTwoRowsChangeNothing() {
         WindowHarness h;
-        h.sql(QStringLiteral("CREATE DATABASE F1\nBACKUP DATABASE F1 TO DISK = N'%1/f1.bak'").arg(h.server.scratch()));
+        h.sql(QStringLiteral("CREATE DATABASE F1\nBACKUP DATABASE F1 TO DISK = N'%1/f1.bak'")
+                  .arg(h.server.scratch()));
         // A backup holding only one file.
         QFile whole(h.server.scratch() + "/f1.bak");
         QVERIFY(whole.open(QIODevice::ReadOnly));

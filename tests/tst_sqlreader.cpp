@@ -19,8 +19,9 @@ private slots:
     }
 
     void severalStatementsAnyCase() {
-        const auto st = tsql::parse("use Master; select NAME from MASTER.dbo.SYSDATABASES where name = N'База'\n"
-                                    "exec sp_detach_db @dbname = N'a''b', @skipchecks = 'true'");
+        const auto st =
+            tsql::parse("use Master; select NAME from MASTER.dbo.SYSDATABASES where name = N'База'\n"
+                        "exec sp_detach_db @dbname = N'a''b', @skipchecks = 'true'");
         QCOMPARE(st.size(), size_t(3));
         QCOMPARE(st[0].kind, tsql::Statement::Use);
         QCOMPARE(st[1].whereOp, std::string("="));
@@ -30,10 +31,12 @@ private slots:
     }
 
     void backupAndRestoreOptions() {
-        auto st = tsql::parse("Backup Database [db] to disk = N'/b.bak' WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT");
+        auto st = tsql::parse(
+            "Backup Database [db] to disk = N'/b.bak' WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT");
         QCOMPARE(st.at(0).stats, 10);
         QVERIFY(st.at(0).init);
-        st = tsql::parse("RESTORE DATABASE \"q\" FROM DISK = N'/b.bak' WITH REPLACE, MOVE N'd' TO N'/x.mdf', MOVE 'l' TO '/x.ldf'");
+        st = tsql::parse("RESTORE DATABASE \"q\" FROM DISK = N'/b.bak' WITH REPLACE, MOVE N'd' TO N'/x.mdf', "
+                         "MOVE 'l' TO '/x.ldf'");
         QCOMPARE(st.at(0).name, std::string("q"));
         QVERIFY(st.at(0).replace);
         QCOMPARE(st.at(0).moves.size(), size_t(2));

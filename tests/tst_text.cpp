@@ -18,14 +18,30 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("literal");
-        QTest::newRow("plain") << "VTR" << "[VTR]" << "N'VTR'";
-        QTest::newRow("bracket") << "x]y" << "[x]]y]" << "N'x]y'";
-        QTest::newRow("quote") << "o'k" << "[o'k]" << "N'o''k'";
-        QTest::newRow("two quotes") << "''" << "['']" << "N''''''";
-        QTest::newRow("open bracket") << "[a" << "[[a]" << "N'[a'";
-        QTest::newRow("cyrillic") << "База_1" << "[База_1]" << "N'База_1'";
-        QTest::newRow("empty") << "" << "[]" << "N''";
-        QTest::newRow("comment marks") << "a--b/*" << "[a--b/*]" << "N'a--b/*'";
+        QTest::newRow("plain") << "VTR"
+                               << "[VTR]"
+                               << "N'VTR'";
+        QTest::newRow("bracket") << "x]y"
+                                 << "[x]]y]"
+                                 << "N'x]y'";
+        QTest::newRow("quote") << "o'k"
+                               << "[o'k]"
+                               << "N'o''k'";
+        QTest::newRow("two quotes") << "''"
+                                    << "['']"
+                                    << "N''''''";
+        QTest::newRow("open bracket") << "[a"
+                                      << "[[a]"
+                                      << "N'[a'";
+        QTest::newRow("cyrillic") << "База_1"
+                                  << "[База_1]"
+                                  << "N'База_1'";
+        QTest::newRow("empty") << ""
+                               << "[]"
+                               << "N''";
+        QTest::newRow("comment marks") << "a--b/*"
+                                       << "[a--b/*]"
+                                       << "N'a--b/*'";
     }
     void quoting() {
         QFETCH(QString, text);
@@ -39,22 +55,35 @@ private slots:
         QTest::addColumn<QString>("version");
         QTest::addColumn<QString>("prefix");
         QTest::addColumn<QString>("tds");
-        QTest::newRow("2000") << "2000" << "Provider=SQLOLEDB.1;" << "7.1";
-        QTest::newRow("2005") << "2005" << "Provider=SQLNCLI.1;" << "7.2";
-        QTest::newRow("2008") << "2008" << "Provider=SQLNCLI10.1;" << "7.3";
+        QTest::newRow("2000") << "2000"
+                              << "Provider=SQLOLEDB.1;"
+                              << "7.1";
+        QTest::newRow("2005") << "2005"
+                              << "Provider=SQLNCLI.1;"
+                              << "7.2";
+        QTest::newRow("2008") << "2008"
+                              << "Provider=SQLNCLI10.1;"
+                              << "7.3";
         for (const char* v : {"2012", "2014", "2016", "2017", "2019"})
-            QTest::newRow(v) << v << "Provider=SQLNCLI11.0;" << "7.4";
-        QTest::newRow("2011") << "2011" << "Provider=SQLOLEDB.1;" << "7.1";
-        QTest::newRow("2020") << "2020" << "Provider=SQLOLEDB.1;" << "7.1";
-        QTest::newRow("empty") << "" << "Provider=SQLOLEDB.1;" << "7.1";
+            QTest::newRow(v) << v << "Provider=SQLNCLI11.0;"
+                             << "7.4";
+        QTest::newRow("2011") << "2011"
+                              << "Provider=SQLOLEDB.1;"
+                              << "7.1";
+        QTest::newRow("2020") << "2020"
+                              << "Provider=SQLOLEDB.1;"
+                              << "7.1";
+        QTest::newRow("empty") << ""
+                               << "Provider=SQLOLEDB.1;"
+                               << "7.1";
     }
     void providers() {
         QFETCH(QString, version);
         QFETCH(QString, prefix);
         QFETCH(QString, tds);
         QCOMPARE(connection::providerPrefix(version), prefix);
-        const QString text = connection::buildConnectionString(version, QStringLiteral("HOST"), QStringLiteral("sa"),
-                                                               QStringLiteral("pvtmo"));
+        const QString text = connection::buildConnectionString(version, QStringLiteral("HOST"),
+                                                               QStringLiteral("sa"), QStringLiteral("pvtmo"));
         QCOMPARE(text, prefix + "Persist Security Info=False;Data Source=HOST;User ID=sa;Password=pvtmo");
         QCOMPARE(connstr::tdsVersionFor(connstr::parse(text).provider), tds);
     }
@@ -83,21 +112,25 @@ private slots:
     }
 
     void odbcTranslation() {
-        connstr::Settings s{QStringLiteral("SQLNCLI10.1"), QStringLiteral("127.0.0.1,1500"), QStringLiteral("sa"),
-                            QStringLiteral("p}w")};
+        connstr::Settings s{QStringLiteral("SQLNCLI10.1"), QStringLiteral("127.0.0.1,1500"),
+                            QStringLiteral("sa"), QStringLiteral("p}w")};
         const QString odbc = connstr::toOdbc(s, QStringLiteral("FreeTDS"), QString());
         QVERIFY(odbc.contains(QLatin1String("Server={127.0.0.1};Port=1500;")));
         QVERIFY(odbc.contains(QLatin1String("TDS_Version=7.3;")));
         QVERIFY(odbc.contains(QLatin1String("PWD={p}}w};")));
         s.dataSource = QStringLiteral("HOST");
-        QVERIFY(connstr::toOdbc(s, QStringLiteral("FreeTDS"), QString()).contains(QLatin1String("Server={HOST};Port=1433;")));
+        QVERIFY(connstr::toOdbc(s, QStringLiteral("FreeTDS"), QString())
+                    .contains(QLatin1String("Server={HOST};Port=1433;")));
         s.dataSource = QStringLiteral("HOST\\SQL2019");
-        QVERIFY(connstr::toOdbc(s, QStringLiteral("FreeTDS"), QString()).contains(QLatin1String("Server={HOST\\SQL2019};")));
+        QVERIFY(connstr::toOdbc(s, QStringLiteral("FreeTDS"), QString())
+                    .contains(QLatin1String("Server={HOST\\SQL2019};")));
     }
 
     void derivedServerNames() {
-        QCOMPARE(connection::derivedServerName(QStringLiteral("PC"), QStringLiteral("2000")), QStringLiteral("PC"));
-        QCOMPARE(connection::derivedServerName(QStringLiteral("PC"), QStringLiteral("2014")), QStringLiteral("PC\\SQL2014"));
+        QCOMPARE(connection::derivedServerName(QStringLiteral("PC"), QStringLiteral("2000")),
+                 QStringLiteral("PC"));
+        QCOMPARE(connection::derivedServerName(QStringLiteral("PC"), QStringLiteral("2014")),
+                 QStringLiteral("PC\\SQL2014"));
         const QString name = connection::computerName();
         QVERIFY(!name.isEmpty());
         QVERIFY(name.size() <= 15);
@@ -107,10 +140,18 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("prefix");
         QTest::addColumn<QString>("part");
-        QTest::newRow("file in folder") << "/srv/db/x.bak" << "/srv/db/" << "/srv/db";
-        QTest::newRow("file in root") << "/x.bak" << "/" << "/";
-        QTest::newRow("no slash") << "x.bak" << "" << "";
-        QTest::newRow("trailing slash") << "/srv/" << "/srv/" << "/srv";
+        QTest::newRow("file in folder") << "/srv/db/x.bak"
+                                        << "/srv/db/"
+                                        << "/srv/db";
+        QTest::newRow("file in root") << "/x.bak"
+                                      << "/"
+                                      << "/";
+        QTest::newRow("no slash") << "x.bak"
+                                  << ""
+                                  << "";
+        QTest::newRow("trailing slash") << "/srv/"
+                                        << "/srv/"
+                                        << "/srv";
     }
     void pathParts() {
         QFETCH(QString, path);
@@ -128,7 +169,8 @@ private slots:
             QFile f(dir.filePath(QString::fromLatin1(name)));
             QVERIFY(f.open(QIODevice::WriteOnly));
         }
-        QCOMPARE(filechecks::firstMatchingEntry(dir.path(), QStringLiteral("*.ldf")), QStringLiteral("b.LDF"));
+        QCOMPARE(filechecks::firstMatchingEntry(dir.path(), QStringLiteral("*.ldf")),
+                 QStringLiteral("b.LDF"));
     }
 
     void trimming() {
@@ -139,14 +181,22 @@ private slots:
     void errorBoxFullStop_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("letter") << "Access denied" << "Access denied.";
-        QTest::newRow("digit") << "error 5" << "error 5.";
-        QTest::newRow("colon") << "reason:" << "reason:.";
-        QTest::newRow("parenthesis") << "error 5(Access is denied.)" << "error 5(Access is denied.)";
-        QTest::newRow("full stop") << "Done." << "Done.";
-        QTest::newRow("blank") << "x " << "x ";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("cyrillic") << "Помилка" << "Помилка.";
+        QTest::newRow("letter") << "Access denied"
+                                << "Access denied.";
+        QTest::newRow("digit") << "error 5"
+                               << "error 5.";
+        QTest::newRow("colon") << "reason:"
+                               << "reason:.";
+        QTest::newRow("parenthesis") << "error 5(Access is denied.)"
+                                     << "error 5(Access is denied.)";
+        QTest::newRow("full stop") << "Done."
+                                   << "Done.";
+        QTest::newRow("blank") << "x "
+                               << "x ";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("cyrillic") << "Помилка"
+                                  << "Помилка.";
     }
     void errorBoxFullStop() {
         QFETCH(QString, text);

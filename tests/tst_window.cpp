@@ -10,10 +10,7 @@
 class WindowFlows : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() {
-        InstallDialogCaptions();
-        QApplication::setApplicationDisplayName(QStringLiteral("Zelvaro"));
-    }
+    void initTestCase() { prepareApplication(); }
 
     void startUpShowsOnlyTheLeftPanel() {
         DialogScript script;
@@ -28,8 +25,8 @@ private slots:
         QCOMPARE(window.findChild<QLineEdit*>("ServerName")->text(), connection::computerName());
         for (const char* name : {"BitBtn1", "BitBtn2", "BitBtn3"})
             QVERIFY2(!window.findChild<QWidget*>(name)->isEnabled(), name);
-        for (const char* name : {"SpeedButton1", "SpeedButton2", "SpeedButton3", "SpeedButton4", "SpeedButton5",
-                                 "SpeedButton6", "BitBtn4", "BitBtn5"})
+        for (const char* name : {"SpeedButton1", "SpeedButton2", "SpeedButton3", "SpeedButton4",
+                                 "SpeedButton5", "SpeedButton6", "BitBtn4", "BitBtn5"})
             QVERIFY2(window.findChild<QWidget*>(name)->isEnabled(), name);
         QCOMPARE(window.findChild<QTabWidget*>("PageControl1")->currentIndex(), 0);
         QVERIFY(script.seen.isEmpty());
@@ -115,8 +112,8 @@ private slots:
     }
 
     void namedInstanceThroughTheBrowser() {
-        WindowHarness h(2005, {QStringLiteral("--browser-port"), QStringLiteral("1434"), QStringLiteral("--instance"),
-                               QStringLiteral("SQL2019=2019")});
+        WindowHarness h(2005, {QStringLiteral("--browser-port"), QStringLiteral("1434"),
+                               QStringLiteral("--instance"), QStringLiteral("SQL2019=2019")});
         h.widget<QComboBox>("cbSQLServers")->setCurrentText(QStringLiteral("2019"));
         h.edit("ServerName")->setText(QStringLiteral("127.0.0.1\\SQL2019"));
         QVERIFY(h.connect());
