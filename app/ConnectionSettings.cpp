@@ -9,9 +9,12 @@ namespace connection {
 QString providerPrefix(const QString& versionText) {
     bool ok = false;
     const int version = versionText.trimmed().toInt(&ok);
-    if (ok && version == 2005) return QStringLiteral("Provider=SQLNCLI.1;");
-    if (ok && version == 2008) return QStringLiteral("Provider=SQLNCLI10.1;");
-    if (ok && version >= 2012 && version <= 2019) return QStringLiteral("Provider=SQLNCLI11.0;");
+    if (ok && version == 2005)
+        return QStringLiteral("Provider=SQLNCLI.1;");
+    if (ok && version == 2008)
+        return QStringLiteral("Provider=SQLNCLI10.1;");
+    if (ok && version >= 2012 && version <= 2019)
+        return QStringLiteral("Provider=SQLNCLI11.0;");
     return QStringLiteral("Provider=SQLOLEDB.1;");
 }
 
@@ -24,7 +27,8 @@ QString buildConnectionString(const QString& versionText, const QString& server,
 }
 
 QString derivedServerName(const QString& computerName, const QString& versionText) {
-    if (versionText == QLatin1String("2000")) return computerName;
+    if (versionText == QLatin1String("2000"))
+        return computerName;
     return computerName + QLatin1String("\\SQL") + versionText;
 }
 

@@ -45,7 +45,8 @@ QFont fontOrFallback(const QString& family, int pixelSize, bool bold) {
 
 int PasswordStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                              QStyleHintReturn* returnData) const {
-    if (hint == QStyle::SH_LineEdit_PasswordCharacter) return '*';
+    if (hint == QStyle::SH_LineEdit_PasswordCharacter)
+        return '*';
     return QProxyStyle::styleHint(hint, option, widget, returnData);
 }
 
@@ -59,7 +60,8 @@ QString SharedOpenDialog::execute(const QString& defaultExtension, const QString
     request.filterIndex = filterIndex;
     request.selectedFile = fileName;
     const modal::Answer answer = modal::pickFile(request);
-    if (!answer.path || answer.path->isEmpty()) return {};
+    if (!answer.path || answer.path->isEmpty())
+        return {};
     fileName = *answer.path;
     filterIndex = answer.filterIndex;
     // The next dialog and the "*.ldf" search start from the chosen file's folder.
@@ -131,7 +133,8 @@ void TMain::connectHandlers() {
     connect(ui->edUserPass, &QLineEdit::textChanged, this, run(&TMain::cbSQLServersChange));
     connect(ui->ServerName, &QLineEdit::textChanged, this, run(&TMain::ServerNameChange));
     connect(ui->PageControl1, &QTabWidget::currentChanged, this, [this] {
-        if (!m_pageChangeFromCode) guarded([&] { PageControl1Change(); });
+        if (!m_pageChangeFromCode)
+            guarded([&] { PageControl1Change(); });
     });
 
     connect(ui->SpeedButton2, &QToolButton::clicked, this, run(&TMain::SpeedButton2Click));
@@ -245,7 +248,8 @@ bool TMain::ConnectToServer(bool ShowSuccess) {
     const QString server = ui->ServerName->text();
     const QString user = ui->edUserName->text();
     const QString password = ui->edUserPass->text();
-    if (ADOConnection->isOpen()) ADOConnection->close();
+    if (ADOConnection->isOpen())
+        ADOConnection->close();
     ADOConnection->setConnectionString(connection::buildConnectionString(version, server, user, password));
     ADOConnection->setLoginPrompt(false);
     try {
@@ -263,7 +267,8 @@ bool TMain::ConnectToServer(bool ShowSuccess) {
 }
 
 void TMain::Disconnect() {
-    if (ADOConnection->isOpen()) ADOConnection->close();
+    if (ADOConnection->isOpen())
+        ADOConnection->close();
     setStatusImage(2);
     ui->BitBtn1->setEnabled(false);
     ui->BitBtn2->setEnabled(false);

@@ -10,18 +10,21 @@
 void TMain::SpeedButton2Click() {
     const QString chosen = OpenDialog1.execute(
         QStringLiteral("*.mdf"), QStringLiteral("Файли бази даних (*.MDF)|*.mdf|Всі файли (*.*)|*.*"));
-    if (chosen.isEmpty()) return;
+    if (chosen.isEmpty())
+        return;
     ui->edPathMDF->setText(chosen);
     // The dialog left the working directory at the chosen file's folder.
     const QString log = filechecks::firstMatchingEntry(QStringLiteral("."), QStringLiteral("*.ldf"));
-    if (!log.isEmpty()) ui->edPathLDF->setText(filechecks::folderPrefix(ui->edPathMDF->text()) + log);
+    if (!log.isEmpty())
+        ui->edPathLDF->setText(filechecks::folderPrefix(ui->edPathMDF->text()) + log);
 }
 
 void TMain::SpeedButton3Click() {
     const QString chosen =
         OpenDialog1.execute(QStringLiteral("*.ldf"),
                             QStringLiteral("Файли журналу бази даних (*.LDF)|*.ldf|Всі файли (*.*)|*.*"));
-    if (!chosen.isEmpty()) ui->edPathLDF->setText(chosen);
+    if (!chosen.isEmpty())
+        ui->edPathLDF->setText(chosen);
 }
 
 void TMain::BitBtn1Click() {
@@ -29,15 +32,19 @@ void TMain::BitBtn1Click() {
 }
 
 bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QString& LdfPath) {
-    if (!ADOConnection->isOpen()) ConnectToServer(false);
-    if (!ADOConnection->isOpen()) return false;
-    if (!filechecks::fileExists(MdfPath)) return false;
+    if (!ADOConnection->isOpen())
+        ConnectToServer(false);
+    if (!ADOConnection->isOpen())
+        return false;
+    if (!filechecks::fileExists(MdfPath))
+        return false;
     const QString logPath =
         filechecks::fileExists(LdfPath)
             ? LdfPath
             : filechecks::folderPrefix(MdfPath) + filechecks::trimmed(Name) + QLatin1String("_Log.LDF");
     // Errors of the existence test and the detach end the handler in the plain error box.
-    if (DatabaseExists(Name)) DetachDatabase(Name);
+    if (DatabaseExists(Name))
+        DetachDatabase(Name);
 
     ADOQuery1->close();
     ADOQuery1->clearLines();
@@ -71,8 +78,10 @@ void TMain::reportFileFailure(const DbError& error, const QString& cannotText, c
 
 bool TMain::DatabaseExists(const QString& Name) {
     ADOConnection->setDefaultDatabase(QStringLiteral("master"));
-    if (!ADOConnection->isOpen()) ConnectToServer(false);
-    if (!ADOConnection->isOpen()) return false;
+    if (!ADOConnection->isOpen())
+        ConnectToServer(false);
+    if (!ADOConnection->isOpen())
+        return false;
     ADOQuery1->close();
     ADOQuery1->setText(QStringLiteral("Use Master"));
     ADOQuery1->execute();
@@ -88,8 +97,10 @@ bool TMain::DatabaseExists(const QString& Name) {
 
 bool TMain::DetachDatabase(const QString& Name) {
     ADOConnection->setDefaultDatabase(QStringLiteral("master"));
-    if (!ADOConnection->isOpen()) ConnectToServer(false);
-    if (!ADOConnection->isOpen()) return false;
+    if (!ADOConnection->isOpen())
+        ConnectToServer(false);
+    if (!ADOConnection->isOpen())
+        return false;
     ADOQuery1->setText(QLatin1String("EXEC sp_detach_db ") + sqlquote::literal(Name) +
                        QLatin1String(", 'true'"));
     ADOQuery1->execute();

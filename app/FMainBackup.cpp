@@ -20,7 +20,8 @@ void TMain::SpeedButton6Click() {
     request.filterIndex = 1;
     request.directory = QStringLiteral(".");
     const modal::Answer answer = modal::pickFile(request);
-    if (!answer.path || answer.path->isEmpty()) return;
+    if (!answer.path || answer.path->isEmpty())
+        return;
     ui->edSavePathBAK->setText(*answer.path);
     if (filechecks::folderExists(filechecks::folderPart(ui->edSavePathBAK->text())))
         ui->BitBtn5->setEnabled(true);
@@ -28,12 +29,15 @@ void TMain::SpeedButton6Click() {
 
 void TMain::edSavePathBAKChange() {
     const QString path = ui->edSavePathBAK->text();
-    if (path.size() > 4) ui->BitBtn5->setEnabled(filechecks::folderExists(filechecks::folderPart(path)));
+    if (path.size() > 4)
+        ui->BitBtn5->setEnabled(filechecks::folderExists(filechecks::folderPart(path)));
 }
 
 void TMain::BitBtn5Click() {
-    if (!filechecks::folderExists(filechecks::folderPart(ui->edSavePathBAK->text()))) return;
-    if (!ADOConnection->isOpen()) ConnectToServer(false);
+    if (!filechecks::folderExists(filechecks::folderPart(ui->edSavePathBAK->text())))
+        return;
+    if (!ADOConnection->isOpen())
+        ConnectToServer(false);
     const QString name = ui->cbDataBase1->currentText();
     ADOQuery1->close();
     ADOQuery1->setText(QLatin1String("Backup Database ") + sqlquote::name(name) +

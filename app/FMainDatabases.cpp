@@ -32,8 +32,10 @@ void TMain::FillDatabaseCombo(QComboBox* Target) {
 
 // One routine for both targets: the list box of this page and any combo box.
 void TMain::fillDatabaseItems(QComboBox* combo, QListWidget* list) {
-    if (!ADOConnection->isOpen()) ConnectToServer(false);
-    if (!ADOConnection->isOpen()) return;
+    if (!ADOConnection->isOpen())
+        ConnectToServer(false);
+    if (!ADOConnection->isOpen())
+        return;
     struct CloseQuery {
         AdoQuery& q;
         ~CloseQuery() { q.close(); }
@@ -45,7 +47,8 @@ void TMain::fillDatabaseItems(QComboBox* combo, QListWidget* list) {
     ADOQuery1->close();
     ADOQuery1->setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases"));
     ADOQuery1->openRowset();
-    if (ADOQuery1->rowCount() < 1) return;
+    if (ADOQuery1->rowCount() < 1)
+        return;
     // Refilling is not a choice of the user's: the selection handler must not run for it.
     const QSignalBlocker blockList(list);
     const QSignalBlocker blockCombo(combo);
@@ -53,7 +56,8 @@ void TMain::fillDatabaseItems(QComboBox* combo, QListWidget* list) {
     names.reserve(ADOQuery1->rowCount());
     for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next()) {
         const QString name = ADOQuery1->firstColumn();
-        if (!isSystemDatabase(name)) names.append(name);
+        if (!isSystemDatabase(name))
+            names.append(name);
     }
     // One insertion for the whole list: a server may hold thousands of databases.
     if (list) {
@@ -76,7 +80,8 @@ void TMain::ListDataBasesClick() {
 
 void TMain::BitBtn2Click() {
     const QListWidgetItem* item = ui->ListDataBases->currentItem();
-    if (!item || !item->isSelected() || item->text().isEmpty()) return;
+    if (!item || !item->isSelected() || item->text().isEmpty())
+        return;
     const QString name = item->text();
     if (modal::messageDialog(QStringLiteral("Ви впевнені, що хочете від'єднати базу даних ") + name +
                                  QLatin1String(" ?"),
@@ -88,7 +93,8 @@ void TMain::BitBtn2Click() {
 
 void TMain::BitBtn4Click() {
     const QListWidgetItem* item = ui->ListDataBases->currentItem();
-    if (!item || !item->isSelected()) return;
+    if (!item || !item->isSelected())
+        return;
     const QString name = item->text();
     if (modal::messageDialog(QStringLiteral("Ви впевнені, що бажаєте видалити базу даних ") + name +
                                  QLatin1String(" ?"),
@@ -101,8 +107,10 @@ void TMain::BitBtn4Click() {
 }
 
 bool TMain::DropDatabase(const QString& Name) {
-    if (!ADOConnection->isOpen()) ConnectToServer(false);
-    if (!ADOConnection->isOpen()) return false;
+    if (!ADOConnection->isOpen())
+        ConnectToServer(false);
+    if (!ADOConnection->isOpen())
+        return false;
     try {
         ADOQuery1->close();
         ADOQuery1->setText(QLatin1String("DROP DATABASE ") + sqlquote::name(Name));

@@ -20,12 +20,15 @@ void TMain::SpeedButton5Click() {
     const QString chosen =
         OpenDialog1.execute(QStringLiteral("*.bak"),
                             QStringLiteral("Файли резервної копії бази (*.bak)|*.bak|Всі файли (*.*)|*.*"));
-    if (!chosen.isEmpty()) ui->edPathBAK->setText(chosen);
+    if (!chosen.isEmpty())
+        ui->edPathBAK->setText(chosen);
     // A typed path is read too when the dialog was cancelled.
-    if (!filechecks::fileExists(ui->edPathBAK->text())) return;
+    if (!filechecks::fileExists(ui->edPathBAK->text()))
+        return;
     ui->SpeedButton1->setEnabled(true);
     ui->SpeedButton4->setEnabled(true);
-    if (!ADOConnection->isOpen()) ConnectToServer(false);
+    if (!ADOConnection->isOpen())
+        ConnectToServer(false);
     ADOQuery1->close();
     ADOQuery1->setText(QStringLiteral("USE Master"));
     ADOQuery1->execute();
@@ -33,7 +36,8 @@ void TMain::SpeedButton5Click() {
     ADOQuery1->setText(QLatin1String("RESTORE FILELISTONLY FROM Disk = ") +
                        sqlquote::literal(ui->edPathBAK->text()));
     ADOQuery1->openRowset();
-    if (!ADOQuery1->isOpen() || ADOQuery1->rowCount() < 2) return;
+    if (!ADOQuery1->isOpen() || ADOQuery1->rowCount() < 2)
+        return;
 
     struct Finish {
         TMain& w;
@@ -64,7 +68,8 @@ void TMain::SpeedButton5Click() {
 void TMain::SpeedButton1Click() {
     const auto folder =
         modal::pickFolder(QStringLiteral("Виберіть каталог для розміщення MDF-файлу:"), QString());
-    if (!folder || !filechecks::folderExists(*folder)) return;
+    if (!folder || !filechecks::folderExists(*folder))
+        return;
     const QString name = filechecks::trimmed(ui->Edit1->text());
     const QString dataFile = FLogicalDataName.isEmpty() ? name + QLatin1String("_Data.MDF")
                                                         : FLogicalDataName + QLatin1String(".MDF");
@@ -77,7 +82,8 @@ void TMain::SpeedButton1Click() {
 void TMain::SpeedButton4Click() {
     const auto folder = modal::pickFolder(QStringLiteral("Виберіть каталог для розміщення LDF-файлу:"),
                                           filechecks::folderPrefix(ui->edPathLDF2->text()));
-    if (!folder || !filechecks::folderExists(*folder)) return;
+    if (!folder || !filechecks::folderExists(*folder))
+        return;
     const QString logFile = FLogicalLogName.isEmpty()
                                 ? filechecks::trimmed(ui->Edit1->text()) + QLatin1String("_Log.LDF")
                                 : FLogicalLogName + QLatin1String(".LDF");
@@ -90,12 +96,15 @@ void TMain::BitBtn3Click() {
 
 bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const QString& MdfPath,
                             const QString& LdfPath) {
-    if (!ADOConnection->isOpen()) ConnectToServer(false);
-    if (!ADOConnection->isOpen()) return false;
+    if (!ADOConnection->isOpen())
+        ConnectToServer(false);
+    if (!ADOConnection->isOpen())
+        return false;
     ADOQuery1->close();
     ADOQuery1->setText(QStringLiteral("Use Master"));
     ADOQuery1->execute();
-    if (FLogicalDataName.isEmpty() || FLogicalLogName.isEmpty()) return false;
+    if (FLogicalDataName.isEmpty() || FLogicalLogName.isEmpty())
+        return false;
     ADOQuery1->close();
     ADOQuery1->setText(QLatin1String("RESTORE DATABASE ") + sqlquote::name(Name) +
                        QLatin1String(" FROM DISK = ") + sqlquote::literal(BakPath) +

@@ -12,7 +12,8 @@ QString folderPrefix(const QString& path) {
 
 QString folderPart(const QString& path) {
     QString prefix = folderPrefix(path);
-    if (prefix.size() > 1) prefix.chop(1);
+    if (prefix.size() > 1)
+        prefix.chop(1);
     return prefix;
 }
 

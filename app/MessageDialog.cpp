@@ -43,7 +43,8 @@ const int kResults[ButtonCount] = {6, 7, 1, 2, 3, 4, 5, 8, 9, 10, 0};
 QString withoutMarkers(QString caption) {
     QString out;
     for (int i = 0; i < caption.size(); ++i) {
-        if (caption[i] == QLatin1Char('&') && i + 1 < caption.size()) ++i;
+        if (caption[i] == QLatin1Char('&') && i + 1 < caption.size())
+            ++i;
         out += caption[i];
     }
     return out;
@@ -71,7 +72,8 @@ int stringDataSize() {
 }
 
 QString typeCaption(DialogType type) {
-    if (type == DialogType::Custom) return QGuiApplication::applicationDisplayName();
+    if (type == DialogType::Custom)
+        return QGuiApplication::applicationDisplayName();
     return g_strings[int(type)];
 }
 
@@ -105,7 +107,8 @@ QString accelerated(const QString& text) {
         }
         if (text[i] == QLatin1Char('\r') || text[i] == QLatin1Char('\n')) {
             out += QLatin1String("<br>");
-            if (text[i] == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n')) ++i;
+            if (text[i] == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
+                ++i;
             continue;
         }
         if (text[i] == QLatin1Char(' ') && i + 1 < text.size() && text[i + 1] == QLatin1Char(' ')) {
@@ -187,7 +190,8 @@ MessageDialog::MessageDialog(const QString& message, DialogType type, DialogButt
             m_escapeResult = resultOf(preferred);
             break;
         }
-    if (!m_buttons.isEmpty()) m_buttons.first()->setFocus();
+    if (!m_buttons.isEmpty())
+        m_buttons.first()->setFocus();
     adjustSize();
     setFixedSize(sizeHint());
     if (screen) {
@@ -204,7 +208,8 @@ QPushButton* MessageDialog::button(DialogButton kind) const {
 
 void MessageDialog::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
-        if (m_escapeResult >= 0) done(m_escapeResult);
+        if (m_escapeResult >= 0)
+            done(m_escapeResult);
         return;
     }
     if (event->matches(QKeySequence::Copy)) {

@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QScreen>
 
 namespace modal {
 
@@ -33,7 +34,8 @@ QStringList qtFilters(const QString& filter) {
         for (const QString& p : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts))
             patterns << p << p.toLower() << p.toUpper();
         patterns.removeDuplicates();
-        if (patterns.contains(QStringLiteral("*.*"))) patterns = {QStringLiteral("*")};
+        if (patterns.contains(QStringLiteral("*.*")))
+            patterns = {QStringLiteral("*")};
         out << description + QLatin1String(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
     }
     return out;
@@ -116,10 +118,10 @@ void errorBox(const QString& errorText) {
 }
 
 Answer pickFile(const Request& request) {
-    if (g_responder) return g_responder(request);
+    if (g_responder)
+        return g_responder(request);
     QFileDialog dialog(activeOwner(), request.caption, request.directory);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setSizeGripEnabled(true);
     const QStringList filters = qtFilters(request.filter);
     dialog.setNameFilters(filters);
@@ -136,7 +138,17 @@ Answer pickFile(const Request& request) {
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::ExistingFile);
     }
-    if (!request.selectedFile.isEmpty()) dialog.selectFile(request.selectedFile);
+    if (!request.selectedFile.isEmpty())
+        dialog.selectFile(request.selectedFile);
+    if (request.kind == Kind::OpenFile) {
+        // The open dialog comes up centred across the screen and a third of the way down.
+        dialog.adjustSize();
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect area = screen->availableGeometry();
+            dialog.move(area.x() + qMax(0, (area.width() - dialog.width()) / 2),
+                        area.y() + qMax(0, (area.height() - dialog.height()) / 3));
+        }
+    }
     Answer answer;
     answer.filterIndex = request.filterIndex;
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
@@ -161,7 +173,8 @@ std::optional<QString> pickFolder(const QString& text, const QString& firstSelec
     dialog.setLabelText(QFileDialog::LookIn, text);
     const bool usable = !firstSelection.isEmpty() && QFileInfo(firstSelection).isDir();
     dialog.setDirectory(usable ? firstSelection : QDir::homePath());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
     QString chosen = QDir::cleanPath(dialog.selectedFiles().first());
     return chosen;
 }

@@ -42,7 +42,8 @@ double sideBySide(int rounds, const std::function<void()>& ours, const std::func
 }
 
 void pinServerAndClient(qint64 serverPid) {
-    if (QThread::idealThreadCount() < 2) return;
+    if (QThread::idealThreadCount() < 2)
+        return;
     cpu_set_t serverCpu, clientCpu;
     CPU_ZERO(&serverCpu);
     CPU_ZERO(&clientCpu);

@@ -33,14 +33,16 @@ long peakKilobytes() {
 }
 
 int child(int argc, char** argv, const QString& mode) {
-    if (mode != QLatin1String("bare")) InstallDialogCaptions();
+    if (mode != QLatin1String("bare"))
+        InstallDialogCaptions();
     QApplication app(argc, argv);
     QTranslator translator;
     std::unique_ptr<QWidget> window;
     if (mode == QLatin1String("bare") || mode == QLatin1String("label")) {
         window = std::make_unique<QWidget>();
         window->setFixedSize(852, 419);
-        if (mode == QLatin1String("label")) new QLabel(QStringLiteral("SQL Server"), window.get());
+        if (mode == QLatin1String("label"))
+            new QLabel(QStringLiteral("SQL Server"), window.get());
     } else {
         QApplication::setApplicationDisplayName(QStringLiteral("Zelvaro"));
         if (translator.load(QLocale(QLocale::Ukrainian), QStringLiteral("qtbase"), QStringLiteral("_"),
@@ -87,7 +89,8 @@ double median(std::vector<double> v) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2) return child(argc, argv, QString::fromLatin1(argv[1]));
+    if (argc >= 2)
+        return child(argc, argv, QString::fromLatin1(argv[1]));
     QCoreApplication app(argc, argv);
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));

@@ -21,12 +21,14 @@ QString findFreeTdsDriver(SQLHENV env) {
     while (SQL_SUCCEEDED(SQLDriversW(env, direction, description, 256, &dl, attributes, 1024, &al))) {
         direction = SQL_FETCH_NEXT;
         const QString name = odbcdiag::fromWide(description);
-        if (name.compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0) return name;
+        if (name.compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0)
+            return name;
     }
     for (const char* path :
          {"/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so", "/usr/lib/aarch64-linux-gnu/odbc/libtdsodbc.so",
           "/usr/lib/odbc/libtdsodbc.so", "/usr/local/lib/libtdsodbc.so"}) {
-        if (QFileInfo::exists(QString::fromLatin1(path))) return QString::fromLatin1(path);
+        if (QFileInfo::exists(QString::fromLatin1(path)))
+            return QString::fromLatin1(path);
     }
     return {};
 }
@@ -34,8 +36,10 @@ QString findFreeTdsDriver(SQLHENV env) {
 [[noreturn]] void throwFrom(SQLSMALLINT type, SQLHANDLE handle, const QString& fallback) {
     const auto records = odbcdiag::read(type, handle);
     for (const auto& r : records)
-        if (!odbcdiag::isInformational(r)) throw DbError(odbcdiag::cleanMessage(r));
-    if (!records.isEmpty()) throw DbError(odbcdiag::cleanMessage(records.first()));
+        if (!odbcdiag::isInformational(r))
+            throw DbError(odbcdiag::cleanMessage(r));
+    if (!records.isEmpty())
+        throw DbError(odbcdiag::cleanMessage(records.first()));
     throw DbError(fallback);
 }
 
@@ -45,7 +49,8 @@ AdoConnection::AdoConnection() {
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env)) ||
         !SQL_SUCCEEDED(
             SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))) {
-        if (m_env) SQLFreeHandle(SQL_HANDLE_ENV, m_env);
+        if (m_env)
+            SQLFreeHandle(SQL_HANDLE_ENV, m_env);
         m_env = nullptr;
         throw DbError(QString::fromLatin1(kMissingClient));
     }
@@ -59,7 +64,8 @@ AdoConnection::AdoConnection() {
 
 AdoConnection::~AdoConnection() {
     close();
-    if (m_env) SQLFreeHandle(SQL_HANDLE_ENV, m_env);
+    if (m_env)
+        SQLFreeHandle(SQL_HANDLE_ENV, m_env);
 }
 
 void AdoConnection::open() {
@@ -82,7 +88,8 @@ void AdoConnection::open() {
         // FreeTDS lists "Unable to connect to data source" too; the server's own reason is the
         // record worth showing, and it comes first.
         for (const auto& r : records)
-            if (!odbcdiag::isInformational(r)) throw DbError(odbcdiag::cleanMessage(r));
+            if (!odbcdiag::isInformational(r))
+                throw DbError(odbcdiag::cleanMessage(r));
         throw DbError(records.isEmpty() ? QStringLiteral("Unable to connect to data source")
                                         : odbcdiag::cleanMessage(records.first()));
     }
@@ -99,7 +106,8 @@ void AdoConnection::open() {
 }
 
 void AdoConnection::close() {
-    if (!m_dbc) return;
+    if (!m_dbc)
+        return;
     SQLDisconnect(m_dbc);
     SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
     m_dbc = nullptr;
@@ -111,7 +119,8 @@ void AdoConnection::dropBrokenLink() {
 
 void AdoConnection::reviveIfStale() {
     constexpr qint64 idleMillis = 2000;
-    if (!m_dbc || (m_lastUse.isValid() && m_lastUse.elapsed() < idleMillis)) return;
+    if (!m_dbc || (m_lastUse.isValid() && m_lastUse.elapsed() < idleMillis))
+        return;
     SQLHSTMT stmt = nullptr;
     bool alive = false;
     if (SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc, &stmt))) {
@@ -130,7 +139,8 @@ void AdoConnection::reviveIfStale() {
 }
 
 bool AdoConnection::isDead() const {
-    if (!m_dbc) return true;
+    if (!m_dbc)
+        return true;
     SQLUINTEGER dead = SQL_CD_FALSE;
     if (!SQL_SUCCEEDED(SQLGetConnectAttr(m_dbc, SQL_ATTR_CONNECTION_DEAD, &dead, SQL_IS_UINTEGER, nullptr)))
         return false;
@@ -138,15 +148,18 @@ bool AdoConnection::isDead() const {
 }
 
 void AdoConnection::setDefaultDatabase(const QString& name) {
-    if (name == m_defaultDatabase) return;
+    if (name == m_defaultDatabase)
+        return;
     m_defaultDatabase = name;
-    if (!isOpen() || name.isEmpty()) return;
+    if (!isOpen() || name.isEmpty())
+        return;
     try {
         useDatabase(name);
     } catch (const DbError&) {
         // Switching databases changes nothing on the server: on a link that turned out to be
         // gone it is done again on a new one (open() applies the default database).
-        if (!isDead()) throw;
+        if (!isDead())
+            throw;
         open();
     }
 }
@@ -162,7 +175,8 @@ void AdoConnection::useDatabase(const QString& name) {
         const auto records = odbcdiag::read(SQL_HANDLE_STMT, stmt);
         SQLFreeHandle(SQL_HANDLE_STMT, stmt);
         for (const auto& r : records)
-            if (!odbcdiag::isInformational(r)) throw DbError(odbcdiag::cleanMessage(r));
+            if (!odbcdiag::isInformational(r))
+                throw DbError(odbcdiag::cleanMessage(r));
         throw DbError(QStringLiteral("USE failed"));
     }
     while (SQL_SUCCEEDED(SQLMoreResults(stmt))) {

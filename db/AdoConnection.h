@@ -27,7 +27,8 @@ public:
     void close();
     bool isOpen() const { return m_dbc != nullptr; }
     void ensureOpen() {
-        if (!isOpen()) open();
+        if (!isOpen())
+            open();
     }
 
     // Open: switched at once. Closed: remembered and applied after every successful open.

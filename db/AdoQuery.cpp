@@ -11,7 +11,8 @@ struct StatementHandle {
     SQLHSTMT h = nullptr;
     ~StatementHandle() { release(); }
     void release() {
-        if (h) SQLFreeHandle(SQL_HANDLE_STMT, h);
+        if (h)
+            SQLFreeHandle(SQL_HANDLE_STMT, h);
         h = nullptr;
     }
 };
@@ -22,12 +23,14 @@ QString readCell(SQLHSTMT stmt, SQLUSMALLINT column) {
     for (;;) {
         SQLLEN indicator = 0;
         const SQLRETURN rc = SQLGetData(stmt, column, SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
-        if (rc == SQL_NO_DATA || indicator == SQL_NULL_DATA || !SQL_SUCCEEDED(rc)) break;
+        if (rc == SQL_NO_DATA || indicator == SQL_NULL_DATA || !SQL_SUCCEEDED(rc))
+            break;
         const int capacity = int(sizeof buffer / sizeof buffer[0]) - 1;
         const int chars =
             (indicator == SQL_NO_TOTAL || indicator / 2 > capacity) ? capacity : int(indicator / 2);
         value += odbcdiag::fromWide(buffer, chars);
-        if (rc == SQL_SUCCESS) break;
+        if (rc == SQL_SUCCESS)
+            break;
     }
     return value;
 }
@@ -63,7 +66,8 @@ void AdoQuery::fail(const QString& message) const {
 }
 
 void AdoQuery::requireOpen() const {
-    if (!m_open) fail(QStringLiteral("Cannot perform this operation on a closed dataset"));
+    if (!m_open)
+        fail(QStringLiteral("Cannot perform this operation on a closed dataset"));
 }
 
 namespace {
@@ -79,13 +83,15 @@ AdoQuery::Result AdoQuery::run(bool wantRows) {
     close();
     m_connection.ensureOpen();
     const bool readOnly = isReadOnly(text());
-    if (!readOnly) m_connection.reviveIfStale();
+    if (!readOnly)
+        m_connection.reviveIfStale();
     try {
         return runOnce(wantRows);
     } catch (const LinkLostBeforeReply&) {
         // The server never answered on the old link (it went away while we were idle): a statement
         // that changes nothing is sent once more on a new one; any other is reported.
-        if (!readOnly) throw DbError(m_lostLinkMessage);
+        if (!readOnly)
+            throw DbError(m_lostLinkMessage);
         m_connection.ensureOpen();
         try {
             return runOnce(wantRows);
@@ -109,7 +115,8 @@ AdoQuery::Result AdoQuery::runOnce(bool wantRows) {
     bool linkLost = false;
     auto collect = [&] {
         for (const OdbcRecord& r : odbcdiag::read(SQL_HANDLE_STMT, stmt.h)) {
-            if (odbcdiag::isLinkFailure(r)) linkLost = true;
+            if (odbcdiag::isLinkFailure(r))
+                linkLost = true;
             if (odbcdiag::isInformational(r))
                 m_messages.append(odbcdiag::cleanMessage(r));
             else if (firstError.isEmpty())
@@ -124,9 +131,12 @@ AdoQuery::Result AdoQuery::runOnce(bool wantRows) {
     // Every result and message is read until the driver says there is no more: a BACKUP or RESTORE
     // whose stream is abandoned early gets cancelled by the server.
     for (;;) {
-        if (rc != SQL_NO_DATA) collect();
-        if (rc == SQL_NO_DATA) break;
-        if (rc == SQL_ERROR && !linkLost && m_connection.isDead()) linkLost = true;
+        if (rc != SQL_NO_DATA)
+            collect();
+        if (rc == SQL_NO_DATA)
+            break;
+        if (rc == SQL_ERROR && !linkLost && m_connection.isDead())
+            linkLost = true;
         // A dead link answers every further call with an error: stop there, and never spin on a
         // driver that keeps failing without moving on.
         if (rc == SQL_INVALID_HANDLE || (!SQL_SUCCEEDED(rc) && linkLost) ||
@@ -149,13 +159,15 @@ AdoQuery::Result AdoQuery::runOnce(bool wantRows) {
                 }
                 SQLRETURN frc;
                 while (SQL_SUCCEEDED(frc = SQLFetch(stmt.h))) {
-                    if (!keep) continue;
+                    if (!keep)
+                        continue;
                     QStringList row;
                     for (SQLUSMALLINT c = 1; c <= columns; ++c)
                         row.append(readCell(stmt.h, c));
                     kept.rows.append(row);
                 }
-                if (frc != SQL_NO_DATA) collect();
+                if (frc != SQL_NO_DATA)
+                    collect();
             }
         }
         rc = SQLMoreResults(stmt.h);
@@ -175,7 +187,8 @@ AdoQuery::Result AdoQuery::runOnce(bool wantRows) {
             throw LinkLostBeforeReply{};
         }
     }
-    if (!firstError.isEmpty()) throw DbError(firstError);
+    if (!firstError.isEmpty())
+        throw DbError(firstError);
     return kept;
 }
 
@@ -185,7 +198,8 @@ void AdoQuery::execute() {
 
 void AdoQuery::openRowset() {
     Result result = run(true);
-    if (!result.hasRows) fail(QStringLiteral("CommandText does not return a result set"));
+    if (!result.hasRows)
+        fail(QStringLiteral("CommandText does not return a result set"));
     m_columns = result.columns;
     m_rows = std::move(result.rows);
     m_current = 0;
@@ -209,7 +223,8 @@ void AdoQuery::first() {
 
 void AdoQuery::next() {
     requireOpen();
-    if (m_current < m_rows.size()) ++m_current;
+    if (m_current < m_rows.size())
+        ++m_current;
 }
 
 QString AdoQuery::field(const QString& column) const {
@@ -222,7 +237,8 @@ QString AdoQuery::field(const QString& column) const {
                 found = i;
                 break;
             }
-    if (found < 0) fail(QStringLiteral("Field '%1' not found").arg(column));
+    if (found < 0)
+        fail(QStringLiteral("Field '%1' not found").arg(column));
     if (m_current >= m_rows.size())
         fail(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted"));
     return m_rows[m_current].value(found);
@@ -230,7 +246,8 @@ QString AdoQuery::field(const QString& column) const {
 
 QString AdoQuery::firstColumn() const {
     requireOpen();
-    if (m_columns.isEmpty()) fail(QStringLiteral("Field '' not found"));
+    if (m_columns.isEmpty())
+        fail(QStringLiteral("Field '' not found"));
     if (m_current >= m_rows.size())
         fail(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted"));
     return m_rows[m_current].value(0);

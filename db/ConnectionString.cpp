@@ -22,7 +22,8 @@ QList<QPair<QString, QString>> splitPairs(const QString& text) {
     const int n = text.size();
     while (i < n) {
         const int eq = text.indexOf(QLatin1Char('='), i);
-        if (eq < 0) break;
+        if (eq < 0)
+            break;
         const QString key = text.mid(i, eq - i).trimmed();
         i = eq + 1;
         QString value;
@@ -48,7 +49,8 @@ QList<QPair<QString, QString>> splitPairs(const QString& text) {
             value = text.mid(i, end - i);
             i = end;
         }
-        if (i < n && text[i] == QLatin1Char(';')) ++i;
+        if (i < n && text[i] == QLatin1Char(';'))
+            ++i;
         pairs.append({key, value});
     }
     return pairs;
@@ -80,9 +82,12 @@ Settings parse(const QString& connectionString) {
 
 QString tdsVersionFor(const QString& provider) {
     const QString p = provider.trimmed().toUpper();
-    if (p == QLatin1String("SQLNCLI.1")) return QStringLiteral("7.2");
-    if (p == QLatin1String("SQLNCLI10.1")) return QStringLiteral("7.3");
-    if (p == QLatin1String("SQLNCLI11.0")) return QStringLiteral("7.4");
+    if (p == QLatin1String("SQLNCLI.1"))
+        return QStringLiteral("7.2");
+    if (p == QLatin1String("SQLNCLI10.1"))
+        return QStringLiteral("7.3");
+    if (p == QLatin1String("SQLNCLI11.0"))
+        return QStringLiteral("7.4");
     return QStringLiteral("7.1");
 }
 
@@ -98,20 +103,24 @@ QString toOdbc(const Settings& settings, const QString& driver, const QString& d
             server = server.left(comma).trimmed();
         }
     }
-    if (server.startsWith(QLatin1String("tcp:"), Qt::CaseInsensitive)) server = server.mid(4);
+    if (server.startsWith(QLatin1String("tcp:"), Qt::CaseInsensitive))
+        server = server.mid(4);
     if (server == QLatin1String(".") || server.compare(QLatin1String("(local)"), Qt::CaseInsensitive) == 0)
         server = QStringLiteral("127.0.0.1");
 
     QString odbc = QStringLiteral("Driver=%1;Server=%2;").arg(braced(driver), braced(server));
     // A bare host is the default instance on SQL Server's own port; FreeTDS has no default of its
     // own once the protocol version is given.
-    if (port.isEmpty() && !server.contains(QLatin1Char('\\'))) port = QStringLiteral("1433");
-    if (!port.isEmpty()) odbc += QStringLiteral("Port=%1;").arg(port);
+    if (port.isEmpty() && !server.contains(QLatin1Char('\\')))
+        port = QStringLiteral("1433");
+    if (!port.isEmpty())
+        odbc += QStringLiteral("Port=%1;").arg(port);
     // Timeout: the command time-out of every statement, given once for the connection.
     odbc += QStringLiteral("TDS_Version=%1;ClientCharset=UTF-8;Encryption=off;Timeout=1000;")
                 .arg(tdsVersionFor(settings.provider));
     odbc += QStringLiteral("UID=%1;PWD=%2;").arg(braced(settings.userId), braced(settings.password));
-    if (!database.isEmpty()) odbc += QStringLiteral("Database=%1;").arg(braced(database));
+    if (!database.isEmpty())
+        odbc += QStringLiteral("Database=%1;").arg(braced(database));
     return odbc;
 }
 

@@ -15,14 +15,16 @@ QString fromWide(const SQLWCHAR* text, int length) {
 
 QList<OdbcRecord> read(SQLSMALLINT handleType, SQLHANDLE handle) {
     QList<OdbcRecord> records;
-    if (!handle) return records;
+    if (!handle)
+        return records;
     for (SQLSMALLINT i = 1;; ++i) {
         SQLWCHAR state[6] = {};
         SQLINTEGER native = 0;
         SQLWCHAR text[512];
         SQLSMALLINT textLength = 0;
         SQLRETURN rc = SQLGetDiagRecW(handleType, handle, i, state, &native, text, 512, &textLength);
-        if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
+        if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
+            break;
         if (textLength < 512) {
             records.append({fromWide(state, 5), int(native), fromWide(text, textLength)});
             continue;
@@ -41,7 +43,8 @@ QString cleanMessage(const OdbcRecord& record) {
     QString text = record.text;
     while (text.startsWith(QLatin1Char('['))) {
         const int close = text.indexOf(QLatin1Char(']'));
-        if (close < 0) break;
+        if (close < 0)
+            break;
         text.remove(0, close + 1);
     }
     int end = text.size();
@@ -53,7 +56,8 @@ QString cleanMessage(const OdbcRecord& record) {
             break;
     }
     text.truncate(end);
-    if (text.isEmpty()) return QStringLiteral("ODBC error, SQLSTATE %1").arg(record.state);
+    if (text.isEmpty())
+        return QStringLiteral("ODBC error, SQLSTATE %1").arg(record.state);
     return text;
 }
 

@@ -15,7 +15,8 @@ bool Catalog::sameName(const std::string& a, const std::string& b) {
 
 bool Catalog::isSystem(const std::string& name) {
     for (const char* s : kSystem)
-        if (sameName(name, s)) return true;
+        if (sameName(name, s))
+            return true;
     return false;
 }
 
@@ -25,7 +26,8 @@ Catalog::Catalog(std::string folder) : m_folder(std::move(folder)) {
         m_databases.push_back({s, id++, {}});
 
     std::string text;
-    if (!storage::readAll(m_folder + "/catalog.txt", text)) return;
+    if (!storage::readAll(m_folder + "/catalog.txt", text))
+        return;
     // One line per user database: name, dbid, then logical|type|physical per file, tab separated.
     std::istringstream in(text);
     std::string line;
@@ -35,7 +37,8 @@ Catalog::Catalog(std::string folder) : m_folder(std::move(folder)) {
         std::istringstream parts(line);
         while (std::getline(parts, field, '\t'))
             fields.push_back(storage::unescape(field));
-        if (fields.size() < 2 || isSystem(fields[0])) continue;
+        if (fields.size() < 2 || isSystem(fields[0]))
+            continue;
         Database db{fields[0], std::atoi(fields[1].c_str()), {}};
         for (size_t i = 2; i + 2 < fields.size(); i += 3)
             db.files.push_back({fields[i], fields[i + 2], fields[i + 1] == "L" ? 'L' : 'D'});
@@ -47,7 +50,8 @@ Catalog::Catalog(std::string folder) : m_folder(std::move(folder)) {
 
 Database* Catalog::find(const std::string& name) {
     for (Database& db : m_databases)
-        if (sameName(db.name, name)) return &db;
+        if (sameName(db.name, name))
+            return &db;
     return nullptr;
 }
 
@@ -72,14 +76,16 @@ void Catalog::remove(const std::string& name) {
 const Database* Catalog::owner(const std::string& physical) const {
     for (const Database& db : m_databases)
         for (const DbFile& f : db.files)
-            if (f.physical == physical) return &db;
+            if (f.physical == physical)
+                return &db;
     return nullptr;
 }
 
 bool Catalog::save() const {
     std::string text;
     for (const Database& db : m_databases) {
-        if (isSystem(db.name)) continue;
+        if (isSystem(db.name))
+            continue;
         text += storage::escape(db.name) + "\t" + std::to_string(db.dbid);
         for (const DbFile& f : db.files)
             text += "\t" + storage::escape(f.logical) + "\t" + std::string(1, f.type) + "\t" +
@@ -99,6 +105,7 @@ void Catalog::leave(int session) {
 
 bool Catalog::inUseByOthers(const std::string& database, int session) const {
     for (const auto& [id, db] : m_sessions)
-        if (id != session && sameName(db, database)) return true;
+        if (id != session && sameName(db, database))
+            return true;
     return false;
 }

@@ -38,10 +38,12 @@ bool likeMatch(const std::u16string& s, size_t si, const std::u16string& p, size
         const char16_t c = p[pi];
         if (c == u'%') {
             for (size_t k = si; k <= s.size(); ++k)
-                if (likeMatch(s, k, p, pi + 1)) return true;
+                if (likeMatch(s, k, p, pi + 1))
+                    return true;
             return false;
         }
-        if (si >= s.size()) return false;
+        if (si >= s.size())
+            return false;
         if (c == u'_') {
             ++si;
             ++pi;
@@ -60,13 +62,15 @@ bool likeMatch(const std::u16string& s, size_t si, const std::u16string& p, size
                         hit = hit || s[si] == p[k];
                     }
                 }
-                if (hit == negate) return false;
+                if (hit == negate)
+                    return false;
                 ++si;
                 pi = close + 1;
                 continue;
             }
         }
-        if (s[si] != c) return false;
+        if (s[si] != c)
+            return false;
         ++si;
         ++pi;
     }
@@ -122,8 +126,10 @@ void Engine::info(int number, const std::string& text, int cls) {
 
 void Engine::done(bool last, bool failed, uint16_t curCmd, uint64_t rows, bool counted) {
     uint16_t status = last ? tds::DoneFinal : tds::DoneMore;
-    if (failed) status |= tds::DoneError;
-    if (counted) status |= tds::DoneCount;
+    if (failed)
+        status |= tds::DoneError;
+    if (counted)
+        status |= tds::DoneCount;
     m_out.done(status, curCmd, rows);
 }
 
@@ -162,7 +168,8 @@ std::string Engine::syntaxText(const tsql::SyntaxError& e) const {
                      "as "
                      "\"\" or [] are not allowed. Change the alias to a valid name.";
     default:
-        if (is2000()) return fmt("Line %1: Incorrect syntax near '%2'.", std::to_string(e.line), e.near);
+        if (is2000())
+            return fmt("Line %1: Incorrect syntax near '%2'.", std::to_string(e.line), e.near);
         return fmt("Incorrect syntax near '%1'.", e.near);
     }
 }
@@ -180,14 +187,16 @@ bool Engine::runBatch(const std::string& text) {
         statements = tsql::parse(text);
     } catch (const tsql::SyntaxError& e) {
         const int number = (e.number == 102 && is2000()) ? 170 : e.number;
-        if (e.number != 105 && e.number != 103) error(number, e.state, e.cls, syntaxText(e));
+        if (e.number != 105 && e.number != 103)
+            error(number, e.state, e.cls, syntaxText(e));
         if (e.hasUnclosed || e.number == 105) {
             tsql::SyntaxError unclosed = e;
             unclosed.number = 105;
             unclosed.near = e.unclosedTail.empty() ? e.near : e.unclosedTail;
             error(105, 1, 15, syntaxText(unclosed));
         }
-        if (e.number == 103) error(103, 4, 15, syntaxText(e));
+        if (e.number == 103)
+            error(103, 4, 15, syntaxText(e));
         done(true, true);
         return m_out.flush(true);
     }
@@ -196,8 +205,10 @@ bool Engine::runBatch(const std::string& text) {
         return m_out.flush(true);
     }
     for (size_t i = 0; i < statements.size(); ++i) {
-        if (!run(statements[i], i + 1 == statements.size())) return false;
-        if (m_connectionCut) return false;
+        if (!run(statements[i], i + 1 == statements.size()))
+            return false;
+        if (m_connectionCut)
+            return false;
     }
     return m_out.flush(true);
 }
@@ -317,12 +328,16 @@ bool Engine::select(const tsql::Statement& st, bool last) {
             if (l == "dbid" || l == "database_id" || l == "*")
                 columns.push_back(
                     {l == "database_id" ? "database_id" : "dbid", tds::ColumnType::SmallInt, 2, 0, false});
-            if (l != "name" && l != "*" && l != "dbid" && l != "database_id") return columnError(c);
+            if (l != "name" && l != "*" && l != "dbid" && l != "database_id")
+                return columnError(c);
         }
-        if (!st.whereColumn.empty() && lower(st.whereColumn) != "name") return columnError(st.whereColumn);
+        if (!st.whereColumn.empty() && lower(st.whereColumn) != "name")
+            return columnError(st.whereColumn);
         for (const Database& db : catalog.databases()) {
-            if (st.whereOp == "=" && !Catalog::sameName(db.name, st.whereValue)) continue;
-            if (st.whereOp == "like" && !like(db.name, st.whereValue)) continue;
+            if (st.whereOp == "=" && !Catalog::sameName(db.name, st.whereValue))
+                continue;
+            if (st.whereOp == "like" && !like(db.name, st.whereValue))
+                continue;
             Row row;
             for (const tds::Column& c : columns)
                 row.push_back(c.name == "name" ? db.name : std::to_string(db.dbid));
@@ -368,8 +383,10 @@ bool Engine::select(const tsql::Statement& st, bool last) {
                 const std::string& v = whereColumn == "catalog_name"  ? candidate[0]
                                        : whereColumn == "schema_name" ? candidate[1]
                                                                       : candidate[2];
-                if (st.whereOp == "=" && !Catalog::sameName(v, st.whereValue)) continue;
-                if (st.whereOp == "like" && !like(v, st.whereValue)) continue;
+                if (st.whereOp == "=" && !Catalog::sameName(v, st.whereValue))
+                    continue;
+                if (st.whereOp == "like" && !like(v, st.whereValue))
+                    continue;
             }
             Row row;
             for (const tds::Column& c : columns)
@@ -397,7 +414,8 @@ bool Engine::select(const tsql::Statement& st, bool last) {
 std::string Engine::resolve(const std::string& path) const {
     // A relative name lands in the instance's default folder, as SQL Server's default backup
     // and data directories do.
-    if (path.empty() || path[0] == '/') return path;
+    if (path.empty() || path[0] == '/')
+        return path;
     return m_instance.catalog->folder() + "/" + path;
 }
 
@@ -491,8 +509,10 @@ bool Engine::attach(const tsql::Statement& st, bool last) {
     // Opening a file the way the engine would: read and write access, and not held by another database.
     auto openFailure = [&](const std::string& path) {
         int code = storage::checkRead(path);
-        if (code == 0 && catalog.owner(path)) code = 32;
-        if (code == 0) return false;
+        if (code == 0 && catalog.owner(path))
+            code = 32;
+        if (code == 0)
+            return false;
         if (is2000()) {
             error(5105, 2, 16,
                   fmt("Device activation error. The physical file name '%1' may be incorrect.", path));
@@ -524,7 +544,8 @@ bool Engine::attach(const tsql::Statement& st, bool last) {
     };
 
     const std::string dataPath = resolve(st.dataFiles[0]);
-    if (openFailure(dataPath)) return true;
+    if (openFailure(dataPath))
+        return true;
     std::string contents, logicalData, logicalLog;
     if (!storage::readAll(dataPath, contents) || !storage::readDataHeader(contents, logicalData, logicalLog))
         return badHeader(dataPath);
@@ -533,7 +554,8 @@ bool Engine::attach(const tsql::Statement& st, bool last) {
     if (!st.logFiles.empty()) {
         // A log file named in the statement must open; only a left-out log gets rebuilt.
         const std::string logPath = resolve(st.logFiles[0]);
-        if (openFailure(logPath)) return true;
+        if (openFailure(logPath))
+            return true;
         std::string logContents, logName;
         if (!storage::readAll(logPath, logContents) || !storage::readLogHeader(logContents, logName))
             return badHeader(logPath);
@@ -573,7 +595,8 @@ bool Engine::exec(const tsql::Statement& st, bool last) {
     }
     std::string name;
     for (size_t i = 0; i < st.args.size(); ++i)
-        if ((st.argNames[i].empty() && i == 0) || st.argNames[i] == "@dbname") name = st.args[i];
+        if ((st.argNames[i].empty() && i == 0) || st.argNames[i] == "@dbname")
+            name = st.args[i];
 
     Catalog& catalog = *m_instance.catalog;
     std::lock_guard<std::mutex> lock(catalog.mutex());
@@ -636,7 +659,8 @@ bool Engine::drop(const tsql::Statement& st, bool last) {
             continue;
         }
         for (const DbFile& f : db->files) {
-            if (is2000()) info(3738, fmt("Deleting database file '%1'.", f.physical));
+            if (is2000())
+                info(3738, fmt("Deleting database file '%1'.", f.physical));
             ::unlink(f.physical.c_str());
         }
         catalog.remove(db->name);
@@ -867,7 +891,8 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
     std::vector<BackupFile> targets = set.files;
     for (BackupFile& f : targets)
         for (const auto& [logical, target] : st.moves)
-            if (Catalog::sameName(f.file.logical, logical)) f.file.physical = resolve(target);
+            if (Catalog::sameName(f.file.logical, logical))
+                f.file.physical = resolve(target);
     bool problems = false;
     for (const BackupFile& f : targets) {
         const std::string& path = f.file.physical;
@@ -907,7 +932,8 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
             problems = true;
         }
     }
-    if (problems) return abort(true);
+    if (problems)
+        return abort(true);
 
     for (const BackupFile& f : targets) {
         if (!storage::writeAll(f.file.physical, f.contents)) {
@@ -924,7 +950,8 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
             bool reused = false;
             for (const DbFile& f : files)
                 reused = reused || f.physical == old.physical;
-            if (!reused) ::unlink(old.physical.c_str());
+            if (!reused)
+                ::unlink(old.physical.c_str());
         }
         catalog.remove(existing->name);
     }

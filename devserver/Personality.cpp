@@ -59,8 +59,10 @@ bool personalityFor(int year, Personality& out) {
 }
 
 uint32_t negotiateTds(uint32_t clientVersion, uint32_t serverVersion) {
-    if (rank(clientVersion) == 0) return 0x71000001;
-    if (rank(clientVersion) >= rank(serverVersion)) return serverVersion;
+    if (rank(clientVersion) == 0)
+        return 0x71000001;
+    if (rank(clientVersion) >= rank(serverVersion))
+        return serverVersion;
     return clientVersion == 0x07010000 ? 0x71000001 : clientVersion;
 }
 

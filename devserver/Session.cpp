@@ -18,8 +18,10 @@ struct Message {
 bool readExact(int fd, uint8_t* data, size_t size) {
     while (size > 0) {
         const ssize_t n = ::recv(fd, data, size, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         data += n;
         size -= size_t(n);
     }
@@ -31,14 +33,18 @@ bool readMessage(int fd, Message& message) {
     message.payload.clear();
     for (;;) {
         uint8_t header[8];
-        if (!readExact(fd, header, 8)) return false;
+        if (!readExact(fd, header, 8))
+            return false;
         const size_t length = size_t(header[2]) << 8 | header[3];
-        if (length < 8) return false;
+        if (length < 8)
+            return false;
         message.type = header[0];
         const size_t old = message.payload.size();
         message.payload.resize(old + length - 8);
-        if (!readExact(fd, message.payload.data() + old, length - 8)) return false;
-        if (header[1] & 0x01) return true;
+        if (!readExact(fd, message.payload.data() + old, length - 8))
+            return false;
+        if (header[1] & 0x01)
+            return true;
     }
 }
 
@@ -52,7 +58,8 @@ uint32_t le32(const std::vector<uint8_t>& p, size_t at) {
 std::string loginString(const std::vector<uint8_t>& p, size_t entry, bool password = false) {
     const size_t offset = le16(p, entry);
     const size_t chars = le16(p, entry + 2);
-    if (offset + chars * 2 > p.size()) return {};
+    if (offset + chars * 2 > p.size())
+        return {};
     std::vector<uint8_t> bytes(p.begin() + long(offset), p.begin() + long(offset + chars * 2));
     if (password)
         for (uint8_t& b : bytes) {
@@ -126,7 +133,8 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
                 answerPrelogin(fd, instance.personality);
                 continue;
             }
-            if (message.type != 0x10 || p.size() < 86) break;
+            if (message.type != 0x10 || p.size() < 86)
+                break;
             tdsVersion = negotiateTds(le32(p, 4), instance.personality.tdsVersion);
             out.setWide(isTds72OrLater(tdsVersion));
             const uint32_t asked = le32(p, 8);
@@ -188,11 +196,13 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
             size_t start = 0;
             if (isTds72OrLater(tdsVersion)) {
                 start = le32(p, 0);
-                if (start > p.size()) start = p.size();
+                if (start > p.size())
+                    start = p.size();
             }
             const std::string text = utf::fromUtf16le(p.data() + start, (p.size() - start) / 2);
             Engine engine(instance, out, sessionId, database);
-            if (!engine.runBatch(text)) break;
+            if (!engine.runBatch(text))
+                break;
             continue;
         }
         if (message.type == 0x03 || message.type == 0x0E) {

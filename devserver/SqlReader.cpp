@@ -60,7 +60,8 @@ std::vector<Token> tokenize(const std::string& s, SyntaxError* unclosed) {
                 Token t{kind, value, national, line};
                 tokens.push_back(t);
                 for (size_t k = start; k < j; ++k)
-                    if (s[k] == '\n') ++line;
+                    if (s[k] == '\n')
+                        ++line;
                 i = j + 1;
                 return true;
             }
@@ -89,7 +90,8 @@ std::vector<Token> tokenize(const std::string& s, SyntaxError* unclosed) {
             size_t end = s.find("*/", i + 2);
             end = end == std::string::npos ? n : end + 2;
             for (size_t k = i; k < end; ++k)
-                if (s[k] == '\n') ++line;
+                if (s[k] == '\n')
+                    ++line;
             i = end;
         } else if ((c == 'N' || c == 'n') && i + 1 < n && s[i + 1] == '\'') {
             quoted('\'', Token::String, i + 2, true);
@@ -171,25 +173,30 @@ private:
         }
         const Token& at = peek().kind == Token::End && pos > 0 ? t[pos - 1] : peek();
         SyntaxError e{102, 1, 15, at.text, at.line, "", false};
-        if (at.kind == Token::Word && reserved().count(lower(at.text))) e.number = 156;
-        if (at.kind == Token::String) e.near = at.text;
+        if (at.kind == Token::Word && reserved().count(lower(at.text)))
+            e.number = 156;
+        if (at.kind == Token::String)
+            e.near = at.text;
         e.hasUnclosed = unclosed.hasUnclosed;
         e.unclosedTail = unclosed.unclosedTail;
         throw e;
     }
     void expectWord(const char* w) {
-        if (!isWord(w)) fail();
+        if (!isWord(w))
+            fail();
         ++pos;
     }
     void expectSymbol(const char* s) {
-        if (!isSymbol(s)) fail();
+        if (!isSymbol(s))
+            fail();
         ++pos;
     }
     // A database name: bare word or quoted identifier. [] and "" are refused as SQL Server does.
     std::string name() {
         const Token& tok = peek();
         if (tok.kind == Token::Ident) {
-            if (tok.text.empty()) throw SyntaxError{1038, 4, 15, "", tok.line, "", false};
+            if (tok.text.empty())
+                throw SyntaxError{1038, 4, 15, "", tok.line, "", false};
             ++pos;
             return tok.text;
         }
@@ -200,7 +207,8 @@ private:
         fail();
     }
     std::string stringValue() {
-        if (peek().kind != Token::String) fail();
+        if (peek().kind != Token::String)
+            fail();
         return t[pos++].text;
     }
     // A procedure argument or option value: literal, identifier, word or number.
@@ -216,9 +224,11 @@ private:
     std::vector<std::string> qualifiedName() {
         std::vector<std::string> parts;
         for (;;) {
-            if (peek().kind != Token::Word && peek().kind != Token::Ident) fail();
+            if (peek().kind != Token::Word && peek().kind != Token::Ident)
+                fail();
             parts.push_back(t[pos++].text);
-            if (!isSymbol(".")) break;
+            if (!isSymbol("."))
+                break;
             ++pos;
         }
         return parts;
@@ -227,7 +237,8 @@ private:
     Statement statement() {
         Statement st;
         st.line = peek().line;
-        if (peek().kind != Token::Word || !statementStarts().count(lower(peek().text))) fail();
+        if (peek().kind != Token::Word || !statementStarts().count(lower(peek().text)))
+            fail();
         const std::string head = lower(t[pos++].text);
         if (head == "use") {
             st.kind = Statement::Use;
@@ -289,7 +300,8 @@ private:
                 ++pos;
                 value();
             }
-            if (!isSymbol(",")) break;
+            if (!isSymbol(","))
+                break;
             ++pos;
         }
         if (isWord("from")) {
@@ -298,7 +310,8 @@ private:
         }
         if (isWord("where")) {
             ++pos;
-            if (peek().kind != Token::Word && peek().kind != Token::Ident) fail();
+            if (peek().kind != Token::Word && peek().kind != Token::Ident)
+                fail();
             st.whereColumn = t[pos++].text;
             if (isSymbol("=")) {
                 st.whereOp = "=";
@@ -317,12 +330,15 @@ private:
         expectSymbol("(");
         std::string fileName;
         for (;;) {
-            if (peek().kind != Token::Word) fail();
+            if (peek().kind != Token::Word)
+                fail();
             const std::string key = lower(t[pos++].text);
             expectSymbol("=");
             const std::string v = value();
-            if (key == "filename") fileName = v;
-            if (!isSymbol(",")) break;
+            if (key == "filename")
+                fileName = v;
+            if (!isSymbol(","))
+                break;
             ++pos;
         }
         expectSymbol(")");
@@ -335,7 +351,8 @@ private:
         st.name = name();
         if (isWord("on")) {
             ++pos;
-            if (isWord("primary")) ++pos;
+            if (isWord("primary"))
+                ++pos;
             st.dataFiles.push_back(fileSpec());
             while (isSymbol(",")) {
                 ++pos;
@@ -362,7 +379,8 @@ private:
         st.kind = Statement::Exec;
         const auto parts = qualifiedName();
         st.name = parts.back();
-        if (peek().kind == Token::End || isSymbol(";")) return;
+        if (peek().kind == Token::End || isSymbol(";"))
+            return;
         for (;;) {
             std::string argName;
             if (peek().kind == Token::Variable) {
@@ -371,7 +389,8 @@ private:
             }
             st.argNames.push_back(argName);
             st.args.push_back(value());
-            if (!isSymbol(",")) break;
+            if (!isSymbol(","))
+                break;
             ++pos;
         }
     }
@@ -384,10 +403,12 @@ private:
 
     // WITH option [= value] [, ...]; MOVE 'a' TO 'b' for restores.
     void options(Statement& st) {
-        if (!isWord("with")) return;
+        if (!isWord("with"))
+            return;
         ++pos;
         for (;;) {
-            if (peek().kind != Token::Word) fail();
+            if (peek().kind != Token::Word)
+                fail();
             const std::string option = lower(t[pos++].text);
             if (option == "move") {
                 const std::string logical = stringValue();
@@ -406,7 +427,8 @@ private:
                 else if (option == "stats")
                     st.stats = v.empty() ? 10 : std::max(1, std::atoi(v.c_str()));
             }
-            if (!isSymbol(",")) break;
+            if (!isSymbol(","))
+                break;
             ++pos;
         }
     }

@@ -22,7 +22,8 @@ const char kBackupMagic[] = "ZELVARO BACKUP 1\n";
 bool isDenied(const std::string& path) {
     std::lock_guard<std::mutex> lock(g_denyMutex);
     for (const std::string& p : g_denied) {
-        if (path == p) return true;
+        if (path == p)
+            return true;
         if (path.size() > p.size() && path.compare(0, p.size(), p) == 0 &&
             (p.back() == '/' || path[p.size()] == '/'))
             return true;
@@ -32,7 +33,8 @@ bool isDenied(const std::string& path) {
 
 std::string folderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
+    if (slash == std::string::npos)
+        return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
@@ -47,12 +49,15 @@ size_t readFields(const std::string& contents, size_t start,
     size_t pos = start;
     while (pos < contents.size()) {
         const size_t end = contents.find('\n', pos);
-        if (end == std::string::npos) return std::string::npos;
+        if (end == std::string::npos)
+            return std::string::npos;
         const std::string line = contents.substr(pos, end - pos);
         pos = end + 1;
-        if (line.empty()) return pos;
+        if (line.empty())
+            return pos;
         const size_t eq = line.find('=');
-        if (eq == std::string::npos) return std::string::npos;
+        if (eq == std::string::npos)
+            return std::string::npos;
         fields.emplace_back(line.substr(0, eq), unescape(line.substr(eq + 1)));
     }
     return std::string::npos;
@@ -60,7 +65,8 @@ size_t readFields(const std::string& contents, size_t start,
 
 std::string field(const std::vector<std::pair<std::string, std::string>>& fields, const std::string& key) {
     for (const auto& [k, v] : fields)
-        if (k == key) return v;
+        if (k == key)
+            return v;
     return {};
 }
 } // namespace
@@ -74,18 +80,24 @@ void denyPath(const std::string& prefix) {
 }
 
 int checkRead(const std::string& path) {
-    if (isDenied(path)) return 5;
+    if (isDenied(path))
+        return 5;
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return errno == EACCES ? 5 : isFolder(folderOf(path)) ? 2 : 3;
-    if (S_ISDIR(st.st_mode)) return 5;
+    if (::stat(path.c_str(), &st) != 0)
+        return errno == EACCES ? 5 : isFolder(folderOf(path)) ? 2 : 3;
+    if (S_ISDIR(st.st_mode))
+        return 5;
     return ::access(path.c_str(), R_OK) == 0 ? 0 : 5;
 }
 
 int checkWrite(const std::string& path) {
-    if (isDenied(path)) return 5;
+    if (isDenied(path))
+        return 5;
     const std::string folder = folderOf(path);
-    if (!isFolder(folder)) return 3;
-    if (isDenied(folder) || ::access(folder.c_str(), W_OK) != 0) return 5;
+    if (!isFolder(folder))
+        return 3;
+    if (isDenied(folder) || ::access(folder.c_str(), W_OK) != 0)
+        return 5;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || ::access(path.c_str(), W_OK) != 0))
         return 5;
@@ -109,7 +121,8 @@ std::string osErrorText(int code) {
 
 bool readAll(const std::string& path, std::string& out) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
+    if (!in)
+        return false;
     std::ostringstream buffer;
     buffer << in.rdbuf();
     out = buffer.str();
@@ -119,11 +132,13 @@ bool readAll(const std::string& path, std::string& out) {
 bool writeAll(const std::string& path, const std::string& contents) {
     const std::string temporary = path + ".zelvaro-tmp";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     size_t done = 0;
     while (done < contents.size()) {
         const ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0) {
             ::close(fd);
             ::unlink(temporary.c_str());
@@ -188,9 +203,11 @@ std::string newLogFile(const std::string& logicalLog) {
 
 bool readDataHeader(const std::string& contents, std::string& logicalData, std::string& logicalLog) {
     const size_t magic = sizeof kDataMagic - 1;
-    if (contents.compare(0, magic, kDataMagic) != 0) return false;
+    if (contents.compare(0, magic, kDataMagic) != 0)
+        return false;
     std::vector<std::pair<std::string, std::string>> fields;
-    if (readFields(contents, magic, fields) == std::string::npos) return false;
+    if (readFields(contents, magic, fields) == std::string::npos)
+        return false;
     logicalData = field(fields, "logical");
     logicalLog = field(fields, "log");
     return !logicalData.empty();
@@ -198,9 +215,11 @@ bool readDataHeader(const std::string& contents, std::string& logicalData, std::
 
 bool readLogHeader(const std::string& contents, std::string& logicalLog) {
     const size_t magic = sizeof kLogMagic - 1;
-    if (contents.compare(0, magic, kLogMagic) != 0) return false;
+    if (contents.compare(0, magic, kLogMagic) != 0)
+        return false;
     std::vector<std::pair<std::string, std::string>> fields;
-    if (readFields(contents, magic, fields) == std::string::npos) return false;
+    if (readFields(contents, magic, fields) == std::string::npos)
+        return false;
     logicalLog = field(fields, "logical");
     return true;
 }
@@ -221,23 +240,27 @@ std::string encodeBackup(const BackupSet& set) {
 
 bool decodeBackup(const std::string& contents, BackupSet& out) {
     const size_t magic = sizeof kBackupMagic - 1;
-    if (contents.compare(0, magic, kBackupMagic) != 0) return false;
+    if (contents.compare(0, magic, kBackupMagic) != 0)
+        return false;
     std::vector<std::pair<std::string, std::string>> head;
     size_t pos = readFields(contents, magic, head);
-    if (pos == std::string::npos) return false;
+    if (pos == std::string::npos)
+        return false;
     out.database = field(head, "database");
     const int count = std::atoi(field(head, "files").c_str());
     out.files.clear();
     for (int i = 0; i < count; ++i) {
         std::vector<std::pair<std::string, std::string>> fields;
         pos = readFields(contents, pos, fields);
-        if (pos == std::string::npos) return false;
+        if (pos == std::string::npos)
+            return false;
         BackupFile f;
         f.file.logical = field(fields, "logical");
         f.file.physical = field(fields, "physical");
         f.file.type = field(fields, "type") == "L" ? 'L' : 'D';
         const size_t size = size_t(std::atoll(field(fields, "size").c_str()));
-        if (pos + size > contents.size()) return false;
+        if (pos + size > contents.size())
+            return false;
         f.contents = contents.substr(pos, size);
         pos += size;
         out.files.push_back(std::move(f));

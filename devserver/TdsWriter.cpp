@@ -15,16 +15,22 @@ namespace {
 const uint8_t kCollation[5] = {0x09, 0x04, 0xD0, 0x00, 0x34};
 
 int numericLength(int precision) {
-    if (precision <= 9) return 5;
-    if (precision <= 19) return 9;
-    if (precision <= 28) return 13;
+    if (precision <= 9)
+        return 5;
+    if (precision <= 19)
+        return 9;
+    if (precision <= 28)
+        return 13;
     return 17;
 }
 
 int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return 0;
 }
 } // namespace
@@ -32,8 +38,10 @@ int hexValue(char c) {
 bool sendAll(int fd, const uint8_t* data, size_t size) {
     while (size > 0) {
         const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         data += n;
         size -= size_t(n);
     }
@@ -55,7 +63,8 @@ void Writer::u64(uint64_t v) {
 
 void Writer::bVarchar(const std::string& text) {
     std::u16string w = utf::toUtf16(text);
-    if (w.size() > 255) w.resize(255);
+    if (w.size() > 255)
+        w.resize(255);
     u8(uint8_t(w.size()));
     for (char16_t c : w)
         u16(c);
@@ -63,7 +72,8 @@ void Writer::bVarchar(const std::string& text) {
 
 void Writer::usVarchar(const std::string& text) {
     std::u16string w = utf::toUtf16(text);
-    if (w.size() > 65535) w.resize(65535);
+    if (w.size() > 65535)
+        w.resize(65535);
     u16(uint16_t(w.size()));
     for (char16_t c : w)
         u16(c);
@@ -226,7 +236,8 @@ void Writer::row(const std::vector<Column>& columns, const std::vector<Value>& v
                 break;
             }
             std::u16string w = utf::toUtf16(*v);
-            if (c.type == ColumnType::NChar) w.resize(size_t(c.size), u' ');
+            if (c.type == ColumnType::NChar)
+                w.resize(size_t(c.size), u' ');
             u16(uint16_t(w.size() * 2));
             for (char16_t ch : w)
                 u16(ch);
@@ -239,7 +250,8 @@ void Writer::row(const std::vector<Column>& columns, const std::vector<Value>& v
                 break;
             }
             std::string s = *v;
-            if (c.type == ColumnType::Char) s.resize(size_t(c.size), ' ');
+            if (c.type == ColumnType::Char)
+                s.resize(size_t(c.size), ' ');
             u16(uint16_t(s.size()));
             for (char ch : s)
                 u8(uint8_t(ch));
@@ -292,7 +304,8 @@ void Writer::row(const std::vector<Column>& columns, const std::vector<Value>& v
             }
             std::string hex;
             for (char ch : *v)
-                if (ch != '-' && ch != '{' && ch != '}') hex += ch;
+                if (ch != '-' && ch != '{' && ch != '}')
+                    hex += ch;
             hex.resize(32, '0');
             uint8_t bytes[16];
             for (int b = 0; b < 16; ++b)
@@ -324,7 +337,8 @@ bool Writer::flush(bool endOfMessage) {
     do {
         const size_t chunk = std::min(payload, m_buffer.size() - offset);
         const bool last = offset + chunk == m_buffer.size();
-        if (!endOfMessage && chunk == 0) break;
+        if (!endOfMessage && chunk == 0)
+            break;
         uint8_t header[8] = {
             4, uint8_t(last && endOfMessage ? 1 : 0), 0, 0, uint8_t(m_spid >> 8), uint8_t(m_spid), 1, 0};
         const size_t length = chunk + 8;

@@ -66,7 +66,8 @@ int bindSocket(const std::string& address, int type, int& port) {
     socklen_t length = 0;
     isLoopback(address, sa, length);
     const int fd = ::socket(sa.ss_family, type | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
+    if (fd < 0)
+        return -1;
     const int yes = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     if (sa.ss_family == AF_INET)
@@ -111,7 +112,8 @@ void answerBrowser(int fd, const std::vector<std::unique_ptr<Instance>>& instanc
     socklen_t fromLength = sizeof from;
     const ssize_t n =
         ::recvfrom(fd, request, sizeof request - 1, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-    if (n <= 0) return;
+    if (n <= 0)
+        return;
     std::string wanted;
     if (request[0] == 0x04) {
         request[n] = 0;
@@ -124,11 +126,13 @@ void answerBrowser(int fd, const std::vector<std::unique_ptr<Instance>>& instanc
     for (size_t i = 0; i < instances.size(); ++i) {
         const Instance& in = *instances[i];
         const std::string name = in.instanceName.empty() ? "MSSQLSERVER" : in.instanceName;
-        if (!wanted.empty() && upper(wanted) != upper(name)) continue;
+        if (!wanted.empty() && upper(wanted) != upper(name))
+            continue;
         text += "ServerName;" + host + ";InstanceName;" + name + ";IsClustered;No;Version;" +
                 in.personality.productVersion + ";tcp;" + std::to_string(ports[i]) + ";;";
     }
-    if (text.empty()) return;
+    if (text.empty())
+        return;
     std::vector<uint8_t> reply = {0x05, uint8_t(text.size()), uint8_t(text.size() >> 8)};
     reply.insert(reply.end(), text.begin(), text.end());
     ::sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLength);
@@ -159,14 +163,17 @@ int main(int argc, char** argv) {
     bool dropBackup = false;
 
     auto number = [&](int& i, const char* what) {
-        if (i + 1 >= argc) usage(std::string(what) + " needs a value");
+        if (i + 1 >= argc)
+            usage(std::string(what) + " needs a value");
         char* end = nullptr;
         const long v = std::strtol(argv[++i], &end, 10);
-        if (*end || v < 0 || v > 65535) usage(std::string("bad value for ") + what + ": " + argv[i]);
+        if (*end || v < 0 || v > 65535)
+            usage(std::string("bad value for ") + what + ": " + argv[i]);
         return int(v);
     };
     auto text = [&](int& i, const char* what) -> std::string {
-        if (i + 1 >= argc) usage(std::string(what) + " needs a value");
+        if (i + 1 >= argc)
+            usage(std::string(what) + " needs a value");
         return argv[++i];
     };
     for (int i = 1; i < argc; ++i) {
@@ -180,14 +187,16 @@ int main(int argc, char** argv) {
         } else if (a == "--instance") {
             const std::string spec = text(i, "--instance");
             const size_t eq = spec.find('=');
-            if (eq == std::string::npos || eq == 0) usage("--instance takes NAME=VERSION");
+            if (eq == std::string::npos || eq == 0)
+                usage("--instance takes NAME=VERSION");
             named.emplace_back(spec.substr(0, eq), std::atoi(spec.c_str() + eq + 1));
         } else if (a == "--browser-port") {
             browserPort = number(i, "--browser-port");
         } else if (a == "--login") {
             const std::string spec = text(i, "--login");
             const size_t colon = spec.find(':');
-            if (colon == std::string::npos || colon == 0) usage("--login takes USER:PASSWORD");
+            if (colon == std::string::npos || colon == 0)
+                usage("--login takes USER:PASSWORD");
             login.user = spec.substr(0, colon);
             login.password = spec.substr(colon + 1);
         } else if (a == "--data-dir") {
@@ -210,7 +219,8 @@ int main(int argc, char** argv) {
             usage("unknown argument " + a);
         }
     }
-    if (addresses.empty()) addresses.push_back("127.0.0.1");
+    if (addresses.empty())
+        addresses.push_back("127.0.0.1");
     for (const std::string& address : addresses) {
         sockaddr_storage sa;
         socklen_t length;
@@ -223,7 +233,8 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<Instance>> instances;
     auto addInstance = [&](const std::string& name, int year) {
         auto instance = std::make_unique<Instance>();
-        if (!personalityFor(year, instance->personality)) usage("unknown version " + std::to_string(year));
+        if (!personalityFor(year, instance->personality))
+            usage("unknown version " + std::to_string(year));
         const std::string folder = name.empty() ? dataDir : dataDir + "/" + name;
         ::mkdir(folder.c_str(), 0755);
         catalogs.push_back(std::make_unique<Catalog>(folder));
@@ -239,7 +250,8 @@ int main(int argc, char** argv) {
     for (const auto& [name, year] : named)
         addInstance(name, year);
 
-    if (::pipe(g_wakePipe) != 0) return 1;
+    if (::pipe(g_wakePipe) != 0)
+        return 1;
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     std::signal(SIGPIPE, SIG_IGN);
@@ -290,14 +302,18 @@ int main(int argc, char** argv) {
         for (int b : browsers)
             fds.push_back({b, POLLIN, 0});
         if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             break;
         }
-        if (fds[0].revents) break;
+        if (fds[0].revents)
+            break;
         for (size_t i = 0; i < listeners.size(); ++i) {
-            if (!(fds[1 + i].revents & POLLIN)) continue;
+            if (!(fds[1 + i].revents & POLLIN))
+                continue;
             const int client = ::accept4(listeners[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0) continue;
+            if (client < 0)
+                continue;
             // Replies go out as soon as they are written, as SQL Server's do.
             const int noDelay = 1;
             ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
@@ -308,7 +324,8 @@ int main(int argc, char** argv) {
             }).detach();
         }
         for (size_t i = 0; i < browsers.size(); ++i)
-            if (fds[1 + listeners.size() + i].revents & POLLIN) answerBrowser(browsers[i], instances, ports);
+            if (fds[1 + listeners.size() + i].revents & POLLIN)
+                answerBrowser(browsers[i], instances, ports);
     }
     for (const Listener& l : listeners)
         ::close(l.fd);

@@ -27,7 +27,8 @@ bool DevServer::start() {
     // A test that dies takes its server with it.
     m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_process.start(QStringLiteral(ZELVARO_DEVSERVER), args);
-    if (!m_process.waitForStarted(5000)) return false;
+    if (!m_process.waitForStarted(5000))
+        return false;
     m_lines.clear();
     QElapsedTimer timer;
     timer.start();
@@ -38,16 +39,19 @@ bool DevServer::start() {
         while (m_process.canReadLine())
             m_lines << QString::fromUtf8(m_process.readLine()).trimmed();
     }
-    if (m_lines.isEmpty()) return false;
+    if (m_lines.isEmpty())
+        return false;
     const auto match = QRegularExpression(QStringLiteral(":(\\d+)")).match(m_lines.first());
     m_port = match.captured(1).toInt();
     return m_port > 0;
 }
 
 void DevServer::stop() {
-    if (m_process.state() == QProcess::NotRunning) return;
+    if (m_process.state() == QProcess::NotRunning)
+        return;
     m_process.terminate();
-    if (!m_process.waitForFinished(3000)) m_process.kill();
+    if (!m_process.waitForFinished(3000))
+        m_process.kill();
     m_process.waitForFinished(1000);
 }
 

@@ -19,7 +19,8 @@ QMap<QString, QByteArray> snapshot(const QString& folder) {
     QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        if (path.endsWith(QLatin1String(".log")) || path.endsWith(QLatin1String("catalog.txt"))) continue;
+        if (path.endsWith(QLatin1String(".log")) || path.endsWith(QLatin1String("catalog.txt")))
+            continue;
         QFile f(path);
         f.open(QIODevice::ReadOnly);
         files[path] = QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1);
@@ -90,13 +91,15 @@ private slots:
         QCOMPARE(attached, valid);
         QCOMPARE(h.script.seen.size(), 1);
         QCOMPARE(isSuccess(h.script.last()), valid);
-        if (!valid) QVERIFY(!h.script.last().text.isEmpty());
+        if (!valid)
+            QVERIFY(!h.script.last().text.isEmpty());
         QVERIFY(h.server.receivedStatements().contains(
             QStringLiteral("CREATE DATABASE ") + sqlquote::name(name) +
             QStringLiteral("\r\nON PRIMARY (FILENAME = N'%1/src.mdf')").arg(dir)));
         QCOMPARE(h.databases().contains(name), valid);
         bystanders.verify(h);
-        if (!valid) return;
+        if (!valid)
+            return;
 
         auto* list = h.widget<QListWidget>("ListDataBases");
         h.openPage(1);
