@@ -13,6 +13,7 @@
 #include <QIcon>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStringListModel>
 #include <QTabBar>
 
 namespace {
@@ -91,7 +92,12 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
     passwordStyle->setParent(ui->edUserPass);
     ui->edUserPass->setStyle(passwordStyle);
     ui->PageControl1->tabBar()->setExpanding(false);
-    ui->ListDataBases->setUniformItemSizes(true); // thousands of names lay out in no time
+    // The database list is a plain string model: thousands of names fill it in no time.
+    m_databaseNames = new QStringListModel(this);
+    ui->ListDataBases->setModel(m_databaseNames);
+    ui->ListDataBases->setSelectionMode(QAbstractItemView::SingleSelection);
+    ui->ListDataBases->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ui->ListDataBases->setUniformItemSizes(true);
     applyFonts();
     setFixedSize(kClientSize);
     move(qMax(0, 584), qMax(0, 254));
@@ -141,7 +147,8 @@ void TMain::connectHandlers() {
     connect(ui->SpeedButton3, &QToolButton::clicked, this, run(&TMain::SpeedButton3Click));
     connect(ui->BitBtn1, &QPushButton::clicked, this, run(&TMain::BitBtn1Click));
 
-    connect(ui->ListDataBases, &QListWidget::itemSelectionChanged, this, run(&TMain::ListDataBasesClick));
+    connect(ui->ListDataBases->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            run(&TMain::ListDataBasesClick));
     connect(ui->BitBtn2, &QPushButton::clicked, this, run(&TMain::BitBtn2Click));
     connect(ui->BitBtn4, &QPushButton::clicked, this, run(&TMain::BitBtn4Click));
 

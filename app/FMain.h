@@ -13,7 +13,7 @@ namespace Ui {
 class TMain;
 }
 class QComboBox;
-class QListWidget;
+class QStringListModel;
 class QLineEdit;
 
 // The one open-file dialog the attach and restore pages share: it remembers the last path and
@@ -91,7 +91,8 @@ private:
     void BitBtn1Click();
 
     void openDatabaseListPage();
-    void fillDatabaseItems(QComboBox* combo, QListWidget* list);
+    void fillDatabaseItems(QComboBox* combo, QStringListModel* list);
+    QString selectedDatabase(bool* any = nullptr) const;
     void ListDataBasesClick();
     void BitBtn2Click();
     void BitBtn4Click();
@@ -111,6 +112,7 @@ private:
     std::unique_ptr<AdoConnection> ADOConnection;
     std::unique_ptr<AdoQuery> ADOQuery1;
     SharedOpenDialog OpenDialog1;
+    QStringListModel* m_databaseNames = nullptr; // what ListDataBases shows
     QString FLogicalDataName;
     QString FLogicalLogName;
     int m_statusImage = 2;

@@ -7,12 +7,17 @@
 #include "ui_FMain.h"
 
 #include <QSignalBlocker>
+#include <QStringListModel>
 
 namespace {
+// The four system databases, in any mix of capital and small letters.
 bool isSystemDatabase(const QString& name) {
-    const QString lower = name.toLower();
-    return lower == QLatin1String("master") || lower == QLatin1String("tempdb") ||
-           lower == QLatin1String("model") || lower == QLatin1String("msdb");
+    if (name.size() < 4 || name.size() > 6)
+        return false;
+    for (const char* system : {"master", "tempdb", "model", "msdb"})
+        if (name.compare(QLatin1String(system), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
 }
 } // namespace
 
@@ -23,7 +28,7 @@ void TMain::openDatabaseListPage() {
 }
 
 void TMain::FillDatabaseList() {
-    fillDatabaseItems(nullptr, ui->ListDataBases);
+    fillDatabaseItems(nullptr, m_databaseNames);
 }
 
 void TMain::FillDatabaseCombo(QComboBox* Target) {
@@ -31,7 +36,7 @@ void TMain::FillDatabaseCombo(QComboBox* Target) {
 }
 
 // One routine for both targets: the list box of this page and any combo box.
-void TMain::fillDatabaseItems(QComboBox* combo, QListWidget* list) {
+void TMain::fillDatabaseItems(QComboBox* combo, QStringListModel* list) {
     if (!ADOConnection->isOpen())
         ConnectToServer(false);
     if (!ADOConnection->isOpen())
@@ -50,7 +55,7 @@ void TMain::fillDatabaseItems(QComboBox* combo, QListWidget* list) {
     if (ADOQuery1->rowCount() < 1)
         return;
     // Refilling is not a choice of the user's: the selection handler must not run for it.
-    const QSignalBlocker blockList(list);
+    const QSignalBlocker blockList(ui->ListDataBases->selectionModel());
     const QSignalBlocker blockCombo(combo);
     QStringList names;
     names.reserve(ADOQuery1->rowCount());
@@ -60,10 +65,8 @@ void TMain::fillDatabaseItems(QComboBox* combo, QListWidget* list) {
             names.append(name);
     }
     // One insertion for the whole list: a server may hold thousands of databases.
-    if (list) {
-        list->clear();
-        list->addItems(names);
-    }
+    if (list)
+        list->setStringList(names); // and nothing is selected afterwards
     if (combo) {
         combo->clear();
         combo->addItems(names);
@@ -71,20 +74,25 @@ void TMain::fillDatabaseItems(QComboBox* combo, QListWidget* list) {
     }
 }
 
+// The selected entry's text; *any tells whether an entry is selected at all.
+QString TMain::selectedDatabase(bool* any) const {
+    const QModelIndexList selected = ui->ListDataBases->selectionModel()->selectedIndexes();
+    if (any)
+        *any = !selected.isEmpty();
+    return selected.isEmpty() ? QString() : selected.first().data().toString();
+}
+
 void TMain::ListDataBasesClick() {
-    const QListWidgetItem* item = ui->ListDataBases->currentItem();
-    const bool usable = item && item->isSelected() && !item->text().isEmpty();
-    ui->BitBtn2->setEnabled(usable);
+    ui->BitBtn2->setEnabled(!selectedDatabase().isEmpty());
     ui->BitBtn4->setEnabled(ui->BitBtn2->isEnabled());
 }
 
 void TMain::BitBtn2Click() {
-    const QListWidgetItem* item = ui->ListDataBases->currentItem();
-    if (!item || !item->isSelected() || item->text().isEmpty())
+    const QString name = selectedDatabase();
+    if (name.isEmpty())
         return;
-    const QString name = item->text();
     if (modal::messageDialog(QStringLiteral("Ви впевнені, що хочете від'єднати базу даних ") + name +
-                                 QLatin1String(" ?"),
+                                 QStringLiteral(" ?"),
                              DialogType::Confirmation, {DialogButton::Yes, DialogButton::No}) != 6)
         return;
     DetachDatabase(name);
@@ -92,12 +100,12 @@ void TMain::BitBtn2Click() {
 }
 
 void TMain::BitBtn4Click() {
-    const QListWidgetItem* item = ui->ListDataBases->currentItem();
-    if (!item || !item->isSelected())
+    bool any = false;
+    const QString name = selectedDatabase(&any);
+    if (!any)
         return;
-    const QString name = item->text();
     if (modal::messageDialog(QStringLiteral("Ви впевнені, що бажаєте видалити базу даних ") + name +
-                                 QLatin1String(" ?"),
+                                 QStringLiteral(" ?"),
                              DialogType::Confirmation, {DialogButton::Yes, DialogButton::No}) != 6)
         return;
     if (DropDatabase(name))

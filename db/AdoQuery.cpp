@@ -28,7 +28,7 @@ QString readCell(SQLHSTMT stmt, SQLUSMALLINT column) {
         const int capacity = int(sizeof buffer / sizeof buffer[0]) - 1;
         const int chars =
             (indicator == SQL_NO_TOTAL || indicator / 2 > capacity) ? capacity : int(indicator / 2);
-        value += odbcdiag::fromWide(buffer, chars);
+        value.append(reinterpret_cast<const QChar*>(buffer), chars);
         if (rc == SQL_SUCCESS)
             break;
     }
@@ -57,7 +57,8 @@ QString AdoQuery::text() const {
 void AdoQuery::close() {
     m_open = false;
     m_columns.clear();
-    m_rows.clear();
+    m_cells.clear();
+    m_rowCount = 0;
     m_current = 0;
 }
 
@@ -161,10 +162,8 @@ AdoQuery::Result AdoQuery::runOnce(bool wantRows) {
                 while (SQL_SUCCEEDED(frc = SQLFetch(stmt.h))) {
                     if (!keep)
                         continue;
-                    QStringList row;
                     for (SQLUSMALLINT c = 1; c <= columns; ++c)
-                        row.append(readCell(stmt.h, c));
-                    kept.rows.append(row);
+                        kept.cells.append(readCell(stmt.h, c));
                 }
                 if (frc != SQL_NO_DATA)
                     collect();
@@ -201,19 +200,20 @@ void AdoQuery::openRowset() {
     if (!result.hasRows)
         fail(QStringLiteral("CommandText does not return a result set"));
     m_columns = result.columns;
-    m_rows = std::move(result.rows);
+    m_cells = std::move(result.cells);
+    m_rowCount = m_columns.isEmpty() ? 0 : int(m_cells.size() / m_columns.size());
     m_current = 0;
     m_open = true;
 }
 
 int AdoQuery::rowCount() const {
     requireOpen();
-    return m_rows.size();
+    return m_rowCount;
 }
 
 bool AdoQuery::atEnd() const {
     requireOpen();
-    return m_current >= m_rows.size();
+    return m_current >= m_rowCount;
 }
 
 void AdoQuery::first() {
@@ -223,7 +223,7 @@ void AdoQuery::first() {
 
 void AdoQuery::next() {
     requireOpen();
-    if (m_current < m_rows.size())
+    if (m_current < m_rowCount)
         ++m_current;
 }
 
@@ -239,16 +239,16 @@ QString AdoQuery::field(const QString& column) const {
             }
     if (found < 0)
         fail(QStringLiteral("Field '%1' not found").arg(column));
-    if (m_current >= m_rows.size())
+    if (m_current >= m_rowCount)
         fail(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted"));
-    return m_rows[m_current].value(found);
+    return m_cells[m_current * m_columns.size() + found];
 }
 
 QString AdoQuery::firstColumn() const {
     requireOpen();
     if (m_columns.isEmpty())
         fail(QStringLiteral("Field '' not found"));
-    if (m_current >= m_rows.size())
+    if (m_current >= m_rowCount)
         fail(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted"));
-    return m_rows[m_current].value(0);
+    return m_cells[m_current * m_columns.size()];
 }

@@ -43,7 +43,7 @@ private:
     struct Result {
         bool hasRows = false;
         QStringList columns;
-        QVector<QStringList> rows;
+        QVector<QString> cells; // row after row, columns.size() cells each
     };
     struct LinkLostBeforeReply {};
     Result run(bool wantRows);
@@ -58,6 +58,7 @@ private:
     QString m_lostLinkMessage;
     bool m_open = false;
     QStringList m_columns;
-    QVector<QStringList> m_rows;
+    QVector<QString> m_cells; // row after row, m_columns.size() cells each
+    int m_rowCount = 0;
     int m_current = 0;
 };

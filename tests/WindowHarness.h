@@ -11,7 +11,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
+#include <QStringListModel>
 #include <QTabWidget>
 #include <QTest>
 #include <memory>
@@ -87,6 +88,24 @@ public:
         auto* tabs = widget<QTabWidget>("PageControl1");
         QTabBar* bar = tabs->tabBar();
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
+    }
+
+    // The names the detach page lists, in order.
+    QStringList listed() const {
+        return static_cast<QStringListModel*>(widget<QListView>("ListDataBases")->model())->stringList();
+    }
+    // Selects a listed name as a click does (the selection handler runs); false when not listed.
+    bool selectListed(const QString& name) const {
+        auto* view = widget<QListView>("ListDataBases");
+        const int row = int(listed().indexOf(name));
+        if (row < 0)
+            return false;
+        view->selectionModel()->setCurrentIndex(view->model()->index(row, 0),
+                                                QItemSelectionModel::ClearAndSelect);
+        return true;
+    }
+    bool anyListedSelected() const {
+        return widget<QListView>("ListDataBases")->selectionModel()->hasSelection();
     }
 
     // Runs one batch on a connection of its own (the window's stays as it is).

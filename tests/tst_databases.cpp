@@ -11,19 +11,11 @@
 #include <QtTest>
 
 namespace {
-QListWidget* list(WindowHarness& h) {
-    return h.widget<QListWidget>("ListDataBases");
-}
 QStringList items(WindowHarness& h) {
-    QStringList out;
-    for (int i = 0; i < list(h)->count(); ++i)
-        out << list(h)->item(i)->text();
-    return out;
+    return h.listed();
 }
 void select(WindowHarness& h, const QString& name) {
-    const auto found = list(h)->findItems(name, Qt::MatchExactly);
-    QVERIFY(!found.isEmpty());
-    list(h)->setCurrentItem(found.first()); // as a click does: runs the selection handler
+    QVERIFY(h.selectListed(name));
 }
 // Every file under a folder with a digest of its contents.
 QMap<QString, QByteArray> snapshot(const QString& folder) {
@@ -48,7 +40,7 @@ private slots:
         WindowHarness h;
         QVERIFY(h.connect());
         h.openPage(1);
-        QCOMPARE(list(h)->count(), 0); // only the system databases: emptied
+        QCOMPARE(items(h).size(), 0); // only the system databases: emptied
         h.sql(QStringLiteral("CREATE DATABASE zeta\nCREATE DATABASE [Альфа]\nCREATE DATABASE [MSDB2]"));
         h.openPage(0);
         h.openPage(1);
@@ -106,7 +98,7 @@ private slots:
         h.button("BitBtn2")->click();
         QVERIFY(!h.databases().contains(name));
         QVERIFY(!items(h).contains(name));
-        QCOMPARE(list(h)->currentRow(), -1);
+        QVERIFY(!h.anyListedSelected());
         QVERIFY(h.button("BitBtn2")->isEnabled()); // buttons keep their state after the refill
         QCOMPARE(snapshot(h.server.dataDir()).keys().filter(".mdf"), before.keys().filter(".mdf"));
 

@@ -31,7 +31,7 @@ private slots:
         // The next operation connects again by itself.
         h.script.clear();
         h.openPage(1);
-        QCOMPARE(h.widget<QListWidget>("ListDataBases")->count(), 1);
+        QCOMPARE(h.listed().size(), 1);
         QVERIFY(h.script.seen.isEmpty());
     }
 
@@ -47,7 +47,7 @@ private slots:
         h.sql(QStringLiteral("CREATE DATABASE slow"));
         QVERIFY(h.connect());
         h.openPage(1);
-        QCOMPARE(h.widget<QListWidget>("ListDataBases")->count(), 1);
+        QCOMPARE(h.listed().size(), 1);
     }
 
     void restartBetweenTwoOperations() {
@@ -55,26 +55,25 @@ private slots:
         h.sql(QStringLiteral("CREATE DATABASE one\nCREATE DATABASE two"));
         QVERIFY(h.connect());
         h.openPage(1);
-        QCOMPARE(h.widget<QListWidget>("ListDataBases")->count(), 2);
+        QCOMPARE(h.listed().size(), 2);
         h.server.stop();
         QVERIFY(h.server.start());
         h.script.clear();
         // A listing (changes nothing) goes through at once on a new connection.
         h.openPage(0);
         h.openPage(1);
-        QCOMPARE(h.widget<QListWidget>("ListDataBases")->count(), 2);
+        QCOMPARE(h.listed().size(), 2);
         QVERIFY(h.script.seen.isEmpty());
 
         h.server.stop();
         QVERIFY(h.server.start());
         QThread::msleep(2100); // long enough to count as idle
         // A detach (changes something) tests the idle connection first and then goes through.
-        auto* list = h.widget<QListWidget>("ListDataBases");
-        list->setCurrentItem(list->findItems(QStringLiteral("one"), Qt::MatchExactly).first());
+        QVERIFY(h.selectListed(QStringLiteral("one")));
         h.script.answer(6);
         h.button("BitBtn2")->click();
         QCOMPARE(h.script.texts().size(), 1); // the question only
-        QCOMPARE(list->count(), 1);
+        QCOMPARE(h.listed().size(), 1);
         QVERIFY(!h.databases().contains(QStringLiteral("one")));
     }
 };

@@ -101,10 +101,8 @@ private slots:
         if (!valid)
             return;
 
-        auto* list = h.widget<QListWidget>("ListDataBases");
         h.openPage(1);
-        list->setCurrentItem(list->findItems(name, Qt::MatchExactly).value(0));
-        QVERIFY(list->currentItem());
+        QVERIFY(h.selectListed(name));
         h.script.answer(6);
         h.button("BitBtn2")->click();
         QVERIFY(!h.databases().contains(name));
@@ -114,7 +112,7 @@ private slots:
         QVERIFY(h.window->AttachDatabase(name, dir + "/src.mdf", dir + "/src.ldf"));
         h.openPage(0);
         h.openPage(1);
-        list->setCurrentItem(list->findItems(name, Qt::MatchExactly).value(0));
+        QVERIFY(h.selectListed(name));
         h.script.answer(6);
         h.button("BitBtn4")->click();
         QVERIFY(!h.databases().contains(name));

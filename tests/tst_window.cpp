@@ -99,7 +99,7 @@ private slots:
         QVERIFY(h.connect());
         h.sql(QStringLiteral("CREATE DATABASE [Листи]"));
         h.openPage(1);
-        QCOMPARE(h.widget<QListWidget>("ListDataBases")->count(), 1);
+        QCOMPARE(h.listed().size(), 1);
         h.edit("edPathBAK")->setText(QStringLiteral("/typed.bak"));
         // Keyboard: Ctrl+Tab inside the page control moves to the next page and runs its rule.
         QTest::keyClick(h.widget<QTabWidget>("PageControl1"), Qt::Key_Tab, Qt::ControlModifier);
