@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QGroupBox>
+#include <QHash>
 #include <QIcon>
 #include <QScreen>
 #include <QShowEvent>
@@ -31,13 +32,17 @@ const char* const kButtonTabs =
     "QTabBar::tab:selected { background: #cfcfcf; border-color: #5a5a5a; }"
     "QTabBar::tab:hover:!selected { background: #ececec; }";
 
-// The wanted family when it is installed, else the system's sans serif. Qt takes the first family
-// of the list that exists, without enumerating every font on the system (which costs start-up
-// time and memory).
+// The wanted family when it is installed, else the system's sans serif. Asking the font database
+// first spares the costly fallback search for a family that is not there.
 QFont fontOrFallback(const QString& family, int pixelSize, bool bold) {
-    QFont font;
-    font.setFamilies({family, QFontDatabase::systemFont(QFontDatabase::GeneralFont).family()});
-    font.setStyleHint(QFont::SansSerif);
+    // Each family is looked up once: the font database's answer is slow to come.
+    static QHash<QString, QString> chosen;
+    auto it = chosen.find(family);
+    if (it == chosen.end())
+        it = chosen.insert(family, QFontDatabase::hasFamily(family)
+                                       ? family
+                                       : QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
+    QFont font(*it);
     font.setPixelSize(pixelSize);
     font.setBold(bold);
     return font;
@@ -81,6 +86,8 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
     ADOConnection = std::make_unique<AdoConnection>();
     ADOQuery1 = std::make_unique<AdoQuery>(*ADOConnection, QStringLiteral("ADOQuery1"));
 
+    // The window's font is set before its controls exist, so they are laid out once, in it.
+    setFont(fontOrFallback(QStringLiteral("MS Sans Serif"), 11, false));
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
@@ -113,7 +120,6 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
 TMain::~TMain() = default;
 
 void TMain::applyFonts() {
-    setFont(fontOrFallback(QStringLiteral("MS Sans Serif"), 11, false));
     for (QLabel* bold :
          {ui->Label2, ui->Label3, ui->Label4, ui->Label5, ui->Label6, ui->Label9, ui->Label10, ui->Label16})
         bold->setFont(fontOrFallback(QStringLiteral("MS Sans Serif"), 11, true));
