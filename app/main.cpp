@@ -2,28 +2,18 @@
 #include "FMain.h"
 #include "ModalSeam.h"
 #include "RusUkrDlg.h"
+#include "Startup.h"
 
 #include "DbError.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 
 int main(int argc, char** argv) {
     // The dialog captions are Ukrainian before any window exists.
     InstallDialogCaptions();
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Zelvaro"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Zelvaro"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0.2.0"));
-
-    // Qt's own dialogs (file and folder pickers) speak Ukrainian too.
-    QTranslator qtTranslator;
-    if (qtTranslator.load(QLocale(QLocale::Ukrainian), QStringLiteral("qtbase"), QStringLiteral("_"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        app.installTranslator(&qtTranslator);
+    configureApplication(app);
 
     std::unique_ptr<TMain> window;
     try {

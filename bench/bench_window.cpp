@@ -9,17 +9,16 @@
 #include "FMain.h"
 #include "ModalSeam.h"
 #include "RusUkrDlg.h"
+#include "Startup.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QProcess>
 #include <QTabWidget>
 #include <QTimer>
-#include <QTranslator>
 #include <algorithm>
 #include <cstdio>
 #include <sys/resource.h>
@@ -36,7 +35,6 @@ int child(int argc, char** argv, const QString& mode) {
     if (mode != QLatin1String("bare"))
         InstallDialogCaptions();
     QApplication app(argc, argv);
-    QTranslator translator;
     std::unique_ptr<QWidget> window;
     if (mode == QLatin1String("bare") || mode == QLatin1String("label")) {
         window = std::make_unique<QWidget>();
@@ -44,10 +42,7 @@ int child(int argc, char** argv, const QString& mode) {
         if (mode == QLatin1String("label"))
             new QLabel(QStringLiteral("SQL Server"), window.get());
     } else {
-        QApplication::setApplicationDisplayName(QStringLiteral("Zelvaro"));
-        if (translator.load(QLocale(QLocale::Ukrainian), QStringLiteral("qtbase"), QStringLiteral("_"),
-                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-            app.installTranslator(&translator);
+        configureApplication(app);
         window = std::make_unique<TMain>();
     }
     window->show();

@@ -34,13 +34,7 @@ QString findFreeTdsDriver(SQLHENV env) {
 }
 
 [[noreturn]] void throwFrom(SQLSMALLINT type, SQLHANDLE handle, const QString& fallback) {
-    const auto records = odbcdiag::read(type, handle);
-    for (const auto& r : records)
-        if (!odbcdiag::isInformational(r))
-            throw DbError(odbcdiag::cleanMessage(r));
-    if (!records.isEmpty())
-        throw DbError(odbcdiag::cleanMessage(records.first()));
-    throw DbError(fallback);
+    throw DbError(odbcdiag::errorMessage(odbcdiag::read(type, handle), fallback));
 }
 
 } // namespace
@@ -83,15 +77,10 @@ void AdoConnection::open() {
         SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(wide.c_str())),
                           SQLSMALLINT(wide.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
+        // FreeTDS lists "Unable to connect to data source" too; the server's own reason comes first.
         const auto records = odbcdiag::read(SQL_HANDLE_DBC, dbc);
         SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        // FreeTDS lists "Unable to connect to data source" too; the server's own reason is the
-        // record worth showing, and it comes first.
-        for (const auto& r : records)
-            if (!odbcdiag::isInformational(r))
-                throw DbError(odbcdiag::cleanMessage(r));
-        throw DbError(records.isEmpty() ? QStringLiteral("Unable to connect to data source")
-                                        : odbcdiag::cleanMessage(records.first()));
+        throw DbError(odbcdiag::errorMessage(records, QStringLiteral("Unable to connect to data source")));
     }
     m_dbc = dbc;
     markUsed();
@@ -174,10 +163,7 @@ void AdoConnection::useDatabase(const QString& name) {
     if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
         const auto records = odbcdiag::read(SQL_HANDLE_STMT, stmt);
         SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        for (const auto& r : records)
-            if (!odbcdiag::isInformational(r))
-                throw DbError(odbcdiag::cleanMessage(r));
-        throw DbError(QStringLiteral("USE failed"));
+        throw DbError(odbcdiag::errorMessage(records, QStringLiteral("USE failed")));
     }
     while (SQL_SUCCEEDED(SQLMoreResults(stmt))) {
     }

@@ -58,7 +58,6 @@ void AdoQuery::close() {
     m_open = false;
     m_columns.clear();
     m_cells.clear();
-    m_rowCount = 0;
     m_current = 0;
 }
 
@@ -112,7 +111,7 @@ AdoQuery::Result AdoQuery::runOnce(bool wantRows) {
     }
 
     Result kept;
-    QString firstError;
+    QList<OdbcRecord> errors;
     bool linkLost = false;
     auto collect = [&] {
         for (const OdbcRecord& r : odbcdiag::read(SQL_HANDLE_STMT, stmt.h)) {
@@ -120,8 +119,8 @@ AdoQuery::Result AdoQuery::runOnce(bool wantRows) {
                 linkLost = true;
             if (odbcdiag::isInformational(r))
                 m_messages.append(odbcdiag::cleanMessage(r));
-            else if (firstError.isEmpty())
-                firstError = odbcdiag::cleanMessage(r);
+            else
+                errors.append(r);
         }
     };
 
@@ -171,13 +170,14 @@ AdoQuery::Result AdoQuery::runOnce(bool wantRows) {
         }
         rc = SQLMoreResults(stmt.h);
     }
+    m_connection.markUsed();
+    QString firstError = odbcdiag::errorMessage(errors, QString());
     if (!firstError.isEmpty() && !linkLost && m_connection.isDead()) {
         linkLost = true;
         // FreeTDS reports a socket it already found closed as a bare "Unknown error".
         if (firstError == QLatin1String("Unknown error"))
             firstError = QStringLiteral("Communication link failure: the connection to the server was lost");
     }
-    m_connection.markUsed();
     if (linkLost) {
         stmt.release();
         m_connection.dropBrokenLink();
@@ -201,19 +201,18 @@ void AdoQuery::openRowset() {
         fail(QStringLiteral("CommandText does not return a result set"));
     m_columns = result.columns;
     m_cells = std::move(result.cells);
-    m_rowCount = m_columns.isEmpty() ? 0 : int(m_cells.size() / m_columns.size());
     m_current = 0;
     m_open = true;
 }
 
 int AdoQuery::rowCount() const {
     requireOpen();
-    return m_rowCount;
+    return rows();
 }
 
 bool AdoQuery::atEnd() const {
     requireOpen();
-    return m_current >= m_rowCount;
+    return m_current >= rows();
 }
 
 void AdoQuery::first() {
@@ -223,7 +222,7 @@ void AdoQuery::first() {
 
 void AdoQuery::next() {
     requireOpen();
-    if (m_current < m_rowCount)
+    if (m_current < rows())
         ++m_current;
 }
 
@@ -239,7 +238,7 @@ QString AdoQuery::field(const QString& column) const {
             }
     if (found < 0)
         fail(QStringLiteral("Field '%1' not found").arg(column));
-    if (m_current >= m_rowCount)
+    if (m_current >= rows())
         fail(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted"));
     return m_cells[m_current * m_columns.size() + found];
 }
@@ -248,7 +247,7 @@ QString AdoQuery::firstColumn() const {
     requireOpen();
     if (m_columns.isEmpty())
         fail(QStringLiteral("Field '' not found"));
-    if (m_current >= m_rowCount)
+    if (m_current >= rows())
         fail(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted"));
     return m_cells[m_current * m_columns.size()];
 }

@@ -50,6 +50,7 @@ private:
     Result runOnce(bool wantRows);
     [[noreturn]] void fail(const QString& message) const;
     void requireOpen() const;
+    int rows() const { return m_columns.isEmpty() ? 0 : int(m_cells.size() / m_columns.size()); }
 
     AdoConnection& m_connection;
     QString m_name;
@@ -59,6 +60,5 @@ private:
     bool m_open = false;
     QStringList m_columns;
     QVector<QString> m_cells; // row after row, m_columns.size() cells each
-    int m_rowCount = 0;
     int m_current = 0;
 };

@@ -65,6 +65,23 @@ bool isInformational(const OdbcRecord& record) {
     return record.state.startsWith(QLatin1String("01"));
 }
 
+QString errorMessage(const QList<OdbcRecord>& records, const QString& fallback) {
+    const OdbcRecord* chosen = nullptr;
+    for (const OdbcRecord& r : records) {
+        if (isInformational(r))
+            continue;
+        if (r.native != 3013) {
+            chosen = &r;
+            break;
+        }
+        if (!chosen)
+            chosen = &r;
+    }
+    if (!chosen && !records.isEmpty())
+        chosen = &records.first();
+    return chosen ? cleanMessage(*chosen) : fallback;
+}
+
 bool isLinkFailure(const OdbcRecord& record) {
     return record.state.startsWith(QLatin1String("08"));
 }

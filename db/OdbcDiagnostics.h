@@ -23,6 +23,12 @@ QString cleanMessage(const OdbcRecord& record);
 
 // Informational records are those of class "01"; a state of the "08" class means the link is gone.
 bool isInformational(const OdbcRecord& record);
+
+// The message to show for a failed call: the first error that states a cause. SQL Server ends a
+// failed BACKUP or RESTORE with the generic 3013 ("... is terminating abnormally"), and the driver
+// may sort it before the cause; it is shown only when nothing else is there. Falls back to the
+// first record of any kind, then to the given text.
+QString errorMessage(const QList<OdbcRecord>& records, const QString& fallback);
 bool isLinkFailure(const OdbcRecord& record);
 
 QString fromWide(const SQLWCHAR* text, int length = -1);

@@ -6,6 +6,7 @@
 #include "FMain.h"
 #include "ModalSeam.h"
 #include "RusUkrDlg.h"
+#include "Startup.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -20,7 +21,7 @@
 // What main() does before the window exists: Ukrainian dialog captions and the application title.
 inline void prepareApplication() {
     InstallDialogCaptions();
-    QApplication::setApplicationDisplayName(QStringLiteral("Zelvaro"));
+    configureApplication(*qApp);
 }
 
 // Records every dialog shown and answers them in order; with nothing queued a dialog is cancelled

@@ -3,6 +3,7 @@
 #include "WindowHarness.h"
 
 #include "RusUkrDlg.h"
+#include "SqlQuote.h"
 
 #include <QApplication>
 #include <QDir>
@@ -13,11 +14,10 @@ namespace {
 // Makes a database's files and detaches it, leaving a data and a log file to attach.
 void makeFiles(WindowHarness& h, const QString& name, const QString& mdf, const QString& ldf) {
     QDir().mkpath(QFileInfo(mdf).absolutePath());
-    auto lit = [](QString s) { return QStringLiteral("N'") + s.replace("'", "''") + "'"; };
-    auto br = [](QString s) { return QStringLiteral("[") + s.replace("]", "]]") + "]"; };
+    using sqlquote::literal;
     h.sql(QStringLiteral("CREATE DATABASE %1 ON PRIMARY (FILENAME = %2) LOG ON (FILENAME = %3)\nEXEC "
                          "sp_detach_db %4, 'true'")
-              .arg(br(name), lit(mdf), lit(ldf), lit(name)));
+              .arg(sqlquote::name(name), literal(mdf), literal(ldf), literal(name)));
     QVERIFY2(QFile::exists(mdf) && QFile::exists(ldf), qPrintable(mdf));
 }
 

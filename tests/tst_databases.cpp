@@ -3,6 +3,7 @@
 #include "WindowHarness.h"
 
 #include "RusUkrDlg.h"
+#include "SqlQuote.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -85,8 +86,7 @@ private slots:
         QFETCH(QString, name);
         WindowHarness h;
         h.sql(QStringLiteral("CREATE DATABASE keep"));
-        QString bracketed = name;
-        h.sql(QStringLiteral("CREATE DATABASE [%1]").arg(bracketed.replace("]", "]]")));
+        h.sql(QStringLiteral("CREATE DATABASE ") + sqlquote::name(name));
         QVERIFY(h.databases().contains(name));
         const auto before = snapshot(h.server.dataDir());
         QVERIFY(h.connect());
@@ -103,13 +103,11 @@ private slots:
         QCOMPARE(snapshot(h.server.dataDir()).keys().filter(".mdf"), before.keys().filter(".mdf"));
 
         // Drop: attach it again first, then its files go and nothing else changes.
-        QString escaped = name;
-        escaped.replace("'", "''");
-        QString bracketed2 = name;
-        bracketed2.replace("]", "]]");
-        h.sql(QStringLiteral("CREATE DATABASE [%1] ON PRIMARY (FILENAME = N'%2/%3.mdf') LOG ON (FILENAME = "
-                             "N'%2/%3_log.ldf') FOR ATTACH")
-                  .arg(bracketed2, h.server.dataDir(), escaped));
+        const QString files = h.server.dataDir() + "/" + name;
+        h.sql(
+            QStringLiteral("CREATE DATABASE %1 ON PRIMARY (FILENAME = %2) LOG ON (FILENAME = %3) FOR ATTACH")
+                .arg(sqlquote::name(name), sqlquote::literal(files + ".mdf"),
+                     sqlquote::literal(files + "_log.ldf")));
         QVERIFY(h.databases().contains(name));
         h.openPage(0);
         h.openPage(1);

@@ -2,6 +2,7 @@
 #include "AdoConnection.h"
 #include "AdoQuery.h"
 #include "DevServer.h"
+#include "SqlQuote.h"
 
 #include <QFileInfo>
 #include <QtTest>
@@ -151,10 +152,10 @@ private slots:
         c.setConnectionString(dev.connectionString(QStringLiteral("SQLOLEDB.1")));
         AdoQuery q(c);
         const QString name = QStringLiteral("Відділ кадрів ґ'Є");
-        q.setText(QStringLiteral("CREATE DATABASE [%1]").arg(name));
+        q.setText(QStringLiteral("CREATE DATABASE ") + sqlquote::name(name));
         q.execute();
-        q.setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = N'%1'")
-                      .arg(QString(name).replace("'", "''")));
+        q.setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = ") +
+                  sqlquote::literal(name));
         q.openRowset();
         QCOMPARE(q.rowCount(), 1);
         QCOMPARE(q.firstColumn(), name);

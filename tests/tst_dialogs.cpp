@@ -107,7 +107,7 @@ private slots:
         QVERIFY(label);
         QVERIFY(!label->text().contains(QLatin1String("&b")));
         QVERIFY(label->text().contains(QLatin1String("<u>b</u>")));
-        QVERIFY(!d.findChild<QLabel*>(QStringLiteral("icon")) == false);
+        QVERIFY(d.findChild<QLabel*>(QStringLiteral("icon")));
         MessageDialog custom(QStringLiteral("x"), DialogType::Custom, {DialogButton::OK});
         QVERIFY(!custom.findChild<QLabel*>(QStringLiteral("icon")));
         QCOMPARE(custom.windowTitle(), QStringLiteral("Zelvaro"));
