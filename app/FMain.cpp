@@ -1,7 +1,9 @@
 #include "FMain.h"
 
+#include "ButtonTabsStyle.h"
 #include "ConnectionSettings.h"
 #include "HandlerGuard.h"
+#include "Images.h"
 #include "ModalSeam.h"
 #include "ui_FMain.h"
 
@@ -21,27 +23,21 @@ namespace {
 const QSize kClientSize(852, 419);
 const int kPanelWidth = 212;
 
-const char* const kStatusImages[3] = {":/images/status-connected.svg", ":/images/status-failed.svg",
-                                      ":/images/status-disconnected.svg"};
-
-// Tabs drawn as buttons: raised when not selected, pressed in when selected. Only the tab bar is
-// styled: a style sheet on the page control would be applied to every control on every page.
-const char* const kButtonTabs =
-    "QTabBar::tab { border: 1px solid #8c8c8c; border-radius: 2px; padding: 3px 4px; margin: 2px 2px 2px 0px;"
-    "  background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #fbfbfb, stop:1 #dedede); }"
-    "QTabBar::tab:selected { background: #cfcfcf; border-color: #5a5a5a; }"
-    "QTabBar::tab:hover:!selected { background: #ececec; }";
+const char* const kStatusImages[3] = {"status-connected", "status-failed", "status-disconnected"};
 
 // The wanted family when it is installed, else the system's sans serif. Asking the font database
-// first spares the costly fallback search for a family that is not there.
+// first spares the costly fallback search for a family that is not there. The installed families
+// are read from the list the font database builds anyway: asking it family by family would have
+// fontconfig resolve each name as an alias, which costs more than the rest of the lookup.
 QFont fontOrFallback(const QString& family, int pixelSize, bool bold) {
-    // Each family is looked up once: the font database's answer is slow to come.
     static QHash<QString, QString> chosen;
     auto it = chosen.find(family);
-    if (it == chosen.end())
-        it = chosen.insert(family, QFontDatabase::hasFamily(family)
+    if (it == chosen.end()) {
+        static const QStringList installed = QFontDatabase::families();
+        it = chosen.insert(family, installed.contains(family, Qt::CaseInsensitive)
                                        ? family
                                        : QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
+    }
     QFont font(*it);
     font.setPixelSize(pixelSize);
     font.setBold(bold);
@@ -75,13 +71,26 @@ QString SharedOpenDialog::execute(const QString& defaultExtension, const QString
     return fileName;
 }
 
-static void loadImages() {
+static void registerImages() {
     // The images live in a static library: their registration must be pulled in by hand.
-    Q_INIT_RESOURCE(resources);
+    Q_INIT_RESOURCE(images);
+}
+
+void TMain::applyImages() {
+    const QIcon folder = zelvaroIcon("folder-open");
+    for (QAbstractButton* browse : {ui->SpeedButton1, ui->SpeedButton2, ui->SpeedButton3, ui->SpeedButton4,
+                                    ui->SpeedButton5, ui->SpeedButton6})
+        browse->setIcon(folder);
+    ui->BitBtn1->setIcon(zelvaroIcon("attach"));
+    ui->BitBtn2->setIcon(zelvaroIcon("detach"));
+    ui->BitBtn3->setIcon(zelvaroIcon("restore"));
+    ui->BitBtn4->setIcon(zelvaroIcon("delete"));
+    ui->BitBtn5->setIcon(zelvaroIcon("backup"));
+    setStatusImage(2);
 }
 
 TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>()) {
-    loadImages();
+    registerImages();
     // Without the database client there is nothing to administer: the caller reports and ends.
     ADOConnection = std::make_unique<AdoConnection>();
     ADOQuery1 = std::make_unique<AdoQuery>(*ADOConnection, QStringLiteral("ADOQuery1"));
@@ -93,7 +102,9 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
                    Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
-    ui->PageControl1->tabBar()->setStyleSheet(QString::fromLatin1(kButtonTabs));
+    auto* buttonTabs = new ButtonTabsStyle; // owned by the tab bar, and gone with it
+    buttonTabs->setParent(ui->PageControl1->tabBar());
+    ui->PageControl1->tabBar()->setStyle(buttonTabs);
     ui->PageControl1->setDocumentMode(true);
     auto* passwordStyle = new PasswordStyle; // owned by the edit, and gone with it
     passwordStyle->setParent(ui->edUserPass);
@@ -108,7 +119,7 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
     applyFonts();
     setFixedSize(kClientSize);
     move(qMax(0, 584), qMax(0, 254));
-    setStatusImage(2);
+    applyImages();
     ui->ToolButton1->setToolTip(QString());
     for (QWidget* page : {ui->TabSheet1, ui->TabSheet2, ui->TabSheet3, ui->TabSheet4})
         page->installEventFilter(this);
@@ -124,8 +135,6 @@ void TMain::applyFonts() {
          {ui->Label2, ui->Label3, ui->Label4, ui->Label5, ui->Label6, ui->Label9, ui->Label10, ui->Label16})
         bold->setFont(fontOrFallback(QStringLiteral("MS Sans Serif"), 11, true));
     ui->Label1->setFont(fontOrFallback(QStringLiteral("MV Boli"), 29, true));
-    // The tab bar is styled, and styled widgets do not inherit the window's font on their own.
-    ui->PageControl1->tabBar()->setFont(font());
     // Group boxes have bold captions; what they hold is written in the regular font.
     for (QGroupBox* box : {ui->GroupBox2, ui->GroupBox3, ui->GroupBox4, ui->GroupBox5}) {
         box->setFont(fontOrFallback(QStringLiteral("MS Sans Serif"), 11, true));
@@ -249,7 +258,7 @@ void TMain::changeEvent(QEvent* event) {
 
 void TMain::setStatusImage(int index) {
     m_statusImage = index;
-    ui->ToolButton1->setIcon(QIcon(QString::fromLatin1(kStatusImages[index])));
+    ui->ToolButton1->setIcon(zelvaroIcon(kStatusImages[index]));
 }
 
 QString TMain::GetComputerNameText() const {

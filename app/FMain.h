@@ -79,6 +79,8 @@ private:
     void setStatusImage(int index);
     void connectHandlers();
     void applyFonts();
+    // The buttons' images are set here rather than in the layout file: see Images.h.
+    void applyImages();
 
     void ToolButton1Click();
     void cbSQLServersChange();

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QtTest>
+#include <algorithm>
 
 class WindowFlows : public QObject {
     Q_OBJECT
@@ -30,6 +31,24 @@ private slots:
             QVERIFY2(window.findChild<QWidget*>(name)->isEnabled(), name);
         QCOMPARE(window.findChild<QTabWidget*>("PageControl1")->currentIndex(), 0);
         QVERIFY(script.seen.isEmpty());
+    }
+
+    // The images are drawn at build time and read back without the format being guessed: a
+    // missing or unreadable file would leave a button blank without any error.
+    void everyButtonShowsItsImage() {
+        TMain window;
+        for (const char* name : {"ToolButton1", "SpeedButton1", "SpeedButton2", "SpeedButton3", "SpeedButton4",
+                                 "SpeedButton5", "SpeedButton6", "BitBtn1", "BitBtn2", "BitBtn3", "BitBtn4",
+                                 "BitBtn5"}) {
+            auto* button = window.findChild<QAbstractButton*>(name);
+            const QImage image = button->icon().pixmap(button->iconSize()).toImage();
+            QVERIFY2(!image.isNull(), name);
+            QCOMPARE(image.size(), button->iconSize());
+            // Something is drawn: a blank image is all transparent.
+            const QImage alpha = image.convertToFormat(QImage::Format_Alpha8);
+            const auto* bits = alpha.constBits();
+            QVERIFY2(std::any_of(bits, bits + alpha.sizeInBytes(), [](uchar a) { return a > 0; }), name);
+        }
     }
 
     void connectShowsThePages() {
