@@ -38,7 +38,8 @@ void ButtonTabsStyle::drawControl(ControlElement element, const QStyleOption* op
     painter->restore();
 }
 
-int ButtonTabsStyle::pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const {
+int ButtonTabsStyle::pixelMetric(PixelMetric metric, const QStyleOption* option,
+                                 const QWidget* widget) const {
     switch (metric) {
     case PM_TabBarTabHSpace:
         return 2 * (kPaddingX + kBorder) + kGap;
@@ -54,8 +55,8 @@ int ButtonTabsStyle::pixelMetric(PixelMetric metric, const QStyleOption* option,
     }
 }
 
-QSize ButtonTabsStyle::sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& contentsSize,
-                                        const QWidget* widget) const {
+QSize ButtonTabsStyle::sizeFromContents(ContentsType type, const QStyleOption* option,
+                                        const QSize& contentsSize, const QWidget* widget) const {
     // The tab bar has already added the spaces above: a button is exactly that big.
     if (type == CT_TabBarTab)
         return contentsSize;

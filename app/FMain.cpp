@@ -2,6 +2,7 @@
 
 #include "ButtonTabsStyle.h"
 #include "ConnectionSettings.h"
+#include "DatabaseNamesModel.h"
 #include "HandlerGuard.h"
 #include "Images.h"
 #include "ModalSeam.h"
@@ -16,7 +17,6 @@
 #include <QIcon>
 #include <QScreen>
 #include <QShowEvent>
-#include <QStringListModel>
 #include <QTabBar>
 
 namespace {
@@ -110,8 +110,8 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
     passwordStyle->setParent(ui->edUserPass);
     ui->edUserPass->setStyle(passwordStyle);
     ui->PageControl1->tabBar()->setExpanding(false);
-    // The database list is a plain string model: thousands of names fill it in no time.
-    m_databaseNames = new QStringListModel(this);
+    // The database list keeps its names in one buffer: thousands of names fill it in no time.
+    m_databaseNames = new DatabaseNamesModel(this);
     ui->ListDataBases->setModel(m_databaseNames);
     ui->ListDataBases->setSelectionMode(QAbstractItemView::SingleSelection);
     ui->ListDataBases->setEditTriggers(QAbstractItemView::NoEditTriggers);

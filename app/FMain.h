@@ -13,7 +13,7 @@ namespace Ui {
 class TMain;
 }
 class QComboBox;
-class QStringListModel;
+class DatabaseNamesModel;
 class QLineEdit;
 
 // The one open-file dialog the attach and restore pages share: it remembers the last path and
@@ -93,7 +93,7 @@ private:
     void BitBtn1Click();
 
     void openDatabaseListPage();
-    void fillDatabaseItems(QComboBox* combo, QStringListModel* list);
+    void fillDatabaseItems(QComboBox* combo, DatabaseNamesModel* list);
     QString selectedDatabase(bool* any = nullptr) const;
     void ListDataBasesClick();
     void BitBtn2Click();
@@ -114,7 +114,7 @@ private:
     std::unique_ptr<AdoConnection> ADOConnection;
     std::unique_ptr<AdoQuery> ADOQuery1;
     SharedOpenDialog OpenDialog1;
-    QStringListModel* m_databaseNames = nullptr; // what ListDataBases shows
+    DatabaseNamesModel* m_databaseNames = nullptr; // what ListDataBases shows
     QString FLogicalDataName;
     QString FLogicalLogName;
     int m_statusImage = 2;

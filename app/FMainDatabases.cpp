@@ -2,16 +2,16 @@
 // The same listing fills the backup page's combo box.
 #include "FMain.h"
 
+#include "DatabaseNamesModel.h"
 #include "ModalSeam.h"
 #include "SqlQuote.h"
 #include "ui_FMain.h"
 
 #include <QSignalBlocker>
-#include <QStringListModel>
 
 namespace {
 // The four system databases, in any mix of capital and small letters.
-bool isSystemDatabase(const QString& name) {
+bool isSystemDatabase(QStringView name) {
     if (name.size() < 4 || name.size() > 6)
         return false;
     for (const char* system : {"master", "tempdb", "model", "msdb"})
@@ -36,7 +36,7 @@ void TMain::FillDatabaseCombo(QComboBox* Target) {
 }
 
 // One routine for both targets: the list box of this page and any combo box.
-void TMain::fillDatabaseItems(QComboBox* combo, QStringListModel* list) {
+void TMain::fillDatabaseItems(QComboBox* combo, DatabaseNamesModel* list) {
     if (!ADOConnection->isOpen())
         ConnectToServer(false);
     if (!ADOConnection->isOpen())
@@ -57,21 +57,25 @@ void TMain::fillDatabaseItems(QComboBox* combo, QStringListModel* list) {
     // Refilling is not a choice of the user's: the selection handler must not run for it.
     const QSignalBlocker blockList(ui->ListDataBases->selectionModel());
     const QSignalBlocker blockCombo(combo);
-    QStringList names;
-    names.reserve(ADOQuery1->rowCount());
+    // The names are copied straight from the rowset's buffer into the list's: a server may hold
+    // thousands of databases, and none of them needs a string of its own here.
+    FlatStrings names;
     for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next()) {
-        const QString name = ADOQuery1->firstColumn();
+        const QStringView name = ADOQuery1->firstColumnView();
         if (!isSystemDatabase(name))
             names.append(name);
     }
-    // One insertion for the whole list: a server may hold thousands of databases.
-    if (list)
-        list->setStringList(names); // and nothing is selected afterwards
     if (combo) {
+        QStringList items;
+        items.reserve(names.size());
+        for (qsizetype i = 0; i < names.size(); ++i)
+            items.append(names.at(i).toString());
         combo->clear();
-        combo->addItems(names);
+        combo->addItems(items);
         combo->setCurrentIndex(-1);
     }
+    if (list)
+        list->setNames(std::move(names)); // one insertion for the whole list; nothing selected
 }
 
 // The selected entry's text; *any tells whether an entry is selected at all.

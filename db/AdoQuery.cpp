@@ -1,7 +1,9 @@
 #include "AdoQuery.h"
 
 #include "OdbcDiagnostics.h"
+#include "RowBlocks.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -17,8 +19,10 @@ struct StatementHandle {
     }
 };
 
-QString readCell(SQLHSTMT stmt, SQLUSMALLINT column) {
-    QString value;
+const int kRowsBeforeBlocks = 64;
+
+// Appends the cell to the row's cells; NULL reads as an empty text.
+void readCell(SQLHSTMT stmt, SQLUSMALLINT column, FlatStrings& cells) {
     SQLWCHAR buffer[256]; // longer values come in several pieces
     for (;;) {
         SQLLEN indicator = 0;
@@ -28,11 +32,11 @@ QString readCell(SQLHSTMT stmt, SQLUSMALLINT column) {
         const int capacity = int(sizeof buffer / sizeof buffer[0]) - 1;
         const int chars =
             (indicator == SQL_NO_TOTAL || indicator / 2 > capacity) ? capacity : int(indicator / 2);
-        value.append(reinterpret_cast<const QChar*>(buffer), chars);
+        cells.appendPiece(reinterpret_cast<const QChar*>(buffer), chars);
         if (rc == SQL_SUCCESS)
             break;
     }
-    return value;
+    cells.endString();
 }
 
 } // namespace
@@ -113,6 +117,7 @@ AdoQuery::Result AdoQuery::runOnce(bool wantRows) {
     Result kept;
     QList<OdbcRecord> errors;
     bool linkLost = false;
+    bool truncated = false;
     auto collect = [&] {
         for (const OdbcRecord& r : odbcdiag::read(SQL_HANDLE_STMT, stmt.h)) {
             if (odbcdiag::isLinkFailure(r))
@@ -147,6 +152,7 @@ AdoQuery::Result AdoQuery::runOnce(bool wantRows) {
             SQLNumResultCols(stmt.h, &columns);
             if (columns > 0) {
                 const bool keep = wantRows && !kept.hasRows;
+                std::vector<std::pair<SQLSMALLINT, SQLULEN>> types; // type and declared size
                 if (keep) {
                     kept.hasRows = true;
                     for (SQLUSMALLINT c = 1; c <= columns; ++c) {
@@ -155,14 +161,28 @@ AdoQuery::Result AdoQuery::runOnce(bool wantRows) {
                         SQLULEN size = 0;
                         SQLDescribeColW(stmt.h, c, name, 255, &nameLength, &type, &size, &digits, &nullable);
                         kept.columns.append(odbcdiag::fromWide(name, qMin<int>(nameLength, 255)));
+                        types.emplace_back(type, size);
                     }
                 }
+                // The first rows are read one by one; a rowset that goes on longer is read in blocks
+                // of rows from there, which pays only when there are many.
                 SQLRETURN frc;
+                int rowsRead = 0;
                 while (SQL_SUCCEEDED(frc = SQLFetch(stmt.h))) {
                     if (!keep)
                         continue;
                     for (SQLUSMALLINT c = 1; c <= columns; ++c)
-                        kept.cells.append(readCell(stmt.h, c));
+                        readCell(stmt.h, c, kept.cells);
+                    if (++rowsRead == kRowsBeforeBlocks) {
+                        std::vector<SQLULEN> widths;
+                        for (SQLUSMALLINT c = 1; c <= columns; ++c)
+                            widths.push_back(
+                                rowblocks::textWidth(stmt.h, c, types[c - 1].first, types[c - 1].second));
+                        if (std::find(widths.begin(), widths.end(), 0) == widths.end()) {
+                            frc = rowblocks::readAll(stmt.h, widths, kept.cells, &truncated);
+                            break;
+                        }
+                    }
                 }
                 if (frc != SQL_NO_DATA)
                     collect();
@@ -188,6 +208,10 @@ AdoQuery::Result AdoQuery::runOnce(bool wantRows) {
     }
     if (!firstError.isEmpty())
         throw DbError(firstError);
+    // A value longer than its column announced: never shown cut short. SQL Server's columns
+    // announce their true bounds, so this speaks of a driver or server at fault.
+    if (truncated)
+        fail(QStringLiteral("A value is longer than its column's declared size"));
     return kept;
 }
 
@@ -238,16 +262,22 @@ QString AdoQuery::field(const QString& column) const {
             }
     if (found < 0)
         fail(QStringLiteral("Field '%1' not found").arg(column));
-    if (m_current >= rows())
-        fail(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted"));
-    return m_cells[m_current * m_columns.size() + found];
+    return currentCell(found).toString();
 }
 
 QString AdoQuery::firstColumn() const {
+    return firstColumnView().toString();
+}
+
+QStringView AdoQuery::firstColumnView() const {
     requireOpen();
     if (m_columns.isEmpty())
         fail(QStringLiteral("Field '' not found"));
+    return currentCell(0);
+}
+
+QStringView AdoQuery::currentCell(int column) const {
     if (m_current >= rows())
         fail(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted"));
-    return m_cells[m_current * m_columns.size()];
+    return m_cells.at(qsizetype(m_current) * m_columns.size() + column);
 }

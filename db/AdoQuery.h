@@ -3,10 +3,10 @@
 #pragma once
 
 #include "AdoConnection.h"
+#include "FlatStrings.h"
 
 #include <QString>
 #include <QStringList>
-#include <QVector>
 
 class AdoQuery {
 public:
@@ -35,6 +35,8 @@ public:
     void next();
     QString field(const QString& column) const;
     QString firstColumn() const;
+    // The same without a copy, valid until the rowset is closed: for reading thousands of rows.
+    QStringView firstColumnView() const;
 
     // Informational messages of the last statement, in the order the driver gave them.
     const QStringList& messages() const { return m_messages; }
@@ -43,13 +45,15 @@ private:
     struct Result {
         bool hasRows = false;
         QStringList columns;
-        QVector<QString> cells; // row after row, columns.size() cells each
+        FlatStrings cells; // row after row, columns.size() cells each
     };
     struct LinkLostBeforeReply {};
     Result run(bool wantRows);
     Result runOnce(bool wantRows);
     [[noreturn]] void fail(const QString& message) const;
     void requireOpen() const;
+    // The current row's cell, after the checks every read makes.
+    QStringView currentCell(int column) const;
     int rows() const { return m_columns.isEmpty() ? 0 : int(m_cells.size() / m_columns.size()); }
 
     AdoConnection& m_connection;
@@ -59,6 +63,6 @@ private:
     QString m_lostLinkMessage;
     bool m_open = false;
     QStringList m_columns;
-    QVector<QString> m_cells; // row after row, m_columns.size() cells each
+    FlatStrings m_cells; // row after row, m_columns.size() cells each
     int m_current = 0;
 };

@@ -13,7 +13,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListView>
-#include <QStringListModel>
 #include <QTabWidget>
 #include <QTest>
 #include <memory>
@@ -93,7 +92,11 @@ public:
 
     // The names the detach page lists, in order.
     QStringList listed() const {
-        return static_cast<QStringListModel*>(widget<QListView>("ListDataBases")->model())->stringList();
+        const QAbstractItemModel* model = widget<QListView>("ListDataBases")->model();
+        QStringList names;
+        for (int row = 0; row < model->rowCount(); ++row)
+            names.append(model->index(row, 0).data().toString());
+        return names;
     }
     // Selects a listed name as a click does (the selection handler runs); false when not listed.
     bool selectListed(const QString& name) const {

@@ -37,9 +37,9 @@ private slots:
     // missing or unreadable file would leave a button blank without any error.
     void everyButtonShowsItsImage() {
         TMain window;
-        for (const char* name : {"ToolButton1", "SpeedButton1", "SpeedButton2", "SpeedButton3", "SpeedButton4",
-                                 "SpeedButton5", "SpeedButton6", "BitBtn1", "BitBtn2", "BitBtn3", "BitBtn4",
-                                 "BitBtn5"}) {
+        for (const char* name :
+             {"ToolButton1", "SpeedButton1", "SpeedButton2", "SpeedButton3", "SpeedButton4", "SpeedButton5",
+              "SpeedButton6", "BitBtn1", "BitBtn2", "BitBtn3", "BitBtn4", "BitBtn5"}) {
             auto* button = window.findChild<QAbstractButton*>(name);
             const QImage image = button->icon().pixmap(button->iconSize()).toImage();
             QVERIFY2(!image.isNull(), name);
