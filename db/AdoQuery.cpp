@@ -52,9 +52,15 @@ void AdoQuery::addLine(const QString& line) {
 }
 
 QString AdoQuery::text() const {
-    QString all;
+    qsizetype length = 0;
     for (const QString& line : m_lines)
-        all += line + QLatin1String("\r\n");
+        length += line.size() + 2;
+    QString all;
+    all.reserve(length);
+    for (const QString& line : m_lines) {
+        all += line;
+        all += QLatin1String("\r\n");
+    }
     return all;
 }
 
@@ -77,20 +83,23 @@ void AdoQuery::requireOpen() const {
 namespace {
 // Statements that change nothing on the server: safe to send again on a fresh connection.
 bool isReadOnly(const QString& text) {
-    const QString head = text.trimmed().left(24).toUpper();
-    return head.startsWith(QLatin1String("USE ")) || head.startsWith(QLatin1String("SELECT ")) ||
-           head.startsWith(QLatin1String("RESTORE FILELISTONLY"));
+    const QStringView head = QStringView(text).trimmed();
+    for (const char* readOnly : {"USE ", "SELECT ", "RESTORE FILELISTONLY"})
+        if (head.startsWith(QLatin1String(readOnly), Qt::CaseInsensitive))
+            return true;
+    return false;
 }
 } // namespace
 
 AdoQuery::Result AdoQuery::run(bool wantRows) {
     close();
     m_connection.ensureOpen();
-    const bool readOnly = isReadOnly(text());
+    const QString sql = text();
+    const bool readOnly = isReadOnly(sql);
     if (!readOnly)
         m_connection.reviveIfStale();
     try {
-        return runOnce(wantRows);
+        return runOnce(sql, wantRows);
     } catch (const LinkLostBeforeReply&) {
         // The server never answered on the old link (it went away while we were idle): a statement
         // that changes nothing is sent once more on a new one; any other is reported.
@@ -98,14 +107,14 @@ AdoQuery::Result AdoQuery::run(bool wantRows) {
             throw DbError(m_lostLinkMessage);
         m_connection.ensureOpen();
         try {
-            return runOnce(wantRows);
+            return runOnce(sql, wantRows);
         } catch (const LinkLostBeforeReply&) {
             throw DbError(m_lostLinkMessage);
         }
     }
 }
 
-AdoQuery::Result AdoQuery::runOnce(bool wantRows) {
+AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
     m_messages.clear();
 
     StatementHandle stmt;
@@ -129,14 +138,15 @@ AdoQuery::Result AdoQuery::runOnce(bool wantRows) {
         }
     };
 
-    const std::u16string sql = text().toStdU16String();
     int failures = 0;
-    SQLRETURN rc = SQLExecDirectW(stmt.h, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(sql.c_str())),
-                                  SQLINTEGER(sql.size()));
+    SQLRETURN rc =
+        SQLExecDirectW(stmt.h, const_cast<SQLWCHAR*>(reinterpret_cast<const SQLWCHAR*>(sql.utf16())),
+                       SQLINTEGER(sql.size()));
     // Every result and message is read until the driver says there is no more: a BACKUP or RESTORE
     // whose stream is abandoned early gets cancelled by the server.
     for (;;) {
-        if (rc != SQL_NO_DATA)
+        // Only these come with messages; asking after a plain success costs a call for nothing.
+        if (rc == SQL_SUCCESS_WITH_INFO || rc == SQL_ERROR)
             collect();
         if (rc == SQL_NO_DATA)
             break;
@@ -184,7 +194,7 @@ AdoQuery::Result AdoQuery::runOnce(bool wantRows) {
                         }
                     }
                 }
-                if (frc != SQL_NO_DATA)
+                if (frc == SQL_SUCCESS_WITH_INFO || frc == SQL_ERROR)
                     collect();
             }
         }

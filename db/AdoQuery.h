@@ -49,7 +49,7 @@ private:
     };
     struct LinkLostBeforeReply {};
     Result run(bool wantRows);
-    Result runOnce(bool wantRows);
+    Result runOnce(const QString& sql, bool wantRows);
     [[noreturn]] void fail(const QString& message) const;
     void requireOpen() const;
     // The current row's cell, after the checks every read makes.

@@ -1,5 +1,6 @@
 #include "OdbcDiagnostics.h"
 
+#include <climits>
 #include <vector>
 
 namespace odbcdiag {
@@ -17,7 +18,13 @@ QList<OdbcRecord> read(SQLSMALLINT handleType, SQLHANDLE handle) {
     QList<OdbcRecord> records;
     if (!handle)
         return records;
-    for (SQLSMALLINT i = 1;; ++i) {
+    // Asking for the count first spares the call that finds no further record; without a count,
+    // records are read until there is none.
+    SQLINTEGER count = SHRT_MAX;
+    if (!SQL_SUCCEEDED(
+            SQLGetDiagFieldW(handleType, handle, 0, SQL_DIAG_NUMBER, &count, SQL_IS_INTEGER, nullptr)))
+        count = SHRT_MAX;
+    for (SQLSMALLINT i = 1; i <= count; ++i) {
         SQLWCHAR state[6] = {};
         SQLINTEGER native = 0;
         SQLWCHAR text[512];
