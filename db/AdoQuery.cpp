@@ -19,6 +19,7 @@ struct StatementHandle {
     }
 };
 
+// Setting up a block read costs about as much as reading a few dozen values one by one.
 const int kRowsBeforeBlocks = 64;
 
 // Appends the cell to the row's cells; NULL reads as an empty text.
@@ -162,7 +163,9 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
             SQLNumResultCols(stmt.h, &columns);
             if (columns > 0) {
                 const bool keep = wantRows && !kept.hasRows;
-                std::vector<std::pair<SQLSMALLINT, SQLULEN>> types; // type and declared size
+                // Each column's widest text: all bounded, the rows can be read in blocks.
+                std::vector<SQLULEN> widths;
+                bool bindable = keep;
                 if (keep) {
                     kept.hasRows = true;
                     for (SQLUSMALLINT c = 1; c <= columns; ++c) {
@@ -171,11 +174,13 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
                         SQLULEN size = 0;
                         SQLDescribeColW(stmt.h, c, name, 255, &nameLength, &type, &size, &digits, &nullable);
                         kept.columns.append(odbcdiag::fromWide(name, qMin<int>(nameLength, 255)));
-                        types.emplace_back(type, size);
+                        widths.push_back(rowblocks::textWidth(type, size));
+                        bindable = bindable && widths.back() > 0;
                     }
                 }
-                // The first rows are read one by one; a rowset that goes on longer is read in blocks
-                // of rows from there, which pays only when there are many.
+                // The first rows are read value by value; a rowset that goes on longer (the
+                // database list) is read a block of rows per fetch from there, which pays only when
+                // there are many.
                 SQLRETURN frc;
                 int rowsRead = 0;
                 while (SQL_SUCCEEDED(frc = SQLFetch(stmt.h))) {
@@ -183,15 +188,10 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
                         continue;
                     for (SQLUSMALLINT c = 1; c <= columns; ++c)
                         readCell(stmt.h, c, kept.cells);
-                    if (++rowsRead == kRowsBeforeBlocks) {
-                        std::vector<SQLULEN> widths;
-                        for (SQLUSMALLINT c = 1; c <= columns; ++c)
-                            widths.push_back(
-                                rowblocks::textWidth(stmt.h, c, types[c - 1].first, types[c - 1].second));
-                        if (std::find(widths.begin(), widths.end(), 0) == widths.end()) {
-                            frc = rowblocks::readAll(stmt.h, widths, kept.cells, &truncated);
-                            break;
-                        }
+                    if (bindable && ++rowsRead == kRowsBeforeBlocks) {
+                        frc = rowblocks::readAll(stmt.h, widths, rowblocks::rowsPerBlock(widths), kept.cells,
+                                                 &truncated);
+                        break;
                     }
                 }
                 if (frc == SQL_SUCCESS_WITH_INFO || frc == SQL_ERROR)

@@ -7,15 +7,18 @@ namespace rowblocks {
 namespace {
 // Longer values are rare enough to read piece by piece.
 const SQLULEN kWidestBound = 4000;
-// Room for digits, signs and exponents beyond the display size a driver states for numbers,
-// dates and the like: their conversion to text is the driver's own and need not stick to it.
-const SQLULEN kNumberSlack = 16;
-// A block's buffers stay small whatever the row width; never more rows than this per fetch.
+// Room beyond the digits a number, date or identifier needs: the driver's conversion to text is
+// its own (signs, exponents, fractions) and need not keep to the shortest form.
+const SQLULEN kSlack = 16;
 const size_t kBlockBytes = 256 * 1024;
 const SQLULEN kMostRows = 256;
+
+SQLULEN withSlack(SQLULEN digits) {
+    return digits + kSlack;
+}
 } // namespace
 
-SQLULEN textWidth(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT type, SQLULEN size) {
+SQLULEN textWidth(SQLSMALLINT type, SQLULEN size) {
     switch (type) {
     case SQL_CHAR:
     case SQL_VARCHAR:
@@ -25,45 +28,60 @@ SQLULEN textWidth(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT type, SQLULEN 
         return size > 0 && size <= kWidestBound ? size : 0;
     case SQL_BINARY:
     case SQL_VARBINARY:
-        // Two hexadecimal digits a byte.
-        return size > 0 && size <= kWidestBound / 2 ? 2 * size : 0;
-    case SQL_LONGVARCHAR:
-    case SQL_WLONGVARCHAR:
-    case SQL_LONGVARBINARY:
+        return size > 0 && size <= kWidestBound / 2 ? 2 * size : 0; // two hex digits a byte
+    case SQL_BIT:
+    case SQL_TINYINT:
+    case SQL_SMALLINT:
+    case SQL_INTEGER:
+    case SQL_BIGINT:
+        return withSlack(20);
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+        return withSlack(24);
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
+        return size <= 38 ? withSlack(size + 2) : 0; // sign and decimal point
+    case SQL_GUID:
+        return withSlack(36);
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME:
+    case SQL_TYPE_TIMESTAMP:
+        return size > 0 && size <= 64 ? withSlack(size) : 0;
+    default:
         return 0;
-    default: {
-        SQLLEN display = 0;
-        if (!SQL_SUCCEEDED(
-                SQLColAttributeW(stmt, column, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr, &display)) ||
-            display <= 0 || SQLULEN(display) > kWidestBound)
-            return 0;
-        return SQLULEN(display) + kNumberSlack;
-    }
     }
 }
 
-SQLRETURN readAll(SQLHSTMT stmt, const std::vector<SQLULEN>& widths, FlatStrings& cells, bool* truncated) {
-    const size_t columns = widths.size();
+SQLULEN rowsPerBlock(const std::vector<SQLULEN>& widths) {
     size_t rowBytes = 0;
     for (SQLULEN width : widths)
         rowBytes += (width + 1) * sizeof(SQLWCHAR) + sizeof(SQLLEN);
-    const SQLULEN rows = std::clamp<SQLULEN>(kBlockBytes / rowBytes, 1, kMostRows);
+    return std::clamp<SQLULEN>(kBlockBytes / std::max<size_t>(rowBytes, 1), 1, kMostRows);
+}
 
-    // Column after column: each column's values side by side, with their lengths beside them.
-    std::vector<std::vector<SQLWCHAR>> text(columns);
-    std::vector<std::vector<SQLLEN>> lengths(columns);
-    std::vector<SQLUSMALLINT> status(rows);
-    SQLULEN fetched = 0;
-    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0);
-    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows), 0);
-    SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0);
-    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0);
-    for (size_t c = 0; c < columns; ++c) {
-        text[c].resize(rows * (widths[c] + 1));
-        lengths[c].resize(rows);
-        SQLBindCol(stmt, SQLUSMALLINT(c + 1), SQL_C_WCHAR, text[c].data(),
-                   SQLLEN((widths[c] + 1) * sizeof(SQLWCHAR)), lengths[c].data());
+SQLRETURN readAll(SQLHSTMT stmt, const std::vector<SQLULEN>& widths, SQLULEN rowsPerFetch, FlatStrings& cells,
+                  bool* truncated) {
+    const size_t columns = widths.size();
+    const SQLULEN rows = std::max<SQLULEN>(rowsPerFetch, 1);
+    // Column after column, each column's values side by side: one buffer for the texts, one for
+    // their lengths.
+    std::vector<size_t> start(columns + 1, 0);
+    for (size_t c = 0; c < columns; ++c)
+        start[c + 1] = start[c] + rows * (widths[c] + 1);
+    std::vector<SQLWCHAR> text(start[columns]);
+    std::vector<SQLLEN> lengths(rows * columns);
+    std::vector<SQLUSMALLINT> status(rows, SQL_ROW_SUCCESS);
+    SQLULEN fetched = 1;
+    if (rows > 1) {
+        SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0);
+        SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows), 0);
+        SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0);
+        SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0);
     }
+    for (size_t c = 0; c < columns; ++c)
+        SQLBindCol(stmt, SQLUSMALLINT(c + 1), SQL_C_WCHAR, &text[start[c]],
+                   SQLLEN((widths[c] + 1) * sizeof(SQLWCHAR)), &lengths[c * rows]);
 
     SQLRETURN rc;
     while (SQL_SUCCEEDED(rc = SQLFetch(stmt))) {
@@ -71,7 +89,7 @@ SQLRETURN readAll(SQLHSTMT stmt, const std::vector<SQLULEN>& widths, FlatStrings
             if (status[r] != SQL_ROW_SUCCESS && status[r] != SQL_ROW_SUCCESS_WITH_INFO)
                 continue;
             for (size_t c = 0; c < columns; ++c) {
-                const SQLLEN length = lengths[c][r];
+                const SQLLEN length = lengths[c * rows + r];
                 const SQLULEN capacity = widths[c];
                 if (length != SQL_NULL_DATA) {
                     SQLULEN units =
@@ -80,7 +98,7 @@ SQLRETURN readAll(SQLHSTMT stmt, const std::vector<SQLULEN>& widths, FlatStrings
                         *truncated = true;
                         units = capacity;
                     }
-                    cells.appendPiece(reinterpret_cast<const QChar*>(&text[c][r * (capacity + 1)]),
+                    cells.appendPiece(reinterpret_cast<const QChar*>(&text[start[c] + r * (capacity + 1)]),
                                       qsizetype(units));
                 }
                 cells.endString();
@@ -90,9 +108,11 @@ SQLRETURN readAll(SQLHSTMT stmt, const std::vector<SQLULEN>& widths, FlatStrings
 
     // The buffers go with this function: a later result must not be written into them.
     SQLFreeStmt(stmt, SQL_UNBIND);
-    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
-    SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
-    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+    if (rows > 1) {
+        SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+        SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+        SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+    }
     return rc;
 }
 

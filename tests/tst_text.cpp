@@ -4,6 +4,7 @@
 #include "ConnectionString.h"
 #include "FileChecks.h"
 #include "ModalSeam.h"
+#include "RowBlocks.h"
 #include "SqlQuote.h"
 
 #include <QDir>
@@ -176,6 +177,26 @@ private slots:
     void trimming() {
         QCOMPARE(filechecks::trimmed(QStringLiteral(" \t VTR \x01")), QStringLiteral("VTR"));
         QCOMPARE(filechecks::join(QStringLiteral("/"), QStringLiteral("a.MDF")), QStringLiteral("//a.MDF"));
+    }
+
+    // How wide a column's text may be decides whether its rows can be read in blocks: too narrow
+    // a width would cut values, so long and unknown types must say "not this way" (0).
+    void columnTextWidths() {
+        QCOMPARE(rowblocks::textWidth(SQL_WVARCHAR, 128), SQLULEN(128)); // sysname
+        QCOMPARE(rowblocks::textWidth(SQL_CHAR, 1), SQLULEN(1));
+        QCOMPARE(rowblocks::textWidth(SQL_VARBINARY, 32), SQLULEN(64)); // hexadecimal
+        QVERIFY(rowblocks::textWidth(SQL_BIGINT, 19) >= 20);            // "-9223372036854775808"
+        QVERIFY(rowblocks::textWidth(SQL_NUMERIC, 38) >= 40);           // sign and point
+        QVERIFY(rowblocks::textWidth(SQL_GUID, 36) >= 36);
+        QVERIFY(rowblocks::textWidth(SQL_DOUBLE, 15) >= 24); // "-1.7976931348623157e+308"
+        for (const auto& [type, size] : std::vector<std::pair<SQLSMALLINT, SQLULEN>>{
+                 {SQL_WVARCHAR, 0},       // nvarchar(max)
+                 {SQL_WVARCHAR, 4001},    // longer than blocks are made for
+                 {SQL_WLONGVARCHAR, 100}, // ntext
+                 {SQL_LONGVARBINARY, 100},
+                 {-150, 8000}, // sql_variant
+                 {-152, 0}})   // xml
+            QCOMPARE(rowblocks::textWidth(type, size), SQLULEN(0));
     }
 
     void errorBoxFullStop_data() {
