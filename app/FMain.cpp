@@ -74,6 +74,7 @@ QString SharedOpenDialog::execute(const QString& defaultExtension, const QString
 static void registerImages() {
     // The images live in a static library: their registration must be pulled in by hand.
     Q_INIT_RESOURCE(images);
+    Q_INIT_RESOURCE(images2x);
 }
 
 void TMain::applyImages() {
