@@ -3,8 +3,8 @@
 #include "OdbcDiagnostics.h"
 #include "RowBlocks.h"
 
-#include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -165,7 +165,7 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
                 const bool keep = wantRows && !kept.hasRows;
                 // Each column's widest text: all bounded, the rows can be read in blocks.
                 std::vector<SQLULEN> widths;
-                bool bindable = keep;
+                bool blockReadable = keep;
                 if (keep) {
                     kept.hasRows = true;
                     for (SQLUSMALLINT c = 1; c <= columns; ++c) {
@@ -175,7 +175,7 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
                         SQLDescribeColW(stmt.h, c, name, 255, &nameLength, &type, &size, &digits, &nullable);
                         kept.columns.append(odbcdiag::fromWide(name, qMin<int>(nameLength, 255)));
                         widths.push_back(rowblocks::textWidth(type, size));
-                        bindable = bindable && widths.back() > 0;
+                        blockReadable = blockReadable && widths.back() > 0;
                     }
                 }
                 // The first rows are read value by value; a rowset that goes on longer (the
@@ -188,7 +188,7 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
                         continue;
                     for (SQLUSMALLINT c = 1; c <= columns; ++c)
                         readCell(stmt.h, c, kept.cells);
-                    if (bindable && ++rowsRead == kRowsBeforeBlocks) {
+                    if (blockReadable && ++rowsRead == kRowsBeforeBlocks) {
                         frc = rowblocks::readAll(stmt.h, widths, rowblocks::rowsPerBlock(widths), kept.cells,
                                                  &truncated);
                         break;
