@@ -97,9 +97,18 @@ void AdoConnection::open() {
 void AdoConnection::close() {
     if (!m_dbc)
         return;
+    if (m_stmt)
+        SQLFreeHandle(SQL_HANDLE_STMT, m_stmt);
+    m_stmt = nullptr;
     SQLDisconnect(m_dbc);
     SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
     m_dbc = nullptr;
+}
+
+SQLHSTMT AdoConnection::statementHandle() {
+    if (!m_stmt && m_dbc && !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc, &m_stmt)))
+        m_stmt = nullptr;
+    return m_stmt;
 }
 
 void AdoConnection::dropBrokenLink() {

@@ -39,6 +39,10 @@ public:
     static constexpr int ConnectTimeoutSeconds = 15;
 
     SQLHDBC handle() const { return m_dbc; }
+    // The statement handle statements run on, one after another; allocated on first use and kept,
+    // since allocating one costs the driver as much work as a short statement. Freed by close(),
+    // before the connection. Null when the driver cannot allocate one.
+    SQLHSTMT statementHandle();
     const QString& driverName() const { return m_driver; }
     // Called by the statement object when the driver reports the link as gone.
     void dropBrokenLink();
@@ -55,6 +59,7 @@ private:
 
     SQLHENV m_env = nullptr;
     SQLHDBC m_dbc = nullptr;
+    SQLHSTMT m_stmt = nullptr;
     QString m_driver;
     QString m_connectionString;
     QString m_defaultDatabase;

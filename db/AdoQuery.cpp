@@ -8,15 +8,15 @@
 
 namespace {
 
-// A statement handle must be freed before its connection handle is.
-struct StatementHandle {
+// The connection's statement handle for one statement: its cursor is closed when the statement
+// is done, ready for the next. Released (left alone) when the connection goes, which frees it.
+struct StatementInUse {
     SQLHSTMT h = nullptr;
-    ~StatementHandle() { release(); }
-    void release() {
+    ~StatementInUse() {
         if (h)
-            SQLFreeHandle(SQL_HANDLE_STMT, h);
-        h = nullptr;
+            SQLFreeStmt(h, SQL_CLOSE);
     }
+    void release() { h = nullptr; }
 };
 
 // Setting up a block read costs about as much as reading a few dozen values one by one.
@@ -118,8 +118,8 @@ AdoQuery::Result AdoQuery::run(bool wantRows) {
 AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
     m_messages.clear();
 
-    StatementHandle stmt;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_connection.handle(), &stmt.h))) {
+    StatementInUse stmt{m_connection.statementHandle()};
+    if (!stmt.h) {
         m_connection.dropBrokenLink();
         throw DbError(QStringLiteral("Cannot allocate an ODBC statement"));
     }

@@ -125,6 +125,11 @@ private slots:
             QCOMPARE(e.message(), QStringLiteral("Cannot drop the database 'nosuch', because it does not "
                                                  "exist or you do not have permission"));
         }
+        // Statements share one statement handle: a failed one leaves it ready for the next.
+        q.setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases"));
+        q.openRowset();
+        QCOMPARE(q.rowCount(), 4);
+        QCOMPARE(q.firstColumn(), QStringLiteral("master"));
     }
 
     // Rowsets are read many rows per driver call: thousands of rows span many such blocks, and
