@@ -119,15 +119,14 @@ void AdoConnection::reviveIfStale() {
     constexpr qint64 idleMillis = 2000;
     if (!m_dbc || (m_lastUse.isValid() && m_lastUse.elapsed() < idleMillis))
         return;
-    SQLHSTMT stmt = nullptr;
     bool alive = false;
-    if (SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc, &stmt))) {
+    if (SQLHSTMT stmt = statementHandle()) {
         SQLRETURN rc =
             SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(u"SELECT 1")), 8);
         alive = SQL_SUCCEEDED(rc);
         while (SQL_SUCCEEDED(rc))
             rc = SQLMoreResults(stmt);
-        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        SQLFreeStmt(stmt, SQL_CLOSE);
     }
     if (alive && !isDead()) {
         markUsed();
@@ -163,18 +162,18 @@ void AdoConnection::setDefaultDatabase(const QString& name) {
 }
 
 void AdoConnection::useDatabase(const QString& name) {
-    SQLHSTMT stmt = nullptr;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc, &stmt)))
+    SQLHSTMT stmt = statementHandle();
+    if (!stmt)
         throwFrom(SQL_HANDLE_DBC, m_dbc, QStringLiteral("Cannot allocate an ODBC statement"));
     const std::u16string text = (QStringLiteral("USE ") + sqlquote::name(name)).toStdU16String();
     SQLRETURN rc = SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(text.c_str())),
                                   SQLINTEGER(text.size()));
     if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
         const auto records = odbcdiag::read(SQL_HANDLE_STMT, stmt);
-        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        SQLFreeStmt(stmt, SQL_CLOSE);
         throw DbError(odbcdiag::errorMessage(records, QStringLiteral("USE failed")));
     }
     while (SQL_SUCCEEDED(SQLMoreResults(stmt))) {
     }
-    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    SQLFreeStmt(stmt, SQL_CLOSE);
 }

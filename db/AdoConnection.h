@@ -39,7 +39,8 @@ public:
     static constexpr int ConnectTimeoutSeconds = 15;
 
     SQLHDBC handle() const { return m_dbc; }
-    // The statement handle statements run on, one after another; allocated on first use and kept,
+    // The statement handle every statement runs on, one after another (the statement object's, and
+    // the connection's own USE and idle probe); allocated on first use and kept,
     // since allocating one costs the driver as much work as a short statement. Freed by close(),
     // before the connection. Null when the driver cannot allocate one.
     SQLHSTMT statementHandle();
