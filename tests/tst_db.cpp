@@ -7,6 +7,19 @@
 #include <QFileInfo>
 #include <QtTest>
 
+namespace {
+// A stand-in server, a connection to it (opened by the first statement) and a statement object on
+// that connection: where most cases start.
+struct Session {
+    explicit Session(const QString& provider = QStringLiteral("SQLNCLI11.0")) {
+        c.setConnectionString(dev.connectionString(provider));
+    }
+    DevServer dev;
+    AdoConnection c;
+    AdoQuery q{c};
+};
+} // namespace
+
 class DatabaseAccess : public QObject {
     Q_OBJECT
 private slots:
@@ -57,10 +70,8 @@ private slots:
     }
 
     void rowsetOperations() {
-        DevServer dev;
-        AdoConnection c;
-        c.setConnectionString(dev.connectionString());
-        AdoQuery q(c);
+        Session s;
+        auto& [dev, c, q] = s;
         // Implicit open on the first statement.
         q.setText(QStringLiteral("SELECT name, dbid FROM master.dbo.sysdatabases"));
         q.openRowset();
@@ -106,10 +117,8 @@ private slots:
     }
 
     void batchWithSeveralResultsAndErrors() {
-        DevServer dev;
-        AdoConnection c;
-        c.setConnectionString(dev.connectionString());
-        AdoQuery q(c);
+        Session s;
+        auto& [dev, c, q] = s;
         q.setLines({QStringLiteral("USE master"), QStringLiteral("SELECT name FROM master.dbo.sysdatabases"),
                     QStringLiteral("SELECT @@SPID")});
         q.openRowset();
@@ -135,7 +144,8 @@ private slots:
     // Rowsets are read many rows per driver call: thousands of rows span many such blocks, and
     // every value comes back whole, in order, whatever its length or letters.
     void thousandsOfRowsComeBackWhole() {
-        DevServer dev;
+        Session s;
+        auto& [dev, c, q] = s;
         dev.stop();
         QStringList expected;
         {
@@ -150,10 +160,7 @@ private slots:
                 catalog.write(QStringLiteral("%1\t%2\n").arg(name).arg(i + 5).toUtf8());
             }
         }
-        QVERIFY(dev.start());
-        AdoConnection c;
-        c.setConnectionString(dev.connectionString());
-        AdoQuery q(c);
+        QVERIFY(dev.start()); // same port: the connection string still holds
         q.setText(QStringLiteral("SELECT name, dbid FROM master.dbo.sysdatabases"));
         q.openRowset();
         QCOMPARE(q.rowCount(), 3004);
@@ -168,10 +175,8 @@ private slots:
 
     // Numbers, identifiers, bits and NULLs of a backup's file list come back as their text.
     void fileListValuesOfEveryType() {
-        DevServer dev;
-        AdoConnection c;
-        c.setConnectionString(dev.connectionString());
-        AdoQuery q(c);
+        Session s;
+        auto& [dev, c, q] = s;
         const QString bak = dev.scratch() + QStringLiteral("/types.bak");
         q.setLines({QStringLiteral("CREATE DATABASE types"),
                     QStringLiteral("BACKUP DATABASE types TO DISK = ") + sqlquote::literal(bak)});
@@ -198,10 +203,8 @@ private slots:
 
     // The backup's progress messages are read to the end: the file exists when execute returns.
     void backupIsCompleteWhenExecuteReturns() {
-        DevServer dev;
-        AdoConnection c;
-        c.setConnectionString(dev.connectionString());
-        AdoQuery q(c);
+        Session s;
+        auto& [dev, c, q] = s;
         q.setText(QStringLiteral("CREATE DATABASE [Ше]"));
         q.execute();
         const QString target = dev.scratch() + QStringLiteral("/Ше.bak");
@@ -216,10 +219,8 @@ private slots:
     }
 
     void cyrillicRoundTrip() {
-        DevServer dev;
-        AdoConnection c;
-        c.setConnectionString(dev.connectionString(QStringLiteral("SQLOLEDB.1")));
-        AdoQuery q(c);
+        Session s(QStringLiteral("SQLOLEDB.1"));
+        auto& [dev, c, q] = s;
         const QString name = QStringLiteral("Відділ кадрів ґ'Є");
         q.setText(QStringLiteral("CREATE DATABASE ") + sqlquote::name(name));
         q.execute();
@@ -233,10 +234,8 @@ private slots:
     // Values longer than one read of the driver come back whole: those read in blocks of rows,
     // and those too wide for that (over 4,000 characters), read piece by piece.
     void longUnicodeValue() {
-        DevServer dev;
-        AdoConnection c;
-        c.setConnectionString(dev.connectionString());
-        AdoQuery q(c);
+        Session s;
+        auto& [dev, c, q] = s;
         for (int length : {700, 5000}) {
             const QString value = QString(length, QChar(0x0416)) + QStringLiteral("😀 end");
             q.setText(QStringLiteral("SELECT N'%1'").arg(value));
@@ -265,10 +264,8 @@ private slots:
     }
 
     void serverStoppedMidSessionThenBack() {
-        DevServer dev;
-        AdoConnection c;
-        c.setConnectionString(dev.connectionString());
-        AdoQuery q(c);
+        Session s;
+        auto& [dev, c, q] = s;
         q.setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases"));
         q.openRowset();
         dev.stop();
