@@ -6,6 +6,7 @@
 #include "HandlerGuard.h"
 #include "Images.h"
 #include "ModalSeam.h"
+#include "Version.h"
 #include "ui_FMain.h"
 
 #include <QCloseEvent>
@@ -99,6 +100,7 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
     // The window's font is set before its controls exist, so they are laid out once, in it.
     setFont(fontOrFallback(QStringLiteral("MS Sans Serif"), 11, false));
     ui->setupUi(this);
+    setWindowTitle(QStringLiteral("Zelvaro " ZELVARO_VERSION));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     setBackgroundRole(QPalette::Button);
