@@ -140,6 +140,12 @@ private slots:
         QTest::newRow("2000 attach, not a database file")
             << 2000 << "attachJunk" << dialog << "The header for file"
             << "не є придатним файлом бази даних";
+        QTest::newRow("2019 attach, file of another database")
+            << 2019 << "attachInUse" << dialog << "Unable to open the physical file"
+            << "ним уже користується";
+        QTest::newRow("2000 attach, file of another database")
+            << 2000 << "attachInUse" << dialog << "Device activation error"
+            << "від імені своєї служби";
         QTest::newRow("2019 restore, folder missing")
             << 2019 << "restoreMissingFolder" << dialog << "Directory lookup for the file"
             << "папка для нового файлу має існувати";
@@ -260,6 +266,10 @@ private slots:
             }
             QVERIFY(h.connect());
             h.window->AttachDatabase(QStringLiteral("A1"), mdf, scratch + "/A1_log.ldf");
+        } else if (action == QLatin1String("attachInUse")) {
+            makeBackup(h, QStringLiteral("A1"), scratch + "/a1.bak");
+            QVERIFY(h.connect());
+            h.window->AttachDatabase(QStringLiteral("A2"), scratch + "/A1.mdf", scratch + "/A1_log.ldf");
         } else if (action == QLatin1String("attachJunk")) {
             writeFile(scratch + "/junk.mdf", "not a database\n");
             writeFile(scratch + "/junk.ldf", "not a database\n");
@@ -295,7 +305,9 @@ private slots:
     void unansweredServerGetsTheUnreachableLine() {
         QFETCH(QString, action);
         QFETCH(QString, serverText);
-        WindowHarness h;
+        // The SQL Server Browser answers for the instances it has and stays silent for any other.
+        WindowHarness h(2019, {QStringLiteral("--browser-port"), QStringLiteral("1434"),
+                               QStringLiteral("--instance"), QStringLiteral("SQL2019=2019")});
         SilentListener silent;
         connectTo(h, action == QLatin1String("instance") ? QStringLiteral("127.0.0.1\\NOPE")
                                                          : QStringLiteral("127.0.0.1,%1").arg(silent.port));
@@ -343,6 +355,17 @@ private slots:
             << "Cannot open backup device '/d 5(x)/b.bak'. Operating "
                "system error 2(The system cannot find the file specified.)."
             << QList<int>{3201, 3013} << "має існувати сам файл";
+        QTest::newRow("5120 access denied, where the window does not show its own message")
+            << "Unable to open the physical file \"/d/x.mdf\". Operating system error 5: \"5(Access is "
+               "denied.)\"."
+            << QList<int>{5120, 1802} << "право читати й записувати файл";
+        QTest::newRow("5123 folder missing")
+            << "CREATE FILE encountered operating system error 3(The system cannot find the path specified.) "
+               "while attempting to open or create the physical file '/d/x.mdf'."
+            << QList<int>{5123, 1802} << "папка для нового файлу має існувати";
+        QTest::newRow("a cause without a line: the summary's")
+            << "Cannot create file '/d/x.mdf' because it already exists." << QList<int>{5170, 1802}
+            << "перевірте шляхи так, як їх бачить сервер";
         QTest::newRow("an unknown number") << "Incorrect syntax near 'x'." << QList<int>{102} << "";
     }
 
