@@ -1,3 +1,4 @@
+// The table of Ukrainian lines by message number, and the reading of the numbers a message carries.
 #include "ErrorAdvice.h"
 
 #include <QRegularExpression>

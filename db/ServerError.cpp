@@ -1,3 +1,4 @@
+// Turning ODBC diagnostic records into the error the database layer throws.
 #include "ServerError.h"
 
 namespace servererror {
