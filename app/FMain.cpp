@@ -3,6 +3,7 @@
 #include "ButtonTabsStyle.h"
 #include "ConnectionSettings.h"
 #include "DatabaseNamesModel.h"
+#include "ErrorAdvice.h"
 #include "HandlerGuard.h"
 #include "Images.h"
 #include "ModalSeam.h"
@@ -280,7 +281,7 @@ bool TMain::ConnectToServer(bool ShowSuccess) {
     try {
         ADOConnection->open();
     } catch (const DbError& e) {
-        modal::messageDialog(e.message(), DialogType::Error, {DialogButton::Cancel});
+        modal::messageDialog(erroradvice::appended(e), DialogType::Error, {DialogButton::Cancel});
         setStatusImage(1);
         return false;
     }

@@ -2,6 +2,7 @@
 // detached first.
 #include "FMain.h"
 
+#include "ErrorAdvice.h"
 #include "FileChecks.h"
 #include "ModalSeam.h"
 #include "SqlQuote.h"
@@ -73,7 +74,7 @@ void TMain::reportFileFailure(const DbError& error, const QString& cannotText, c
                                  QStringLiteral("Помилка операційної системи 5: (Доступ заборонений.)"),
                              DialogType::Error, {DialogButton::OK});
     else
-        modal::messageDialog(error.message(), DialogType::Error, {DialogButton::Cancel});
+        modal::messageDialog(erroradvice::appended(error), DialogType::Error, {DialogButton::Cancel});
 }
 
 bool TMain::DatabaseExists(const QString& Name) {
