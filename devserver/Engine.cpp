@@ -124,6 +124,8 @@ bool Engine::run(const tsql::Statement& st, bool last) {
         return backup(st, last);
     case tsql::Statement::RestoreFileList:
         return restoreFileList(st, last);
+    case tsql::Statement::RestoreHeaderOnly:
+        return restoreHeaderOnly(st, last);
     case tsql::Statement::RestoreDatabase:
         return restoreDatabase(st, last);
     case tsql::Statement::Set:

@@ -2,6 +2,7 @@
 // the same message numbers, states, classes and texts, per personality.
 #pragma once
 
+#include "BackupFormat.h"
 #include "Catalog.h"
 #include "Personality.h"
 #include "SqlReader.h"
@@ -14,6 +15,7 @@ struct Instance {
     Personality personality;
     std::string serverName; // as messages carry it: HOST or HOST\INSTANCE
     std::string instanceName;
+    std::string loginName = "sa"; // the login backups record as their user
     Catalog* catalog = nullptr;
     std::string statementLog;       // when set, every batch received is appended here
     int slowMillis = 0;             // fault: wait this long before answering each batch
@@ -39,7 +41,10 @@ private:
 
     bool use(const tsql::Statement& st, bool last);
     bool select(const tsql::Statement& st, bool last);
+    bool fileRows(const tsql::Statement& st, bool altfiles, std::vector<tds::Column>& columns,
+                  std::vector<Row>& rows);
     bool createDatabase(const tsql::Statement& st, bool last);
+    bool createFailed(bool last, int osError, const std::string& path);
     bool attach(const tsql::Statement& st, bool last);
     bool exec(const tsql::Statement& st, bool last);
     bool drop(const tsql::Statement& st, bool last);
@@ -47,7 +52,23 @@ private:
     bool restoreFileList(const tsql::Statement& st, bool last);
     bool restoreDatabase(const tsql::Statement& st, bool last);
 
-    bool openBackup(const std::string& path, const char* terminating, BackupSet& set, std::string& device);
+    bool restoreHeaderOnly(const tsql::Statement& st, bool last);
+
+    // Reads the media's set headers; picks the set FILE = n names (the first by default), or hands
+    // back every set when all is given. False after the error messages have been written.
+    bool openMedia(const tsql::Statement& st, const char* terminating, BackupSetHeader& set,
+                   std::vector<BackupSetHeader>* all = nullptr);
+    // One operation's bytes in flight: STATS messages go out as each share is really done.
+    struct Transfer {
+        long long total = 0;
+        long long done = 0;
+        int stats = 0;
+        int nextPercent = 0;
+        bool backup = false;
+        storage::CopyResult result = storage::CopyResult::Done;
+    };
+    bool copyWithProgress(int in, long long offset, long long size, int out, Transfer& t);
+    std::string finishedText(const char* operation, long long pages, long long bytes, double seconds) const;
     std::string resolve(const std::string& path) const;
     std::string missingDatabaseText(const std::string& name) const;
     std::string syntaxText(const tsql::SyntaxError& e) const;
@@ -58,4 +79,5 @@ private:
     int m_session;
     std::string& m_database;
     bool m_connectionCut = false;
+    std::string m_badColumn; // the column a query named that its table does not have
 };

@@ -5,11 +5,43 @@
 #include "EngineHelpers.h"
 #include "Utf.h"
 
+#include <algorithm>
+#include <map>
 #include <unistd.h>
 
 using engine::fmt;
 using engine::folderOf;
 using engine::lower;
+
+namespace {
+
+// The header a database file carries; the primary file also lists every file of the database.
+FileHeader headerFor(const std::string& database, const std::string& family, const std::string& created,
+                     const DbFile& file, const std::vector<DbFile>& all) {
+    FileHeader h;
+    h.type = file.type;
+    h.database = database;
+    h.familyGuid = family;
+    h.created = created;
+    h.fileId = file.fileId;
+    h.logical = file.logical;
+    if (file.fileId == 1)
+        h.members = all;
+    return h;
+}
+
+} // namespace
+
+bool Engine::createFailed(bool last, int osError, const std::string& path) {
+    error(5123, 1, 16,
+          fmt("CREATE FILE encountered operating system error %1 while attempting to open or create the "
+              "physical file '%2'.",
+              storage::osErrorText(osError), path));
+    error(1802, 4, 16,
+          "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
+    done(last, true);
+    return true;
+}
 
 bool Engine::createDatabase(const tsql::Statement& st, bool last) {
     Catalog& catalog = *m_instance.catalog;
@@ -26,30 +58,63 @@ bool Engine::createDatabase(const tsql::Statement& st, bool last) {
         done(last, true);
         return true;
     }
-    const std::string dataPath =
-        st.dataFiles.empty() ? catalog.folder() + "/" + st.name + ".mdf" : resolve(st.dataFiles[0]);
-    const std::string logPath =
-        st.logFiles.empty() ? catalog.folder() + "/" + st.name + "_log.ldf" : resolve(st.logFiles[0]);
-    for (const std::string& path : {dataPath, logPath}) {
-        const int code = storage::checkWrite(path);
-        if (code != 0) {
-            error(5123, 1, 16,
-                  fmt("CREATE FILE encountered operating system error %1 while attempting to open or create "
-                      "the "
-                      "physical file '%2'.",
-                      storage::osErrorText(code), path));
-            error(
-                1802, 4, 16,
-                "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
-            done(last, true);
-            return true;
+    // Files in the order the statement lists them: the ON list, then LOG ON. The primary data file
+    // gets id 1 and the first log id 2; the others 3, 4… in that order. Filegroups are numbered by
+    // their first appearance after PRIMARY.
+    std::vector<tsql::Statement::FileSpec> specs = st.dataSpecs;
+    if (specs.empty())
+        specs.push_back({st.name, catalog.folder() + "/" + st.name + ".mdf", -1, ""});
+    const size_t dataCount = specs.size();
+    if (st.logSpecs.empty())
+        specs.push_back({st.name + "_log", catalog.folder() + "/" + st.name + "_log.ldf", -1, ""});
+    else
+        specs.insert(specs.end(), st.logSpecs.begin(), st.logSpecs.end());
+    std::vector<DbFile> files;
+    std::vector<long long> sizes;
+    std::vector<std::string> groups{"PRIMARY"};
+    int nextId = 3;
+    for (size_t i = 0; i < specs.size(); ++i) {
+        const bool log = i >= dataCount;
+        DbFile f;
+        f.type = log ? 'L' : 'D';
+        f.fileId = i == 0 ? 1 : i == dataCount ? 2 : nextId++;
+        f.logical = !specs[i].name.empty() ? specs[i].name
+                    : f.fileId == 1        ? st.name
+                    : f.fileId == 2        ? st.name + "_log"
+                                           : st.name + "_" + std::to_string(f.fileId);
+        f.physical = resolve(specs[i].fileName);
+        if (!log) {
+            f.filegroup = specs[i].filegroup.empty() ? "PRIMARY" : specs[i].filegroup;
+            size_t g = 0;
+            while (g < groups.size() && !Catalog::sameName(groups[g], f.filegroup))
+                ++g;
+            if (g == groups.size())
+                groups.push_back(f.filegroup);
+            f.groupId = int(g) + 1;
         }
-        if (::access(path.c_str(), F_OK) == 0) {
+        for (const DbFile& other : files) {
+            if (Catalog::sameName(other.logical, f.logical)) {
+                error(1828, 1, 16,
+                      fmt("The logical file name \"%1\" is already in use. Choose a different name.",
+                          f.logical));
+                done(last, true);
+                return true;
+            }
+        }
+        files.push_back(f);
+        const long long model =
+            log ? m_instance.personality.defaultLogSize() : m_instance.personality.defaultDataSize();
+        sizes.push_back(specs[i].size > 0 ? std::max(specs[i].size, storage::kPageSize) : model);
+    }
+    for (const DbFile& f : files) {
+        const int code = storage::checkWrite(f.physical);
+        if (code != 0)
+            return createFailed(last, code, f.physical);
+        if (::access(f.physical.c_str(), F_OK) == 0) {
             error(5170, 1, 16,
                   fmt("Cannot create file '%1' because it already exists. Change the file path or the file "
-                      "name, and "
-                      "retry the operation.",
-                      path));
+                      "name, and retry the operation.",
+                      f.physical));
             error(
                 1802, 4, 16,
                 "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
@@ -57,22 +122,17 @@ bool Engine::createDatabase(const tsql::Statement& st, bool last) {
             return true;
         }
     }
-    const std::string logical = st.name;
-    const std::string logicalLog = st.name + "_log";
-    if (!storage::writeAll(dataPath, storage::newDataFile(st.name, logical, logicalLog)) ||
-        !storage::writeAll(logPath, storage::newLogFile(logicalLog))) {
-        ::unlink(dataPath.c_str());
-        error(5123, 1, 16,
-              fmt("CREATE FILE encountered operating system error %1 while attempting to open or create the "
-                  "physical "
-                  "file '%2'.",
-                  storage::osErrorText(5), dataPath));
-        error(1802, 4, 16,
-              "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
-        done(last, true);
-        return true;
+    const std::string family = engine::newGuid();
+    const std::string created = engine::nowText();
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (!storage::createDatabaseFile(files[i].physical,
+                                         headerFor(st.name, family, created, files[i], files), sizes[i])) {
+            for (size_t k = 0; k < i; ++k)
+                ::unlink(files[k].physical.c_str());
+            return createFailed(last, 5, files[i].physical);
+        }
     }
-    catalog.add(st.name, {{logical, dataPath, 'D'}, {logicalLog, logPath, 'L'}});
+    catalog.add(st.name, files, family, created);
     catalog.save();
     done(last, false);
     return true;
@@ -98,6 +158,16 @@ bool Engine::attach(const tsql::Statement& st, bool last) {
         done(last, true);
         return true;
     }
+    auto aborted = [&](int state2005) {
+        if (is2000())
+            error(1813, 2, 16, fmt("Could not open new database '%1'. CREATE DATABASE is aborted.", st.name));
+        else
+            error(
+                1802, state2005, 16,
+                "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
+        done(last, true);
+        return true;
+    };
     // Opening a file the way the engine would: read and write access, and not held by another database.
     auto openFailure = [&](const std::string& path) {
         int code = storage::checkRead(path);
@@ -105,75 +175,138 @@ bool Engine::attach(const tsql::Statement& st, bool last) {
             code = 32;
         if (code == 0)
             return false;
-        if (is2000()) {
+        if (is2000())
             error(5105, 2, 16,
                   fmt("Device activation error. The physical file name '%1' may be incorrect.", path));
-            error(1813, 2, 16, fmt("Could not open new database '%1'. CREATE DATABASE is aborted.", st.name));
-        } else {
+        else
             error(5120, 101, 16,
                   fmt("Unable to open the physical file \"%1\". Operating system error %2: \"%3\".", path,
                       std::to_string(code), storage::osErrorText(code)));
-            error(
-                1802, 7, 16,
-                "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
-        }
-        done(last, true);
-        return true;
+        return aborted(7);
     };
     auto badHeader = [&](const std::string& path) {
         error(5172, 15, 16,
               fmt("The header for file '%1' is not a valid database file header. The FILE SIZE property is "
                   "incorrect.",
                   path));
-        if (is2000())
-            error(1813, 2, 16, fmt("Could not open new database '%1'. CREATE DATABASE is aborted.", st.name));
-        else
-            error(
-                1802, 7, 16,
-                "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
-        done(last, true);
-        return true;
+        return aborted(7);
+    };
+    auto mismatch = [&]() {
+        error(5173, 1, 16,
+              is2000()
+                  ? "Cannot associate files with different databases."
+                  : "One or more files do not match the primary file of the database. If you are attempting "
+                    "to attach a database, retry the operation with the correct files.  If this is an "
+                    "existing database, the file may be corrupted and should be restored from a backup.");
+        return aborted(7);
     };
 
-    const std::string dataPath = resolve(st.dataFiles[0]);
+    std::vector<std::string> named;
+    for (const std::string& f : st.dataFiles)
+        named.push_back(resolve(f));
+    for (const std::string& f : st.logFiles)
+        named.push_back(resolve(f));
+    const std::string dataPath = named[0];
     if (openFailure(dataPath))
         return true;
-    std::string contents, logicalData, logicalLog;
-    if (!storage::readAll(dataPath, contents) || !storage::readDataHeader(contents, logicalData, logicalLog))
+    FileHeader primary;
+    if (!storage::readHeader(dataPath, primary))
         return badHeader(dataPath);
-
-    std::vector<DbFile> files{{logicalData, dataPath, 'D'}};
-    if (!st.logFiles.empty()) {
-        // A log file named in the statement must open; only a left-out log gets rebuilt.
-        const std::string logPath = resolve(st.logFiles[0]);
-        if (openFailure(logPath))
+    if (primary.type != 'D' || primary.fileId != 1) {
+        error(5171, 1, 16, fmt("%1 is not a primary database file.", dataPath));
+        return aborted(7);
+    }
+    // Which member of the primary's list a file is; a header written before families existed
+    // matches by type alone.
+    auto memberOf = [&](const FileHeader& h) -> const DbFile* {
+        if (!primary.familyGuid.empty() && h.familyGuid != primary.familyGuid)
+            return nullptr;
+        for (const DbFile& m : primary.members)
+            if (m.type == h.type && (primary.familyGuid.empty() ? m.type == 'L' : m.fileId == h.fileId))
+                return &m;
+        return nullptr;
+    };
+    std::map<int, std::string> paths{{1, dataPath}};
+    for (size_t i = 1; i < named.size(); ++i) {
+        if (openFailure(named[i]))
             return true;
-        std::string logContents, logName;
-        if (!storage::readAll(logPath, logContents) || !storage::readLogHeader(logContents, logName))
-            return badHeader(logPath);
-        files.push_back({logName.empty() ? logicalLog : logName, logPath, 'L'});
-    } else {
-        const std::string guess = folderOf(dataPath) + logicalLog + ".ldf";
-        std::string logContents, logName;
-        if (storage::checkRead(guess) == 0 && !catalog.owner(guess) && storage::readAll(guess, logContents) &&
-            storage::readLogHeader(logContents, logName)) {
-            files.push_back({logName, guess, 'L'});
+        FileHeader h;
+        if (!storage::readHeader(named[i], h))
+            return badHeader(named[i]);
+        const DbFile* m = memberOf(h);
+        if (!m || m->fileId == 1)
+            return mismatch();
+        paths[m->fileId] = named[i];
+    }
+
+    // Files left out of the statement are looked for where the primary file last saw them.
+    std::vector<DbFile> files;
+    std::vector<const DbFile*> missingLogs;
+    int logCount = 0;
+    for (const DbFile& m : primary.members) {
+        DbFile f = m;
+        logCount += m.type == 'L';
+        const auto given = paths.find(m.fileId);
+        if (given != paths.end()) {
+            f.physical = given->second;
+            files.push_back(f);
+            continue;
+        }
+        if (m.type == 'D') {
+            if (openFailure(m.physical))
+                return true;
+            FileHeader h;
+            if (!storage::readHeader(m.physical, h))
+                return badHeader(m.physical);
+            if (memberOf(h) != &m)
+                return mismatch();
+            files.push_back(f);
+            continue;
+        }
+        std::string candidate = m.physical.empty() ? folderOf(dataPath) + m.logical + ".ldf" : m.physical;
+        FileHeader h;
+        if (storage::checkRead(candidate) == 0 && !catalog.owner(candidate) &&
+            storage::readHeader(candidate, h) && h.type == 'L' && memberOf(h) == &m) {
+            f.physical = candidate;
+            files.push_back(f);
         } else {
-            const std::string rebuilt = folderOf(dataPath) + st.name + "_log.LDF";
-            if (is2000())
-                info(5105,
-                     fmt("Device activation error. The physical file name '%1' may be incorrect.", guess),
-                     10);
-            else
-                info(5111,
-                     fmt("File activation failure. The physical file name \"%1\" may be incorrect.", guess),
-                     10);
-            storage::writeAll(rebuilt, storage::newLogFile(logicalLog));
-            info(5182, fmt("New log file '%1' was created.", rebuilt), 10);
-            files.push_back({logicalLog, rebuilt, 'L'});
+            f.physical = candidate;
+            missingLogs.push_back(&m);
+            files.push_back(f);
         }
     }
-    catalog.add(st.name, files);
+    if (!missingLogs.empty()) {
+        // Only a single log left out of the statement is rebuilt, beside the primary file.
+        const DbFile& m = *missingLogs[0];
+        const std::string guess = m.physical.empty() ? folderOf(dataPath) + m.logical + ".ldf" : m.physical;
+        if (is2000())
+            info(5105, fmt("Device activation error. The physical file name '%1' may be incorrect.", guess),
+                 10);
+        else
+            info(5111, fmt("File activation failure. The physical file name \"%1\" may be incorrect.", guess),
+                 10);
+        if (logCount > 1) {
+            if (!is2000())
+                info(5131, "The log was not rebuilt because there is more than one log file.", 10);
+            error(1813, 2, 16, fmt("Could not open new database '%1'. CREATE DATABASE is aborted.", st.name));
+            done(last, true);
+            return true;
+        }
+        const std::string rebuilt = folderOf(dataPath) + st.name + "_log.LDF";
+        DbFile log = m;
+        log.physical = rebuilt;
+        const std::string family = primary.familyGuid.empty() ? engine::newGuid() : primary.familyGuid;
+        storage::createDatabaseFile(rebuilt, headerFor(st.name, family, primary.created, log, {}),
+                                    m_instance.personality.defaultLogSize());
+        info(5182, fmt("New log file '%1' was created.", rebuilt), 10);
+        for (DbFile& f : files)
+            if (f.fileId == m.fileId)
+                f.physical = rebuilt;
+    }
+    const std::string family = primary.familyGuid.empty() ? engine::newGuid() : primary.familyGuid;
+    FileHeader updated = headerFor(st.name, family, primary.created, files[0], files);
+    storage::rewriteHeader(dataPath, updated);
+    catalog.add(st.name, files, family, primary.created);
     catalog.save();
     done(last, false);
     return true;

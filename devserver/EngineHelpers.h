@@ -52,4 +52,9 @@ inline std::string folderOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// The local time as SQL Server shows a datetime: "2026-01-31 14:05:09.123".
+std::string nowText();
+// A fresh random GUID in 8-4-4-4-12 form.
+std::string newGuid();
+
 } // namespace engine

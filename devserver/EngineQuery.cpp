@@ -5,6 +5,8 @@
 #include "EngineHelpers.h"
 #include "Utf.h"
 
+#include <algorithm>
+
 using engine::fmt;
 using engine::like;
 using engine::lower;
@@ -42,6 +44,8 @@ bool Engine::select(const tsql::Statement& st, bool last) {
         (table == "sysdatabases" && (schema.empty() || schema == "dbo" || schema == "sys")) ||
         (table == "databases" && schema == "sys" && !is2000());
     const bool schemata = table == "schemata" && schema == "information_schema";
+    const bool altfiles = table == "sysaltfiles" && (schema.empty() || schema == "dbo" || schema == "sys");
+    const bool masterFiles = table == "master_files" && schema == "sys" && !is2000();
 
     auto columnError = [&](const std::string& name) {
         error(207, 1, 16, fmt(is2000() ? "Invalid column name '%1'." : "Invalid column name '%1'.", name));
@@ -166,6 +170,9 @@ bool Engine::select(const tsql::Statement& st, bool last) {
                                                         : candidate[2]);
             rows.push_back(row);
         }
+    } else if (altfiles || masterFiles) {
+        if (!fileRows(st, altfiles, columns, rows))
+            return columnError(m_badColumn);
     } else {
         std::string shown;
         for (size_t i = 0; i < st.from.size(); ++i)
@@ -175,9 +182,111 @@ bool Engine::select(const tsql::Statement& st, bool last) {
         return true;
     }
 
+    // ORDER BY a selected column, numbers by value; applied last column first so the first one leads.
+    for (auto key = st.orderBy.rbegin(); key != st.orderBy.rend(); ++key) {
+        size_t index = 0;
+        while (index < columns.size() && lower(columns[index].name) != lower(*key))
+            ++index;
+        if (index == columns.size())
+            return columnError(*key);
+        const bool numeric = columns[index].type == tds::ColumnType::Int ||
+                             columns[index].type == tds::ColumnType::SmallInt ||
+                             columns[index].type == tds::ColumnType::TinyInt;
+        std::stable_sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) {
+            const std::string x = a[index].value_or(""), y = b[index].value_or("");
+            return numeric ? std::atoll(x.c_str()) < std::atoll(y.c_str()) : utf::fold(x) < utf::fold(y);
+        });
+    }
+
     m_out.columns(columns);
     for (const Row& row : rows)
         m_out.row(columns, row);
     done(last, false, 0xC1, rows.size(), true);
+    return true;
+}
+
+// The files of every database as master.dbo.sysaltfiles (every version) or sys.master_files
+// (2005 on) list them. 2000 returns the names as blank-padded nchar.
+bool Engine::fileRows(const tsql::Statement& st, bool altfiles, std::vector<tds::Column>& columns,
+                      std::vector<Row>& rows) {
+    using tds::ColumnType;
+    const bool padded = altfiles && is2000();
+    const std::vector<tds::Column> known =
+        altfiles ? std::vector<tds::Column>{{"fileid", ColumnType::SmallInt, 2, 0, false},
+                                            {"groupid", ColumnType::SmallInt, 2, 0, false},
+                                            {"size", ColumnType::Int, 4, 0, false},
+                                            {"dbid", ColumnType::SmallInt, 2, 0, false},
+                                            {"name", padded ? ColumnType::NChar : ColumnType::NVarChar, 128,
+                                             0, false},
+                                            {"filename", padded ? ColumnType::NChar : ColumnType::NVarChar,
+                                             260, 0, false}}
+                 : std::vector<tds::Column>{{"database_id", ColumnType::Int, 4, 0, false},
+                                            {"file_id", ColumnType::Int, 4, 0, false},
+                                            {"type", ColumnType::TinyInt, 1, 0, false},
+                                            {"type_desc", ColumnType::NVarChar, 60, 0, true},
+                                            {"data_space_id", ColumnType::Int, 4, 0, false},
+                                            {"name", ColumnType::NVarChar, 128, 0, false},
+                                            {"physical_name", ColumnType::NVarChar, 260, 0, false},
+                                            {"size", ColumnType::Int, 4, 0, false}};
+    std::vector<size_t> picked;
+    for (const std::string& c : st.columns) {
+        size_t k = 0;
+        while (k < known.size() && known[k].name != lower(c))
+            ++k;
+        if (c == "*") {
+            for (size_t all = 0; all < known.size(); ++all)
+                picked.push_back(all);
+            continue;
+        }
+        if (k == known.size()) {
+            m_badColumn = c;
+            return false;
+        }
+        picked.push_back(k);
+    }
+    for (size_t k : picked)
+        columns.push_back(known[k]);
+    const std::string whereColumn = lower(st.whereColumn);
+    if (!whereColumn.empty() && whereColumn != (altfiles ? "dbid" : "database_id")) {
+        m_badColumn = st.whereColumn;
+        return false;
+    }
+    // DB_ID of an unknown name is NULL, and nothing equals NULL.
+    int wanted = -1;
+    if (!whereColumn.empty()) {
+        if (st.whereFunction == "db_id") {
+            const Database* db = m_instance.catalog->find(st.whereValue);
+            wanted = db ? db->dbid : 0;
+        } else {
+            wanted = std::atoi(st.whereValue.c_str());
+        }
+    }
+    for (const Database& db : m_instance.catalog->databases()) {
+        if (wanted >= 0 && db.dbid != wanted)
+            continue;
+        for (const DbFile& f : db.files) {
+            const long long bytes = storage::fileSize(f.physical);
+            const std::string pages = std::to_string(bytes < 0 ? 0 : bytes / storage::kPageSize);
+            const std::vector<tds::Value> all =
+                altfiles ? std::vector<tds::Value>{std::to_string(f.fileId),
+                                                   std::to_string(f.groupId),
+                                                   pages,
+                                                   std::to_string(db.dbid),
+                                                   f.logical,
+                                                   f.physical}
+                         : std::vector<tds::Value>{std::to_string(db.dbid),
+                                                   std::to_string(f.fileId),
+                                                   std::string(f.type == 'L' ? "1" : "0"),
+                                                   std::string(f.type == 'L' ? "LOG" : "ROWS"),
+                                                   std::to_string(f.groupId),
+                                                   f.logical,
+                                                   f.physical,
+                                                   pages};
+            Row row;
+            for (size_t k : picked)
+                row.push_back(all[k]);
+            rows.push_back(row);
+        }
+    }
     return true;
 }
