@@ -44,6 +44,11 @@ std::string Engine::missingDatabaseText(const std::string& name) const {
     return fmt("Database '%1' does not exist. Make sure that the name is entered correctly.", name);
 }
 
+// The same text on 2000 (its sysmessages has 927 worded alike; not checked against a capture).
+std::string Engine::restoringText(const std::string& name) const {
+    return fmt("Database '%1' cannot be opened. It is in the middle of a restore.", name);
+}
+
 std::string Engine::syntaxText(const tsql::SyntaxError& e) const {
     switch (e.number) {
     case 156:
@@ -104,6 +109,8 @@ bool Engine::runBatch(const std::string& text) {
             return false;
         if (m_connectionCut)
             return false;
+        if (m_attention)
+            break; // the rest of the batch is cancelled with it
     }
     return m_out.flush(true);
 }
@@ -141,6 +148,11 @@ bool Engine::use(const tsql::Statement& st, bool last) {
     const Database* db = catalog.find(st.name);
     if (!db) {
         error(911, 1, 16, missingDatabaseText(st.name));
+        done(last, true);
+        return true;
+    }
+    if (db->restoring) {
+        error(927, 2, 14, restoringText(db->name));
         done(last, true);
         return true;
     }

@@ -8,6 +8,7 @@
 #include "SqlReader.h"
 #include "TdsWriter.h"
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -19,6 +20,7 @@ struct Instance {
     Catalog* catalog = nullptr;
     std::string statementLog;       // when set, every batch received is appended here
     int slowMillis = 0;             // fault: wait this long before answering each batch
+    double throughputMBps = 0;      // backup and restore copy at most this many MB a second; 0: no limit
     bool dropBackupHalfway = false; // fault: cut the connection in the middle of a BACKUP
 };
 
@@ -66,11 +68,17 @@ private:
         int nextPercent = 0;
         bool backup = false;
         storage::CopyResult result = storage::CopyResult::Done;
+        std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     };
     bool copyWithProgress(int in, long long offset, long long size, int out, Transfer& t);
+    // True once the client has sent an attention (cancel); the attention packet is consumed here.
+    bool attentionArrived();
+    // Ends a backup or restore stopped by an attention: 3204, 3013, and the attention's DONE.
+    bool cancelled(const char* terminating);
     std::string finishedText(const char* operation, long long pages, long long bytes, double seconds) const;
     std::string resolve(const std::string& path) const;
     std::string missingDatabaseText(const std::string& name) const;
+    std::string restoringText(const std::string& name) const;
     std::string syntaxText(const tsql::SyntaxError& e) const;
     bool is2000() const { return m_instance.personality.is2000(); }
 
@@ -79,5 +87,6 @@ private:
     int m_session;
     std::string& m_database;
     bool m_connectionCut = false;
-    std::string m_badColumn; // the column a query named that its table does not have
+    bool m_attention = false; // the reply has been ended by an attention acknowledgement
+    std::string m_badColumn;  // the column a query named that its table does not have
 };

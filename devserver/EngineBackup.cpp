@@ -10,6 +10,9 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 using engine::fmt;
@@ -48,29 +51,87 @@ std::string Engine::finishedText(const char* operation, long long pages, long lo
            threeDecimals(megabytes / seconds) + " MB/sec).";
 }
 
+bool Engine::attentionArrived() {
+    if (m_attention)
+        return true;
+    pollfd p{m_out.fd(), POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0)
+        return false;
+    uint8_t header[8];
+    const ssize_t n = ::recv(m_out.fd(), header, sizeof header, MSG_PEEK | MSG_DONTWAIT);
+    if (n == 0) {
+        // The client went away: nobody is waiting for the rest.
+        m_connectionCut = true;
+        return true;
+    }
+    if (n < 1 || header[0] != 0x06)
+        return false;
+    // An attention is a bare packet header; take it off the wire so the session does not answer it twice.
+    size_t got = 0;
+    while (got < sizeof header) {
+        const ssize_t r = ::recv(m_out.fd(), header + got, sizeof header - got, 0);
+        if (r <= 0)
+            break;
+        got += size_t(r);
+    }
+    m_attention = true;
+    return true;
+}
+
+bool Engine::cancelled(const char* terminating) {
+    error(3204, 1, 16,
+          is2000()
+              ? "Operator aborted backup or restore. See the error messages returned to the console for more "
+                "details."
+              : "The backup or restore was aborted.");
+    error(3013, 1, 16, terminating);
+    m_out.done(tds::DoneAttention);
+    return true;
+}
+
 bool Engine::copyWithProgress(int in, long long offset, long long size, int out, Transfer& t) {
     const long long base = t.done;
-    const storage::CopyResult result = storage::copyBytes(in, offset, size, out, [&](long long copied) {
-        t.done = base + copied;
-        while (t.stats > 0 && t.nextPercent <= 100 &&
-               t.done * 100 >= t.nextPercent * std::max(t.total, 1LL)) {
-            if (m_instance.dropBackupHalfway && t.backup && t.nextPercent >= 50) {
-                m_out.flush(false);
-                m_connectionCut = true;
-                return false;
+    const double bytesPerSecond = m_instance.throughputMBps * 1024.0 * 1024.0;
+    // Paced copies go in pieces of a twentieth of a second, so shares and cancels are seen in time.
+    const size_t chunk = bytesPerSecond > 0
+                             ? size_t(std::clamp(bytesPerSecond / 20.0, 8192.0, double(1 << 20)))
+                             : size_t(1 << 20);
+    const storage::CopyResult result = storage::copyBytes(
+        in, offset, size, out,
+        [&](long long copied) {
+            t.done = base + copied;
+            if (bytesPerSecond > 0) {
+                const auto due =
+                    t.started + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                    std::chrono::duration<double>(double(t.done) / bytesPerSecond));
+                while (std::chrono::steady_clock::now() < due && !attentionArrived())
+                    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                        due - std::chrono::steady_clock::now(), std::chrono::milliseconds(10)));
             }
-            const char* verb = is2000() ? (t.backup ? "%1 percent backed up." : "%1 percent restored.")
-                                        : "%1 percent processed.";
-            if (!progress(fmt(verb, std::to_string(t.nextPercent)))) {
-                m_connectionCut = true;
+            if (attentionArrived())
                 return false;
+            while (t.stats > 0 && t.nextPercent <= 100 &&
+                   t.done * 100 >= t.nextPercent * std::max(t.total, 1LL)) {
+                if (m_instance.dropBackupHalfway && t.backup && t.nextPercent >= 50) {
+                    m_out.flush(false);
+                    m_connectionCut = true;
+                    return false;
+                }
+                const char* verb = is2000() ? (t.backup ? "%1 percent backed up." : "%1 percent restored.")
+                                            : "%1 percent processed.";
+                if (!progress(fmt(verb, std::to_string(t.nextPercent)))) {
+                    m_connectionCut = true;
+                    return false;
+                }
+                t.nextPercent += t.stats;
             }
-            t.nextPercent += t.stats;
-        }
-        return true;
-    });
+            return true;
+        },
+        chunk);
     t.result = result;
-    return result == storage::CopyResult::Done;
+    if (result == storage::CopyResult::Done && (m_attention || m_connectionCut))
+        t.result = storage::CopyResult::Stopped;
+    return t.result == storage::CopyResult::Done;
 }
 
 bool Engine::backup(const tsql::Statement& st, bool last) {
@@ -90,6 +151,8 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
         const Database* db = catalog.find(st.name);
         if (!db || Catalog::sameName(st.name, "tempdb"))
             return fail(911, 11, missingDatabaseText(st.name));
+        if (db->restoring)
+            return fail(927, 2, restoringText(db->name));
         const int code = storage::checkWrite(device);
         if (code != 0)
             return fail(3201, 1,
@@ -151,6 +214,8 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
         if (!copyWithProgress(sources[i].fd, 0, set.files[i].size, writer.fd(), t)) {
             if (m_connectionCut)
                 return false;
+            if (m_attention)
+                return cancelled(terminating); // the set stays on the media unfinished
             if (t.result == storage::CopyResult::ReadFailed)
                 return fail(
                     3203, 1,
@@ -580,6 +645,8 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
         if (!copyWithProgress(media.fd, f.offset, f.size, out.fd, t)) {
             if (m_connectionCut)
                 return false;
+            if (m_attention)
+                return cancelled(terminating); // the database stays "restoring"
             if (t.result == storage::CopyResult::ReadFailed)
                 error(3203, 1, 16, fmt("Read on \"%1\" failed: %2", device, storage::osErrorText(2)));
             else

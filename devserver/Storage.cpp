@@ -306,9 +306,9 @@ long long fileSize(const std::string& path) {
 }
 
 CopyResult copyBytes(int in, long long offset, long long size, int out,
-                     const std::function<bool(long long)>& progress) {
-    // 1 MB at a time: memory stays bounded whatever the database's size.
-    static constexpr size_t kChunk = 1 << 20;
+                     const std::function<bool(long long)>& progress, size_t chunk) {
+    // A chunk at a time: memory stays bounded whatever the database's size.
+    const size_t kChunk = std::max<size_t>(chunk, 4096);
     std::vector<char> buffer(kChunk);
     long long done = 0;
     while (done < size) {

@@ -54,10 +54,10 @@ bool readHeader(const std::string& path, FileHeader& out);
 long long fileSize(const std::string& path); // -1 when missing
 
 enum class CopyResult { Done, ReadFailed, WriteFailed, Stopped };
-// Copies size bytes from in (at offset) to out's current position in bounded chunks, calling
-// progress with the bytes copied so far after each chunk; progress returning false stops the copy.
+// Copies size bytes from in (at offset) to out's current position in chunks of at most chunk bytes,
+// calling progress with the bytes copied so far after each chunk; progress returning false stops the copy.
 CopyResult copyBytes(int in, long long offset, long long size, int out,
-                     const std::function<bool(long long)>& progress);
+                     const std::function<bool(long long)>& progress, size_t chunk = 1 << 20);
 
 std::string escape(const std::string& field);
 std::string unescape(const std::string& field);

@@ -38,7 +38,8 @@ void onSignal(int) {
         "zelvaro-devserver: %s\n"
         "usage: zelvaro-devserver [--listen ADDR]... [--port N] [--version V] [--instance NAME=V]...\n"
         "                         [--browser-port N] [--login USER:PASSWORD] [--data-dir DIR]\n"
-        "                         [--deny PATH]... [--log-statements FILE] [--slow MS]\n"
+        "                         [--deny PATH]... [--log-statements FILE] [--slow MS] [--throughput "
+        "MB_PER_S]\n"
         "                         [--refuse-logins] [--drop-backup-halfway] [--demo-files DIR]\n"
         "  versions: 2000 2005 2008 2012 2014 2016 2017 2019; addresses: loopback only\n",
         problem.c_str());
@@ -188,6 +189,7 @@ int main(int argc, char** argv) {
     LoginPolicy login;
     std::string dataDir = "./zelvaro-data", statementLog;
     int slowMillis = 0;
+    double throughput = 0;
     bool dropBackup = false;
 
     auto number = [&](int& i, const char* what) {
@@ -235,6 +237,12 @@ int main(int argc, char** argv) {
             statementLog = text(i, "--log-statements");
         } else if (a == "--slow") {
             slowMillis = number(i, "--slow");
+        } else if (a == "--throughput") {
+            const std::string v = text(i, "--throughput");
+            char* end = nullptr;
+            throughput = std::strtod(v.c_str(), &end);
+            if (*end || !(throughput > 0))
+                usage("bad value for --throughput: " + v);
         } else if (a == "--refuse-logins") {
             login.refuseAll = true;
         } else if (a == "--drop-backup-halfway") {
@@ -272,6 +280,7 @@ int main(int argc, char** argv) {
         instance->statementLog = statementLog;
         instance->loginName = login.user;
         instance->slowMillis = slowMillis;
+        instance->throughputMBps = throughput;
         instance->dropBackupHalfway = dropBackup;
         instances.push_back(std::move(instance));
     };
