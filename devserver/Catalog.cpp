@@ -78,17 +78,18 @@ Database* Catalog::find(const std::string& name) {
 
 Database& Catalog::add(const std::string& name, std::vector<DbFile> files, const std::string& familyGuid,
                        const std::string& created) {
-    // SQL Server hands out the lowest free id above the system databases.
-    int id = 5;
-    while (
-        std::any_of(m_databases.begin(), m_databases.end(), [id](const Database& d) { return d.dbid == id; }))
-        ++id;
+    // SQL Server hands out the lowest free id above the system databases. The list is kept in id
+    // order, so one walk finds the first gap and the place to insert.
     std::sort(files.begin(), files.end(),
               [](const DbFile& a, const DbFile& b) { return a.fileId < b.fileId; });
-    m_databases.push_back({name, id, std::move(files), familyGuid, created, false});
-    std::sort(m_databases.begin(), m_databases.end(),
-              [](const Database& a, const Database& b) { return a.dbid < b.dbid; });
-    return *find(name);
+    int id = 5;
+    auto at = m_databases.begin();
+    while (at != m_databases.end() && at->dbid <= id) {
+        if (at->dbid == id)
+            ++id;
+        ++at;
+    }
+    return *m_databases.insert(at, {name, id, std::move(files), familyGuid, created, false});
 }
 
 void Catalog::remove(const std::string& name) {

@@ -165,6 +165,16 @@ SELECT fileid, groupid, name, filename FROM master.dbo.sysaltfiles WHERE dbid = 
     check "$version drop files" "$(run_tsql "$p" 7.4 "DROP DATABASE [M f], [M g]")" ""
     [ ! -e "$files/m3.ndf" ] && [ ! -e "$files/g2.ldf" ] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version dropped every file"; }
 
+    # A new database takes the lowest free id.
+    run_tsql "$p" 7.4 "CREATE DATABASE i1
+CREATE DATABASE i2
+CREATE DATABASE i3" >/dev/null
+    id2=$(run_tsql "$p" 7.4 "SELECT dbid FROM master.dbo.sysdatabases WHERE name = N'i2'" | grep -m1 -E '^[0-9]+$')
+    run_tsql "$p" 7.4 "DROP DATABASE i2
+CREATE DATABASE i4" >/dev/null
+    check "$version lowest free id" "$(run_tsql "$p" 7.4 "SELECT dbid FROM master.dbo.sysdatabases WHERE name = N'i4'")" "$id2"
+    run_tsql "$p" 7.4 "DROP DATABASE i1, i3, i4" >/dev/null
+
     schemata=$(run_tsql "$p" 7.4 "SELECT CATALOG_NAME FROM INFORMATION_SCHEMA.SCHEMATA Where CATALOG_NAME like 'Б д'")
     if [ "$version" = 2000 ]; then
         check "$version schemata" "$schemata" "(1 row affected)"
