@@ -29,8 +29,8 @@ void Engine::done(bool last, bool failed, uint16_t curCmd, uint64_t rows, bool c
 }
 
 // A progress line goes out at once, followed by a DONE with MORE, as SQL Server streams it.
-bool Engine::progress(const std::string& text) {
-    info(3211, text);
+bool Engine::progress(const std::string& text, int number) {
+    info(number, text);
     m_out.done(tds::DoneMore, 0, 0);
     return m_out.flush(false);
 }

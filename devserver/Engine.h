@@ -39,7 +39,7 @@ private:
     void error(int number, int state, int cls, const std::string& text, const std::string& proc = "");
     void info(int number, const std::string& text, int cls = 0);
     void done(bool last, bool failed, uint16_t curCmd = 0, uint64_t rows = 0, bool counted = false);
-    bool progress(const std::string& text);
+    bool progress(const std::string& text, int number = 3211);
 
     bool use(const tsql::Statement& st, bool last);
     bool select(const tsql::Statement& st, bool last);

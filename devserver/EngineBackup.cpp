@@ -229,9 +229,12 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
     long long pages = 0;
     for (const BackupFileEntry& f : set.files) {
         pages += pagesOf(size_t(f.size));
-        info(4035, fmt("Processed %1 pages for database '%2', file '%3' on file ",
-                       std::to_string(pagesOf(size_t(f.size))), set.database, f.file.logical) +
-                       std::to_string(set.position) + ".");
+        // Each file's line goes out like a progress line, as SQL Server streams it.
+        if (!progress(fmt("Processed %1 pages for database '%2', file '%3' on file ",
+                          std::to_string(pagesOf(size_t(f.size))), set.database, f.file.logical) +
+                          std::to_string(set.position) + ".",
+                      4035))
+            return false;
     }
     info(3014, finishedText("BACKUP DATABASE", pages, t.total, seconds));
     done(last, false);
@@ -606,6 +609,18 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
                   fmt("The file '%1' cannot be overwritten.  It is being used by database '%2'.", path,
                       owner->name));
             cannotRestore(4);
+        } else if (!st.replace && !owner && storage::fileSize(path) >= 0) {
+            // A file no database holds is overwritten only WITH REPLACE.
+            error(3142, 1, 16,
+                  is2000()
+                      ? fmt("File '%1' cannot be restored over the existing '%2'. Reissue the RESTORE "
+                            "statement using WITH REPLACE to overwrite pre-existing files.",
+                            f.logical, path)
+                      : fmt("File \"%1\" cannot be restored over the existing \"%2\". Reissue the RESTORE "
+                            "statement using WITH REPLACE to overwrite pre-existing files, or WITH MOVE to "
+                            "identify an alternate location.",
+                            f.logical, path));
+            cannotRestore(4);
         }
     }
     if (problems)
@@ -674,9 +689,12 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
     long long pages = 0;
     for (const BackupFileEntry& f : targets) {
         pages += pagesOf(size_t(f.size));
-        info(4035, fmt("Processed %1 pages for database '%2', file '%3' on file ",
-                       std::to_string(pagesOf(size_t(f.size))), st.name, f.file.logical) +
-                       std::to_string(set.position) + ".");
+        // Each file's line goes out like a progress line, as SQL Server streams it.
+        if (!progress(fmt("Processed %1 pages for database '%2', file '%3' on file ",
+                          std::to_string(pagesOf(size_t(f.size))), st.name, f.file.logical) +
+                          std::to_string(set.position) + ".",
+                      4035))
+            return false;
     }
     info(3014, finishedText("RESTORE DATABASE", pages, t.total, seconds));
     done(last, false);

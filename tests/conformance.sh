@@ -153,6 +153,10 @@ SELECT fileid, groupid, name, filename FROM master.dbo.sysaltfiles WHERE dbid = 
     cmp -s "$files/m3.ndf" "$files/g3.ndf" && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version restored bytes"; }
     check "$version restore other database" "$(run_tsql "$p" 7.4 "RESTORE DATABASE [Б д] FROM DISK = N'$files/m.bak' WITH MOVE N'm1' TO N'$files/h1.mdf'")" \
         "Msg 3154" "The backup set holds a backup of a database other than the existing 'Б д' database." "Msg 3013"
+    : >"$files/bystander.ndf"
+    check "$version restore over a file" "$(run_tsql "$p" 7.4 "RESTORE DATABASE [M h] FROM DISK = N'$files/m.bak' WITH MOVE N'm1' TO N'$files/h1.mdf', MOVE N'm2' TO N'$files/bystander.ndf', MOVE N'm3' TO N'$files/h3.ndf', MOVE N'ml1' TO N'$files/h1.ldf', MOVE N'ml2' TO N'$files/h2.ldf'")" \
+        "Msg 3142" "cannot be restored over the existing" "Msg 3013"
+    [ ! -s "$files/bystander.ndf" ] && [ ! -e "$files/h1.mdf" ] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version bystander kept"; }
     check "$version restore own database" "$(run_tsql "$p" 7.4 "RESTORE DATABASE [M g] FROM DISK = N'$files/m.bak' WITH FILE = 1, MOVE N'm1' TO N'$files/g1.mdf', MOVE N'm2' TO N'$files/g2.ndf', MOVE N'm3' TO N'$files/g3.ndf', MOVE N'ml1' TO N'$files/g1.ldf', MOVE N'ml2' TO N'$files/g2.ldf'")" \
         "file 'm3' on file 1." "RESTORE DATABASE successfully processed"
     check "$version detach files" "$(run_tsql "$p" 7.4 "EXEC sp_detach_db N'M f', 'true'")" "(return status = 0)"
