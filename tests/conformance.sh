@@ -195,6 +195,18 @@ SELECT name FROM master.dbo.sysdatabases WHERE name = N'R 1'")" "(return status 
     check "$version login" "$(printf 'quit\n' | tsql -H 127.0.0.1 -p "$p" -U sa -P wrong 2>&1)" "Login failed for user 'sa'."
 done
 
+# RESTORE HEADERONLY's and FILELISTONLY's columns on the versions between.
+for pair in 2005:51:20 2008:52:21 2012:53:21 2014:56:21 2016:56:22; do
+    IFS=: read -r version header_columns filelist_columns <<<"$pair"
+    start "v$version" "$version"
+    out=$(run_tsql "$port" 7.4 "CREATE DATABASE h
+BACKUP DATABASE h TO DISK = N'h.bak'
+RESTORE HEADERONLY FROM DISK = N'h.bak'")
+    check "$version headeronly columns" "$(grep -m1 'BackupName' <<<"$out" | tr '\t' '\n' | grep -c .)" "$header_columns"
+    out=$(run_tsql "$port" 7.4 "RESTORE FILELISTONLY FROM DISK = N'h.bak'")
+    check "$version filelist columns" "$(grep -m1 'LogicalName' <<<"$out" | tr '\t' '\n' | grep -c .)" "$filelist_columns"
+done
+
 # Named instances through the SQL Server Browser on UDP 1434.
 start browser 2000 --browser-port 1434 --instance INST1=2008
 check "browser lookup" "$(printf 'SELECT @@VERSION\n' | isql -k 'Driver=FreeTDS;Server=127.0.0.1\INST1;TDS_Version=7.3;UID=sa;PWD=pvtmo' -b -e 2>&1)" "Microsoft SQL Server 2008"
