@@ -64,6 +64,10 @@ AdoConnection::~AdoConnection() {
 
 void AdoConnection::open() {
     close();
+    const connstr::Settings settings = connstr::parse(m_connectionString);
+    // A value the driver would cut short logs in as someone else or fails as a wrong login.
+    if (const QString refused = connstr::refusal(settings); !refused.isEmpty())
+        throw DbError(refused);
     SQLHDBC dbc = nullptr;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, m_env, &dbc)))
         throwFrom(SQL_HANDLE_ENV, m_env, QStringLiteral("Cannot allocate an ODBC connection"));
@@ -71,7 +75,7 @@ void AdoConnection::open() {
     SQLSetConnectAttrW(dbc, SQL_ATTR_CONNECTION_TIMEOUT, reinterpret_cast<SQLPOINTER>(ConnectTimeoutSeconds),
                        0);
 
-    const QString odbc = connstr::toOdbc(connstr::parse(m_connectionString), m_driver, QString());
+    const QString odbc = connstr::toOdbc(settings, m_driver, QString());
     const std::u16string wide = odbc.toStdU16String();
     const SQLRETURN rc =
         SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(wide.c_str())),
@@ -92,6 +96,8 @@ void AdoConnection::open() {
             throw;
         }
     }
+    if (m_openStateListener)
+        m_openStateListener(true);
 }
 
 void AdoConnection::close() {
@@ -103,6 +109,8 @@ void AdoConnection::close() {
     SQLDisconnect(m_dbc);
     SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
     m_dbc = nullptr;
+    if (m_openStateListener)
+        m_openStateListener(false);
 }
 
 SQLHSTMT AdoConnection::statementHandle() {

@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QString>
+#include <functional>
 
 #include <sql.h>
 #include <sqlext.h>
@@ -25,6 +26,11 @@ public:
 
     void open();
     void close();
+    // Told after every open and every close, whoever caused it: also when a statement finds the
+    // link gone and closes the connection, or opens it again by itself. Never throws.
+    void setOpenStateListener(std::function<void(bool open)> listener) {
+        m_openStateListener = std::move(listener);
+    }
     bool isOpen() const { return m_dbc != nullptr; }
     void ensureOpen() {
         if (!isOpen())
@@ -65,4 +71,5 @@ private:
     QString m_connectionString;
     QString m_defaultDatabase;
     QElapsedTimer m_lastUse;
+    std::function<void(bool)> m_openStateListener;
 };

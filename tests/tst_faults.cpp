@@ -50,6 +50,65 @@ private slots:
         QCOMPARE(h.listed().size(), 1);
     }
 
+    // A link found lost is a closed connection like any other: the grey image, and the big button
+    // connects again.
+    void lostLinkShowsNotConnected() {
+        WindowHarness h;
+        h.sql(QStringLiteral("CREATE DATABASE one"));
+        QVERIFY(h.connect());
+        QCOMPARE(h.window->statusImage(), 0);
+        h.server.stop();
+        h.script.clear();
+        h.openPage(1); // the listing finds the link gone and cannot open a new one
+        QVERIFY(!h.window->connection().isOpen());
+        QCOMPARE(h.window->statusImage(), 2);
+        QCOMPARE(h.button("ToolButton1")->toolTip(), QStringLiteral("Відключитися"));
+
+        QVERIFY(h.server.start());
+        h.script.clear();
+        h.script.answer(1);
+        h.button("ToolButton1")->click();
+        QCOMPARE(h.script.texts(), QStringList{QStringLiteral("Підключення успішно виконано !")});
+        QVERIFY(h.window->connection().isOpen());
+        QCOMPARE(h.window->statusImage(), 0);
+        QCOMPARE(h.button("ToolButton1")->toolTip(), QStringLiteral("Відключитися"));
+    }
+
+    // A backup pressed again right after the server restarted: the driver finds the link closed
+    // only once the statement is on its way, so whether it ran cannot be known. The user is told
+    // the link was lost (never the driver's bare "Unknown error"), the window shows it is not
+    // connected, and the next press connects again and backs up.
+    void backupRightAfterARestart() {
+        WindowHarness h;
+        h.sql(QStringLiteral("CREATE DATABASE keep"));
+        QVERIFY(h.connect());
+        h.openPage(3);
+        auto* combo = h.widget<QComboBox>("cbDataBase1");
+        combo->setCurrentIndex(combo->findText(QStringLiteral("keep")));
+        h.edit("edSavePathBAK")->setText(h.server.scratch() + "/keep.bak");
+        h.script.answer(1);
+        h.button("BitBtn5")->click();
+        QVERIFY(h.script.last().text.contains(QStringLiteral("успішно")));
+
+        h.server.stop();
+        QVERIFY(h.server.start());
+        QFile::remove(h.server.scratch() + "/keep.bak");
+        h.script.clear();
+        h.button("BitBtn5")->click();
+        QCOMPARE(h.script.texts(), QStringList{QStringLiteral(
+                                       "Communication link failure: the connection to the server was lost")});
+        QCOMPARE(h.window->statusImage(), 2);
+        QVERIFY(!h.window->connection().isOpen());
+
+        h.script.clear();
+        h.script.answer(1);
+        h.button("BitBtn5")->click();
+        QCOMPARE(h.script.texts(),
+                 QStringList{QStringLiteral("Створення резервної копії бази даних keep успішно виконано.")});
+        QVERIFY(QFile::exists(h.server.scratch() + "/keep.bak"));
+        QCOMPARE(h.window->statusImage(), 0);
+    }
+
     void restartBetweenTwoOperations() {
         WindowHarness h;
         h.sql(QStringLiteral("CREATE DATABASE one\nCREATE DATABASE two"));

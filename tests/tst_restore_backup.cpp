@@ -150,6 +150,14 @@ private slots:
                      .arg(locked.path()));
         QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::OK});
 
+        // Only the log file's folder refused: the message names the log file.
+        QVERIFY(!h.window->RestoreDatabase(QStringLiteral("R2"), h.server.scratch() + "/r1.bak",
+                                           h.server.scratch() + "/r.mdf", locked.path() + "/r.ldf"));
+        QCOMPARE(h.script.last().text,
+                 QStringLiteral("Не можливо створити фізичний файл %1/r.ldf.\rПомилка операційної "
+                                "системи 5: (Доступ заборонений.)")
+                     .arg(locked.path()));
+
         // Another refusal: a missing folder, in the server's words with Cancel.
         QVERIFY(!h.window->RestoreDatabase(QStringLiteral("R2"), h.server.scratch() + "/r1.bak",
                                            "/no/such/r.mdf", h.server.scratch() + "/r.ldf"));
