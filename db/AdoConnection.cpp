@@ -1,6 +1,7 @@
 #include "AdoConnection.h"
 
 #include "ConnectionString.h"
+#include "LinkSocket.h"
 #include "OdbcDiagnostics.h"
 #include "SqlQuote.h"
 
@@ -77,6 +78,7 @@ void AdoConnection::open() {
 
     const QString odbc = connstr::toOdbc(settings, m_driver, QString());
     const std::u16string wide = odbc.toStdU16String();
+    const std::vector<int> socketsBefore = linksocket::streamSockets();
     const SQLRETURN rc =
         SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(wide.c_str())),
                           SQLSMALLINT(wide.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
@@ -87,6 +89,7 @@ void AdoConnection::open() {
         throw DbError(odbcdiag::errorMessage(records, QStringLiteral("Unable to connect to data source")));
     }
     m_dbc = dbc;
+    m_socket = linksocket::added(socketsBefore, linksocket::streamSockets());
     markUsed();
     if (!m_defaultDatabase.isEmpty()) {
         try {
@@ -106,6 +109,7 @@ void AdoConnection::close() {
     if (m_stmt)
         SQLFreeHandle(SQL_HANDLE_STMT, m_stmt);
     m_stmt = nullptr;
+    m_socket = -1;
     SQLDisconnect(m_dbc);
     SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
     m_dbc = nullptr;
@@ -124,8 +128,14 @@ void AdoConnection::dropBrokenLink() {
 }
 
 void AdoConnection::reviveIfStale() {
+    if (!m_dbc)
+        return;
+    if (m_socket >= 0 && linksocket::peerClosed(m_socket)) {
+        open();
+        return;
+    }
     constexpr qint64 idleMillis = 2000;
-    if (!m_dbc || (m_lastUse.isValid() && m_lastUse.elapsed() < idleMillis))
+    if (m_lastUse.isValid() && m_lastUse.elapsed() < idleMillis)
         return;
     bool alive = false;
     if (SQLHSTMT stmt = statementHandle()) {

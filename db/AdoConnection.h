@@ -55,9 +55,10 @@ public:
     void dropBrokenLink();
     // Whether the driver knows the link to be gone.
     bool isDead() const;
-    // A connection left idle may have lost its server meanwhile (a restart, say). Before a
-    // statement that must not run twice, an idle connection is tested with a harmless one and
-    // opened again when it turns out to be gone.
+    // A connection may have lost its server meanwhile (a restart, say). Before a statement that
+    // must not run twice, a link the server is seen to have closed is opened again at once (nothing
+    // was sent on it), and an idle one is tested with a harmless statement and opened again when it
+    // turns out to be gone.
     void reviveIfStale();
     void markUsed() { m_lastUse.start(); }
 
@@ -67,6 +68,7 @@ private:
     SQLHENV m_env = nullptr;
     SQLHDBC m_dbc = nullptr;
     SQLHSTMT m_stmt = nullptr;
+    int m_socket = -1; // the link's TCP socket, owned by the driver; -1 when not known
     QString m_driver;
     QString m_connectionString;
     QString m_defaultDatabase;

@@ -321,6 +321,22 @@ private slots:
         QCOMPARE(q.firstColumn(), QStringLiteral("msdb"));
     }
 
+    // A statement that changes something, sent right after the server restarted: the old link
+    // was closed by the server before anything was written to it, so the statement goes out once,
+    // on a new link.
+    void changingStatementAfterARestartGoesOutOnANewLink() {
+        Session s;
+        auto& [dev, c, q] = s;
+        q.setText(QStringLiteral("CREATE DATABASE a"));
+        q.execute();
+        dev.stop();
+        QVERIFY(dev.start());
+        q.setText(QStringLiteral("CREATE DATABASE b"));
+        q.execute();
+        QVERIFY(c.isOpen());
+        QCOMPARE(dev.receivedStatements().count(QStringLiteral("CREATE DATABASE b")), 1);
+    }
+
     void serverStoppedMidSessionThenBack() {
         Session s;
         auto& [dev, c, q] = s;
