@@ -148,10 +148,14 @@ private slots:
         QTemporaryDir folder;
         QRect promptAt, viewAt, pathAt;
         int dialogWidth = 0;
-        QTimer::singleShot(100, [&] {
+        // Looked at once it is open, then answered by typing a folder and Enter.
+        QTimer poll;
+        poll.setInterval(50);
+        connect(&poll, &QTimer::timeout, this, [&] {
             QWidget* d = QApplication::activeModalWidget();
             if (!d)
                 return;
+            poll.stop();
             dialogWidth = d->width();
             auto at = [d](QWidget* w) { return QRect(w->mapTo(d, QPoint(0, 0)), w->size()); };
             for (auto* label : d->findChildren<QLabel*>())
@@ -173,6 +177,7 @@ private slots:
             path->setText(folder.path());
             QTest::keyClick(path, Qt::Key_Return);
         });
+        poll.start();
         const std::optional<QString> chosen = modal::pickFolder(prompt, QString());
         QVERIFY(promptAt.isValid());
         QVERIFY2(promptAt.bottom() < viewAt.top(), "prompt above the folder view");

@@ -60,19 +60,22 @@ private slots:
         QCOMPARE(titleSeenByX11(dialog), caption);
     }
 
-    // The error box and the open-file picker, each read while it is open and then closed.
+    // The error box and the open-file picker, each read once it is open and then closed.
     void errorBoxAndFilePicker() {
         QString seen;
-        auto readAndClose = [&seen] {
-            QWidget* open = QApplication::activeModalWidget();
-            seen = open ? titleSeenByX11(*open) : QStringLiteral("(nothing open)");
-            if (open)
+        QTimer poll;
+        poll.setInterval(50);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (QWidget* open = QApplication::activeModalWidget()) {
+                poll.stop();
+                seen = titleSeenByX11(*open);
                 open->close();
-        };
-        QTimer::singleShot(200, readAndClose);
+            }
+        });
+        poll.start();
         modal::errorBox(QStringLiteral("x"));
         QCOMPARE(seen, QStringLiteral("Zelvaro"));
-        QTimer::singleShot(200, readAndClose);
+        poll.start();
         SharedOpenDialog picker;
         picker.execute(QStringLiteral("*.mdf"), QStringLiteral("Файли бази даних (*.MDF)|*.mdf"));
         QCOMPARE(seen, QStringLiteral("Вибір бази даних"));
