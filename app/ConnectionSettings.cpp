@@ -33,8 +33,12 @@ QString derivedServerName(const QString& computerName, const QString& versionTex
 }
 
 QString computerName() {
-    const QString name = QSysInfo::machineHostName().left(15);
-    return name.isEmpty() ? QStringLiteral("localhost") : name;
+    return computerNameFrom(QSysInfo::machineHostName());
+}
+
+QString computerNameFrom(const QString& reported) {
+    // Whole: Linux host names run to 64 characters, and a shortened one does not resolve.
+    return reported.isEmpty() ? QStringLiteral("localhost") : reported;
 }
 
 } // namespace connection

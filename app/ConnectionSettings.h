@@ -13,7 +13,9 @@ QString buildConnectionString(const QString& versionText, const QString& server,
                               const QString& password);
 // The computer name alone for "2000"; otherwise with "\SQL" and the version appended.
 QString derivedServerName(const QString& computerName, const QString& versionText);
-// The host name as the system reports it, cut to 15 characters; "localhost" when there is none.
+// The host name as the system reports it, whole; "localhost" when there is none.
 QString computerName();
+// The same rule for a name as reported.
+QString computerNameFrom(const QString& reported);
 
 } // namespace connection

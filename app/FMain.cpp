@@ -11,6 +11,7 @@
 #include "ui_FMain.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -97,6 +98,10 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
     // Without the database client there is nothing to administer: the caller reports and ends.
     ADOConnection = std::make_unique<AdoConnection>();
     ADOQuery1 = std::make_unique<AdoQuery>(*ADOConnection, QStringLiteral("ADOQuery1"));
+    // The status image follows the connection also where no handler of ours closes or opens it: a
+    // statement that finds the link gone closes it (grey: the big button connects again), and one
+    // that opens it by itself succeeded in connecting (green).
+    ADOConnection->setOpenStateListener([this](bool open) { setStatusImage(open ? 0 : 2); });
 
     // The window's font is set before its controls exist, so they are laid out once, in it.
     setFont(fontOrFallback(QStringLiteral("MS Sans Serif"), 11, false));
@@ -127,12 +132,43 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
     ui->ToolButton1->setToolTip(QString());
     for (QWidget* page : {ui->TabSheet1, ui->TabSheet2, ui->TabSheet3, ui->TabSheet4})
         page->installEventFilter(this);
-    // In the window the page control comes before the left panel.
-    setTabOrder(ui->PageControl1, ui->edPathMDF);
+    for (QWidget* wheelGuarded :
+         {static_cast<QWidget*>(ui->PageControl1->tabBar()), static_cast<QWidget*>(ui->cbSQLServers),
+          static_cast<QWidget*>(ui->cbDataBase1)})
+        wheelGuarded->installEventFilter(this);
+    // In the window the page control (its tab row, then the open page) comes before the left panel.
+    // Chained from the tab row itself: chained from the page control, Qt puts each next control after
+    // the page control's last descendant, which moved the attach page's first field to its end.
+    const QList<QWidget*> tabChain = {ui->PageControl1->tabBar(),
+                                      ui->edPathMDF,
+                                      ui->edPathLDF,
+                                      ui->BitBtn1,
+                                      ui->cbDatabase,
+                                      ui->ListDataBases,
+                                      ui->BitBtn2,
+                                      ui->BitBtn4,
+                                      ui->Edit1,
+                                      ui->edPathMDF2,
+                                      ui->edPathLDF2,
+                                      ui->edPathBAK,
+                                      ui->BitBtn3,
+                                      ui->edSavePathBAK,
+                                      ui->cbDataBase1,
+                                      ui->BitBtn5,
+                                      ui->cbSQLServers,
+                                      ui->ServerName,
+                                      ui->edUserName,
+                                      ui->edUserPass,
+                                      ui->ToolButton1};
+    for (qsizetype i = 1; i < tabChain.size(); ++i)
+        setTabOrder(tabChain[i - 1], tabChain[i]);
     connectHandlers();
 }
 
-TMain::~TMain() = default;
+TMain::~TMain() {
+    // The connection outlives the controls the listener touches.
+    ADOConnection->setOpenStateListener(nullptr);
+}
 
 void TMain::applyFonts() {
     for (QLabel* bold :
@@ -234,6 +270,18 @@ void TMain::resizeEvent(QResizeEvent* event) {
 }
 
 bool TMain::eventFilter(QObject* watched, QEvent* event) {
+    // A wheel turned while the pointer passes over the tab row or over a list the user is not
+    // working in changes nothing: pages change by click or keyboard (switching runs the page's
+    // rule), and a list changes by wheel only when it has the focus (the version list would
+    // disconnect and overwrite the server name).
+    if (event->type() == QEvent::Wheel) {
+        auto* combo = qobject_cast<QComboBox*>(watched);
+        if (watched == ui->PageControl1->tabBar() || (combo && !combo->hasFocus())) {
+            event->ignore();
+            return true;
+        }
+        return QWidget::eventFilter(watched, event);
+    }
     // The name rows are docked at the top of their pages: they follow the page's width.
     if (event->type() == QEvent::Resize) {
         const int pageWidth = static_cast<QWidget*>(watched)->width();

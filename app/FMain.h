@@ -86,7 +86,8 @@ private:
     void cbSQLServersChange();
     void ServerNameChange();
 
-    void reportFileFailure(const DbError& error, const QString& cannotText, const QString& path);
+    void reportFileFailure(const DbError& error, const QString& cannotText, const QString& dataPath,
+                           const QString& logPath);
 
     void SpeedButton2Click();
     void SpeedButton3Click();

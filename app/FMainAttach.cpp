@@ -2,6 +2,7 @@
 // detached first.
 #include "FMain.h"
 
+#include "AccessDenied.h"
 #include "ErrorAdvice.h"
 #include "FileChecks.h"
 #include "ModalSeam.h"
@@ -57,7 +58,7 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     try {
         ADOQuery1->execute();
     } catch (const DbError& e) {
-        reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), MdfPath);
+        reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), MdfPath, logPath);
         return false;
     }
     modal::messageDialog(QStringLiteral("База даних ") + Name +
@@ -66,11 +67,14 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     return true;
 }
 
-// Operating-system error 5 ("5(" in the server's text) gets our own message naming the file;
-// any other failure is shown in the server's words with the single Cancel button.
-void TMain::reportFileFailure(const DbError& error, const QString& cannotText, const QString& path) {
-    if (error.message().contains(QLatin1String("5(")))
-        modal::messageDialog(cannotText + path + QLatin1Char('.') + QChar(13) +
+// Operating-system error 5 gets our own message naming the file the server was refused (the data
+// or the log file); any other failure is shown in the server's words with the single Cancel button.
+void TMain::reportFileFailure(const DbError& error, const QString& cannotText, const QString& dataPath,
+                              const QString& logPath) {
+    const auto refused = accessdenied::refusedFile(error.message(), dataPath, logPath);
+    if (refused != accessdenied::RefusedFile::None)
+        modal::messageDialog(cannotText + (refused == accessdenied::RefusedFile::Log ? logPath : dataPath) +
+                                 QLatin1Char('.') + QChar(13) +
                                  QStringLiteral("Помилка операційної системи 5: (Доступ заборонений.)"),
                              DialogType::Error, {DialogButton::OK});
     else

@@ -115,7 +115,7 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     try {
         ADOQuery1->execute();
     } catch (const DbError& e) {
-        reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "), MdfPath);
+        reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "), MdfPath, LdfPath);
         return false;
     }
     modal::messageDialog(QStringLiteral("База даних ") + Name +

@@ -120,6 +120,16 @@ QString accelerated(const QString& text) {
     return out;
 }
 
+namespace {
+// The monitor of the window the dialog belongs to, else of the active window, else the primary one.
+const QScreen* placementScreen(const QWidget* parent) {
+    const QWidget* owner = parent ? parent->window() : QApplication::activeWindow();
+    if (owner && owner->screen())
+        return owner->screen();
+    return QGuiApplication::primaryScreen();
+}
+} // namespace
+
 MessageDialog::MessageDialog(const QString& message, DialogType type, DialogButtons buttons, QWidget* parent)
     : QDialog(parent), m_message(message) {
     std::sort(buttons.begin(), buttons.end());
@@ -152,7 +162,7 @@ MessageDialog::MessageDialog(const QString& message, DialogType type, DialogButt
     label->setObjectName(QStringLiteral("message"));
     label->setTextFormat(Qt::RichText);
     label->setWordWrap(true);
-    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QScreen* screen = placementScreen(parent);
     const int halfScreen = screen ? screen->availableGeometry().width() / 2 : 640;
     label->setMaximumWidth(halfScreen);
     const int natural = fm.horizontalAdvance(message);
@@ -195,9 +205,11 @@ MessageDialog::MessageDialog(const QString& message, DialogType type, DialogButt
     adjustSize();
     setFixedSize(sizeHint());
     if (screen) {
+        // Centred, and never beyond the monitor's left or top edge (a monitor left of the
+        // primary one lies at negative positions, which are its own).
         const QRect area = screen->availableGeometry();
-        move(qMax(0, area.x() + (area.width() - width()) / 2),
-             qMax(0, area.y() + (area.height() - height()) / 2));
+        move(area.x() + qMax(0, (area.width() - width()) / 2),
+             area.y() + qMax(0, (area.height() - height()) / 2));
     }
 }
 

@@ -1,5 +1,7 @@
 #include "ModalSeam.h"
 
+#include "FolderPicker.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -166,17 +168,12 @@ std::optional<QString> pickFolder(const QString& text, const QString& firstSelec
         r.directory = firstSelection;
         return g_responder(r).path;
     }
-    QFileDialog dialog(activeOwner(), text);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setOption(QFileDialog::ShowDirsOnly);
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setLabelText(QFileDialog::LookIn, text);
-    const bool usable = !firstSelection.isEmpty() && QFileInfo(firstSelection).isDir();
-    dialog.setDirectory(usable ? firstSelection : QDir::homePath());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    // Our own dialog rather than the file dialog in folder mode, which would show the long prompt as
+    // its "look in" label and squeeze the path field beside it.
+    FolderPicker dialog(text, firstSelection, activeOwner());
+    if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    QString chosen = QDir::cleanPath(dialog.selectedFiles().first());
-    return chosen;
+    return dialog.chosenFolder();
 }
 
 } // namespace modal

@@ -14,8 +14,9 @@ void configureApplication(QApplication& app) {
     // nothing is lost. A value the user has set is left alone.
     if (!qEnvironmentVariableIsSet("GNUTLS_NO_IMPLICIT_INIT"))
         qputenv("GNUTLS_NO_IMPLICIT_INIT", "1");
+    // The application title, read back as applicationDisplayName(). It is deliberately not set as
+    // the display name: on X11 Qt appends a set display name to every window title.
     QApplication::setApplicationName(QStringLiteral("Zelvaro"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Zelvaro"));
     QApplication::setApplicationVersion(QStringLiteral(ZELVARO_VERSION));
     auto* qtTranslations = new QTranslator(&app);
     if (qtTranslations->load(QLocale(QLocale::Ukrainian), QStringLiteral("qtbase"), QStringLiteral("_"),

@@ -1,6 +1,7 @@
 #include "AdoConnection.h"
 
 #include "ConnectionString.h"
+#include "LinkSocket.h"
 #include "OdbcDiagnostics.h"
 #include "ServerError.h"
 #include "SqlQuote.h"
@@ -65,6 +66,10 @@ AdoConnection::~AdoConnection() {
 
 void AdoConnection::open() {
     close();
+    const connstr::Settings settings = connstr::parse(m_connectionString);
+    // A value the driver would cut short logs in as someone else or fails as a wrong login.
+    if (const QString refused = connstr::refusal(settings); !refused.isEmpty())
+        throw DbError(refused);
     SQLHDBC dbc = nullptr;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, m_env, &dbc)))
         throwFrom(SQL_HANDLE_ENV, m_env, QStringLiteral("Cannot allocate an ODBC connection"));
@@ -72,8 +77,9 @@ void AdoConnection::open() {
     SQLSetConnectAttrW(dbc, SQL_ATTR_CONNECTION_TIMEOUT, reinterpret_cast<SQLPOINTER>(ConnectTimeoutSeconds),
                        0);
 
-    const QString odbc = connstr::toOdbc(connstr::parse(m_connectionString), m_driver, QString());
+    const QString odbc = connstr::toOdbc(settings, m_driver, QString());
     const std::u16string wide = odbc.toStdU16String();
+    const std::vector<int> socketsBefore = linksocket::streamSockets();
     const SQLRETURN rc =
         SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(wide.c_str())),
                           SQLSMALLINT(wide.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
@@ -84,6 +90,7 @@ void AdoConnection::open() {
         throw servererror::fromRecords(records, QStringLiteral("Unable to connect to data source"));
     }
     m_dbc = dbc;
+    m_socket = linksocket::added(socketsBefore, linksocket::streamSockets());
     markUsed();
     if (!m_defaultDatabase.isEmpty()) {
         try {
@@ -93,6 +100,8 @@ void AdoConnection::open() {
             throw;
         }
     }
+    if (m_openStateListener)
+        m_openStateListener(true);
 }
 
 void AdoConnection::close() {
@@ -101,9 +110,12 @@ void AdoConnection::close() {
     if (m_stmt)
         SQLFreeHandle(SQL_HANDLE_STMT, m_stmt);
     m_stmt = nullptr;
+    m_socket = -1;
     SQLDisconnect(m_dbc);
     SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
     m_dbc = nullptr;
+    if (m_openStateListener)
+        m_openStateListener(false);
 }
 
 SQLHSTMT AdoConnection::statementHandle() {
@@ -117,8 +129,14 @@ void AdoConnection::dropBrokenLink() {
 }
 
 void AdoConnection::reviveIfStale() {
+    if (!m_dbc)
+        return;
+    if (m_socket >= 0 && linksocket::peerClosed(m_socket)) {
+        open();
+        return;
+    }
     constexpr qint64 idleMillis = 2000;
-    if (!m_dbc || (m_lastUse.isValid() && m_lastUse.elapsed() < idleMillis))
+    if (m_lastUse.isValid() && m_lastUse.elapsed() < idleMillis)
         return;
     bool alive = false;
     if (SQLHSTMT stmt = statementHandle()) {

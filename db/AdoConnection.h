@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QString>
+#include <functional>
 
 #include <sql.h>
 #include <sqlext.h>
@@ -25,6 +26,11 @@ public:
 
     void open();
     void close();
+    // Told after every open and every close, whoever caused it: also when a statement finds the
+    // link gone and closes the connection, or opens it again by itself. Never throws.
+    void setOpenStateListener(std::function<void(bool open)> listener) {
+        m_openStateListener = std::move(listener);
+    }
     bool isOpen() const { return m_dbc != nullptr; }
     void ensureOpen() {
         if (!isOpen())
@@ -49,9 +55,10 @@ public:
     void dropBrokenLink();
     // Whether the driver knows the link to be gone.
     bool isDead() const;
-    // A connection left idle may have lost its server meanwhile (a restart, say). Before a
-    // statement that must not run twice, an idle connection is tested with a harmless one and
-    // opened again when it turns out to be gone.
+    // A connection may have lost its server meanwhile (a restart, say). Before a statement that
+    // must not run twice, a link the server is seen to have closed is opened again at once (nothing
+    // was sent on it), and an idle one is tested with a harmless statement and opened again when it
+    // turns out to be gone.
     void reviveIfStale();
     void markUsed() { m_lastUse.start(); }
 
@@ -61,8 +68,10 @@ private:
     SQLHENV m_env = nullptr;
     SQLHDBC m_dbc = nullptr;
     SQLHSTMT m_stmt = nullptr;
+    int m_socket = -1; // the link's TCP socket, owned by the driver; -1 when not known
     QString m_driver;
     QString m_connectionString;
     QString m_defaultDatabase;
     QElapsedTimer m_lastUse;
+    std::function<void(bool)> m_openStateListener;
 };

@@ -203,12 +203,13 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
     }
     m_connection.markUsed();
     QString firstError = odbcdiag::errorMessage(errors, QString());
-    if (!firstError.isEmpty() && !linkLost && m_connection.isDead()) {
+    if (!firstError.isEmpty() && !linkLost && m_connection.isDead())
         linkLost = true;
-        // FreeTDS reports a socket it already found closed as a bare "Unknown error".
-        if (firstError == QLatin1String("Unknown error"))
-            firstError = QStringLiteral("Communication link failure: the connection to the server was lost");
-    }
+    // FreeTDS reports a link it found closed (a server restarted since the last statement, say)
+    // as a bare "Unknown error", also after it has already said the link is gone: that tells the
+    // user nothing.
+    if (linkLost && firstError == QLatin1String("Unknown error"))
+        firstError = QStringLiteral("Communication link failure: the connection to the server was lost");
     if (linkLost) {
         stmt.release();
         m_connection.dropBrokenLink();

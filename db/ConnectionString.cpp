@@ -56,11 +56,15 @@ QList<QPair<QString, QString>> splitPairs(const QString& text) {
     return pairs;
 }
 
+// FreeTDS reads a value that begins with "{" up to the first "}" followed by ";", and takes
+// everything between as it is: no "}}" is turned back into "}". So "{" value "};" carries every
+// value whole except one holding "};" (which no form can carry: unbraced, a value ends at its first
+// ";"). Such values are refused before connecting (see refusal()).
 QString braced(const QString& value) {
-    QString body = value;
-    body.replace(QLatin1Char('}'), QLatin1String("}}"));
-    return QLatin1Char('{') + body + QLatin1Char('}');
+    return QLatin1Char('{') + value + QLatin1Char('}');
 }
+
+const QLatin1String kUnsendable("};");
 
 } // namespace
 
@@ -78,6 +82,16 @@ Settings parse(const QString& connectionString) {
             s.password = value;
     }
     return s;
+}
+
+QString refusal(const Settings& settings) {
+    if (settings.dataSource.contains(kUnsendable))
+        return QStringLiteral("Назва сервера містить «};»: таку назву не можна передати драйверу ODBC");
+    if (settings.userId.contains(kUnsendable))
+        return QStringLiteral("Логін містить «};»: такий логін не можна передати драйверу ODBC");
+    if (settings.password.contains(kUnsendable))
+        return QStringLiteral("Пароль містить «};»: такий пароль не можна передати драйверу ODBC");
+    return {};
 }
 
 QString tdsVersionFor(const QString& provider) {

@@ -20,10 +20,15 @@ struct Settings {
 // Keys are case-insensitive; unknown keys are ignored.
 Settings parse(const QString& connectionString);
 
+// Why the settings cannot be handed to the driver (a value holding "};", which its
+// connection-string reader cannot take in any form), in the user's words; empty when they can.
+QString refusal(const Settings& settings);
+
 // "SQLOLEDB.1" 7.1, "SQLNCLI.1" 7.2, "SQLNCLI10.1" 7.3, "SQLNCLI11.0" 7.4; anything else 7.1.
 QString tdsVersionFor(const QString& provider);
 
-// The ODBC form: driver, server (host, host\instance or host,port), TDS version, UTF-8, login.
+// The ODBC form, every value braced and taken whole by the driver: driver, server (host, host\instance or
+// host,port), TDS version, UTF-8, login.
 QString toOdbc(const Settings& settings, const QString& driver, const QString& database);
 
 } // namespace connstr

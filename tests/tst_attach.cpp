@@ -134,6 +134,28 @@ private slots:
         QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::OK});
     }
 
+    // The log file refused names the log file; a folder whose name holds "5(" is no error 5.
+    void accessDeniedNamesTheLogFile() {
+        const QTemporaryDir locked;
+        WindowHarness h(2019, {QStringLiteral("--deny"), locked.path()});
+        makeFiles(h, QStringLiteral("L"), h.server.scratch() + "/l.mdf", h.server.scratch() + "/l.ldf");
+        QFile::copy(h.server.scratch() + "/l.ldf", locked.path() + "/l.ldf");
+        QVERIFY(h.connect());
+        QVERIFY(!h.window->AttachDatabase(QStringLiteral("L"), h.server.scratch() + "/l.mdf",
+                                          locked.path() + "/l.ldf"));
+        QCOMPARE(h.script.last().text,
+                 QStringLiteral("Не можливо підключити фізичний файл %1/l.ldf.\rПомилка операційної "
+                                "системи 5: (Доступ заборонений.)")
+                     .arg(locked.path()));
+
+        const QString copy = h.server.scratch() + "/copy5(1)";
+        QVERIFY(QDir().mkpath(copy));
+        touch(copy + "/junk.mdf");
+        QVERIFY(!h.window->AttachDatabase(QStringLiteral("J"), copy + "/junk.mdf", copy + "/junk.ldf"));
+        QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::Cancel});
+        QVERIFY(h.script.last().text.startsWith(QLatin1String("The header for file")));
+    }
+
     void otherRefusalShowsTheServersTextWithCancel() {
         WindowHarness h;
         touch(h.server.scratch() + "/junk.mdf");

@@ -1,6 +1,7 @@
 // The connection and statement objects against the stand-in, through the real FreeTDS driver.
 #include "AdoConnection.h"
 #include "AdoQuery.h"
+#include "ConnectionString.h"
 #include "DevServer.h"
 #include "SqlQuote.h"
 
@@ -67,6 +68,63 @@ private slots:
                 .arg(dev.dataSource()));
         c.open();
         QVERIFY(c.isOpen());
+    }
+
+    // Every login and password reaches the server whole through the real driver; one that the
+    // driver's connection-string reader cannot carry is refused before any connection is tried.
+    void loginValuesReachTheServerWhole_data() {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("refusal");
+        const QString none;
+        for (const QString& password :
+             {QStringLiteral("a}b"), QStringLiteral("}"), QStringLiteral("{x}"), QStringLiteral("a;b}c"),
+              QStringLiteral(";"), QStringLiteral("\""), QStringLiteral("'"), QStringLiteral(" lead"),
+              QStringLiteral("trail "), QStringLiteral("пароль"), QStringLiteral("{"), QStringLiteral("x}"),
+              QStringLiteral("}}"), QStringLiteral("a=b"), QString()})
+            QTest::newRow(qPrintable(QStringLiteral("password [%1]").arg(password)))
+                << QStringLiteral("sa") << password << none;
+        QTest::newRow("login with braces") << QStringLiteral("{u}s;er}") << QStringLiteral("p") << none;
+        QTest::newRow("Cyrillic login") << QStringLiteral("адмін") << QStringLiteral("p") << none;
+        const QString passwordRefused =
+            QStringLiteral("Пароль містить «};»: такий пароль не можна передати драйверу ODBC");
+        QTest::newRow("password };") << QStringLiteral("sa") << QStringLiteral("};") << passwordRefused;
+        QTest::newRow("password x};y") << QStringLiteral("sa") << QStringLiteral("x};y") << passwordRefused;
+        QTest::newRow("login };") << QStringLiteral("u};") << QStringLiteral("p")
+                                  << QStringLiteral("Логін містить «};»: такий логін не можна передати "
+                                                    "драйверу ODBC");
+    }
+    void loginValuesReachTheServerWhole() {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(QString, refusal);
+        DevServer dev(2019, {QStringLiteral("--login"), user + QLatin1Char(':') + password});
+        AdoConnection c;
+        c.setConnectionString(
+            QStringLiteral("Provider=SQLNCLI11.0;Persist Security Info=False;Data Source=") +
+            connstr::formatValue(dev.dataSource()) + QStringLiteral(";User ID=") +
+            connstr::formatValue(user) + QStringLiteral(";Password=") + connstr::formatValue(password));
+        try {
+            c.open();
+        } catch (const DbError& e) {
+            QCOMPARE(e.message(), refusal);
+            return;
+        }
+        QVERIFY(refusal.isEmpty());
+        QVERIFY(c.isOpen());
+    }
+
+    void serverNameTheDriverCannotCarryIsRefused() {
+        AdoConnection c;
+        c.setConnectionString(
+            QStringLiteral("Provider=SQLNCLI11.0;Data Source=\"h};x\";User ID=sa;Password=p"));
+        try {
+            c.open();
+            QFAIL("opened");
+        } catch (const DbError& e) {
+            QCOMPARE(e.message(), QStringLiteral("Назва сервера містить «};»: таку назву не можна передати "
+                                                 "драйверу ODBC"));
+        }
     }
 
     void rowsetOperations() {
@@ -261,6 +319,22 @@ private slots:
         c.open(); // applied again after every open
         q.openRowset();
         QCOMPARE(q.firstColumn(), QStringLiteral("msdb"));
+    }
+
+    // A statement that changes something, sent right after the server restarted: the old link
+    // was closed by the server before anything was written to it, so the statement goes out once,
+    // on a new link.
+    void changingStatementAfterARestartGoesOutOnANewLink() {
+        Session s;
+        auto& [dev, c, q] = s;
+        q.setText(QStringLiteral("CREATE DATABASE a"));
+        q.execute();
+        dev.stop();
+        QVERIFY(dev.start());
+        q.setText(QStringLiteral("CREATE DATABASE b"));
+        q.execute();
+        QVERIFY(c.isOpen());
+        QCOMPARE(dev.receivedStatements().count(QStringLiteral("CREATE DATABASE b")), 1);
     }
 
     void serverStoppedMidSessionThenBack() {

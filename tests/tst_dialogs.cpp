@@ -1,11 +1,18 @@
 // The message dialog itself: Ukrainian captions, button order and answers, keyboard and clipboard.
 #include "MessageDialog.h"
+#include "ModalSeam.h"
 #include "RusUkrDlg.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 using msgdlg::MessageDialog;
@@ -111,6 +118,72 @@ private slots:
         MessageDialog custom(QStringLiteral("x"), DialogType::Custom, {DialogButton::OK});
         QVERIFY(!custom.findChild<QLabel*>(QStringLiteral("icon")));
         QCOMPARE(custom.windowTitle(), QStringLiteral("Zelvaro"));
+    }
+
+    // With the active window on another monitor the dialog comes up centred on that monitor; with
+    // none active, on the primary one. (Runs once more on two virtual screens.)
+    void placedOnTheActiveWindowsMonitor() {
+        const QList<QScreen*> screens = QGuiApplication::screens();
+        QWidget owner;
+        owner.resize(300, 200);
+        owner.move(screens.last()->geometry().topLeft() + QPoint(50, 50));
+        owner.show();
+        owner.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&owner));
+        QCOMPARE(owner.screen(), screens.last());
+        MessageDialog d(QStringLiteral("?"), DialogType::Information, {DialogButton::OK}, &owner);
+        const QRect area = screens.last()->availableGeometry();
+        QVERIFY(qAbs(d.geometry().center().x() - area.center().x()) <= 2);
+        QVERIFY(area.contains(d.geometry()));
+        owner.hide();
+        QApplication::setActiveWindow(nullptr);
+        MessageDialog alone(QStringLiteral("?"), DialogType::Information, {DialogButton::OK});
+        QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(alone.geometry()));
+    }
+
+    // The folder picker shows its prompt above the folder view, and its path field spans the
+    // dialog: a long path stays in view. Typing a folder and Enter chooses it.
+    void folderPickerLayout() {
+        const QString prompt = QStringLiteral("Виберіть каталог для розміщення MDF-файлу:");
+        QTemporaryDir folder;
+        QRect promptAt, viewAt, pathAt;
+        int dialogWidth = 0;
+        // Looked at once it is open, then answered by typing a folder and Enter.
+        QTimer poll;
+        poll.setInterval(50);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            QWidget* d = QApplication::activeModalWidget();
+            if (!d)
+                return;
+            poll.stop();
+            dialogWidth = d->width();
+            auto at = [d](QWidget* w) { return QRect(w->mapTo(d, QPoint(0, 0)), w->size()); };
+            for (auto* label : d->findChildren<QLabel*>())
+                if (label->isVisible() && label->text() == prompt)
+                    promptAt = at(label);
+            for (auto* view : d->findChildren<QAbstractItemView*>())
+                if (view->isVisible() && view->width() * view->height() > viewAt.width() * viewAt.height())
+                    viewAt = at(view);
+            QLineEdit* path = nullptr;
+            for (auto* edit : d->findChildren<QLineEdit*>())
+                if (edit->isVisible() && !qobject_cast<QComboBox*>(edit->parentWidget()))
+                    path = edit;
+            if (!path) {
+                d->close();
+                return;
+            }
+            pathAt = at(path);
+            path->setFocus();
+            path->setText(folder.path());
+            QTest::keyClick(path, Qt::Key_Return);
+        });
+        poll.start();
+        const std::optional<QString> chosen = modal::pickFolder(prompt, QString());
+        QVERIFY(promptAt.isValid());
+        QVERIFY2(promptAt.bottom() < viewAt.top(), "prompt above the folder view");
+        QVERIFY2(pathAt.width() >= dialogWidth - 40,
+                 qPrintable(QStringLiteral("path field %1 of %2 px").arg(pathAt.width()).arg(dialogWidth)));
+        QCOMPARE(chosen, std::optional<QString>(folder.path()));
     }
 };
 

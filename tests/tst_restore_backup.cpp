@@ -150,6 +150,14 @@ private slots:
                      .arg(locked.path()));
         QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::OK});
 
+        // Only the log file's folder refused: the message names the log file.
+        QVERIFY(!h.window->RestoreDatabase(QStringLiteral("R2"), h.server.scratch() + "/r1.bak",
+                                           h.server.scratch() + "/r.mdf", locked.path() + "/r.ldf"));
+        QCOMPARE(h.script.last().text,
+                 QStringLiteral("Не можливо створити фізичний файл %1/r.ldf.\rПомилка операційної "
+                                "системи 5: (Доступ заборонений.)")
+                     .arg(locked.path()));
+
         // Another refusal: a missing folder, in the server's words with Cancel.
         QVERIFY(!h.window->RestoreDatabase(QStringLiteral("R2"), h.server.scratch() + "/r1.bak",
                                            "/no/such/r.mdf", h.server.scratch() + "/r.ldf"));
@@ -158,6 +166,37 @@ private slots:
                                 "operating system error 2(The system cannot find the file specified.)"));
         QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::Cancel});
         QVERIFY(!h.databases().contains(QStringLiteral("R2")));
+    }
+
+    // Every version writes operating-system error 5 its own way around the same "5(" shape; the
+    // message names the refused file, data or log.
+    void accessDeniedOnEveryVersion_data() {
+        QTest::addColumn<int>("version");
+        QTest::addColumn<bool>("logRefused");
+        for (int version : {2000, 2005, 2008, 2012, 2019}) {
+            QTest::newRow(qPrintable(QStringLiteral("%1 data").arg(version))) << version << false;
+            QTest::newRow(qPrintable(QStringLiteral("%1 log").arg(version))) << version << true;
+        }
+    }
+    void accessDeniedOnEveryVersion() {
+        QFETCH(int, version);
+        QFETCH(bool, logRefused);
+        const QTemporaryDir locked;
+        WindowHarness h(version, {QStringLiteral("--deny"), locked.path()});
+        h.sql(QStringLiteral("CREATE DATABASE R1\nBACKUP DATABASE R1 TO DISK = N'%1/r1.bak'")
+                  .arg(h.server.scratch()));
+        QVERIFY(h.connect());
+        h.openPage(2);
+        h.script.choose(h.server.scratch() + "/r1.bak");
+        h.button("SpeedButton5")->click();
+        const QString data = (logRefused ? h.server.scratch() : locked.path()) + "/r.mdf";
+        const QString log = (logRefused ? locked.path() : h.server.scratch()) + "/r.ldf";
+        QVERIFY(!h.window->RestoreDatabase(QStringLiteral("R2"), h.server.scratch() + "/r1.bak", data, log));
+        QCOMPARE(h.script.last().text,
+                 QStringLiteral("Не можливо створити фізичний файл %1.\rПомилка операційної системи 5: "
+                                "(Доступ заборонений.)")
+                     .arg(logRefused ? log : data));
+        QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::OK});
     }
 
     void backupFailuresAndTheFourCharacterRule() {

@@ -118,7 +118,7 @@ private slots:
         const QString odbc = connstr::toOdbc(s, QStringLiteral("FreeTDS"), QString());
         QVERIFY(odbc.contains(QLatin1String("Server={127.0.0.1};Port=1500;")));
         QVERIFY(odbc.contains(QLatin1String("TDS_Version=7.3;")));
-        QVERIFY(odbc.contains(QLatin1String("PWD={p}}w};")));
+        QVERIFY(odbc.contains(QLatin1String("PWD={p}w};")));
         s.dataSource = QStringLiteral("HOST");
         QVERIFY(connstr::toOdbc(s, QStringLiteral("FreeTDS"), QString())
                     .contains(QLatin1String("Server={HOST};Port=1433;")));
@@ -132,9 +132,26 @@ private slots:
                  QStringLiteral("PC"));
         QCOMPARE(connection::derivedServerName(QStringLiteral("PC"), QStringLiteral("2014")),
                  QStringLiteral("PC\\SQL2014"));
-        const QString name = connection::computerName();
-        QVERIFY(!name.isEmpty());
-        QVERIFY(name.size() <= 15);
+        QVERIFY(!connection::computerName().isEmpty());
+    }
+
+    // The name must resolve: a cut one names no computer (Linux host names run to 64 characters).
+    void computerNames_data() {
+        QTest::addColumn<QString>("reported");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("short") << "vm"
+                               << "vm";
+        QTest::newRow("sixteen") << "ip-172-31-20-123"
+                                 << "ip-172-31-20-123";
+        const QString longest = QString(64, QLatin1Char('h'));
+        QTest::newRow("sixty-four") << longest << longest;
+        QTest::newRow("none") << ""
+                              << "localhost";
+    }
+    void computerNames() {
+        QFETCH(QString, reported);
+        QFETCH(QString, name);
+        QCOMPARE(connection::computerNameFrom(reported), name);
     }
 
     void pathParts_data() {

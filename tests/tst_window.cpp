@@ -5,11 +5,47 @@
 #include "RusUkrDlg.h"
 
 #include <QApplication>
+#include <QTabBar>
+#include <QWheelEvent>
 #include <QtTest>
 #include <algorithm>
 
 class WindowFlows : public QObject {
     Q_OBJECT
+
+    static bool activate(WindowHarness& h) {
+        h.window->activateWindow();
+        return QTest::qWaitForWindowActive(h.window.get());
+    }
+    // The name of the control holding the focus; the page control's tab row by the control's name.
+    static QString focused() {
+        QWidget* w = QApplication::focusWidget();
+        if (!w)
+            return QStringLiteral("(none)");
+        if (qobject_cast<QTabBar*>(w))
+            return w->parentWidget()->objectName();
+        return w->objectName();
+    }
+    // Focuses `start`, presses Tab (or Shift+Tab) `presses` times on whatever has the focus, and
+    // lists where the focus went.
+    static QStringList tabCycle(QWidget* start, int presses, bool backwards = false) {
+        start->setFocus(Qt::TabFocusReason);
+        QStringList names;
+        for (int i = 0; i < presses; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), backwards ? Qt::Key_Backtab : Qt::Key_Tab,
+                            backwards ? Qt::ShiftModifier : Qt::NoModifier);
+            names << focused();
+        }
+        return names;
+    }
+    // One wheel notch per unit, negative down, over the middle of the widget.
+    static void wheel(QWidget* target, int notches) {
+        const QPointF at = QRectF(target->rect()).center();
+        QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(target, &event);
+    }
+
 private slots:
     void initTestCase() { prepareApplication(); }
 
@@ -131,6 +167,88 @@ private slots:
         QCOMPARE(h.widget<QComboBox>("cbDataBase1")->count(), 1);
         QCOMPARE(h.widget<QComboBox>("cbDataBase1")->currentIndex(), -1);
         QVERIFY(!h.button("BitBtn5")->isEnabled());
+    }
+
+    // The Tab key walks the controls in the order a user expects: the page control first (its
+    // tab row, then the open page's controls), then the left panel, and round again.
+    void tabOrderOfThePanelAlone() {
+        WindowHarness h;
+        QVERIFY(activate(h));
+        QCOMPARE(tabCycle(h.widget<QWidget>("cbSQLServers"), 5),
+                 QStringList({"ServerName", "edUserName", "edUserPass", "ToolButton1", "cbSQLServers"}));
+    }
+    void tabOrderOfEveryPage_data() {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QStringList>("stops");
+        QTest::newRow("attach") << 0 << QStringList({"edPathMDF", "edPathLDF", "BitBtn1", "cbDatabase"});
+        QTest::newRow("detach") << 1 << QStringList({"ListDataBases", "BitBtn2", "BitBtn4"});
+        QTest::newRow("restore") << 2
+                                 << QStringList(
+                                        {"Edit1", "edPathMDF2", "edPathLDF2", "edPathBAK", "BitBtn3"});
+        QTest::newRow("backup") << 3 << QStringList({"edSavePathBAK", "cbDataBase1", "BitBtn5"});
+    }
+    void tabOrderOfEveryPage() {
+        QFETCH(int, page);
+        QFETCH(QStringList, stops);
+        WindowHarness h;
+        QVERIFY(h.connect());
+        QVERIFY(activate(h));
+        h.openPage(page);
+        // Buttons a page's rule leaves disabled take no focus; here every stop is open to it.
+        for (const char* name : {"BitBtn1", "BitBtn2", "BitBtn3", "BitBtn4", "BitBtn5"})
+            h.button(name)->setEnabled(true);
+        const QStringList panel = {"cbSQLServers", "ServerName", "edUserName", "edUserPass", "ToolButton1"};
+        const QStringList cycle = stops + panel + QStringList{"PageControl1"};
+        QCOMPARE(tabCycle(h.widget<QTabWidget>("PageControl1")->tabBar(), int(cycle.size())), cycle);
+        // Shift+Tab walks the same way back.
+        QStringList back = cycle;
+        std::reverse(back.begin(), back.end());
+        back.removeFirst();
+        back << QStringLiteral("PageControl1");
+        QCOMPARE(tabCycle(h.widget<QTabWidget>("PageControl1")->tabBar(), int(back.size()), true), back);
+    }
+
+    // Pages change by click or keyboard only: the wheel over the tab row would wipe the restore
+    // page's fields by running its rule.
+    void wheelOverTheTabRowKeepsThePage() {
+        WindowHarness h;
+        QVERIFY(h.connect());
+        h.openPage(2);
+        h.edit("edPathBAK")->setText(QStringLiteral("/typed.bak"));
+        QTabBar* bar = h.widget<QTabWidget>("PageControl1")->tabBar();
+        for (int notches : {-1, 1, 1})
+            wheel(bar, notches);
+        QCOMPARE(h.widget<QTabWidget>("PageControl1")->currentIndex(), 2);
+        QCOMPARE(h.edit("edPathBAK")->text(), QStringLiteral("/typed.bak"));
+    }
+
+    // A list changes by wheel only when it has the focus: a scroll passing over the version list
+    // must not disconnect and overwrite the server name.
+    void wheelChangesAListOnlyWithFocus() {
+        WindowHarness h;
+        QVERIFY(h.connect());
+        QVERIFY(activate(h));
+        h.sql(QStringLiteral("CREATE DATABASE a\nCREATE DATABASE b"));
+        h.openPage(3);
+        auto* databases = h.widget<QComboBox>("cbDataBase1");
+        databases->setCurrentIndex(0);
+        h.edit("edSavePathBAK")->setFocus();
+        wheel(databases, -1);
+        QCOMPARE(databases->currentIndex(), 0);
+        databases->setFocus();
+        wheel(databases, -1);
+        QCOMPARE(databases->currentIndex(), 1);
+
+        auto* versions = h.widget<QComboBox>("cbSQLServers");
+        const QString server = h.edit("ServerName")->text();
+        h.edit("edUserName")->setFocus();
+        wheel(versions, -1);
+        QCOMPARE(versions->currentText(), QStringLiteral("2000"));
+        QCOMPARE(h.edit("ServerName")->text(), server);
+        QVERIFY(h.window->connection().isOpen());
+        versions->setFocus();
+        wheel(versions, -1);
+        QCOMPARE(versions->currentText(), QStringLiteral("2005"));
     }
 
     void namedInstanceThroughTheBrowser() {

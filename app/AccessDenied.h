@@ -1,0 +1,18 @@
+// Recognising operating-system error 5 (access denied) in a server's error text, and which of the
+// two database files the server was refused.
+#pragma once
+
+#include <QString>
+
+namespace accessdenied {
+
+enum class RefusedFile { None, Data, Log };
+
+// SQL Server writes the operating-system error as its code followed at once by "(" and the
+// system's text: `error 5(Access is denied.)` or `error 5: "5(Access is denied.)"`, in whatever
+// language the server speaks. Only that shape counts: a longer code (`665(`) does not, and neither
+// does anything inside the paths the server names. Log when the text names the log file and not
+// the data file; otherwise Data.
+RefusedFile refusedFile(const QString& message, const QString& dataPath, const QString& logPath);
+
+} // namespace accessdenied

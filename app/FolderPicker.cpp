@@ -1,0 +1,81 @@
+// The folder picker: prompt, folder tree, path field, OK and Cancel.
+#include "FolderPicker.h"
+
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+FolderPicker::FolderPicker(const QString& prompt, const QString& firstSelection, QWidget* parent)
+    : QDialog(parent) {
+    setWindowTitle(prompt);
+    setModal(true);
+    setSizeGripEnabled(true);
+
+    auto* text = new QLabel(prompt, this);
+    text->setObjectName(QStringLiteral("prompt"));
+    text->setTextFormat(Qt::PlainText);
+    text->setWordWrap(true);
+
+    m_folders = new QFileSystemModel(this);
+    // Only folders are listed, and only an existing folder can be confirmed.
+    m_folders->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
+    m_folders->setRootPath(QDir::rootPath());
+    m_tree = new QTreeView(this);
+    m_tree->setModel(m_folders);
+    m_tree->setRootIndex(m_folders->index(QDir::rootPath()));
+    for (int column = 1; column < m_folders->columnCount(); ++column)
+        m_tree->hideColumn(column);
+    m_tree->setHeaderHidden(true);
+    m_tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    m_tree->header()->setStretchLastSection(false);
+
+    m_path = new QLineEdit(this);
+    m_path->setObjectName(QStringLiteral("path"));
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    m_ok = buttons->button(QDialogButtonBox::Ok);
+    m_ok->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(text);
+    layout->addWidget(m_tree, 1);
+    layout->addWidget(m_path);
+    layout->addWidget(buttons);
+
+    connect(m_tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                if (current.isValid())
+                    m_path->setText(QDir::toNativeSeparators(m_folders->filePath(current)));
+            });
+    connect(m_path, &QLineEdit::textChanged, this, &FolderPicker::pathEdited);
+
+    const bool usable = !firstSelection.isEmpty() && QFileInfo(firstSelection).isDir();
+    select(usable ? firstSelection : QDir::homePath());
+    resize(420, 460);
+}
+
+void FolderPicker::select(const QString& folder) {
+    const QModelIndex index = m_folders->index(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
+    if (index.isValid()) {
+        m_tree->setCurrentIndex(index);
+        m_tree->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    }
+    m_path->setText(QDir::toNativeSeparators(QDir::cleanPath(folder)));
+}
+
+void FolderPicker::pathEdited() {
+    m_ok->setEnabled(QFileInfo(m_path->text()).isDir());
+}
+
+QString FolderPicker::chosenFolder() const {
+    return QDir::cleanPath(QDir::fromNativeSeparators(m_path->text()));
+}
