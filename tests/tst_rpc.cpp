@@ -3,6 +3,7 @@
 // (sp_prepexec, then sp_execute) and direct (sp_executesql), on every TDS version; malformed RPC
 // packets cost the sender its connection and nobody else anything.
 #include "DevServer.h"
+#include "RpcRequest.h"
 
 #include <QDir>
 #include <QFile>
@@ -181,6 +182,9 @@ QByteArray le32(quint32 v) {
 }
 QByteArray utf16(const QString& s) {
     return QByteArray(reinterpret_cast<const char*>(s.utf16()), int(s.size() * 2));
+}
+QByteArray utf16(const char* s) {
+    return utf16(QString::fromLatin1(s));
 }
 
 // A LOGIN7 for TDS 7.4 as sa: the fixed part with offsets, then the strings it points at.
@@ -430,6 +434,57 @@ private slots:
         QVERIFY(m_2019.isRunning());
         Odbc odbc(m_2019.port(), QStringLiteral("7.4"));
         QCOMPARE(odbc.run(QStringLiteral("SELECT 1"), {}, true).values, QStringList{QStringLiteral("1")});
+    }
+
+    // Every value type the decoder reads, then the same request cut short at every byte and with
+    // every byte overwritten: it answers false or decodes, and never reads past the request.
+    void decoderReadsValuesAndSurvivesDamage() {
+        const QByteArray collation = QByteArray::fromHex("0904d00034");
+        const QByteArray text = utf16(QStringLiteral("SELECT @P1"));
+        QByteArray call = QByteArray::fromHex("ffff0d000000");
+        call += QByteArray::fromHex("00012604") + QByteArray::fromHex("00");                     // @handle OUTPUT
+        call += QByteArray::fromHex("000063ffffff7f") + collation + le32(8) + utf16("@P1 "); // @params
+        call += QByteArray::fromHex("000063ffffff7f") + collation + le32(quint32(text.size())) + text;
+        call += QByteArray::fromHex("0000e76400") + collation + le16(4) + utf16(QStringLiteral("Жx"));
+        call += QByteArray::fromHex("0000e7ffff") + collation + QByteArray::fromHex("0400000000000000") + le32(2) +
+                utf16(QStringLiteral("a")) + le32(2) + utf16(QStringLiteral("b")) + le32(0);   // PLP in two chunks
+        call += QByteArray::fromHex("0000260404feffffff");                                      // int -2
+        call += QByteArray::fromHex("00007f0000000000000080");                                  // bigint minimum
+        call += QByteArray::fromHex("0000a508000300010203");                                    // varbinary
+        call += QByteArray::fromHex("0000a70800") + collation + le16(2) + QByteArray("\xe9z");  // varchar, Latin-1
+        call += QByteArray::fromHex("000068010101");                                            // bit 1
+        const QByteArray second = le16(6) + utf16(QStringLiteral("sp_who")) + le16(0);
+        const QByteArray request = kAllHeaders + call + QByteArray(1, char(0x80)) + second;
+
+        auto decode = [](const QByteArray& bytes, std::vector<rpc::Call>& calls) {
+            const std::vector<uint8_t> payload(bytes.begin(), bytes.end());
+            return rpc::decode(payload, true, calls);
+        };
+        std::vector<rpc::Call> calls;
+        QVERIFY(decode(request, calls));
+        QCOMPARE(calls.size(), size_t(2));
+        QCOMPARE(calls[0].procId, quint16(13));
+        QCOMPARE(calls[1].procName, std::string("sp_who"));
+        const auto& p = calls[0].params;
+        QCOMPARE(p.size(), size_t(10));
+        QVERIFY(p[0].output() && p[0].value.kind == rpc::Value::Null);
+        QCOMPARE(p[2].value.text, std::string("SELECT @P1"));
+        QCOMPARE(QString::fromStdString(p[3].value.text), QStringLiteral("Жx"));
+        QCOMPARE(p[4].value.text, std::string("ab"));
+        QCOMPARE(p[5].value.integer, -2LL);
+        QCOMPARE(p[6].value.integer, std::numeric_limits<long long>::min());
+        QCOMPARE(p[7].value.text, std::string("\x01\x02\x03"));
+        QCOMPARE(QString::fromStdString(p[8].value.text), QStringLiteral("éz"));
+        QCOMPARE(p[9].value.integer, 1LL);
+
+        for (int n = 0; n < request.size(); ++n)
+            decode(request.left(n), calls);
+        for (int i = 0; i < request.size(); ++i)
+            for (char b : {char(0x00), char(0x7F), char(0x80), char(0xFE), char(0xFF)}) {
+                QByteArray damaged = request;
+                damaged[i] = b;
+                decode(damaged, calls);
+            }
     }
 
     // A well-formed call to a procedure the stand-in does not have gets SQL Server's message.
