@@ -236,6 +236,57 @@ QByteArray readReply(QTcpSocket& s) {
 }
 
 const QByteArray kAllHeaders = QByteArray::fromHex("16000000120000000200000000000000000001000000");
+const QByteArray kCollation = QByteArray::fromHex("0904d00034");
+
+// Parameters as they travel: name, status (1: output), TYPE_INFO, value.
+QByteArray nvarcharParam(const QString& name, const QString& value) {
+    const QByteArray v = utf16(value);
+    return char(name.size()) + utf16(name) + QByteArray::fromHex("00e7401f") + kCollation + le16(int(v.size())) + v;
+}
+QByteArray intParam(const QString& name, int value) {
+    return char(name.size()) + utf16(name) + QByteArray::fromHex("00260404") + le32(quint32(value));
+}
+QByteArray handleOutput() {
+    return char(7) + utf16(QStringLiteral("@handle")) + QByteArray::fromHex("01260400");
+}
+QByteArray rpcById(int id, const QByteArray& params) {
+    return kAllHeaders + QByteArray::fromHex("ffff") + le16(id) + le16(0) + params;
+}
+QByteArray rpcByName(const QString& name, const QByteArray& params) {
+    return kAllHeaders + le16(int(name.size())) + utf16(name) + le16(0) + params;
+}
+
+// A logged-in raw connection that sends RPC requests and returns each reply's token stream.
+class RawSession {
+public:
+    explicit RawSession(int port) {
+        m_socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+        m_socket.waitForConnected(2000);
+        m_socket.write(packet(0x10, login7()));
+        m_loggedIn = readReply(m_socket).contains(char(0xAD));
+    }
+    bool loggedIn() const { return m_loggedIn; }
+    QByteArray call(const QByteArray& payload) {
+        m_socket.write(packet(0x03, payload));
+        const QByteArray packets = readReply(m_socket);
+        QByteArray tokens;
+        for (int at = 0; at + 8 <= packets.size();) {
+            const int length = quint8(packets[at + 2]) << 8 | quint8(packets[at + 3]);
+            tokens += packets.mid(at + 8, length - 8);
+            at += std::max(length, 8);
+        }
+        return tokens;
+    }
+
+private:
+    QTcpSocket m_socket;
+    bool m_loggedIn = false;
+};
+
+// DONEPROC with the given status, as a 7.4 reply ends with it.
+QByteArray doneProc(int status) {
+    return QByteArray(1, char(0xFE)) + le16(status) + le16(0) + QByteArray(8, '\0');
+}
 
 } // namespace
 
@@ -485,6 +536,48 @@ private slots:
                 damaged[i] = b;
                 decode(damaged, calls);
             }
+    }
+
+    // sp_prepare hands back a handle (RETURNSTATUS, then RETURNVALUE), sp_execute runs it with new
+    // values until sp_unprepare frees it; parameters may come by name; errors are SQL Server's.
+    void proceduresOnTheWire() {
+        RawSession session(m_2019.port());
+        QVERIFY(session.loggedIn());
+        const QString select = QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = @n");
+        QByteArray reply = session.call(rpcById(11, handleOutput() + nvarcharParam(QString(), QStringLiteral("@n sysname")) +
+                                                        nvarcharParam(QString(), select)));
+        const QByteArray handleReturned = QByteArray::fromHex("7900000000") + QByteArray::fromHex("ac0000") + char(7) +
+                                          utf16(QStringLiteral("@handle")) +
+                                          QByteArray::fromHex("01000000000100260404") + le32(1);
+        QVERIFY(reply.startsWith(handleReturned));
+        QVERIFY(reply.endsWith(doneProc(0)));
+
+        reply = session.call(rpcById(12, intParam(QString(), 1) + nvarcharParam(QString(), QStringLiteral("msdb"))));
+        QVERIFY(reply.contains(utf16(QStringLiteral("msdb"))));
+        QVERIFY(reply.contains(QByteArray::fromHex("ff1100c100") + QByteArray::fromHex("0100000000000000"))); // DONEINPROC
+        QVERIFY(reply.endsWith(QByteArray::fromHex("7900000000") + doneProc(0)));
+
+        reply = session.call(rpcById(15, intParam(QString(), 1)));
+        QCOMPARE(reply, QByteArray::fromHex("7900000000") + doneProc(0));
+        reply = session.call(rpcById(12, intParam(QString(), 1)));
+        QVERIFY(reply.contains(utf16(QStringLiteral("Could not find prepared statement with handle 1."))));
+
+        reply = session.call(rpcByName(QStringLiteral("sp_executesql"),
+                                       nvarcharParam(QStringLiteral("@stmt"), QStringLiteral("SELECT @N")) +
+                                           nvarcharParam(QStringLiteral("@params"), QStringLiteral("@n int")) +
+                                           intParam(QStringLiteral("@n"), 7)));
+        QVERIFY(reply.contains(QByteArray::fromHex("d10407000000")));
+        reply = session.call(rpcById(10, nvarcharParam(QString(), QStringLiteral("SELECT @n")) +
+                                             nvarcharParam(QString(), QStringLiteral("@n int"))));
+        QVERIFY(reply.contains(utf16(QStringLiteral("expects the parameter '@n', which was not supplied."))));
+        reply = session.call(rpcById(10, nvarcharParam(QString(), QStringLiteral("SELECT 1")) +
+                                             nvarcharParam(QString(), QString()) + intParam(QString(), 1)));
+        QVERIFY(reply.contains(utf16(QStringLiteral("too many arguments specified."))));
+
+        reply = session.call(rpcByName(QStringLiteral("sp_detach_db"),
+                                       nvarcharParam(QStringLiteral("@dbname"), QStringLiteral("nosuch"))));
+        QVERIFY(reply.contains(utf16(QStringLiteral("The database 'nosuch' does not exist."))));
+        QVERIFY(reply.endsWith(QByteArray::fromHex("7901000000") + doneProc(0x02).replace(3, 2, le16(0xE0))));
     }
 
     // A well-formed call to a procedure the stand-in does not have gets SQL Server's message.
