@@ -161,7 +161,8 @@ std::string Engine::syntaxText(const tsql::SyntaxError& e) const {
         return fmt("The identifier that starts with '%1' is too long. Maximum length is 128.",
                    e.near.substr(0, 128));
     case 137:
-        return fmt(is2000() ? "Must declare the variable '%1'." : "Must declare the scalar variable \"%1\".", e.near);
+        return fmt(is2000() ? "Must declare the variable '%1'." : "Must declare the scalar variable \"%1\".",
+                   e.near);
     case 1038:
         return is2000()
                    ? "Cannot use empty object or column names. Use a single space if necessary."
@@ -314,7 +315,8 @@ bool Engine::select(const tsql::Statement& st, bool last) {
                 // A bound bigint keeps its width; a bound int may be negative.
                 const long long n = std::strtoll(l.c_str(), nullptr, 10);
                 const bool wide = n < -2147483648LL || n > 2147483647LL;
-                columns.push_back({"", wide ? tds::ColumnType::BigInt : tds::ColumnType::Int, wide ? 8 : 4, 0, false});
+                columns.push_back(
+                    {"", wide ? tds::ColumnType::BigInt : tds::ColumnType::Int, wide ? 8 : 4, 0, false});
                 row.push_back(l);
             } else if (!l.empty() && l[0] == '@') {
                 error(137, 2, 15, fmt("Must declare the scalar variable \"%1\".", c));

@@ -116,7 +116,8 @@ bool RpcRunner::execute(const std::string& procedure, const std::string& declara
     bool tooMany = false;
     const std::string missing = bindings.bind(declarations, values, tooMany);
     if (tooMany) {
-        error(8144, 2, "Procedure or function " + procedure + " has too many arguments specified.", procedure);
+        error(8144, 2, "Procedure or function " + procedure + " has too many arguments specified.",
+              procedure);
         return true;
     }
     if (!missing.empty()) {
@@ -140,7 +141,7 @@ bool RpcRunner::execute(const std::string& procedure, const std::string& declara
 bool RpcRunner::call(const rpc::Call& call, bool last) {
     m_out.clearErrors();
     const std::string name = call.procId ? procedureName(call.procId) : lower(bareName(call.procName));
-    const uint16_t id = call.procId ? call.procId
+    const uint16_t id = call.procId               ? call.procId
                         : name == "sp_executesql" ? ExecuteSql
                         : name == "sp_prepare"    ? Prepare
                         : name == "sp_execute"    ? Execute

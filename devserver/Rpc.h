@@ -29,8 +29,8 @@ private:
 
     bool call(const rpc::Call& call, bool last);
     // Runs a parameterised statement inside the procedure; the caller writes the procedure's end.
-    bool execute(const std::string& procedure, const std::string& declarationText, const std::string& statement,
-                 const std::vector<rpc::Param>& values);
+    bool execute(const std::string& procedure, const std::string& declarationText,
+                 const std::string& statement, const std::vector<rpc::Param>& values);
     bool callByName(const std::string& name, const rpc::Call& call, bool last);
     void finish(const rpc::Call& call, bool last, int32_t handle, bool returnStatus = true);
     void error(int number, int state, const std::string& text, const std::string& procedure);

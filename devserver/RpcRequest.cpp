@@ -139,36 +139,61 @@ bool readParam(Reader& in, bool tds72, Param& p) {
     case 0x1F: // NULL
         length = Length::Fixed;
         break;
-    case 0x30: case 0x32: // TINYINT, BIT
+    case 0x30:
+    case 0x32: // TINYINT, BIT
         length = Length::Fixed, fixedSize = 1;
         break;
     case 0x34: // SMALLINT
         length = Length::Fixed, fixedSize = 2;
         break;
-    case 0x38: case 0x3A: case 0x3B: case 0x7A: // INT, SMALLDATETIME, REAL, SMALLMONEY
+    case 0x38:
+    case 0x3A:
+    case 0x3B:
+    case 0x7A: // INT, SMALLDATETIME, REAL, SMALLMONEY
         length = Length::Fixed, fixedSize = 4;
         break;
-    case 0x3C: case 0x3D: case 0x3E: case 0x7F: // MONEY, DATETIME, FLOAT, BIGINT
+    case 0x3C:
+    case 0x3D:
+    case 0x3E:
+    case 0x7F: // MONEY, DATETIME, FLOAT, BIGINT
         length = Length::Fixed, fixedSize = 8;
         break;
-    case 0x24: case 0x26: case 0x68: case 0x6D: case 0x6E: case 0x6F: // GUID, INTN, BITN, FLTN, MONEYN, DATETIMN
-    case 0x25: case 0x27: case 0x2D: case 0x2F: {                      // the old one-byte binary and text
+    case 0x24:
+    case 0x26:
+    case 0x68:
+    case 0x6D:
+    case 0x6E:
+    case 0x6F: // GUID, INTN, BITN, FLTN, MONEYN, DATETIMN
+    case 0x25:
+    case 0x27:
+    case 0x2D:
+    case 0x2F: { // the old one-byte binary and text
         uint8_t m;
         if (!in.u8(m))
             return false;
         break;
     }
-    case 0x37: case 0x3F: case 0x6A: case 0x6C: // DECIMAL, NUMERIC: length, precision, scale
+    case 0x37:
+    case 0x3F:
+    case 0x6A:
+    case 0x6C: // DECIMAL, NUMERIC: length, precision, scale
         if (!in.skip(3))
             return false;
         break;
     case 0x28: // DATE
         break;
-    case 0x29: case 0x2A: case 0x2B: // TIME, DATETIME2, DATETIMEOFFSET: scale
+    case 0x29:
+    case 0x2A:
+    case 0x2B: // TIME, DATETIME2, DATETIMEOFFSET: scale
         if (!in.skip(1))
             return false;
         break;
-    case 0xA5: case 0xAD: case 0xA7: case 0xAF: case 0xE7: case 0xEF: {
+    case 0xA5:
+    case 0xAD:
+    case 0xA7:
+    case 0xAF:
+    case 0xE7:
+    case 0xEF: {
         uint16_t m;
         if (!in.u16(m))
             return false;
@@ -177,7 +202,10 @@ bool readParam(Reader& in, bool tds72, Param& p) {
         collation = p.type == 0xA7 || p.type == 0xAF || p.type == 0xE7 || p.type == 0xEF;
         break;
     }
-    case 0x22: case 0x23: case 0x63: case 0x62: // IMAGE, TEXT, NTEXT, SQL_VARIANT
+    case 0x22:
+    case 0x23:
+    case 0x63:
+    case 0x62: // IMAGE, TEXT, NTEXT, SQL_VARIANT
         if (!in.u32(maxLength))
             return false;
         length = Length::Long;
@@ -247,17 +275,22 @@ bool readParam(Reader& in, bool tds72, Param& p) {
         v.kind = Value::Integer;
         v.integer = raw.size() == 1 ? static_cast<unsigned char>(raw[0]) : signedOf(raw);
         break;
-    case 0x34: case 0x38: case 0x7F:
+    case 0x34:
+    case 0x38:
+    case 0x7F:
         v.kind = Value::Integer;
         v.integer = signedOf(raw);
         break;
-    case 0x32: case 0x68:
+    case 0x32:
+    case 0x68:
         if (raw.size() != 1)
             return false;
         v.kind = Value::Integer;
         v.integer = raw[0] ? 1 : 0;
         break;
-    case 0x3B: case 0x3E: case 0x6D: {
+    case 0x3B:
+    case 0x3E:
+    case 0x6D: {
         char buffer[40];
         if (raw.size() == 4) {
             float f;
@@ -274,17 +307,27 @@ bool readParam(Reader& in, bool tds72, Param& p) {
         v.text = buffer;
         break;
     }
-    case 0xE7: case 0xEF: case 0x63:
+    case 0xE7:
+    case 0xEF:
+    case 0x63:
         if (raw.size() % 2)
             return false;
         v.kind = Value::Unicode;
         v.text = utf::fromUtf16le(reinterpret_cast<const uint8_t*>(raw.data()), raw.size() / 2);
         break;
-    case 0xA7: case 0xAF: case 0x23: case 0x27: case 0x2F:
+    case 0xA7:
+    case 0xAF:
+    case 0x23:
+    case 0x27:
+    case 0x2F:
         v.kind = Value::Text;
         v.text = fromLatin1(raw);
         break;
-    case 0xA5: case 0xAD: case 0x22: case 0x25: case 0x2D:
+    case 0xA5:
+    case 0xAD:
+    case 0x22:
+    case 0x25:
+    case 0x2D:
         v.kind = Value::Binary;
         v.text = raw;
         break;

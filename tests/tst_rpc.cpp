@@ -28,9 +28,9 @@ Param nv(const QString& s) {
 
 struct Outcome {
     bool ok = true;
-    QStringList values;  // every row's first column, as text
-    QList<int> natives;  // server message numbers, in the order the driver reports them
-    QString messages;    // every message text, one per line
+    QStringList values; // every row's first column, as text
+    QList<int> natives; // server message numbers, in the order the driver reports them
+    QString messages;   // every message text, one per line
     SQLSMALLINT columnType = 0;
     SQLULEN columnSize = 0;
     bool has(int native) const { return natives.contains(native); }
@@ -42,13 +42,15 @@ public:
         SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env);
         SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
         SQLAllocHandle(SQL_HANDLE_DBC, m_env, &m_dbc);
-        const std::u16string cs = QStringLiteral("Driver=FreeTDS;Server=127.0.0.1;Port=%1;TDS_Version=%2;UID=sa;"
-                                                 "PWD=pvtmo;ClientCharset=UTF-8;Encryption=off")
-                                      .arg(port)
-                                      .arg(tds)
-                                      .toStdU16String();
-        m_connected = SQL_SUCCEEDED(SQLDriverConnectW(m_dbc, nullptr, (SQLWCHAR*)cs.c_str(), SQLSMALLINT(cs.size()),
-                                                      nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT));
+        const std::u16string cs =
+            QStringLiteral("Driver=FreeTDS;Server=127.0.0.1;Port=%1;TDS_Version=%2;UID=sa;"
+                           "PWD=pvtmo;ClientCharset=UTF-8;Encryption=off")
+                .arg(port)
+                .arg(tds)
+                .toStdU16String();
+        m_connected =
+            SQL_SUCCEEDED(SQLDriverConnectW(m_dbc, nullptr, (SQLWCHAR*)cs.c_str(), SQLSMALLINT(cs.size()),
+                                            nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT));
         SQLAllocHandle(SQL_HANDLE_STMT, m_dbc, &m_stmt);
     }
     ~Odbc() {
@@ -75,7 +77,8 @@ public:
         for (int i = 0; i < params.size(); ++i)
             bind(SQLUSMALLINT(i + 1), params[i], m_lengths[size_t(i)]);
         Outcome out;
-        SQLRETURN rc = prepared ? SQLExecute(m_stmt) : SQLExecDirectW(m_stmt, (SQLWCHAR*)text.c_str(), SQL_NTS);
+        SQLRETURN rc =
+            prepared ? SQLExecute(m_stmt) : SQLExecDirectW(m_stmt, (SQLWCHAR*)text.c_str(), SQL_NTS);
         if (!prepared)
             m_preparedText.clear();
         for (;;) {
@@ -95,8 +98,9 @@ public:
                     std::u16string value(20000, u'\0');
                     SQLLEN length = 0;
                     SQLGetData(m_stmt, 1, SQL_C_WCHAR, value.data(), SQLLEN(value.size() * 2), &length);
-                    out.values << (length == SQL_NULL_DATA ? QStringLiteral("NULL")
-                                                           : QString::fromStdU16String(value.substr(0, size_t(length) / 2)));
+                    out.values << (length == SQL_NULL_DATA
+                                       ? QStringLiteral("NULL")
+                                       : QString::fromStdU16String(value.substr(0, size_t(length) / 2)));
                 }
             }
             rc = SQLMoreResults(m_stmt);
@@ -149,10 +153,12 @@ private:
             SQLWCHAR state[6], text[2048];
             SQLINTEGER native = 0;
             SQLSMALLINT length = 0;
-            if (!SQL_SUCCEEDED(SQLGetDiagRecW(SQL_HANDLE_STMT, m_stmt, i, state, &native, text, 2048, &length)))
+            if (!SQL_SUCCEEDED(
+                    SQLGetDiagRecW(SQL_HANDLE_STMT, m_stmt, i, state, &native, text, 2048, &length)))
                 break;
             out.natives << int(native);
-            out.messages += QString::fromUtf16(reinterpret_cast<const char16_t*>(text), length) + QLatin1Char('\n');
+            out.messages +=
+                QString::fromUtf16(reinterpret_cast<const char16_t*>(text), length) + QLatin1Char('\n');
         }
     }
 
@@ -189,9 +195,15 @@ QByteArray utf16(const char* s) {
 
 // A LOGIN7 for TDS 7.4 as sa: the fixed part with offsets, then the strings it points at.
 QByteArray login7() {
-    const QList<QString> strings = {QStringLiteral("probe"), QStringLiteral("sa"), QStringLiteral("pvtmo"),
-                                    QStringLiteral("probe"), QStringLiteral("127.0.0.1"), QString(),
-                                    QStringLiteral("probe"), QString(), QString()};
+    const QList<QString> strings = {QStringLiteral("probe"),
+                                    QStringLiteral("sa"),
+                                    QStringLiteral("pvtmo"),
+                                    QStringLiteral("probe"),
+                                    QStringLiteral("127.0.0.1"),
+                                    QString(),
+                                    QStringLiteral("probe"),
+                                    QString(),
+                                    QString()};
     const int fixed = 94;
     QByteArray head = le32(0) + le32(0x74000004) + le32(4096) + le32(7) + le32(1) + le32(0);
     head += QByteArray(4, '\0'); // option flags, type flags, option flags 3
@@ -205,10 +217,10 @@ QByteArray login7() {
         head += le16(fixed + int(data.size())) + le16(int(strings[i].size()));
         data += bytes;
     }
-    head += QByteArray(6, '\0');                                               // client id
-    head += le16(fixed + int(data.size())) + le16(0);                          // SSPI
-    head += le16(fixed + int(data.size())) + le16(0);                          // attach file
-    head += le16(fixed + int(data.size())) + le16(0) + le32(0);                // new password, SSPI long
+    head += QByteArray(6, '\0');                                // client id
+    head += le16(fixed + int(data.size())) + le16(0);           // SSPI
+    head += le16(fixed + int(data.size())) + le16(0);           // attach file
+    head += le16(fixed + int(data.size())) + le16(0) + le32(0); // new password, SSPI long
     QByteArray whole = head + data;
     const QByteArray length = le32(quint32(whole.size()));
     whole.replace(0, 4, length);
@@ -241,7 +253,8 @@ const QByteArray kCollation = QByteArray::fromHex("0904d00034");
 // Parameters as they travel: name, status (1: output), TYPE_INFO, value.
 QByteArray nvarcharParam(const QString& name, const QString& value) {
     const QByteArray v = utf16(value);
-    return char(name.size()) + utf16(name) + QByteArray::fromHex("00e7401f") + kCollation + le16(int(v.size())) + v;
+    return char(name.size()) + utf16(name) + QByteArray::fromHex("00e7401f") + kCollation +
+           le16(int(v.size())) + v;
 }
 QByteArray intParam(const QString& name, int value) {
     return char(name.size()) + utf16(name) + QByteArray::fromHex("00260404") + le32(quint32(value));
@@ -324,53 +337,60 @@ private slots:
 
         Outcome o = odbc.run(QStringLiteral("Use Master"), {}, prepared);
         QVERIFY2(o.ok && o.has(5701), qPrintable(o.messages));
-        o = odbc.run(QStringLiteral("CREATE DATABASE [%1]").arg(QString(db).replace(QLatin1Char(']'), "]]")), {},
-                     prepared);
+        o = odbc.run(QStringLiteral("CREATE DATABASE [%1]").arg(QString(db).replace(QLatin1Char(']'), "]]")),
+                     {}, prepared);
         QVERIFY2(o.ok, qPrintable(o.messages));
-        o = odbc.run(QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = ?"), {nv(db)}, prepared);
+        o = odbc.run(QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = ?"), {nv(db)},
+                     prepared);
         QCOMPARE(o.values, QStringList{db});
-        o = odbc.run(QStringLiteral("SELECT CATALOG_NAME FROM INFORMATION_SCHEMA.SCHEMATA Where CATALOG_NAME like ?"),
-                     {nv(QStringLiteral("master"))}, prepared);
+        o = odbc.run(
+            QStringLiteral("SELECT CATALOG_NAME FROM INFORMATION_SCHEMA.SCHEMATA Where CATALOG_NAME like ?"),
+            {nv(QStringLiteral("master"))}, prepared);
         QCOMPARE(o.values.size(), version == 2000 ? 1 : 13);
 
-        o = odbc.run(QStringLiteral("Backup Database ? to disk = ? WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT"),
+        o = odbc.run(QStringLiteral(
+                         "Backup Database ? to disk = ? WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT"),
                      {nv(db), nv(bak)}, prepared);
         QVERIFY2(o.ok && o.has(3014), qPrintable(o.messages));
         QVERIFY(QFile::exists(bak));
         o = odbc.run(QStringLiteral("RESTORE FILELISTONLY FROM Disk = ?"), {nv(bak)}, prepared);
         QCOMPARE(o.values, (QStringList{db, db + QStringLiteral("_log")}));
-        o = odbc.run(QStringLiteral("RESTORE DATABASE ? FROM DISK = ? WITH REPLACE, MOVE ? TO ?, MOVE ? TO ?"),
-                     {nv(restored), nv(bak), nv(db), nv(folder + QStringLiteral("r.mdf")),
-                      nv(db + QStringLiteral("_log")), nv(folder + QStringLiteral("r.ldf"))},
-                     prepared);
+        o = odbc.run(
+            QStringLiteral("RESTORE DATABASE ? FROM DISK = ? WITH REPLACE, MOVE ? TO ?, MOVE ? TO ?"),
+            {nv(restored), nv(bak), nv(db), nv(folder + QStringLiteral("r.mdf")),
+             nv(db + QStringLiteral("_log")), nv(folder + QStringLiteral("r.ldf"))},
+            prepared);
         QVERIFY2(o.ok && o.has(3014), qPrintable(o.messages));
         o = odbc.run(QStringLiteral("EXEC sp_detach_db ?, 'true'"), {nv(restored)}, prepared);
         QVERIFY2(o.ok, qPrintable(o.messages));
-        o = odbc.run(QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = ?"), {nv(restored)},
-                     prepared);
+        o = odbc.run(QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = ?"),
+                     {nv(restored)}, prepared);
         QCOMPARE(o.values, QStringList());
         // File names are literals in CREATE DATABASE: SQL Server takes no variable there.
-        o = odbc.run(QStringLiteral("CREATE DATABASE [%1] ON PRIMARY (FILENAME = N'%2') LOG ON (FILENAME = N'%3') "
-                                    "FOR ATTACH")
-                         .arg(QString(restored).replace(QLatin1Char(']'), "]]"),
-                              QString(folder + QStringLiteral("r.mdf")).replace(QLatin1Char('\''), "''"),
-                              QString(folder + QStringLiteral("r.ldf")).replace(QLatin1Char('\''), "''")),
-                     {}, prepared);
+        o = odbc.run(
+            QStringLiteral("CREATE DATABASE [%1] ON PRIMARY (FILENAME = N'%2') LOG ON (FILENAME = N'%3') "
+                           "FOR ATTACH")
+                .arg(QString(restored).replace(QLatin1Char(']'), "]]"),
+                     QString(folder + QStringLiteral("r.mdf")).replace(QLatin1Char('\''), "''"),
+                     QString(folder + QStringLiteral("r.ldf")).replace(QLatin1Char('\''), "''")),
+            {}, prepared);
         QVERIFY2(o.ok, qPrintable(o.messages));
-        o = odbc.run(QStringLiteral("EXEC sp_detach_db @dbname = ?, @skipchecks = 'true'"), {nv(restored)}, prepared);
-        QVERIFY2(o.ok, qPrintable(o.messages));
-        o = odbc.run(QStringLiteral("DROP DATABASE [%1]").arg(QString(db).replace(QLatin1Char(']'), "]]")), {},
+        o = odbc.run(QStringLiteral("EXEC sp_detach_db @dbname = ?, @skipchecks = 'true'"), {nv(restored)},
                      prepared);
+        QVERIFY2(o.ok, qPrintable(o.messages));
+        o = odbc.run(QStringLiteral("DROP DATABASE [%1]").arg(QString(db).replace(QLatin1Char(']'), "]]")),
+                     {}, prepared);
         QVERIFY2(o.ok, qPrintable(o.messages));
 
         // The same failures, with the same messages, as the batch forms.
         o = odbc.run(QStringLiteral("BACKUP DATABASE ? TO DISK = ?"), {nv(QStringLiteral("nosuch")), nv(bak)},
                      prepared);
         QVERIFY(!o.ok && o.has(911) && o.has(3013));
-        o = odbc.run(QStringLiteral("RESTORE FILELISTONLY FROM DISK = ?"), {nv(folder + QStringLiteral("none.bak"))},
-                     prepared);
+        o = odbc.run(QStringLiteral("RESTORE FILELISTONLY FROM DISK = ?"),
+                     {nv(folder + QStringLiteral("none.bak"))}, prepared);
         QVERIFY(!o.ok && o.has(3201));
-        o = odbc.run(QStringLiteral("EXEC sp_detach_db @dbname = ?"), {nv(QStringLiteral("nosuch"))}, prepared);
+        o = odbc.run(QStringLiteral("EXEC sp_detach_db @dbname = ?"), {nv(QStringLiteral("nosuch"))},
+                     prepared);
         QVERIFY(!o.ok && o.has(15010));
         o = odbc.run(QStringLiteral("CREATE DATABASE ?"), {nv(QStringLiteral("x"))}, prepared);
         QVERIFY2(!o.ok && o.has(version == 2000 ? 170 : 102), qPrintable(o.messages));
@@ -393,9 +413,11 @@ private slots:
             QTest::addRow("%s bigint", tds) << t << int(Param::BigInt) << QStringLiteral("9000000000");
             QTest::addRow("%s bit", tds) << t << int(Param::Bit) << QStringLiteral("1");
             QTest::addRow("%s varchar", tds) << t << int(Param::VarChar) << quoted;
-            QTest::addRow("%s nvarchar", tds) << t << int(Param::NVarChar) << QStringLiteral("Журнал ") + quoted;
+            QTest::addRow("%s nvarchar", tds)
+                << t << int(Param::NVarChar) << QStringLiteral("Журнал ") + quoted;
         }
-        QTest::addRow("7.4 nvarchar(max)") << "7.4" << int(Param::NVarCharMax) << QString(5000, QChar(0x0416));
+        QTest::addRow("7.4 nvarchar(max)")
+            << "7.4" << int(Param::NVarCharMax) << QString(5000, QChar(0x0416));
     }
     void typedValues() {
         QFETCH(QString, tds);
@@ -418,8 +440,9 @@ private slots:
         const QString sql = QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = ?");
         for (const char* name : {"master", "msdb", "nosuch", "tempdb"}) {
             const Outcome o = odbc.run(sql, {nv(QString::fromLatin1(name))}, true);
-            QCOMPARE(o.values, QString::fromLatin1(name) == QLatin1String("nosuch") ? QStringList()
-                                                                                     : QStringList{QString::fromLatin1(name)});
+            QCOMPARE(o.values, QString::fromLatin1(name) == QLatin1String("nosuch")
+                                   ? QStringList()
+                                   : QStringList{QString::fromLatin1(name)});
         }
     }
 
@@ -444,7 +467,8 @@ private slots:
         QCOMPARE(int(o.columnType), maxType);
         if (maxSize >= 0)
             QCOMPARE(int(o.columnSize), maxSize);
-        const Outcome short_ = odbc.run(QStringLiteral("SELECT N'%1'").arg(QString(4000, QLatin1Char('x'))), {}, false);
+        const Outcome short_ =
+            odbc.run(QStringLiteral("SELECT N'%1'").arg(QString(4000, QLatin1Char('x'))), {}, false);
         QCOMPARE(int(short_.columnType), int(SQL_WVARCHAR));
         QCOMPARE(int(short_.columnSize), 4000);
     }
@@ -462,13 +486,16 @@ private slots:
         QTest::newRow("parameter name cut") << call + QByteArray::fromHex("0a4000");
         QTest::newRow("unknown type") << call + QByteArray::fromHex("0000ee0400");
         QTest::newRow("ntext length past the end") << call + QByteArray::fromHex("000063ffff0000") +
-                                                           QByteArray::fromHex("0904d00034") +
-                                                           QByteArray::fromHex("ffffff7f4100");
+                                                          QByteArray::fromHex("0904d00034") +
+                                                          QByteArray::fromHex("ffffff7f4100");
         QTest::newRow("nvarchar odd bytes") << call + QByteArray::fromHex("0000e76400") +
-                                                   QByteArray::fromHex("0904d00034") + QByteArray::fromHex("030041 0042");
-        QTest::newRow("int of 3 bytes") << call + QByteArray::fromHex("00002604") + QByteArray::fromHex("03010203");
+                                                   QByteArray::fromHex("0904d00034") +
+                                                   QByteArray::fromHex("030041 0042");
+        QTest::newRow("int of 3 bytes")
+            << call + QByteArray::fromHex("00002604") + QByteArray::fromHex("03010203");
         QTest::newRow("endless PLP") << call + QByteArray::fromHex("0000e7ffff0904d00034") +
-                                            QByteArray::fromHex("feffffffffffffff") + QByteArray::fromHex("ffffff00");
+                                            QByteArray::fromHex("feffffffffffffff") +
+                                            QByteArray::fromHex("ffffff00");
         QTest::newRow("procedure id 0") << kAllHeaders + QByteArray::fromHex("ffff00000000");
     }
     void malformedRequests() {
@@ -493,17 +520,19 @@ private slots:
         const QByteArray collation = QByteArray::fromHex("0904d00034");
         const QByteArray text = utf16(QStringLiteral("SELECT @P1"));
         QByteArray call = QByteArray::fromHex("ffff0d000000");
-        call += QByteArray::fromHex("00012604") + QByteArray::fromHex("00");                     // @handle OUTPUT
+        call += QByteArray::fromHex("00012604") + QByteArray::fromHex("00");                 // @handle OUTPUT
         call += QByteArray::fromHex("000063ffffff7f") + collation + le32(8) + utf16("@P1 "); // @params
         call += QByteArray::fromHex("000063ffffff7f") + collation + le32(quint32(text.size())) + text;
         call += QByteArray::fromHex("0000e76400") + collation + le16(4) + utf16(QStringLiteral("Жx"));
-        call += QByteArray::fromHex("0000e7ffff") + collation + QByteArray::fromHex("0400000000000000") + le32(2) +
-                utf16(QStringLiteral("a")) + le32(2) + utf16(QStringLiteral("b")) + le32(0);   // PLP in two chunks
-        call += QByteArray::fromHex("0000260404feffffff");                                      // int -2
-        call += QByteArray::fromHex("00007f0000000000000080");                                  // bigint minimum
-        call += QByteArray::fromHex("0000a508000300010203");                                    // varbinary
-        call += QByteArray::fromHex("0000a70800") + collation + le16(2) + QByteArray("\xe9z");  // varchar, Latin-1
-        call += QByteArray::fromHex("000068010101");                                            // bit 1
+        call += QByteArray::fromHex("0000e7ffff") + collation + QByteArray::fromHex("0400000000000000") +
+                le32(2) + utf16(QStringLiteral("a")) + le32(2) + utf16(QStringLiteral("b")) +
+                le32(0);                                       // PLP in two chunks
+        call += QByteArray::fromHex("0000260404feffffff");     // int -2
+        call += QByteArray::fromHex("00007f0000000000000080"); // bigint minimum
+        call += QByteArray::fromHex("0000a508000300010203");   // varbinary
+        call +=
+            QByteArray::fromHex("0000a70800") + collation + le16(2) + QByteArray("\xe9z"); // varchar, Latin-1
+        call += QByteArray::fromHex("000068010101");                                       // bit 1
         const QByteArray second = le16(6) + utf16(QStringLiteral("sp_who")) + le16(0);
         const QByteArray request = kAllHeaders + call + QByteArray(1, char(0x80)) + second;
 
@@ -544,17 +573,20 @@ private slots:
         RawSession session(m_2019.port());
         QVERIFY(session.loggedIn());
         const QString select = QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = @n");
-        QByteArray reply = session.call(rpcById(11, handleOutput() + nvarcharParam(QString(), QStringLiteral("@n sysname")) +
-                                                        nvarcharParam(QString(), select)));
-        const QByteArray handleReturned = QByteArray::fromHex("7900000000") + QByteArray::fromHex("ac0000") + char(7) +
-                                          utf16(QStringLiteral("@handle")) +
+        QByteArray reply =
+            session.call(rpcById(11, handleOutput() + nvarcharParam(QString(), QStringLiteral("@n sysname")) +
+                                         nvarcharParam(QString(), select)));
+        const QByteArray handleReturned = QByteArray::fromHex("7900000000") + QByteArray::fromHex("ac0000") +
+                                          char(7) + utf16(QStringLiteral("@handle")) +
                                           QByteArray::fromHex("01000000000100260404") + le32(1);
         QVERIFY(reply.startsWith(handleReturned));
         QVERIFY(reply.endsWith(doneProc(0)));
 
-        reply = session.call(rpcById(12, intParam(QString(), 1) + nvarcharParam(QString(), QStringLiteral("msdb"))));
+        reply = session.call(
+            rpcById(12, intParam(QString(), 1) + nvarcharParam(QString(), QStringLiteral("msdb"))));
         QVERIFY(reply.contains(utf16(QStringLiteral("msdb"))));
-        QVERIFY(reply.contains(QByteArray::fromHex("ff1100c100") + QByteArray::fromHex("0100000000000000"))); // DONEINPROC
+        QVERIFY(reply.contains(QByteArray::fromHex("ff1100c100") +
+                               QByteArray::fromHex("0100000000000000"))); // DONEINPROC
         QVERIFY(reply.endsWith(QByteArray::fromHex("7900000000") + doneProc(0)));
 
         reply = session.call(rpcById(15, intParam(QString(), 1)));
@@ -562,10 +594,11 @@ private slots:
         reply = session.call(rpcById(12, intParam(QString(), 1)));
         QVERIFY(reply.contains(utf16(QStringLiteral("Could not find prepared statement with handle 1."))));
 
-        reply = session.call(rpcByName(QStringLiteral("sp_executesql"),
-                                       nvarcharParam(QStringLiteral("@stmt"), QStringLiteral("SELECT @N")) +
-                                           nvarcharParam(QStringLiteral("@params"), QStringLiteral("@n int")) +
-                                           intParam(QStringLiteral("@n"), 7)));
+        reply =
+            session.call(rpcByName(QStringLiteral("sp_executesql"),
+                                   nvarcharParam(QStringLiteral("@stmt"), QStringLiteral("SELECT @N")) +
+                                       nvarcharParam(QStringLiteral("@params"), QStringLiteral("@n int")) +
+                                       intParam(QStringLiteral("@n"), 7)));
         QVERIFY(reply.contains(QByteArray::fromHex("d10407000000")));
         reply = session.call(rpcById(10, nvarcharParam(QString(), QStringLiteral("SELECT @n")) +
                                              nvarcharParam(QString(), QStringLiteral("@n int"))));

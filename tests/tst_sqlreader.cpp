@@ -91,8 +91,8 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::newRow("restore from disk") << "RESTORE FILELISTONLY FROM DISK = @p" << 0 << "/b'.bak";
         QTest::newRow("backup database") << "BACKUP DATABASE @n TO DISK = @p" << 0 << "Б д";
-        QTest::newRow("restore database") << "RESTORE DATABASE @n FROM DISK = @p WITH MOVE @n TO @p" << 0
-                                          << "Б д";
+        QTest::newRow("restore database")
+            << "RESTORE DATABASE @n FROM DISK = @p WITH MOVE @n TO @p" << 0 << "Б д";
         QTest::newRow("where") << "SELECT name FROM master.dbo.sysdatabases WHERE name = @n" << 0 << "Б д";
         QTest::newRow("detach") << "EXEC sp_detach_db @dbname = @n, @skipchecks = 'true'" << 0 << "Б д";
         QTest::newRow("create database") << "CREATE DATABASE @n" << 102 << "@n";
