@@ -412,6 +412,7 @@ private slots:
             QTest::addRow("%s int", tds) << t << int(Param::Int) << QStringLiteral("-42");
             QTest::addRow("%s bigint", tds) << t << int(Param::BigInt) << QStringLiteral("9000000000");
             QTest::addRow("%s bit", tds) << t << int(Param::Bit) << QStringLiteral("1");
+            QTest::addRow("%s varbinary", tds) << t << int(Param::VarBinary) << QStringLiteral("00ff27");
             QTest::addRow("%s varchar", tds) << t << int(Param::VarChar) << quoted;
             QTest::addRow("%s nvarchar", tds)
                 << t << int(Param::NVarChar) << QStringLiteral("Журнал ") + quoted;
@@ -425,7 +426,7 @@ private slots:
         QFETCH(QString, expected);
         Odbc odbc(m_2019.port(), tds);
         QVERIFY(odbc.connected());
-        Param p{Param::Type(type), expected, expected.toLongLong(), {}};
+        Param p{Param::Type(type), expected, expected.toLongLong(), QByteArray::fromHex(expected.toLatin1())};
         for (bool prepared : {true, false}) {
             const Outcome o = odbc.run(QStringLiteral("SELECT ?"), {p}, prepared);
             QVERIFY2(o.ok, qPrintable(o.messages));
