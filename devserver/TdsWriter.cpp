@@ -403,7 +403,8 @@ void Writer::row(const std::vector<Column>& columns, const std::vector<Value>& v
 }
 
 bool Writer::flush(bool endOfMessage) {
-    endOfMessage = endOfMessage && !m_insideProcedure;
+    if (endOfMessage && m_insideProcedure)
+        return true; // the procedure's own DONEPROC ends the message
     const size_t payload = m_packetSize - 8;
     size_t offset = 0;
     bool ok = true;
