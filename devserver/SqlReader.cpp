@@ -236,7 +236,7 @@ private:
             return t[pos++].text;
         return name();
     }
-    // A value SQL Server takes only as written, never from a variable (FILENAME of a file spec).
+    // A value SQL Server takes only as written, never from a variable (a file's FILENAME).
     std::string literalValue() {
         if (!variable().empty())
             fail();
