@@ -601,6 +601,15 @@ private slots:
                                        nvarcharParam(QStringLiteral("@params"), QStringLiteral("@n int")) +
                                        intParam(QStringLiteral("@n"), 7)));
         QVERIFY(reply.contains(QByteArray::fromHex("d10407000000")));
+        // An output parameter the statement does not assign comes back with the value it brought.
+        QByteArray output = intParam(QStringLiteral("@x"), 5);
+        output[1 + 4] = 0x01;
+        reply =
+            session.call(rpcById(10, nvarcharParam(QString(), QStringLiteral("SELECT 1")) +
+                                         nvarcharParam(QString(), QStringLiteral("@x int OUTPUT")) + output));
+        QVERIFY(reply.endsWith(QByteArray::fromHex("7900000000ac0200") + char(2) +
+                               utf16(QStringLiteral("@x")) +
+                               QByteArray::fromHex("0100000000010026040405000000") + doneProc(0)));
         reply = session.call(rpcById(10, nvarcharParam(QString(), QStringLiteral("SELECT @n")) +
                                              nvarcharParam(QString(), QStringLiteral("@n int"))));
         QVERIFY(reply.contains(utf16(QStringLiteral("expects the parameter '@n', which was not supplied."))));
