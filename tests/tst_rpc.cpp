@@ -617,6 +617,15 @@ private slots:
                                              nvarcharParam(QString(), QString()) + intParam(QString(), 1)));
         QVERIFY(reply.contains(utf16(QStringLiteral("too many arguments specified."))));
 
+        // Two calls in one request: the first DONEPROC says more follows.
+        const QByteArray one = rpcById(10, nvarcharParam(QString(), QStringLiteral("SELECT 1")));
+        const QByteArray two =
+            QByteArray::fromHex("ffff0a000000") + nvarcharParam(QString(), QStringLiteral("SELECT 2"));
+        reply = session.call(one + char(0x80) + two);
+        QVERIFY(reply.contains(QByteArray::fromHex("7900000000") + doneProc(0x01)));
+        QVERIFY(reply.contains(QByteArray::fromHex("d10402000000")));
+        QVERIFY(reply.endsWith(QByteArray::fromHex("7900000000") + doneProc(0)));
+
         reply = session.call(rpcByName(QStringLiteral("sp_detach_db"),
                                        nvarcharParam(QStringLiteral("@dbname"), QStringLiteral("nosuch"))));
         QVERIFY(reply.contains(utf16(QStringLiteral("The database 'nosuch' does not exist."))));
