@@ -39,6 +39,19 @@ const std::set<std::string>& statementStarts() {
     return words;
 }
 
+// Other statements' keywords: a batch opening with one of these is a statement the stand-in does
+// not play (a syntax error here), never a call of a procedure by that name.
+const std::set<std::string>& otherStatementStarts() {
+    static const std::set<std::string> words = {
+        "alter",     "begin",      "break",       "checkpoint", "close",  "commit",     "continue",
+        "dbcc",      "deallocate", "declare",     "delete",     "deny",   "fetch",      "goto",
+        "grant",     "if",         "insert",      "kill",       "merge",  "open",       "print",
+        "raiserror", "readtext",   "reconfigure", "return",     "revoke", "rollback",   "save",
+        "setuser",   "shutdown",   "throw",       "truncate",   "update", "updatetext", "waitfor",
+        "while",     "with",       "writetext",   "bulk",       "go"};
+    return words;
+}
+
 } // namespace
 
 std::vector<Token> tokenize(const std::string& s, SyntaxError* unclosed) {
@@ -273,7 +286,7 @@ private:
         const bool opensBatch = pos == 0;
         if (opensBatch && variable().empty() &&
             ((peek().kind == Token::Word && !statementStarts().count(lower(peek().text)) &&
-              !reserved().count(lower(peek().text))) ||
+              !reserved().count(lower(peek().text)) && !otherStatementStarts().count(lower(peek().text))) ||
              peek().kind == Token::Ident)) {
             exec(st);
             return st;

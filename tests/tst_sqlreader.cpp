@@ -54,6 +54,7 @@ private slots:
         QTest::addColumn<QString>("near");
         QTest::newRow("unknown statement") << "USE a FROBNICATE x" << 102 << "FROBNICATE";
         QTest::newRow("bare name then junk") << "FROBNICATE x y" << 102 << "y";
+        QTest::newRow("other statement") << "DECLARE @x int" << 102 << "DECLARE";
         QTest::newRow("bare name with blank") << "DROP DATABASE a b" << 102 << "b";
         QTest::newRow("keyword") << "CREATE DATABASE from" << 156 << "from";
         QTest::newRow("empty brackets") << "BACKUP DATABASE [] TO DISK = 'x'" << 1038 << "";
