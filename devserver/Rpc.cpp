@@ -1,6 +1,7 @@
 #include "Rpc.h"
 
 #include <cctype>
+#include <cstdio>
 
 namespace {
 
@@ -83,6 +84,21 @@ bool RpcRunner::run(const std::vector<rpc::Call>& calls) {
             return false;
     // A procedure that ended the reply itself (see callByName) has nothing left to send.
     return !m_out.pending() || m_out.flush(true);
+}
+
+bool RpcRunner::refuse(const rpc::BadParameter& bad) {
+    char type[8];
+    std::snprintf(type, sizeof type, "0x%02X", bad.type);
+    const std::string start =
+        "The incoming tabular data stream (TDS) remote procedure call (RPC) protocol stream is "
+        "incorrect. Parameter " +
+        std::to_string(bad.ordinal) + " (\"" + bad.name + "\"): Data type " + type;
+    if (bad.number == 8009)
+        error(8009, 1, start + " is unknown.", "");
+    else
+        error(8016, 30, start + " has an invalid data length or metadata length.", "");
+    m_out.done(tds::DoneError, 0xE0, 0, 0xFE);
+    return m_out.flush(true);
 }
 
 // RETURNSTATUS, the output parameters (a new handle in place of the one passed in), DONEPROC.

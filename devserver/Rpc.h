@@ -19,6 +19,8 @@ public:
 
     // Writes the whole reply to one request. False when the connection must be dropped.
     bool run(const std::vector<rpc::Call>& calls);
+    // The reply to a request with a parameter SQL Server refuses while reading it.
+    bool refuse(const rpc::BadParameter& bad);
 
 private:
     struct Prepared {

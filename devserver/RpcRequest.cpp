@@ -119,17 +119,21 @@ bool plp(Reader& in, std::string& out, bool& isNull) {
 
 enum class Length { Fixed, Byte, UShort, Long };
 
-bool readParam(Reader& in, bool tds72, Param& p) {
+// Broken: the stream cannot be read on. The others are refused per parameter, as SQL Server
+// refuses them with 8009 and 8016, and the connection stays.
+enum class ParamOutcome { Ok, Broken, UnknownType, BadLength };
+
+ParamOutcome readParam(Reader& in, bool tds72, Param& p) {
     uint8_t nameLength;
     if (!in.u8(nameLength) || !in.utf16(nameLength, p.name) || !in.u8(p.status))
-        return false;
+        return ParamOutcome::Broken;
     if (p.status & ~uint8_t(0x0B)) // by reference, default value, encrypted: nothing else is defined
-        return false;
+        return ParamOutcome::Broken;
     if (p.status & 0x08) // Always Encrypted values need keys the stand-in does not hold
-        return false;
+        return ParamOutcome::Broken;
     const size_t typeStart = in.pos();
     if (!in.u8(p.type))
-        return false;
+        return ParamOutcome::Broken;
 
     Length length = Length::Byte;
     size_t fixedSize = 0;
@@ -170,7 +174,7 @@ bool readParam(Reader& in, bool tds72, Param& p) {
     case 0x2F: { // the old one-byte binary and text
         uint8_t m;
         if (!in.u8(m))
-            return false;
+            return ParamOutcome::Broken;
         break;
     }
     case 0x37:
@@ -178,7 +182,7 @@ bool readParam(Reader& in, bool tds72, Param& p) {
     case 0x6A:
     case 0x6C: // DECIMAL, NUMERIC: length, precision, scale
         if (!in.skip(3))
-            return false;
+            return ParamOutcome::Broken;
         break;
     case 0x28: // DATE
         break;
@@ -186,7 +190,7 @@ bool readParam(Reader& in, bool tds72, Param& p) {
     case 0x2A:
     case 0x2B: // TIME, DATETIME2, DATETIMEOFFSET: scale
         if (!in.skip(1))
-            return false;
+            return ParamOutcome::Broken;
         break;
     case 0xA5:
     case 0xAD:
@@ -196,7 +200,7 @@ bool readParam(Reader& in, bool tds72, Param& p) {
     case 0xEF: {
         uint16_t m;
         if (!in.u16(m))
-            return false;
+            return ParamOutcome::Broken;
         maxLength = m;
         length = Length::UShort;
         collation = p.type == 0xA7 || p.type == 0xAF || p.type == 0xE7 || p.type == 0xEF;
@@ -207,15 +211,15 @@ bool readParam(Reader& in, bool tds72, Param& p) {
     case 0x63:
     case 0x62: // IMAGE, TEXT, NTEXT, SQL_VARIANT
         if (!in.u32(maxLength))
-            return false;
+            return ParamOutcome::Broken;
         length = Length::Long;
         collation = p.type == 0x23 || p.type == 0x63;
         break;
     default: // XML, UDT, table-valued parameters: not carried here
-        return false;
+        return ParamOutcome::UnknownType;
     }
     if (collation && !in.skip(5))
-        return false;
+        return ParamOutcome::Broken;
     p.typeInfo = in.slice(typeStart);
 
     const size_t valueStart = in.pos();
@@ -225,35 +229,35 @@ bool readParam(Reader& in, bool tds72, Param& p) {
     case Length::Fixed:
         isNull = p.type == 0x1F;
         if (!in.bytes(fixedSize, raw))
-            return false;
+            return ParamOutcome::Broken;
         break;
     case Length::Byte: {
         uint8_t n;
         if (!in.u8(n) || !in.bytes(n, raw))
-            return false;
+            return ParamOutcome::Broken;
         isNull = n == 0;
         break;
     }
     case Length::UShort:
         if (tds72 && maxLength == 0xFFFF) {
             if (!plp(in, raw, isNull))
-                return false;
+                return ParamOutcome::Broken;
         } else {
             uint16_t n;
             if (!in.u16(n))
-                return false;
+                return ParamOutcome::Broken;
             isNull = n == 0xFFFF;
             if (!isNull && !in.bytes(n, raw))
-                return false;
+                return ParamOutcome::Broken;
         }
         break;
     case Length::Long: {
         uint32_t n;
         if (!in.u32(n))
-            return false;
+            return ParamOutcome::Broken;
         isNull = n == 0xFFFFFFFF;
         if (!isNull && !in.bytes(n, raw))
-            return false;
+            return ParamOutcome::Broken;
         break;
     }
     }
@@ -262,7 +266,7 @@ bool readParam(Reader& in, bool tds72, Param& p) {
     Value& v = p.value;
     if (isNull) {
         v.kind = Value::Null;
-        return true;
+        return ParamOutcome::Ok;
     }
     switch (p.type) {
     case 0x30: // TINYINT is the one unsigned integer
@@ -271,7 +275,7 @@ bool readParam(Reader& in, bool tds72, Param& p) {
         break;
     case 0x26:
         if (raw.size() != 1 && raw.size() != 2 && raw.size() != 4 && raw.size() != 8)
-            return false;
+            return ParamOutcome::BadLength;
         v.kind = Value::Integer;
         v.integer = raw.size() == 1 ? static_cast<unsigned char>(raw[0]) : signedOf(raw);
         break;
@@ -284,7 +288,7 @@ bool readParam(Reader& in, bool tds72, Param& p) {
     case 0x32:
     case 0x68:
         if (raw.size() != 1)
-            return false;
+            return ParamOutcome::BadLength;
         v.kind = Value::Integer;
         v.integer = raw[0] ? 1 : 0;
         break;
@@ -301,7 +305,7 @@ bool readParam(Reader& in, bool tds72, Param& p) {
             std::copy(raw.begin(), raw.end(), reinterpret_cast<char*>(&d));
             std::snprintf(buffer, sizeof buffer, "%.17g", d);
         } else {
-            return false;
+            return ParamOutcome::BadLength;
         }
         v.kind = Value::Real;
         v.text = buffer;
@@ -311,7 +315,7 @@ bool readParam(Reader& in, bool tds72, Param& p) {
     case 0xEF:
     case 0x63:
         if (raw.size() % 2)
-            return false;
+            return ParamOutcome::BadLength;
         v.kind = Value::Unicode;
         v.text = utf::fromUtf16le(reinterpret_cast<const uint8_t*>(raw.data()), raw.size() / 2);
         break;
@@ -335,7 +339,7 @@ bool readParam(Reader& in, bool tds72, Param& p) {
         v.kind = Value::Other;
         break;
     }
-    return true;
+    return ParamOutcome::Ok;
 }
 
 bool isBatchFlag(uint8_t b) {
@@ -345,43 +349,52 @@ bool isBatchFlag(uint8_t b) {
 
 } // namespace
 
-bool decode(const std::vector<uint8_t>& payload, bool tds72OrLater, std::vector<Call>& calls) {
+Decoded decode(const std::vector<uint8_t>& payload, bool tds72OrLater, std::vector<Call>& calls,
+               BadParameter& bad) {
     calls.clear();
     size_t start = 0;
     if (tds72OrLater) {
         Reader headers(payload, 0);
         uint32_t total;
         if (!headers.u32(total) || total < 4 || total > payload.size())
-            return false;
+            return Decoded::Broken;
         start = total;
     }
     Reader in(payload, start);
     if (in.atEnd())
-        return false;
+        return Decoded::Broken;
     while (!in.atEnd()) {
         Call call;
         uint16_t nameLength;
         if (!in.u16(nameLength))
-            return false;
+            return Decoded::Broken;
         if (nameLength == 0xFFFF) {
             if (!in.u16(call.procId) || call.procId == 0)
-                return false;
+                return Decoded::Broken;
         } else if (nameLength == 0 || !in.utf16(nameLength, call.procName)) {
-            return false;
+            return Decoded::Broken;
         }
         if (!in.u16(call.options))
-            return false;
+            return Decoded::Broken;
         while (!in.atEnd() && !isBatchFlag(in.peek())) {
             Param p;
-            if (!readParam(in, tds72OrLater, p))
-                return false;
+            const ParamOutcome outcome = readParam(in, tds72OrLater, p);
+            if (outcome == ParamOutcome::Broken)
+                return Decoded::Broken;
+            if (outcome != ParamOutcome::Ok) {
+                bad.number = outcome == ParamOutcome::UnknownType ? 8009 : 8016;
+                bad.ordinal = int(call.params.size()) + 1;
+                bad.name = p.name;
+                bad.type = p.type;
+                return Decoded::BadParameter;
+            }
             call.params.push_back(std::move(p));
         }
         calls.push_back(std::move(call));
         if (!in.atEnd())
             in.skip(1);
     }
-    return true;
+    return Decoded::Ok;
 }
 
 } // namespace rpc

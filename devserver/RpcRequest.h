@@ -32,8 +32,23 @@ struct Call {
     std::vector<Param> params;
 };
 
-// The calls of one request, in order. False when the request is not a well-formed RPC stream
-// (truncated, a type it cannot carry): SQL Server drops such a connection.
-bool decode(const std::vector<uint8_t>& payload, bool tds72OrLater, std::vector<Call>& calls);
+// A parameter SQL Server refuses while reading the request: a type it does not know (8009) or a
+// length the type cannot have (8016). It answers with the error and keeps the connection.
+struct BadParameter {
+    int number = 0;
+    int ordinal = 0; // 1-based
+    std::string name;
+    uint8_t type = 0;
+};
+
+enum class Decoded {
+    Ok,
+    BadParameter,
+    Broken, // the stream cannot be read (cut short, lengths past its end): the connection is dropped
+};
+
+// The calls of one request, in order.
+Decoded decode(const std::vector<uint8_t>& payload, bool tds72OrLater, std::vector<Call>& calls,
+               BadParameter& bad);
 
 } // namespace rpc

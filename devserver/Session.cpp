@@ -208,11 +208,13 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
             continue;
         }
         if (message.type == 0x03) {
-            // A request that does not decode is dropped with the connection, as SQL Server drops it.
+            // A request that cannot be read is dropped with the connection, as SQL Server drops it.
             std::vector<rpc::Call> calls;
-            if (!rpc::decode(p, isTds72OrLater(tdsVersion), calls))
+            rpc::BadParameter bad;
+            const rpc::Decoded decoded = rpc::decode(p, isTds72OrLater(tdsVersion), calls, bad);
+            if (decoded == rpc::Decoded::Broken)
                 break;
-            if (!rpcRunner.run(calls))
+            if (!(decoded == rpc::Decoded::Ok ? rpcRunner.run(calls) : rpcRunner.refuse(bad)))
                 break;
             continue;
         }
