@@ -101,6 +101,14 @@ bool RpcRunner::refuse(const rpc::BadParameter& bad) {
     return m_out.flush(true);
 }
 
+// A declaration list that does not read, as SQL Server words the syntax error.
+void RpcRunner::syntaxError(const std::string& near) {
+    if (is2000())
+        error(170, 1, "Line 1: Incorrect syntax near '" + near + "'.", "");
+    else
+        error(102, 1, "Incorrect syntax near '" + near + "'.", "");
+}
+
 // RETURNSTATUS, the output parameters (a new handle in place of the one passed in), DONEPROC.
 void RpcRunner::finish(const rpc::Call& call, bool last, int32_t handle, bool returnStatus) {
     const int failed = m_out.firstError();
@@ -125,7 +133,7 @@ bool RpcRunner::execute(const std::string& procedure, const std::string& declara
                         const std::string& statement, const std::vector<rpc::Param>& values) {
     std::vector<rpc::Declaration> declarations;
     if (!rpc::parseDeclarations(declarationText, declarations)) {
-        error(102, 1, "Incorrect syntax near '" + declarationText + "'.", "");
+        syntaxError(declarationText);
         return true;
     }
     rpc::Bindings bindings;
@@ -201,7 +209,7 @@ bool RpcRunner::call(const rpc::Call& call, bool last) {
             break;
         Prepared prepared{params->value.text, {}, statement->value.text};
         if (!rpc::parseDeclarations(prepared.declarationText, prepared.declarations)) {
-            error(102, 1, "Incorrect syntax near '" + prepared.declarationText + "'.", "");
+            syntaxError(prepared.declarationText);
             break;
         }
         const int32_t handle = m_nextHandle++;

@@ -36,6 +36,7 @@ private:
     bool callByName(const std::string& name, const rpc::Call& call, bool last);
     void finish(const rpc::Call& call, bool last, int32_t handle, bool returnStatus = true);
     void error(int number, int state, const std::string& text, const std::string& procedure);
+    void syntaxError(const std::string& near);
     bool is2000() const { return m_instance.personality.is2000(); }
 
     Instance& m_instance;

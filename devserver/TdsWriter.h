@@ -65,6 +65,7 @@ public:
     // The number of the first error (class 11 and up) written since the last clearErrors().
     int firstError() const { return m_firstError; }
     void clearErrors() { m_firstError = 0; }
+    // Tokens written and not yet sent.
     bool pending() const { return !m_buffer.empty(); }
     void columns(const std::vector<Column>& columns);
     void row(const std::vector<Column>& columns, const std::vector<Value>& values);
