@@ -60,6 +60,9 @@ std::string Engine::syntaxText(const tsql::SyntaxError& e) const {
     case 103:
         return fmt("The identifier that starts with '%1' is too long. Maximum length is 128.",
                    e.near.substr(0, 128));
+    case 137:
+        return fmt(is2000() ? "Must declare the variable '%1'." : "Must declare the scalar variable \"%1\".",
+                   e.near);
     case 1038:
         return is2000()
                    ? "Cannot use empty object or column names. Use a single space if necessary."
@@ -74,7 +77,7 @@ std::string Engine::syntaxText(const tsql::SyntaxError& e) const {
     }
 }
 
-bool Engine::runBatch(const std::string& text) {
+bool Engine::runBatch(const std::string& text, const tsql::VariableValues* values) {
     if (!m_instance.statementLog.empty()) {
         std::ofstream log(m_instance.statementLog, std::ios::app | std::ios::binary);
         log << text << "\n--- end of batch ---\n";
@@ -84,7 +87,7 @@ bool Engine::runBatch(const std::string& text) {
 
     std::vector<tsql::Statement> statements;
     try {
-        statements = tsql::parse(text);
+        statements = values ? tsql::parse(text, *values) : tsql::parse(text);
     } catch (const tsql::SyntaxError& e) {
         const int number = (e.number == 102 && is2000()) ? 170 : e.number;
         if (e.number != 105 && e.number != 103)

@@ -30,7 +30,8 @@ public:
         : m_instance(instance), m_out(out), m_session(session), m_database(database) {}
 
     // Writes the whole reply, ending with a final DONE. False when the connection must be dropped.
-    bool runBatch(const std::string& text);
+    // `values` binds the @variables of a parameterised statement (remote procedure calls).
+    bool runBatch(const std::string& text, const tsql::VariableValues* values = nullptr);
 
 private:
     using Row = std::vector<tds::Value>;

@@ -83,8 +83,20 @@ bool Engine::select(const tsql::Statement& st, bool last) {
                 columns.push_back(
                     {"", tds::ColumnType::VarChar, int(std::max<size_t>(1, c.size() - 1)), 0, false});
                 row.push_back(c.substr(1));
-            } else if (!l.empty() && std::isdigit(static_cast<unsigned char>(l[0]))) {
-                columns.push_back({"", tds::ColumnType::Int, 4, 0, false});
+            } else if (l.size() >= 2 && l[0] == '0' && l[1] == 'x') {
+                // A binary constant (a bound varbinary): the bytes its hex digits spell.
+                std::string bytes;
+                for (size_t k = 2; k + 1 < l.size(); k += 2)
+                    bytes += char(std::strtol(l.substr(k, 2).c_str(), nullptr, 16));
+                columns.push_back(
+                    {"", tds::ColumnType::VarBinary, int(std::max<size_t>(1, bytes.size())), 0, false});
+                row.push_back(bytes);
+            } else if (!l.empty() && (std::isdigit(static_cast<unsigned char>(l[0])) || l[0] == '-')) {
+                // A bound bigint keeps its width; a bound int may be negative.
+                const long long n = std::strtoll(l.c_str(), nullptr, 10);
+                const bool wide = n < -2147483648LL || n > 2147483647LL;
+                columns.push_back(
+                    {"", wide ? tds::ColumnType::BigInt : tds::ColumnType::Int, wide ? 8 : 4, 0, false});
                 row.push_back(l);
             } else if (!l.empty() && l[0] == '@') {
                 error(137, 2, 15, fmt("Must declare the scalar variable \"%1\".", c));

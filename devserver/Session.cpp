@@ -1,5 +1,6 @@
 #include "Session.h"
 
+#include "Rpc.h"
 #include "Utf.h"
 
 #include <cerrno>
@@ -125,6 +126,7 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
     Message message;
     bool loggedIn = false;
     uint32_t tdsVersion = instance.personality.tdsVersion;
+    RpcRunner rpcRunner(instance, out, sessionId, database); // prepared handles live with the session
 
     while (readMessage(fd, message)) {
         const auto& p = message.payload;
@@ -205,9 +207,19 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
                 break;
             continue;
         }
-        if (message.type == 0x03 || message.type == 0x0E) {
-            // Remote procedure calls (prepared statements) and transaction requests are not played:
-            // the clients we serve send plain batches.
+        if (message.type == 0x03) {
+            // A request that cannot be read is dropped with the connection, as SQL Server drops it.
+            std::vector<rpc::Call> calls;
+            rpc::BadParameter bad;
+            const rpc::Decoded decoded = rpc::decode(p, isTds72OrLater(tdsVersion), calls, bad);
+            if (decoded == rpc::Decoded::Broken)
+                break;
+            if (!(decoded == rpc::Decoded::Ok ? rpcRunner.run(calls) : rpcRunner.refuse(bad)))
+                break;
+            continue;
+        }
+        if (message.type == 0x0E) {
+            // Transaction requests are not played: the clients we serve run in autocommit.
             out.message(true, 2812, 62, 16, "Could not find stored procedure 'the requested RPC'.",
                         instance.serverName, "", 1);
             out.done(tds::DoneError);

@@ -1,4 +1,5 @@
-// One client connection: PRELOGIN, LOGIN7, then batches until the client goes away.
+// One client connection: PRELOGIN, LOGIN7, then batches and remote procedure calls until the client
+// goes away.
 #pragma once
 
 #include "Engine.h"

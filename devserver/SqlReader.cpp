@@ -39,6 +39,19 @@ const std::set<std::string>& statementStarts() {
     return words;
 }
 
+// Other statements' keywords: a batch opening with one of these is a statement the stand-in does
+// not play (a syntax error here), never a call of a procedure by that name.
+const std::set<std::string>& otherStatementStarts() {
+    static const std::set<std::string> words = {
+        "alter",     "begin",      "break",       "checkpoint", "close",  "commit",     "continue",
+        "dbcc",      "deallocate", "declare",     "delete",     "deny",   "fetch",      "goto",
+        "grant",     "if",         "insert",      "kill",       "merge",  "open",       "print",
+        "raiserror", "readtext",   "reconfigure", "return",     "revoke", "rollback",   "save",
+        "setuser",   "shutdown",   "throw",       "truncate",   "update", "updatetext", "waitfor",
+        "while",     "with",       "writetext",   "bulk",       "go"};
+    return words;
+}
+
 } // namespace
 
 std::vector<Token> tokenize(const std::string& s, SyntaxError* unclosed) {
@@ -133,8 +146,10 @@ namespace {
 
 class Parser {
 public:
-    Parser(std::vector<Token> tokens, SyntaxError unclosed)
-        : t(std::move(tokens)), unclosed(std::move(unclosed)) {}
+    Parser(std::vector<Token> tokens, SyntaxError unclosed, std::vector<std::string> variables = {})
+        : t(std::move(tokens)), unclosed(std::move(unclosed)), variables(std::move(variables)) {
+        this->variables.resize(t.size());
+    }
 
     std::vector<Statement> statements() {
         std::vector<Statement> out;
@@ -161,6 +176,10 @@ private:
         return peek(ahead).kind == Token::Word && lower(peek(ahead).text) == w;
     }
     bool isSymbol(const char* s) const { return peek().kind == Token::Symbol && peek().text == s; }
+    // The @variable a literal token stands for, "" for a token written in the batch.
+    const std::string& variable(size_t ahead = 0) const {
+        return variables[std::min(pos + ahead, t.size() - 1)];
+    }
 
     [[noreturn]] void fail() const {
         if (peek().kind == Token::End && unclosed.hasUnclosed) {
@@ -171,12 +190,17 @@ private:
             e.near = unclosed.unclosedTail;
             throw e;
         }
-        const Token& at = peek().kind == Token::End && pos > 0 ? t[pos - 1] : peek();
+        const size_t atPos = peek().kind == Token::End && pos > 0 ? pos - 1 : std::min(pos, t.size() - 1);
+        const Token& at = t[atPos];
         SyntaxError e{102, 1, 15, at.text, at.line, "", false};
         if (at.kind == Token::Word && reserved().count(lower(at.text)))
             e.number = 156;
         if (at.kind == Token::String)
             e.near = at.text;
+        if (!variables[atPos].empty()) {
+            e.number = 102;
+            e.near = variables[atPos];
+        }
         e.hasUnclosed = unclosed.hasUnclosed;
         e.unclosedTail = unclosed.unclosedTail;
         throw e;
@@ -207,12 +231,33 @@ private:
         fail();
     }
     std::string stringValue() {
-        if (peek().kind != Token::String)
+        undeclaredVariable();
+        if (peek().kind != Token::String && variable().empty())
             fail();
         return t[pos++].text;
     }
+    // Where SQL Server takes a variable, one that nothing binds is a compile error of its own.
+    void undeclaredVariable() const {
+        const Token& tok = peek();
+        if (tok.kind == Token::Variable && tok.text.rfind("@@", 0) != 0)
+            throw SyntaxError{137, 2, 15, tok.text, tok.line, "", false};
+    }
+    // BACKUP and RESTORE take the database as a name or as a variable.
+    std::string nameOrVariable() {
+        undeclaredVariable();
+        if (!variable().empty())
+            return t[pos++].text;
+        return name();
+    }
+    // A value SQL Server takes only as written, never from a variable (a file's FILENAME).
+    std::string literalValue() {
+        if (!variable().empty())
+            fail();
+        return value();
+    }
     // A procedure argument or option value: literal, identifier, word or number.
     std::string value() {
+        undeclaredVariable();
         const Token& tok = peek();
         if (tok.kind == Token::String || tok.kind == Token::Ident || tok.kind == Token::Word ||
             tok.kind == Token::Number) {
@@ -237,6 +282,15 @@ private:
     Statement statement() {
         Statement st;
         st.line = peek().line;
+        // A batch that opens with a bare name calls it: EXECUTE may be left out there.
+        const bool opensBatch = pos == 0;
+        if (opensBatch && variable().empty() &&
+            ((peek().kind == Token::Word && !statementStarts().count(lower(peek().text)) &&
+              !reserved().count(lower(peek().text)) && !otherStatementStarts().count(lower(peek().text))) ||
+             peek().kind == Token::Ident)) {
+            exec(st);
+            return st;
+        }
         if (peek().kind != Token::Word || !statementStarts().count(lower(peek().text)))
             fail();
         const std::string head = lower(t[pos++].text);
@@ -360,7 +414,7 @@ private:
             const std::string key = lower(t[pos++].text);
             expectSymbol("=");
             const bool number = peek().kind == Token::Number;
-            const std::string v = value();
+            const std::string v = literalValue();
             // Sizes take a unit (KB, MB, GB, TB; MB when left out) or, for FILEGROWTH, a percent sign.
             long long unit = 1024 * 1024;
             if (isSymbol("%")) {
@@ -436,8 +490,13 @@ private:
             return;
         for (;;) {
             std::string argName;
-            if (peek().kind == Token::Variable) {
+            const bool named = peek(1).kind == Token::Symbol && peek(1).text == "=";
+            if (peek().kind == Token::Variable && named) {
                 argName = lower(t[pos++].text);
+                expectSymbol("=");
+            } else if (named && !variable().empty()) {
+                // "@dbname = ..." where a bound parameter happens to share the argument's name
+                argName = lower(variables[pos++]);
                 expectSymbol("=");
             }
             st.argNames.push_back(argName);
@@ -495,7 +554,7 @@ private:
     void backup(Statement& st) {
         st.kind = Statement::Backup;
         expectWord("database");
-        st.name = name();
+        st.name = nameOrVariable();
         expectWord("to");
         disk(st);
         options(st);
@@ -511,7 +570,7 @@ private:
         } else {
             expectWord("database");
             st.kind = Statement::RestoreDatabase;
-            st.name = name();
+            st.name = nameOrVariable();
         }
         expectWord("from");
         disk(st);
@@ -521,6 +580,7 @@ private:
     std::vector<Token> t;
     size_t pos = 0;
     SyntaxError unclosed;
+    std::vector<std::string> variables; // per token: the bound @variable it stands for, or ""
 };
 
 } // namespace
@@ -529,6 +589,24 @@ std::vector<Statement> parse(const std::string& batch) {
     SyntaxError unclosed{0, 0, 0, "", 0, "", false};
     auto tokens = tokenize(batch, &unclosed);
     return Parser(std::move(tokens), unclosed).statements();
+}
+
+std::vector<Statement> parse(const std::string& batch, const VariableValues& values) {
+    SyntaxError unclosed{0, 0, 0, "", 0, "", false};
+    auto tokens = tokenize(batch, &unclosed);
+    std::vector<std::string> variables(tokens.size());
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        Token& token = tokens[i];
+        if (token.kind != Token::Variable || token.text.rfind("@@", 0) == 0)
+            continue;
+        Token literal;
+        if (!values(token.text, literal))
+            continue;
+        literal.line = token.line;
+        variables[i] = token.text;
+        token = literal;
+    }
+    return Parser(std::move(tokens), unclosed, std::move(variables)).statements();
 }
 
 } // namespace tsql

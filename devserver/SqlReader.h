@@ -2,6 +2,7 @@
 // refused whole, as SQL Server refuses it, before any statement runs.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -81,7 +82,13 @@ struct Statement {
     int line = 1;
 };
 
+// The value of a @variable as a literal token (kind, text, national); false when it is not bound.
+using VariableValues = std::function<bool(const std::string& variable, Token& literal)>;
+
 std::vector<Token> tokenize(const std::string& batch, SyntaxError* unclosed);
 std::vector<Statement> parse(const std::string& batch); // throws SyntaxError
+// The same, with each bound @variable turned into a literal token before the statements are read:
+// values never become statement text.
+std::vector<Statement> parse(const std::string& batch, const VariableValues& values);
 
 } // namespace tsql

@@ -82,6 +82,8 @@ void Writer::usVarchar(const std::string& text) {
 
 void Writer::message(bool error, int number, int state, int cls, const std::string& text,
                      const std::string& server, const std::string& proc, int line) {
+    if (error && cls > 10 && m_firstError == 0)
+        m_firstError = number;
     std::vector<uint8_t> saved;
     saved.swap(m_buffer);
     u32(uint32_t(number));
@@ -103,6 +105,11 @@ void Writer::message(bool error, int number, int state, int cls, const std::stri
 }
 
 void Writer::done(uint16_t status, uint16_t curCmd, uint64_t rows, uint8_t token) {
+    if (m_insideProcedure) {
+        status |= DoneMore;
+        if (token == 0xFD)
+            token = 0xFF;
+    }
     u8(token);
     u16(status);
     u16(curCmd);
@@ -157,7 +164,44 @@ void Writer::returnStatus(int32_t status) {
     u32(uint32_t(status));
 }
 
+void Writer::returnValue(uint16_t ordinal, const std::string& name, const std::vector<uint8_t>& typeInfo,
+                         const std::vector<uint8_t>& value) {
+    u8(0xAC);
+    u16(ordinal);
+    bVarchar(name);
+    u8(0x01); // an output parameter
+    if (m_wide)
+        u32(0);
+    else
+        u16(0);
+    u16(0x0001); // nullable
+    raw(typeInfo);
+    raw(value);
+}
+
+void Writer::plp(const std::string& bytes) {
+    u64(bytes.size());
+    if (!bytes.empty()) {
+        u32(uint32_t(bytes.size()));
+        raw(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    }
+    u32(0);
+}
+
 void Writer::typeInfo(const Column& c) {
+    if (isMax(c)) {
+        // nvarchar(max) before 7.2 travels as ntext, as SQL Server sends it to older clients.
+        if (m_wide) {
+            u8(0xE7);
+            u16(0xFFFF);
+        } else {
+            u8(0x63);
+            u32(0x7FFFFFFF);
+        }
+        for (uint8_t b : kCollation)
+            u8(b);
+        return;
+    }
     switch (c.type) {
     case ColumnType::NVarChar:
     case ColumnType::NChar:
@@ -224,6 +268,8 @@ void Writer::columns(const std::vector<Column>& columns) {
             u16(0);
         u16(c.nullable ? 0x0001 : 0x0000);
         typeInfo(c);
+        if (isMax(c) && !m_wide)
+            u16(0); // ntext names its table; an expression has none
         bVarchar(c.name);
     }
 }
@@ -233,6 +279,32 @@ void Writer::row(const std::vector<Column>& columns, const std::vector<Value>& v
     for (size_t i = 0; i < columns.size(); ++i) {
         const Column& c = columns[i];
         const Value& v = i < values.size() ? values[i] : Value();
+        if (isMax(c)) {
+            std::string bytes;
+            if (v)
+                for (char16_t ch : utf::toUtf16(*v)) {
+                    bytes += char(ch & 0xFF);
+                    bytes += char(ch >> 8);
+                }
+            if (m_wide) {
+                if (v) {
+                    plp(bytes);
+                } else {
+                    u64(~uint64_t(0));
+                }
+            } else if (!v) {
+                u8(0); // no text pointer: NULL
+            } else {
+                u8(16);
+                for (int b = 0; b < 16; ++b)
+                    u8(0xFF); // text pointer
+                for (int b = 0; b < 8; ++b)
+                    u8(0); // timestamp
+                u32(uint32_t(bytes.size()));
+                raw(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+            }
+            continue;
+        }
         switch (c.type) {
         case ColumnType::NVarChar:
         case ColumnType::NChar: {
@@ -353,6 +425,8 @@ void Writer::row(const std::vector<Column>& columns, const std::vector<Value>& v
 }
 
 bool Writer::flush(bool endOfMessage) {
+    if (endOfMessage && m_insideProcedure)
+        return true; // the procedure's own DONEPROC ends the message
     const size_t payload = m_packetSize - 8;
     size_t offset = 0;
     bool ok = true;

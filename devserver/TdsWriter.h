@@ -28,7 +28,7 @@ enum class ColumnType {
 struct Column {
     std::string name;
     ColumnType type = ColumnType::NVarChar;
-    int size = 128; // characters for text, bytes for varbinary
+    int size = 128; // characters for text, bytes for varbinary; nvarchar over 4000 is nvarchar(max)
     int precision = 0;
     bool nullable = true;
 };
@@ -58,6 +58,17 @@ public:
     void collationChange();
     void loginAck(uint32_t tdsVersion, uint8_t major, uint8_t minor, uint16_t build);
     void returnStatus(int32_t status);
+    // An output parameter's value: its TYPE_INFO and value bytes as the request carried them.
+    void returnValue(uint16_t ordinal, const std::string& name, const std::vector<uint8_t>& typeInfo,
+                     const std::vector<uint8_t>& value);
+    // Inside a procedure call a statement's DONE is DONEINPROC and never ends the reply; the
+    // caller finishes it with the procedure's own DONEPROC.
+    void setInsideProcedure(bool inside) { m_insideProcedure = inside; }
+    // The number of the first error (class 11 and up) written since the last clearErrors().
+    int firstError() const { return m_firstError; }
+    void clearErrors() { m_firstError = 0; }
+    // Tokens written and not yet sent.
+    bool pending() const { return !m_buffer.empty(); }
     void columns(const std::vector<Column>& columns);
     void row(const std::vector<Column>& columns, const std::vector<Value>& values);
     void raw(const std::vector<uint8_t>& bytes) {
@@ -75,11 +86,15 @@ private:
     void bVarchar(const std::string& text);
     void usVarchar(const std::string& text);
     void typeInfo(const Column& c);
+    void plp(const std::string& bytes);
+    static bool isMax(const Column& c) { return c.type == ColumnType::NVarChar && c.size > 4000; }
 
     int m_fd;
     bool m_wide;
     size_t m_packetSize = 4096;
     uint16_t m_spid = 51;
+    bool m_insideProcedure = false;
+    int m_firstError = 0;
     std::vector<uint8_t> m_buffer;
 };
 

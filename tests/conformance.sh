@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # zelvaro-devserver against clients we did not write: FreeTDS's tsql and unixODBC's isql (with the
-# FreeTDS driver, in batch mode with SQLExecDirect: -b -e, so statements arrive as SQL batches,
-# not as prepared RPC calls). Every statement Zelvaro sends, success and failure, on the 2000 and
-# the 2019 personality, with message numbers and texts checked.
+# FreeTDS driver, in batch mode with SQLExecDirect: -b -e, so statements arrive as SQL batches, and
+# in its default prepared mode, so they arrive as sp_prepexec remote procedure calls). Every
+# statement Zelvaro sends, success and failure, on the 2000 and the 2019 personality, with message
+# numbers and texts checked.
 set -u
 server=${1:?path to zelvaro-devserver}
 work=$(mktemp -d)
@@ -25,6 +26,9 @@ run_tsql() { # run_tsql PORT TDSVER BATCH
 }
 run_isql() { # run_isql PORT TDSVER BATCH
     printf '%s\n' "$3" | timeout 60 isql -k "Driver=FreeTDS;Server=127.0.0.1;Port=$1;TDS_Version=$2;UID=sa;PWD=pvtmo;ClientCharset=UTF-8" -b -e -v 2>&1
+}
+run_isql_prepared() { # run_isql_prepared PORT TDSVER STATEMENT...: one statement per line
+    printf '%s\n' "${@:3}" | isql -k "Driver=FreeTDS;Server=127.0.0.1;Port=$1;TDS_Version=$2;UID=sa;PWD=pvtmo;ClientCharset=UTF-8" -v 2>&1
 }
 absent() { # absent LABEL OUTPUT UNEXPECTED
     if grep -qF -- "$3" <<<"$2"; then
@@ -62,6 +66,7 @@ for version in 2000 2019; do
     if [ "$version" = 2000 ]; then
         use911="Could not locate entry in sysdatabases for database 'nosuch'"
         syntax="Msg 170"
+        syntax_text="Line 1: Incorrect syntax near 'FROBNICATE'."
         missing_attach=("Msg 5105" "Device activation error" "Msg 1813")
         detach_missing="Use sp_helpdb to show available databases."
         drop_missing="because it does not exist in the system catalog."
@@ -71,6 +76,7 @@ for version in 2000 2019; do
     else
         use911="Database 'nosuch' does not exist. Make sure that the name is entered correctly."
         syntax="Incorrect syntax near 'FROBNICATE'."
+        syntax_text="$syntax"
         missing_attach=("Msg 5120" '2(The system cannot find the file specified.)' "Msg 1802")
         detach_missing="To see available databases, use sys.databases."
         drop_missing="because it does not exist or you do not have permission."
@@ -82,7 +88,10 @@ for version in 2000 2019; do
     check "$version use" "$(run_tsql "$p" 7.4 'USE nosuch')" "Msg 911" "$use911"
     check "$version use ok" "$(run_tsql "$p" 7.4 'USE msdb
 SELECT DB_NAME()')" "msdb"
-    check "$version syntax" "$(run_tsql "$p" 7.4 'FROBNICATE x')" "$syntax"
+    check "$version syntax" "$(run_tsql "$p" 7.4 'USE master FROBNICATE x')" "$syntax"
+    # A batch that opens with a bare name calls it as a procedure.
+    check "$version bare name" "$(run_tsql "$p" 7.4 'FROBNICATE x')" "Msg 2812" "Could not find stored procedure 'FROBNICATE'."
+    check "$version exec unknown" "$(run_tsql "$p" 7.4 'EXEC nosuch')" "Msg 2812" "Could not find stored procedure 'nosuch'."
     check "$version create" "$(run_tsql "$p" 7.4 "CREATE DATABASE [Б д]
 SELECT name FROM master.dbo.sysdatabases WHERE name = N'Б д'")" "(1 row affected)"
     check "$version create exists" "$(run_tsql "$p" 7.4 'CREATE DATABASE [Б д]')" "Msg 1801" "Database 'Б д' already exists."
@@ -194,6 +203,34 @@ SELECT name FROM master.dbo.sysdatabases WHERE name = N'R 1'")" "(return status 
     check "$version drop" "$(run_tsql "$p" 7.4 "DROP DATABASE [Б д]")" ""
     [ ! -e "$files/data/Б д.mdf" ] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version dropped files removed"; }
     check "$version login" "$(printf 'quit\n' | tsql -H 127.0.0.1 -p "$p" -U sa -P wrong 2>&1)" "Login failed for user 'sa'."
+
+    # The same statements as prepared statements (sp_prepexec, sp_unprepare), on every TDS version.
+    for tds in 7.1 7.2 7.3 7.4; do
+        db="P $tds д"
+        out=$(run_isql_prepared "$p" "$tds" "Use Master" \
+            "CREATE DATABASE [$db]" \
+            "SELECT name FROM master.dbo.sysdatabases WHERE name = N'$db'" \
+            "SELECT CATALOG_NAME FROM INFORMATION_SCHEMA.SCHEMATA Where CATALOG_NAME like 'master'" \
+            "Backup Database [$db] to disk = N'$files/p$tds.bak' WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT" \
+            "RESTORE FILELISTONLY FROM Disk = N'$files/p$tds.bak'" \
+            "RESTORE DATABASE [$db R] FROM DISK = N'$files/p$tds.bak' WITH REPLACE, MOVE N'$db' TO N'$files/p$tds.mdf', MOVE N'${db}_log' TO N'$files/p$tds.ldf'" \
+            "EXEC sp_detach_db N'$db R', 'true'" \
+            "CREATE DATABASE [$db R] ON PRIMARY (FILENAME = N'$files/p$tds.mdf') LOG ON (FILENAME = N'$files/p$tds.ldf') FOR ATTACH" \
+            "DROP DATABASE [$db R]" \
+            "DROP DATABASE [$db]" \
+            "USE nosuch" \
+            "CREATE DATABASE x ON PRIMARY (FILENAME = N'$files/none.mdf') FOR ATTACH" \
+            "EXEC sp_detach_db N'nosuch', 'true'" \
+            "FROBNICATE x" \
+            "USE master FROBNICATE x")
+        check "$version prepared $tds" "$out" "Changed database context to 'master'." "SQLRowCount returns 1" \
+            "$percent" "BACKUP DATABASE successfully processed" "${db}_log" "RESTORE DATABASE successfully processed" \
+            "$use911" "${missing_attach[1]}" "$detach_missing" "Could not find stored procedure 'FROBNICATE'." \
+            "$syntax_text"
+        absent "$version prepared $tds rpc" "$out" "the requested RPC"
+        [ "$version" = 2000 ] || check "$version prepared $tds schemata" "$out" "SQLRowCount returns 13"
+        absent "$version prepared $tds dropped" "$(run_isql "$p" "$tds" 'SELECT name FROM master.dbo.sysdatabases')" "P $tds"
+    done
 done
 
 # RESTORE HEADERONLY's and FILELISTONLY's columns on the versions between.

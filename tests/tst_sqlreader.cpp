@@ -138,7 +138,9 @@ private slots:
         QTest::addColumn<QString>("batch");
         QTest::addColumn<int>("number");
         QTest::addColumn<QString>("near");
-        QTest::newRow("unknown statement") << "FROBNICATE x" << 102 << "FROBNICATE";
+        QTest::newRow("unknown statement") << "USE a FROBNICATE x" << 102 << "FROBNICATE";
+        QTest::newRow("bare name then junk") << "FROBNICATE x y" << 102 << "y";
+        QTest::newRow("other statement") << "DECLARE @x int" << 102 << "DECLARE";
         QTest::newRow("bare name with blank") << "DROP DATABASE a b" << 102 << "b";
         QTest::newRow("keyword") << "CREATE DATABASE from" << 156 << "from";
         QTest::newRow("empty brackets") << "BACKUP DATABASE [] TO DISK = 'x'" << 1038 << "";
@@ -158,6 +160,68 @@ private slots:
         } catch (const tsql::SyntaxError& e) {
             QCOMPARE(e.number, number);
             QCOMPARE(QString::fromStdString(e.near), near);
+        }
+    }
+
+    void bareNameOpeningABatchIsACall() {
+        auto st = tsql::parse("sp_who2 'active'; SELECT 1");
+        QCOMPARE(st.at(0).kind, tsql::Statement::Exec);
+        QCOMPARE(st.at(0).name, std::string("sp_who2"));
+        QCOMPARE(st.at(0).args.at(0), std::string("active"));
+        st = tsql::parse("[my proc]");
+        QCOMPARE(st.at(0).kind, tsql::Statement::Exec);
+        QCOMPARE(st.at(0).name, std::string("my proc"));
+    }
+
+    // Bound @variables become literals where SQL Server takes a variable, and are refused where it
+    // takes only a name or a literal, with the error SQL Server gives.
+    void variables_data() {
+        QTest::addColumn<QString>("batch");
+        QTest::addColumn<int>("error"); // 0: accepted
+        QTest::addColumn<QString>("value");
+        QTest::newRow("restore from disk") << "RESTORE FILELISTONLY FROM DISK = @p" << 0 << "/b'.bak";
+        QTest::newRow("backup database") << "BACKUP DATABASE @n TO DISK = @p" << 0 << "Б д";
+        QTest::newRow("restore database")
+            << "RESTORE DATABASE @n FROM DISK = @p WITH MOVE @n TO @p" << 0 << "Б д";
+        QTest::newRow("where") << "SELECT name FROM master.dbo.sysdatabases WHERE name = @n" << 0 << "Б д";
+        QTest::newRow("detach") << "EXEC sp_detach_db @dbname = @n, @skipchecks = 'true'" << 0 << "Б д";
+        QTest::newRow("create database") << "CREATE DATABASE @n" << 102 << "@n";
+        QTest::newRow("file name") << "CREATE DATABASE a ON (FILENAME = @p) FOR ATTACH" << 102 << "@p";
+        QTest::newRow("use") << "USE @n" << 102 << "@n";
+        QTest::newRow("drop") << "DROP DATABASE @n" << 102 << "@n";
+        QTest::newRow("not bound") << "BACKUP DATABASE @other TO DISK = @p" << 137 << "@other";
+        QTest::newRow("not bound argument") << "EXEC sp_detach_db @other" << 137 << "@other";
+    }
+    void variables() {
+        QFETCH(QString, batch);
+        QFETCH(int, error);
+        QFETCH(QString, value);
+        const auto values = [](const std::string& variable, tsql::Token& literal) {
+            if (variable != "@n" && variable != "@p")
+                return false;
+            literal.kind = tsql::Token::String;
+            literal.national = true;
+            literal.text = variable == "@n" ? "Б д" : "/b'.bak";
+            return true;
+        };
+        try {
+            const auto st = tsql::parse(batch.toStdString(), values);
+            QCOMPARE(error, 0);
+            const tsql::Statement& s = st.at(0);
+            const std::string seen = !s.whereValue.empty() ? s.whereValue
+                                     : !s.args.empty()     ? s.args[0]
+                                     : !s.name.empty()     ? s.name
+                                                           : s.disk;
+            QCOMPARE(QString::fromStdString(seen), value);
+            if (s.kind == tsql::Statement::Backup || s.kind == tsql::Statement::RestoreDatabase)
+                QCOMPARE(s.disk, std::string("/b'.bak"));
+            if (!s.moves.empty())
+                QCOMPARE(s.moves[0], std::make_pair(std::string("Б д"), std::string("/b'.bak")));
+            if (!s.args.empty())
+                QCOMPARE(s.argNames[0], std::string("@dbname"));
+        } catch (const tsql::SyntaxError& e) {
+            QCOMPARE(e.number, error);
+            QCOMPARE(QString::fromStdString(e.near), value);
         }
     }
 
