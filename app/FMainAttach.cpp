@@ -42,9 +42,17 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
         filechecks::fileExists(LdfPath)
             ? LdfPath
             : filechecks::folderPrefix(MdfPath) + filechecks::trimmed(Name) + QLatin1String("_Log.LDF");
-    // Errors of the existence test and the detach end the handler in the plain error box.
-    if (DatabaseExists(Name))
+    // Errors of the existence test, the file list and the detach end the handler in the plain
+    // error box. The old database's files are read first so that a failed attach can put it back.
+    QStringList oldFiles;
+    if (DatabaseExists(Name)) {
+        oldFiles = databaseFiles(Name);
+        if (oldFiles.isEmpty())
+            throw DbError(QStringLiteral("Не вдалося прочитати, які файли має база даних %1, тому її не "
+                                         "від'єднано і нічого не приєднано")
+                              .arg(Name));
         DetachDatabase(Name);
+    }
 
     ADOQuery1->close();
     ADOQuery1->clearLines();
@@ -56,7 +64,8 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     try {
         ADOQuery1->execute();
     } catch (const DbError& e) {
-        reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), MdfPath);
+        const QString putBack = oldFiles.isEmpty() ? QString() : putBackDatabase(Name, oldFiles);
+        reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), MdfPath, putBack);
         return false;
     }
     modal::messageDialog(QStringLiteral("База даних ") + Name +
@@ -67,13 +76,61 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
 
 // Operating-system error 5 ("5(" in the server's text) gets our own message naming the file;
 // any other failure is shown in the server's words with the single Cancel button.
-void TMain::reportFileFailure(const DbError& error, const QString& cannotText, const QString& path) {
+// An afterword, when given, follows on a line of its own.
+void TMain::reportFileFailure(const DbError& error, const QString& cannotText, const QString& path,
+                              const QString& afterword) {
+    const QString tail = afterword.isEmpty() ? QString() : QLatin1Char('\n') + afterword;
     if (error.message().contains(QLatin1String("5(")))
         modal::messageDialog(cannotText + path + QLatin1Char('.') + QChar(13) +
-                                 QStringLiteral("Помилка операційної системи 5: (Доступ заборонений.)"),
+                                 QStringLiteral("Помилка операційної системи 5: (Доступ заборонений.)") +
+                                 tail,
                              DialogType::Error, {DialogButton::OK});
     else
-        modal::messageDialog(error.message(), DialogType::Error, {DialogButton::Cancel});
+        modal::messageDialog(error.message() + tail, DialogType::Error, {DialogButton::Cancel});
+}
+
+QStringList TMain::databaseFiles(const QString& Name) {
+    // SQL Server 2000 keeps the files of every database in master's sysaltfiles; later versions in
+    // sys.master_files.
+    const bool is2000 = ui->cbSQLServers->currentText() == QLatin1String("2000");
+    ADOQuery1->close();
+    ADOQuery1->setText(
+        is2000
+            ? QLatin1String("SELECT fileid, groupid, name, filename FROM master.dbo.sysaltfiles WHERE dbid = "
+                            "DB_ID(") +
+                  sqlquote::literal(Name) + QLatin1String(") ORDER BY fileid")
+            : QLatin1String("SELECT file_id, type, name, physical_name FROM sys.master_files WHERE "
+                            "database_id = DB_ID(") +
+                  sqlquote::literal(Name) + QLatin1String(") ORDER BY file_id"));
+    ADOQuery1->openRowset();
+    QStringList files;
+    const QString column = is2000 ? QStringLiteral("filename") : QStringLiteral("physical_name");
+    for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next()) {
+        // 2000 pads the name with blanks to its nchar(260) width.
+        QString path = ADOQuery1->field(column);
+        while (path.endsWith(QLatin1Char(' ')))
+            path.chop(1);
+        files.append(path);
+    }
+    ADOQuery1->close();
+    return files;
+}
+
+QString TMain::putBackDatabase(const QString& Name, const QStringList& files) {
+    QStringList specs;
+    for (const QString& f : files)
+        specs.append(QLatin1String("(FILENAME = ") + sqlquote::literal(f) + QLatin1Char(')'));
+    try {
+        ADOQuery1->close();
+        ADOQuery1->setText(QLatin1String("CREATE DATABASE ") + sqlquote::name(Name) + QLatin1String(" ON ") +
+                           specs.join(QLatin1String(", ")) + QLatin1String(" FOR ATTACH"));
+        ADOQuery1->execute();
+    } catch (const DbError&) {
+        return QStringLiteral("Попередню базу даних %1 не вдалося приєднати знову; приєднайте її файли "
+                              "вручну: %2.")
+            .arg(Name, files.join(QLatin1String(", ")));
+    }
+    return QStringLiteral("Попередню базу даних %1 приєднано знову.").arg(Name);
 }
 
 bool TMain::DatabaseExists(const QString& Name) {
