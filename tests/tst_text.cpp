@@ -220,7 +220,7 @@ private slots:
             {"main", "D", "/old/a.mdf"}, {"log", "L", "/old/a.ldf"},   {"two", "D", "/old/b.ndf"},
             {"Two", "D", "/old/c.ndf"},  {"log/2", "L", "/old/d.ldf"}, {"ft", "F", "/old/ft"}};
         QCOMPARE(restoreplan::furtherCount(files), 4);
-        auto taken = [](const QString& path) { return path == QLatin1String("/d/Б_ft.ndf"); };
+        auto taken = [](const QString& path) { return path == QStringLiteral("/d/Б_ft.ndf"); };
         const QList<restoreplan::Move> moves =
             restoreplan::furtherFiles(files, QStringLiteral(" Б "), "/d/x.mdf", "/l/x.ldf", taken);
         QStringList shown;
