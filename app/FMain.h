@@ -91,7 +91,8 @@ private:
     void reportFileFailure(const DbError& error, const QString& cannotText, const QString& path,
                            const QString& afterword = {});
     // The paths of a database's files as the server keeps them, the primary data file first.
-    QStringList databaseFiles(const QString& Name);
+    enum class FileKinds { All, LogOnly };
+    QStringList databaseFiles(const QString& Name, FileKinds kinds = FileKinds::All);
     // Attaches a database again from its files after a failed attach took its place; the line
     // that tells the user how that went.
     QString putBackDatabase(const QString& Name, const QStringList& files);

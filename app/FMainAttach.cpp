@@ -42,6 +42,10 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
         filechecks::fileExists(LdfPath)
             ? LdfPath
             : filechecks::folderPrefix(MdfPath) + filechecks::trimmed(Name) + QLatin1String("_Log.LDF");
+    // Naming a log file that is not there makes every server refuse the attach. Without one the
+    // data file is attached alone and the server builds a new log, which it can do for a database
+    // that was shut down cleanly and had a single log file; where it puts it is its own choice.
+    const bool withoutLog = !filechecks::fileExists(logPath);
     // Errors of the existence test, the file list and the detach end the handler in the plain
     // error box. The old database's files are read first so that a failed attach can put it back.
     QStringList oldFiles;
@@ -59,18 +63,34 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     ADOQuery1->addLine(QLatin1String("CREATE DATABASE ") + sqlquote::name(Name));
     ADOQuery1->addLine(QLatin1String("ON PRIMARY (FILENAME = ") + sqlquote::literal(MdfPath) +
                        QLatin1Char(')'));
-    ADOQuery1->addLine(QLatin1String("LOG ON (FILENAME = ") + sqlquote::literal(logPath) + QLatin1Char(')'));
+    if (!withoutLog)
+        ADOQuery1->addLine(QLatin1String("LOG ON (FILENAME = ") + sqlquote::literal(logPath) +
+                           QLatin1Char(')'));
     ADOQuery1->addLine(QStringLiteral("FOR ATTACH"));
     try {
         ADOQuery1->execute();
     } catch (const DbError& e) {
-        const QString putBack = oldFiles.isEmpty() ? QString() : putBackDatabase(Name, oldFiles);
-        reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), MdfPath, putBack);
+        QStringList afterword;
+        if (withoutLog)
+            afterword << QStringLiteral("Файлу журналу (LDF) немає, а новий сервер будує лише для бази, "
+                                        "закритої коректно і з одним журналом: інакше потрібен її "
+                                        "оригінальний файл журналу.");
+        if (!oldFiles.isEmpty())
+            afterword << putBackDatabase(Name, oldFiles);
+        reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), MdfPath,
+                          afterword.join(QLatin1Char('\n')));
         return false;
     }
-    modal::messageDialog(QStringLiteral("База даних ") + Name +
-                             QStringLiteral(" успішно приєднана із файлу ") + MdfPath,
-                         DialogType::Information, {DialogButton::OK});
+    QString done =
+        QStringLiteral("База даних ") + Name + QStringLiteral(" успішно приєднана із файлу ") + MdfPath;
+    if (withoutLog) {
+        // The server tells where it built the log only in a message meant for people: the file
+        // list says it in every language.
+        const QStringList logs = databaseFiles(Name, FileKinds::LogOnly);
+        done += QLatin1Char('\n') + QStringLiteral("Файлу журналу не було; сервер створив новий: %1.")
+                                        .arg(logs.join(QLatin1String(", ")));
+    }
+    modal::messageDialog(done, DialogType::Information, {DialogButton::OK});
     return true;
 }
 
@@ -89,7 +109,7 @@ void TMain::reportFileFailure(const DbError& error, const QString& cannotText, c
         modal::messageDialog(error.message() + tail, DialogType::Error, {DialogButton::Cancel});
 }
 
-QStringList TMain::databaseFiles(const QString& Name) {
+QStringList TMain::databaseFiles(const QString& Name, FileKinds kinds) {
     // SQL Server 2000 keeps the files of every database in master's sysaltfiles; later versions in
     // sys.master_files.
     const bool is2000 = ui->cbSQLServers->currentText() == QLatin1String("2000");
@@ -106,6 +126,11 @@ QStringList TMain::databaseFiles(const QString& Name) {
     QStringList files;
     const QString column = is2000 ? QStringLiteral("filename") : QStringLiteral("physical_name");
     for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next()) {
+        // A log file is in no filegroup (2000); its type is 1 (later versions).
+        const bool log = is2000 ? ADOQuery1->field(QStringLiteral("groupid")).toInt() == 0
+                                : ADOQuery1->field(QStringLiteral("type")).toInt() == 1;
+        if (kinds == FileKinds::LogOnly && !log)
+            continue;
         // 2000 pads the name with blanks to its nchar(260) width.
         QString path = ADOQuery1->field(column);
         while (path.endsWith(QLatin1Char(' ')))
