@@ -150,6 +150,8 @@ private slots:
         QVERIFY(h.script.last().text.startsWith(QStringLiteral("База даних VTR успішно відновлена")));
 
         // A database's own backup over it asks nothing, whatever the case of the name.
+        h.script.choose(folder(h, QStringLiteral("own")));
+        h.button("SpeedButton1")->click();
         h.script.clear();
         h.edit("Edit1")->setText(QStringLiteral("sales"));
         h.script.answer(1);
