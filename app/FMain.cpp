@@ -3,9 +3,11 @@
 #include "ButtonTabsStyle.h"
 #include "ConnectionSettings.h"
 #include "DatabaseNamesModel.h"
+#include "ErrorAdvice.h"
 #include "HandlerGuard.h"
 #include "Images.h"
 #include "ModalSeam.h"
+#include "Version.h"
 #include "ui_FMain.h"
 
 #include <QCloseEvent>
@@ -99,6 +101,7 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
     // The window's font is set before its controls exist, so they are laid out once, in it.
     setFont(fontOrFallback(QStringLiteral("MS Sans Serif"), 11, false));
     ui->setupUi(this);
+    setWindowTitle(QStringLiteral("Zelvaro " ZELVARO_VERSION));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     setBackgroundRole(QPalette::Button);
@@ -278,7 +281,7 @@ bool TMain::ConnectToServer(bool ShowSuccess) {
     try {
         ADOConnection->open();
     } catch (const DbError& e) {
-        modal::messageDialog(e.message(), DialogType::Error, {DialogButton::Cancel});
+        modal::messageDialog(erroradvice::appended(e), DialogType::Error, {DialogButton::Cancel});
         setStatusImage(1);
         return false;
     }

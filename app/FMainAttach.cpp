@@ -2,6 +2,7 @@
 // detached first.
 #include "FMain.h"
 
+#include "ErrorAdvice.h"
 #include "FileChecks.h"
 #include "ModalSeam.h"
 #include "SqlQuote.h"
@@ -106,7 +107,7 @@ void TMain::reportFileFailure(const DbError& error, const QString& cannotText, c
                                  tail,
                              DialogType::Error, {DialogButton::OK});
     else
-        modal::messageDialog(error.message() + tail, DialogType::Error, {DialogButton::Cancel});
+        modal::messageDialog(erroradvice::appended(error) + tail, DialogType::Error, {DialogButton::Cancel});
 }
 
 QStringList TMain::databaseFiles(const QString& Name, FileKinds kinds) {

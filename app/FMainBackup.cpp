@@ -1,6 +1,7 @@
 // Backup page: a full backup of a listed database into a chosen file.
 #include "FMain.h"
 
+#include "ErrorAdvice.h"
 #include "FileChecks.h"
 #include "ModalSeam.h"
 #include "SqlQuote.h"
@@ -47,7 +48,7 @@ void TMain::BitBtn5Click() {
         // Runs to the end of the server's messages: the file is complete when this returns.
         ADOQuery1->execute();
     } catch (const DbError& e) {
-        modal::simpleMessage(e.message());
+        modal::simpleMessage(erroradvice::appended(e));
         return;
     }
     modal::messageDialog(QStringLiteral("Створення резервної копії бази даних ") + name +

@@ -3,6 +3,7 @@
 #include "FMain.h"
 
 #include "DatabaseNamesModel.h"
+#include "ErrorAdvice.h"
 #include "ModalSeam.h"
 #include "SqlQuote.h"
 #include "ui_FMain.h"
@@ -129,7 +130,7 @@ bool TMain::DropDatabase(const QString& Name) {
         ADOQuery1->execute();
         return true;
     } catch (const DbError& e) {
-        modal::systemMessageBox(this, e.message(), QGuiApplication::applicationDisplayName());
+        modal::systemMessageBox(this, erroradvice::appended(e), QGuiApplication::applicationDisplayName());
         return false;
     }
 }

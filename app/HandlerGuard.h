@@ -5,6 +5,7 @@
 #include "ModalSeam.h"
 
 #include "DbError.h"
+#include "ErrorAdvice.h"
 
 #include <exception>
 #include <utility>
@@ -13,7 +14,7 @@ template <typename Handler> void guarded(Handler&& handler) noexcept {
     try {
         std::forward<Handler>(handler)();
     } catch (const DbError& e) {
-        modal::errorBox(e.message());
+        modal::errorBox(erroradvice::appended(modal::errorBoxText(e.message()), e));
     } catch (const std::exception& e) {
         modal::errorBox(QString::fromLocal8Bit(e.what()));
     } catch (...) {

@@ -1,5 +1,7 @@
 #include "Startup.h"
 
+#include "Version.h"
+
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -14,7 +16,7 @@ void configureApplication(QApplication& app) {
         qputenv("GNUTLS_NO_IMPLICIT_INIT", "1");
     QApplication::setApplicationName(QStringLiteral("Zelvaro"));
     QApplication::setApplicationDisplayName(QStringLiteral("Zelvaro"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0.2.0"));
+    QApplication::setApplicationVersion(QStringLiteral(ZELVARO_VERSION));
     auto* qtTranslations = new QTranslator(&app);
     if (qtTranslations->load(QLocale(QLocale::Ukrainian), QStringLiteral("qtbase"), QStringLiteral("_"),
                              QLibraryInfo::path(QLibraryInfo::TranslationsPath)))

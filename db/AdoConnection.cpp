@@ -2,6 +2,7 @@
 
 #include "ConnectionString.h"
 #include "OdbcDiagnostics.h"
+#include "ServerError.h"
 #include "SqlQuote.h"
 
 #include <QFileInfo>
@@ -34,7 +35,7 @@ QString findFreeTdsDriver(SQLHENV env) {
 }
 
 [[noreturn]] void throwFrom(SQLSMALLINT type, SQLHANDLE handle, const QString& fallback) {
-    throw DbError(odbcdiag::errorMessage(odbcdiag::read(type, handle), fallback));
+    throw servererror::fromRecords(odbcdiag::read(type, handle), fallback);
 }
 
 } // namespace
@@ -80,7 +81,7 @@ void AdoConnection::open() {
         // FreeTDS lists "Unable to connect to data source" too; the server's own reason comes first.
         const auto records = odbcdiag::read(SQL_HANDLE_DBC, dbc);
         SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        throw DbError(odbcdiag::errorMessage(records, QStringLiteral("Unable to connect to data source")));
+        throw servererror::fromRecords(records, QStringLiteral("Unable to connect to data source"));
     }
     m_dbc = dbc;
     markUsed();
@@ -171,7 +172,7 @@ void AdoConnection::useDatabase(const QString& name) {
     if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
         const auto records = odbcdiag::read(SQL_HANDLE_STMT, stmt);
         SQLFreeStmt(stmt, SQL_CLOSE);
-        throw DbError(odbcdiag::errorMessage(records, QStringLiteral("USE failed")));
+        throw servererror::fromRecords(records, QStringLiteral("USE failed"));
     }
     while (SQL_SUCCEEDED(SQLMoreResults(stmt))) {
     }

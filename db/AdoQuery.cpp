@@ -2,6 +2,7 @@
 
 #include "OdbcDiagnostics.h"
 #include "RowBlocks.h"
+#include "ServerError.h"
 
 #include <memory>
 #include <vector>
@@ -105,12 +106,12 @@ AdoQuery::Result AdoQuery::run(bool wantRows) {
         // The server never answered on the old link (it went away while we were idle): a statement
         // that changes nothing is sent once more on a new one; any other is reported.
         if (!readOnly)
-            throw DbError(m_lostLinkMessage);
+            throw servererror::linkLost(m_lostLinkMessage, m_lostLinkRecords);
         m_connection.ensureOpen();
         try {
             return runOnce(sql, wantRows);
         } catch (const LinkLostBeforeReply&) {
-            throw DbError(m_lostLinkMessage);
+            throw servererror::linkLost(m_lostLinkMessage, m_lostLinkRecords);
         }
     }
 }
@@ -213,11 +214,13 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
         m_connection.dropBrokenLink();
         if (!kept.hasRows && m_messages.isEmpty()) {
             m_lostLinkMessage = firstError;
+            m_lostLinkRecords = errors;
             throw LinkLostBeforeReply{};
         }
     }
     if (!firstError.isEmpty())
-        throw DbError(firstError);
+        throw linkLost ? servererror::linkLost(firstError, errors)
+                       : servererror::fromRecords(errors, firstError);
     // A value longer than its column announced: never shown cut short. SQL Server's columns
     // announce their true bounds, so this speaks of a driver or server at fault.
     if (truncated)

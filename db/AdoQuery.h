@@ -4,6 +4,7 @@
 
 #include "AdoConnection.h"
 #include "FlatStrings.h"
+#include "OdbcDiagnostics.h"
 
 #include <QString>
 #include <QStringList>
@@ -61,6 +62,7 @@ private:
     QStringList m_lines;
     QStringList m_messages;
     QString m_lostLinkMessage;
+    QList<OdbcRecord> m_lostLinkRecords; // the records that came with it
     bool m_open = false;
     QStringList m_columns;
     FlatStrings m_cells; // row after row, m_columns.size() cells each

@@ -1,15 +1,28 @@
-// The single error kind of the database layer: what the window shows to the user.
+// The single error kind of the database layer: what the window shows to the user, and the numbers
+// the server and the driver gave with it.
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <stdexcept>
 
 class DbError : public std::runtime_error {
 public:
-    explicit DbError(const QString& message)
-        : std::runtime_error(message.toStdString()), m_message(message) {}
+    // One diagnostic record: its SQLSTATE and native number (the server's message number, or the
+    // driver's own code; 0 when neither is known).
+    struct Record {
+        QString state;
+        int native = 0;
+    };
+
+    explicit DbError(const QString& message, QList<Record> records = {})
+        : std::runtime_error(message.toStdString()), m_message(message), m_records(std::move(records)) {}
     const QString& message() const { return m_message; }
+    // The record whose text is shown comes first, then the others in the driver's order; empty for
+    // errors of this layer's own making.
+    const QList<Record>& records() const { return m_records; }
 
 private:
     QString m_message;
+    QList<Record> m_records;
 };

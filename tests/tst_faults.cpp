@@ -41,7 +41,8 @@ private slots:
     void refusedLoginShowsTheServersText() {
         WindowHarness h(2019, {QStringLiteral("--refuse-logins")});
         QVERIFY(!h.connect());
-        QCOMPARE(h.script.last().text, QStringLiteral("Login failed for user 'sa'"));
+        QCOMPARE(h.script.last().text.section(QLatin1Char('\n'), 0, 0),
+                 QStringLiteral("Login failed for user 'sa'"));
         QCOMPARE(h.window->statusImage(), 1);
     }
 

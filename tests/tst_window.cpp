@@ -83,7 +83,8 @@ private slots:
         h.pointAtServer(); // the password change put the derived name back
         h.button("ToolButton1")->click();
         QCOMPARE(h.script.seen.size(), 1);
-        QCOMPARE(h.script.last().text, QStringLiteral("Login failed for user 'sa'"));
+        QCOMPARE(h.script.last().text.section(QLatin1Char('\n'), 0, 0),
+                 QStringLiteral("Login failed for user 'sa'"));
         QCOMPARE(h.script.last().caption, QStringLiteral("Помилка"));
         QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::Cancel});
         QCOMPARE(h.window->statusImage(), 1);

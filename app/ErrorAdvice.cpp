@@ -1,0 +1,203 @@
+// The table of Ukrainian lines by message number, and the reading of the numbers a message carries.
+#include "ErrorAdvice.h"
+
+#include <QRegularExpression>
+
+namespace erroradvice {
+namespace {
+
+// The driver's own codes for a server that could not be reached: nothing answered (also a named
+// instance the SQL Server Browser did not name) and a host name that does not resolve.
+const int kUnreachable = 20009;
+const int kUnknownHost = 20013;
+
+const char* const kUnreachableLine =
+    "Сервер не відповідає: перевірте ім'я комп'ютера, порт чи ім'я екземпляра і чи запущено SQL Server; "
+    "SQL Server на Linux має один екземпляр і не має служби SQL Server Browser — вводьте ХОСТ або ХОСТ,ПОРТ.";
+const char* const kLinkLostLine =
+    "З'єднання з сервером обірвалося: операція могла як завершитися, так і ні — підключіться знову й "
+    "перегляньте список баз даних або файл, перш ніж повторювати.";
+const char* const kNewerBackupLine =
+    "Копію створив %1 — новіший за цей сервер: відновіть її на сервері тієї ж або новішої версії.";
+
+enum Os { AnyOs = 0, NotFound = -1 /* 2 or 3 */, Denied = 5 };
+
+struct Entry {
+    int number;
+    Os os;
+    bool general; // a summary that follows the cause: used only when no cause has a line
+    const char* line;
+};
+
+// Files the server opens (attach: the existing data and log files), files it creates (restore,
+// create: the new files, in folders that must exist) and the backup file (read for a restore,
+// written for a backup). The server opens every path itself, as its own service account.
+const Entry kTable[] = {
+    {18456, AnyOs, false,
+     "Сервер не прийняв вхід: перевірте ім'я користувача та пароль; сервер також має дозволяти вхід з "
+     "автентифікацією SQL Server (змішаний режим)."},
+
+    {5120, NotFound, false,
+     "Сервер відкриває файл сам: файл має існувати саме за цим шляхом так, як його бачить сервер."},
+    {5120, Denied, false,
+     "Сервер відкриває файл сам, від імені своєї служби (mssql на Linux): цьому обліковому запису потрібне "
+     "право читати й записувати файл."},
+    {5120, AnyOs, false,
+     "Сервер не зміг відкрити файл: можливо, ним уже користується інша база даних або програма."},
+    {5105, AnyOs, false,
+     "Сервер відкриває шлях сам, від імені своєї служби: наявний файл має існувати і бути доступним їй для "
+     "читання й запису, а для нового файлу має існувати папка з правом запису."},
+    {5123, NotFound, false,
+     "Сервер створює файл сам: папка для нового файлу має існувати саме за цим шляхом так, як її бачить "
+     "сервер."},
+    {5123, Denied, false,
+     "Сервер створює файл сам, від імені своєї служби (mssql на Linux): цьому обліковому запису потрібне "
+     "право записувати в папку нового файлу."},
+    {5133, NotFound, false,
+     "Сервер створює файл сам: папка для нового файлу має існувати саме за цим шляхом так, як її бачить "
+     "сервер."},
+    {5133, Denied, false,
+     "Сервер створює файл сам, від імені своєї служби (mssql на Linux): цьому обліковому запису потрібне "
+     "право записувати в папку нового файлу."},
+    {3201, NotFound, false,
+     "Сервер відкриває файл копії сам: для відновлення має існувати сам файл, для резервного копіювання — "
+     "його папка, саме за цим шляхом так, як їх бачить сервер."},
+    {3201, Denied, false,
+     "Сервер працює з файлом копії від імені своєї служби (mssql на Linux): для резервного копіювання їй "
+     "потрібне право записувати в папку, для відновлення — читати файл."},
+    {3201, AnyOs, false,
+     "Сервер відкриває файл копії сам, від імені своєї служби: шлях має існувати на комп'ютері сервера, а "
+     "служба — мати право записувати в папку (резервне копіювання) або читати файл (відновлення)."},
+
+    {5172, AnyOs, false,
+     "Файл не є придатним файлом бази даних або пошкоджений: виберіть справжні файли MDF і LDF цієї бази."},
+    {1801, AnyOs, false, "База даних з такою назвою вже є на сервері: виберіть іншу назву."},
+    {1802, AnyOs, true,
+     "Сервер не створив або не відкрив файли бази даних: перевірте шляхи так, як їх бачить сервер, і права "
+     "його служби (mssql на Linux) на ці файли та папки."},
+    {1813, AnyOs, true,
+     "Сервер не відкрив базу даних: шляхи до файлів мають існувати на комп'ютері сервера, а його служба — "
+     "мати до них доступ."},
+    {3154, AnyOs, false,
+     "У копії інша база даних, ніж та, що вже є під цією назвою: відновіть під іншою назвою або із заміною "
+     "наявної бази."},
+    {3234, AnyOs, false,
+     "У цій копії немає файлів з такими логічними назвами: виберіть файл копії ще раз, щоб прочитати її "
+     "список файлів."},
+    {3241, AnyOs, false,
+     "Файл не є резервною копією SQL Server, пошкоджений або створений новішою версією SQL Server, ніж цей "
+     "сервер."},
+    {3702, AnyOs, false, "Базою даних зараз користуються інші підключення: закрийте їх і повторіть."},
+    {3703, AnyOs, false, "Базою даних зараз користуються інші підключення: закрийте їх і повторіть."},
+    {3101, AnyOs, false, "Базою даних зараз користуються інші підключення: закрийте їх і повторіть."},
+    {15010, AnyOs, false, "Такої бази даних на сервері немає: оновіть список баз даних."},
+    {3701, AnyOs, false, "Такої бази даних на сервері немає: оновіть список баз даних."},
+    {911, AnyOs, false, "Такої бази даних на сервері немає: оновіть список баз даних."},
+};
+
+const int kNewerBackup = 3169;
+
+bool osMatches(Os wanted, int os) {
+    switch (wanted) {
+    case AnyOs:
+        return true;
+    case NotFound:
+        return os == 2 || os == 3;
+    default:
+        return os == int(wanted);
+    }
+}
+
+// The entry for one record: the operating-system code counts only for the shown record, the only
+// one whose text is at hand; the entry for any code is the last resort.
+const Entry* find(int number, int os) {
+    const Entry* any = nullptr;
+    for (const Entry& e : kTable) {
+        if (e.number != number)
+            continue;
+        if (e.os == AnyOs)
+            any = any ? any : &e;
+        else if (os != 0 && osMatches(e.os, os))
+            return &e;
+    }
+    return any;
+}
+
+bool hasState(const DbError& error, QLatin1String prefix) {
+    for (const DbError::Record& r : error.records())
+        if (r.state.startsWith(prefix))
+            return true;
+    return false;
+}
+
+} // namespace
+
+int osErrorCode(const QString& text) {
+    static const QRegularExpression quoted(QStringLiteral("'[^']*'"));
+    static const QRegularExpression code(QStringLiteral("(?:^|[\\s\"])(\\d{1,5})\\("));
+    QString outside = text;
+    outside.replace(quoted, QStringLiteral("''"));
+    int last = 0;
+    for (auto it = code.globalMatch(outside); it.hasNext();)
+        last = it.next().captured(1).toInt();
+    return last;
+}
+
+QString productInText(const QString& text) {
+    static const QRegularExpression version(QStringLiteral("\\b(\\d{1,2})\\.(\\d{1,2})\\.\\d+"));
+    const QRegularExpressionMatch m = version.match(text);
+    if (!m.hasMatch())
+        return {};
+    const int major = m.captured(1).toInt();
+    const int minor = m.captured(2).toInt();
+    // SQL Server's major version numbers; 10.50 is 2008 R2.
+    static const char* const kProducts[] = {"SQL Server 2000", "SQL Server 2005", "SQL Server 2008",
+                                            "SQL Server 2012", "SQL Server 2014", "SQL Server 2016",
+                                            "SQL Server 2017", "SQL Server 2019", "SQL Server 2022"};
+    const char* name = major >= 8 && major <= 16 ? kProducts[major - 8] : nullptr;
+    if (major == 10 && minor >= 50)
+        name = "SQL Server 2008 R2";
+    const QString shown = m.captured(0);
+    return name ? QStringLiteral("%1 (%2)").arg(QLatin1String(name), shown)
+                : QStringLiteral("SQL Server %1").arg(shown);
+}
+
+QString line(const DbError& error) {
+    const QList<DbError::Record>& records = error.records();
+    // Could not connect at all: the driver's codes, or a login that timed out unanswered.
+    for (const DbError::Record& r : records)
+        if (r.native == kUnreachable || r.native == kUnknownHost)
+            return QString::fromUtf8(kUnreachableLine);
+    if (hasState(error, QLatin1String("HYT00")) && hasState(error, QLatin1String("08001")))
+        return QString::fromUtf8(kUnreachableLine);
+
+    const Entry* general = nullptr;
+    for (int i = 0; i < records.size(); ++i) {
+        if (records[i].native == kNewerBackup) {
+            const QString product = i == 0 ? productInText(error.message()) : QString();
+            if (!product.isEmpty())
+                return QString::fromUtf8(kNewerBackupLine).arg(product);
+            return QString::fromUtf8(find(3241, 0)->line);
+        }
+        const Entry* e = find(records[i].native, i == 0 ? osErrorCode(error.message()) : 0);
+        if (e && !e->general)
+            return QString::fromUtf8(e->line);
+        if (e && !general)
+            general = e;
+    }
+    if (general)
+        return QString::fromUtf8(general->line);
+    // SQLSTATE class 08 other than a refused connection: the link went away under a statement.
+    for (const DbError::Record& r : records)
+        if (r.state.startsWith(QLatin1String("08")) && r.state != QLatin1String("08001") &&
+            r.state != QLatin1String("08004"))
+            return QString::fromUtf8(kLinkLostLine);
+    return {};
+}
+
+QString appended(const QString& shownText, const DbError& error) {
+    const QString advice = line(error);
+    return advice.isEmpty() ? shownText : shownText + QLatin1Char('\n') + advice;
+}
+
+} // namespace erroradvice
