@@ -3,6 +3,7 @@
 
 #include "AdoConnection.h"
 #include "AdoQuery.h"
+#include "RestorePlan.h"
 
 #include <QProxyStyle>
 #include <QString>
@@ -59,6 +60,7 @@ public:
                          const QString& LdfPath);
     const QString& logicalDataName() const { return FLogicalDataName; }
     const QString& logicalLogName() const { return FLogicalLogName; }
+    const QList<restoreplan::BackupFile>& backupFiles() const { return FBackupFiles; }
 
     AdoConnection& connection() { return *ADOConnection; }
     AdoQuery& query() { return *ADOQuery1; }
@@ -87,7 +89,13 @@ private:
     void ServerNameChange();
 
     void reportFileFailure(const DbError& error, const QString& cannotText, const QString& dataPath,
-                           const QString& logPath);
+                           const QString& logPath, const QString& afterword = {});
+    // The paths of a database's files as the server keeps them, the primary data file first.
+    enum class FileKinds { All, LogOnly };
+    QStringList databaseFiles(const QString& Name, FileKinds kinds = FileKinds::All);
+    // Attaches a database again from its files after a failed attach took its place; the line
+    // that tells the user how that went.
+    QString putBackDatabase(const QString& Name, const QStringList& files);
 
     void SpeedButton2Click();
     void SpeedButton3Click();
@@ -105,6 +113,8 @@ private:
     void SpeedButton1Click();
     void SpeedButton4Click();
     void BitBtn3Click();
+    QList<restoreplan::BackupSet> readBackupSets(const QString& BakPath);
+    bool confirmReplacingAnotherDatabase(const QString& Name);
 
     void openBackupPage();
     void SpeedButton6Click();
@@ -118,6 +128,12 @@ private:
     DatabaseNamesModel* m_databaseNames = nullptr; // what ListDataBases shows
     QString FLogicalDataName;
     QString FLogicalLogName;
+    // The whole file list the logical names came from, and the set of the backup file it belongs
+    // to: position 0 when the file holds a single set (the statements then name none).
+    QList<restoreplan::BackupFile> FBackupFiles;
+    int FBackupSetPosition = 0;
+    QString FBackupSetDate;
+    QString FBackupDatabaseName;
     int m_statusImage = 2;
     bool m_shown = false;
     bool m_pageChangeFromCode = false;

@@ -44,41 +44,121 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
         filechecks::fileExists(LdfPath)
             ? LdfPath
             : filechecks::folderPrefix(MdfPath) + filechecks::trimmed(Name) + QLatin1String("_Log.LDF");
-    // Errors of the existence test and the detach end the handler in the plain error box.
-    if (DatabaseExists(Name))
+    // Naming a log file that is not there makes every server refuse the attach. Without one the
+    // data file is attached alone and the server builds a new log, which it can do for a database
+    // that was shut down cleanly and had a single log file; where it puts it is its own choice.
+    const bool withoutLog = !filechecks::fileExists(logPath);
+    // Errors of the existence test, the file list and the detach end the handler in the plain
+    // error box. The old database's files are read first so that a failed attach can put it back.
+    QStringList oldFiles;
+    if (DatabaseExists(Name)) {
+        oldFiles = databaseFiles(Name);
+        if (oldFiles.isEmpty())
+            throw DbError(QStringLiteral("Не вдалося прочитати, які файли має база даних %1, тому її не "
+                                         "від'єднано і нічого не приєднано")
+                              .arg(Name));
         DetachDatabase(Name);
+    }
 
     ADOQuery1->close();
     ADOQuery1->clearLines();
     ADOQuery1->addLine(QLatin1String("CREATE DATABASE ") + sqlquote::name(Name));
     ADOQuery1->addLine(QLatin1String("ON PRIMARY (FILENAME = ") + sqlquote::literal(MdfPath) +
                        QLatin1Char(')'));
-    ADOQuery1->addLine(QLatin1String("LOG ON (FILENAME = ") + sqlquote::literal(logPath) + QLatin1Char(')'));
+    if (!withoutLog)
+        ADOQuery1->addLine(QLatin1String("LOG ON (FILENAME = ") + sqlquote::literal(logPath) +
+                           QLatin1Char(')'));
     ADOQuery1->addLine(QStringLiteral("FOR ATTACH"));
     try {
         ADOQuery1->execute();
     } catch (const DbError& e) {
-        reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), MdfPath, logPath);
+        QStringList afterword;
+        if (withoutLog)
+            afterword << QStringLiteral("Файлу журналу (LDF) немає, а новий сервер будує лише для бази, "
+                                        "закритої коректно і з одним журналом: інакше потрібен її "
+                                        "оригінальний файл журналу.");
+        if (!oldFiles.isEmpty())
+            afterword << putBackDatabase(Name, oldFiles);
+        reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), MdfPath, logPath,
+                          afterword.join(QLatin1Char('\n')));
         return false;
     }
-    modal::messageDialog(QStringLiteral("База даних ") + Name +
-                             QStringLiteral(" успішно приєднана із файлу ") + MdfPath,
-                         DialogType::Information, {DialogButton::OK});
+    QString done =
+        QStringLiteral("База даних ") + Name + QStringLiteral(" успішно приєднана із файлу ") + MdfPath;
+    if (withoutLog) {
+        // The server tells where it built the log only in a message meant for people: the file
+        // list says it in every language.
+        const QStringList logs = databaseFiles(Name, FileKinds::LogOnly);
+        done += QLatin1Char('\n') + QStringLiteral("Файлу журналу не було; сервер створив новий: %1.")
+                                        .arg(logs.join(QLatin1String(", ")));
+    }
+    modal::messageDialog(done, DialogType::Information, {DialogButton::OK});
     return true;
 }
 
 // Operating-system error 5 gets our own message naming the file the server was refused (the data
 // or the log file); any other failure is shown in the server's words with the single Cancel button.
+// An afterword, when given, follows on a line of its own.
 void TMain::reportFileFailure(const DbError& error, const QString& cannotText, const QString& dataPath,
-                              const QString& logPath) {
+                              const QString& logPath, const QString& afterword) {
+    const QString tail = afterword.isEmpty() ? QString() : QLatin1Char('\n') + afterword;
     const auto refused = accessdenied::refusedFile(error.message(), dataPath, logPath);
     if (refused != accessdenied::RefusedFile::None)
-        modal::messageDialog(cannotText + (refused == accessdenied::RefusedFile::Log ? logPath : dataPath) +
-                                 QLatin1Char('.') + QChar(13) +
-                                 QStringLiteral("Помилка операційної системи 5: (Доступ заборонений.)"),
-                             DialogType::Error, {DialogButton::OK});
+        modal::messageDialog(
+            cannotText + (refused == accessdenied::RefusedFile::Log ? logPath : dataPath) + QLatin1Char('.') +
+                QChar(13) + QStringLiteral("Помилка операційної системи 5: (Доступ заборонений.)") + tail,
+            DialogType::Error, {DialogButton::OK});
     else
-        modal::messageDialog(erroradvice::appended(error), DialogType::Error, {DialogButton::Cancel});
+        modal::messageDialog(erroradvice::appended(error) + tail, DialogType::Error, {DialogButton::Cancel});
+}
+
+QStringList TMain::databaseFiles(const QString& Name, FileKinds kinds) {
+    // SQL Server 2000 keeps the files of every database in master's sysaltfiles; later versions in
+    // sys.master_files.
+    const bool is2000 = ui->cbSQLServers->currentText() == QLatin1String("2000");
+    ADOQuery1->close();
+    ADOQuery1->setText(
+        is2000
+            ? QLatin1String("SELECT fileid, groupid, name, filename FROM master.dbo.sysaltfiles WHERE dbid = "
+                            "DB_ID(") +
+                  sqlquote::literal(Name) + QLatin1String(") ORDER BY fileid")
+            : QLatin1String("SELECT file_id, type, name, physical_name FROM sys.master_files WHERE "
+                            "database_id = DB_ID(") +
+                  sqlquote::literal(Name) + QLatin1String(") ORDER BY file_id"));
+    ADOQuery1->openRowset();
+    QStringList files;
+    const QString column = is2000 ? QStringLiteral("filename") : QStringLiteral("physical_name");
+    for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next()) {
+        // A log file is in no filegroup (2000); its type is 1 (later versions).
+        const bool log = is2000 ? ADOQuery1->field(QStringLiteral("groupid")).toInt() == 0
+                                : ADOQuery1->field(QStringLiteral("type")).toInt() == 1;
+        if (kinds == FileKinds::LogOnly && !log)
+            continue;
+        // 2000 pads the name with blanks to its nchar(260) width.
+        QString path = ADOQuery1->field(column);
+        while (path.endsWith(QLatin1Char(' ')))
+            path.chop(1);
+        files.append(path);
+    }
+    ADOQuery1->close();
+    return files;
+}
+
+QString TMain::putBackDatabase(const QString& Name, const QStringList& files) {
+    QStringList specs;
+    for (const QString& f : files)
+        specs.append(QLatin1String("(FILENAME = ") + sqlquote::literal(f) + QLatin1Char(')'));
+    try {
+        ADOQuery1->close();
+        ADOQuery1->setText(QLatin1String("CREATE DATABASE ") + sqlquote::name(Name) + QLatin1String(" ON ") +
+                           specs.join(QLatin1String(", ")) + QLatin1String(" FOR ATTACH"));
+        ADOQuery1->execute();
+    } catch (const DbError&) {
+        return QStringLiteral("Попередню базу даних %1 не вдалося приєднати знову; приєднайте її файли "
+                              "вручну: %2.")
+            .arg(Name, files.join(QLatin1String(", ")));
+    }
+    return QStringLiteral("Попередню базу даних %1 приєднано знову.").arg(Name);
 }
 
 bool TMain::DatabaseExists(const QString& Name) {

@@ -7,6 +7,8 @@
 #include "SqlQuote.h"
 #include "ui_FMain.h"
 
+#include <QFileInfo>
+
 void TMain::openRestorePage() {
     ui->edPathBAK->clear();
     ui->edPathMDF2->clear();
@@ -33,8 +35,14 @@ void TMain::SpeedButton5Click() {
     ADOQuery1->setText(QStringLiteral("USE Master"));
     ADOQuery1->execute();
     ADOQuery1->close();
-    ADOQuery1->setText(QLatin1String("RESTORE FILELISTONLY FROM Disk = ") +
-                       sqlquote::literal(ui->edPathBAK->text()));
+    // A backup file may hold several sets (a backup without INIT appends one): the newest full
+    // backup is the one read and restored.
+    const QString bak = ui->edPathBAK->text();
+    const QList<restoreplan::BackupSet> sets = readBackupSets(bak);
+    const restoreplan::BackupSet* chosenSet = restoreplan::newestSet(sets);
+    const int position = sets.size() > 1 && chosenSet ? chosenSet->position : 0;
+    ADOQuery1->setText(QLatin1String("RESTORE FILELISTONLY FROM Disk = ") + sqlquote::literal(bak) +
+                       (position ? QLatin1String(" WITH FILE = ") + QString::number(position) : QString()));
     ADOQuery1->openRowset();
     if (!ADOQuery1->isOpen() || ADOQuery1->rowCount() < 2)
         return;
@@ -43,7 +51,9 @@ void TMain::SpeedButton5Click() {
         TMain& w;
         ~Finish() {
             w.ADOQuery1->close();
-            w.ui->edPathMDF2->setToolTip(w.ui->edPathMDF2->text());
+            const QString further = restoreplan::furtherFilesHint(w.FBackupFiles);
+            w.ui->edPathMDF2->setToolTip(w.ui->edPathMDF2->text() +
+                                         (further.isEmpty() ? QString() : QLatin1Char('\n') + further));
             w.ui->edPathLDF2->setToolTip(w.ui->edPathLDF2->text());
             w.ui->BitBtn3->setEnabled(!w.ui->edPathMDF2->text().isEmpty() &&
                                       !w.ui->edPathLDF2->text().isEmpty());
@@ -52,6 +62,10 @@ void TMain::SpeedButton5Click() {
 
     ui->edPathMDF2->clear();
     ui->edPathLDF2->clear();
+    FBackupFiles.clear();
+    FBackupSetPosition = position;
+    FBackupSetDate = chosenSet ? chosenSet->finishDate : QString();
+    FBackupDatabaseName = chosenSet ? chosenSet->databaseName : QString();
     // The first row of each type wins.
     for (ADOQuery1->first(); ui->edPathMDF2->text().isEmpty() && !ADOQuery1->atEnd(); ADOQuery1->next())
         if (ADOQuery1->field(QStringLiteral("Type")).toUpper() == QLatin1String("D")) {
@@ -63,6 +77,25 @@ void TMain::SpeedButton5Click() {
             ui->edPathLDF2->setText(ADOQuery1->field(QStringLiteral("PhysicalName")));
             FLogicalLogName = ADOQuery1->field(QStringLiteral("LogicalName"));
         }
+    // Every file of the set gets a MOVE at restore time, not only the two the page shows.
+    for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next())
+        FBackupFiles.append({ADOQuery1->field(QStringLiteral("LogicalName")),
+                             ADOQuery1->field(QStringLiteral("Type")).toUpper(),
+                             ADOQuery1->field(QStringLiteral("PhysicalName"))});
+}
+
+QList<restoreplan::BackupSet> TMain::readBackupSets(const QString& BakPath) {
+    ADOQuery1->close();
+    ADOQuery1->setText(QLatin1String("RESTORE HEADERONLY FROM DISK = ") + sqlquote::literal(BakPath));
+    ADOQuery1->openRowset();
+    QList<restoreplan::BackupSet> sets;
+    for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next())
+        sets.append({ADOQuery1->field(QStringLiteral("Position")).toInt(),
+                     ADOQuery1->field(QStringLiteral("BackupType")).toInt(),
+                     ADOQuery1->field(QStringLiteral("DatabaseName")),
+                     ADOQuery1->field(QStringLiteral("BackupFinishDate"))});
+    ADOQuery1->close();
+    return sets;
 }
 
 void TMain::SpeedButton1Click() {
@@ -105,21 +138,58 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     ADOQuery1->execute();
     if (FLogicalDataName.isEmpty() || FLogicalLogName.isEmpty())
         return false;
+    // WITH REPLACE switches off the server's own check that the backup holds the database it
+    // would overwrite: the user is asked instead.
+    const bool replacing = DatabaseExists(Name);
+    if (replacing && !confirmReplacingAnotherDatabase(Name))
+        return false;
+    const QStringList replacedFiles = replacing ? databaseFiles(Name) : QStringList();
+    // A file of the replaced database may be overwritten; anybody else's may not.
+    auto taken = [&](const QString& path) {
+        return QFileInfo::exists(path) && !replacedFiles.contains(path);
+    };
+    const QList<restoreplan::Move> further =
+        restoreplan::furtherFiles(FBackupFiles, Name, MdfPath, LdfPath, taken);
+    QString statement = QLatin1String("RESTORE DATABASE ") + sqlquote::name(Name) +
+                        QLatin1String(" FROM DISK = ") + sqlquote::literal(BakPath) + QLatin1String(" WITH ");
+    if (FBackupSetPosition)
+        statement += QLatin1String("FILE = ") + QString::number(FBackupSetPosition) + QLatin1String(", ");
+    statement += QLatin1String("REPLACE, MOVE ") + sqlquote::literal(FLogicalDataName) +
+                 QLatin1String(" TO ") + sqlquote::literal(MdfPath) + QLatin1String(", MOVE ") +
+                 sqlquote::literal(FLogicalLogName) + QLatin1String(" TO ") + sqlquote::literal(LdfPath);
+    for (const restoreplan::Move& m : further)
+        statement += QLatin1String(", MOVE ") + sqlquote::literal(m.logicalName) + QLatin1String(" TO ") +
+                     sqlquote::literal(m.target);
     ADOQuery1->close();
-    ADOQuery1->setText(QLatin1String("RESTORE DATABASE ") + sqlquote::name(Name) +
-                       QLatin1String(" FROM DISK = ") + sqlquote::literal(BakPath) +
-                       QLatin1String(" WITH REPLACE, MOVE ") + sqlquote::literal(FLogicalDataName) +
-                       QLatin1String(" TO ") + sqlquote::literal(MdfPath) + QLatin1String(", MOVE ") +
-                       sqlquote::literal(FLogicalLogName) + QLatin1String(" TO ") +
-                       sqlquote::literal(LdfPath));
+    ADOQuery1->setText(statement);
     try {
         ADOQuery1->execute();
     } catch (const DbError& e) {
         reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "), MdfPath, LdfPath);
         return false;
     }
-    modal::messageDialog(QStringLiteral("База даних ") + Name +
-                             QStringLiteral(" успішно відновлена із файлу ") + BakPath,
-                         DialogType::Information, {DialogButton::OK});
+    QString done =
+        QStringLiteral("База даних ") + Name + QStringLiteral(" успішно відновлена із файлу ") + BakPath;
+    if (FBackupSetPosition)
+        done += QStringLiteral("\nВідновлено набір резервної копії № %1 від %2.")
+                    .arg(FBackupSetPosition)
+                    .arg(restoreplan::shownDate(FBackupSetDate));
+    const QString furtherDone = restoreplan::furtherFilesDone(further);
+    if (!furtherDone.isEmpty())
+        done += QLatin1Char('\n') + furtherDone;
+    modal::messageDialog(done, DialogType::Information, {DialogButton::OK});
     return true;
+}
+
+// Asked only when a database of that name exists.
+bool TMain::confirmReplacingAnotherDatabase(const QString& Name) {
+    // Names compare as the server's default collation compares them: without regard to case.
+    if (FBackupDatabaseName.isEmpty() || FBackupDatabaseName.compare(Name, Qt::CaseInsensitive) == 0)
+        return true;
+    const int answer = modal::messageDialog(
+        QStringLiteral("Резервна копія містить базу даних %1, а на сервері вже є інша база даних %2. "
+                       "Замінити базу даних %2 вмістом копії?")
+            .arg(FBackupDatabaseName, Name),
+        DialogType::Confirmation, {DialogButton::Yes, DialogButton::No});
+    return answer == 6;
 }

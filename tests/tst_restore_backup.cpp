@@ -84,7 +84,9 @@ private slots:
         QVERIFY(h.databases().contains(newName));
         QVERIFY(h.databases().contains(name));
 
-        // Restoring over it again replaces it.
+        // Restoring over it again replaces it, once the user agrees: the backup holds a database
+        // of another name.
+        h.script.answer(6);
         h.script.answer(1);
         h.button("BitBtn3")->click();
         QVERIFY(h.script.last().text.contains(QStringLiteral("успішно відновлена")));

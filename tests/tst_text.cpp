@@ -4,6 +4,7 @@
 #include "ConnectionString.h"
 #include "FileChecks.h"
 #include "ModalSeam.h"
+#include "RestorePlan.h"
 #include "RowBlocks.h"
 #include "SqlQuote.h"
 
@@ -214,6 +215,44 @@ private slots:
                  {-150, 8000}, // sql_variant
                  {-152, 0}})   // xml
             QCOMPARE(rowblocks::textWidth(type, size), SQLULEN(0));
+    }
+
+    // A backup file with a log backup appended after the newest full backup: the full one is
+    // restored, since a log backup cannot be restored as a database.
+    void theNewestFullBackupSetIsChosen() {
+        using restoreplan::BackupSet;
+        QCOMPARE(restoreplan::newestSet({}), nullptr);
+        const QList<BackupSet> sets = {{1, 1, "A", ""}, {3, 1, "A", ""}, {2, 1, "A", ""}, {4, 2, "A", ""}};
+        QCOMPARE(restoreplan::newestSet(sets)->position, 3);
+        const QList<BackupSet> logsOnly = {{1, 2, "A", ""}, {2, 2, "A", ""}};
+        QCOMPARE(restoreplan::newestSet(logsOnly)->position, 2);
+        QCOMPARE(restoreplan::shownDate("2026-12-07 14:03:12.000"), QStringLiteral("07.12.2026 14:03"));
+        QCOMPARE(restoreplan::shownDate("7 Dec"), QStringLiteral("7 Dec"));
+    }
+
+    // Further files are named after the database and their logical name, beside the page's two
+    // paths; one taken or already chosen gets a number; the first of each kind is not among them.
+    void furtherFilesOfARestore() {
+        const QList<restoreplan::BackupFile> files = {
+            {"main", "D", "/old/a.mdf"}, {"log", "L", "/old/a.ldf"},   {"two", "D", "/old/b.ndf"},
+            {"Two", "D", "/old/c.ndf"},  {"log/2", "L", "/old/d.ldf"}, {"ft", "F", "/old/ft"}};
+        QCOMPARE(restoreplan::furtherCount(files), 4);
+        auto taken = [](const QString& path) { return path == QStringLiteral("/d/Б_ft.ndf"); };
+        const QList<restoreplan::Move> moves =
+            restoreplan::furtherFiles(files, QStringLiteral(" Б "), "/d/x.mdf", "/l/x.ldf", taken);
+        QStringList shown;
+        for (const auto& m : moves)
+            shown << m.logicalName + "=" + m.target;
+        QCOMPARE(shown, QStringList({"two=/d/Б_two.ndf", "Two=/d/Б_Two.ndf", "log/2=/l/Б_log_2.ldf",
+                                     "ft=/d/Б_ft_2.ndf"}));
+        const QList<restoreplan::Move> clash =
+            restoreplan::furtherFiles({{"a", "D", ""}, {"b", "D", ""}, {"b", "D", ""}}, "N", "/d/N_b.ndf",
+                                      "/l/x", [](const QString&) { return false; });
+        QCOMPARE(clash[0].target, QStringLiteral("/d/N_b_2.ndf"));
+        QCOMPARE(clash[1].target, QStringLiteral("/d/N_b_3.ndf"));
+        QCOMPARE(restoreplan::furtherFilesDone(moves),
+                 QStringLiteral("Ще файлів відновлено: 4, у каталоги /d, /l."));
+        QCOMPARE(restoreplan::furtherFilesHint(files.mid(0, 2)), QString());
     }
 
     void errorBoxFullStop_data() {

@@ -1,0 +1,128 @@
+#include "RestorePlan.h"
+
+#include "FileChecks.h"
+
+#include <QDateTime>
+#include <QSet>
+
+namespace restoreplan {
+
+namespace {
+bool isLog(const BackupFile& f) {
+    return f.type.compare(QLatin1String("L"), Qt::CaseInsensitive) == 0;
+}
+
+bool isData(const BackupFile& f) {
+    return f.type.compare(QLatin1String("D"), Qt::CaseInsensitive) == 0;
+}
+
+// Indexes of the rows the page's two paths stand for: the first data row and the first log row.
+QSet<int> shownOnThePage(const QList<BackupFile>& files) {
+    QSet<int> shown;
+    bool data = false, log = false;
+    for (int i = 0; i < files.size(); ++i) {
+        if (!data && isData(files[i])) {
+            shown.insert(i);
+            data = true;
+        } else if (!log && isLog(files[i])) {
+            shown.insert(i);
+            log = true;
+        }
+    }
+    return shown;
+}
+
+// A logical name may hold characters a file name cannot: they become "_".
+QString fileNamePart(const QString& text) {
+    QString out = text;
+    out.replace(QLatin1Char('/'), QLatin1Char('_'));
+    out.replace(QChar(0), QLatin1Char('_'));
+    return out;
+}
+} // namespace
+
+const BackupSet* newestSet(const QList<BackupSet>& sets) {
+    const BackupSet* newestFull = nullptr;
+    const BackupSet* newest = nullptr;
+    for (const BackupSet& s : sets) {
+        if (!newest || s.position > newest->position)
+            newest = &s;
+        if (s.backupType == 1 && (!newestFull || s.position > newestFull->position))
+            newestFull = &s;
+    }
+    return newestFull ? newestFull : newest;
+}
+
+QString shownDate(const QString& serverDate) {
+    for (const char* format : {"yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-dd HH:mm:ss"}) {
+        const QDateTime when = QDateTime::fromString(serverDate, QLatin1String(format));
+        if (when.isValid())
+            return when.toString(QStringLiteral("dd.MM.yyyy HH:mm"));
+    }
+    return serverDate;
+}
+
+QList<Move> furtherFiles(const QList<BackupFile>& files, const QString& databaseName, const QString& mdfPath,
+                         const QString& ldfPath, const std::function<bool(const QString&)>& taken) {
+    const QSet<int> shown = shownOnThePage(files);
+    const QString name = fileNamePart(filechecks::trimmed(databaseName));
+    QSet<QString> chosen{mdfPath, ldfPath};
+    QList<Move> moves;
+    for (int i = 0; i < files.size(); ++i) {
+        if (shown.contains(i))
+            continue;
+        const BackupFile& f = files[i];
+        const bool log = isLog(f);
+        const QString folder = filechecks::folderPrefix(log ? ldfPath : mdfPath);
+        const QString stem = folder + name + QLatin1Char('_') + fileNamePart(f.logicalName);
+        const QString extension = log ? QStringLiteral(".ldf") : QStringLiteral(".ndf");
+        QString target = stem + extension;
+        for (int n = 2; chosen.contains(target) || taken(target); ++n)
+            target = stem + QLatin1Char('_') + QString::number(n) + extension;
+        chosen.insert(target);
+        moves.append({f.logicalName, target});
+    }
+    return moves;
+}
+
+int furtherCount(const QList<BackupFile>& files) {
+    return int(files.size() - shownOnThePage(files).size());
+}
+
+QString furtherFilesHint(const QList<BackupFile>& files) {
+    const QSet<int> shown = shownOnThePage(files);
+    int data = 0, log = 0;
+    for (int i = 0; i < files.size(); ++i)
+        if (!shown.contains(i))
+            ++(isLog(files[i]) ? log : data);
+    if (data + log == 0)
+        return {};
+    QString where;
+    if (data && log)
+        where = QStringLiteral("дані — у каталог MDF-файлу, журнали — у каталог LDF-файлу");
+    else if (data)
+        where = QStringLiteral("у каталог MDF-файлу");
+    else
+        where = QStringLiteral("у каталог LDF-файлу");
+    return QStringLiteral("Ще файлів у копії: %1; їх буде відновлено %2 під іменами "
+                          "«<ім'я бази>_<логічне ім'я>».")
+        .arg(data + log)
+        .arg(where);
+}
+
+QString furtherFilesDone(const QList<Move>& moves) {
+    if (moves.isEmpty())
+        return {};
+    QStringList folders;
+    for (const Move& m : moves) {
+        const QString folder = filechecks::folderPart(m.target);
+        if (!folders.contains(folder))
+            folders.append(folder);
+    }
+    return QStringLiteral("Ще файлів відновлено: %1, у %2 %3.")
+        .arg(moves.size())
+        .arg(folders.size() == 1 ? QStringLiteral("каталог") : QStringLiteral("каталоги"))
+        .arg(folders.join(QStringLiteral(", ")));
+}
+
+} // namespace restoreplan

@@ -1,0 +1,54 @@
+// Where every file of a backup set goes when it is restored, and which set of a backup file is
+// restored: nothing of a backup is ever written to the path it recorded, which may belong to
+// another database by now.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <functional>
+
+namespace restoreplan {
+
+// One row of the backup's file list.
+struct BackupFile {
+    QString logicalName;
+    QString type; // "D" data, "L" log; other kinds (full-text, FILESTREAM) are placed like data
+    QString physicalName;
+};
+
+// One row of the backup's header: one backup set of the file.
+struct BackupSet {
+    int position = 0;
+    int backupType = 1; // 1 is a full database backup
+    QString databaseName;
+    QString finishDate; // as the server sent it
+};
+
+// The set to restore: the newest full database backup, else the newest set of any kind.
+// Null when the file holds no set.
+const BackupSet* newestSet(const QList<BackupSet>& sets);
+
+// "07.12.2026 14:03" from the server's "2026-12-07 14:03:12.000"; the text as given otherwise.
+QString shownDate(const QString& serverDate);
+
+struct Move {
+    QString logicalName;
+    QString target;
+};
+
+// The files other than the first data and the first log file (those two go to the page's two
+// paths): each data file to the folder of mdfPath as "<name>_<logical>.ndf", each log file to the
+// folder of ldfPath as "<name>_<logical>.ldf". A target that is taken (a file of somebody else's
+// there) gets "_2", "_3" … before its extension instead.
+QList<Move> furtherFiles(const QList<BackupFile>& files, const QString& databaseName, const QString& mdfPath,
+                         const QString& ldfPath, const std::function<bool(const QString&)>& taken);
+
+// How many files the page's two paths do not show: all but the first of each kind.
+int furtherCount(const QList<BackupFile>& files);
+
+// The line under the data file's path that says where those further files go.
+QString furtherFilesHint(const QList<BackupFile>& files);
+// The line of the success message that says where they went.
+QString furtherFilesDone(const QList<Move>& moves);
+
+} // namespace restoreplan
