@@ -84,7 +84,7 @@ bool Engine::runBatch(const std::string& text) {
 
     std::vector<tsql::Statement> statements;
     try {
-        statements = tsql::parse(text);
+        statements = tsql::parse(text, is2000() ? tsql::Dialect::Sql2000 : tsql::Dialect::Sql2005);
     } catch (const tsql::SyntaxError& e) {
         const int number = (e.number == 102 && is2000()) ? 170 : e.number;
         if (e.number != 105 && e.number != 103)

@@ -133,8 +133,8 @@ namespace {
 
 class Parser {
 public:
-    Parser(std::vector<Token> tokens, SyntaxError unclosed)
-        : t(std::move(tokens)), unclosed(std::move(unclosed)) {}
+    Parser(std::vector<Token> tokens, SyntaxError unclosed, Dialect dialect)
+        : t(std::move(tokens)), unclosed(std::move(unclosed)), dialect(dialect) {}
 
     std::vector<Statement> statements() {
         std::vector<Statement> out;
@@ -423,7 +423,13 @@ private:
         }
         if (isWord("for")) {
             ++pos;
-            expectWord("attach");
+            // SQL Server 2005 added FOR ATTACH_REBUILD_LOG; to 2000 it is an unknown word.
+            if (dialect != Dialect::Sql2000 && isWord("attach_rebuild_log")) {
+                st.rebuildLog = true;
+                ++pos;
+            } else {
+                expectWord("attach");
+            }
             st.forAttach = true;
         }
     }
@@ -521,14 +527,15 @@ private:
     std::vector<Token> t;
     size_t pos = 0;
     SyntaxError unclosed;
+    Dialect dialect;
 };
 
 } // namespace
 
-std::vector<Statement> parse(const std::string& batch) {
+std::vector<Statement> parse(const std::string& batch, Dialect dialect) {
     SyntaxError unclosed{0, 0, 0, "", 0, "", false};
     auto tokens = tokenize(batch, &unclosed);
-    return Parser(std::move(tokens), unclosed).statements();
+    return Parser(std::move(tokens), unclosed, dialect).statements();
 }
 
 } // namespace tsql
