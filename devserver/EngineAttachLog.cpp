@@ -25,9 +25,17 @@ bool Engine::rebuildLog(const tsql::Statement& st, const FileHeader& primary, co
                 missing[0].physical));
         return aborted();
     }
-    // Each log the server failed to open is named as it goes; these are warnings, not errors.
+    // Each log the server failed to open is named as it goes; these are warnings, not errors. A file
+    // that opens but is not this database's log is said to be so.
     for (const DbFile& m : missing) {
-        if (is2000())
+        if (storage::checkRead(m.physical) == 0 && !m_instance.catalog->owner(m.physical))
+            info(5108,
+                 fmt("Log file '%1' does not match the primary file. It may be from a different database or "
+                     "the "
+                     "log may have been rebuilt previously.",
+                     m.physical),
+                 10);
+        else if (is2000())
             info(5105,
                  fmt("Device activation error. The physical file name '%1' may be incorrect.", m.physical),
                  10);

@@ -78,6 +78,14 @@ EXEC sp_detach_db N'Чист'" >/dev/null
     holds "$version new log on disk" test -f "$f/Чист_log.LDF"
     check "$version new log listed" "$(files_of "$p" 'Чист')" "(2 rows affected)" "$(printf '2\t0\tc_log')" "$f/Чист_log.LDF"
 
+    # The file where the log was is another database's log: said so, and a new log is built.
+    run_tsql "$p" "CREATE DATABASE D ON (NAME = d, FILENAME = N'$f/d.mdf') LOG ON (NAME = d_log, FILENAME = N'$f/d.ldf')
+EXEC sp_detach_db N'D'" >/dev/null
+    cp "$f/Чист_log.LDF" "$f/d.ldf"
+    out=$(run_tsql "$p" "$(attach_alone D "$f/d.mdf")")
+    check "$version foreign log" "$out" "Msg 5108" "Log file '$f/d.ldf' does not match the primary file." "New log file '$f/D_log.LDF' was created."
+    absent "$version foreign log" "$out" "Msg 1813" "$(activation "$f/d.ldf")"
+
     # A copy of an online database's data file was not shut down cleanly.
     run_tsql "$p" "CREATE DATABASE U ON (NAME = u, FILENAME = N'$f/u.mdf') LOG ON (NAME = u_log, FILENAME = N'$f/u.ldf')" >/dev/null
     cp "$f/u.mdf" "$f/copy.mdf"
