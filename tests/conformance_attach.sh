@@ -50,6 +50,9 @@ holds() { # holds LABEL CONDITION...
 attach_alone() { # attach_alone NAME MDF [FOR-CLAUSE]
     printf 'CREATE DATABASE [%s]\r\nON PRIMARY (FILENAME = N'"'"'%s'"'"')\r\nFOR %s' "$1" "$2" "${3:-ATTACH}"
 }
+run_isql() { # run_isql PORT TDSVER BATCH
+    printf '%s\n' "$3" | timeout 60 isql -k "Driver=FreeTDS;Server=127.0.0.1;Port=$1;TDS_Version=$2;UID=sa;PWD=pvtmo;ClientCharset=UTF-8" -b -e -v 2>&1
+}
 files_of() { # files_of PORT NAME
     run_tsql "$1" "SELECT fileid, groupid, name, filename FROM master.dbo.sysaltfiles WHERE dbid = DB_ID(N'$2') ORDER BY fileid"
 }
@@ -77,6 +80,16 @@ EXEC sp_detach_db N'Чист'" >/dev/null
     absent "$version clean attach" "$out" "Msg 1813" "Msg 1802" "Msg 5113" "Msg 1818"
     holds "$version new log on disk" test -f "$f/Чист_log.LDF"
     check "$version new log listed" "$(files_of "$p" 'Чист')" "(2 rows affected)" "$(printf '2\t0\tc_log')" "$f/Чист_log.LDF"
+
+    # Through ODBC the rebuild is a success with warnings, on the protocol the version speaks.
+    run_tsql "$p" "EXEC sp_detach_db N'Чист'" >/dev/null
+    rm -f "$f/Чист_log.LDF"
+    tds=7.4
+    [ "$version" = 2000 ] && tds=7.1
+    out=$(run_isql "$p" "$tds" "CREATE DATABASE [Чист] ON PRIMARY (FILENAME = N'$f/c.mdf') FOR ATTACH")
+    absent "$version isql rebuild" "$out" "ERROR"
+    check "$version isql rebuild" "$out" "was created" "SQLRowCount returns"
+    holds "$version isql new log on disk" test -f "$f/Чист_log.LDF"
 
     # The file where the log was is another database's log: said so, and a new log is built.
     run_tsql "$p" "CREATE DATABASE D ON (NAME = d, FILENAME = N'$f/d.mdf') LOG ON (NAME = d_log, FILENAME = N'$f/d.ldf')
