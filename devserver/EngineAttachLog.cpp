@@ -30,9 +30,8 @@ bool Engine::rebuildLog(const tsql::Statement& st, const FileHeader& primary, co
     for (const DbFile& m : missing) {
         if (storage::checkRead(m.physical) == 0 && !m_instance.catalog->owner(m.physical))
             info(5108,
-                 fmt("Log file '%1' does not match the primary file. It may be from a different database or "
-                     "the "
-                     "log may have been rebuilt previously.",
+                 fmt("Log file '%1' does not match the primary file. It may be from a different database "
+                     "or the log may have been rebuilt previously.",
                      m.physical),
                  10);
         else if (is2000())

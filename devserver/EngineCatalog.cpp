@@ -1,5 +1,5 @@
-// Catalog statements: CREATE DATABASE, attach (CREATE DATABASE … FOR ATTACH), detach
-// (sp_detach_db) and DROP DATABASE.
+// Catalog statements: CREATE DATABASE, attach (CREATE DATABASE … FOR ATTACH and
+// sp_attach_single_file_db), detach (sp_detach_db) and DROP DATABASE.
 #include "Engine.h"
 
 #include "EngineHelpers.h"
