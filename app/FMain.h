@@ -113,8 +113,9 @@ private:
     void SpeedButton1Click();
     void SpeedButton4Click();
     void BitBtn3Click();
-    QList<restoreplan::BackupSet> readBackupSets(const QString& BakPath);
-    bool confirmReplacingAnotherDatabase(const QString& Name);
+    // Reads the backup file's header and chooses the set to restore.
+    restoreplan::ChosenSet backupSetOf(const QString& BakPath);
+    bool confirmReplacingAnotherDatabase(const QString& Name, const QString& backedUpName);
 
     void openBackupPage();
     void SpeedButton6Click();
@@ -131,9 +132,7 @@ private:
     // The whole file list the logical names came from, and the set of the backup file it belongs
     // to: position 0 when the file holds a single set (the statements then name none).
     QList<restoreplan::BackupFile> FBackupFiles;
-    int FBackupSetPosition = 0;
-    QString FBackupSetDate;
-    QString FBackupDatabaseName;
+    restoreplan::ChosenSet FBackupSet;
     int m_statusImage = 2;
     bool m_shown = false;
     bool m_pageChangeFromCode = false;

@@ -72,15 +72,10 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     try {
         ADOQuery1->execute();
     } catch (const DbError& e) {
-        QStringList afterword;
-        if (withoutLog)
-            afterword << QStringLiteral("Файлу журналу (LDF) немає, а новий сервер будує лише для бази, "
-                                        "закритої коректно і з одним журналом: інакше потрібен її "
-                                        "оригінальний файл журналу.");
-        if (!oldFiles.isEmpty())
-            afterword << putBackDatabase(Name, oldFiles);
+        // Why a data file alone could not be attached is told by the advice line of its error.
+        const QString putBack = oldFiles.isEmpty() ? QString() : putBackDatabase(Name, oldFiles);
         reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), MdfPath, logPath,
-                          afterword.join(QLatin1Char('\n')));
+                          putBack);
         return false;
     }
     QString done =

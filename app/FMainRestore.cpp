@@ -38,9 +38,8 @@ void TMain::SpeedButton5Click() {
     // A backup file may hold several sets (a backup without INIT appends one): the newest full
     // backup is the one read and restored.
     const QString bak = ui->edPathBAK->text();
-    const QList<restoreplan::BackupSet> sets = readBackupSets(bak);
-    const restoreplan::BackupSet* chosenSet = restoreplan::newestSet(sets);
-    const int position = sets.size() > 1 && chosenSet ? chosenSet->position : 0;
+    const restoreplan::ChosenSet chosenSet = backupSetOf(bak);
+    const int position = chosenSet.position;
     ADOQuery1->setText(QLatin1String("RESTORE FILELISTONLY FROM Disk = ") + sqlquote::literal(bak) +
                        (position ? QLatin1String(" WITH FILE = ") + QString::number(position) : QString()));
     ADOQuery1->openRowset();
@@ -63,9 +62,7 @@ void TMain::SpeedButton5Click() {
     ui->edPathMDF2->clear();
     ui->edPathLDF2->clear();
     FBackupFiles.clear();
-    FBackupSetPosition = position;
-    FBackupSetDate = chosenSet ? chosenSet->finishDate : QString();
-    FBackupDatabaseName = chosenSet ? chosenSet->databaseName : QString();
+    FBackupSet = chosenSet;
     // The first row of each type wins.
     for (ADOQuery1->first(); ui->edPathMDF2->text().isEmpty() && !ADOQuery1->atEnd(); ADOQuery1->next())
         if (ADOQuery1->field(QStringLiteral("Type")).toUpper() == QLatin1String("D")) {
@@ -84,7 +81,7 @@ void TMain::SpeedButton5Click() {
                              ADOQuery1->field(QStringLiteral("PhysicalName"))});
 }
 
-QList<restoreplan::BackupSet> TMain::readBackupSets(const QString& BakPath) {
+restoreplan::ChosenSet TMain::backupSetOf(const QString& BakPath) {
     ADOQuery1->close();
     ADOQuery1->setText(QLatin1String("RESTORE HEADERONLY FROM DISK = ") + sqlquote::literal(BakPath));
     ADOQuery1->openRowset();
@@ -95,7 +92,7 @@ QList<restoreplan::BackupSet> TMain::readBackupSets(const QString& BakPath) {
                      ADOQuery1->field(QStringLiteral("DatabaseName")),
                      ADOQuery1->field(QStringLiteral("BackupFinishDate"))});
     ADOQuery1->close();
-    return sets;
+    return restoreplan::chooseSet(BakPath, sets);
 }
 
 void TMain::SpeedButton1Click() {
@@ -138,10 +135,21 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     ADOQuery1->execute();
     if (FLogicalDataName.isEmpty() || FLogicalLogName.isEmpty())
         return false;
+    // The set whose file list was read, unless the path has changed since: then the header of the
+    // file named now says which set is restored and which database it holds.
+    restoreplan::ChosenSet set = FBackupSet;
+    if (set.backupPath != BakPath) {
+        try {
+            set = backupSetOf(BakPath);
+        } catch (const DbError& e) {
+            reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "), MdfPath, LdfPath);
+            return false;
+        }
+    }
     // WITH REPLACE switches off the server's own check that the backup holds the database it
     // would overwrite: the user is asked instead.
     const bool replacing = DatabaseExists(Name);
-    if (replacing && !confirmReplacingAnotherDatabase(Name))
+    if (replacing && !confirmReplacingAnotherDatabase(Name, set.databaseName))
         return false;
     const QStringList replacedFiles = replacing ? databaseFiles(Name) : QStringList();
     // A file of the replaced database may be overwritten; anybody else's may not.
@@ -152,8 +160,8 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
         restoreplan::furtherFiles(FBackupFiles, Name, MdfPath, LdfPath, taken);
     QString statement = QLatin1String("RESTORE DATABASE ") + sqlquote::name(Name) +
                         QLatin1String(" FROM DISK = ") + sqlquote::literal(BakPath) + QLatin1String(" WITH ");
-    if (FBackupSetPosition)
-        statement += QLatin1String("FILE = ") + QString::number(FBackupSetPosition) + QLatin1String(", ");
+    if (set.position)
+        statement += QLatin1String("FILE = ") + QString::number(set.position) + QLatin1String(", ");
     statement += QLatin1String("REPLACE, MOVE ") + sqlquote::literal(FLogicalDataName) +
                  QLatin1String(" TO ") + sqlquote::literal(MdfPath) + QLatin1String(", MOVE ") +
                  sqlquote::literal(FLogicalLogName) + QLatin1String(" TO ") + sqlquote::literal(LdfPath);
@@ -170,10 +178,10 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     }
     QString done =
         QStringLiteral("База даних ") + Name + QStringLiteral(" успішно відновлена із файлу ") + BakPath;
-    if (FBackupSetPosition)
+    if (set.position)
         done += QStringLiteral("\nВідновлено набір резервної копії № %1 від %2.")
-                    .arg(FBackupSetPosition)
-                    .arg(restoreplan::shownDate(FBackupSetDate));
+                    .arg(set.position)
+                    .arg(restoreplan::shownDate(set.finishDate));
     const QString furtherDone = restoreplan::furtherFilesDone(further);
     if (!furtherDone.isEmpty())
         done += QLatin1Char('\n') + furtherDone;
@@ -182,14 +190,14 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
 }
 
 // Asked only when a database of that name exists.
-bool TMain::confirmReplacingAnotherDatabase(const QString& Name) {
+bool TMain::confirmReplacingAnotherDatabase(const QString& Name, const QString& backedUpName) {
     // Names compare as the server's default collation compares them: without regard to case.
-    if (FBackupDatabaseName.isEmpty() || FBackupDatabaseName.compare(Name, Qt::CaseInsensitive) == 0)
+    if (backedUpName.isEmpty() || backedUpName.compare(Name, Qt::CaseInsensitive) == 0)
         return true;
     const int answer = modal::messageDialog(
         QStringLiteral("Резервна копія містить базу даних %1, а на сервері вже є інша база даних %2. "
                        "Замінити базу даних %2 вмістом копії?")
-            .arg(FBackupDatabaseName, Name),
+            .arg(backedUpName, Name),
         DialogType::Confirmation, {DialogButton::Yes, DialogButton::No});
     return answer == 6;
 }

@@ -53,6 +53,17 @@ const BackupSet* newestSet(const QList<BackupSet>& sets) {
     return newestFull ? newestFull : newest;
 }
 
+ChosenSet chooseSet(const QString& backupPath, const QList<BackupSet>& sets) {
+    ChosenSet chosen;
+    chosen.backupPath = backupPath;
+    if (const BackupSet* set = newestSet(sets)) {
+        chosen.position = sets.size() > 1 ? set->position : 0;
+        chosen.finishDate = set->finishDate;
+        chosen.databaseName = set->databaseName;
+    }
+    return chosen;
+}
+
 QString shownDate(const QString& serverDate) {
     for (const char* format : {"yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-dd HH:mm:ss"}) {
         const QDateTime when = QDateTime::fromString(serverDate, QLatin1String(format));

@@ -28,6 +28,15 @@ struct BackupSet {
 // Null when the file holds no set.
 const BackupSet* newestSet(const QList<BackupSet>& sets);
 
+// The set of one backup file that is read and restored.
+struct ChosenSet {
+    QString backupPath;
+    int position = 0; // 0 when the file holds a single set: the statements then name none
+    QString finishDate;
+    QString databaseName;
+};
+ChosenSet chooseSet(const QString& backupPath, const QList<BackupSet>& sets);
+
 // "07.12.2026 14:03" from the server's "2026-12-07 14:03:12.000"; the text as given otherwise.
 QString shownDate(const QString& serverDate);
 

@@ -127,15 +127,19 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
 
     Result kept;
     QList<OdbcRecord> errors;
+    // The server's informational messages of the statement go with its error too: they may say
+    // why it failed (a log that could not be rebuilt, say) where the error itself only says that.
+    QList<OdbcRecord> notes;
     bool linkLost = false;
     bool truncated = false;
     auto collect = [&] {
         for (const OdbcRecord& r : odbcdiag::read(SQL_HANDLE_STMT, stmt.h)) {
             if (odbcdiag::isLinkFailure(r))
                 linkLost = true;
-            if (odbcdiag::isInformational(r))
+            if (odbcdiag::isInformational(r)) {
                 m_messages.append(odbcdiag::cleanMessage(r));
-            else
+                notes.append(r);
+            } else
                 errors.append(r);
         }
     };
@@ -220,8 +224,8 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
         }
     }
     if (!firstError.isEmpty())
-        throw linkLost ? servererror::linkLost(firstError, errors)
-                       : servererror::fromRecords(errors, firstError);
+        throw linkLost ? servererror::linkLost(firstError, errors + notes)
+                       : servererror::fromRecords(errors + notes, firstError);
     // A value longer than its column announced: never shown cut short. SQL Server's columns
     // announce their true bounds, so this speaks of a driver or server at fault.
     if (truncated)

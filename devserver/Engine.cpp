@@ -87,7 +87,8 @@ bool Engine::runBatch(const std::string& text, const tsql::VariableValues* value
 
     std::vector<tsql::Statement> statements;
     try {
-        statements = values ? tsql::parse(text, *values) : tsql::parse(text);
+        const tsql::Dialect dialect = is2000() ? tsql::Dialect::Sql2000 : tsql::Dialect::Sql2005;
+        statements = values ? tsql::parse(text, *values, dialect) : tsql::parse(text, dialect);
     } catch (const tsql::SyntaxError& e) {
         const int number = (e.number == 102 && is2000()) ? 170 : e.number;
         if (e.number != 105 && e.number != 103)

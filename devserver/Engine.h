@@ -49,7 +49,15 @@ private:
     bool createDatabase(const tsql::Statement& st, bool last);
     bool createFailed(bool last, int osError, const std::string& path);
     bool attach(const tsql::Statement& st, bool last);
+    // CREATE DATABASE … FOR ATTACH without ending the reply (sp_attach_single_file_db ends it as a
+    // procedure does); true when the database was attached.
+    bool attachFiles(const tsql::Statement& st);
+    // Replaces the logs an attach could not find with one new log beside the primary file, when SQL
+    // Server would; false after the messages when it would refuse. files gets the new log.
+    bool rebuildLog(const tsql::Statement& st, const FileHeader& primary, const std::string& dataPath,
+                    const std::vector<DbFile>& missing, int logCount, std::vector<DbFile>& files);
     bool exec(const tsql::Statement& st, bool last);
+    bool attachSingleFile(const tsql::Statement& st, bool last);
     bool drop(const tsql::Statement& st, bool last);
     bool backup(const tsql::Statement& st, bool last);
     bool restoreFileList(const tsql::Statement& st, bool last);

@@ -1,5 +1,5 @@
-// Catalog statements: CREATE DATABASE, attach (CREATE DATABASE … FOR ATTACH), detach
-// (sp_detach_db) and DROP DATABASE.
+// Catalog statements: CREATE DATABASE, attach (CREATE DATABASE … FOR ATTACH and
+// sp_attach_single_file_db), detach (sp_detach_db) and DROP DATABASE.
 #include "Engine.h"
 
 #include "EngineHelpers.h"
@@ -139,25 +139,29 @@ bool Engine::createDatabase(const tsql::Statement& st, bool last) {
 }
 
 bool Engine::attach(const tsql::Statement& st, bool last) {
+    const bool attached = attachFiles(st);
+    done(last, !attached);
+    return true;
+}
+
+bool Engine::attachFiles(const tsql::Statement& st) {
     Catalog& catalog = *m_instance.catalog;
     std::lock_guard<std::mutex> lock(catalog.mutex());
     if (st.dataFiles.empty() || st.dataFiles[0].empty()) {
         error(1829, 1, 16, "The FOR ATTACH option requires that at least the primary file be specified.");
-        done(last, true);
-        return true;
+        return false;
     }
     if (utf::lengthInChars(st.name) > 128) {
         error(103, 4, 15,
               fmt("The identifier that starts with '%1' is too long. Maximum length is 128.",
                   st.name.substr(0, 128)));
-        done(last, true);
-        return true;
+        return false;
     }
     if (catalog.find(st.name)) {
         error(1801, 3, 16, fmt("Database '%1' already exists. Choose a different database name.", st.name));
-        done(last, true);
-        return true;
+        return false;
     }
+    // The closing error of a failed attach; false, the attach's result.
     auto aborted = [&](int state2005) {
         if (is2000())
             error(1813, 2, 16, fmt("Could not open new database '%1'. CREATE DATABASE is aborted.", st.name));
@@ -165,10 +169,10 @@ bool Engine::attach(const tsql::Statement& st, bool last) {
             error(
                 1802, state2005, 16,
                 "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
-        done(last, true);
-        return true;
+        return false;
     };
     // Opening a file the way the engine would: read and write access, and not held by another database.
+    // True when it failed, after the messages.
     auto openFailure = [&](const std::string& path) {
         int code = storage::checkRead(path);
         if (code == 0 && catalog.owner(path))
@@ -182,7 +186,8 @@ bool Engine::attach(const tsql::Statement& st, bool last) {
             error(5120, 101, 16,
                   fmt("Unable to open the physical file \"%1\". Operating system error %2: \"%3\".", path,
                       std::to_string(code), storage::osErrorText(code)));
-        return aborted(7);
+        aborted(7);
+        return true;
     };
     auto badHeader = [&](const std::string& path) {
         error(5172, 15, 16,
@@ -208,7 +213,7 @@ bool Engine::attach(const tsql::Statement& st, bool last) {
         named.push_back(resolve(f));
     const std::string dataPath = named[0];
     if (openFailure(dataPath))
-        return true;
+        return false;
     FileHeader primary;
     if (!storage::readHeader(dataPath, primary))
         return badHeader(dataPath);
@@ -229,7 +234,7 @@ bool Engine::attach(const tsql::Statement& st, bool last) {
     std::map<int, std::string> paths{{1, dataPath}};
     for (size_t i = 1; i < named.size(); ++i) {
         if (openFailure(named[i]))
-            return true;
+            return false;
         FileHeader h;
         if (!storage::readHeader(named[i], h))
             return badHeader(named[i]);
@@ -241,7 +246,7 @@ bool Engine::attach(const tsql::Statement& st, bool last) {
 
     // Files left out of the statement are looked for where the primary file last saw them.
     std::vector<DbFile> files;
-    std::vector<const DbFile*> missingLogs;
+    std::vector<DbFile> missingLogs; // where each was looked for
     int logCount = 0;
     for (const DbFile& m : primary.members) {
         DbFile f = m;
@@ -254,7 +259,7 @@ bool Engine::attach(const tsql::Statement& st, bool last) {
         }
         if (m.type == 'D') {
             if (openFailure(m.physical))
-                return true;
+                return false;
             FileHeader h;
             if (!storage::readHeader(m.physical, h))
                 return badHeader(m.physical);
@@ -271,48 +276,23 @@ bool Engine::attach(const tsql::Statement& st, bool last) {
             files.push_back(f);
         } else {
             f.physical = candidate;
-            missingLogs.push_back(&m);
+            missingLogs.push_back(f);
             files.push_back(f);
         }
     }
-    if (!missingLogs.empty()) {
-        // Only a single log left out of the statement is rebuilt, beside the primary file.
-        const DbFile& m = *missingLogs[0];
-        const std::string guess = m.physical.empty() ? folderOf(dataPath) + m.logical + ".ldf" : m.physical;
-        if (is2000())
-            info(5105, fmt("Device activation error. The physical file name '%1' may be incorrect.", guess),
-                 10);
-        else
-            info(5111, fmt("File activation failure. The physical file name \"%1\" may be incorrect.", guess),
-                 10);
-        if (logCount > 1) {
-            if (!is2000())
-                info(5131, "The log was not rebuilt because there is more than one log file.", 10);
-            error(1813, 2, 16, fmt("Could not open new database '%1'. CREATE DATABASE is aborted.", st.name));
-            done(last, true);
-            return true;
-        }
-        const std::string rebuilt = folderOf(dataPath) + st.name + "_log.LDF";
-        DbFile log = m;
-        log.physical = rebuilt;
-        const std::string family = primary.familyGuid.empty() ? engine::newGuid() : primary.familyGuid;
-        storage::createDatabaseFile(rebuilt, headerFor(st.name, family, primary.created, log, {}),
-                                    m_instance.personality.defaultLogSize());
-        info(5182, fmt("New log file '%1' was created.", rebuilt), 10);
-        for (DbFile& f : files)
-            if (f.fileId == m.fileId)
-                f.physical = rebuilt;
-    }
+    if (!missingLogs.empty() && !rebuildLog(st, primary, dataPath, missingLogs, logCount, files))
+        return false;
     const std::string family = primary.familyGuid.empty() ? engine::newGuid() : primary.familyGuid;
     FileHeader updated = headerFor(st.name, family, primary.created, files[0], files);
     storage::rewriteHeader(dataPath, updated);
     catalog.add(st.name, files, family, primary.created);
     catalog.save();
-    done(last, false);
     return true;
 }
 
 bool Engine::exec(const tsql::Statement& st, bool last) {
+    if (lower(st.name) == "sp_attach_single_file_db")
+        return attachSingleFile(st, last);
     if (lower(st.name) != "sp_detach_db") {
         error(2812, 62, 16, fmt("Could not find stored procedure '%1'.", st.name));
         done(last, true);
@@ -345,11 +325,55 @@ bool Engine::exec(const tsql::Statement& st, bool last) {
     if (catalog.inUseByOthers(db->name, -1))
         return fail(3703, 2,
                     fmt("Cannot detach the database '%1' because it is currently in use.", db->name));
-    // The files stay on disk; only the catalog forgets the database.
+    // The files stay on disk; only the catalog forgets the database. The primary file records that
+    // the database was shut down cleanly, so that it may later be attached without its log.
+    FileHeader header;
+    if (!db->files.empty() && storage::readHeader(db->files[0].physical, header)) {
+        header.clean = true;
+        storage::rewriteHeader(db->files[0].physical, header);
+    }
     catalog.remove(db->name);
     catalog.save();
     m_out.returnStatus(0);
     m_out.done(last ? tds::DoneFinal : tds::DoneMore, 0xE0, 0, 0xFE);
+    return true;
+}
+
+// sp_attach_single_file_db runs CREATE DATABASE … ON (FILENAME = @physname) FOR ATTACH and answers
+// as a procedure: the statement's messages, then its return status.
+bool Engine::attachSingleFile(const tsql::Statement& st, bool last) {
+    static const char* const kParameters[] = {"@dbname", "@physname"};
+    std::string values[2];
+    bool given[2] = {false, false};
+    for (size_t i = 0; i < st.args.size(); ++i) {
+        for (int k = 0; k < 2; ++k) {
+            if (st.argNames[i].empty() ? i == size_t(k) : st.argNames[i] == kParameters[k]) {
+                values[k] = st.args[i];
+                given[k] = true;
+            }
+        }
+    }
+    for (int k = 0; k < 2; ++k) {
+        if (!given[k]) {
+            error(201, 4, 16,
+                  is2000() ? fmt("Procedure '%1' expects parameter '%2', which was not supplied.",
+                                 "sp_attach_single_file_db", kParameters[k])
+                           : fmt("Procedure or function '%1' expects parameter '%2', which was not supplied.",
+                                 "sp_attach_single_file_db", kParameters[k]),
+                  "sp_attach_single_file_db");
+            done(last, true);
+            return true;
+        }
+    }
+    tsql::Statement attach;
+    attach.kind = tsql::Statement::CreateDatabase;
+    attach.forAttach = true;
+    attach.name = values[0];
+    attach.dataFiles = {values[1]};
+    const bool attached = attachFiles(attach);
+    m_out.returnStatus(attached ? 0 : 1);
+    m_out.done(uint16_t((last ? tds::DoneFinal : tds::DoneMore) | (attached ? 0 : tds::DoneError)), 0xE0, 0,
+               0xFE);
     return true;
 }
 

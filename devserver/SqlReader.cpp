@@ -146,8 +146,9 @@ namespace {
 
 class Parser {
 public:
-    Parser(std::vector<Token> tokens, SyntaxError unclosed, std::vector<std::string> variables = {})
-        : t(std::move(tokens)), unclosed(std::move(unclosed)), variables(std::move(variables)) {
+    Parser(std::vector<Token> tokens, SyntaxError unclosed, Dialect dialect,
+           std::vector<std::string> variables = {})
+        : t(std::move(tokens)), unclosed(std::move(unclosed)), variables(std::move(variables)), dialect(dialect) {
         this->variables.resize(t.size());
     }
 
@@ -477,7 +478,13 @@ private:
         }
         if (isWord("for")) {
             ++pos;
-            expectWord("attach");
+            // SQL Server 2005 added FOR ATTACH_REBUILD_LOG; to 2000 it is an unknown word.
+            if (dialect != Dialect::Sql2000 && isWord("attach_rebuild_log")) {
+                st.rebuildLog = true;
+                ++pos;
+            } else {
+                expectWord("attach");
+            }
             st.forAttach = true;
         }
     }
@@ -581,17 +588,18 @@ private:
     size_t pos = 0;
     SyntaxError unclosed;
     std::vector<std::string> variables; // per token: the bound @variable it stands for, or ""
+    Dialect dialect;
 };
 
 } // namespace
 
-std::vector<Statement> parse(const std::string& batch) {
+std::vector<Statement> parse(const std::string& batch, Dialect dialect) {
     SyntaxError unclosed{0, 0, 0, "", 0, "", false};
     auto tokens = tokenize(batch, &unclosed);
-    return Parser(std::move(tokens), unclosed).statements();
+    return Parser(std::move(tokens), unclosed, dialect).statements();
 }
 
-std::vector<Statement> parse(const std::string& batch, const VariableValues& values) {
+std::vector<Statement> parse(const std::string& batch, const VariableValues& values, Dialect dialect) {
     SyntaxError unclosed{0, 0, 0, "", 0, "", false};
     auto tokens = tokenize(batch, &unclosed);
     std::vector<std::string> variables(tokens.size());
@@ -606,7 +614,7 @@ std::vector<Statement> parse(const std::string& batch, const VariableValues& val
         variables[i] = token.text;
         token = literal;
     }
-    return Parser(std::move(tokens), unclosed, std::move(variables)).statements();
+    return Parser(std::move(tokens), unclosed, dialect, std::move(variables)).statements();
 }
 
 } // namespace tsql

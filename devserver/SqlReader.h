@@ -69,6 +69,7 @@ struct Statement {
     std::vector<FileSpec> dataSpecs;    // the ON list in order (with FOR ATTACH it may hold logs too)
     std::vector<FileSpec> logSpecs;     // the LOG ON list
     bool forAttach = false;
+    bool rebuildLog = false; // FOR ATTACH_REBUILD_LOG (forAttach is set too)
 
     // BACKUP / RESTORE
     std::string disk;
@@ -86,9 +87,13 @@ struct Statement {
 using VariableValues = std::function<bool(const std::string& variable, Token& literal)>;
 
 std::vector<Token> tokenize(const std::string& batch, SyntaxError* unclosed);
-std::vector<Statement> parse(const std::string& batch); // throws SyntaxError
+// The statements SQL Server 2000 knows are a subset of the later versions'.
+enum class Dialect { Sql2005, Sql2000 };
+std::vector<Statement> parse(const std::string& batch,
+                             Dialect dialect = Dialect::Sql2005); // throws SyntaxError
 // The same, with each bound @variable turned into a literal token before the statements are read:
 // values never become statement text.
-std::vector<Statement> parse(const std::string& batch, const VariableValues& values);
+std::vector<Statement> parse(const std::string& batch, const VariableValues& values,
+                             Dialect dialect = Dialect::Sql2005);
 
 } // namespace tsql

@@ -25,6 +25,11 @@ struct FileHeader {
     int fileId = 1;
     std::string logical;
     std::vector<DbFile> members; // primary data file only
+    // Whether the database was shut down cleanly, as the primary file's boot page records it. The
+    // files of an online database say no (a copy of them is a crashed database); a clean detach
+    // says yes. Only a cleanly shut down database may have its log rebuilt at attach. Headers
+    // written before the flag existed read as clean.
+    bool clean = false;
 };
 
 namespace storage {

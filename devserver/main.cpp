@@ -162,6 +162,7 @@ int writeDemoFiles(const std::string& folder) {
         h.created = set.created;
         h.fileId = f.fileId;
         h.logical = f.logical;
+        h.clean = true; // as a detached database's files are shipped
         if (f.fileId == 1)
             h.members = files;
         ok = ok && storage::createDatabaseFile(f.physical, h, 1 << 20);

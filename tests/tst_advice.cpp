@@ -125,12 +125,13 @@ private slots:
                 << version << "restoreInUse" << dialog << "Exclusive access could not be obtained" << inUse;
         }
         // The file errors: the server opens the path itself, as its service account.
-        QTest::newRow("2019 attach, log file missing")
-            << 2019 << "attachMissingLog" << dialog << "Unable to open the physical file"
-            << "файл має існувати саме за цим шляхом";
-        QTest::newRow("2000 attach, log file missing")
-            << 2000 << "attachMissingLog" << dialog << "Device activation error"
-            << "наявний файл має існувати";
+        // A data file alone, copied while its database was online: no new log can be built.
+        QTest::newRow("2019 attach, log file missing, not shut down cleanly")
+            << 2019 << "attachUnclean" << dialog << "Could not open new database"
+            << "потрібен її оригінальний файл журналу";
+        QTest::newRow("2000 attach, log file missing, not shut down cleanly")
+            << 2000 << "attachUnclean" << dialog << "Primary log file"
+            << "потрібен її оригінальний файл журналу";
         QTest::newRow("2000 attach, file denied")
             << 2000 << "attachDenied" << dialog << "Device activation error"
             << "від імені своєї служби";
@@ -254,16 +255,19 @@ private slots:
             if (action == QLatin1String("restoreMissingBackup"))
                 bak = scratch + "/none.bak";
             h.window->RestoreDatabase(name, bak, mdf, scratch + "/w3.ldf");
-        } else if (action == QLatin1String("attachMissingLog") || action == QLatin1String("attachDenied")) {
+        } else if (action == QLatin1String("attachUnclean")) {
+            makeBackup(h, QStringLiteral("A1"), scratch + "/a1.bak");
+            QDir().mkpath(scratch + "/copy");
+            QVERIFY(QFile::copy(scratch + "/A1.mdf", scratch + "/copy/A1.mdf"));
+            h.sql(QStringLiteral("DROP DATABASE A1"));
+            QVERIFY(h.connect());
+            h.window->AttachDatabase(QStringLiteral("A1"), scratch + "/copy/A1.mdf", QString());
+        } else if (action == QLatin1String("attachDenied")) {
             makeBackup(h, QStringLiteral("A1"), scratch + "/a1.bak");
             h.sql(QStringLiteral("EXEC sp_detach_db 'A1', 'true'"));
             QString mdf = scratch + "/A1.mdf";
-            if (action == QLatin1String("attachMissingLog")) {
-                QVERIFY(QFile::remove(scratch + "/A1_log.ldf"));
-            } else {
-                QVERIFY(QFile::copy(mdf, locked.path() + "/A1.mdf"));
-                mdf = locked.path() + "/A1.mdf";
-            }
+            QVERIFY(QFile::copy(mdf, locked.path() + "/A1.mdf"));
+            mdf = locked.path() + "/A1.mdf";
             QVERIFY(h.connect());
             h.window->AttachDatabase(QStringLiteral("A1"), mdf, scratch + "/A1_log.ldf");
         } else if (action == QLatin1String("attachInUse")) {

@@ -139,6 +139,46 @@ private slots:
         QCOMPARE(storage::fileSize(path), 3LL << 20);
     }
 
+    // The shutdown state survives a rewrite of the header in either direction; a header from before
+    // the state was recorded reads as cleanly shut down, so such files keep attaching without a log.
+    void shutdownStateIsRecorded_data() {
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<bool>("cleanBefore");
+        QTest::addColumn<bool>("cleanAfter");
+        QTest::newRow("online, then detached") << QByteArray() << false << true;
+        QTest::newRow("detached, then attached") << QByteArray() << true << false;
+        QTest::newRow("old header, then attached")
+            << QByteArray("ZELVARO DATA FILE 1\ndatabase=VTR\nlogical=VTR\nlog=VTR_log\n\n") << true << false;
+        QTest::newRow("old log header")
+            << QByteArray("ZELVARO LOG FILE 1\ndatabase=VTR\n\n") << true << false;
+    }
+    void shutdownStateIsRecorded() {
+        QFETCH(QByteArray, page);
+        QFETCH(bool, cleanBefore);
+        QFETCH(bool, cleanAfter);
+        QTemporaryDir dir;
+        const std::string path = dir.filePath("s.mdf").toStdString();
+        FileHeader h;
+        h.database = "s";
+        h.logical = "s";
+        h.members = {{"s", path, 'D', 1, "PRIMARY", 1}, {"s_log", "/x/s.ldf", 'L', 2, "", 0}};
+        h.clean = cleanBefore;
+        if (page.isEmpty())
+            QVERIFY(storage::createDatabaseFile(path, h, 1 << 20));
+        else
+            QVERIFY(storage::writeAll(path, page.toStdString()));
+        FileHeader read;
+        QVERIFY(storage::readHeader(path, read));
+        QCOMPARE(read.clean, cleanBefore);
+        read.clean = cleanAfter;
+        QVERIFY(storage::rewriteHeader(path, read));
+        FileHeader again;
+        QVERIFY(storage::readHeader(path, again));
+        QCOMPARE(again.clean, cleanAfter);
+        QCOMPARE(again.database, read.database);
+        QCOMPARE(again.members.size(), read.members.size());
+    }
+
     void headerWithoutFileListNamesDataAndLog() {
         QTemporaryDir dir;
         const std::string path = dir.filePath("old.mdf").toStdString();

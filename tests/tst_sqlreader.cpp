@@ -75,6 +75,23 @@ private slots:
         QVERIFY(st[0].forAttach);
     }
 
+    void attachRebuildingTheLogIsNotIn2000() {
+        const std::string text =
+            "CREATE DATABASE [n]\r\nON PRIMARY (FILENAME = N'/d/a.mdf')\r\nFOR ATTACH_REBUILD_LOG";
+        const auto st = tsql::parse(text);
+        QVERIFY(st.at(0).forAttach);
+        QVERIFY(st[0].rebuildLog);
+        QVERIFY(!tsql::parse("CREATE DATABASE n ON (FILENAME = N'/d/a.mdf') FOR ATTACH").at(0).rebuildLog);
+        try {
+            tsql::parse(text, tsql::Dialect::Sql2000);
+            QFAIL("2000 has no FOR ATTACH_REBUILD_LOG");
+        } catch (const tsql::SyntaxError& e) {
+            QCOMPARE(e.number, 102);
+            QCOMPARE(e.near, std::string("ATTACH_REBUILD_LOG"));
+            QCOMPARE(e.line, 3);
+        }
+    }
+
     void backupSetsByPosition() {
         auto st = tsql::parse("RESTORE HEADERONLY FROM DISK = N'/b.bak'");
         QCOMPARE(st.at(0).kind, tsql::Statement::RestoreHeaderOnly);
