@@ -90,7 +90,10 @@ QString errorMessage(const QList<OdbcRecord>& records, const QString& fallback) 
 }
 
 bool isLinkFailure(const OdbcRecord& record) {
-    return record.state.startsWith(QLatin1String("08"));
+    // FreeTDS files the server's "database does not exist" (911, 4060) under 08004, "server
+    // rejected the connection": on a connection already made that is a refusal of one statement,
+    // and the link is fine.
+    return record.state.startsWith(QLatin1String("08")) && record.state != QLatin1String("08004");
 }
 
 } // namespace odbcdiag

@@ -21,7 +21,8 @@ QList<OdbcRecord> read(SQLSMALLINT handleType, SQLHANDLE handle);
 // characters and full stops removed. An empty text names the SQLSTATE instead.
 QString cleanMessage(const OdbcRecord& record);
 
-// Informational records are those of class "01"; a state of the "08" class means the link is gone.
+// Informational records are those of class "01"; a state of the "08" class means the link is gone,
+// but for 08004, under which the driver also files the server's refusal of a missing database.
 bool isInformational(const OdbcRecord& record);
 
 // The message to show for a failed call: the first error that states a cause. SQL Server ends a

@@ -197,6 +197,15 @@ private slots:
         q.openRowset();
         QCOMPARE(q.rowCount(), 4);
         QCOMPARE(q.firstColumn(), QStringLiteral("master"));
+
+        // A database that is not there (911) is the server's refusal, not a broken link, although
+        // the driver files it under a connection SQLSTATE (08004): the connection stays open.
+        for (const QString& statement :
+             {QStringLiteral("USE nosuch"), QStringLiteral("BACKUP DATABASE [nosuch] TO DISK = N'x.bak'")}) {
+            q.setText(statement);
+            QVERIFY_THROWS_EXCEPTION(DbError, q.execute());
+            QVERIFY2(c.isOpen(), qPrintable(statement));
+        }
     }
 
     // Rowsets are read many rows per driver call: thousands of rows span many such blocks, and
