@@ -5,6 +5,7 @@
 #include "DatabaseNamesModel.h"
 #include "HandlerGuard.h"
 #include "Images.h"
+#include "LongOperation.h"
 #include "ModalSeam.h"
 #include "ui_FMain.h"
 
@@ -187,6 +188,12 @@ void TMain::showEvent(QShowEvent* event) {
 }
 
 void TMain::closeEvent(QCloseEvent* event) {
+    // The statement runs on, on this window's connection: it is cancelled first, or nothing closes.
+    if (longop::isRunning()) {
+        event->ignore();
+        longop::askToCancelForClose(this);
+        return;
+    }
     guarded([&] { FormClose(); });
     QWidget::closeEvent(event);
 }

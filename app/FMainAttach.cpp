@@ -3,6 +3,7 @@
 #include "FMain.h"
 
 #include "FileChecks.h"
+#include "LongOperation.h"
 #include "ModalSeam.h"
 #include "SqlQuote.h"
 #include "ui_FMain.h"
@@ -54,7 +55,7 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     ADOQuery1->addLine(QLatin1String("LOG ON (FILENAME = ") + sqlquote::literal(logPath) + QLatin1Char(')'));
     ADOQuery1->addLine(QStringLiteral("FOR ATTACH"));
     try {
-        ADOQuery1->execute();
+        longop::run(this, *ADOQuery1, longop::attach(Name));
     } catch (const DbError& e) {
         reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), MdfPath);
         return false;

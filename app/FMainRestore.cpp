@@ -3,6 +3,7 @@
 #include "FMain.h"
 
 #include "FileChecks.h"
+#include "LongOperation.h"
 #include "ModalSeam.h"
 #include "SqlQuote.h"
 #include "ui_FMain.h"
@@ -35,7 +36,7 @@ void TMain::SpeedButton5Click() {
     ADOQuery1->close();
     ADOQuery1->setText(QLatin1String("RESTORE FILELISTONLY FROM Disk = ") +
                        sqlquote::literal(ui->edPathBAK->text()));
-    ADOQuery1->openRowset();
+    longop::run(this, *ADOQuery1, longop::fileList(ui->edPathBAK->text()));
     if (!ADOQuery1->isOpen() || ADOQuery1->rowCount() < 2)
         return;
 
@@ -113,7 +114,7 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
                        sqlquote::literal(FLogicalLogName) + QLatin1String(" TO ") +
                        sqlquote::literal(LdfPath));
     try {
-        ADOQuery1->execute();
+        longop::run(this, *ADOQuery1, longop::restore(Name));
     } catch (const DbError& e) {
         reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "), MdfPath);
         return false;

@@ -1,10 +1,12 @@
 // Runs an event handler so that no exception ever reaches Qt's event loop: whatever escapes the
-// handler ends it there and is shown in the plain error box, and the program goes on.
+// handler ends it there and is shown in the plain error box, and the program goes on. A cancelled
+// long operation ends the handler silently: the user has been told already.
 #pragma once
 
 #include "ModalSeam.h"
 
 #include "DbError.h"
+#include "LongOperation.h"
 
 #include <exception>
 #include <utility>
@@ -12,6 +14,7 @@
 template <typename Handler> void guarded(Handler&& handler) noexcept {
     try {
         std::forward<Handler>(handler)();
+    } catch (const OperationCancelled&) {
     } catch (const DbError& e) {
         modal::errorBox(e.message());
     } catch (const std::exception& e) {
@@ -19,4 +22,5 @@ template <typename Handler> void guarded(Handler&& handler) noexcept {
     } catch (...) {
         modal::errorBox(QStringLiteral("Unknown error"));
     }
+    longop::closeIfAsked();
 }

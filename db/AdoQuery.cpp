@@ -124,6 +124,20 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
         throw DbError(QStringLiteral("Cannot allocate an ODBC statement"));
     }
 
+    // The watch lets go of the handle before it is closed (this is destroyed before stmt).
+    struct Watched {
+        StatementWatch* watch;
+        ~Watched() {
+            if (watch)
+                watch->end();
+        }
+    } watched{nullptr};
+    if (m_watch) {
+        if (!m_watch->begin(stmt.h))
+            throw DbError(QStringLiteral("Operation cancelled"));
+        watched.watch = m_watch;
+    }
+
     Result kept;
     QList<OdbcRecord> errors;
     bool linkLost = false;
@@ -132,9 +146,11 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
         for (const OdbcRecord& r : odbcdiag::read(SQL_HANDLE_STMT, stmt.h)) {
             if (odbcdiag::isLinkFailure(r))
                 linkLost = true;
-            if (odbcdiag::isInformational(r))
+            if (odbcdiag::isInformational(r)) {
                 m_messages.append(odbcdiag::cleanMessage(r));
-            else
+                if (m_watch)
+                    m_watch->message(m_messages.last());
+            } else
                 errors.append(r);
         }
     };
@@ -198,6 +214,8 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
                     collect();
             }
         }
+        if (m_watch)
+            m_watch->deliverLateCancel(stmt.h);
         rc = SQLMoreResults(stmt.h);
     }
     m_connection.markUsed();
