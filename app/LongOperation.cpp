@@ -61,7 +61,7 @@ Operation backup(const QString& database, const QString& file) {
             QStringLiteral("База даних: ") + database,
             QStringLiteral("Створення резервної копії бази даних ") + database +
                 QStringLiteral(" скасовано. Файл ") + file +
-                QStringLiteral(" залишився неповним: відновити базу даних із нього не можна.")};
+                QStringLiteral(" може бути неповним: не відновлюйте базу даних із нього.")};
 }
 
 Operation restore(const QString& database) {
