@@ -206,39 +206,56 @@ private slots:
     }
 
     // Closing the window while a backup runs asks first: "No" lets it finish, "Yes" cancels it and
-    // the window closes once the user has been told.
-    void closingTheWindowAsksFirst_data() {
+    // the window closes once the user has been told. Closing the progress dialog asks the same
+    // about the operation alone.
+    void closingAsksFirst_data() {
+        QTest::addColumn<bool>("dialogOnly");
         QTest::addColumn<bool>("cancel");
-        QTest::newRow("keep it running") << false;
-        QTest::newRow("cancel and close") << true;
+        QTest::newRow("window, keep it running") << false << false;
+        QTest::newRow("window, cancel and close") << false << true;
+        QTest::newRow("dialog, keep it running") << true << false;
+        QTest::newRow("dialog, cancel") << true << true;
     }
-    void closingTheWindowAsksFirst() {
+    void closingAsksFirst() {
+        QFETCH(bool, dialogOnly);
         QFETCH(bool, cancel);
         WindowHarness h(2019, kPaced);
         createSizedDatabase(h, QStringLiteral("Big"));
         QVERIFY(h.connect());
         OperationWatch watch(h);
         bool asked = false;
-        watch.onTick = [&](ProgressDialog&) {
-            if (asked)
+        watch.onTick = [&](ProgressDialog& d) {
+            if (asked || !d.isVisible())
                 return;
             asked = true;
             h.script.answer(cancel ? 6 : 7);
-            h.window->close();
+            if (dialogOnly)
+                d.close();
+            else
+                h.window->close();
             QVERIFY(h.window->isVisible());
+            QVERIFY(d.isVisible());
         };
         h.script.clear();
         startBackup(h, QStringLiteral("Big"), h.server.scratch() + "/big.bak");
         QVERIFY(asked);
         QCOMPARE(h.script.seen.first().text,
-                 QStringLiteral("Операція ще виконується. Скасувати її та закрити вікно?"));
-        if (cancel) {
-            QVERIFY(h.script.last().text.contains(QStringLiteral("скасовано")));
-            QTRY_VERIFY(!h.window->isVisible());
-            QVERIFY(!h.window->connection().isOpen());
-        } else {
+                 dialogOnly ? QStringLiteral("Операція ще виконується. Скасувати її?")
+                            : QStringLiteral("Операція ще виконується. Скасувати її та закрити вікно?"));
+        if (!cancel) {
             QCOMPARE(h.script.last().text, backupDone(QStringLiteral("Big")));
             QVERIFY(h.window->isVisible());
+            return;
+        }
+        QVERIFY2(h.script.last().text.contains(QStringLiteral("скасовано")),
+                 qPrintable(h.script.texts().join('|')));
+        if (dialogOnly) {
+            QTest::qWait(50);
+            QVERIFY(h.window->isVisible());
+            QVERIFY(h.window->connection().isOpen());
+        } else {
+            QTRY_VERIFY(!h.window->isVisible());
+            QVERIFY(!h.window->connection().isOpen());
         }
     }
 };
