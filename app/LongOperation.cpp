@@ -182,11 +182,11 @@ void run(QWidget* window, AdoQuery& query, const Operation& operation) {
         query.setWatch(nullptr);
         dialog.hide();
     }
-    const bool cancelled = watch.cancelRequested();
+    const bool cancelled = watch.cancelRequested() && (outcome.failed || watch.cancelDelivered());
     g_closePending = g_running.closeAfter;
     g_running = {};
 
-    if (outcome.failed && cancelled) {
+    if (cancelled) {
         modal::messageDialog(operation.cancelled, DialogType::Warning, {DialogButton::OK});
         throw OperationCancelled{};
     }

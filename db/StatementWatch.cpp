@@ -32,6 +32,11 @@ bool StatementWatch::cancelRequested() const {
     return m_cancelled;
 }
 
+bool StatementWatch::cancelDelivered() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_delivered;
+}
+
 bool StatementWatch::begin(SQLHSTMT statement) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_cancelled)
@@ -50,6 +55,5 @@ void StatementWatch::deliverLateCancel(SQLHSTMT statement) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_cancelled || m_delivered)
         return;
-    m_delivered = true;
-    SQLCancel(statement);
+    m_delivered = SQL_SUCCEEDED(SQLCancel(statement));
 }

@@ -25,6 +25,10 @@ public:
     // one to start, which then does not start at all. Safe to call more than once.
     void cancel();
     bool cancelRequested() const;
+    // Whether the driver took the cancel while the statement ran: what the statement returned after
+    // that is cut short even when the driver reports no error (FreeTDS says nothing when the cancel
+    // caught the statement between two calls).
+    bool cancelDelivered() const;
 
     // The statement object's side, on the thread that runs the statement. begin() names the
     // handle the statement is about to run on and says whether it may run (false once cancelled);
