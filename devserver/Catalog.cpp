@@ -7,7 +7,8 @@
 
 namespace {
 const char* const kSystem[] = {"master", "tempdb", "model", "msdb"};
-}
+const char kLayout[] = "# zelvaro catalog 2";
+} // namespace
 
 bool Catalog::sameName(const std::string& a, const std::string& b) {
     return utf::fold(a) == utf::fold(b);
@@ -23,15 +24,22 @@ bool Catalog::isSystem(const std::string& name) {
 Catalog::Catalog(std::string folder) : m_folder(std::move(folder)) {
     int id = 1;
     for (const char* s : kSystem)
-        m_databases.push_back({s, id++, {}});
+        m_databases.push_back({s, id++, {}, "", "", false});
 
     std::string text;
     if (!storage::readAll(m_folder + "/catalog.txt", text))
         return;
-    // One line per user database: name, dbid, then logical|type|physical per file, tab separated.
+    // One line per user database, tab separated: name, dbid, family GUID, creation date, state, then
+    // logical|type|physical|file id|filegroup|filegroup id per file. The first line names the layout;
+    // a catalog without it has logical|type|physical per file and no GUID.
     std::istringstream in(text);
     std::string line;
+    bool current = false;
     while (std::getline(in, line)) {
+        if (line == kLayout) {
+            current = true;
+            continue;
+        }
         std::vector<std::string> fields;
         std::string field;
         std::istringstream parts(line);
@@ -39,9 +47,22 @@ Catalog::Catalog(std::string folder) : m_folder(std::move(folder)) {
             fields.push_back(storage::unescape(field));
         if (fields.size() < 2 || isSystem(fields[0]))
             continue;
-        Database db{fields[0], std::atoi(fields[1].c_str()), {}};
-        for (size_t i = 2; i + 2 < fields.size(); i += 3)
-            db.files.push_back({fields[i], fields[i + 2], fields[i + 1] == "L" ? 'L' : 'D'});
+        Database db{fields[0], std::atoi(fields[1].c_str()), {}, "", "", false};
+        if (current && fields.size() >= 5) {
+            db.familyGuid = fields[2];
+            db.created = fields[3];
+            db.restoring = fields[4] == "restoring";
+            for (size_t i = 5; i + 5 < fields.size(); i += 6)
+                db.files.push_back({fields[i], fields[i + 2], fields[i + 1] == "L" ? 'L' : 'D',
+                                    std::atoi(fields[i + 3].c_str()), fields[i + 4],
+                                    std::atoi(fields[i + 5].c_str())});
+        } else {
+            for (size_t i = 2; i + 2 < fields.size(); i += 3) {
+                const bool log = fields[i + 1] == "L";
+                db.files.push_back({fields[i], fields[i + 2], log ? 'L' : 'D', log ? 2 : 1,
+                                    log ? "" : "PRIMARY", log ? 0 : 1});
+            }
+        }
         m_databases.push_back(db);
     }
     std::sort(m_databases.begin(), m_databases.end(),
@@ -55,16 +76,20 @@ Database* Catalog::find(const std::string& name) {
     return nullptr;
 }
 
-Database& Catalog::add(const std::string& name, std::vector<DbFile> files) {
-    // SQL Server hands out the lowest free id above the system databases.
+Database& Catalog::add(const std::string& name, std::vector<DbFile> files, const std::string& familyGuid,
+                       const std::string& created) {
+    // SQL Server hands out the lowest free id above the system databases. The list is kept in id
+    // order, so one walk finds the first gap and the place to insert.
+    std::sort(files.begin(), files.end(),
+              [](const DbFile& a, const DbFile& b) { return a.fileId < b.fileId; });
     int id = 5;
-    while (
-        std::any_of(m_databases.begin(), m_databases.end(), [id](const Database& d) { return d.dbid == id; }))
-        ++id;
-    m_databases.push_back({name, id, std::move(files)});
-    std::sort(m_databases.begin(), m_databases.end(),
-              [](const Database& a, const Database& b) { return a.dbid < b.dbid; });
-    return *find(name);
+    auto at = m_databases.begin();
+    while (at != m_databases.end() && at->dbid <= id) {
+        if (at->dbid == id)
+            ++id;
+        ++at;
+    }
+    return *m_databases.insert(at, {name, id, std::move(files), familyGuid, created, false});
 }
 
 void Catalog::remove(const std::string& name) {
@@ -82,14 +107,17 @@ const Database* Catalog::owner(const std::string& physical) const {
 }
 
 bool Catalog::save() const {
-    std::string text;
+    std::string text = std::string(kLayout) + "\n";
     for (const Database& db : m_databases) {
         if (isSystem(db.name))
             continue;
-        text += storage::escape(db.name) + "\t" + std::to_string(db.dbid);
+        text += storage::escape(db.name) + "\t" + std::to_string(db.dbid) + "\t" +
+                storage::escape(db.familyGuid) + "\t" + storage::escape(db.created) + "\t" +
+                (db.restoring ? "restoring" : "online");
         for (const DbFile& f : db.files)
             text += "\t" + storage::escape(f.logical) + "\t" + std::string(1, f.type) + "\t" +
-                    storage::escape(f.physical);
+                    storage::escape(f.physical) + "\t" + std::to_string(f.fileId) + "\t" +
+                    storage::escape(f.filegroup) + "\t" + std::to_string(f.groupId);
         text += "\n";
     }
     return storage::writeAll(m_folder + "/catalog.txt", text);

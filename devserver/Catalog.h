@@ -12,7 +12,10 @@
 struct Database {
     std::string name;
     int dbid = 0;
-    std::vector<DbFile> files;
+    std::vector<DbFile> files; // in file id order
+    std::string familyGuid;    // kept through backup and restore; a new CREATE gets a new one
+    std::string created;       // creation date, as backups record it
+    bool restoring = false;    // a restore was interrupted: the database cannot be used
 };
 
 class Catalog {
@@ -25,7 +28,8 @@ public:
     // All of the following expect the caller to hold mutex().
     const std::vector<Database>& databases() const { return m_databases; }
     Database* find(const std::string& name);
-    Database& add(const std::string& name, std::vector<DbFile> files);
+    Database& add(const std::string& name, std::vector<DbFile> files, const std::string& familyGuid = "",
+                  const std::string& created = "");
     void remove(const std::string& name);
     // Which database uses a physical file, compared as the file system sees it.
     const Database* owner(const std::string& physical) const;

@@ -2,11 +2,13 @@
 // the same message numbers, states, classes and texts, per personality.
 #pragma once
 
+#include "BackupFormat.h"
 #include "Catalog.h"
 #include "Personality.h"
 #include "SqlReader.h"
 #include "TdsWriter.h"
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -14,9 +16,11 @@ struct Instance {
     Personality personality;
     std::string serverName; // as messages carry it: HOST or HOST\INSTANCE
     std::string instanceName;
+    std::string loginName = "sa"; // the login backups record as their user
     Catalog* catalog = nullptr;
     std::string statementLog;       // when set, every batch received is appended here
     int slowMillis = 0;             // fault: wait this long before answering each batch
+    double throughputMBps = 0;      // backup and restore copy at most this many MB a second; 0: no limit
     bool dropBackupHalfway = false; // fault: cut the connection in the middle of a BACKUP
 };
 
@@ -35,11 +39,14 @@ private:
     void error(int number, int state, int cls, const std::string& text, const std::string& proc = "");
     void info(int number, const std::string& text, int cls = 0);
     void done(bool last, bool failed, uint16_t curCmd = 0, uint64_t rows = 0, bool counted = false);
-    bool progress(const std::string& text);
+    bool progress(const std::string& text, int number = 3211);
 
     bool use(const tsql::Statement& st, bool last);
     bool select(const tsql::Statement& st, bool last);
+    bool fileRows(const tsql::Statement& st, bool altfiles, std::vector<tds::Column>& columns,
+                  std::vector<Row>& rows);
     bool createDatabase(const tsql::Statement& st, bool last);
+    bool createFailed(bool last, int osError, const std::string& path);
     bool attach(const tsql::Statement& st, bool last);
     bool exec(const tsql::Statement& st, bool last);
     bool drop(const tsql::Statement& st, bool last);
@@ -47,9 +54,31 @@ private:
     bool restoreFileList(const tsql::Statement& st, bool last);
     bool restoreDatabase(const tsql::Statement& st, bool last);
 
-    bool openBackup(const std::string& path, const char* terminating, BackupSet& set, std::string& device);
+    bool restoreHeaderOnly(const tsql::Statement& st, bool last);
+
+    // Reads the media's set headers; picks the set FILE = n names (the first by default), or hands
+    // back every set when all is given. False after the error messages have been written.
+    bool openMedia(const tsql::Statement& st, const char* terminating, BackupSetHeader& set,
+                   std::vector<BackupSetHeader>* all = nullptr);
+    // One operation's bytes in flight: STATS messages go out as each share is really done.
+    struct Transfer {
+        long long total = 0;
+        long long done = 0;
+        int stats = 0;
+        int nextPercent = 0;
+        bool backup = false;
+        storage::CopyResult result = storage::CopyResult::Done;
+        std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    };
+    bool copyWithProgress(int in, long long offset, long long size, int out, Transfer& t);
+    // True once the client has sent an attention (cancel); the attention packet is consumed here.
+    bool attentionArrived();
+    // Ends a backup or restore stopped by an attention: 3204, 3013, and the attention's DONE.
+    bool cancelled(const char* terminating);
+    std::string finishedText(const char* operation, long long pages, long long bytes, double seconds) const;
     std::string resolve(const std::string& path) const;
     std::string missingDatabaseText(const std::string& name) const;
+    std::string restoringText(const std::string& name) const;
     std::string syntaxText(const tsql::SyntaxError& e) const;
     bool is2000() const { return m_instance.personality.is2000(); }
 
@@ -58,4 +87,6 @@ private:
     int m_session;
     std::string& m_database;
     bool m_connectionCut = false;
+    bool m_attention = false; // the reply has been ended by an attention acknowledgement
+    std::string m_badColumn;  // the column a query named that its table does not have
 };

@@ -15,6 +15,35 @@ struct Personality {
 
     bool is2000() const { return year == 2000; }
     int fileListColumns() const { return year == 2000 ? 6 : year == 2005 ? 20 : year < 2016 ? 21 : 22; }
+    // RESTORE HEADERONLY: 2000 ends at Collation, 2005 at BackupSetGUID, 2008 adds CompressedBackupSize,
+    // 2012 containment, 2014 the encryption columns.
+    int headerOnlyColumns() const {
+        return year == 2000 ? 33 : year == 2005 ? 51 : year == 2008 ? 52 : year == 2012 ? 53 : 56;
+    }
+    // The on-disk version and compatibility level a database of this version has.
+    int databaseVersion() const {
+        return year == 2000   ? 539
+               : year == 2005 ? 611
+               : year == 2008 ? 655
+               : year == 2012 ? 706
+               : year == 2014 ? 782
+               : year == 2016 ? 852
+               : year == 2017 ? 869
+                              : 904;
+    }
+    int compatibilityLevel() const {
+        return year == 2000   ? 80
+               : year == 2005 ? 90
+               : year == 2008 ? 100
+               : year == 2012 ? 110
+               : year == 2014 ? 120
+               : year == 2016 ? 130
+               : year == 2017 ? 140
+                              : 150;
+    }
+    // The model database's file sizes, which a CREATE DATABASE without SIZE gets.
+    long long defaultDataSize() const { return year == 2000 ? 1 << 20 : year < 2016 ? 2 << 20 : 8 << 20; }
+    long long defaultLogSize() const { return year == 2000 ? 1 << 20 : year < 2016 ? 1 << 20 : 8 << 20; }
 };
 
 // Known years are 2000 2005 2008 2012 2014 2016 2017 2019; false for any other.

@@ -321,30 +321,72 @@ private:
                 fail();
             }
             ++pos;
-            st.whereValue = stringValue();
+            if (peek().kind == Token::Number) {
+                st.whereNumber = true;
+                st.whereValue = t[pos++].text;
+            } else if (peek().kind == Token::Word && peek(1).kind == Token::Symbol && peek(1).text == "(") {
+                st.whereFunction = lower(t[pos].text);
+                pos += 2;
+                st.whereValue = stringValue();
+                expectSymbol(")");
+            } else {
+                st.whereValue = stringValue();
+            }
+        }
+        if (isWord("order")) {
+            ++pos;
+            expectWord("by");
+            for (;;) {
+                if (peek().kind != Token::Word && peek().kind != Token::Ident)
+                    fail();
+                st.orderBy.push_back(t[pos++].text);
+                if (isWord("asc"))
+                    ++pos;
+                if (!isSymbol(","))
+                    break;
+                ++pos;
+            }
         }
     }
 
-    // ( NAME = x, FILENAME = 'path', SIZE = ... ): the FILENAME is what matters here.
-    std::string fileSpec() {
+    // ( NAME = x, FILENAME = 'path', SIZE = 10MB, MAXSIZE = UNLIMITED, FILEGROWTH = 10% )
+    Statement::FileSpec fileSpec(const std::string& filegroup) {
         expectSymbol("(");
-        std::string fileName;
+        Statement::FileSpec spec;
+        spec.filegroup = filegroup;
         for (;;) {
             if (peek().kind != Token::Word)
                 fail();
             const std::string key = lower(t[pos++].text);
             expectSymbol("=");
+            const bool number = peek().kind == Token::Number;
             const std::string v = value();
+            // Sizes take a unit (KB, MB, GB, TB; MB when left out) or, for FILEGROWTH, a percent sign.
+            long long unit = 1024 * 1024;
+            if (isSymbol("%")) {
+                ++pos;
+            } else if (peek().kind == Token::Word) {
+                const std::string u = lower(peek().text);
+                if (u == "kb" || u == "mb" || u == "gb" || u == "tb") {
+                    unit = u == "kb" ? 1024LL : u == "mb" ? 1024LL * 1024 : u == "gb" ? 1LL << 30 : 1LL << 40;
+                    ++pos;
+                }
+            }
             if (key == "filename")
-                fileName = v;
+                spec.fileName = v;
+            else if (key == "name")
+                spec.name = v;
+            else if (key == "size" && number)
+                spec.size = (long long)(std::atof(v.c_str()) * double(unit));
             if (!isSymbol(","))
                 break;
             ++pos;
         }
         expectSymbol(")");
-        return fileName;
+        return spec;
     }
 
+    // ON [PRIMARY] spec, spec, FILEGROUP fg [DEFAULT] spec, spec … LOG ON spec, spec
     void createDatabase(Statement& st) {
         st.kind = Statement::CreateDatabase;
         expectWord("database");
@@ -353,19 +395,30 @@ private:
             ++pos;
             if (isWord("primary"))
                 ++pos;
-            st.dataFiles.push_back(fileSpec());
-            while (isSymbol(",")) {
+            std::string group;
+            for (;;) {
+                if (isWord("filegroup")) {
+                    ++pos;
+                    group = name();
+                    if (isWord("default"))
+                        ++pos;
+                }
+                st.dataSpecs.push_back(fileSpec(group));
+                st.dataFiles.push_back(st.dataSpecs.back().fileName);
+                if (!isSymbol(","))
+                    break;
                 ++pos;
-                st.dataFiles.push_back(fileSpec());
             }
         }
         if (isWord("log")) {
             ++pos;
             expectWord("on");
-            st.logFiles.push_back(fileSpec());
-            while (isSymbol(",")) {
+            for (;;) {
+                st.logSpecs.push_back(fileSpec(""));
+                st.logFiles.push_back(st.logSpecs.back().fileName);
+                if (!isSymbol(","))
+                    break;
                 ++pos;
-                st.logFiles.push_back(fileSpec());
             }
         }
         if (isWord("for")) {
@@ -426,6 +479,12 @@ private:
                     st.init = true;
                 else if (option == "stats")
                     st.stats = v.empty() ? 10 : std::max(1, std::atoi(v.c_str()));
+                else if (option == "file")
+                    st.file = std::atoi(v.c_str());
+                else if (option == "name")
+                    st.backupName = v;
+                else if (option == "description")
+                    st.backupDescription = v;
             }
             if (!isSymbol(","))
                 break;
@@ -446,6 +505,9 @@ private:
         if (isWord("filelistonly")) {
             ++pos;
             st.kind = Statement::RestoreFileList;
+        } else if (isWord("headeronly")) {
+            ++pos;
+            st.kind = Statement::RestoreHeaderOnly;
         } else {
             expectWord("database");
             st.kind = Statement::RestoreDatabase;

@@ -36,6 +36,7 @@ struct Statement {
         DropDatabase,
         Backup,
         RestoreFileList,
+        RestoreHeaderOnly,
         RestoreDatabase,
         Set,
     } kind = Set;
@@ -51,10 +52,21 @@ struct Statement {
     std::string whereColumn;
     std::string whereOp; // "=" or "like"
     std::string whereValue;
+    std::string whereFunction;        // "db_id" when the value is DB_ID(N'…'); the argument is whereValue
+    bool whereNumber = false;         // the value was a number literal
+    std::vector<std::string> orderBy; // ORDER BY columns, ascending
 
     // CREATE DATABASE
+    struct FileSpec {
+        std::string name;      // NAME =, empty when left out
+        std::string fileName;  // FILENAME =
+        long long size = -1;   // SIZE = in bytes; -1 when left out
+        std::string filegroup; // FILEGROUP the spec follows; empty for PRIMARY and for log files
+    };
     std::vector<std::string> dataFiles; // FILENAME values of ON
     std::vector<std::string> logFiles;  // FILENAME values of LOG ON
+    std::vector<FileSpec> dataSpecs;    // the ON list in order (with FOR ATTACH it may hold logs too)
+    std::vector<FileSpec> logSpecs;     // the LOG ON list
     bool forAttach = false;
 
     // BACKUP / RESTORE
@@ -62,6 +74,9 @@ struct Statement {
     std::vector<std::pair<std::string, std::string>> moves; // logical -> physical
     bool replace = false;
     bool init = false;
+    int file = 0; // FILE = n; 0 when not given (the first set)
+    std::string backupName;
+    std::string backupDescription;
     int stats = 0; // 0: no progress messages
     int line = 1;
 };

@@ -1,5 +1,6 @@
 #include "Storage.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -17,7 +18,6 @@ std::vector<std::string> g_denied;
 
 const char kDataMagic[] = "ZELVARO DATA FILE 1\n";
 const char kLogMagic[] = "ZELVARO LOG FILE 1\n";
-const char kBackupMagic[] = "ZELVARO BACKUP 1\n";
 
 bool isDenied(const std::string& path) {
     std::lock_guard<std::mutex> lock(g_denyMutex);
@@ -182,90 +182,149 @@ std::string unescape(const std::string& value) {
     return out;
 }
 
-std::string newDataFile(const std::string& database, const std::string& logicalData,
-                        const std::string& logicalLog) {
-    std::string s = kDataMagic;
-    s += "database=" + escape(database) + "\n";
-    s += "logical=" + escape(logicalData) + "\n";
-    s += "log=" + escape(logicalLog) + "\n\n";
-    // A recognisable body of pages, so that backups and restores carry real bytes around.
-    for (int page = 0; page < 16; ++page)
-        s += "page " + std::to_string(page) + " of " + database + "\n";
+namespace {
+std::string headerText(const FileHeader& h) {
+    std::string s = h.type == 'L' ? kLogMagic : kDataMagic;
+    auto add = [&](const std::string& key, const std::string& value) {
+        s += key + "=" + escape(value) + "\n";
+    };
+    add("database", h.database);
+    add("family", h.familyGuid);
+    add("created", h.created);
+    add("fileid", std::to_string(h.fileId));
+    add("logical", h.logical);
+    for (const DbFile& m : h.members) {
+        const std::string k = "member." + std::to_string(m.fileId) + ".";
+        add(k + "logical", m.logical);
+        add(k + "physical", m.physical);
+        add(k + "type", std::string(1, m.type));
+        add(k + "group", m.filegroup);
+        add(k + "groupid", std::to_string(m.groupId));
+    }
+    s += "\n";
+    if ((long long)(s.size()) < kPageSize)
+        s.resize(size_t(kPageSize), '\0');
     return s;
 }
 
-std::string newLogFile(const std::string& logicalLog) {
-    std::string s = kLogMagic;
-    s += "logical=" + escape(logicalLog) + "\n\n";
-    s += "log records\n";
-    return s;
-}
-
-bool readDataHeader(const std::string& contents, std::string& logicalData, std::string& logicalLog) {
-    const size_t magic = sizeof kDataMagic - 1;
-    if (contents.compare(0, magic, kDataMagic) != 0)
-        return false;
-    std::vector<std::pair<std::string, std::string>> fields;
-    if (readFields(contents, magic, fields) == std::string::npos)
-        return false;
-    logicalData = field(fields, "logical");
-    logicalLog = field(fields, "log");
-    return !logicalData.empty();
-}
-
-bool readLogHeader(const std::string& contents, std::string& logicalLog) {
-    const size_t magic = sizeof kLogMagic - 1;
-    if (contents.compare(0, magic, kLogMagic) != 0)
-        return false;
-    std::vector<std::pair<std::string, std::string>> fields;
-    if (readFields(contents, magic, fields) == std::string::npos)
-        return false;
-    logicalLog = field(fields, "logical");
+bool writeFully(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= size_t(n);
+    }
     return true;
 }
+} // namespace
 
-std::string encodeBackup(const BackupSet& set) {
-    std::string s = kBackupMagic;
-    s += "database=" + escape(set.database) + "\n";
-    s += "files=" + std::to_string(set.files.size()) + "\n\n";
-    for (const BackupFile& f : set.files) {
-        s += "logical=" + escape(f.file.logical) + "\n";
-        s += "physical=" + escape(f.file.physical) + "\n";
-        s += std::string("type=") + f.file.type + "\n";
-        s += "size=" + std::to_string(f.contents.size()) + "\n\n";
-        s += f.contents;
-    }
-    return s;
+bool createDatabaseFile(const std::string& path, const FileHeader& header, long long size) {
+    const std::string page = headerText(header);
+    const std::string temporary = path + ".zelvaro-tmp";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return false;
+    bool ok = writeFully(fd, page.data(), page.size()) &&
+              ::ftruncate(fd, std::max<long long>(size, (long long)(page.size()))) == 0 && ::fsync(fd) == 0;
+    ::close(fd);
+    ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!ok)
+        ::unlink(temporary.c_str());
+    return ok;
 }
 
-bool decodeBackup(const std::string& contents, BackupSet& out) {
-    const size_t magic = sizeof kBackupMagic - 1;
-    if (contents.compare(0, magic, kBackupMagic) != 0)
+bool rewriteHeader(const std::string& path, const FileHeader& header) {
+    const std::string page = headerText(header);
+    if ((long long)(page.size()) > kPageSize)
         return false;
-    std::vector<std::pair<std::string, std::string>> head;
-    size_t pos = readFields(contents, magic, head);
-    if (pos == std::string::npos)
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    if (fd < 0)
         return false;
-    out.database = field(head, "database");
-    const int count = std::atoi(field(head, "files").c_str());
-    out.files.clear();
-    for (int i = 0; i < count; ++i) {
-        std::vector<std::pair<std::string, std::string>> fields;
-        pos = readFields(contents, pos, fields);
-        if (pos == std::string::npos)
-            return false;
-        BackupFile f;
-        f.file.logical = field(fields, "logical");
-        f.file.physical = field(fields, "physical");
-        f.file.type = field(fields, "type") == "L" ? 'L' : 'D';
-        const size_t size = size_t(std::atoll(field(fields, "size").c_str()));
-        if (pos + size > contents.size())
-            return false;
-        f.contents = contents.substr(pos, size);
-        pos += size;
-        out.files.push_back(std::move(f));
+    const bool ok = ::pwrite(fd, page.data(), page.size(), 0) == ssize_t(page.size());
+    ::close(fd);
+    return ok;
+}
+
+bool readHeader(const std::string& path, FileHeader& out) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0)
+        return false;
+    std::string page(size_t(kPageSize), '\0');
+    const ssize_t n = ::pread(fd, &page[0], page.size(), 0);
+    ::close(fd);
+    if (n <= 0)
+        return false;
+    page.resize(size_t(n));
+    const bool data = page.compare(0, sizeof kDataMagic - 1, kDataMagic) == 0;
+    const bool log = page.compare(0, sizeof kLogMagic - 1, kLogMagic) == 0;
+    if (!data && !log)
+        return false;
+    std::vector<std::pair<std::string, std::string>> fields;
+    if (readFields(page, data ? sizeof kDataMagic - 1 : sizeof kLogMagic - 1, fields) == std::string::npos)
+        return false;
+    out = FileHeader();
+    out.type = data ? 'D' : 'L';
+    out.database = field(fields, "database");
+    out.familyGuid = field(fields, "family");
+    out.created = field(fields, "created");
+    out.logical = field(fields, "logical");
+    const std::string id = field(fields, "fileid");
+    out.fileId = id.empty() ? (data ? 1 : 2) : std::atoi(id.c_str());
+    for (int i = 1; i <= 32767; ++i) {
+        const std::string k = "member." + std::to_string(i) + ".";
+        bool present = false;
+        for (const auto& [key, value] : fields)
+            present = present || key.compare(0, k.size(), k) == 0;
+        if (!present) {
+            if (i > 2)
+                break;
+            continue;
+        }
+        DbFile m;
+        m.fileId = i;
+        m.logical = field(fields, k + "logical");
+        m.physical = field(fields, k + "physical");
+        m.type = field(fields, k + "type") == "L" ? 'L' : 'D';
+        m.filegroup = field(fields, k + "group");
+        m.groupId = std::atoi(field(fields, k + "groupid").c_str());
+        out.members.push_back(m);
     }
-    return count > 0;
+    if (data && out.fileId == 1 && out.members.empty()) {
+        // A header written before files were listed: one data file and the log it names.
+        out.members.push_back({out.logical, path, 'D', 1, "PRIMARY", 1});
+        out.members.push_back({field(fields, "log"), "", 'L', 2, "", 0});
+    }
+    return data ? !out.logical.empty() : true;
+}
+
+long long fileSize(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? (long long)st.st_size : -1;
+}
+
+CopyResult copyBytes(int in, long long offset, long long size, int out,
+                     const std::function<bool(long long)>& progress, size_t chunk) {
+    // A chunk at a time: memory stays bounded whatever the database's size.
+    const size_t kChunk = std::max<size_t>(chunk, 4096);
+    std::vector<char> buffer(kChunk);
+    long long done = 0;
+    while (done < size) {
+        const size_t want = size_t(std::min<long long>(kChunk, size - done));
+        const ssize_t n = ::pread(in, buffer.data(), want, offset + done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return CopyResult::ReadFailed;
+        if (!writeFully(out, buffer.data(), size_t(n)))
+            return CopyResult::WriteFailed;
+        done += n;
+        if (progress && !progress(done))
+            return done == size ? CopyResult::Done : CopyResult::Stopped;
+    }
+    return CopyResult::Done;
 }
 
 } // namespace storage

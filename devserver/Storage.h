@@ -1,24 +1,30 @@
-// The stand-in's files on disk: data (MDF) and log (LDF) files, backup files, and how the
-// service account would be allowed to touch a path. Formats are our own, each with a header line.
+// The stand-in's files on disk: data (MDF, NDF) and log (LDF) files, and how the service account
+// would be allowed to touch a path. Each database file starts with a header page of our own format.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
 struct DbFile {
     std::string logical;
     std::string physical;
-    char type = 'D'; // 'D' data, 'L' log
+    char type = 'D';       // 'D' data, 'L' log
+    int fileId = 0;        // 1 the primary data file, 2 the first log, then 3, 4… in creation order
+    std::string filegroup; // "PRIMARY" or a user filegroup for data files; empty for logs
+    int groupId = 0;       // 1 PRIMARY, 2… user filegroups, 0 logs
 };
 
-struct BackupFile {
-    DbFile file;
-    std::string contents;
-};
-
-struct BackupSet {
+// What a database file's first page says. The primary file lists every file of its database with
+// the paths they last had, so that an attach knows what belongs and where to look.
+struct FileHeader {
+    char type = 'D';
     std::string database;
-    std::vector<BackupFile> files;
+    std::string familyGuid;
+    std::string created;
+    int fileId = 1;
+    std::string logical;
+    std::vector<DbFile> members; // primary data file only
 };
 
 namespace storage {
@@ -37,15 +43,21 @@ bool readAll(const std::string& path, std::string& out);
 // Writes through a temporary file and a rename, so a crash never leaves half a file behind.
 bool writeAll(const std::string& path, const std::string& contents);
 
-std::string newDataFile(const std::string& database, const std::string& logicalData,
-                        const std::string& logicalLog);
-std::string newLogFile(const std::string& logicalLog);
-// Logical names recorded in a data file; false when the header is not ours.
-bool readDataHeader(const std::string& contents, std::string& logicalData, std::string& logicalLog);
-bool readLogHeader(const std::string& contents, std::string& logicalLog);
+// The header occupies the first page of a database file.
+constexpr long long kPageSize = 8192;
+// A new database file: its header page, then zero pages up to size bytes in all (held sparse).
+bool createDatabaseFile(const std::string& path, const FileHeader& header, long long size);
+// Rewrites the header page in place (attach and restore record the database's current paths).
+bool rewriteHeader(const std::string& path, const FileHeader& header);
+// Reads the header page; false when the file cannot be read or the header is not ours.
+bool readHeader(const std::string& path, FileHeader& out);
+long long fileSize(const std::string& path); // -1 when missing
 
-std::string encodeBackup(const BackupSet& set);
-bool decodeBackup(const std::string& contents, BackupSet& out);
+enum class CopyResult { Done, ReadFailed, WriteFailed, Stopped };
+// Copies size bytes from in (at offset) to out's current position in chunks of at most chunk bytes,
+// calling progress with the bytes copied so far after each chunk; progress returning false stops the copy.
+CopyResult copyBytes(int in, long long offset, long long size, int out,
+                     const std::function<bool(long long)>& progress, size_t chunk = 1 << 20);
 
 std::string escape(const std::string& field);
 std::string unescape(const std::string& field);

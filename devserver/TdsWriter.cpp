@@ -3,6 +3,7 @@
 #include "Utf.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sys/socket.h>
@@ -206,6 +207,10 @@ void Writer::typeInfo(const Column& c) {
         u8(0xA5);
         u16(uint16_t(c.size));
         break;
+    case ColumnType::DateTime:
+        u8(0x6F);
+        u8(8);
+        break;
     }
 }
 
@@ -315,6 +320,23 @@ void Writer::row(const std::vector<Column>& columns, const std::vector<Value>& v
             u8(16);
             for (int b : order)
                 u8(bytes[b]);
+            break;
+        }
+        case ColumnType::DateTime: {
+            if (!v) {
+                u8(0);
+                break;
+            }
+            // Days since 1900-01-01, then three-hundredths of a second since midnight.
+            int y = 1900, mo = 1, d = 1, h = 0, mi = 0, sec = 0, ms = 0;
+            std::sscanf(v->c_str(), "%d-%d-%d %d:%d:%d.%d", &y, &mo, &d, &h, &mi, &sec, &ms);
+            const int a = (14 - mo) / 12, yy = y + 4800 - a, mm = mo + 12 * a - 3;
+            const long julian = d + (153 * mm + 2) / 5 + 365L * yy + yy / 4 - yy / 100 + yy / 400 - 32045;
+            const long days = julian - 2415021; // 1900-01-01
+            const uint32_t ticks = uint32_t(((h * 60 + mi) * 60 + sec) * 300 + (ms * 3 + 5) / 10);
+            u8(8);
+            u32(uint32_t(int32_t(days)));
+            u32(ticks);
             break;
         }
         case ColumnType::VarBinary:

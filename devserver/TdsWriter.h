@@ -21,7 +21,8 @@ enum class ColumnType {
     Numeric,
     Bit,
     Guid,
-    VarBinary
+    VarBinary,
+    DateTime // values as "YYYY-MM-DD hh:mm:ss.mmm"
 };
 
 struct Column {
@@ -48,6 +49,7 @@ public:
     void setWide(bool tds72OrLater) { m_wide = tds72OrLater; }
     void setPacketSize(size_t size) { m_packetSize = size; }
     void setSpid(uint16_t spid) { m_spid = spid; }
+    int fd() const { return m_fd; }
 
     void message(bool error, int number, int state, int cls, const std::string& text,
                  const std::string& server, const std::string& proc = "", int line = 1);

@@ -1,4 +1,5 @@
 // zelvaro-devserver: a stand-in SQL Server on loopback for Zelvaro's tests and first tries.
+#include "BackupFormat.h"
 #include "Catalog.h"
 #include "Engine.h"
 #include "Personality.h"
@@ -10,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -36,7 +38,8 @@ void onSignal(int) {
         "zelvaro-devserver: %s\n"
         "usage: zelvaro-devserver [--listen ADDR]... [--port N] [--version V] [--instance NAME=V]...\n"
         "                         [--browser-port N] [--login USER:PASSWORD] [--data-dir DIR]\n"
-        "                         [--deny PATH]... [--log-statements FILE] [--slow MS]\n"
+        "                         [--deny PATH]... [--log-statements FILE] [--slow MS] [--throughput "
+        "MB_PER_S]\n"
         "                         [--refuse-logins] [--drop-backup-halfway] [--demo-files DIR]\n"
         "  versions: 2000 2005 2008 2012 2014 2016 2017 2019; addresses: loopback only\n",
         problem.c_str());
@@ -141,13 +144,39 @@ void answerBrowser(int fd, const std::vector<std::unique_ptr<Instance>>& instanc
 // Sample files for the demo: a data and log file of "VTR" and a backup of it.
 int writeDemoFiles(const std::string& folder) {
     ::mkdir(folder.c_str(), 0755);
-    const std::string mdf = folder + "/VTR.mdf", ldf = folder + "/VTR_log.ldf";
-    BackupSet set{"VTR", {}};
-    set.files.push_back({{"VTR", mdf, 'D'}, storage::newDataFile("VTR", "VTR", "VTR_log")});
-    set.files.push_back({{"VTR_log", ldf, 'L'}, storage::newLogFile("VTR_log")});
-    bool ok = storage::writeAll(mdf, set.files[0].contents) &&
-              storage::writeAll(ldf, set.files[1].contents) &&
-              storage::writeAll(folder + "/VTR.bak", storage::encodeBackup(set));
+    const std::vector<DbFile> files = {{"VTR", folder + "/VTR.mdf", 'D', 1, "PRIMARY", 1},
+                                       {"VTR_log", folder + "/VTR_log.ldf", 'L', 2, "", 0}};
+    BackupSetHeader set;
+    set.database = "VTR";
+    set.familyGuid = "5A6B1C2D-3E4F-4A5B-8C6D-7E8F9A0B1C2D";
+    set.setGuid = "1B2C3D4E-5F6A-4B7C-8D9E-0F1A2B3C4D5E";
+    set.created = set.started = "2024-01-15 10:00:00.000";
+    set.user = "sa";
+    set.server = set.machine = "DEMO";
+    bool ok = true;
+    for (const DbFile& f : files) {
+        FileHeader h;
+        h.type = f.type;
+        h.database = "VTR";
+        h.familyGuid = set.familyGuid;
+        h.created = set.created;
+        h.fileId = f.fileId;
+        h.logical = f.logical;
+        if (f.fileId == 1)
+            h.members = files;
+        ok = ok && storage::createDatabaseFile(f.physical, h, 1 << 20);
+        set.files.push_back({f, storage::fileSize(f.physical), 0});
+    }
+    backupformat::SetWriter writer;
+    ok = ok && writer.open(folder + "/VTR.bak", true, 0) && writer.writeHeader(set);
+    for (const BackupFileEntry& f : set.files) {
+        const int in = ::open(f.file.physical.c_str(), O_RDONLY);
+        ok = ok && in >= 0 &&
+             storage::copyBytes(in, 0, f.size, writer.fd(), nullptr) == storage::CopyResult::Done;
+        if (in >= 0)
+            ::close(in);
+    }
+    ok = ok && writer.finish("2024-01-15 10:00:01.000");
     return ok ? 0 : 1;
 }
 
@@ -160,6 +189,7 @@ int main(int argc, char** argv) {
     LoginPolicy login;
     std::string dataDir = "./zelvaro-data", statementLog;
     int slowMillis = 0;
+    double throughput = 0;
     bool dropBackup = false;
 
     auto number = [&](int& i, const char* what) {
@@ -207,6 +237,12 @@ int main(int argc, char** argv) {
             statementLog = text(i, "--log-statements");
         } else if (a == "--slow") {
             slowMillis = number(i, "--slow");
+        } else if (a == "--throughput") {
+            const std::string v = text(i, "--throughput");
+            char* end = nullptr;
+            throughput = std::strtod(v.c_str(), &end);
+            if (*end || !(throughput > 0))
+                usage("bad value for --throughput: " + v);
         } else if (a == "--refuse-logins") {
             login.refuseAll = true;
         } else if (a == "--drop-backup-halfway") {
@@ -242,7 +278,9 @@ int main(int argc, char** argv) {
         instance->instanceName = name;
         instance->serverName = upper(hostName()) + (name.empty() ? "" : "\\" + upper(name));
         instance->statementLog = statementLog;
+        instance->loginName = login.user;
         instance->slowMillis = slowMillis;
+        instance->throughputMBps = throughput;
         instance->dropBackupHalfway = dropBackup;
         instances.push_back(std::move(instance));
     };

@@ -21,10 +21,10 @@ start() { # start NAME VERSION [ARGS...] -> sets port
     port=$(grep -m1 -o ':[0-9]*' "$work/$name/out" | tr -d :)
 }
 run_tsql() { # run_tsql PORT TDSVER BATCH
-    printf '%s\ngo\nquit\n' "$3" | TDSVER=$2 tsql -H 127.0.0.1 -p "$1" -U sa -P pvtmo 2>&1
+    printf '%s\ngo\nquit\n' "$3" | TDSVER=$2 timeout 60 tsql -H 127.0.0.1 -p "$1" -U sa -P pvtmo 2>&1
 }
 run_isql() { # run_isql PORT TDSVER BATCH
-    printf '%s\n' "$3" | isql -k "Driver=FreeTDS;Server=127.0.0.1;Port=$1;TDS_Version=$2;UID=sa;PWD=pvtmo;ClientCharset=UTF-8" -b -e -v 2>&1
+    printf '%s\n' "$3" | timeout 60 isql -k "Driver=FreeTDS;Server=127.0.0.1;Port=$1;TDS_Version=$2;UID=sa;PWD=pvtmo;ClientCharset=UTF-8" -b -e -v 2>&1
 }
 absent() { # absent LABEL OUTPUT UNEXPECTED
     if grep -qF -- "$3" <<<"$2"; then
@@ -116,6 +116,68 @@ SELECT name FROM master.dbo.sysdatabases WHERE name = N'Б д'")" "(1 row affect
     out=$(run_tsql "$p" 7.4 "RESTORE DATABASE R2 FROM DISK = N'$files/b.bak' WITH REPLACE, MOVE N'Б д' TO N'/no/such/q.mdf', MOVE N'Б д_log' TO N'$files/q.ldf'")
     check "$version restore folder" "$out" "Msg 3156" "Msg 3013"
     [ "$version" = 2000 ] || check "$version restore planning" "$out" "Msg 5133" "Msg 3119"
+
+    # A database of several files and filegroups: its files, backups that append, every file restored.
+    if [ "$version" = 2000 ]; then
+        header_columns=33 planning=() aborted="Operator aborted backup or restore."
+    else
+        header_columns=56 planning=("Msg 3119") aborted="The backup or restore was aborted."
+    fi
+    check "$version create files" "$(run_tsql "$p" 7.4 "CREATE DATABASE [M f] ON PRIMARY (NAME = m1, FILENAME = N'$files/m1.mdf', SIZE = 3MB, MAXSIZE = UNLIMITED, FILEGROWTH = 10%), (NAME = m2, FILENAME = N'$files/m2.ndf'), FILEGROUP fg (NAME = m3, FILENAME = N'$files/m3.ndf') LOG ON (NAME = ml1, FILENAME = N'$files/ml1.ldf', SIZE = 512KB), (NAME = ml2, FILENAME = N'$files/ml2.ldf')
+SELECT fileid, groupid, name, filename FROM master.dbo.sysaltfiles WHERE dbid = DB_ID(N'M f') ORDER BY fileid")" \
+        "(5 rows affected)" "$(printf '1\t1\tm1')" "$(printf '2\t0\tml1')" "$(printf '3\t1\tm2')" "$(printf '4\t2\tm3')" "$(printf '5\t0\tml2')" "$files/m3.ndf"
+    absent "$version unknown db_id" "$(run_tsql "$p" 7.4 "SELECT fileid, groupid, name, filename FROM master.dbo.sysaltfiles WHERE dbid = DB_ID(N'nosuch') ORDER BY fileid")" "$files"
+    master_files=$(run_tsql "$p" 7.4 "SELECT file_id, type, name, physical_name FROM sys.master_files WHERE database_id = DB_ID(N'M f') ORDER BY file_id")
+    if [ "$version" = 2000 ]; then
+        check "$version master_files" "$master_files" "Msg 208" "Invalid object name 'sys.master_files'."
+    else
+        check "$version master_files" "$master_files" "(5 rows affected)" "$(printf '4\t0\tm3\t%s' "$files/m3.ndf")" "$(printf '5\t1\tml2')"
+    fi
+    [ "$(stat -c %s "$files/m1.mdf")" = 3145728 ] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version SIZE"; }
+    check "$version backup first set" "$(run_tsql "$p" 7.4 "BACKUP DATABASE [M f] TO DISK = N'$files/m.bak' WITH INIT")" "file 'm3' on file 1." "file 'ml2' on file 1."
+    check "$version backup appends" "$(run_tsql "$p" 7.4 "BACKUP DATABASE [M f] TO DISK = N'$files/m.bak' WITH NAME = N'Другий'")" "file 'm3' on file 2."
+    out=$(run_tsql "$p" 7.4 "RESTORE HEADERONLY FROM DISK = N'$files/m.bak'")
+    check "$version headeronly" "$out" "(2 rows affected)" "Другий" "M f"
+    header=$(grep -m1 'BackupName' <<<"$out" | tr '\t' '\n' | grep -c .)
+    check "$version headeronly columns" "$header" "$header_columns"
+    out=$(run_tsql "$p" 7.4 "RESTORE FILELISTONLY FROM Disk = N'$files/m.bak' WITH FILE = 2")
+    check "$version filelist files" "$out" "(5 rows affected)" "$(printf 'm3\t%s\tD\tfg' "$files/m3.ndf")" "$(printf 'ml2\t%s\tL\tNULL' "$files/ml2.ldf")"
+    check "$version filelist no set" "$(run_tsql "$p" 7.4 "RESTORE FILELISTONLY FROM Disk = N'$files/m.bak' WITH FILE = 3")" "Msg 4038" "Cannot find file ID 3 on device '$files/m.bak'." "RESTORE FILELIST is terminating abnormally."
+    check "$version restore no set" "$(run_tsql "$p" 7.4 "RESTORE DATABASE [M g] FROM Disk = N'$files/m.bak' WITH FILE = 3, REPLACE")" "Msg 4038" "RESTORE DATABASE is terminating abnormally."
+    check "$version restore recorded paths" "$(run_tsql "$p" 7.4 "RESTORE DATABASE [M g] FROM DISK = N'$files/m.bak' WITH FILE = 2, REPLACE, MOVE N'm1' TO N'$files/g1.mdf', MOVE N'ml1' TO N'$files/g1.ldf'")" \
+        "Msg 1834" "The file '$files/m2.ndf' cannot be overwritten.  It is being used by database 'M f'." "Msg 3156" "${planning[@]}" "Msg 3013"
+    check "$version restore one path twice" "$(run_tsql "$p" 7.4 "RESTORE DATABASE [M g] FROM DISK = N'$files/m.bak' WITH REPLACE, MOVE N'm1' TO N'$files/g1.mdf', MOVE N'm2' TO N'$files/g1.mdf', MOVE N'm3' TO N'$files/g3.ndf', MOVE N'ml1' TO N'$files/g1.ldf', MOVE N'ml2' TO N'$files/g2.ldf'")" \
+        "Msg 3176" "File '$files/g1.mdf' is claimed by 'm2'(3) and 'm1'(1)." "Msg 3013"
+    check "$version restore every file" "$(run_tsql "$p" 7.4 "RESTORE DATABASE [M g] FROM DISK = N'$files/m.bak' WITH FILE = 2, REPLACE, MOVE N'm1' TO N'$files/g1.mdf', MOVE N'm2' TO N'$files/g2.ndf', MOVE N'm3' TO N'$files/g3.ndf', MOVE N'ml1' TO N'$files/g1.ldf', MOVE N'ml2' TO N'$files/g2.ldf'")" \
+        "file 'm3' on file 2." "RESTORE DATABASE successfully processed"
+    cmp -s "$files/m3.ndf" "$files/g3.ndf" && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version restored bytes"; }
+    check "$version restore other database" "$(run_tsql "$p" 7.4 "RESTORE DATABASE [Б д] FROM DISK = N'$files/m.bak' WITH MOVE N'm1' TO N'$files/h1.mdf'")" \
+        "Msg 3154" "The backup set holds a backup of a database other than the existing 'Б д' database." "Msg 3013"
+    : >"$files/bystander.ndf"
+    check "$version restore over a file" "$(run_tsql "$p" 7.4 "RESTORE DATABASE [M h] FROM DISK = N'$files/m.bak' WITH MOVE N'm1' TO N'$files/h1.mdf', MOVE N'm2' TO N'$files/bystander.ndf', MOVE N'm3' TO N'$files/h3.ndf', MOVE N'ml1' TO N'$files/h1.ldf', MOVE N'ml2' TO N'$files/h2.ldf'")" \
+        "Msg 3142" "cannot be restored over the existing" "Msg 3013"
+    [ ! -s "$files/bystander.ndf" ] && [ ! -e "$files/h1.mdf" ] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version bystander kept"; }
+    check "$version restore own database" "$(run_tsql "$p" 7.4 "RESTORE DATABASE [M g] FROM DISK = N'$files/m.bak' WITH FILE = 1, MOVE N'm1' TO N'$files/g1.mdf', MOVE N'm2' TO N'$files/g2.ndf', MOVE N'm3' TO N'$files/g3.ndf', MOVE N'ml1' TO N'$files/g1.ldf', MOVE N'ml2' TO N'$files/g2.ldf'")" \
+        "file 'm3' on file 1." "RESTORE DATABASE successfully processed"
+    check "$version detach files" "$(run_tsql "$p" 7.4 "EXEC sp_detach_db N'M f', 'true'")" "(return status = 0)"
+    check "$version attach one file missing" "$(run_tsql "$p" 7.4 "CREATE DATABASE [M f] ON (FILENAME = N'$files/m1.mdf'), (FILENAME = N'$files/none.ndf'), (FILENAME = N'$files/ml1.ldf') FOR ATTACH")" "${missing_attach[@]}"
+    run_tsql "$p" 7.4 "CREATE DATABASE [F x] ON (NAME = fx, FILENAME = N'$files/fx.mdf') LOG ON (NAME = fxl, FILENAME = N'$files/fx.ldf')
+EXEC sp_detach_db N'F x'" >/dev/null
+    check "$version attach foreign file" "$(run_tsql "$p" 7.4 "CREATE DATABASE [M f] ON (FILENAME = N'$files/m1.mdf'), (FILENAME = N'$files/m2.ndf'), (FILENAME = N'$files/fx.ldf') FOR ATTACH")" "Msg 5173"
+    check "$version attach files" "$(run_tsql "$p" 7.4 "CREATE DATABASE [M f] ON (FILENAME = N'$files/m1.mdf'), (FILENAME = N'$files/m2.ndf'), (FILENAME = N'$files/m3.ndf'), (FILENAME = N'$files/ml1.ldf'), (FILENAME = N'$files/ml2.ldf') FOR ATTACH
+SELECT fileid, groupid, name, filename FROM master.dbo.sysaltfiles WHERE dbid = DB_ID(N'M f') ORDER BY fileid")" "(5 rows affected)" "$(printf '4\t2\tm3')"
+    check "$version drop files" "$(run_tsql "$p" 7.4 "DROP DATABASE [M f], [M g]")" ""
+    [ ! -e "$files/m3.ndf" ] && [ ! -e "$files/g2.ldf" ] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version dropped every file"; }
+
+    # A new database takes the lowest free id.
+    run_tsql "$p" 7.4 "CREATE DATABASE i1
+CREATE DATABASE i2
+CREATE DATABASE i3" >/dev/null
+    id2=$(run_tsql "$p" 7.4 "SELECT dbid FROM master.dbo.sysdatabases WHERE name = N'i2'" | grep -m1 -E '^[0-9]+$')
+    run_tsql "$p" 7.4 "DROP DATABASE i2
+CREATE DATABASE i4" >/dev/null
+    check "$version lowest free id" "$(run_tsql "$p" 7.4 "SELECT dbid FROM master.dbo.sysdatabases WHERE name = N'i4'")" "$id2"
+    run_tsql "$p" 7.4 "DROP DATABASE i1, i3, i4" >/dev/null
 
     schemata=$(run_tsql "$p" 7.4 "SELECT CATALOG_NAME FROM INFORMATION_SCHEMA.SCHEMATA Where CATALOG_NAME like 'Б д'")
     if [ "$version" = 2000 ]; then

@@ -43,6 +43,92 @@ private slots:
         QCOMPARE(st.at(0).moves[1].second, std::string("/x.ldf"));
     }
 
+    void filesAndFilegroups() {
+        const auto st = tsql::parse(
+            "CREATE DATABASE [m] ON PRIMARY (NAME = a, FILENAME = N'/d/a.mdf', SIZE = 3MB, MAXSIZE = "
+            "UNLIMITED, "
+            "FILEGROWTH = 10%), (NAME = b, FILENAME = N'/d/b.ndf', SIZE = 512KB), FILEGROUP [f g] DEFAULT "
+            "(NAME = c, FILENAME = N'/d/c.ndf', SIZE = 2) LOG ON (NAME = l1, FILENAME = N'/d/l1.ldf', SIZE = "
+            "1GB), "
+            "(NAME = l2, FILENAME = N'/d/l2.ldf')");
+        const auto& data = st.at(0).dataSpecs;
+        QCOMPARE(data.size(), size_t(3));
+        QCOMPARE(data[0].name, std::string("a"));
+        QCOMPARE(data[0].size, 3LL << 20);
+        QCOMPARE(data[1].size, 512LL << 10);
+        QCOMPARE(data[1].filegroup, std::string(""));
+        QCOMPARE(data[2].filegroup, std::string("f g"));
+        QCOMPARE(data[2].size, 2LL << 20);
+        QCOMPARE(st[0].logSpecs.size(), size_t(2));
+        QCOMPARE(st[0].logSpecs[0].size, 1LL << 30);
+        QCOMPARE(st[0].logSpecs[1].size, -1LL);
+        QCOMPARE(st[0].logFiles.at(1), std::string("/d/l2.ldf"));
+        QVERIFY(!st[0].forAttach);
+    }
+
+    void attachListsEveryFileInOn() {
+        const auto st =
+            tsql::parse("CREATE DATABASE [n] ON (FILENAME = N'/d/a.mdf'), (FILENAME = N'/d/b.ndf'), "
+                        "(FILENAME = N'/d/c.ldf') FOR ATTACH");
+        QCOMPARE(st.at(0).dataFiles, (std::vector<std::string>{"/d/a.mdf", "/d/b.ndf", "/d/c.ldf"}));
+        QVERIFY(st[0].logFiles.empty());
+        QVERIFY(st[0].forAttach);
+    }
+
+    void backupSetsByPosition() {
+        auto st = tsql::parse("RESTORE HEADERONLY FROM DISK = N'/b.bak'");
+        QCOMPARE(st.at(0).kind, tsql::Statement::RestoreHeaderOnly);
+        QCOMPARE(st[0].disk, std::string("/b.bak"));
+        st = tsql::parse("RESTORE FILELISTONLY FROM Disk = N'/b.bak' WITH FILE = 3");
+        QCOMPARE(st.at(0).kind, tsql::Statement::RestoreFileList);
+        QCOMPARE(st[0].file, 3);
+        st = tsql::parse("RESTORE DATABASE [n] FROM DISK = N'p' WITH FILE = 3, REPLACE, MOVE N'a' TO N'x', "
+                         "MOVE N'b' TO N'y', MOVE N'c' TO N'z'");
+        QCOMPARE(st.at(0).file, 3);
+        QVERIFY(st[0].replace);
+        QCOMPARE(st[0].moves.size(), size_t(3));
+        QCOMPARE(st[0].moves[2].second, std::string("z"));
+        st = tsql::parse("BACKUP DATABASE [n] TO DISK = N'p' WITH NAME = N'Щоденна', DESCRIPTION = 'd'");
+        QCOMPARE(QString::fromStdString(st.at(0).backupName), QStringLiteral("Щоденна"));
+        QCOMPARE(st[0].backupDescription, std::string("d"));
+        QVERIFY(!st[0].init);
+    }
+
+    void filePathQueries_data() {
+        QTest::addColumn<QString>("batch");
+        QTest::addColumn<QString>("function");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QStringList>("orderBy");
+        QTest::newRow("master_files") << "SELECT file_id, type, name, physical_name FROM sys.master_files "
+                                         "WHERE database_id = DB_ID(N'Б'' д') "
+                                         "ORDER BY file_id"
+                                      << "db_id"
+                                      << "Б' д" << QStringList{"file_id"};
+        QTest::newRow("sysaltfiles")
+            << "SELECT fileid, groupid, name, filename FROM master.dbo.sysaltfiles WHERE "
+               "dbid = DB_ID(N'X') ORDER BY fileid"
+            << "db_id"
+            << "X" << QStringList{"fileid"};
+        QTest::newRow("number") << "select name from sysaltfiles where dbid = 5 order by groupid asc, fileid"
+                                << ""
+                                << "5" << QStringList{"groupid", "fileid"};
+    }
+    void filePathQueries() {
+        QFETCH(QString, batch);
+        QFETCH(QString, function);
+        QFETCH(QString, value);
+        QFETCH(QStringList, orderBy);
+        const auto st = tsql::parse(batch.toStdString());
+        QCOMPARE(st.size(), size_t(1));
+        QCOMPARE(QString::fromStdString(st[0].whereFunction), function);
+        QCOMPARE(QString::fromStdString(st[0].whereValue), value);
+        QCOMPARE(st[0].whereNumber, function.isEmpty());
+        QStringList order;
+        for (const std::string& c : st[0].orderBy)
+            order << QString::fromStdString(c);
+        QCOMPARE(order, orderBy);
+    }
+
     void commentsAreSkipped() {
         const auto st = tsql::parse("-- a comment\nDROP /* inline */ DATABASE [a], b");
         QCOMPARE(st.at(0).names.size(), size_t(2));
@@ -58,6 +144,9 @@ private slots:
         QTest::newRow("empty brackets") << "BACKUP DATABASE [] TO DISK = 'x'" << 1038 << "";
         QTest::newRow("unclosed quote") << "EXEC sp_detach_db 'o'k', 'true'" << 102 << "k";
         QTest::newRow("unclosed only") << "USE [a] SELECT 'x" << 105 << "x";
+        QTest::newRow("filegroup without files")
+            << "CREATE DATABASE a ON PRIMARY (FILENAME = 'a'), FILEGROUP g" << 102 << "g";
+        QTest::newRow("order without by") << "SELECT name FROM sysdatabases ORDER name" << 102 << "name";
     }
     void syntaxErrors() {
         QFETCH(QString, batch);

@@ -1,0 +1,71 @@
+// Backup media on disk: a media header line, then backup sets one after another. Each set is a
+// block of key=value lines, the bytes of every file of the database, and an end mark written only
+// once the set is complete, so an interrupted backup leaves a set that readers recognise as cut off.
+#pragma once
+
+#include "Storage.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct BackupFileEntry {
+    DbFile file;          // as the database had it: logical name, recorded path, type, id, filegroup
+    long long size = 0;   // bytes of the file in the set
+    long long offset = 0; // where those bytes start in the media file (known when reading)
+};
+
+struct BackupSetHeader {
+    int position = 0; // 1, 2, … in the order the sets were appended
+    std::string name; // BACKUP … WITH NAME; empty when none was given
+    std::string description;
+    std::string database;
+    std::string familyGuid;
+    std::string setGuid;
+    std::string created; // the database's creation date
+    std::string started;
+    std::string finished; // empty while the set is incomplete
+    std::string user;
+    std::string server;
+    std::string machine;
+    std::vector<BackupFileEntry> files;
+    bool complete = false;
+
+    long long bytes() const {
+        long long total = 0;
+        for (const BackupFileEntry& f : files)
+            total += f.size;
+        return total;
+    }
+};
+
+namespace backupformat {
+
+enum class ReadResult { Ok, NotMedia, Unreadable };
+
+// Reads the set headers only, seeking over the files' bytes: cheap however large the media is.
+// Sets are returned in position order; an incomplete set (always the last) has complete == false.
+// appendAt is where a new set would go: the end of the last complete set.
+ReadResult readMedia(const std::string& path, std::vector<BackupSetHeader>& sets, long long& appendAt);
+
+// Writes one set: the header first, then the files' bytes as the caller streams them, then the end
+// mark. A writer abandoned before finish() leaves the set incomplete on disk, as a real server does.
+class SetWriter {
+public:
+    SetWriter() = default;
+    SetWriter(const SetWriter&) = delete;
+    SetWriter& operator=(const SetWriter&) = delete;
+    ~SetWriter();
+
+    // init: the media starts afresh (BACKUP … WITH INIT / FORMAT); otherwise the set goes at appendAt.
+    bool open(const std::string& path, bool init, long long appendAt);
+    bool writeHeader(const BackupSetHeader& header);
+    bool write(const char* data, size_t size);
+    bool finish(const std::string& finished);
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+};
+
+} // namespace backupformat

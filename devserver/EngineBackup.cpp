@@ -1,0 +1,702 @@
+// BACKUP DATABASE, RESTORE HEADERONLY, RESTORE FILELISTONLY and RESTORE DATABASE. Files are streamed
+// between database files and backup media in bounded chunks; STATS messages go out as the bytes are done.
+#include "Engine.h"
+
+#include "BackupFormat.h"
+#include "EngineHelpers.h"
+#include "Utf.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using engine::fmt;
+using engine::guidFor;
+using engine::pagesOf;
+
+namespace {
+
+// Closes a descriptor on every way out.
+struct Fd {
+    int fd = -1;
+    explicit Fd(int f) : fd(f) {}
+    Fd(Fd&& o) noexcept : fd(o.fd) { o.fd = -1; }
+    Fd(const Fd&) = delete;
+    ~Fd() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// "0.451" seconds and "424.922" MB/sec, as 3014 prints them.
+std::string threeDecimals(double value) {
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%.3f", value);
+    return buffer;
+}
+
+} // namespace
+
+std::string Engine::finishedText(const char* operation, long long pages, long long bytes,
+                                 double seconds) const {
+    seconds = std::max(seconds, 0.001);
+    const double megabytes = double(bytes) / (1024.0 * 1024.0);
+    return fmt("%1 successfully processed %2 pages in %3 seconds (", operation, std::to_string(pages),
+               threeDecimals(seconds)) +
+           threeDecimals(megabytes / seconds) + " MB/sec).";
+}
+
+bool Engine::attentionArrived() {
+    if (m_attention)
+        return true;
+    pollfd p{m_out.fd(), POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0)
+        return false;
+    uint8_t header[8];
+    const ssize_t n = ::recv(m_out.fd(), header, sizeof header, MSG_PEEK | MSG_DONTWAIT);
+    if (n == 0) {
+        // The client went away: nobody is waiting for the rest.
+        m_connectionCut = true;
+        return true;
+    }
+    if (n < 1 || header[0] != 0x06)
+        return false;
+    // An attention is a bare packet header; take it off the wire so the session does not answer it twice.
+    size_t got = 0;
+    while (got < sizeof header) {
+        const ssize_t r = ::recv(m_out.fd(), header + got, sizeof header - got, 0);
+        if (r <= 0)
+            break;
+        got += size_t(r);
+    }
+    m_attention = true;
+    return true;
+}
+
+bool Engine::cancelled(const char* terminating) {
+    error(3204, 1, 16,
+          is2000()
+              ? "Operator aborted backup or restore. See the error messages returned to the console for more "
+                "details."
+              : "The backup or restore was aborted.");
+    error(3013, 1, 16, terminating);
+    m_out.done(tds::DoneAttention);
+    return true;
+}
+
+bool Engine::copyWithProgress(int in, long long offset, long long size, int out, Transfer& t) {
+    const long long base = t.done;
+    const double bytesPerSecond = m_instance.throughputMBps * 1024.0 * 1024.0;
+    // Paced copies go in pieces of a twentieth of a second, so shares and cancels are seen in time.
+    const size_t chunk = bytesPerSecond > 0
+                             ? size_t(std::clamp(bytesPerSecond / 20.0, 8192.0, double(1 << 20)))
+                             : size_t(1 << 20);
+    const storage::CopyResult result = storage::copyBytes(
+        in, offset, size, out,
+        [&](long long copied) {
+            t.done = base + copied;
+            if (bytesPerSecond > 0) {
+                const auto due =
+                    t.started + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                    std::chrono::duration<double>(double(t.done) / bytesPerSecond));
+                while (std::chrono::steady_clock::now() < due && !attentionArrived())
+                    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                        due - std::chrono::steady_clock::now(), std::chrono::milliseconds(10)));
+            }
+            if (attentionArrived())
+                return false;
+            while (t.stats > 0 && t.nextPercent <= 100 &&
+                   t.done * 100 >= t.nextPercent * std::max(t.total, 1LL)) {
+                if (m_instance.dropBackupHalfway && t.backup && t.nextPercent >= 50) {
+                    m_out.flush(false);
+                    m_connectionCut = true;
+                    return false;
+                }
+                const char* verb = is2000() ? (t.backup ? "%1 percent backed up." : "%1 percent restored.")
+                                            : "%1 percent processed.";
+                if (!progress(fmt(verb, std::to_string(t.nextPercent)))) {
+                    m_connectionCut = true;
+                    return false;
+                }
+                t.nextPercent += t.stats;
+            }
+            return true;
+        },
+        chunk);
+    t.result = result;
+    if (result == storage::CopyResult::Done && (m_attention || m_connectionCut))
+        t.result = storage::CopyResult::Stopped;
+    return t.result == storage::CopyResult::Done;
+}
+
+bool Engine::backup(const tsql::Statement& st, bool last) {
+    const char* terminating = "BACKUP DATABASE is terminating abnormally.";
+    Catalog& catalog = *m_instance.catalog;
+    const std::string device = resolve(st.disk);
+    auto fail = [&](int number, int state, const std::string& text) {
+        error(number, state, 16, text);
+        error(3013, 1, 16, terminating);
+        done(last, true);
+        return true;
+    };
+    BackupSetHeader set;
+    std::vector<Fd> sources;
+    {
+        std::lock_guard<std::mutex> lock(catalog.mutex());
+        const Database* db = catalog.find(st.name);
+        if (!db || Catalog::sameName(st.name, "tempdb"))
+            return fail(911, 11, missingDatabaseText(st.name));
+        if (db->restoring)
+            return fail(927, 2, restoringText(db->name));
+        const int code = storage::checkWrite(device);
+        if (code != 0)
+            return fail(3201, 1,
+                        is2000()
+                            ? fmt("Cannot open backup device '%1'. Device error or device off-line. See the "
+                                  "SQL Server error log for more details.",
+                                  device)
+                            : fmt("Cannot open backup device '%1'. Operating system error %2.", device,
+                                  storage::osErrorText(code)));
+        set.database = db->name;
+        set.familyGuid = db->familyGuid.empty() ? guidFor(db->name) : db->familyGuid;
+        set.created = db->created;
+        for (const DbFile& f : db->files) {
+            Fd fd(::open(f.physical.c_str(), O_RDONLY));
+            const long long size = storage::fileSize(f.physical);
+            if (fd.fd < 0 || size < 0)
+                return fail(3203, 1, fmt("Read on \"%1\" failed: %2", f.physical, storage::osErrorText(2)));
+            set.files.push_back({f, size, 0});
+            sources.push_back(std::move(fd));
+        }
+    }
+    set.name = st.backupName;
+    set.description = st.backupDescription;
+    set.setGuid = engine::newGuid();
+    set.user = m_instance.loginName;
+    set.server = m_instance.serverName;
+    set.machine = m_instance.serverName.substr(0, m_instance.serverName.find('\\'));
+    set.started = engine::nowText();
+
+    // Without INIT the set goes after the last one; media whose end is not a complete set cannot
+    // take another.
+    std::vector<BackupSetHeader> sets;
+    long long appendAt = 0;
+    const long long existing = storage::fileSize(device);
+    if (!st.init && existing > 0) {
+        const auto read = backupformat::readMedia(device, sets, appendAt);
+        if (read != backupformat::ReadResult::Ok || appendAt != existing)
+            return fail(
+                3266, 1,
+                fmt("The backup data at the end of \"%1\" is incorrectly formatted. Backup sets on the "
+                    "media might be damaged and unusable. To determine the backup sets on the media, use "
+                    "RESTORE HEADERONLY. To determine the usability of the backup sets, run RESTORE "
+                    "VERIFYONLY. If all of the backup sets are incomplete, reformat the media using "
+                    "BACKUP WITH FORMAT, which destroys all the backup sets.",
+                    device));
+    }
+    set.position = int(sets.size()) + 1;
+    backupformat::SetWriter writer;
+    if (!writer.open(device, st.init, st.init ? 0 : appendAt) || !writer.writeHeader(set))
+        return fail(3202, 1, fmt("Write on \"%1\" failed: %2", device, storage::osErrorText(5)));
+
+    const auto started = std::chrono::steady_clock::now();
+    Transfer t;
+    t.total = set.bytes();
+    t.stats = st.stats;
+    t.nextPercent = st.stats;
+    t.backup = true;
+    for (size_t i = 0; i < set.files.size(); ++i) {
+        if (!copyWithProgress(sources[i].fd, 0, set.files[i].size, writer.fd(), t)) {
+            if (m_connectionCut)
+                return false;
+            if (m_attention)
+                return cancelled(terminating); // the set stays on the media unfinished
+            if (t.result == storage::CopyResult::ReadFailed)
+                return fail(
+                    3203, 1,
+                    fmt("Read on \"%1\" failed: %2", set.files[i].file.physical, storage::osErrorText(2)));
+            return fail(3202, 1, fmt("Write on \"%1\" failed: %2", device, storage::osErrorText(5)));
+        }
+    }
+    if (!writer.finish(engine::nowText()))
+        return fail(3202, 1, fmt("Write on \"%1\" failed: %2", device, storage::osErrorText(5)));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    long long pages = 0;
+    for (const BackupFileEntry& f : set.files) {
+        pages += pagesOf(size_t(f.size));
+        // Each file's line goes out like a progress line, as SQL Server streams it.
+        if (!progress(fmt("Processed %1 pages for database '%2', file '%3' on file ",
+                          std::to_string(pagesOf(size_t(f.size))), set.database, f.file.logical) +
+                          std::to_string(set.position) + ".",
+                      4035))
+            return false;
+    }
+    info(3014, finishedText("BACKUP DATABASE", pages, t.total, seconds));
+    done(last, false);
+    return true;
+}
+
+bool Engine::openMedia(const tsql::Statement& st, const char* terminating, BackupSetHeader& set,
+                       std::vector<BackupSetHeader>* all) {
+    const std::string device = resolve(st.disk);
+    const int code = storage::checkRead(device);
+    if (code != 0) {
+        error(3201, 2, 16,
+              is2000() ? fmt("Cannot open backup device '%1'. Device error or device off-line. See the SQL "
+                             "Server error log for more details.",
+                             device)
+                       : fmt("Cannot open backup device '%1'. Operating system error %2.", device,
+                             storage::osErrorText(code)));
+        error(3013, 1, 16, terminating);
+        return false;
+    }
+    std::vector<BackupSetHeader> sets;
+    long long appendAt = 0;
+    if (backupformat::readMedia(device, sets, appendAt) != backupformat::ReadResult::Ok || sets.empty()) {
+        error(3241, 0, 16,
+              fmt("The media family on device '%1' is incorrectly formed. SQL Server cannot process this "
+                  "media family.",
+                  device));
+        error(3013, 1, 16, terminating);
+        return false;
+    }
+    if (all) {
+        *all = sets;
+        return true;
+    }
+    const int wanted = st.file > 0 ? st.file : 1;
+    if (wanted > int(sets.size())) {
+        error(4038, 1, 16, fmt("Cannot find file ID %1 on device '%2'.", std::to_string(wanted), device));
+        error(3013, 1, 16, terminating);
+        return false;
+    }
+    set = sets[size_t(wanted - 1)];
+    if (!set.complete) {
+        error(
+            3256, 1, 16,
+            fmt("The backup set on device '%1' was terminated while it was being created and is incomplete. "
+                "RESTORE sequence is terminated abnormally.",
+                device));
+        error(3013, 1, 16, terminating);
+        return false;
+    }
+    std::sort(set.files.begin(), set.files.end(), [](const BackupFileEntry& a, const BackupFileEntry& b) {
+        return a.file.fileId < b.file.fileId;
+    });
+    return true;
+}
+
+bool Engine::restoreHeaderOnly(const tsql::Statement& st, bool last) {
+    BackupSetHeader unused;
+    std::vector<BackupSetHeader> sets;
+    if (!openMedia(st, "RESTORE HEADERONLY is terminating abnormally.", unused, &sets)) {
+        done(last, true);
+        return true;
+    }
+    using tds::ColumnType;
+    std::vector<tds::Column> all = {
+        {"BackupName", ColumnType::NVarChar, 128},
+        {"BackupDescription", ColumnType::NVarChar, 255},
+        {"BackupType", ColumnType::SmallInt, 2},
+        {"ExpirationDate", ColumnType::DateTime, 8},
+        {"Compressed", is2000() ? ColumnType::TinyInt : ColumnType::Bit, 1},
+        {"Position", ColumnType::SmallInt, 2},
+        {"DeviceType", ColumnType::TinyInt, 1},
+        {"UserName", ColumnType::NVarChar, 128},
+        {"ServerName", ColumnType::NVarChar, 128},
+        {"DatabaseName", ColumnType::NVarChar, 128},
+        {"DatabaseVersion", ColumnType::Int, 4},
+        {"DatabaseCreationDate", ColumnType::DateTime, 8},
+        {"BackupSize", ColumnType::Numeric, 0, 20},
+        {"FirstLSN", ColumnType::Numeric, 0, 25},
+        {"LastLSN", ColumnType::Numeric, 0, 25},
+        {"CheckpointLSN", ColumnType::Numeric, 0, 25},
+        {is2000() ? "DifferentialBaseLsn" : "DatabaseBackupLSN", ColumnType::Numeric, 0, 25},
+        {"BackupStartDate", ColumnType::DateTime, 8},
+        {"BackupFinishDate", ColumnType::DateTime, 8},
+        {"SortOrder", ColumnType::SmallInt, 2},
+        {"CodePage", ColumnType::SmallInt, 2},
+        {"UnicodeLocaleId", ColumnType::Int, 4},
+        {"UnicodeComparisonStyle", ColumnType::Int, 4},
+        {"CompatibilityLevel", ColumnType::TinyInt, 1},
+        {"SoftwareVendorId", ColumnType::Int, 4},
+        {"SoftwareVersionMajor", ColumnType::Int, 4},
+        {"SoftwareVersionMinor", ColumnType::Int, 4},
+        {"SoftwareVersionBuild", ColumnType::Int, 4},
+        {"MachineName", ColumnType::NVarChar, 128},
+        {"Flags", ColumnType::Int, 4},
+        {"BindingID", ColumnType::Guid, 16},
+        {"RecoveryForkID", ColumnType::Guid, 16},
+        {"Collation", ColumnType::NVarChar, 128},
+        {"FamilyGUID", ColumnType::Guid, 16},
+        {"HasBulkLoggedData", ColumnType::Bit, 1},
+        {"IsSnapshot", ColumnType::Bit, 1},
+        {"IsReadOnly", ColumnType::Bit, 1},
+        {"IsSingleUser", ColumnType::Bit, 1},
+        {"HasBackupChecksums", ColumnType::Bit, 1},
+        {"IsDamaged", ColumnType::Bit, 1},
+        {"BeginsLogChain", ColumnType::Bit, 1},
+        {"HasIncompleteMetaData", ColumnType::Bit, 1},
+        {"IsForceOffline", ColumnType::Bit, 1},
+        {"IsCopyOnly", ColumnType::Bit, 1},
+        {"FirstRecoveryForkID", ColumnType::Guid, 16},
+        {"ForkPointLSN", ColumnType::Numeric, 0, 25},
+        {"RecoveryModel", ColumnType::NVarChar, 60},
+        {"DifferentialBaseLSN", ColumnType::Numeric, 0, 25},
+        {"DifferentialBaseGUID", ColumnType::Guid, 16},
+        {"BackupTypeDescription", ColumnType::NVarChar, 60},
+        {"BackupSetGUID", ColumnType::Guid, 16},
+        {"CompressedBackupSize", ColumnType::BigInt, 8},
+        {"containment", ColumnType::TinyInt, 1, 0, false},
+        {"KeyAlgorithm", ColumnType::NVarChar, 32},
+        {"EncryptorThumbprint", ColumnType::VarBinary, 20},
+        {"EncryptorType", ColumnType::NVarChar, 32},
+    };
+    all.resize(size_t(m_instance.personality.headerOnlyColumns()));
+    m_out.columns(all);
+    const Personality& p = m_instance.personality;
+    long long rows = 0;
+    for (const BackupSetHeader& s : sets) {
+        if (!s.complete)
+            continue; // an interrupted set is no set: it cannot be restored (3256)
+        // The set's byte size as the server counts it: its pages plus a header extent.
+        long long pages = 0;
+        for (const BackupFileEntry& f : s.files)
+            pages += pagesOf(size_t(f.size));
+        const std::string size = std::to_string(pages * 8192 + 65536);
+        const std::string lsn = std::to_string(1000000 + s.position) + "00000001";
+        const auto optional = [](const std::string& v) { return v.empty() ? tds::Value() : tds::Value(v); };
+        std::vector<tds::Value> row = {
+            optional(s.name),
+            optional(s.description),
+            std::string("1"),
+            tds::Value(),
+            std::string("0"),
+            std::to_string(s.position),
+            std::string("102"),
+            s.user.empty() ? std::string("sa") : s.user,
+            s.server,
+            s.database,
+            std::to_string(p.databaseVersion()),
+            optional(s.created.empty() ? s.started : s.created),
+            size,
+            lsn,
+            std::to_string(1000000 + s.position) + "00000002",
+            lsn,
+            std::string("0"),
+            s.started,
+            s.finished,
+            std::string("52"),
+            std::string("0"),
+            std::string("1033"),
+            std::string("196609"),
+            std::to_string(p.compatibilityLevel()),
+            std::string("4608"),
+            std::to_string(p.major),
+            std::to_string(p.minor),
+            std::to_string(p.build),
+            s.machine,
+            std::string("512"),
+            guidFor(s.familyGuid + "binding"),
+            guidFor(s.familyGuid + "fork"),
+            std::string("SQL_Latin1_General_CP1_CI_AS"),
+            s.familyGuid,
+            std::string("0"),
+            std::string("0"),
+            std::string("0"),
+            std::string("0"),
+            std::string("0"),
+            std::string("0"),
+            std::string("0"),
+            std::string("0"),
+            std::string("0"),
+            std::string("0"),
+            guidFor(s.familyGuid + "fork"),
+            tds::Value(),
+            std::string("FULL"),
+            tds::Value(),
+            tds::Value(),
+            std::string("Database"),
+            s.setGuid,
+            size,
+            std::string("0"),
+            tds::Value(),
+            tds::Value(),
+            tds::Value(),
+        };
+        row.resize(all.size());
+        m_out.row(all, row);
+        ++rows;
+    }
+    done(last, false, 0xC1, uint64_t(rows), true);
+    return true;
+}
+
+bool Engine::restoreFileList(const tsql::Statement& st, bool last) {
+    BackupSetHeader set;
+    if (!openMedia(st, "RESTORE FILELIST is terminating abnormally.", set)) {
+        done(last, true);
+        return true;
+    }
+    using tds::ColumnType;
+    std::vector<tds::Column> all = {
+        {"LogicalName", ColumnType::NVarChar, 128},
+        {"PhysicalName", ColumnType::NVarChar, 260},
+        {"Type", ColumnType::Char, 1},
+        {"FileGroupName", ColumnType::NVarChar, 128},
+        {"Size", ColumnType::Numeric, 0, 20},
+        {"MaxSize", ColumnType::Numeric, 0, 20},
+        {"FileId", ColumnType::BigInt, 8},
+        {"CreateLSN", ColumnType::Numeric, 0, 25},
+        {"DropLSN", ColumnType::Numeric, 0, 25},
+        {"UniqueId", ColumnType::Guid, 16},
+        {"ReadOnlyLSN", ColumnType::Numeric, 0, 25},
+        {"ReadWriteLSN", ColumnType::Numeric, 0, 25},
+        {"BackupSizeInBytes", ColumnType::BigInt, 8},
+        {"SourceBlockSize", ColumnType::Int, 4},
+        {"FileGroupId", ColumnType::Int, 4},
+        {"LogGroupGUID", ColumnType::Guid, 16},
+        {"DifferentialBaseLSN", ColumnType::Numeric, 0, 25},
+        {"DifferentialBaseGUID", ColumnType::Guid, 16},
+        {"IsReadOnly", ColumnType::Bit, 1},
+        {"IsPresent", ColumnType::Bit, 1},
+        {"TDEThumbprint", ColumnType::VarBinary, 32},
+        {"SnapshotUrl", ColumnType::NVarChar, 360},
+    };
+    all.resize(size_t(m_instance.personality.fileListColumns()));
+    m_out.columns(all);
+    for (const BackupFileEntry& f : set.files) {
+        const bool data = f.file.type == 'D';
+        const std::string size = std::to_string(pagesOf(size_t(f.size)) * 8192);
+        std::vector<tds::Value> row = {
+            f.file.logical,
+            f.file.physical,
+            std::string(1, f.file.type),
+            data ? tds::Value(f.file.filegroup.empty() ? "PRIMARY" : f.file.filegroup) : tds::Value(),
+            size,
+            std::string(data ? "35184372080640" : "2199023255552"),
+            std::to_string(f.file.fileId),
+            std::string("0"),
+            std::string("0"),
+            guidFor(set.familyGuid + f.file.logical),
+            std::string("0"),
+            std::string("0"),
+            size,
+            std::string("4096"),
+            std::to_string(f.file.groupId),
+            tds::Value(),
+            std::string("0"),
+            std::string("00000000-0000-0000-0000-000000000000"),
+            std::string("0"),
+            std::string("1"),
+            tds::Value(),
+            tds::Value(),
+        };
+        row.resize(all.size());
+        m_out.row(all, row);
+    }
+    done(last, false, 0xC1, set.files.size(), true);
+    return true;
+}
+
+bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
+    const char* terminating = "RESTORE DATABASE is terminating abnormally.";
+    BackupSetHeader set;
+    if (!openMedia(st, terminating, set)) {
+        done(last, true);
+        return true;
+    }
+    const std::string device = resolve(st.disk);
+    Catalog& catalog = *m_instance.catalog;
+    std::unique_lock<std::mutex> lock(catalog.mutex());
+    auto abort = [&](bool planning) {
+        if (planning && !is2000())
+            error(3119, 1, 16,
+                  "Problems were identified while planning for the RESTORE statement. Previous messages "
+                  "provide details.");
+        error(3013, 1, 16, terminating);
+        done(last, true);
+        return true;
+    };
+    for (const auto& [logical, target] : st.moves) {
+        bool known = false;
+        for (const BackupFileEntry& f : set.files)
+            known = known || Catalog::sameName(f.file.logical, logical);
+        if (!known) {
+            error(3234, 2, 16,
+                  fmt("Logical file '%1' is not part of database '%2'. Use RESTORE FILELISTONLY to list the "
+                      "logical file names.",
+                      logical, st.name));
+            return abort(false);
+        }
+    }
+    const Database* existing = catalog.find(st.name);
+    if (existing && Catalog::isSystem(existing->name)) {
+        error(
+            3108, 1, 16,
+            "To restore the master database, the server must be running in single-user mode. For information "
+            "on starting in single-user mode, see \"How to: Start an Instance of SQL Server (sqlservr.exe)\" "
+            "in Books Online.");
+        return abort(false);
+    }
+    // Without REPLACE only the same database (its family, kept through backup and restore) may be
+    // restored over.
+    const bool sameFamily =
+        existing && (existing->familyGuid.empty() ? Catalog::sameName(existing->name, set.database)
+                                                  : existing->familyGuid == set.familyGuid);
+    if (existing && !st.replace && !sameFamily) {
+        error(3154, 4, 16,
+              fmt("The backup set holds a backup of a database other than the existing '%1' database.",
+                  existing->name));
+        return abort(false);
+    }
+    if (existing && catalog.inUseByOthers(existing->name, m_session)) {
+        error(3101, 1, 16, "Exclusive access could not be obtained because the database is in use.");
+        return abort(false);
+    }
+
+    // Each file goes where its MOVE says, every other one to the path recorded in the backup.
+    std::vector<BackupFileEntry> targets = set.files;
+    for (BackupFileEntry& f : targets)
+        for (const auto& [logical, target] : st.moves)
+            if (Catalog::sameName(f.file.logical, logical))
+                f.file.physical = resolve(target);
+    bool problems = false;
+    for (size_t i = 0; i < targets.size(); ++i) {
+        const DbFile& f = targets[i].file;
+        const std::string& path = f.physical;
+        const int code = storage::checkWrite(path);
+        const Database* owner = catalog.owner(path);
+        const auto cannotRestore = [&](int state) {
+            error(3156, state, 16,
+                  fmt("File '%1' cannot be restored to '%2'. Use WITH MOVE to identify a valid location for "
+                      "the file.",
+                      f.logical, path));
+            problems = true;
+        };
+        for (size_t k = 0; k < i; ++k) {
+            if (targets[k].file.physical == path) {
+                error(3176, 1, 16,
+                      fmt("File '%1' is claimed by '%2'(", path, f.logical) + std::to_string(f.fileId) +
+                          ") and '" + targets[k].file.logical + "'(" +
+                          std::to_string(targets[k].file.fileId) +
+                          "). The WITH MOVE clause can be used to relocate one or more files.");
+                problems = true;
+            }
+        }
+        if (code == 3) {
+            if (is2000())
+                error(5105, 2, 16,
+                      fmt("Device activation error. The physical file name '%1' may be incorrect.", path));
+            else
+                error(5133, 1, 16,
+                      fmt("Directory lookup for the file \"%1\" failed with the operating system error %2.",
+                          path, storage::osErrorText(2)));
+            cannotRestore(3);
+        } else if (code != 0) {
+            error(5123, 1, 16,
+                  fmt("CREATE FILE encountered operating system error %1 while attempting to open or create "
+                      "the physical file '%2'.",
+                      storage::osErrorText(code), path));
+            cannotRestore(3);
+        } else if (owner && !(existing && owner->dbid == existing->dbid)) {
+            error(1834, 1, 16,
+                  fmt("The file '%1' cannot be overwritten.  It is being used by database '%2'.", path,
+                      owner->name));
+            cannotRestore(4);
+        } else if (!st.replace && !owner && storage::fileSize(path) >= 0) {
+            // A file no database holds is overwritten only WITH REPLACE.
+            error(3142, 1, 16,
+                  is2000()
+                      ? fmt("File '%1' cannot be restored over the existing '%2'. Reissue the RESTORE "
+                            "statement using WITH REPLACE to overwrite pre-existing files.",
+                            f.logical, path)
+                      : fmt("File \"%1\" cannot be restored over the existing \"%2\". Reissue the RESTORE "
+                            "statement using WITH REPLACE to overwrite pre-existing files, or WITH MOVE to "
+                            "identify an alternate location.",
+                            f.logical, path));
+            cannotRestore(4);
+        }
+    }
+    if (problems)
+        return abort(true);
+
+    std::vector<DbFile> files;
+    for (const BackupFileEntry& f : targets)
+        files.push_back(f.file);
+    if (existing) {
+        // Files the replaced database had elsewhere are no longer anybody's.
+        for (const DbFile& old : existing->files) {
+            bool reused = false;
+            for (const DbFile& f : files)
+                reused = reused || f.physical == old.physical;
+            if (!reused)
+                ::unlink(old.physical.c_str());
+        }
+        catalog.remove(existing->name);
+    }
+    // Until every byte is in place the database is "restoring": an interrupted restore leaves it so.
+    catalog.add(st.name, files, set.familyGuid, set.created).restoring = true;
+    catalog.save();
+    lock.unlock();
+
+    const auto started = std::chrono::steady_clock::now();
+    Fd media(::open(device.c_str(), O_RDONLY));
+    Transfer t;
+    t.total = set.bytes();
+    t.stats = st.stats;
+    t.nextPercent = st.stats;
+    for (const BackupFileEntry& f : targets) {
+        Fd out(::open(f.file.physical.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+        if (out.fd < 0 || media.fd < 0) {
+            error(3202, 1, 16, fmt("Write on \"%1\" failed: %2", f.file.physical, storage::osErrorText(5)));
+            return abort(false);
+        }
+        if (!copyWithProgress(media.fd, f.offset, f.size, out.fd, t)) {
+            if (m_connectionCut)
+                return false;
+            if (m_attention)
+                return cancelled(terminating); // the database stays "restoring"
+            if (t.result == storage::CopyResult::ReadFailed)
+                error(3203, 1, 16, fmt("Read on \"%1\" failed: %2", device, storage::osErrorText(2)));
+            else
+                error(3202, 1, 16,
+                      fmt("Write on \"%1\" failed: %2", f.file.physical, storage::osErrorText(5)));
+            return abort(false);
+        }
+        ::fsync(out.fd);
+    }
+    // The primary file now records the database's name and where its files are.
+    FileHeader header;
+    header.database = st.name;
+    header.familyGuid = set.familyGuid;
+    header.created = set.created;
+    header.logical = files[0].logical;
+    header.members = files;
+    storage::rewriteHeader(files[0].physical, header);
+    lock.lock();
+    if (Database* db = catalog.find(st.name))
+        db->restoring = false;
+    catalog.save();
+    lock.unlock();
+
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    long long pages = 0;
+    for (const BackupFileEntry& f : targets) {
+        pages += pagesOf(size_t(f.size));
+        // Each file's line goes out like a progress line, as SQL Server streams it.
+        if (!progress(fmt("Processed %1 pages for database '%2', file '%3' on file ",
+                          std::to_string(pagesOf(size_t(f.size))), st.name, f.file.logical) +
+                          std::to_string(set.position) + ".",
+                      4035))
+            return false;
+    }
+    info(3014, finishedText("RESTORE DATABASE", pages, t.total, seconds));
+    done(last, false);
+    return true;
+}

@@ -1,0 +1,396 @@
+// Catalog statements: CREATE DATABASE, attach (CREATE DATABASE … FOR ATTACH), detach
+// (sp_detach_db) and DROP DATABASE.
+#include "Engine.h"
+
+#include "EngineHelpers.h"
+#include "Utf.h"
+
+#include <algorithm>
+#include <map>
+#include <unistd.h>
+
+using engine::fmt;
+using engine::folderOf;
+using engine::lower;
+
+namespace {
+
+// The header a database file carries; the primary file also lists every file of the database.
+FileHeader headerFor(const std::string& database, const std::string& family, const std::string& created,
+                     const DbFile& file, const std::vector<DbFile>& all) {
+    FileHeader h;
+    h.type = file.type;
+    h.database = database;
+    h.familyGuid = family;
+    h.created = created;
+    h.fileId = file.fileId;
+    h.logical = file.logical;
+    if (file.fileId == 1)
+        h.members = all;
+    return h;
+}
+
+} // namespace
+
+bool Engine::createFailed(bool last, int osError, const std::string& path) {
+    error(5123, 1, 16,
+          fmt("CREATE FILE encountered operating system error %1 while attempting to open or create the "
+              "physical file '%2'.",
+              storage::osErrorText(osError), path));
+    error(1802, 4, 16,
+          "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
+    done(last, true);
+    return true;
+}
+
+bool Engine::createDatabase(const tsql::Statement& st, bool last) {
+    Catalog& catalog = *m_instance.catalog;
+    std::lock_guard<std::mutex> lock(catalog.mutex());
+    if (utf::lengthInChars(st.name) > 128) {
+        error(103, 4, 15,
+              fmt("The identifier that starts with '%1' is too long. Maximum length is 128.",
+                  st.name.substr(0, 128)));
+        done(last, true);
+        return true;
+    }
+    if (catalog.find(st.name)) {
+        error(1801, 3, 16, fmt("Database '%1' already exists. Choose a different database name.", st.name));
+        done(last, true);
+        return true;
+    }
+    // Files in the order the statement lists them: the ON list, then LOG ON. The primary data file
+    // gets id 1 and the first log id 2; the others 3, 4… in that order. Filegroups are numbered by
+    // their first appearance after PRIMARY.
+    std::vector<tsql::Statement::FileSpec> specs = st.dataSpecs;
+    if (specs.empty())
+        specs.push_back({st.name, catalog.folder() + "/" + st.name + ".mdf", -1, ""});
+    const size_t dataCount = specs.size();
+    if (st.logSpecs.empty())
+        specs.push_back({st.name + "_log", catalog.folder() + "/" + st.name + "_log.ldf", -1, ""});
+    else
+        specs.insert(specs.end(), st.logSpecs.begin(), st.logSpecs.end());
+    std::vector<DbFile> files;
+    std::vector<long long> sizes;
+    std::vector<std::string> groups{"PRIMARY"};
+    int nextId = 3;
+    for (size_t i = 0; i < specs.size(); ++i) {
+        const bool log = i >= dataCount;
+        DbFile f;
+        f.type = log ? 'L' : 'D';
+        f.fileId = i == 0 ? 1 : i == dataCount ? 2 : nextId++;
+        f.logical = !specs[i].name.empty() ? specs[i].name
+                    : f.fileId == 1        ? st.name
+                    : f.fileId == 2        ? st.name + "_log"
+                                           : st.name + "_" + std::to_string(f.fileId);
+        f.physical = resolve(specs[i].fileName);
+        if (!log) {
+            f.filegroup = specs[i].filegroup.empty() ? "PRIMARY" : specs[i].filegroup;
+            size_t g = 0;
+            while (g < groups.size() && !Catalog::sameName(groups[g], f.filegroup))
+                ++g;
+            if (g == groups.size())
+                groups.push_back(f.filegroup);
+            f.groupId = int(g) + 1;
+        }
+        for (const DbFile& other : files) {
+            if (Catalog::sameName(other.logical, f.logical)) {
+                error(1828, 1, 16,
+                      fmt("The logical file name \"%1\" is already in use. Choose a different name.",
+                          f.logical));
+                done(last, true);
+                return true;
+            }
+        }
+        files.push_back(f);
+        const long long model =
+            log ? m_instance.personality.defaultLogSize() : m_instance.personality.defaultDataSize();
+        sizes.push_back(specs[i].size > 0 ? std::max(specs[i].size, storage::kPageSize) : model);
+    }
+    for (const DbFile& f : files) {
+        const int code = storage::checkWrite(f.physical);
+        if (code != 0)
+            return createFailed(last, code, f.physical);
+        if (::access(f.physical.c_str(), F_OK) == 0) {
+            error(5170, 1, 16,
+                  fmt("Cannot create file '%1' because it already exists. Change the file path or the file "
+                      "name, and retry the operation.",
+                      f.physical));
+            error(
+                1802, 4, 16,
+                "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
+            done(last, true);
+            return true;
+        }
+    }
+    const std::string family = engine::newGuid();
+    const std::string created = engine::nowText();
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (!storage::createDatabaseFile(files[i].physical,
+                                         headerFor(st.name, family, created, files[i], files), sizes[i])) {
+            for (size_t k = 0; k < i; ++k)
+                ::unlink(files[k].physical.c_str());
+            return createFailed(last, 5, files[i].physical);
+        }
+    }
+    catalog.add(st.name, files, family, created);
+    catalog.save();
+    done(last, false);
+    return true;
+}
+
+bool Engine::attach(const tsql::Statement& st, bool last) {
+    Catalog& catalog = *m_instance.catalog;
+    std::lock_guard<std::mutex> lock(catalog.mutex());
+    if (st.dataFiles.empty() || st.dataFiles[0].empty()) {
+        error(1829, 1, 16, "The FOR ATTACH option requires that at least the primary file be specified.");
+        done(last, true);
+        return true;
+    }
+    if (utf::lengthInChars(st.name) > 128) {
+        error(103, 4, 15,
+              fmt("The identifier that starts with '%1' is too long. Maximum length is 128.",
+                  st.name.substr(0, 128)));
+        done(last, true);
+        return true;
+    }
+    if (catalog.find(st.name)) {
+        error(1801, 3, 16, fmt("Database '%1' already exists. Choose a different database name.", st.name));
+        done(last, true);
+        return true;
+    }
+    auto aborted = [&](int state2005) {
+        if (is2000())
+            error(1813, 2, 16, fmt("Could not open new database '%1'. CREATE DATABASE is aborted.", st.name));
+        else
+            error(
+                1802, state2005, 16,
+                "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
+        done(last, true);
+        return true;
+    };
+    // Opening a file the way the engine would: read and write access, and not held by another database.
+    auto openFailure = [&](const std::string& path) {
+        int code = storage::checkRead(path);
+        if (code == 0 && catalog.owner(path))
+            code = 32;
+        if (code == 0)
+            return false;
+        if (is2000())
+            error(5105, 2, 16,
+                  fmt("Device activation error. The physical file name '%1' may be incorrect.", path));
+        else
+            error(5120, 101, 16,
+                  fmt("Unable to open the physical file \"%1\". Operating system error %2: \"%3\".", path,
+                      std::to_string(code), storage::osErrorText(code)));
+        return aborted(7);
+    };
+    auto badHeader = [&](const std::string& path) {
+        error(5172, 15, 16,
+              fmt("The header for file '%1' is not a valid database file header. The FILE SIZE property is "
+                  "incorrect.",
+                  path));
+        return aborted(7);
+    };
+    auto mismatch = [&]() {
+        error(5173, 1, 16,
+              is2000()
+                  ? "Cannot associate files with different databases."
+                  : "One or more files do not match the primary file of the database. If you are attempting "
+                    "to attach a database, retry the operation with the correct files.  If this is an "
+                    "existing database, the file may be corrupted and should be restored from a backup.");
+        return aborted(7);
+    };
+
+    std::vector<std::string> named;
+    for (const std::string& f : st.dataFiles)
+        named.push_back(resolve(f));
+    for (const std::string& f : st.logFiles)
+        named.push_back(resolve(f));
+    const std::string dataPath = named[0];
+    if (openFailure(dataPath))
+        return true;
+    FileHeader primary;
+    if (!storage::readHeader(dataPath, primary))
+        return badHeader(dataPath);
+    if (primary.type != 'D' || primary.fileId != 1) {
+        error(5171, 1, 16, fmt("%1 is not a primary database file.", dataPath));
+        return aborted(7);
+    }
+    // Which member of the primary's list a file is; a header written before families existed
+    // matches by type alone.
+    auto memberOf = [&](const FileHeader& h) -> const DbFile* {
+        if (!primary.familyGuid.empty() && h.familyGuid != primary.familyGuid)
+            return nullptr;
+        for (const DbFile& m : primary.members)
+            if (m.type == h.type && (primary.familyGuid.empty() ? m.type == 'L' : m.fileId == h.fileId))
+                return &m;
+        return nullptr;
+    };
+    std::map<int, std::string> paths{{1, dataPath}};
+    for (size_t i = 1; i < named.size(); ++i) {
+        if (openFailure(named[i]))
+            return true;
+        FileHeader h;
+        if (!storage::readHeader(named[i], h))
+            return badHeader(named[i]);
+        const DbFile* m = memberOf(h);
+        if (!m || m->fileId == 1)
+            return mismatch();
+        paths[m->fileId] = named[i];
+    }
+
+    // Files left out of the statement are looked for where the primary file last saw them.
+    std::vector<DbFile> files;
+    std::vector<const DbFile*> missingLogs;
+    int logCount = 0;
+    for (const DbFile& m : primary.members) {
+        DbFile f = m;
+        logCount += m.type == 'L';
+        const auto given = paths.find(m.fileId);
+        if (given != paths.end()) {
+            f.physical = given->second;
+            files.push_back(f);
+            continue;
+        }
+        if (m.type == 'D') {
+            if (openFailure(m.physical))
+                return true;
+            FileHeader h;
+            if (!storage::readHeader(m.physical, h))
+                return badHeader(m.physical);
+            if (memberOf(h) != &m)
+                return mismatch();
+            files.push_back(f);
+            continue;
+        }
+        std::string candidate = m.physical.empty() ? folderOf(dataPath) + m.logical + ".ldf" : m.physical;
+        FileHeader h;
+        if (storage::checkRead(candidate) == 0 && !catalog.owner(candidate) &&
+            storage::readHeader(candidate, h) && h.type == 'L' && memberOf(h) == &m) {
+            f.physical = candidate;
+            files.push_back(f);
+        } else {
+            f.physical = candidate;
+            missingLogs.push_back(&m);
+            files.push_back(f);
+        }
+    }
+    if (!missingLogs.empty()) {
+        // Only a single log left out of the statement is rebuilt, beside the primary file.
+        const DbFile& m = *missingLogs[0];
+        const std::string guess = m.physical.empty() ? folderOf(dataPath) + m.logical + ".ldf" : m.physical;
+        if (is2000())
+            info(5105, fmt("Device activation error. The physical file name '%1' may be incorrect.", guess),
+                 10);
+        else
+            info(5111, fmt("File activation failure. The physical file name \"%1\" may be incorrect.", guess),
+                 10);
+        if (logCount > 1) {
+            if (!is2000())
+                info(5131, "The log was not rebuilt because there is more than one log file.", 10);
+            error(1813, 2, 16, fmt("Could not open new database '%1'. CREATE DATABASE is aborted.", st.name));
+            done(last, true);
+            return true;
+        }
+        const std::string rebuilt = folderOf(dataPath) + st.name + "_log.LDF";
+        DbFile log = m;
+        log.physical = rebuilt;
+        const std::string family = primary.familyGuid.empty() ? engine::newGuid() : primary.familyGuid;
+        storage::createDatabaseFile(rebuilt, headerFor(st.name, family, primary.created, log, {}),
+                                    m_instance.personality.defaultLogSize());
+        info(5182, fmt("New log file '%1' was created.", rebuilt), 10);
+        for (DbFile& f : files)
+            if (f.fileId == m.fileId)
+                f.physical = rebuilt;
+    }
+    const std::string family = primary.familyGuid.empty() ? engine::newGuid() : primary.familyGuid;
+    FileHeader updated = headerFor(st.name, family, primary.created, files[0], files);
+    storage::rewriteHeader(dataPath, updated);
+    catalog.add(st.name, files, family, primary.created);
+    catalog.save();
+    done(last, false);
+    return true;
+}
+
+bool Engine::exec(const tsql::Statement& st, bool last) {
+    if (lower(st.name) != "sp_detach_db") {
+        error(2812, 62, 16, fmt("Could not find stored procedure '%1'.", st.name));
+        done(last, true);
+        return true;
+    }
+    std::string name;
+    for (size_t i = 0; i < st.args.size(); ++i)
+        if ((st.argNames[i].empty() && i == 0) || st.argNames[i] == "@dbname")
+            name = st.args[i];
+
+    Catalog& catalog = *m_instance.catalog;
+    std::lock_guard<std::mutex> lock(catalog.mutex());
+    auto fail = [&](int number, int state, const std::string& text) {
+        error(number, state, 16, text, "sp_detach_db");
+        m_out.returnStatus(1);
+        m_out.done(uint16_t((last ? tds::DoneFinal : tds::DoneMore) | tds::DoneError), 0xE0, 0, 0xFE);
+        return true;
+    };
+    const Database* db = catalog.find(name);
+    if (!db)
+        return fail(
+            15010, 1,
+            is2000()
+                ? fmt("The database '%1' does not exist. Use sp_helpdb to show available databases.", name)
+                : fmt("The database '%1' does not exist. Supply a valid database name. To see available "
+                      "databases, use sys.databases.",
+                      name));
+    if (Catalog::isSystem(db->name))
+        return fail(7940, 1, "System databases master, model, msdb, and tempdb cannot be detached.");
+    if (catalog.inUseByOthers(db->name, -1))
+        return fail(3703, 2,
+                    fmt("Cannot detach the database '%1' because it is currently in use.", db->name));
+    // The files stay on disk; only the catalog forgets the database.
+    catalog.remove(db->name);
+    catalog.save();
+    m_out.returnStatus(0);
+    m_out.done(last ? tds::DoneFinal : tds::DoneMore, 0xE0, 0, 0xFE);
+    return true;
+}
+
+bool Engine::drop(const tsql::Statement& st, bool last) {
+    Catalog& catalog = *m_instance.catalog;
+    std::lock_guard<std::mutex> lock(catalog.mutex());
+    bool failed = false;
+    for (const std::string& name : st.names) {
+        const Database* db = catalog.find(name);
+        if (!db) {
+            error(3701, 1, 11,
+                  is2000()
+                      ? fmt("Cannot drop the database '%1', because it does not exist in the system catalog.",
+                            name)
+                      : fmt("Cannot drop the database '%1', because it does not exist or you do not have "
+                            "permission.",
+                            name));
+            failed = true;
+            continue;
+        }
+        if (Catalog::isSystem(db->name)) {
+            error(3708, 1, 16,
+                  fmt("Cannot drop the database '%1' because it is a system database.", db->name));
+            failed = true;
+            continue;
+        }
+        if (catalog.inUseByOthers(db->name, -1)) {
+            error(3702, 4, 16,
+                  is2000() ? fmt("Cannot drop the database '%1' because it is currently in use.", db->name)
+                           : fmt("Cannot drop database \"%1\" because it is currently in use.", db->name));
+            failed = true;
+            continue;
+        }
+        for (const DbFile& f : db->files) {
+            if (is2000())
+                info(3738, fmt("Deleting database file '%1'.", f.physical));
+            ::unlink(f.physical.c_str());
+        }
+        catalog.remove(db->name);
+        catalog.save();
+    }
+    done(last, failed);
+    return true;
+}
