@@ -136,14 +136,19 @@ void closeIfAsked() {
 void run(QWidget* window, AdoQuery& query, const Operation& operation) {
     Q_ASSERT(!isRunning());
     ProgressDialog dialog(operation.title, operation.subject, window);
-    QPointer<ProgressDialog> progress(&dialog);
-    // Called on the worker for each message; the dialog lives until the worker has been joined.
-    StatementWatch watch([progress](const QString& message) {
-        const int percent = percentOf(message);
-        if (percent >= 0)
-            QMetaObject::invokeMethod(
-                progress.data(), [progress, percent] { progress->setPercent(percent); },
-                Qt::QueuedConnection);
+    // Called on the worker for each message. The text is handed to the window's thread and read
+    // there; the dialog outlives the worker (joined below), and what is still queued for it when
+    // it goes is dropped with it.
+    ProgressDialog* const target = &dialog;
+    StatementWatch watch([target](const QString& message) {
+        QMetaObject::invokeMethod(
+            target,
+            [target, message] {
+                const int percent = percentOf(message);
+                if (percent >= 0)
+                    target->setPercent(percent);
+            },
+            Qt::QueuedConnection);
     });
     QObject::connect(&dialog, &ProgressDialog::cancelRequested, &dialog, [&watch] { watch.cancel(); });
 
