@@ -1,3 +1,4 @@
+// The worker thread, the disabled window and the progress dialog of one long statement.
 #include "LongOperation.h"
 
 #include "AdoQuery.h"

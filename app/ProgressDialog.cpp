@@ -1,3 +1,4 @@
+// The progress dialog of a long statement: layout, elapsed time, and cancel requests.
 #include "ProgressDialog.h"
 
 #include "ModalSeam.h"

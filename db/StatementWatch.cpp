@@ -1,3 +1,4 @@
+// Following and cancelling a running statement from another thread.
 #include "StatementWatch.h"
 
 #include <sqlext.h>
