@@ -196,7 +196,7 @@ bool Engine::attach(const tsql::Statement& st, bool last) {
               is2000()
                   ? "Cannot associate files with different databases."
                   : "One or more files do not match the primary file of the database. If you are attempting "
-                    "to attach a database, retry the operation with the correct files.  If this is an "
+                    "to attach a database, retry the operation with the correct files. If this is an "
                     "existing database, the file may be corrupted and should be restored from a backup.");
         return aborted(7);
     };

@@ -119,9 +119,10 @@ SELECT name FROM master.dbo.sysdatabases WHERE name = N'Б д'")" "(1 row affect
 
     # A database of several files and filegroups: its files, backups that append, every file restored.
     if [ "$version" = 2000 ]; then
-        header_columns=33 planning=() aborted="Operator aborted backup or restore."
+        header_columns=33 planning=() mismatch="Cannot associate files with different databases."
     else
-        header_columns=56 planning=("Msg 3119") aborted="The backup or restore was aborted."
+        header_columns=56 planning=("Msg 3119")
+        mismatch="retry the operation with the correct files. If this is an existing database, the file may be corrupted"
     fi
     check "$version create files" "$(run_tsql "$p" 7.4 "CREATE DATABASE [M f] ON PRIMARY (NAME = m1, FILENAME = N'$files/m1.mdf', SIZE = 3MB, MAXSIZE = UNLIMITED, FILEGROWTH = 10%), (NAME = m2, FILENAME = N'$files/m2.ndf'), FILEGROUP fg (NAME = m3, FILENAME = N'$files/m3.ndf') LOG ON (NAME = ml1, FILENAME = N'$files/ml1.ldf', SIZE = 512KB), (NAME = ml2, FILENAME = N'$files/ml2.ldf')
 SELECT fileid, groupid, name, filename FROM master.dbo.sysaltfiles WHERE dbid = DB_ID(N'M f') ORDER BY fileid")" \
@@ -163,7 +164,7 @@ SELECT fileid, groupid, name, filename FROM master.dbo.sysaltfiles WHERE dbid = 
     check "$version attach one file missing" "$(run_tsql "$p" 7.4 "CREATE DATABASE [M f] ON (FILENAME = N'$files/m1.mdf'), (FILENAME = N'$files/none.ndf'), (FILENAME = N'$files/ml1.ldf') FOR ATTACH")" "${missing_attach[@]}"
     run_tsql "$p" 7.4 "CREATE DATABASE [F x] ON (NAME = fx, FILENAME = N'$files/fx.mdf') LOG ON (NAME = fxl, FILENAME = N'$files/fx.ldf')
 EXEC sp_detach_db N'F x'" >/dev/null
-    check "$version attach foreign file" "$(run_tsql "$p" 7.4 "CREATE DATABASE [M f] ON (FILENAME = N'$files/m1.mdf'), (FILENAME = N'$files/m2.ndf'), (FILENAME = N'$files/fx.ldf') FOR ATTACH")" "Msg 5173"
+    check "$version attach foreign file" "$(run_tsql "$p" 7.4 "CREATE DATABASE [M f] ON (FILENAME = N'$files/m1.mdf'), (FILENAME = N'$files/m2.ndf'), (FILENAME = N'$files/fx.ldf') FOR ATTACH")" "Msg 5173" "$mismatch"
     check "$version attach files" "$(run_tsql "$p" 7.4 "CREATE DATABASE [M f] ON (FILENAME = N'$files/m1.mdf'), (FILENAME = N'$files/m2.ndf'), (FILENAME = N'$files/m3.ndf'), (FILENAME = N'$files/ml1.ldf'), (FILENAME = N'$files/ml2.ldf') FOR ATTACH
 SELECT fileid, groupid, name, filename FROM master.dbo.sysaltfiles WHERE dbid = DB_ID(N'M f') ORDER BY fileid")" "(5 rows affected)" "$(printf '4\t2\tm3')"
     check "$version drop files" "$(run_tsql "$p" 7.4 "DROP DATABASE [M f], [M g]")" ""
@@ -193,6 +194,18 @@ SELECT name FROM master.dbo.sysdatabases WHERE name = N'R 1'")" "(return status 
     check "$version drop" "$(run_tsql "$p" 7.4 "DROP DATABASE [Б д]")" ""
     [ ! -e "$files/data/Б д.mdf" ] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version dropped files removed"; }
     check "$version login" "$(printf 'quit\n' | tsql -H 127.0.0.1 -p "$p" -U sa -P wrong 2>&1)" "Login failed for user 'sa'."
+done
+
+# RESTORE HEADERONLY's and FILELISTONLY's columns on the versions between.
+for pair in 2005:51:20 2008:52:21 2012:53:21 2014:56:21 2016:56:22; do
+    IFS=: read -r version header_columns filelist_columns <<<"$pair"
+    start "v$version" "$version"
+    out=$(run_tsql "$port" 7.4 "CREATE DATABASE h
+BACKUP DATABASE h TO DISK = N'h.bak'
+RESTORE HEADERONLY FROM DISK = N'h.bak'")
+    check "$version headeronly columns" "$(grep -m1 'BackupName' <<<"$out" | tr '\t' '\n' | grep -c .)" "$header_columns"
+    out=$(run_tsql "$port" 7.4 "RESTORE FILELISTONLY FROM DISK = N'h.bak'")
+    check "$version filelist columns" "$(grep -m1 'LogicalName' <<<"$out" | tr '\t' '\n' | grep -c .)" "$filelist_columns"
 done
 
 # Named instances through the SQL Server Browser on UDP 1434.
