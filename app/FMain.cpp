@@ -6,6 +6,7 @@
 #include "ErrorAdvice.h"
 #include "HandlerGuard.h"
 #include "Images.h"
+#include "LongOperation.h"
 #include "ModalSeam.h"
 #include "Version.h"
 #include "ui_FMain.h"
@@ -226,6 +227,12 @@ void TMain::showEvent(QShowEvent* event) {
 }
 
 void TMain::closeEvent(QCloseEvent* event) {
+    // The statement runs on, on this window's connection: it is cancelled first, or nothing closes.
+    if (longop::isRunning()) {
+        event->ignore();
+        longop::askToCancelForClose(this);
+        return;
+    }
     guarded([&] { FormClose(); });
     QWidget::closeEvent(event);
 }

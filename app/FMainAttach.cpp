@@ -5,6 +5,7 @@
 #include "AccessDenied.h"
 #include "ErrorAdvice.h"
 #include "FileChecks.h"
+#include "LongOperation.h"
 #include "ModalSeam.h"
 #include "SqlQuote.h"
 #include "ui_FMain.h"
@@ -70,7 +71,7 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
                            QLatin1Char(')'));
     ADOQuery1->addLine(QStringLiteral("FOR ATTACH"));
     try {
-        ADOQuery1->execute();
+        longop::run(this, *ADOQuery1, longop::attach(Name));
     } catch (const DbError& e) {
         // Why a data file alone could not be attached is told by the advice line of its error.
         const QString putBack = oldFiles.isEmpty() ? QString() : putBackDatabase(Name, oldFiles);

@@ -3,6 +3,7 @@
 
 #include "ErrorAdvice.h"
 #include "FileChecks.h"
+#include "LongOperation.h"
 #include "ModalSeam.h"
 #include "SqlQuote.h"
 #include "ui_FMain.h"
@@ -46,7 +47,7 @@ void TMain::BitBtn5Click() {
                        QLatin1String(" WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT"));
     try {
         // Runs to the end of the server's messages: the file is complete when this returns.
-        ADOQuery1->execute();
+        longop::run(this, *ADOQuery1, longop::backup(name, ui->edSavePathBAK->text()));
     } catch (const DbError& e) {
         modal::simpleMessage(erroradvice::appended(e));
         return;

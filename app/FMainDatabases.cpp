@@ -4,6 +4,7 @@
 
 #include "DatabaseNamesModel.h"
 #include "ErrorAdvice.h"
+#include "LongOperation.h"
 #include "ModalSeam.h"
 #include "SqlQuote.h"
 #include "ui_FMain.h"
@@ -127,7 +128,7 @@ bool TMain::DropDatabase(const QString& Name) {
     try {
         ADOQuery1->close();
         ADOQuery1->setText(QLatin1String("DROP DATABASE ") + sqlquote::name(Name));
-        ADOQuery1->execute();
+        longop::run(this, *ADOQuery1, longop::drop(Name));
         return true;
     } catch (const DbError& e) {
         modal::systemMessageBox(this, erroradvice::appended(e), QGuiApplication::applicationDisplayName());

@@ -3,6 +3,7 @@
 #include "FMain.h"
 
 #include "FileChecks.h"
+#include "LongOperation.h"
 #include "ModalSeam.h"
 #include "SqlQuote.h"
 #include "ui_FMain.h"
@@ -42,7 +43,7 @@ void TMain::SpeedButton5Click() {
     const int position = chosenSet.position;
     ADOQuery1->setText(QLatin1String("RESTORE FILELISTONLY FROM Disk = ") + sqlquote::literal(bak) +
                        (position ? QLatin1String(" WITH FILE = ") + QString::number(position) : QString()));
-    ADOQuery1->openRowset();
+    longop::run(this, *ADOQuery1, longop::fileList(bak));
     if (!ADOQuery1->isOpen() || ADOQuery1->rowCount() < 2)
         return;
 
@@ -171,7 +172,7 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     ADOQuery1->close();
     ADOQuery1->setText(statement);
     try {
-        ADOQuery1->execute();
+        longop::run(this, *ADOQuery1, longop::restore(Name));
     } catch (const DbError& e) {
         reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "), MdfPath, LdfPath);
         return false;

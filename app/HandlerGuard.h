@@ -1,11 +1,13 @@
 // Runs an event handler so that no exception ever reaches Qt's event loop: whatever escapes the
-// handler ends it there and is shown in the plain error box, and the program goes on.
+// handler ends it there and is shown in the plain error box, and the program goes on. A cancelled
+// long operation ends the handler silently: the user has been told already.
 #pragma once
 
 #include "ModalSeam.h"
 
 #include "DbError.h"
 #include "ErrorAdvice.h"
+#include "LongOperation.h"
 
 #include <exception>
 #include <utility>
@@ -13,6 +15,7 @@
 template <typename Handler> void guarded(Handler&& handler) noexcept {
     try {
         std::forward<Handler>(handler)();
+    } catch (const OperationCancelled&) {
     } catch (const DbError& e) {
         modal::errorBox(erroradvice::appended(modal::errorBoxText(e.message()), e));
     } catch (const std::exception& e) {
@@ -20,4 +23,5 @@ template <typename Handler> void guarded(Handler&& handler) noexcept {
     } catch (...) {
         modal::errorBox(QStringLiteral("Unknown error"));
     }
+    longop::closeIfAsked();
 }

@@ -13,6 +13,7 @@ namespace modal {
 
 namespace {
 Responder g_responder;
+ProgressWatcher g_progressWatcher;
 
 QWidget* activeOwner() {
     return QApplication::activeWindow();
@@ -46,6 +47,15 @@ QStringList qtFilters(const QString& filter) {
 
 void setResponder(Responder responder) {
     g_responder = std::move(responder);
+}
+
+void setProgressWatcher(ProgressWatcher watcher) {
+    g_progressWatcher = std::move(watcher);
+}
+
+void progressOpened(ProgressDialog& dialog) {
+    if (g_progressWatcher)
+        g_progressWatcher(dialog);
 }
 
 int messageDialog(const QString& text, DialogType type, const DialogButtons& buttons) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 
+class ProgressDialog;
 class QWidget;
 
 namespace modal {
@@ -44,6 +45,12 @@ void systemMessageBox(QWidget* owner, const QString& text, const QString& captio
 // The box for errors no handler caught: the text gets its full stop, caption the application title.
 void errorBox(const QString& errorText);
 QString errorBoxText(const QString& errorText);
+
+// The progress dialog of a long operation is not answered but watched: a test's watcher is handed
+// each one as it opens (before it shows) and may follow its progress and press its Cancel button.
+using ProgressWatcher = std::function<void(ProgressDialog&)>;
+void setProgressWatcher(ProgressWatcher watcher);
+void progressOpened(ProgressDialog& dialog);
 
 Answer pickFile(const Request& request); // OpenFile or SaveFile
 std::optional<QString> pickFolder(const QString& text, const QString& firstSelection);

@@ -125,6 +125,20 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
         throw DbError(QStringLiteral("Cannot allocate an ODBC statement"));
     }
 
+    // The watch lets go of the handle before it is closed (this is destroyed before stmt).
+    struct Watched {
+        StatementWatch* watch;
+        ~Watched() {
+            if (watch)
+                watch->end();
+        }
+    } watched{nullptr};
+    if (m_watch) {
+        if (!m_watch->begin(stmt.h))
+            throw DbError(QStringLiteral("Operation cancelled"));
+        watched.watch = m_watch;
+    }
+
     Result kept;
     QList<OdbcRecord> errors;
     // The server's informational messages of the statement go with its error too: they may say
@@ -139,6 +153,8 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
             if (odbcdiag::isInformational(r)) {
                 m_messages.append(odbcdiag::cleanMessage(r));
                 notes.append(r);
+                if (m_watch)
+                    m_watch->message(m_messages.last());
             } else
                 errors.append(r);
         }
@@ -203,6 +219,8 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
                     collect();
             }
         }
+        if (m_watch)
+            m_watch->deliverLateCancel(stmt.h);
         rc = SQLMoreResults(stmt.h);
     }
     m_connection.markUsed();

@@ -5,6 +5,7 @@
 #include "AdoConnection.h"
 #include "FlatStrings.h"
 #include "OdbcDiagnostics.h"
+#include "StatementWatch.h"
 
 #include <QString>
 #include <QStringList>
@@ -42,6 +43,10 @@ public:
     // Informational messages of the last statement, in the order the driver gave them.
     const QStringList& messages() const { return m_messages; }
 
+    // While set, statements report their messages to the watch as they arrive and can be cancelled
+    // through it from another thread. Not owned; null for none.
+    void setWatch(StatementWatch* watch) { m_watch = watch; }
+
 private:
     struct Result {
         bool hasRows = false;
@@ -63,6 +68,7 @@ private:
     QStringList m_messages;
     QString m_lostLinkMessage;
     QList<OdbcRecord> m_lostLinkRecords; // the records that came with it
+    StatementWatch* m_watch = nullptr;
     bool m_open = false;
     QStringList m_columns;
     FlatStrings m_cells; // row after row, m_columns.size() cells each

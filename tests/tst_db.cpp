@@ -285,6 +285,34 @@ private slots:
         QVERIFY(q.messages().last().startsWith(QLatin1String("BACKUP DATABASE successfully processed")));
     }
 
+    // A watch sees every informational message as it comes, in order; a cancel asked for before the
+    // statement starts keeps it from reaching the server, and the next statement runs as usual.
+    void watchSeesMessagesAndCancelsBeforeTheStart() {
+        Session s;
+        auto& [dev, c, q] = s;
+        q.setText(QStringLiteral("CREATE DATABASE W"));
+        q.execute();
+        QStringList seen;
+        StatementWatch watch([&seen](const QString& message) { seen << message; });
+        q.setWatch(&watch);
+        q.setText(
+            QStringLiteral("BACKUP DATABASE W TO DISK = N'%1/w.bak' WITH STATS = 25").arg(dev.scratch()));
+        q.execute();
+        QCOMPARE(seen, q.messages());
+        QCOMPARE(seen.filter(QStringLiteral("percent processed")).size(), 4);
+
+        StatementWatch cancelled;
+        cancelled.cancel();
+        q.setWatch(&cancelled);
+        q.setText(QStringLiteral("DROP DATABASE W"));
+        QVERIFY_THROWS_EXCEPTION(DbError, q.execute());
+        q.setWatch(nullptr);
+        QVERIFY(!dev.receivedStatements().contains(QLatin1String("DROP DATABASE W")));
+        q.setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = N'W'"));
+        q.openRowset();
+        QCOMPARE(q.rowCount(), 1);
+    }
+
     void cyrillicRoundTrip() {
         Session s(QStringLiteral("SQLOLEDB.1"));
         auto& [dev, c, q] = s;

@@ -1,0 +1,204 @@
+// The worker thread, the disabled window and the progress dialog of one long statement.
+#include "LongOperation.h"
+
+#include "AdoQuery.h"
+#include "ModalSeam.h"
+#include "ProgressDialog.h"
+#include "StatementWatch.h"
+
+#include <QEventLoop>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QThread>
+#include <QTimer>
+#include <QWidget>
+
+namespace longop {
+
+namespace {
+// Statements quicker than this finish without the dialog flashing up.
+const int kDialogDelayMs = 300;
+
+struct Running {
+    StatementWatch* watch = nullptr;
+    QPointer<QWidget> closeAfter; // set when a close was confirmed during the operation
+};
+Running g_running;
+QPointer<QWidget> g_closePending;
+
+// What the worker hands back: never an exception across the thread. The error goes whole, with
+// the server's message numbers that explain it.
+struct Outcome {
+    bool failed = false;
+    DbError error{QString()};
+};
+
+// Disables the window's own controls (not its dialogs, which are windows of their own) for the
+// time of the operation, and gives them and the keyboard focus back afterwards.
+class ControlsDisabled {
+public:
+    explicit ControlsDisabled(QWidget* window) : m_focus(window->focusWidget()) {
+        for (QWidget* child : window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            if (!child->isWindow() && child->isEnabled()) {
+                child->setEnabled(false);
+                m_disabled.append(child);
+            }
+    }
+    ~ControlsDisabled() {
+        for (const QPointer<QWidget>& child : m_disabled)
+            if (child)
+                child->setEnabled(true);
+        if (m_focus && m_focus->isEnabled())
+            m_focus->setFocus();
+    }
+
+private:
+    QList<QPointer<QWidget>> m_disabled;
+    QPointer<QWidget> m_focus;
+};
+} // namespace
+
+Operation backup(const QString& database, const QString& file) {
+    return {Mode::Execute, QStringLiteral("Створення резервної копії бази даних"),
+            QStringLiteral("База даних: ") + database,
+            QStringLiteral("Створення резервної копії бази даних ") + database +
+                QStringLiteral(" скасовано. Файл ") + file +
+                QStringLiteral(" може бути неповним: не відновлюйте базу даних із нього.")};
+}
+
+Operation restore(const QString& database) {
+    return {Mode::Execute, QStringLiteral("Відновлення бази даних"),
+            QStringLiteral("База даних: ") + database,
+            QStringLiteral("Відновлення бази даних ") + database +
+                QStringLiteral(" скасовано. База даних може залишитися в стані відновлення (RESTORING): "
+                               "користуватися нею не можна, доки її не буде відновлено повністю або "
+                               "видалено.")};
+}
+
+Operation attach(const QString& database) {
+    return {Mode::Execute, QStringLiteral("Приєднання бази даних"), QStringLiteral("База даних: ") + database,
+            QStringLiteral("Приєднання бази даних ") + database +
+                QStringLiteral(" скасовано. База даних не приєднана.")};
+}
+
+Operation drop(const QString& database) {
+    return {Mode::Execute, QStringLiteral("Видалення бази даних"), QStringLiteral("База даних: ") + database,
+            QStringLiteral("Видалення бази даних ") + database +
+                QStringLiteral(" скасовано. База даних не видалена.")};
+}
+
+Operation fileList(const QString& backupFile) {
+    return {Mode::OpenRowset, QStringLiteral("Читання списку файлів резервної копії"),
+            QStringLiteral("Файл: ") + backupFile,
+            QStringLiteral("Читання списку файлів резервної копії ") + backupFile +
+                QStringLiteral(" скасовано.")};
+}
+
+int percentOf(const QString& message) {
+    static const QRegularExpression pattern(
+        QStringLiteral("^(\\d{1,3}) percent (processed|backed up|restored)\\.?$"));
+    const QRegularExpressionMatch match = pattern.match(message.trimmed());
+    if (!match.hasMatch())
+        return -1;
+    const int percent = match.captured(1).toInt();
+    return percent <= 100 ? percent : -1;
+}
+
+bool isRunning() {
+    return g_running.watch != nullptr;
+}
+
+void askToCancelForClose(QWidget* window) {
+    if (!isRunning() || g_running.closeAfter)
+        return;
+    if (modal::messageDialog(QStringLiteral("Операція ще виконується. Скасувати її та закрити вікно?"),
+                             DialogType::Confirmation, {DialogButton::Yes, DialogButton::No}) != 6)
+        return;
+    // The question ran a loop of its own: the operation may have ended meanwhile.
+    if (!isRunning()) {
+        g_closePending = window;
+        return;
+    }
+    g_running.closeAfter = window;
+    g_running.watch->cancel();
+}
+
+void closeIfAsked() {
+    if (isRunning() || !g_closePending)
+        return;
+    QPointer<QWidget> window = g_closePending;
+    g_closePending = nullptr;
+    // After the handler has returned to the event loop, so nothing of it runs on a closed window.
+    QTimer::singleShot(0, window, [window] {
+        if (window)
+            window->close();
+    });
+}
+
+void run(QWidget* window, AdoQuery& query, const Operation& operation) {
+    Q_ASSERT(!isRunning());
+    ProgressDialog dialog(operation.title, operation.subject, window);
+    // Called on the worker for each message. The text is handed to the window's thread and read
+    // there; the dialog outlives the worker (joined below), and what is still queued for it when
+    // it goes is dropped with it.
+    ProgressDialog* const target = &dialog;
+    StatementWatch watch([target](const QString& message) {
+        QMetaObject::invokeMethod(
+            target,
+            [target, message] {
+                const int percent = percentOf(message);
+                if (percent >= 0)
+                    target->setPercent(percent);
+            },
+            Qt::QueuedConnection);
+    });
+    QObject::connect(&dialog, &ProgressDialog::cancelRequested, &dialog, [&watch] { watch.cancel(); });
+
+    Outcome outcome;
+    {
+        const ControlsDisabled disabled(window);
+        g_running = {&watch, nullptr};
+        query.setWatch(&watch);
+        modal::progressOpened(dialog);
+
+        QThread* worker = QThread::create([&query, &outcome, mode = operation.mode] {
+            try {
+                if (mode == Mode::OpenRowset)
+                    query.openRowset();
+                else
+                    query.execute();
+            } catch (const DbError& e) {
+                outcome = {true, e};
+            } catch (const std::exception& e) {
+                outcome = {true, DbError(QString::fromLocal8Bit(e.what()))};
+            } catch (...) {
+                outcome = {true, DbError(QStringLiteral("Unknown error"))};
+            }
+        });
+        QEventLoop loop;
+        QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
+        QTimer showLater;
+        showLater.setSingleShot(true);
+        QObject::connect(&showLater, &QTimer::timeout, &dialog, [&dialog] { dialog.open(); });
+        showLater.start(kDialogDelayMs);
+        worker->start();
+        loop.exec();
+        worker->wait();
+        delete worker;
+
+        query.setWatch(nullptr);
+        dialog.hide();
+    }
+    const bool cancelled = watch.cancelRequested() && (outcome.failed || watch.cancelDelivered());
+    g_closePending = g_running.closeAfter;
+    g_running = {};
+
+    if (cancelled) {
+        modal::messageDialog(operation.cancelled, DialogType::Warning, {DialogButton::OK});
+        throw OperationCancelled{};
+    }
+    if (outcome.failed)
+        throw outcome.error;
+}
+
+} // namespace longop

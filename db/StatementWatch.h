@@ -1,0 +1,53 @@
+// Lets another thread follow a statement the statement object runs: each informational message as
+// the driver hands it over, and a cancel of the statement while it runs.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include <sql.h>
+
+class StatementWatch {
+public:
+    // Called on the thread that runs the statement, once per informational message, in order.
+    // The callee must not throw and must not touch the statement object.
+    using MessageSink = std::function<void(const QString&)>;
+    explicit StatementWatch(MessageSink sink = {}) : m_sink(std::move(sink)) {}
+    // Waits for a cancel still being delivered.
+    ~StatementWatch();
+    StatementWatch(const StatementWatch&) = delete;
+    StatementWatch& operator=(const StatementWatch&) = delete;
+
+    // Any thread; returns at once. Asks the driver to cancel the statement now running, or the next
+    // one to start, which then does not start at all. Safe to call more than once.
+    void cancel();
+    bool cancelRequested() const;
+    // Whether the driver took the cancel while the statement ran: what the statement returned after
+    // that is cut short even when the driver reports no error (FreeTDS says nothing when the cancel
+    // caught the statement between two calls).
+    bool cancelDelivered() const;
+
+    // The statement object's side, on the thread that runs the statement. begin() names the
+    // handle the statement is about to run on and says whether it may run (false once cancelled);
+    // end() comes before the handle is closed or freed, so cancel() never touches a stale handle.
+    bool begin(SQLHSTMT statement);
+    void end();
+    // Between two driver calls of a running statement: a cancel that reached the driver before it
+    // had started the statement found nothing to cancel; this delivers it (once) on this thread.
+    void deliverLateCancel(SQLHSTMT statement);
+    void message(const QString& text) const {
+        if (m_sink)
+            m_sink(text);
+    }
+
+private:
+    MessageSink m_sink;
+    mutable std::mutex m_mutex; // guards the three members below
+    SQLHSTMT m_running = nullptr;
+    bool m_cancelled = false;
+    bool m_delivered = false;
+    std::thread m_canceller;
+};
