@@ -75,19 +75,6 @@ std::string field(const Fields& fields, const std::string& key) {
     return {};
 }
 
-bool writeAllTo(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
 std::string line(const std::string& key, const std::string& value) {
     return key + "=" + storage::escape(value) + "\n";
 }
@@ -167,7 +154,7 @@ bool SetWriter::open(const std::string& path, bool init, long long appendAt) {
     if (init || appendAt == 0) {
         if (::ftruncate(m_fd, 0) != 0)
             return false;
-        return writeAllTo(m_fd, kMediaMagic, sizeof kMediaMagic - 1);
+        return storage::writeFully(m_fd, kMediaMagic, sizeof kMediaMagic - 1);
     }
     // Whatever an interrupted set left after the last complete one is overwritten.
     return ::ftruncate(m_fd, appendAt) == 0 && ::lseek(m_fd, appendAt, SEEK_SET) == appendAt;
@@ -196,7 +183,7 @@ bool SetWriter::writeHeader(const BackupSetHeader& h) {
 }
 
 bool SetWriter::write(const char* data, size_t size) {
-    return m_fd >= 0 && writeAllTo(m_fd, data, size);
+    return m_fd >= 0 && storage::writeFully(m_fd, data, size);
 }
 
 bool SetWriter::finish(const std::string& finished) {

@@ -129,22 +129,28 @@ bool readAll(const std::string& path, std::string& out) {
     return true;
 }
 
+bool writeFully(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
 bool writeAll(const std::string& path, const std::string& contents) {
     const std::string temporary = path + ".zelvaro-tmp";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0)
         return false;
-    size_t done = 0;
-    while (done < contents.size()) {
-        const ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return false;
-        }
-        done += size_t(n);
+    if (!writeFully(fd, contents.data(), contents.size())) {
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return false;
     }
     const bool synced = ::fsync(fd) == 0;
     ::close(fd);
@@ -208,18 +214,6 @@ std::string headerText(const FileHeader& h) {
     return s;
 }
 
-bool writeFully(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
 } // namespace
 
 bool createDatabaseFile(const std::string& path, const FileHeader& header, long long size) {

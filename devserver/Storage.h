@@ -45,6 +45,8 @@ int checkWrite(const std::string& path);
 std::string osErrorText(int code);
 
 bool readAll(const std::string& path, std::string& out);
+// Writes every byte to an open file, over short writes and interruptions.
+bool writeFully(int fd, const char* data, size_t size);
 // Writes through a temporary file and a rename, so a crash never leaves half a file behind.
 bool writeAll(const std::string& path, const std::string& contents);
 

@@ -11,6 +11,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QListView>
 #include <QTabWidget>
@@ -57,6 +59,12 @@ struct DialogScript {
     const modal::Request& last() const { return seen.last(); }
     void clear() { seen.clear(); }
 };
+
+// A file's bytes, to show that an operation left it alone.
+inline QByteArray fileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
 
 class WindowHarness {
 public:
@@ -110,6 +118,13 @@ public:
     }
     bool anyListedSelected() const {
         return widget<QListView>("ListDataBases")->selectionModel()->hasSelection();
+    }
+
+    // A folder below the scratch folder, made when missing.
+    QString folder(const QString& name) const {
+        const QString path = server.scratch() + QLatin1Char('/') + name;
+        QDir().mkpath(path);
+        return path;
     }
 
     // Runs one batch on a connection of its own (the window's stays as it is).

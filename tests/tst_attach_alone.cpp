@@ -11,17 +11,6 @@
 namespace {
 using sqlquote::literal;
 
-QString folder(WindowHarness& h, const QString& name) {
-    const QString path = h.server.scratch() + QLatin1Char('/') + name;
-    QDir().mkpath(path);
-    return path;
-}
-
-QByteArray bytesOf(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 // Attaches the data file through the page, the log field left empty as a user without a log leaves it.
 void attachAlone(WindowHarness& h, const QString& name, const QString& mdf) {
     h.edit("cbDatabase")->setText(name);
@@ -47,7 +36,7 @@ private slots:
     void aCleanlyDetachedDataFileGetsANewLog() {
         QFETCH(int, version);
         WindowHarness h(version);
-        const QString files = folder(h, QStringLiteral("Зразок"));
+        const QString files = h.folder(QStringLiteral("Зразок"));
         h.sql(QStringLiteral("CREATE DATABASE [Solo] ON PRIMARY (FILENAME = %1) LOG ON (FILENAME = %2)\n"
                              "EXEC sp_detach_db N'Solo', 'true'")
                   .arg(literal(files + "/Solo.mdf"), literal(files + "/Solo_log.ldf")));
@@ -72,14 +61,14 @@ private slots:
     void aDataFileNotShutDownCleanlyIsRefusedAndNothingChanges() {
         QFETCH(int, version);
         WindowHarness h(version);
-        const QString live = folder(h, QStringLiteral("live"));
-        const QString copy = folder(h, QStringLiteral("copy"));
+        const QString live = h.folder(QStringLiteral("live"));
+        const QString copy = h.folder(QStringLiteral("copy"));
         h.sql(QStringLiteral("CREATE DATABASE [Live] ON PRIMARY (FILENAME = %1) LOG ON (FILENAME = %2)")
                   .arg(literal(live + "/Live.mdf"), literal(live + "/Live_log.ldf")));
         // Copied while its database was online, as a file taken from a running server is.
         QVERIFY(QFile::copy(live + "/Live.mdf", copy + "/Live.mdf"));
         h.sql(QStringLiteral("DROP DATABASE [Live]"));
-        const QByteArray before = bytesOf(copy + "/Live.mdf");
+        const QByteArray before = fileBytes(copy + "/Live.mdf");
         const QStringList databasesBefore = h.databases();
 
         QVERIFY(h.connect());
@@ -89,7 +78,7 @@ private slots:
             h.script.last().text.endsWith(QStringLiteral("потрібен її оригінальний файл журналу (LDF).")),
             qPrintable(h.script.last().text));
         QCOMPARE(h.databases(), databasesBefore);
-        QCOMPARE(bytesOf(copy + "/Live.mdf"), before);
+        QCOMPARE(fileBytes(copy + "/Live.mdf"), before);
         QCOMPARE(QDir(copy).entryList(QDir::Files), QStringList{QStringLiteral("Live.mdf")});
     }
 };

@@ -13,21 +13,10 @@
 namespace {
 using sqlquote::literal;
 
-QByteArray bytesOf(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 void write(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(bytes);
-}
-
-QString folder(WindowHarness& h, const QString& name) {
-    const QString path = h.server.scratch() + QLatin1Char('/') + name;
-    QDir().mkpath(path);
-    return path;
 }
 
 // Reads the backup's file list through the restore page, as a user's choice of the file does.
@@ -58,7 +47,7 @@ private slots:
     void restoreMovesEveryFileOfTheBackup() {
         QFETCH(int, version);
         WindowHarness h(version);
-        const QString source = folder(h, QStringLiteral("source"));
+        const QString source = h.folder(QStringLiteral("source"));
         const QString bak = h.server.scratch() + QStringLiteral("/multi.bak");
         auto file = [&](const QString& logical, const QString& name) {
             return QStringLiteral("(NAME = %1, FILENAME = %2)").arg(logical, literal(source + "/" + name));
@@ -81,8 +70,8 @@ private slots:
         QVERIFY2(h.edit("edPathMDF2")->toolTip().contains(QStringLiteral("Ще файлів у копії: 3")),
                  qPrintable(h.edit("edPathMDF2")->toolTip()));
 
-        const QString data = folder(h, QStringLiteral("Відновлено"));
-        const QString logs = folder(h, QStringLiteral("Журнали"));
+        const QString data = h.folder(QStringLiteral("Відновлено"));
+        const QString logs = h.folder(QStringLiteral("Журнали"));
         h.script.choose(data);
         h.button("SpeedButton1")->click();
         h.script.choose(logs);
@@ -109,23 +98,23 @@ private slots:
                      .arg(bak, data, logs));
         QVERIFY(h.databases().contains(QStringLiteral("Копія")));
         for (const QString& name : recorded)
-            QCOMPARE(bytesOf(source + "/" + name), "bystander " + name.toUtf8());
-        QCOMPARE(bytesOf(occupied), QByteArray("not ours"));
+            QCOMPARE(fileBytes(source + "/" + name), "bystander " + name.toUtf8());
+        QCOMPARE(fileBytes(occupied), QByteArray("not ours"));
         QVERIFY(QFile::exists(logs + QStringLiteral("/Копія_Multi_log2_2.ldf")));
     }
 
     void restoreOverAnotherDatabaseAsksFirst() {
         WindowHarness h;
         const QString sales = h.server.scratch() + QStringLiteral("/sales.bak");
-        const QString vtrFolder = folder(h, QStringLiteral("vtr"));
+        const QString vtrFolder = h.folder(QStringLiteral("vtr"));
         h.sql(QStringLiteral("CREATE DATABASE [Sales]\n"
                              "CREATE DATABASE [VTR] ON PRIMARY (FILENAME = %1) LOG ON (FILENAME = %2)\n"
                              "BACKUP DATABASE [Sales] TO DISK = %3 WITH INIT")
                   .arg(literal(vtrFolder + "/VTR.mdf"), literal(vtrFolder + "/VTR_log.ldf"), literal(sales)));
-        const QByteArray vtrBytes = bytesOf(vtrFolder + "/VTR.mdf");
+        const QByteArray vtrBytes = fileBytes(vtrFolder + "/VTR.mdf");
         QVERIFY(h.connect());
         readFileList(h, sales);
-        h.script.choose(folder(h, QStringLiteral("target")));
+        h.script.choose(h.folder(QStringLiteral("target")));
         h.button("SpeedButton1")->click();
         QCOMPARE(h.edit("Edit1")->text(), QStringLiteral("VTR"));
 
@@ -141,7 +130,7 @@ private slots:
             QStringLiteral("Резервна копія містить базу даних Sales, а на сервері вже є інша база даних VTR. "
                            "Замінити базу даних VTR вмістом копії?"));
         QVERIFY(!h.server.receivedStatements().contains(QLatin1String("RESTORE DATABASE")));
-        QCOMPARE(bytesOf(vtrFolder + "/VTR.mdf"), vtrBytes);
+        QCOMPARE(fileBytes(vtrFolder + "/VTR.mdf"), vtrBytes);
 
         // Yes: the restore goes ahead.
         h.script.answer(6);
@@ -150,7 +139,7 @@ private slots:
         QVERIFY(h.script.last().text.startsWith(QStringLiteral("База даних VTR успішно відновлена")));
 
         // A database's own backup over it asks nothing, whatever the case of the name.
-        h.script.choose(folder(h, QStringLiteral("own")));
+        h.script.choose(h.folder(QStringLiteral("own")));
         h.button("SpeedButton1")->click();
         h.script.clear();
         h.edit("Edit1")->setText(QStringLiteral("sales"));
@@ -177,7 +166,7 @@ private slots:
         QCOMPARE(h.window->logicalDataName(), QStringLiteral("Newer"));
 
         h.edit("Edit1")->setText(QStringLiteral("Restored"));
-        h.script.choose(folder(h, QStringLiteral("restored")));
+        h.script.choose(h.folder(QStringLiteral("restored")));
         h.button("SpeedButton1")->click();
         h.script.answer(1);
         h.button("BitBtn3")->click();
@@ -201,10 +190,10 @@ private slots:
     void aFailedAttachPutsTheOldDatabaseBack() {
         QFETCH(int, version);
         WindowHarness h(version);
-        const QString keep = folder(h, QStringLiteral("keep"));
+        const QString keep = h.folder(QStringLiteral("keep"));
         h.sql(QStringLiteral("CREATE DATABASE [Keep] ON PRIMARY (FILENAME = %1) LOG ON (FILENAME = %2)")
                   .arg(literal(keep + "/Keep.mdf"), literal(keep + "/Keep_log.ldf")));
-        const QString bad = folder(h, QStringLiteral("bad")) + QStringLiteral("/bad.mdf");
+        const QString bad = h.folder(QStringLiteral("bad")) + QStringLiteral("/bad.mdf");
         write(bad, "not a database\n");
 
         QVERIFY(h.connect());
@@ -229,12 +218,12 @@ private slots:
 
     void whenTheOldDatabaseCannotBePutBackItsFilesAreNamed() {
         WindowHarness h;
-        const QString keep = folder(h, QStringLiteral("keep"));
+        const QString keep = h.folder(QStringLiteral("keep"));
         h.sql(QStringLiteral("CREATE DATABASE [Keep] ON PRIMARY (FILENAME = %1) LOG ON (FILENAME = %2)")
                   .arg(literal(keep + "/Keep.mdf"), literal(keep + "/Keep_log.ldf")));
         // Its data file went missing while it was attached: it cannot be attached again.
         QVERIFY(QFile::rename(keep + "/Keep.mdf", keep + "/Keep.mdf.moved"));
-        const QString bad = folder(h, QStringLiteral("bad")) + QStringLiteral("/bad.mdf");
+        const QString bad = h.folder(QStringLiteral("bad")) + QStringLiteral("/bad.mdf");
         write(bad, "not a database\n");
 
         QVERIFY(h.connect());
