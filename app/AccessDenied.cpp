@@ -20,12 +20,23 @@ QString withoutPaths(QString text, QString first, QString second) {
 
 } // namespace
 
-RefusedFile refusedFile(const QString& message, const QString& dataPath, const QString& logPath) {
+QList<int> osErrorCodes(const QString& message) {
     // The code stands alone (no letter, digit or path character before it, so not "665(" nor
     // ".../copy5(1)/") and the system's text follows the parenthesis, never a bare number as in a
     // file named "5(1).mdf". The words around it differ with the server's language; this does not.
-    static const QRegularExpression codeFive(QStringLiteral("(?<![\\p{L}\\p{N}/\\\\._~-])5\\((?!\\d+\\))"));
-    if (!withoutPaths(message, dataPath, logPath).contains(codeFive))
+    static const QRegularExpression code(
+        QStringLiteral("(?<![\\p{L}\\p{N}/\\\\._~-])(\\d{1,5})\\((?!\\d+\\))"));
+    static const QRegularExpression quoted(QStringLiteral("'[^']*'"));
+    QString outside = message;
+    outside.replace(quoted, QStringLiteral("''"));
+    QList<int> codes;
+    for (auto it = code.globalMatch(outside); it.hasNext();)
+        codes.append(it.next().captured(1).toInt());
+    return codes;
+}
+
+RefusedFile refusedFile(const QString& message, const QString& dataPath, const QString& logPath) {
+    if (!osErrorCodes(withoutPaths(message, dataPath, logPath)).contains(5))
         return RefusedFile::None;
     // The server names the one file it could not open or create.
     const bool namesLog = !logPath.isEmpty() && message.contains(logPath);

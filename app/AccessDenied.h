@@ -1,7 +1,8 @@
-// Recognising operating-system error 5 (access denied) in a server's error text, and which of the
-// two database files the server was refused.
+// Recognising operating-system errors in a server's error text: their codes, and for error 5
+// (access denied) which of the two database files the server was refused.
 #pragma once
 
+#include <QList>
 #include <QString>
 
 namespace accessdenied {
@@ -14,5 +15,9 @@ enum class RefusedFile { None, Data, Log };
 // does anything inside the paths the server names. Log when the text names the log file and not
 // the data file; otherwise Data.
 RefusedFile refusedFile(const QString& message, const QString& dataPath, const QString& logPath);
+
+// Every operating-system error code of that shape in a server message, in order. Single-quoted
+// parts (the paths most messages quote) are not read.
+QList<int> osErrorCodes(const QString& message);
 
 } // namespace accessdenied

@@ -1,10 +1,18 @@
 // The table of Ukrainian lines by message number, and the reading of the numbers a message carries.
 #include "ErrorAdvice.h"
 
+#include "AccessDenied.h"
+
 #include <QRegularExpression>
 
 namespace erroradvice {
 namespace {
+
+// The last operating-system code the message carries; 0 when none.
+int osErrorCode(const QString& text) {
+    const QList<int> codes = accessdenied::osErrorCodes(text);
+    return codes.isEmpty() ? 0 : codes.last();
+}
 
 // The driver's own codes for a server that could not be reached: nothing answered (also a named
 // instance the SQL Server Browser did not name) and a host name that does not resolve.
@@ -142,17 +150,6 @@ bool hasState(const DbError& error, QLatin1String prefix) {
 }
 
 } // namespace
-
-int osErrorCode(const QString& text) {
-    static const QRegularExpression quoted(QStringLiteral("'[^']*'"));
-    static const QRegularExpression code(QStringLiteral("(?:^|[\\s\"])(\\d{1,5})\\("));
-    QString outside = text;
-    outside.replace(quoted, QStringLiteral("''"));
-    int last = 0;
-    for (auto it = code.globalMatch(outside); it.hasNext();)
-        last = it.next().captured(1).toInt();
-    return last;
-}
 
 QString productInText(const QString& text) {
     static const QRegularExpression version(QStringLiteral("\\b(\\d{1,2})\\.(\\d{1,2})\\.\\d+"));

@@ -18,11 +18,6 @@ inline QString appended(const DbError& error) {
     return appended(error.message(), error);
 }
 
-// The operating-system error code in a server message, from the "code(" shape SQL Server prints
-// in every language ("... error 5(Access is denied.)"); 0 when there is none. Single-quoted parts
-// (paths) are not read, and of several candidates the last one counts.
-int osErrorCode(const QString& text);
-
 // The product a "major.minor.build" version in a server message names, e.g. "SQL Server 2019
 // (15.00.2000)"; empty when the text holds no version.
 QString productInText(const QString& text);

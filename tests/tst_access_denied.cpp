@@ -118,6 +118,16 @@ private slots:
                                            mdf, ldf),
                  RefusedFile::Log);
     }
+
+    // The advice lines read the codes by the same rule: every code in order, none from a
+    // single-quoted path, none that is part of a longer number.
+    void everyCodeOfTheShape() {
+        QCOMPARE(accessdenied::osErrorCodes(QStringLiteral(
+                     "Read on '/b/copy5(1)/x.bak' failed: 665(The requested operation could not be completed "
+                     "due to a file system limitation) then error 5: \"5(Access is denied.)\"")),
+                 (QList<int>{665, 5}));
+        QCOMPARE(accessdenied::osErrorCodes(QStringLiteral("Device error or device off-line")), QList<int>());
+    }
 };
 
 QTEST_APPLESS_MAIN(AccessDeniedMatch)
