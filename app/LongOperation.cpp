@@ -94,11 +94,13 @@ Operation fileList(const QString& backupFile) {
                 QStringLiteral(" скасовано.")};
 }
 
-int percentOf(const QString& message) {
-    static const QRegularExpression pattern(
-        QStringLiteral("^(\\d{1,3}) percent (processed|backed up|restored)\\.?$"));
-    const QRegularExpressionMatch match = pattern.match(message.trimmed());
-    if (!match.hasMatch())
+int percentOf(int number, const QString& message) {
+    // Known by its number, in whatever language the server speaks: the share is the number the
+    // text begins with.
+    constexpr int kPercentDone = 3211;
+    static const QRegularExpression leading(QStringLiteral("^\\s*(\\d{1,3})\\b"));
+    const QRegularExpressionMatch match = leading.match(message);
+    if (number != kPercentDone || !match.hasMatch())
         return -1;
     const int percent = match.captured(1).toInt();
     return percent <= 100 ? percent : -1;
@@ -142,11 +144,11 @@ void run(QWidget* window, AdoQuery& query, const Operation& operation) {
     // there; the dialog outlives the worker (joined below), and what is still queued for it when
     // it goes is dropped with it.
     ProgressDialog* const target = &dialog;
-    StatementWatch watch([target](const QString& message) {
+    StatementWatch watch([target](int number, const QString& message) {
         QMetaObject::invokeMethod(
             target,
-            [target, message] {
-                const int percent = percentOf(message);
+            [target, number, message] {
+                const int percent = percentOf(number, message);
                 if (percent >= 0)
                     target->setPercent(percent);
             },

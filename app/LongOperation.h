@@ -45,8 +45,8 @@ void askToCancelForClose(QWidget* window);
 // Called when an event handler has ended: closes the window a confirmed close is waiting for.
 void closeIfAsked();
 
-// The share done that a server message reports ("10 percent processed.", on SQL Server 2000 "10
-// percent backed up." / "10 percent restored."), or -1 for any other message.
-int percentOf(const QString& message);
+// The share done that a server's progress message (3211: "10 percent processed.", on SQL Server
+// 2000 "10 percent backed up." / "10 percent restored.") reports, or -1 for any other message.
+int percentOf(int number, const QString& message);
 
 } // namespace longop

@@ -154,7 +154,7 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
                 m_messages.append(odbcdiag::cleanMessage(r));
                 notes.append(r);
                 if (m_watch)
-                    m_watch->message(m_messages.last());
+                    m_watch->message(r.native, m_messages.last());
             } else
                 errors.append(r);
         }

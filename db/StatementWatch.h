@@ -12,9 +12,10 @@
 
 class StatementWatch {
 public:
-    // Called on the thread that runs the statement, once per informational message, in order.
-    // The callee must not throw and must not touch the statement object.
-    using MessageSink = std::function<void(const QString&)>;
+    // Called on the thread that runs the statement, once per informational message, in order,
+    // with the server's message number. The callee must not throw and must not touch the
+    // statement object.
+    using MessageSink = std::function<void(int number, const QString& text)>;
     explicit StatementWatch(MessageSink sink = {}) : m_sink(std::move(sink)) {}
     // Waits for a cancel still being delivered.
     ~StatementWatch();
@@ -38,9 +39,9 @@ public:
     // Between two driver calls of a running statement: a cancel that reached the driver before it
     // had started the statement found nothing to cancel; this delivers it (once) on this thread.
     void deliverLateCancel(SQLHSTMT statement);
-    void message(const QString& text) const {
+    void message(int number, const QString& text) const {
         if (m_sink)
-            m_sink(text);
+            m_sink(number, text);
     }
 
 private:

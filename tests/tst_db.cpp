@@ -293,7 +293,7 @@ private slots:
         q.setText(QStringLiteral("CREATE DATABASE W"));
         q.execute();
         QStringList seen;
-        StatementWatch watch([&seen](const QString& message) { seen << message; });
+        StatementWatch watch([&seen](int, const QString& message) { seen << message; });
         q.setWatch(&watch);
         q.setText(
             QStringLiteral("BACKUP DATABASE W TO DISK = N'%1/w.bak' WITH STATS = 25").arg(dev.scratch()));

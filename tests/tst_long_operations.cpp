@@ -98,22 +98,27 @@ private slots:
     void initTestCase() { prepareApplication(); }
 
     void serverMessagesGiveThePercent_data() {
+        QTest::addColumn<int>("number");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("percent");
-        QTest::newRow("2005 and later") << "10 percent processed" << 10;
-        QTest::newRow("with its full stop") << "100 percent processed." << 100;
-        QTest::newRow("2000 backup") << "30 percent backed up." << 30;
-        QTest::newRow("2000 restore") << "40 percent restored." << 40;
-        QTest::newRow("pages of a file") << "Processed 20 pages for database 'A', file 'A' on file 1." << -1;
+        QTest::newRow("2005 and later") << 3211 << "10 percent processed" << 10;
+        QTest::newRow("with its full stop") << 3211 << "100 percent processed." << 100;
+        QTest::newRow("2000 backup") << 3211 << "30 percent backed up." << 30;
+        QTest::newRow("2000 restore") << 3211 << "40 percent restored." << 40;
+        QTest::newRow("a server speaking German") << 3211 << "20 Prozent verarbeitet." << 20;
+        QTest::newRow("pages of a file")
+            << 4035 << "Processed 20 pages for database 'A', file 'A' on file 1." << -1;
         QTest::newRow("end message")
-            << "BACKUP DATABASE successfully processed 40 pages in 0.010 seconds (1.000 MB/sec)." << -1;
-        QTest::newRow("beyond the whole") << "110 percent processed." << -1;
-        QTest::newRow("other text") << "10 percent of nothing" << -1;
+            << 3014 << "BACKUP DATABASE successfully processed 40 pages in 0.010 seconds (1.000 MB/sec)."
+            << -1;
+        QTest::newRow("beyond the whole") << 3211 << "110 percent processed." << -1;
+        QTest::newRow("another message that begins with a number") << 5701 << "10 percent processed" << -1;
     }
     void serverMessagesGiveThePercent() {
+        QFETCH(int, number);
         QFETCH(QString, message);
         QFETCH(int, percent);
-        QCOMPARE(longop::percentOf(message), percent);
+        QCOMPARE(longop::percentOf(number, message), percent);
     }
 
     // The loop runs while the statement does; the dialog's bar rises with the server's messages.
