@@ -96,10 +96,6 @@ QList<Move> furtherFiles(const QList<BackupFile>& files, const QString& database
     return moves;
 }
 
-int furtherCount(const QList<BackupFile>& files) {
-    return int(files.size() - shownOnThePage(files).size());
-}
-
 QString furtherFilesHint(const QList<BackupFile>& files) {
     const QSet<int> shown = shownOnThePage(files);
     int data = 0, log = 0;

@@ -52,9 +52,6 @@ struct Move {
 QList<Move> furtherFiles(const QList<BackupFile>& files, const QString& databaseName, const QString& mdfPath,
                          const QString& ldfPath, const std::function<bool(const QString&)>& taken);
 
-// How many files the page's two paths do not show: all but the first of each kind.
-int furtherCount(const QList<BackupFile>& files);
-
 // The line under the data file's path that says where those further files go.
 QString furtherFilesHint(const QList<BackupFile>& files);
 // The line of the success message that says where they went.

@@ -84,7 +84,11 @@ private:
     bool attentionArrived();
     // Ends a backup or restore stopped by an attention: 3204, 3013, and the attention's DONE.
     bool cancelled(const char* terminating);
-    std::string finishedText(const char* operation, long long pages, long long bytes, double seconds) const;
+    // The end of a backup or restore that copied every byte: a 4035 per file, streamed like the
+    // progress lines, then 3014 with the real pages, seconds and MB/sec, then the final DONE.
+    bool reportCopied(const char* operation, const std::vector<BackupFileEntry>& files,
+                      const std::string& database, int position, long long bytes,
+                      std::chrono::steady_clock::time_point started, bool last);
     std::string resolve(const std::string& path) const;
     std::string missingDatabaseText(const std::string& name) const;
     std::string restoringText(const std::string& name) const;

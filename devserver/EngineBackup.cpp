@@ -42,13 +42,27 @@ std::string threeDecimals(double value) {
 
 } // namespace
 
-std::string Engine::finishedText(const char* operation, long long pages, long long bytes,
-                                 double seconds) const {
-    seconds = std::max(seconds, 0.001);
+bool Engine::reportCopied(const char* operation, const std::vector<BackupFileEntry>& files,
+                          const std::string& database, int position, long long bytes,
+                          std::chrono::steady_clock::time_point started, bool last) {
+    const double seconds =
+        std::max(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 0.001);
+    long long pages = 0;
+    for (const BackupFileEntry& f : files) {
+        pages += pagesOf(size_t(f.size));
+        // Each file's line goes out like a progress line, as SQL Server streams it.
+        if (!progress(fmt("Processed %1 pages for database '%2', file '%3' on file ",
+                          std::to_string(pagesOf(size_t(f.size))), database, f.file.logical) +
+                          std::to_string(position) + ".",
+                      4035))
+            return false;
+    }
     const double megabytes = double(bytes) / (1024.0 * 1024.0);
-    return fmt("%1 successfully processed %2 pages in %3 seconds (", operation, std::to_string(pages),
-               threeDecimals(seconds)) +
-           threeDecimals(megabytes / seconds) + " MB/sec).";
+    info(3014, fmt("%1 successfully processed %2 pages in %3 seconds (", operation, std::to_string(pages),
+                   threeDecimals(seconds)) +
+                   threeDecimals(megabytes / seconds) + " MB/sec).");
+    done(last, false);
+    return true;
 }
 
 bool Engine::attentionArrived() {
@@ -225,20 +239,7 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
     }
     if (!writer.finish(engine::nowText()))
         return fail(3202, 1, fmt("Write on \"%1\" failed: %2", device, storage::osErrorText(5)));
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    long long pages = 0;
-    for (const BackupFileEntry& f : set.files) {
-        pages += pagesOf(size_t(f.size));
-        // Each file's line goes out like a progress line, as SQL Server streams it.
-        if (!progress(fmt("Processed %1 pages for database '%2', file '%3' on file ",
-                          std::to_string(pagesOf(size_t(f.size))), set.database, f.file.logical) +
-                          std::to_string(set.position) + ".",
-                      4035))
-            return false;
-    }
-    info(3014, finishedText("BACKUP DATABASE", pages, t.total, seconds));
-    done(last, false);
-    return true;
+    return reportCopied("BACKUP DATABASE", set.files, set.database, set.position, t.total, started, last);
 }
 
 bool Engine::openMedia(const tsql::Statement& st, const char* terminating, BackupSetHeader& set,
@@ -685,18 +686,5 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
     catalog.save();
     lock.unlock();
 
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    long long pages = 0;
-    for (const BackupFileEntry& f : targets) {
-        pages += pagesOf(size_t(f.size));
-        // Each file's line goes out like a progress line, as SQL Server streams it.
-        if (!progress(fmt("Processed %1 pages for database '%2', file '%3' on file ",
-                          std::to_string(pagesOf(size_t(f.size))), st.name, f.file.logical) +
-                          std::to_string(set.position) + ".",
-                      4035))
-            return false;
-    }
-    info(3014, finishedText("RESTORE DATABASE", pages, t.total, seconds));
-    done(last, false);
-    return true;
+    return reportCopied("RESTORE DATABASE", targets, st.name, set.position, t.total, started, last);
 }

@@ -9,6 +9,20 @@
 #include <QThread>
 #include <QtTest>
 
+namespace {
+// Presses "Копіювання" for a database whose backup the server cuts off halfway.
+void backUpWhileTheServerCutsTheLink(WindowHarness& h) {
+    h.sql(QStringLiteral("CREATE DATABASE half"));
+    QVERIFY(h.connect());
+    h.openPage(3);
+    auto* combo = h.widget<QComboBox>("cbDataBase1");
+    combo->setCurrentIndex(combo->findText(QStringLiteral("half")));
+    h.edit("edSavePathBAK")->setText(h.server.scratch() + "/half.bak");
+    h.script.clear();
+    h.button("BitBtn5")->click();
+}
+} // namespace
+
 class ServerFaults : public QObject {
     Q_OBJECT
 private slots:
@@ -16,14 +30,7 @@ private slots:
 
     void backupCutHalfwayIsNotASuccess() {
         WindowHarness h(2019, {QStringLiteral("--drop-backup-halfway")});
-        h.sql(QStringLiteral("CREATE DATABASE half"));
-        QVERIFY(h.connect());
-        h.openPage(3);
-        auto* combo = h.widget<QComboBox>("cbDataBase1");
-        combo->setCurrentIndex(combo->findText(QStringLiteral("half")));
-        h.edit("edSavePathBAK")->setText(h.server.scratch() + "/half.bak");
-        h.script.clear();
-        h.button("BitBtn5")->click();
+        backUpWhileTheServerCutsTheLink(h);
         QCOMPARE(h.script.seen.size(), 1);
         QCOMPARE(h.script.last().kind, modal::Kind::SimpleMessage);
         QVERIFY(!h.script.last().text.contains(QStringLiteral("успішно")));
@@ -109,14 +116,7 @@ private slots:
     // window shows it is not connected, and the next press connects again.
     void linkLostUnderAStatementIsReported() {
         WindowHarness h(2019, {QStringLiteral("--drop-backup-halfway")});
-        h.sql(QStringLiteral("CREATE DATABASE half"));
-        QVERIFY(h.connect());
-        h.openPage(3);
-        auto* combo = h.widget<QComboBox>("cbDataBase1");
-        combo->setCurrentIndex(combo->findText(QStringLiteral("half")));
-        h.edit("edSavePathBAK")->setText(h.server.scratch() + "/half.bak");
-        h.script.clear();
-        h.button("BitBtn5")->click();
+        backUpWhileTheServerCutsTheLink(h);
         QCOMPARE(h.script.texts().size(), 1);
         QVERIFY(!h.script.last().text.contains(QLatin1String("Unknown error")));
         QVERIFY(!h.script.last().text.contains(QStringLiteral("успішно")));
