@@ -7,15 +7,24 @@ namespace accessdenied {
 
 namespace {
 
-// The text with every occurrence of the paths blanked out, longest path first (one path may
-// hold the other), so that nothing inside a path can pass for the code.
-QString withoutPaths(QString text, QString first, QString second) {
-    if (first.size() < second.size())
-        std::swap(first, second);
-    for (const QString& path : {first, second})
+// The paths, longest first: one path may hold another.
+QStringList longestFirst(QStringList paths) {
+    std::stable_sort(paths.begin(), paths.end(),
+                     [](const QString& a, const QString& b) { return a.size() > b.size(); });
+    return paths;
+}
+
+// The text with every occurrence of the paths blanked out, so that nothing inside a path can pass
+// for the code.
+QString withoutPaths(QString text, const QStringList& paths) {
+    for (const QString& path : longestFirst(paths))
         if (!path.isEmpty())
             text.replace(path, QString(path.size(), QChar(0x1)));
     return text;
+}
+
+QString withoutPaths(const QString& text, const QString& first, const QString& second) {
+    return withoutPaths(text, QStringList{first, second});
 }
 
 } // namespace
@@ -43,6 +52,27 @@ RefusedFile refusedFile(const QString& message, const QString& dataPath, const Q
     const bool namesData =
         !dataPath.isEmpty() && withoutPaths(message, logPath, QString()).contains(dataPath);
     return namesLog && !namesData ? RefusedFile::Log : RefusedFile::Data;
+}
+
+QString refusedPath(const QString& message, const QStringList& paths) {
+    if (!osErrorCodes(withoutPaths(message, paths)).contains(5))
+        return {};
+    // The server names the one file it could not open or create; where a path holds another, the
+    // longer one is what the server named.
+    QString text = message;
+    QString named;
+    qsizetype at = -1;
+    for (const QString& path : longestFirst(paths)) {
+        if (path.isEmpty())
+            continue;
+        const qsizetype found = text.indexOf(path);
+        if (found >= 0 && (at < 0 || found < at)) {
+            at = found;
+            named = path;
+        }
+        text.replace(path, QString(path.size(), QChar(0x1)));
+    }
+    return named.isEmpty() && !paths.isEmpty() ? paths.first() : named;
 }
 
 } // namespace accessdenied

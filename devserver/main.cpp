@@ -41,6 +41,7 @@ void onSignal(int) {
         "                         [--deny PATH]... [--log-statements FILE] [--slow MS] [--throughput "
         "MB_PER_S]\n"
         "                         [--refuse-logins] [--drop-backup-halfway] [--demo-files DIR]\n"
+        "                         [--collation NAME]\n"
         "  versions: 2000 2005 2008 2012 2014 2016 2017 2019; addresses: loopback only\n",
         problem.c_str());
     std::exit(2);
@@ -232,6 +233,8 @@ int main(int argc, char** argv) {
             login.password = spec.substr(colon + 1);
         } else if (a == "--data-dir") {
             dataDir = text(i, "--data-dir");
+        } else if (a == "--collation") {
+            Catalog::setCollation(text(i, "--collation"));
         } else if (a == "--deny") {
             storage::denyPath(text(i, "--deny"));
         } else if (a == "--log-statements") {
