@@ -349,6 +349,7 @@ bool TMain::ConnectToServer(bool ShowSuccess) {
         modal::messageDialog(QStringLiteral("Підключення успішно виконано !"), DialogType::Information,
                              {DialogButton::OK});
     setStatusImage(0);
+    m_connectedOnce = true;
     return true;
 }
 
@@ -374,6 +375,9 @@ void TMain::ServerNameChange() {
 }
 
 void TMain::forgetServerLists() {
+    // Before the first connection nothing is listed from any server.
+    if (!m_connectedOnce)
+        return;
     m_databaseNames->setNames({});
     ui->cbDataBase1->clear();
     ui->BitBtn2->setEnabled(false);

@@ -151,5 +151,6 @@ private:
     int m_statusImage = 2;
     bool m_shown = false;
     bool m_pageChangeFromCode = false;
+    bool m_connectedOnce = false;
     bool m_listsForgotten = false; // a connection setting changed since the lists were filled
 };
