@@ -75,7 +75,8 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     } catch (const DbError& e) {
         // Why a data file alone could not be attached is told by the advice line of its error.
         const QString putBack = oldFiles.isEmpty() ? QString() : putBackDatabase(Name, oldFiles);
-        reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), {MdfPath, logPath}, putBack);
+        reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), {MdfPath, logPath},
+                          putBack);
         return false;
     }
     QString done =
@@ -100,7 +101,8 @@ void TMain::reportFileFailure(const DbError& error, const QString& cannotText, c
     const QString refused = accessdenied::refusedPath(error.message(), paths);
     if (!refused.isEmpty())
         modal::messageDialog(cannotText + refused + QLatin1Char('.') + QChar(13) +
-                                 QStringLiteral("Помилка операційної системи 5: (Доступ заборонений.)") + tail,
+                                 QStringLiteral("Помилка операційної системи 5: (Доступ заборонений.)") +
+                                 tail,
                              DialogType::Error, {DialogButton::OK});
     else
         modal::messageDialog(erroradvice::appended(error) + tail, DialogType::Error, {DialogButton::Cancel});

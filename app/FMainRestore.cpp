@@ -129,11 +129,13 @@ void TMain::SpeedButton1Click() {
     // file name inside the chosen folder.
     const QString name = filechecks::trimmed(ui->Edit1->text());
     const QString dataFile =
-        FLogicalDataName.isEmpty() ? restoreplan::plainFileName(name + QLatin1String("_Data"), QStringLiteral(".MDF"))
-                                   : restoreplan::plainFileName(FLogicalDataName, QStringLiteral(".MDF"));
+        FLogicalDataName.isEmpty()
+            ? restoreplan::plainFileName(name + QLatin1String("_Data"), QStringLiteral(".MDF"))
+            : restoreplan::plainFileName(FLogicalDataName, QStringLiteral(".MDF"));
     const QString logFile =
-        FLogicalLogName.isEmpty() ? restoreplan::plainFileName(name + QLatin1String("_Log"), QStringLiteral(".LDF"))
-                                  : restoreplan::plainFileName(FLogicalLogName, QStringLiteral(".LDF"));
+        FLogicalLogName.isEmpty()
+            ? restoreplan::plainFileName(name + QLatin1String("_Log"), QStringLiteral(".LDF"))
+            : restoreplan::plainFileName(FLogicalLogName, QStringLiteral(".LDF"));
     ui->edPathMDF2->setText(filechecks::join(*folder, dataFile));
     ui->edPathLDF2->setText(filechecks::join(*folder, logFile));
 }
@@ -176,7 +178,8 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
         try {
             set = backupSetOf(BakPath);
         } catch (const DbError& e) {
-            reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "), {MdfPath, LdfPath, BakPath});
+            reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "),
+                              {MdfPath, LdfPath, BakPath});
             return false;
         }
     }
@@ -211,7 +214,8 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     try {
         longop::run(this, *ADOQuery1, longop::restore(Name));
     } catch (const DbError& e) {
-        reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "), plan.writes + QStringList{BakPath});
+        reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "),
+                          plan.writes + QStringList{BakPath});
         return false;
     }
     QString done =
@@ -245,8 +249,8 @@ OperationPlan TMain::restorePlan(const QString& Name, const QString& MdfPath, co
 
 bool TMain::confirmPlan(const OperationPlan& plan) {
     const QString question = plan.restoreConfirmation();
-    return question.isEmpty() ||
-           modal::messageDialog(question, DialogType::Confirmation, {DialogButton::Yes, DialogButton::No}) == 6;
+    return question.isEmpty() || modal::messageDialog(question, DialogType::Confirmation,
+                                                      {DialogButton::Yes, DialogButton::No}) == 6;
 }
 
 // Asked only when a database of that name exists.

@@ -6,8 +6,8 @@
 #include <QStringList>
 
 struct OperationPlan {
-    QString server;          // the server the connection fields name
-    QString database;        // the database it creates or replaces
+    QString server;   // the server the connection fields name
+    QString database; // the database it creates or replaces
     bool replacesDatabase = false;
     QStringList writes;      // every file it writes
     QStringList othersFiles; // files among them that lie there already and are not the database's

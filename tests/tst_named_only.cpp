@@ -9,31 +9,10 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QWheelEvent>
 #include <QtTest>
-#include <QtTest/qtestspontaneevent.h>
 
 namespace {
 using sqlquote::literal;
-
-void write(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
-// Reads a backup's file list through the restore page, as a user's choice of the file does.
-void readFileList(WindowHarness& h, const QString& bak) {
-    h.openPage(2);
-    h.script.choose(bak);
-    h.button("SpeedButton5")->click();
-}
-
-// Both files of the restore into one folder through the page's folder button.
-void chooseFolder(WindowHarness& h, const QString& folder) {
-    h.script.choose(folder);
-    h.button("SpeedButton1")->click();
-}
 
 // The confirmations shown since the script was last cleared.
 QStringList confirmations(const WindowHarness& h) {
@@ -56,16 +35,6 @@ QMap<QString, QByteArray> filesUnder(const QString& folder) {
     return files;
 }
 
-// A wheel notch as the window system delivers it, to the window under the pointer: Qt gives the
-// control below it its wheel focus on the way.
-void spontaneousWheel(QWidget* target) {
-    QWidget* top = target->window();
-    const QPointF at = target->mapTo(top, QRectF(target->rect()).center());
-    QWheelEvent event(at, top->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
-                      Qt::NoScrollPhase, false);
-    QSpontaneKeyEvent::setSpontaneous(&event);
-    QApplication::sendEvent(top->windowHandle(), &event);
-}
 } // namespace
 
 class NamedOnly : public QObject {
@@ -94,23 +63,24 @@ private slots:
         WindowHarness h(version);
         const QString vtr = h.folder(QStringLiteral("vtr"));
         const QString bak = h.server.scratch() + QStringLiteral("/VTR.bak");
-        h.sql(QStringLiteral("CREATE DATABASE [VTR] ON PRIMARY (NAME = VTR, FILENAME = %1) LOG ON (NAME = VTR_log, "
-                             "FILENAME = %2)\nBACKUP DATABASE [VTR] TO DISK = %3 WITH INIT")
+        h.sql(QStringLiteral(
+                  "CREATE DATABASE [VTR] ON PRIMARY (NAME = VTR, FILENAME = %1) LOG ON (NAME = VTR_log, "
+                  "FILENAME = %2)\nBACKUP DATABASE [VTR] TO DISK = %3 WITH INIT")
                   .arg(literal(vtr + "/VTR.mdf"), literal(vtr + "/VTR_log.ldf"), literal(bak)));
         if (situation == QLatin1String("detached"))
             h.sql(QStringLiteral("EXEC sp_detach_db N'VTR', 'true'"));
         QVERIFY(h.connect());
-        readFileList(h, bak);
+        h.readFileList(bak);
         QString target = vtr;
         QString name = situation == QLatin1String("own") ? QStringLiteral("VTR") : QStringLiteral("Copy");
         if (situation == QLatin1String("sameFolder")) {
             target = h.folder(QStringLiteral("together"));
-            chooseFolder(h, target);
+            h.chooseRestoreFolder(target);
             h.edit("Edit1")->setText(QStringLiteral("First"));
             h.script.answer(1);
             h.button("BitBtn3")->click();
             QVERIFY2(h.databases().contains(QStringLiteral("First")), qPrintable(h.script.last().text));
-            chooseFolder(h, target);
+            h.chooseRestoreFolder(target);
         }
         h.edit("Edit1")->setText(name);
         const QMap<QString, QByteArray> before = filesUnder(target);
@@ -157,17 +127,18 @@ private slots:
         const QString elsewhere = h.folder(QStringLiteral("elsewhere"));
         const QString first = h.server.scratch() + QStringLiteral("/first.bak");
         const QString second = h.server.scratch() + QStringLiteral("/second.bak");
-        h.sql(QStringLiteral("CREATE DATABASE [One]\nBACKUP DATABASE [One] TO DISK = %1 WITH INIT\n"
-                             "CREATE DATABASE [Two] ON PRIMARY (NAME = Two, FILENAME = %2), (NAME = Two_more, "
-                             "FILENAME = %3) LOG ON (NAME = Two_log, FILENAME = %4)\n"
-                             "BACKUP DATABASE [Two] TO DISK = %5 WITH INIT\nEXEC sp_detach_db N'Two', 'true'")
-                  .arg(literal(first), literal(elsewhere + "/Two.mdf"), literal(elsewhere + "/Two_more.ndf"),
-                       literal(elsewhere + "/Two_log.ldf"), literal(second)));
+        h.sql(
+            QStringLiteral("CREATE DATABASE [One]\nBACKUP DATABASE [One] TO DISK = %1 WITH INIT\n"
+                           "CREATE DATABASE [Two] ON PRIMARY (NAME = Two, FILENAME = %2), (NAME = Two_more, "
+                           "FILENAME = %3) LOG ON (NAME = Two_log, FILENAME = %4)\n"
+                           "BACKUP DATABASE [Two] TO DISK = %5 WITH INIT\nEXEC sp_detach_db N'Two', 'true'")
+                .arg(literal(first), literal(elsewhere + "/Two.mdf"), literal(elsewhere + "/Two_more.ndf"),
+                     literal(elsewhere + "/Two_log.ldf"), literal(second)));
         const QMap<QString, QByteArray> bystanders = filesUnder(elsewhere);
         QVERIFY(h.connect());
-        readFileList(h, first);
+        h.readFileList(first);
         QVERIFY(h.button("BitBtn3")->isEnabled());
-        chooseFolder(h, h.folder(QStringLiteral("target")));
+        h.chooseRestoreFolder(h.folder(QStringLiteral("target")));
         h.edit("Edit1")->setText(QStringLiteral("Restored"));
 
         if (change == QLatin1String("typed")) {
@@ -175,7 +146,7 @@ private slots:
         } else {
             const QString bad = h.server.scratch() + QStringLiteral("/bad.bak");
             if (change == QLatin1String("notABackup"))
-                write(bad, "not a backup");
+                QVERIFY(writeFile(bad, "not a backup"));
             h.script.choose(bad);
             h.button("SpeedButton5")->click();
         }
@@ -242,28 +213,6 @@ private slots:
         QCOMPARE(h.listed(), QStringList{QStringLiteral("X")});
     }
 
-    // A wheel turned over a list without focus changes nothing, as the window system delivers it.
-    void wheelWithoutFocusKeepsTheLists() {
-        WindowHarness h;
-        h.sql(QStringLiteral("CREATE DATABASE a\nCREATE DATABASE b"));
-        QVERIFY(h.connect());
-        h.window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
-        h.openPage(3);
-        auto* databases = h.widget<QComboBox>("cbDataBase1");
-        databases->setCurrentIndex(0);
-        auto* versions = h.widget<QComboBox>("cbSQLServers");
-        const QString server = h.edit("ServerName")->text();
-        for (QComboBox* combo : {databases, versions}) {
-            const int index = combo->currentIndex();
-            h.edit("edSavePathBAK")->setFocus();
-            spontaneousWheel(combo);
-            QCOMPARE(combo->currentIndex(), index);
-        }
-        QCOMPARE(h.edit("ServerName")->text(), server);
-        QVERIFY(h.window->connection().isOpen());
-    }
-
     // Logical names read from a backup become one plain file name inside the chosen folder.
     void proposedNamesStayInTheChosenFolder_data() {
         QTest::addColumn<QString>("logical");
@@ -277,17 +226,18 @@ private slots:
         WindowHarness h;
         const QString bak = h.server.scratch() + QStringLiteral("/odd.bak");
         const QString source = h.folder(QStringLiteral("source"));
-        h.sql(QStringLiteral("CREATE DATABASE [Odd] ON PRIMARY (NAME = %1, FILENAME = %2), (NAME = %3, FILENAME = "
-                             "%4), (NAME = %5, FILENAME = %6) LOG ON (NAME = %7, FILENAME = %8)\n"
-                             "BACKUP DATABASE [Odd] TO DISK = %9 WITH INIT")
+        h.sql(QStringLiteral(
+                  "CREATE DATABASE [Odd] ON PRIMARY (NAME = %1, FILENAME = %2), (NAME = %3, FILENAME = "
+                  "%4), (NAME = %5, FILENAME = %6) LOG ON (NAME = %7, FILENAME = %8)\n"
+                  "BACKUP DATABASE [Odd] TO DISK = %9 WITH INIT")
                   .arg(literal(logical), literal(source + "/a.mdf"), literal(logical + "2"),
                        literal(source + "/b.ndf"), literal(logical + "3"), literal(source + "/c.ndf"),
                        literal(logical.left(120) + "_log"), literal(source + "/d.ldf"), literal(bak)));
         QVERIFY(h.connect());
-        readFileList(h, bak);
+        h.readFileList(bak);
         QCOMPARE(h.window->logicalDataName(), logical);
         const QString target = h.folder(QStringLiteral("target"));
-        chooseFolder(h, target);
+        h.chooseRestoreFolder(target);
         h.edit("Edit1")->setText(QString(100, QChar(0x0416)));
         h.script.answer(1);
         h.button("BitBtn3")->click();
@@ -313,8 +263,8 @@ private slots:
         for (int version : {2000, 2019})
             for (const char* refused : {"data", "log", "further", "backup"})
                 if (version != 2000 || qstrcmp(refused, "backup") != 0) // 2000 names no system error there
-                QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(version).arg(refused)))
-                    << version << QString::fromLatin1(refused);
+                    QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(version).arg(refused)))
+                        << version << QString::fromLatin1(refused);
     }
     void accessDeniedNamesTheRefusedFile() {
         QFETCH(int, version);
@@ -331,13 +281,14 @@ private slots:
         QDir().mkpath(log);
         WindowHarness h(version, {QStringLiteral("--deny"), denied});
         const QString bak = h.server.scratch() + QStringLiteral("/m.bak");
-        h.sql(QStringLiteral("CREATE DATABASE [M] ON PRIMARY (NAME = M, FILENAME = %1), (NAME = M_more, FILENAME = "
-                             "%2) LOG ON (NAME = M_log, FILENAME = %3)\nBACKUP DATABASE [M] TO DISK = %4 WITH INIT")
+        h.sql(QStringLiteral(
+                  "CREATE DATABASE [M] ON PRIMARY (NAME = M, FILENAME = %1), (NAME = M_more, FILENAME = "
+                  "%2) LOG ON (NAME = M_log, FILENAME = %3)\nBACKUP DATABASE [M] TO DISK = %4 WITH INIT")
                   .arg(literal(h.server.scratch() + "/M.mdf"), literal(h.server.scratch() + "/M_more.ndf"),
                        literal(h.server.scratch() + "/M_log.ldf"), literal(bak)));
         QVERIFY(QFile::copy(bak, deniedBak));
         QVERIFY(h.connect());
-        readFileList(h, bak);
+        h.readFileList(bak);
         const QString mdf = data + "/M.mdf", ldf = log + "/M_log.ldf";
         QVERIFY(!h.window->RestoreDatabase(QStringLiteral("M"),
                                            refused == QLatin1String("backup") ? deniedBak : bak, mdf, ldf));
@@ -370,15 +321,16 @@ private slots:
         QFETCH(bool, asks);
         WindowHarness h(version, {QStringLiteral("--collation"), collation});
         const QString bak = h.server.scratch() + QStringLiteral("/sales.bak");
-        h.sql(QStringLiteral("CREATE DATABASE [Sales]\nCREATE DATABASE [sales]\nBACKUP DATABASE [Sales] TO DISK = %1 "
-                             "WITH INIT")
+        h.sql(QStringLiteral(
+                  "CREATE DATABASE [Sales]\nCREATE DATABASE [sales]\nBACKUP DATABASE [Sales] TO DISK = %1 "
+                  "WITH INIT")
                   .arg(literal(bak)));
         QVERIFY(h.connect());
         h.openPage(1);
         QCOMPARE(h.listed().size(), asks ? 2 : 1);
-        readFileList(h, bak);
+        h.readFileList(bak);
         QCOMPARE(h.window->logicalDataName(), QStringLiteral("Sales"));
-        chooseFolder(h, h.folder(QStringLiteral("target")));
+        h.chooseRestoreFolder(h.folder(QStringLiteral("target")));
         h.edit("Edit1")->setText(QStringLiteral("sales"));
         h.script.clear();
         h.script.answer(7);
