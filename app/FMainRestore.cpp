@@ -191,7 +191,7 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     const QStringList replacedFiles = replacing ? databaseFiles(Name) : QStringList();
     // A file of the replaced database may be overwritten; anybody else's may not.
     auto taken = [&](const QString& path) {
-        return QFileInfo::exists(path) && !replacedFiles.contains(path);
+        return !restoreplan::othersFiles({path}, replacedFiles).isEmpty();
     };
     const QList<restoreplan::Move> further =
         restoreplan::furtherFiles(FBackupFiles, Name, MdfPath, LdfPath, taken);

@@ -67,7 +67,7 @@ inline QByteArray fileBytes(const QString& path) {
 }
 
 // Writes a file for a test's setting; true when it was written.
-inline bool writeFile(const QString& path, const QByteArray& bytes) {
+inline bool writeTestFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }

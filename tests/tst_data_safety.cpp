@@ -49,7 +49,7 @@ private slots:
         const QStringList recorded = {"Multi.mdf", "Multi_extra.ndf", "Multi_archive.ndf", "Multi_log.ldf",
                                       "Multi_log2.ldf"};
         for (const QString& name : recorded)
-            QVERIFY(writeFile(source + "/" + name, "bystander " + name.toUtf8()));
+            QVERIFY(writeTestFile(source + "/" + name, "bystander " + name.toUtf8()));
 
         QVERIFY(h.connect());
         h.readFileList(bak);
@@ -66,7 +66,7 @@ private slots:
         h.edit("Edit1")->setText(QStringLiteral("Копія"));
         // A file of somebody else's where a further file would go keeps its place and its bytes.
         const QString occupied = logs + QStringLiteral("/Копія_Multi_log2.ldf");
-        QVERIFY(writeFile(occupied, "not ours"));
+        QVERIFY(writeTestFile(occupied, "not ours"));
 
         h.script.answer(1);
         h.button("BitBtn3")->click();
@@ -181,7 +181,7 @@ private slots:
         h.sql(QStringLiteral("CREATE DATABASE [Keep] ON PRIMARY (FILENAME = %1) LOG ON (FILENAME = %2)")
                   .arg(literal(keep + "/Keep.mdf"), literal(keep + "/Keep_log.ldf")));
         const QString bad = h.folder(QStringLiteral("bad")) + QStringLiteral("/bad.mdf");
-        QVERIFY(writeFile(bad, "not a database\n"));
+        QVERIFY(writeTestFile(bad, "not a database\n"));
 
         QVERIFY(h.connect());
         h.edit("cbDatabase")->setText(QStringLiteral("Keep"));
@@ -211,7 +211,7 @@ private slots:
         // Its data file went missing while it was attached: it cannot be attached again.
         QVERIFY(QFile::rename(keep + "/Keep.mdf", keep + "/Keep.mdf.moved"));
         const QString bad = h.folder(QStringLiteral("bad")) + QStringLiteral("/bad.mdf");
-        QVERIFY(writeFile(bad, "not a database\n"));
+        QVERIFY(writeTestFile(bad, "not a database\n"));
 
         QVERIFY(h.connect());
         h.edit("cbDatabase")->setText(QStringLiteral("Keep"));
