@@ -23,10 +23,6 @@ QString withoutPaths(QString text, const QStringList& paths) {
     return text;
 }
 
-QString withoutPaths(const QString& text, const QString& first, const QString& second) {
-    return withoutPaths(text, QStringList{first, second});
-}
-
 } // namespace
 
 QList<int> osErrorCodes(const QString& message) {
@@ -42,16 +38,6 @@ QList<int> osErrorCodes(const QString& message) {
     for (auto it = code.globalMatch(outside); it.hasNext();)
         codes.append(it.next().captured(1).toInt());
     return codes;
-}
-
-RefusedFile refusedFile(const QString& message, const QString& dataPath, const QString& logPath) {
-    if (!osErrorCodes(withoutPaths(message, dataPath, logPath)).contains(5))
-        return RefusedFile::None;
-    // The server names the one file it could not open or create.
-    const bool namesLog = !logPath.isEmpty() && message.contains(logPath);
-    const bool namesData =
-        !dataPath.isEmpty() && withoutPaths(message, logPath, QString()).contains(dataPath);
-    return namesLog && !namesData ? RefusedFile::Log : RefusedFile::Data;
 }
 
 QString refusedPath(const QString& message, const QStringList& paths) {
@@ -73,6 +59,13 @@ QString refusedPath(const QString& message, const QStringList& paths) {
         text.replace(path, QString(path.size(), QChar(0x1)));
     }
     return named.isEmpty() && !paths.isEmpty() ? paths.first() : named;
+}
+
+RefusedFile refusedFile(const QString& message, const QString& dataPath, const QString& logPath) {
+    const QString named = refusedPath(message, {dataPath, logPath});
+    if (named.isEmpty())
+        return RefusedFile::None;
+    return !logPath.isEmpty() && named == logPath && named != dataPath ? RefusedFile::Log : RefusedFile::Data;
 }
 
 } // namespace accessdenied

@@ -1,5 +1,5 @@
 // Recognising operating-system errors in a server's error text: their codes, and for error 5
-// (access denied) which of the two database files the server was refused.
+// (access denied) which of a statement's files the server was refused.
 #pragma once
 
 #include <QList>
