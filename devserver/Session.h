@@ -10,6 +10,7 @@ struct LoginPolicy {
     std::string user = "sa";
     std::string password = "pvtmo";
     bool refuseAll = false; // fault: every login fails as a wrong password would
+    bool forceEncryption = false; // a client that cannot encrypt is refused (from 2005 on)
 };
 
 void runSession(int fd, Instance& instance, const LoginPolicy& login, int sessionId);
