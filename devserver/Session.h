@@ -9,7 +9,7 @@
 struct LoginPolicy {
     std::string user = "sa";
     std::string password = "pvtmo";
-    bool refuseAll = false; // fault: every login fails as a wrong password would
+    bool refuseAll = false;       // fault: every login fails as a wrong password would
     bool forceEncryption = false; // a client that cannot encrypt is refused (from 2005 on)
 };
 

@@ -110,7 +110,7 @@ long framedControl(BIO* bio, int command, long, void*) {
     return 0;
 }
 
-// SQL Server makes the same kind of certificate for itself when none is configured.
+// Self-signed, under the name SQL Server gives the certificate it makes when none is configured.
 X509* selfSigned(EVP_PKEY* key) {
     X509* cert = X509_new();
     if (!cert)
