@@ -9,8 +9,9 @@
 struct LoginPolicy {
     std::string user = "sa";
     std::string password = "pvtmo";
-    bool refuseAll = false;       // fault: every login fails as a wrong password would
-    bool forceEncryption = false; // a client that cannot encrypt is refused (from 2005 on)
+    bool refuseAll = false; // fault: every login fails as a wrong password would
+    // A client that cannot encrypt is refused (from 2005 on).
+    bool forceEncryption = false;
 };
 
 void runSession(int fd, Instance& instance, const LoginPolicy& login, int sessionId);
