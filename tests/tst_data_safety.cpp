@@ -14,16 +14,12 @@ namespace {
 using sqlquote::literal;
 
 void write(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
+    QVERIFY(writeFile(path, bytes));
 }
 
 // Reads the backup's file list through the restore page, as a user's choice of the file does.
 void readFileList(WindowHarness& h, const QString& bak) {
-    h.openPage(2);
-    h.script.choose(bak);
-    h.button("SpeedButton5")->click();
+    h.readFileList(bak);
 }
 
 bool askedToConfirm(const WindowHarness& h) {
@@ -40,9 +36,7 @@ private slots:
     void initTestCase() { prepareApplication(); }
 
     void restoreMovesEveryFileOfTheBackup_data() {
-        QTest::addColumn<int>("version");
-        QTest::newRow("2000") << 2000;
-        QTest::newRow("2019") << 2019;
+        addVersionRows();
     }
     void restoreMovesEveryFileOfTheBackup() {
         QFETCH(int, version);
@@ -81,7 +75,7 @@ private slots:
         const QString occupied = logs + QStringLiteral("/Копія_Multi_log2.ldf");
         write(occupied, "not ours");
 
-        h.script.answer(1);
+        h.script.answer(Reply::OK);
         h.button("BitBtn3")->click();
         const QString statements = h.server.receivedStatements();
         for (const QString& move :
@@ -120,7 +114,7 @@ private slots:
 
         // No: nothing is sent and VTR stays as it was.
         h.script.clear();
-        h.script.answer(7);
+        h.script.answer(Reply::No);
         h.button("BitBtn3")->click();
         QCOMPARE(h.script.seen.size(), 1);
         QCOMPARE(h.script.last().type, DialogType::Confirmation);
@@ -133,8 +127,8 @@ private slots:
         QCOMPARE(fileBytes(vtrFolder + "/VTR.mdf"), vtrBytes);
 
         // Yes: the restore goes ahead.
-        h.script.answer(6);
-        h.script.answer(1);
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::OK);
         h.button("BitBtn3")->click();
         QVERIFY(h.script.last().text.startsWith(QStringLiteral("База даних VTR успішно відновлена")));
 
@@ -143,7 +137,7 @@ private slots:
         h.button("SpeedButton1")->click();
         h.script.clear();
         h.edit("Edit1")->setText(QStringLiteral("sales"));
-        h.script.answer(1);
+        h.script.answer(Reply::OK);
         h.button("BitBtn3")->click();
         QVERIFY(!askedToConfirm(h));
         QVERIFY(h.script.last().text.startsWith(QStringLiteral("База даних sales успішно відновлена")));
@@ -168,7 +162,7 @@ private slots:
         h.edit("Edit1")->setText(QStringLiteral("Restored"));
         h.script.choose(h.folder(QStringLiteral("restored")));
         h.button("SpeedButton1")->click();
-        h.script.answer(1);
+        h.script.answer(Reply::OK);
         h.button("BitBtn3")->click();
         QVERIFY(h.server.receivedStatements().contains(
             QStringLiteral("RESTORE DATABASE [Restored] FROM DISK = %1 WITH FILE = 2, REPLACE, MOVE N'Newer'")
@@ -183,9 +177,7 @@ private slots:
     }
 
     void aFailedAttachPutsTheOldDatabaseBack_data() {
-        QTest::addColumn<int>("version");
-        QTest::newRow("2000") << 2000;
-        QTest::newRow("2019") << 2019;
+        addVersionRows();
     }
     void aFailedAttachPutsTheOldDatabaseBack() {
         QFETCH(int, version);
