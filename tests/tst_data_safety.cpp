@@ -27,9 +27,7 @@ private slots:
     void initTestCase() { prepareApplication(); }
 
     void restoreMovesEveryFileOfTheBackup_data() {
-        QTest::addColumn<int>("version");
-        QTest::newRow("2000") << 2000;
-        QTest::newRow("2019") << 2019;
+        addVersionRows();
     }
     void restoreMovesEveryFileOfTheBackup() {
         QFETCH(int, version);
@@ -49,7 +47,7 @@ private slots:
         const QStringList recorded = {"Multi.mdf", "Multi_extra.ndf", "Multi_archive.ndf", "Multi_log.ldf",
                                       "Multi_log2.ldf"};
         for (const QString& name : recorded)
-            QVERIFY(writeTestFile(source + "/" + name, "bystander " + name.toUtf8()));
+            QVERIFY(writeFile(source + "/" + name, "bystander " + name.toUtf8()));
 
         QVERIFY(h.connect());
         h.readFileList(bak);
@@ -66,9 +64,9 @@ private slots:
         h.edit("Edit1")->setText(QStringLiteral("Копія"));
         // A file of somebody else's where a further file would go keeps its place and its bytes.
         const QString occupied = logs + QStringLiteral("/Копія_Multi_log2.ldf");
-        QVERIFY(writeTestFile(occupied, "not ours"));
+        QVERIFY(writeFile(occupied, "not ours"));
 
-        h.script.answer(1);
+        h.script.answer(Reply::OK);
         h.button("BitBtn3")->click();
         const QString statements = h.server.receivedStatements();
         for (const QString& move :
@@ -107,7 +105,7 @@ private slots:
 
         // No: nothing is sent and VTR stays as it was.
         h.script.clear();
-        h.script.answer(7);
+        h.script.answer(Reply::No);
         h.button("BitBtn3")->click();
         QCOMPARE(h.script.seen.size(), 1);
         QCOMPARE(h.script.last().type, DialogType::Confirmation);
@@ -120,8 +118,8 @@ private slots:
         QCOMPARE(fileBytes(vtrFolder + "/VTR.mdf"), vtrBytes);
 
         // Yes: the restore goes ahead.
-        h.script.answer(6);
-        h.script.answer(1);
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::OK);
         h.button("BitBtn3")->click();
         QVERIFY(h.script.last().text.startsWith(QStringLiteral("База даних VTR успішно відновлена")));
 
@@ -130,7 +128,7 @@ private slots:
         h.button("SpeedButton1")->click();
         h.script.clear();
         h.edit("Edit1")->setText(QStringLiteral("sales"));
-        h.script.answer(1);
+        h.script.answer(Reply::OK);
         h.button("BitBtn3")->click();
         QVERIFY(!askedToConfirm(h));
         QVERIFY(h.script.last().text.startsWith(QStringLiteral("База даних sales успішно відновлена")));
@@ -155,7 +153,7 @@ private slots:
         h.edit("Edit1")->setText(QStringLiteral("Restored"));
         h.script.choose(h.folder(QStringLiteral("restored")));
         h.button("SpeedButton1")->click();
-        h.script.answer(1);
+        h.script.answer(Reply::OK);
         h.button("BitBtn3")->click();
         QVERIFY(h.server.receivedStatements().contains(
             QStringLiteral("RESTORE DATABASE [Restored] FROM DISK = %1 WITH FILE = 2, REPLACE, MOVE N'Newer'")
@@ -170,9 +168,7 @@ private slots:
     }
 
     void aFailedAttachPutsTheOldDatabaseBack_data() {
-        QTest::addColumn<int>("version");
-        QTest::newRow("2000") << 2000;
-        QTest::newRow("2019") << 2019;
+        addVersionRows();
     }
     void aFailedAttachPutsTheOldDatabaseBack() {
         QFETCH(int, version);
@@ -181,7 +177,7 @@ private slots:
         h.sql(QStringLiteral("CREATE DATABASE [Keep] ON PRIMARY (FILENAME = %1) LOG ON (FILENAME = %2)")
                   .arg(literal(keep + "/Keep.mdf"), literal(keep + "/Keep_log.ldf")));
         const QString bad = h.folder(QStringLiteral("bad")) + QStringLiteral("/bad.mdf");
-        QVERIFY(writeTestFile(bad, "not a database\n"));
+        QVERIFY(writeFile(bad, "not a database\n"));
 
         QVERIFY(h.connect());
         h.edit("cbDatabase")->setText(QStringLiteral("Keep"));
@@ -211,7 +207,7 @@ private slots:
         // Its data file went missing while it was attached: it cannot be attached again.
         QVERIFY(QFile::rename(keep + "/Keep.mdf", keep + "/Keep.mdf.moved"));
         const QString bad = h.folder(QStringLiteral("bad")) + QStringLiteral("/bad.mdf");
-        QVERIFY(writeTestFile(bad, "not a database\n"));
+        QVERIFY(writeFile(bad, "not a database\n"));
 
         QVERIFY(h.connect());
         h.edit("cbDatabase")->setText(QStringLiteral("Keep"));

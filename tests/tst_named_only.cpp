@@ -146,7 +146,7 @@ private slots:
         } else {
             const QString bad = h.server.scratch() + QStringLiteral("/bad.bak");
             if (change == QLatin1String("notABackup"))
-                QVERIFY(writeTestFile(bad, "not a backup"));
+                QVERIFY(writeFile(bad, "not a backup"));
             h.script.choose(bad);
             h.button("SpeedButton5")->click();
         }
