@@ -77,7 +77,7 @@ private slots:
             target = h.folder(QStringLiteral("together"));
             h.chooseRestoreFolder(target);
             h.edit("Edit1")->setText(QStringLiteral("First"));
-            h.script.answer(1);
+            h.script.answer(Reply::OK);
             h.button("BitBtn3")->click();
             QVERIFY2(h.databases().contains(QStringLiteral("First")), qPrintable(h.script.last().text));
             h.chooseRestoreFolder(target);
@@ -89,7 +89,7 @@ private slots:
 
         // No: nothing is sent, every file keeps its bytes.
         h.script.clear();
-        h.script.answer(7);
+        h.script.answer(Reply::No);
         h.button("BitBtn3")->click();
         const QStringList asked = confirmations(h);
         if (!asks) {
@@ -104,8 +104,8 @@ private slots:
         QCOMPARE(h.databases(), catalog);
 
         // Yes: the restore goes ahead over them.
-        h.script.answer(6);
-        h.script.answer(1);
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::OK);
         h.button("BitBtn3")->click();
         QCOMPARE(restoresSent(h), sent + 1);
         // Over another database's files the server itself refuses (1834); over a detached
@@ -155,8 +155,8 @@ private slots:
         QVERIFY(h.window->backupFiles().isEmpty());
         // Even a press that reached the handler sends nothing.
         h.button("BitBtn3")->setEnabled(true);
-        h.script.answer(6);
-        h.script.answer(1);
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::OK);
         h.button("BitBtn3")->click();
         QCOMPARE(restoresSent(h), 0);
         QVERIFY(!h.databases().contains(QStringLiteral("Restored")));
@@ -199,7 +199,7 @@ private slots:
         QCOMPARE(combo->count(), 0);
         for (const char* button : {"BitBtn2", "BitBtn4", "BitBtn5"})
             QVERIFY2(!h.button(button)->isEnabled(), button);
-        h.script.answer(6);
+        h.script.answer(Reply::Yes);
         h.button("BitBtn4")->click();
         QVERIFY(!h.server.receivedStatements().contains(QLatin1String("DROP DATABASE")));
         QVERIFY(!other.receivedStatements().contains(QLatin1String("DROP DATABASE")));
@@ -239,7 +239,7 @@ private slots:
         const QString target = h.folder(QStringLiteral("target"));
         h.chooseRestoreFolder(target);
         h.edit("Edit1")->setText(QString(100, QChar(0x0416)));
-        h.script.answer(1);
+        h.script.answer(Reply::OK);
         h.button("BitBtn3")->click();
         QVERIFY2(h.databases().contains(h.edit("Edit1")->text()), qPrintable(h.script.last().text));
         const QStringList made = QDir(target).entryList(QDir::Files);
@@ -333,7 +333,7 @@ private slots:
         h.chooseRestoreFolder(h.folder(QStringLiteral("target")));
         h.edit("Edit1")->setText(QStringLiteral("sales"));
         h.script.clear();
-        h.script.answer(7);
+        h.script.answer(Reply::No);
         h.button("BitBtn3")->click();
         QCOMPARE(confirmations(h).size(), asks ? 1 : 0);
         const QString statements = h.server.receivedStatements();
