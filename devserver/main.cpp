@@ -41,6 +41,7 @@ void onSignal(int) {
         "                         [--deny PATH]... [--log-statements FILE] [--slow MS] [--throughput "
         "MB_PER_S]\n"
         "                         [--refuse-logins] [--drop-backup-halfway] [--demo-files DIR]\n"
+        "                         [--ignore-attention] [--silent]\n"
         "  versions: 2000 2005 2008 2012 2014 2016 2017 2019; addresses: loopback only\n",
         problem.c_str());
     std::exit(2);
@@ -192,6 +193,7 @@ int main(int argc, char** argv) {
     int slowMillis = 0;
     double throughput = 0;
     bool dropBackup = false;
+    bool ignoreAttention = false, silent = false;
 
     auto number = [&](int& i, const char* what) {
         if (i + 1 >= argc)
@@ -248,6 +250,10 @@ int main(int argc, char** argv) {
             login.refuseAll = true;
         } else if (a == "--drop-backup-halfway") {
             dropBackup = true;
+        } else if (a == "--ignore-attention") {
+            ignoreAttention = true;
+        } else if (a == "--silent") {
+            silent = true;
         } else if (a == "--demo-files") {
             return writeDemoFiles(text(i, "--demo-files"));
         } else if (a == "--help" || a == "-h") {
@@ -283,6 +289,8 @@ int main(int argc, char** argv) {
         instance->slowMillis = slowMillis;
         instance->throughputMBps = throughput;
         instance->dropBackupHalfway = dropBackup;
+        instance->ignoreAttention = ignoreAttention;
+        instance->silent = silent;
         instances.push_back(std::move(instance));
     };
     addInstance("", version);

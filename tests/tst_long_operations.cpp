@@ -86,6 +86,14 @@ void startRestore(WindowHarness& h, const QString& file, const QString& database
     h.button("BitBtn3")->click();
 }
 
+// Cancels the operation as soon as its dialog shows.
+void cancelOnceShown(OperationWatch& watch) {
+    watch.onTick = [](ProgressDialog& d) {
+        if (d.isVisible() && !d.isCancelling())
+            d.cancelButton()->click();
+    };
+}
+
 QString backupDone(const QString& database) {
     return QStringLiteral("Створення резервної копії бази даних ") + database +
            QStringLiteral(" успішно виконано.");
@@ -227,6 +235,64 @@ private slots:
         QCOMPARE(h.script.last().text, backupDone(QStringLiteral("Small")));
         QCOMPARE(h.window->connection().handle(), connection);
         QVERIFY(QFile::exists(h.server.scratch() + "/small.bak"));
+    }
+
+    // After a cancel the user is told what the server did: a stand-in that reads the cancel before
+    // it starts the statement does nothing (an attach over a taken name then puts the old database
+    // back), one that finishes every statement anyway has done it. The list shows either.
+    void cancelTellsWhatTheServerDid_data() {
+        QTest::addColumn<bool>("attach");
+        QTest::addColumn<bool>("finishesAnyway");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("attach over a taken name, cancelled")
+            << true << false
+            << "Приєднання бази даних Old скасовано. База даних не приєднана.\nПопередню базу даних Old "
+               "приєднано знову.";
+        QTest::newRow("attach, finished anyway") << true << true << "База даних Old успішно приєднана із файлу ";
+        QTest::newRow("drop, cancelled") << false << false << "Видалення бази даних Old скасовано. База даних не видалена.";
+        QTest::newRow("drop, finished anyway") << false << true << "База даних Old успішно видалена !";
+    }
+    void cancelTellsWhatTheServerDid() {
+        QFETCH(bool, attach);
+        QFETCH(bool, finishesAnyway);
+        QFETCH(QString, told);
+        QStringList slow = {QStringLiteral("--slow"), QStringLiteral("600")};
+        if (finishesAnyway)
+            slow << QStringLiteral("--ignore-attention");
+        WindowHarness h(2019, slow);
+        const QString folder = h.server.scratch();
+        h.sql(QStringLiteral("CREATE DATABASE New ON PRIMARY (FILENAME = N'%1/new.mdf') LOG ON (FILENAME = "
+                             "N'%1/new.ldf')\nEXEC sp_detach_db N'New', 'true'\nCREATE DATABASE Old ON PRIMARY "
+                             "(FILENAME = N'%1/old.mdf') LOG ON (FILENAME = N'%1/old.ldf')")
+                  .arg(folder));
+        QVERIFY(h.connect());
+        h.openPage(1);
+        OperationWatch watch(h);
+        cancelOnceShown(watch);
+        h.script.clear();
+        if (attach) {
+            h.openPage(0);
+            h.edit("cbDatabase")->setText(QStringLiteral("Old"));
+            h.edit("edPathMDF")->setText(folder + "/new.mdf");
+            h.edit("edPathLDF")->setText(folder + "/new.ldf");
+            h.button("BitBtn1")->click();
+        } else {
+            QVERIFY(h.selectListed(QStringLiteral("Old")));
+            h.script.answer(6);
+            h.button("BitBtn4")->click();
+        }
+        QVERIFY(!longop::isRunning());
+        QVERIFY2(h.script.texts().join('|').contains(told), qPrintable(h.script.texts().join('|')));
+        const QString files = h.sql(QStringLiteral("SELECT physical_name FROM sys.master_files WHERE database_id "
+                                                   "= DB_ID(N'Old')"));
+        const bool oldThere = h.databases().contains(QStringLiteral("Old"));
+        if (attach) {
+            QVERIFY(oldThere);
+            QVERIFY2(files.contains(finishesAnyway ? "new.mdf" : "old.mdf"), qPrintable(files));
+        } else {
+            QCOMPARE(oldThere, !finishesAnyway);
+            QCOMPARE(h.listed().contains(QStringLiteral("Old")), !finishesAnyway);
+        }
     }
 
     // Closing the window while a backup runs asks first: "No" lets it finish, "Yes" cancels it and
