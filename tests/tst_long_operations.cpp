@@ -295,6 +295,41 @@ private slots:
         }
     }
 
+    // The status picture follows a link lost under a backup, and the connection the next backup
+    // opens by itself, on the window's thread although the worker notices both.
+    void statusFollowsTheLinkOnTheWindowsThread() {
+        WindowHarness h(2019, kPaced);
+        createSizedDatabase(h, QStringLiteral("Big"));
+        QVERIFY(h.connect());
+        QList<int> shown;
+        QList<QThread*> threads;
+        QObject::connect(h.window.get(), &TMain::statusImageChanged, h.window.get(),
+                         [&](int index) {
+                             shown << index;
+                             threads << QThread::currentThread();
+                         },
+                         Qt::DirectConnection);
+        OperationWatch watch(h);
+        watch.onTick = [&h](ProgressDialog& d) {
+            if (d.percent() >= 10 && h.server.isRunning()) {
+                h.server.stop();
+                QVERIFY(h.server.start());
+            }
+        };
+        h.script.clear();
+        startBackup(h, QStringLiteral("Big"), h.server.scratch() + "/lost.bak");
+        QVERIFY(!h.window->connection().isOpen());
+        watch.reset();
+        h.script.answer(1);
+        startBackup(h, QStringLiteral("Big"), h.server.scratch() + "/again.bak");
+        QCOMPARE(h.script.last().text, backupDone(QStringLiteral("Big")));
+        QVERIFY(shown.size() >= 2);
+        QCOMPARE(shown.first(), 2);
+        QCOMPARE(shown.last(), 0);
+        for (QThread* t : threads)
+            QCOMPARE(t, h.window->thread());
+    }
+
     // Closing the window while a backup runs asks first: "No" lets it finish, "Yes" cancels it and
     // the window closes once the user has been told. Closing the progress dialog asks the same
     // about the operation alone.
