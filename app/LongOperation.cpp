@@ -58,12 +58,13 @@ private:
 };
 // Whether the statement's error is the cancel's own (the driver's "Operation canceled", the server's
 // "aborted" and "terminating abnormally", a link lost meanwhile) rather than the server refusing
-// the statement, which the user must see whatever Cancel did.
+// the statement, which the user must see whatever Cancel did. The server's informational messages
+// that come with it (SQLSTATE class 01) say nothing either way.
 bool endedByCancel(const DbError& error) {
     constexpr int kAborted = 3204, kTerminating = 3013;
     for (const DbError::Record& r : error.records())
         if (r.native > 0 && r.native != kAborted && r.native != kTerminating &&
-            !r.state.startsWith(QLatin1String("08")))
+            !r.state.startsWith(QLatin1String("08")) && !r.state.startsWith(QLatin1String("01")))
             return false;
     return true;
 }

@@ -241,19 +241,25 @@ private slots:
     // it starts the statement does nothing (an attach over a taken name then puts the old database
     // back), one that finishes every statement anyway has done it. The list shows either.
     void cancelTellsWhatTheServerDid_data() {
-        QTest::addColumn<bool>("attach");
+        QTest::addColumn<QString>("operation");
         QTest::addColumn<bool>("finishesAnyway");
         QTest::addColumn<QString>("told");
         QTest::newRow("attach over a taken name, cancelled")
-            << true << false
+            << "attach" << false
             << "Приєднання бази даних Old скасовано. База даних не приєднана.\nПопередню базу даних Old "
                "приєднано знову.";
-        QTest::newRow("attach, finished anyway") << true << true << "База даних Old успішно приєднана із файлу ";
-        QTest::newRow("drop, cancelled") << false << false << "Видалення бази даних Old скасовано. База даних не видалена.";
-        QTest::newRow("drop, finished anyway") << false << true << "База даних Old успішно видалена !";
+        QTest::newRow("attach, finished anyway") << "attach" << true << "База даних Old успішно приєднана із файлу ";
+        QTest::newRow("drop, cancelled") << "drop" << false << "Видалення бази даних Old скасовано. База даних не видалена.";
+        QTest::newRow("drop, finished anyway") << "drop" << true << "База даних Old успішно видалена !";
+        QTest::newRow("backup, cancelled")
+            << "backup" << false << "Створення резервної копії бази даних Old скасовано. Повної резервної копії у файлі";
+        QTest::newRow("backup, finished anyway") << "backup" << true << backupDone(QStringLiteral("Old"));
+        QTest::newRow("restore, cancelled")
+            << "restore" << false << "Відновлення бази даних Copy скасовано. База даних не відновлена.";
+        QTest::newRow("restore, finished anyway") << "restore" << true << "База даних Copy успішно відновлена із файлу ";
     }
     void cancelTellsWhatTheServerDid() {
-        QFETCH(bool, attach);
+        QFETCH(QString, operation);
         QFETCH(bool, finishesAnyway);
         QFETCH(QString, told);
         QStringList slow = {QStringLiteral("--slow"), QStringLiteral("600")};
@@ -261,37 +267,55 @@ private slots:
             slow << QStringLiteral("--ignore-attention");
         WindowHarness h(2019, slow);
         const QString folder = h.server.scratch();
+        const QString bak = folder + "/old.bak";
         h.sql(QStringLiteral("CREATE DATABASE New ON PRIMARY (FILENAME = N'%1/new.mdf') LOG ON (FILENAME = "
                              "N'%1/new.ldf')\nEXEC sp_detach_db N'New', 'true'\nCREATE DATABASE Old ON PRIMARY "
                              "(FILENAME = N'%1/old.mdf') LOG ON (FILENAME = N'%1/old.ldf')")
                   .arg(folder));
+        if (operation == QLatin1String("restore"))
+            h.sql(QStringLiteral("BACKUP DATABASE Old TO DISK = N'%1'").arg(bak));
         QVERIFY(h.connect());
         h.openPage(1);
         OperationWatch watch(h);
-        cancelOnceShown(watch);
         h.script.clear();
-        if (attach) {
+        if (operation == QLatin1String("attach")) {
             h.openPage(0);
             h.edit("cbDatabase")->setText(QStringLiteral("Old"));
             h.edit("edPathMDF")->setText(folder + "/new.mdf");
             h.edit("edPathLDF")->setText(folder + "/new.ldf");
+            cancelOnceShown(watch);
             h.button("BitBtn1")->click();
-        } else {
+        } else if (operation == QLatin1String("drop")) {
             QVERIFY(h.selectListed(QStringLiteral("Old")));
             h.script.answer(6);
+            cancelOnceShown(watch);
             h.button("BitBtn4")->click();
+        } else if (operation == QLatin1String("backup")) {
+            cancelOnceShown(watch);
+            startBackup(h, QStringLiteral("Old"), folder + "/new.bak");
+        } else {
+            h.openPage(2);
+            h.script.choose(bak);
+            h.button("SpeedButton5")->click();
+            h.edit("Edit1")->setText(QStringLiteral("Copy"));
+            h.script.choose(h.folder(QStringLiteral("copy")));
+            h.button("SpeedButton1")->click();
+            cancelOnceShown(watch);
+            h.button("BitBtn3")->click();
         }
         QVERIFY(!longop::isRunning());
         QVERIFY2(h.script.texts().join('|').contains(told), qPrintable(h.script.texts().join('|')));
         const QString files = h.sql(QStringLiteral("SELECT physical_name FROM sys.master_files WHERE database_id "
                                                    "= DB_ID(N'Old')"));
-        const bool oldThere = h.databases().contains(QStringLiteral("Old"));
-        if (attach) {
-            QVERIFY(oldThere);
+        const QStringList databases = h.databases();
+        if (operation == QLatin1String("attach")) {
+            QVERIFY(databases.contains(QStringLiteral("Old")));
             QVERIFY2(files.contains(finishesAnyway ? "new.mdf" : "old.mdf"), qPrintable(files));
-        } else {
-            QCOMPARE(oldThere, !finishesAnyway);
+        } else if (operation == QLatin1String("drop")) {
+            QCOMPARE(databases.contains(QStringLiteral("Old")), !finishesAnyway);
             QCOMPARE(h.listed().contains(QStringLiteral("Old")), !finishesAnyway);
+        } else if (operation == QLatin1String("restore")) {
+            QCOMPARE(databases.contains(QStringLiteral("Copy")), finishesAnyway);
         }
     }
 
