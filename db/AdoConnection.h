@@ -43,6 +43,11 @@ public:
 
     static constexpr int CommandTimeoutSeconds = 1000;
     static constexpr int ConnectTimeoutSeconds = 15;
+    // How long a statement that changes nothing may keep the server silent before the driver
+    // cancels it; statements that change something wait for the server however long it takes.
+    // Settable so that tests need seconds, not minutes.
+    void setCommandTimeout(int seconds) { m_commandTimeout = seconds; }
+    int commandTimeout() const { return m_commandTimeout; }
 
     SQLHDBC handle() const { return m_dbc; }
     // The statement handle every statement runs on, one after another (the statement object's, and
@@ -74,4 +79,5 @@ private:
     QString m_defaultDatabase;
     QElapsedTimer m_lastUse;
     std::function<void(bool)> m_openStateListener;
+    int m_commandTimeout = CommandTimeoutSeconds;
 };

@@ -160,6 +160,11 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
         }
     };
 
+    // The time-out is the statement's own: the handle is shared by every statement. A statement
+    // that changes something is never given up by the client (the server may be silent until it
+    // ends: a restore without STATS is, for hours); the login time-out is the connection's.
+    const SQLULEN timeout = isReadOnly(sql) ? SQLULEN(m_connection.commandTimeout()) : 0;
+    SQLSetStmtAttr(stmt.h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout), 0);
     int failures = 0;
     SQLRETURN rc =
         SQLExecDirectW(stmt.h, const_cast<SQLWCHAR*>(reinterpret_cast<const SQLWCHAR*>(sql.utf16())),

@@ -319,6 +319,31 @@ private slots:
         }
     }
 
+    // A backup or restore that keeps the server silent for longer than the command time-out (a
+    // restore without STATS does, for as long as it runs) is not cancelled by the client.
+    void longSilenceIsNotATimeout_data() {
+        QTest::addColumn<bool>("restore");
+        QTest::newRow("backup") << false;
+        QTest::newRow("restore") << true;
+    }
+    void longSilenceIsNotATimeout() {
+        QFETCH(bool, restore);
+        WindowHarness h(2019, kPaced + QStringList{QStringLiteral("--silent")});
+        createSizedDatabase(h, QStringLiteral("Big"));
+        const QString bak = h.server.scratch() + "/big.bak";
+        if (restore)
+            h.sql(QStringLiteral("BACKUP DATABASE Big TO DISK = N'%1'").arg(bak));
+        QVERIFY(h.connect());
+        h.window->connection().setCommandTimeout(1);
+        h.script.clear();
+        if (restore)
+            startRestore(h, bak, QStringLiteral("Big copy"));
+        else
+            startBackup(h, QStringLiteral("Big"), bak);
+        QCOMPARE(h.script.last().text, restore ? QStringLiteral("База даних Big copy успішно відновлена із файлу ") + bak
+                                               : backupDone(QStringLiteral("Big")));
+    }
+
     // The status picture follows a link lost under a backup, and the connection the next backup
     // opens by itself, on the window's thread although the worker notices both.
     void statusFollowsTheLinkOnTheWindowsThread() {
