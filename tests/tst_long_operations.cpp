@@ -129,8 +129,8 @@ private slots:
         QCOMPARE(longop::percentOf(number, message), percent);
     }
 
-    // The loop runs while the statement does; the dialog's bar rises with the server's messages.
-    // The restore statement asks for no STATS, so its bar only shows that something runs.
+    // The loop runs while the statement does; the dialog's bar rises with the server's messages
+    // (the restore asks for STATS as the backup does).
     void windowLivesAndProgressRises_data() {
         QTest::addColumn<bool>("restore");
         QTest::newRow("backup") << false;
@@ -164,10 +164,6 @@ private slots:
         QVERIFY(h.widget<QWidget>("PageControl1")->isEnabled());
         QCOMPARE(caption, QStringLiteral("Zelvaro"));
         QCOMPARE(cancelText, QStringLiteral("Скасувати"));
-        if (restore) {
-            QVERIFY(watch.percentsSeen.isEmpty());
-            return;
-        }
         // Seen while the statement ran, not all at its end.
         QVERIFY2(watch.percentsSeen.size() >= 3,
                  qPrintable(QStringLiteral("seen: %1").arg(QString::number(watch.percentsSeen.size()))));
