@@ -104,7 +104,8 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
     // that opens it by itself succeeded in connecting (green). A long operation's worker thread
     // notices that too: the picture is then changed on this window's thread, queued.
     ADOConnection->setOpenStateListener([this](bool open) {
-        QMetaObject::invokeMethod(this, [this, open] { setStatusImage(open ? 0 : 2); }, Qt::AutoConnection);
+        QMetaObject::invokeMethod(
+            this, [this, open] { setStatusImage(open ? 0 : 2); }, Qt::AutoConnection);
     });
 
     // The window's font is set before its controls exist, so they are laid out once, in it.

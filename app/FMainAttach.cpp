@@ -73,25 +73,30 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     ADOQuery1->addLine(QStringLiteral("FOR ATTACH"));
     longop::Operation attaching = longop::attach(Name);
     attaching.ask = [this, &Name] {
-        return serverstate::database(*ADOQuery1, Name) == serverstate::Database::Missing ? longop::Left::NotDone
-                                                                                          : longop::Left::Done;
+        return serverstate::database(*ADOQuery1, Name) == serverstate::Database::Missing
+                   ? longop::Left::NotDone
+                   : longop::Left::Done;
     };
     // Whatever ends the attach but success (its error, a cancel, a lost link, a fault of ours)
     // attaches the old database again from the files read before the detach, or names them.
     const auto putBack = [&] { return oldFiles.isEmpty() ? QString() : putBackDatabase(Name, oldFiles); };
-    const auto afterword = [](const QString& text) { return text.isEmpty() ? text : QLatin1Char('\n') + text; };
+    const auto afterword = [](const QString& text) {
+        return text.isEmpty() ? text : QLatin1Char('\n') + text;
+    };
     try {
         longop::run(this, *ADOQuery1, attaching);
     } catch (const DbError& e) {
         // Why a data file alone could not be attached is told by the advice line of its error.
-        reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), MdfPath, logPath, putBack());
+        reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), MdfPath, logPath,
+                          putBack());
         return false;
     } catch (OperationCancelled& cancelled) {
         cancelled.message += afterword(putBack());
         throw;
     } catch (const std::exception& e) {
         reportFileFailure(DbError(QString::fromLocal8Bit(e.what())),
-                          QStringLiteral("Не можливо підключити фізичний файл "), MdfPath, logPath, putBack());
+                          QStringLiteral("Не можливо підключити фізичний файл "), MdfPath, logPath,
+                          putBack());
         return false;
     }
     QString done =

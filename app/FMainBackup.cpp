@@ -54,7 +54,7 @@ void TMain::BitBtn5Click() {
         longop::Operation backingUp = longop::backup(name, file);
         backingUp.ask = [this, file, name, started = QDateTime::currentDateTime()] {
             return serverstate::backupWritten(*ADOQuery1, file, name, started) ? longop::Left::Done
-                                                                                : longop::Left::NotDone;
+                                                                               : longop::Left::NotDone;
         };
         longop::run(this, *ADOQuery1, backingUp);
     } catch (const DbError& e) {

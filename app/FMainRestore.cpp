@@ -191,7 +191,8 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
             if (!replacing)
                 return longop::Left::Done;
             const QStringList files = databaseFiles(Name);
-            return files != replacedFiles && files.contains(MdfPath) ? longop::Left::Done : longop::Left::Unknown;
+            return files != replacedFiles && files.contains(MdfPath) ? longop::Left::Done
+                                                                     : longop::Left::Unknown;
         };
         longop::run(this, *ADOQuery1, restoring);
     } catch (const DbError& e) {

@@ -92,7 +92,7 @@ Operation backup(const QString& database, const QString& file) {
     const QString cancelled =
         QStringLiteral("Створення резервної копії бази даних ") + database + QStringLiteral(" скасовано. ");
     Operation o = named(Mode::Execute, QStringLiteral("Створення резервної копії бази даних"),
-                QStringLiteral("База даних: ") + database);
+                        QStringLiteral("База даних: ") + database);
     o.notDone = cancelled + QStringLiteral("Повної резервної копії у файлі ") + file +
                 QStringLiteral(" немає: не відновлюйте базу даних із нього.");
     o.unknown = cancelled + QStringLiteral("Файл ") + file +
@@ -103,20 +103,24 @@ Operation backup(const QString& database, const QString& file) {
 Operation restore(const QString& database) {
     const QString cancelled =
         QStringLiteral("Відновлення бази даних ") + database + QStringLiteral(" скасовано. ");
-    Operation o = named(Mode::Execute, QStringLiteral("Відновлення бази даних"), QStringLiteral("База даних: ") + database);
+    Operation o = named(Mode::Execute, QStringLiteral("Відновлення бази даних"),
+                        QStringLiteral("База даних: ") + database);
     o.notDone = cancelled + QStringLiteral("База даних не відновлена.");
     const QString unusable = QStringLiteral(" (RESTORING): користуватися нею не можна, доки її не буде "
                                             "відновлено повністю або видалено.");
     o.restoring = cancelled + QStringLiteral("База даних залишилася в стані відновлення") + unusable;
-    o.unknown = cancelled + QStringLiteral("Сервер не відповів, чи завершилося відновлення: база даних може "
-                                           "залишитися в стані відновлення") + unusable;
+    o.unknown = cancelled +
+                QStringLiteral("Сервер не відповів, чи завершилося відновлення: база даних може "
+                               "залишитися в стані відновлення") +
+                unusable;
     return o;
 }
 
 Operation attach(const QString& database) {
     const QString cancelled =
         QStringLiteral("Приєднання бази даних ") + database + QStringLiteral(" скасовано. ");
-    Operation o = named(Mode::Execute, QStringLiteral("Приєднання бази даних"), QStringLiteral("База даних: ") + database);
+    Operation o = named(Mode::Execute, QStringLiteral("Приєднання бази даних"),
+                        QStringLiteral("База даних: ") + database);
     o.notDone = cancelled + QStringLiteral("База даних не приєднана.");
     o.unknown = cancelled + QStringLiteral("Сервер не відповів, чи приєднана база даних: перегляньте список "
                                            "баз даних.");
@@ -126,7 +130,8 @@ Operation attach(const QString& database) {
 Operation drop(const QString& database) {
     const QString cancelled =
         QStringLiteral("Видалення бази даних ") + database + QStringLiteral(" скасовано. ");
-    Operation o = named(Mode::Execute, QStringLiteral("Видалення бази даних"), QStringLiteral("База даних: ") + database);
+    Operation o = named(Mode::Execute, QStringLiteral("Видалення бази даних"),
+                        QStringLiteral("База даних: ") + database);
     o.notDone = cancelled + QStringLiteral("База даних не видалена.");
     o.unknown = cancelled + QStringLiteral("Сервер не відповів, чи видалена база даних: перегляньте список "
                                            "баз даних.");
@@ -135,9 +140,9 @@ Operation drop(const QString& database) {
 
 Operation fileList(const QString& backupFile) {
     Operation o = named(Mode::OpenRowset, QStringLiteral("Читання списку файлів резервної копії"),
-                QStringLiteral("Файл: ") + backupFile);
-    o.notDone = o.unknown = QStringLiteral("Читання списку файлів резервної копії ") + backupFile +
-                            QStringLiteral(" скасовано.");
+                        QStringLiteral("Файл: ") + backupFile);
+    o.notDone = o.unknown =
+        QStringLiteral("Читання списку файлів резервної копії ") + backupFile + QStringLiteral(" скасовано.");
     return o;
 }
 

@@ -19,7 +19,7 @@ Database database(AdoQuery& query, const QString& name) {
     Database state = Database::Missing;
     if (query.rowCount() >= 1)
         state = (query.field(QStringLiteral("status")).toInt() & kLoading) ? Database::Restoring
-                                                                            : Database::Online;
+                                                                           : Database::Online;
     query.close();
     return state;
 }

@@ -331,7 +331,8 @@ private slots:
             std::atomic<int> messages{0};
             StatementWatch watch([&messages](int, const QString&) { ++messages; });
             q.setWatch(&watch);
-            q.setText(QStringLiteral("BACKUP DATABASE W TO DISK = N'%1/w.bak' WITH INIT, STATS = 1").arg(dev.scratch()));
+            q.setText(QStringLiteral("BACKUP DATABASE W TO DISK = N'%1/w.bak' WITH INIT, STATS = 1")
+                          .arg(dev.scratch()));
             std::thread canceller([&watch, delayMs] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
                 watch.cancel();

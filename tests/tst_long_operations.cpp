@@ -69,8 +69,9 @@ struct OperationWatch {
 // start at one megabyte each, not at the model database's size.
 void createSizedDatabase(WindowHarness& h, const QString& name) {
     const QString files = h.server.dataDir() + "/" + name;
-    h.sql(QStringLiteral("CREATE DATABASE [%1] ON PRIMARY (NAME = N'%1', FILENAME = N'%2.mdf', SIZE = 1MB) LOG ON "
-                         "(NAME = N'%1_log', FILENAME = N'%2_log.ldf', SIZE = 1MB)")
+    h.sql(QStringLiteral(
+              "CREATE DATABASE [%1] ON PRIMARY (NAME = N'%1', FILENAME = N'%2.mdf', SIZE = 1MB) LOG ON "
+              "(NAME = N'%1_log', FILENAME = N'%2_log.ldf', SIZE = 1MB)")
               .arg(name, files));
     QFile data(h.server.dataDir() + "/" + name + ".mdf");
     QVERIFY(data.open(QIODevice::Append));
@@ -253,15 +254,19 @@ private slots:
             << "attach" << false
             << "Приєднання бази даних Old скасовано. База даних не приєднана.\nПопередню базу даних Old "
                "приєднано знову.";
-        QTest::newRow("attach, finished anyway") << "attach" << true << "База даних Old успішно приєднана із файлу ";
-        QTest::newRow("drop, cancelled") << "drop" << false << "Видалення бази даних Old скасовано. База даних не видалена.";
+        QTest::newRow("attach, finished anyway")
+            << "attach" << true << "База даних Old успішно приєднана із файлу ";
+        QTest::newRow("drop, cancelled")
+            << "drop" << false << "Видалення бази даних Old скасовано. База даних не видалена.";
         QTest::newRow("drop, finished anyway") << "drop" << true << "База даних Old успішно видалена !";
         QTest::newRow("backup, cancelled")
-            << "backup" << false << "Створення резервної копії бази даних Old скасовано. Повної резервної копії у файлі";
+            << "backup" << false
+            << "Створення резервної копії бази даних Old скасовано. Повної резервної копії у файлі";
         QTest::newRow("backup, finished anyway") << "backup" << true << backupDone(QStringLiteral("Old"));
         QTest::newRow("restore, cancelled")
             << "restore" << false << "Відновлення бази даних Copy скасовано. База даних не відновлена.";
-        QTest::newRow("restore, finished anyway") << "restore" << true << "База даних Copy успішно відновлена із файлу ";
+        QTest::newRow("restore, finished anyway")
+            << "restore" << true << "База даних Copy успішно відновлена із файлу ";
     }
     void cancelTellsWhatTheServerDid() {
         QFETCH(QString, operation);
@@ -273,10 +278,11 @@ private slots:
         WindowHarness h(2019, slow);
         const QString folder = h.server.scratch();
         const QString bak = folder + "/old.bak";
-        h.sql(QStringLiteral("CREATE DATABASE New ON PRIMARY (FILENAME = N'%1/new.mdf') LOG ON (FILENAME = "
-                             "N'%1/new.ldf')\nEXEC sp_detach_db N'New', 'true'\nCREATE DATABASE Old ON PRIMARY "
-                             "(FILENAME = N'%1/old.mdf') LOG ON (FILENAME = N'%1/old.ldf')")
-                  .arg(folder));
+        h.sql(
+            QStringLiteral("CREATE DATABASE New ON PRIMARY (FILENAME = N'%1/new.mdf') LOG ON (FILENAME = "
+                           "N'%1/new.ldf')\nEXEC sp_detach_db N'New', 'true'\nCREATE DATABASE Old ON PRIMARY "
+                           "(FILENAME = N'%1/old.mdf') LOG ON (FILENAME = N'%1/old.ldf')")
+                .arg(folder));
         if (operation == QLatin1String("restore"))
             h.sql(QStringLiteral("BACKUP DATABASE Old TO DISK = N'%1'").arg(bak));
         QVERIFY(h.connect());
@@ -310,8 +316,9 @@ private slots:
         }
         QVERIFY(!longop::isRunning());
         QVERIFY2(h.script.texts().join('|').contains(told), qPrintable(h.script.texts().join('|')));
-        const QString files = h.sql(QStringLiteral("SELECT physical_name FROM sys.master_files WHERE database_id "
-                                                   "= DB_ID(N'Old')"));
+        const QString files =
+            h.sql(QStringLiteral("SELECT physical_name FROM sys.master_files WHERE database_id "
+                                 "= DB_ID(N'Old')"));
         const QStringList databases = h.databases();
         if (operation == QLatin1String("attach")) {
             QVERIFY(databases.contains(QStringLiteral("Old")));
@@ -345,8 +352,9 @@ private slots:
             startRestore(h, bak, QStringLiteral("Big copy"));
         else
             startBackup(h, QStringLiteral("Big"), bak);
-        QCOMPARE(h.script.last().text, restore ? QStringLiteral("База даних Big copy успішно відновлена із файлу ") + bak
-                                               : backupDone(QStringLiteral("Big")));
+        QCOMPARE(h.script.last().text,
+                 restore ? QStringLiteral("База даних Big copy успішно відновлена із файлу ") + bak
+                         : backupDone(QStringLiteral("Big")));
     }
 
     // The status picture follows a link lost under a backup, and the connection the next backup
@@ -358,12 +366,13 @@ private slots:
         WindowHarness h(2019, kPaced);
         createSizedDatabase(h, QStringLiteral("Big"));
         QVERIFY(h.connect());
-        QObject::connect(h.window.get(), &TMain::statusImageChanged, h.window.get(),
-                         [&](int index) {
-                             shown << index;
-                             threads << QThread::currentThread();
-                         },
-                         Qt::DirectConnection);
+        QObject::connect(
+            h.window.get(), &TMain::statusImageChanged, h.window.get(),
+            [&](int index) {
+                shown << index;
+                threads << QThread::currentThread();
+            },
+            Qt::DirectConnection);
         OperationWatch watch(h);
         watch.onTick = [&h](ProgressDialog& d) {
             if (d.percent() >= 10 && h.server.isRunning()) {
