@@ -67,7 +67,7 @@ struct OperationWatch {
 
 // A database whose data file holds some megabytes, so that its backup has bytes to pace; its files
 // start at one megabyte each, not at the model database's size.
-void createSizedDatabase(WindowHarness& h, const QString& name) {
+void createSizedDatabase(WindowHarness& h, const QString& name, int extraMegabytes = kDatabaseMegabytes) {
     const QString files = h.server.dataDir() + "/" + name;
     h.sql(QStringLiteral(
               "CREATE DATABASE [%1] ON PRIMARY (NAME = N'%1', FILENAME = N'%2.mdf', SIZE = 1MB) LOG ON "
@@ -76,7 +76,7 @@ void createSizedDatabase(WindowHarness& h, const QString& name) {
     QFile data(h.server.dataDir() + "/" + name + ".mdf");
     QVERIFY(data.open(QIODevice::Append));
     const QByteArray megabyte(1 << 20, 'z');
-    for (int i = 0; i < kDatabaseMegabytes; ++i)
+    for (int i = 0; i < extraMegabytes; ++i)
         data.write(megabyte);
 }
 
@@ -197,7 +197,7 @@ private slots:
         QFETCH(QString, cancelled);
         WindowHarness h(2019, kPaced);
         createSizedDatabase(h, QStringLiteral("Big"));
-        h.sql(QStringLiteral("CREATE DATABASE Small"));
+        createSizedDatabase(h, QStringLiteral("Small"), 0);
         const QString bak = h.server.scratch() + "/big.bak";
         QVERIFY(h.connect());
         if (restore)
