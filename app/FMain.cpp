@@ -101,8 +101,12 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
     ADOQuery1 = std::make_unique<AdoQuery>(*ADOConnection, QStringLiteral("ADOQuery1"));
     // The status image follows the connection also where no handler of ours closes or opens it: a
     // statement that finds the link gone closes it (grey: the big button connects again), and one
-    // that opens it by itself succeeded in connecting (green).
-    ADOConnection->setOpenStateListener([this](bool open) { setStatusImage(open ? 0 : 2); });
+    // that opens it by itself succeeded in connecting (green). A long operation's worker thread
+    // notices that too: the picture is then changed on this window's thread, queued.
+    ADOConnection->setOpenStateListener([this](bool open) {
+        QMetaObject::invokeMethod(
+            this, [this, open] { setStatusImage(open ? 0 : 2); }, Qt::AutoConnection);
+    });
 
     // The window's font is set before its controls exist, so they are laid out once, in it.
     setFont(fontOrFallback(QStringLiteral("MS Sans Serif"), 11, false));
@@ -323,6 +327,7 @@ void TMain::changeEvent(QEvent* event) {
 void TMain::setStatusImage(int index) {
     m_statusImage = index;
     ui->ToolButton1->setIcon(zelvaroIcon(kStatusImages[index]));
+    emit statusImageChanged(index);
 }
 
 QString TMain::GetComputerNameText() const {

@@ -67,6 +67,11 @@ public:
     AdoQuery& query() { return *ADOQuery1; }
     Ui::TMain* form() const { return ui.get(); }
 
+signals:
+    // The status picture changed (0 connected, 1 failed, 2 not connected); always on this window's
+    // thread.
+    void statusImageChanged(int index);
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;

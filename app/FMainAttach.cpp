@@ -7,6 +7,7 @@
 #include "FileChecks.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
+#include "ServerState.h"
 #include "SqlQuote.h"
 #include "ui_FMain.h"
 
@@ -70,13 +71,32 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
         ADOQuery1->addLine(QLatin1String("LOG ON (FILENAME = ") + sqlquote::literal(logPath) +
                            QLatin1Char(')'));
     ADOQuery1->addLine(QStringLiteral("FOR ATTACH"));
+    longop::Operation attaching = longop::attach(Name);
+    attaching.ask = [this, &Name] {
+        return serverstate::database(*ADOQuery1, Name) == serverstate::Database::Missing
+                   ? longop::Left::NotDone
+                   : longop::Left::Done;
+    };
+    // Whatever ends the attach but success (its error, a cancel, a lost link, a fault of ours)
+    // attaches the old database again from the files read before the detach, or names them.
+    const auto putBack = [&] { return oldFiles.isEmpty() ? QString() : putBackDatabase(Name, oldFiles); };
+    const auto afterword = [](const QString& text) {
+        return text.isEmpty() ? text : QLatin1Char('\n') + text;
+    };
     try {
-        longop::run(this, *ADOQuery1, longop::attach(Name));
+        longop::run(this, *ADOQuery1, attaching);
     } catch (const DbError& e) {
         // Why a data file alone could not be attached is told by the advice line of its error.
-        const QString putBack = oldFiles.isEmpty() ? QString() : putBackDatabase(Name, oldFiles);
         reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), {MdfPath, logPath},
-                          putBack);
+                          putBack());
+        return false;
+    } catch (OperationCancelled& cancelled) {
+        cancelled.message += afterword(putBack());
+        throw;
+    } catch (const std::exception& e) {
+        reportFileFailure(DbError(QString::fromLocal8Bit(e.what())),
+                          QStringLiteral("Не можливо підключити фізичний файл "), {MdfPath, logPath},
+                          putBack());
         return false;
     }
     QString done =

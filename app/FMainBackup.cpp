@@ -5,8 +5,11 @@
 #include "FileChecks.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
+#include "ServerState.h"
 #include "SqlQuote.h"
 #include "ui_FMain.h"
+
+#include <QDateTime>
 
 void TMain::openBackupPage() {
     FillDatabaseCombo(ui->cbDataBase1);
@@ -47,7 +50,13 @@ void TMain::BitBtn5Click() {
                        QLatin1String(" WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT"));
     try {
         // Runs to the end of the server's messages: the file is complete when this returns.
-        longop::run(this, *ADOQuery1, longop::backup(name, ui->edSavePathBAK->text()));
+        const QString file = ui->edSavePathBAK->text();
+        longop::Operation backingUp = longop::backup(name, file);
+        backingUp.ask = [this, file, name, started = QDateTime::currentDateTime()] {
+            return serverstate::backupWritten(*ADOQuery1, file, name, started) ? longop::Left::Done
+                                                                               : longop::Left::NotDone;
+        };
+        longop::run(this, *ADOQuery1, backingUp);
     } catch (const DbError& e) {
         modal::simpleMessage(erroradvice::appended(e));
         return;

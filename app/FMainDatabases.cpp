@@ -6,6 +6,7 @@
 #include "ErrorAdvice.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
+#include "ServerState.h"
 #include "SqlQuote.h"
 #include "ui_FMain.h"
 
@@ -129,9 +130,15 @@ void TMain::BitBtn4Click() {
                                  QStringLiteral(" ?"),
                              DialogType::Confirmation, {DialogButton::Yes, DialogButton::No}) != 6)
         return;
-    if (DropDatabase(name))
-        modal::messageDialog(QStringLiteral("База даних ") + name + QStringLiteral(" успішно видалена !"),
-                             DialogType::Information, {DialogButton::OK});
+    try {
+        if (DropDatabase(name))
+            modal::messageDialog(QStringLiteral("База даних ") + name + QStringLiteral(" успішно видалена !"),
+                                 DialogType::Information, {DialogButton::OK});
+    } catch (const OperationCancelled&) {
+        // The list shows what the server holds after a cancel too; then the user is told.
+        FillDatabaseList();
+        throw;
+    }
     FillDatabaseList();
 }
 
@@ -143,7 +150,13 @@ bool TMain::DropDatabase(const QString& Name) {
     try {
         ADOQuery1->close();
         ADOQuery1->setText(QLatin1String("DROP DATABASE ") + sqlquote::name(Name));
-        longop::run(this, *ADOQuery1, longop::drop(Name));
+        longop::Operation dropping = longop::drop(Name);
+        dropping.ask = [this, &Name] {
+            return serverstate::database(*ADOQuery1, Name) == serverstate::Database::Missing
+                       ? longop::Left::Done
+                       : longop::Left::NotDone;
+        };
+        longop::run(this, *ADOQuery1, dropping);
         return true;
     } catch (const DbError& e) {
         modal::systemMessageBox(this, erroradvice::appended(e), QGuiApplication::applicationDisplayName());

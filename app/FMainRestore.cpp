@@ -6,6 +6,7 @@
 #include "LongOperation.h"
 #include "ModalSeam.h"
 #include "OperationPlan.h"
+#include "ServerState.h"
 #include "SqlQuote.h"
 #include "ui_FMain.h"
 
@@ -209,10 +210,31 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     for (const restoreplan::Move& m : further)
         statement += QLatin1String(", MOVE ") + sqlquote::literal(m.logicalName) + QLatin1String(" TO ") +
                      sqlquote::literal(m.target);
+    // The server's share done every tenth, as the backup asks: the progress bar is real, and the
+    // server is never silent for long.
+    statement += QLatin1String(", STATS = 10");
     ADOQuery1->close();
     ADOQuery1->setText(statement);
     try {
-        longop::run(this, *ADOQuery1, longop::restore(Name));
+        longop::Operation restoring = longop::restore(Name);
+        restoring.ask = [&] {
+            switch (serverstate::database(*ADOQuery1, Name)) {
+            case serverstate::Database::Missing:
+                return longop::Left::NotDone;
+            case serverstate::Database::Restoring:
+                return longop::Left::Restoring;
+            case serverstate::Database::Online:
+                break;
+            }
+            // A database that was there before and is still online may be the old one, untouched
+            // by a cancel that came first, unless its files are now the restored ones.
+            if (!replacing)
+                return longop::Left::Done;
+            const QStringList files = databaseFiles(Name);
+            return files != replacedFiles && files.contains(MdfPath) ? longop::Left::Done
+                                                                     : longop::Left::Unknown;
+        };
+        longop::run(this, *ADOQuery1, restoring);
     } catch (const DbError& e) {
         reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "),
                           plan.writes + QStringList{BakPath});

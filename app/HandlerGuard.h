@@ -1,6 +1,6 @@
 // Runs an event handler so that no exception ever reaches Qt's event loop: whatever escapes the
 // handler ends it there and is shown in the plain error box, and the program goes on. A cancelled
-// long operation ends the handler silently: the user has been told already.
+// long operation ends the handler with the warning that says what the server was left with.
 #pragma once
 
 #include "ModalSeam.h"
@@ -15,7 +15,8 @@
 template <typename Handler> void guarded(Handler&& handler) noexcept {
     try {
         std::forward<Handler>(handler)();
-    } catch (const OperationCancelled&) {
+    } catch (const OperationCancelled& cancelled) {
+        modal::messageDialog(cancelled.message, DialogType::Warning, {DialogButton::OK});
     } catch (const DbError& e) {
         modal::errorBox(erroradvice::appended(modal::errorBoxText(e.message()), e));
     } catch (const std::exception& e) {

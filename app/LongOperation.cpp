@@ -56,42 +56,94 @@ private:
     QList<QPointer<QWidget>> m_disabled;
     QPointer<QWidget> m_focus;
 };
+// Whether the statement's error is the cancel's own (the driver's "Operation canceled", the server's
+// "aborted" and "terminating abnormally", a link lost meanwhile) rather than the server refusing
+// the statement, which the user must see whatever Cancel did. The server's informational messages
+// that come with it (SQLSTATE class 01) say nothing either way.
+bool endedByCancel(const DbError& error) {
+    constexpr int kAborted = 3204, kTerminating = 3013;
+    for (const DbError::Record& r : error.records())
+        if (r.native > 0 && r.native != kAborted && r.native != kTerminating &&
+            !r.state.startsWith(QLatin1String("08")) && !r.state.startsWith(QLatin1String("01")))
+            return false;
+    return true;
+}
+
+Operation named(Mode mode, const QString& title, const QString& subject) {
+    Operation o;
+    o.mode = mode;
+    o.title = title;
+    o.subject = subject;
+    return o;
+}
+
+Left askServer(const Operation& operation) {
+    if (!operation.ask)
+        return Left::NotDone;
+    try {
+        return operation.ask();
+    } catch (const DbError&) {
+        return Left::Unknown;
+    }
+}
 } // namespace
 
 Operation backup(const QString& database, const QString& file) {
-    return {Mode::Execute, QStringLiteral("Створення резервної копії бази даних"),
-            QStringLiteral("База даних: ") + database,
-            QStringLiteral("Створення резервної копії бази даних ") + database +
-                QStringLiteral(" скасовано. Файл ") + file +
-                QStringLiteral(" може бути неповним: не відновлюйте базу даних із нього.")};
+    const QString cancelled =
+        QStringLiteral("Створення резервної копії бази даних ") + database + QStringLiteral(" скасовано. ");
+    Operation o = named(Mode::Execute, QStringLiteral("Створення резервної копії бази даних"),
+                        QStringLiteral("База даних: ") + database);
+    o.notDone = cancelled + QStringLiteral("Повної резервної копії у файлі ") + file +
+                QStringLiteral(" немає: не відновлюйте базу даних із нього.");
+    o.unknown = cancelled + QStringLiteral("Файл ") + file +
+                QStringLiteral(" може бути неповним: не відновлюйте базу даних із нього.");
+    return o;
 }
 
 Operation restore(const QString& database) {
-    return {Mode::Execute, QStringLiteral("Відновлення бази даних"),
-            QStringLiteral("База даних: ") + database,
-            QStringLiteral("Відновлення бази даних ") + database +
-                QStringLiteral(" скасовано. База даних може залишитися в стані відновлення (RESTORING): "
-                               "користуватися нею не можна, доки її не буде відновлено повністю або "
-                               "видалено.")};
+    const QString cancelled =
+        QStringLiteral("Відновлення бази даних ") + database + QStringLiteral(" скасовано. ");
+    Operation o = named(Mode::Execute, QStringLiteral("Відновлення бази даних"),
+                        QStringLiteral("База даних: ") + database);
+    o.notDone = cancelled + QStringLiteral("База даних не відновлена.");
+    const QString unusable = QStringLiteral(" (RESTORING): користуватися нею не можна, доки її не буде "
+                                            "відновлено повністю або видалено.");
+    o.restoring = cancelled + QStringLiteral("База даних залишилася в стані відновлення") + unusable;
+    o.unknown = cancelled +
+                QStringLiteral("Сервер не відповів, чи завершилося відновлення: база даних може "
+                               "залишитися в стані відновлення") +
+                unusable;
+    return o;
 }
 
 Operation attach(const QString& database) {
-    return {Mode::Execute, QStringLiteral("Приєднання бази даних"), QStringLiteral("База даних: ") + database,
-            QStringLiteral("Приєднання бази даних ") + database +
-                QStringLiteral(" скасовано. База даних не приєднана.")};
+    const QString cancelled =
+        QStringLiteral("Приєднання бази даних ") + database + QStringLiteral(" скасовано. ");
+    Operation o = named(Mode::Execute, QStringLiteral("Приєднання бази даних"),
+                        QStringLiteral("База даних: ") + database);
+    o.notDone = cancelled + QStringLiteral("База даних не приєднана.");
+    o.unknown = cancelled + QStringLiteral("Сервер не відповів, чи приєднана база даних: перегляньте список "
+                                           "баз даних.");
+    return o;
 }
 
 Operation drop(const QString& database) {
-    return {Mode::Execute, QStringLiteral("Видалення бази даних"), QStringLiteral("База даних: ") + database,
-            QStringLiteral("Видалення бази даних ") + database +
-                QStringLiteral(" скасовано. База даних не видалена.")};
+    const QString cancelled =
+        QStringLiteral("Видалення бази даних ") + database + QStringLiteral(" скасовано. ");
+    Operation o = named(Mode::Execute, QStringLiteral("Видалення бази даних"),
+                        QStringLiteral("База даних: ") + database);
+    o.notDone = cancelled + QStringLiteral("База даних не видалена.");
+    o.unknown = cancelled + QStringLiteral("Сервер не відповів, чи видалена база даних: перегляньте список "
+                                           "баз даних.");
+    return o;
 }
 
 Operation fileList(const QString& backupFile) {
-    return {Mode::OpenRowset, QStringLiteral("Читання списку файлів резервної копії"),
-            QStringLiteral("Файл: ") + backupFile,
-            QStringLiteral("Читання списку файлів резервної копії ") + backupFile +
-                QStringLiteral(" скасовано.")};
+    Operation o = named(Mode::OpenRowset, QStringLiteral("Читання списку файлів резервної копії"),
+                        QStringLiteral("Файл: ") + backupFile);
+    o.notDone = o.unknown =
+        QStringLiteral("Читання списку файлів резервної копії ") + backupFile + QStringLiteral(" скасовано.");
+    return o;
 }
 
 int percentOf(int number, const QString& message) {
@@ -195,12 +247,22 @@ void run(QWidget* window, AdoQuery& query, const Operation& operation) {
     g_closePending = g_running.closeAfter;
     g_running = {};
 
-    if (cancelled) {
-        modal::messageDialog(operation.cancelled, DialogType::Warning, {DialogButton::OK});
-        throw OperationCancelled{};
+    if (!cancelled || (outcome.failed && !endedByCancel(outcome.error))) {
+        if (outcome.failed)
+            throw outcome.error;
+        return;
     }
-    if (outcome.failed)
-        throw outcome.error;
+    switch (askServer(operation)) {
+    case Left::Done:
+        return;
+    case Left::NotDone:
+        throw OperationCancelled{operation.notDone};
+    case Left::Restoring:
+        throw OperationCancelled{operation.restoring};
+    case Left::Unknown:
+        break;
+    }
+    throw OperationCancelled{operation.unknown};
 }
 
 } // namespace longop

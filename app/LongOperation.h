@@ -5,23 +5,39 @@
 
 #include <QString>
 
+#include <functional>
+
 class AdoQuery;
 class QWidget;
 
-// Thrown on the window's thread when the user cancelled: the cancelled message has been shown
-// already, and the handler simply ends (see HandlerGuard.h). Not a DbError, so the callers' error
-// handling never mistakes it for a failure.
-struct OperationCancelled {};
+// Thrown on the window's thread when the user cancelled and the server did not finish the
+// operation: the message says what the server was left with. The handler guard shows it and ends
+// the handler (see HandlerGuard.h); a caller that must undo something first may add to it and
+// throw it on. Not a DbError, so the callers' error handling never mistakes it for a failure.
+struct OperationCancelled {
+    QString message;
+};
 
 namespace longop {
 
 enum class Mode { Execute, OpenRowset };
 
+// What the server holds after a cancelled statement, asked once the statement has ended: an
+// acknowledged cancel only says the attention arrived, not that the server stopped in time.
+enum class Left { Done, NotDone, Restoring, Unknown };
+
 struct Operation {
     Mode mode = Mode::Execute;
-    QString title;     // what runs: "Створення резервної копії бази даних"
-    QString subject;   // on what: "База даних: X"
-    QString cancelled; // what the user is told after a cancel, the state left included
+    QString title;   // what runs: "Створення резервної копії бази даних"
+    QString subject; // on what: "База даних: X"
+    // What the user is told after a cancel, by what the server holds: not done, left restoring,
+    // or (the server could not be asked) what it may have left.
+    QString notDone;
+    QString restoring;
+    QString unknown;
+    // Asks the server after a cancel, on the window's thread with the statement object free. May
+    // throw DbError (then the user is told `unknown`). Unset: the operation counts as not done.
+    std::function<Left()> ask;
 };
 
 Operation backup(const QString& database, const QString& file);
@@ -32,9 +48,10 @@ Operation fileList(const QString& backupFile);
 
 // Runs the query's text as the operation says (execute, or openRowset keeping its rows) and returns
 // when the statement has ended, the event loop running meanwhile. A failure is thrown here as the
-// DbError the statement gave; a cancelled statement shows the cancelled message and throws
-// OperationCancelled. A cancel the server acknowledged only after the statement had succeeded
-// counts as success: the user is told what really happened.
+// DbError the statement gave, also when the user had pressed Cancel meanwhile (the server's own
+// error is not hidden behind the cancel). After a cancel the server is asked what it holds: done
+// after all returns as a success does, so the caller tells its success; otherwise
+// OperationCancelled is thrown with what is true.
 void run(QWidget* window, AdoQuery& query, const Operation& operation);
 
 bool isRunning();

@@ -48,6 +48,11 @@ public:
     // For tests, which must not wait out the defaults above; the program never calls these.
     void setLoginTimeoutForTests(int seconds) { m_loginTimeoutSeconds = seconds; }
     void setIdleMillisForTests(int millis) { m_idleMillis = millis; }
+    // How long a statement that changes nothing may keep the server silent before the driver
+    // cancels it; statements that change something wait for the server however long it takes.
+    // Settable so that tests need seconds, not minutes.
+    void setCommandTimeout(int seconds) { m_commandTimeout = seconds; }
+    int commandTimeout() const { return m_commandTimeout; }
 
     SQLHDBC handle() const { return m_dbc; }
     // The statement handle every statement runs on, one after another (the statement object's, and
@@ -81,4 +86,5 @@ private:
     int m_loginTimeoutSeconds = ConnectTimeoutSeconds;
     int m_idleMillis = IdleMillis;
     std::function<void(bool)> m_openStateListener;
+    int m_commandTimeout = CommandTimeoutSeconds;
 };

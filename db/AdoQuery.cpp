@@ -160,16 +160,30 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
         }
     };
 
+    // The time-out is the statement's own: the handle is shared by every statement. A statement
+    // that changes something is never given up by the client (the server may be silent until it
+    // ends: a restore without STATS is, for hours); the login time-out is the connection's.
+    const SQLULEN timeout = isReadOnly(sql) ? SQLULEN(m_connection.commandTimeout()) : 0;
+    SQLSetStmtAttr(stmt.h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout), 0);
     int failures = 0;
+    // A cancel that came before the statement starts: it is not sent at all.
+    if (m_watch && !m_watch->callStarts())
+        throw DbError(QStringLiteral("Operation cancelled"));
     SQLRETURN rc =
         SQLExecDirectW(stmt.h, const_cast<SQLWCHAR*>(reinterpret_cast<const SQLWCHAR*>(sql.utf16())),
                        SQLINTEGER(sql.size()));
+    // Held from the end of each call until its diagnostics have been read.
+    std::unique_lock<std::mutex> readingDiagnostics;
+    if (m_watch)
+        readingDiagnostics = m_watch->callEnded();
     // Every result and message is read until the driver says there is no more: a BACKUP or RESTORE
     // whose stream is abandoned early gets cancelled by the server.
     for (;;) {
         // Only these come with messages; asking after a plain success costs a call for nothing.
         if (rc == SQL_SUCCESS_WITH_INFO || rc == SQL_ERROR)
             collect();
+        if (readingDiagnostics.owns_lock())
+            readingDiagnostics.unlock();
         if (rc == SQL_NO_DATA)
             break;
         if (rc == SQL_ERROR && !linkLost && m_connection.isDead())
@@ -219,10 +233,16 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
                     collect();
             }
         }
-        if (m_watch)
+        if (m_watch) {
             m_watch->deliverLateCancel(stmt.h);
+            m_watch->callStarts(); // a cancel not delivered above is sent while the call runs
+        }
         rc = SQLMoreResults(stmt.h);
+        if (m_watch)
+            readingDiagnostics = m_watch->callEnded();
     }
+    if (readingDiagnostics.owns_lock())
+        readingDiagnostics.unlock();
     m_connection.markUsed();
     QString firstError = odbcdiag::errorMessage(errors, QString());
     if (!firstError.isEmpty() && !linkLost && m_connection.isDead())
@@ -233,6 +253,11 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
     if (linkLost && firstError == QLatin1String("Unknown error"))
         firstError = QStringLiteral("Communication link failure: the connection to the server was lost");
     if (linkLost) {
+        // The watch lets go of the handle before the connection frees it.
+        if (watched.watch) {
+            watched.watch->end();
+            watched.watch = nullptr;
+        }
         stmt.release();
         m_connection.dropBrokenLink();
         if (!kept.hasRows && m_messages.isEmpty()) {

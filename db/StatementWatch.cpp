@@ -17,13 +17,13 @@ void StatementWatch::cancel() {
     // the driver sends the server an attention and the running call returns once the server has
     // acknowledged it. It is made on a thread of its own because FreeTDS, when it catches the
     // statement between two calls, waits for that acknowledgement itself, and the caller (the
-    // window) must never wait for the server. The handle stays valid while that thread holds the
-    // lock, since end() takes the lock before the statement object closes the handle.
+    // window) must never wait for the server. The lock keeps the handle alive and the worker away
+    // from the statement's diagnostics (which SQLCancel clears) until the driver has returned.
     m_canceller = std::thread([this] {
         std::lock_guard<std::mutex> lock(m_mutex);
-        // Before the driver has started the statement there is nothing to cancel yet: the
-        // statement object delivers it after the first reply (deliverLateCancel).
-        if (m_running && !m_delivered)
+        // Outside a call that waits for the server, FreeTDS's cancel finds nothing to stop and says
+        // it succeeded: the worker delivers it before its next call instead.
+        if (m_running && m_inCall && !m_delivered)
             m_delivered = SQL_SUCCEEDED(SQLCancel(m_running));
     });
 }
@@ -43,6 +43,7 @@ bool StatementWatch::begin(SQLHSTMT statement) {
     if (m_cancelled)
         return false;
     m_running = statement;
+    m_inCall = false;
     m_delivered = false;
     return true;
 }
@@ -50,6 +51,21 @@ bool StatementWatch::begin(SQLHSTMT statement) {
 void StatementWatch::end() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_running = nullptr;
+    m_inCall = false;
+}
+
+bool StatementWatch::callStarts() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_cancelled && !m_delivered)
+        return false;
+    m_inCall = true;
+    return true;
+}
+
+std::unique_lock<std::mutex> StatementWatch::callEnded() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_inCall = false;
+    return lock;
 }
 
 void StatementWatch::deliverLateCancel(SQLHSTMT statement) {

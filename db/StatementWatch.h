@@ -33,11 +33,19 @@ public:
 
     // The statement object's side, on the thread that runs the statement. begin() names the
     // handle the statement is about to run on and says whether it may run (false once cancelled);
-    // end() comes before the handle is closed or freed, so cancel() never touches a stale handle.
+    // end() comes before the handle is closed or freed, and waits for a cancel being delivered on
+    // it, so cancel() never touches a stale handle.
     bool begin(SQLHSTMT statement);
     void end();
-    // Between two driver calls of a running statement: a cancel that reached the driver before it
-    // had started the statement found nothing to cancel; this delivers it (once) on this thread.
+    // Around each driver call that waits for the server (the statement's start, the next result).
+    // callStarts() says whether the call may be made: false when a cancel came before it, which
+    // the caller then delivers (deliverLateCancel) instead. Only while such a call runs does
+    // cancel() call the driver from its own thread, as ODBC allows. callEnded() returns a lock to
+    // hold while the statement's diagnostics are read: the driver's cancel clears them, so it waits.
+    bool callStarts();
+    [[nodiscard]] std::unique_lock<std::mutex> callEnded();
+    // Between two driver calls of a running statement: a cancel that came while no call was
+    // waiting for the server is delivered here (once), on this thread.
     void deliverLateCancel(SQLHSTMT statement);
     void message(int number, const QString& text) const {
         if (m_sink)
@@ -46,8 +54,9 @@ public:
 
 private:
     MessageSink m_sink;
-    mutable std::mutex m_mutex; // guards the three members below
+    mutable std::mutex m_mutex; // guards the members below, and the handle while the driver cancels
     SQLHSTMT m_running = nullptr;
+    bool m_inCall = false;
     bool m_cancelled = false;
     bool m_delivered = false;
     std::thread m_canceller;

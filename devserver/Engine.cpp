@@ -109,6 +109,13 @@ bool Engine::runBatch(const std::string& text, const tsql::VariableValues* value
         return m_out.flush(true);
     }
     for (size_t i = 0; i < statements.size(); ++i) {
+        // A cancel that arrives before a statement starts: the statement does not run.
+        if (attentionArrived()) {
+            if (m_connectionCut)
+                return false;
+            m_out.done(tds::DoneAttention);
+            break;
+        }
         if (!run(statements[i], i + 1 == statements.size()))
             return false;
         if (m_connectionCut)

@@ -22,6 +22,8 @@ struct Instance {
     int slowMillis = 0;             // fault: wait this long before answering each batch
     double throughputMBps = 0;      // backup and restore copy at most this many MB a second; 0: no limit
     bool dropBackupHalfway = false; // fault: cut the connection in the middle of a BACKUP
+    bool ignoreAttention = false;   // finish every statement; acknowledge a cancel after its last DONE
+    bool silent = false;            // backup and restore send no STATS messages while they copy
 };
 
 class Engine {

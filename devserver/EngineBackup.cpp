@@ -78,7 +78,9 @@ bool Engine::attentionArrived() {
         m_connectionCut = true;
         return true;
     }
-    if (n < 1 || header[0] != 0x06)
+    // Told to ignore it, the statement runs on; the session answers the attention after the
+    // statement's last DONE, as SQL Server does when a cancel comes too late.
+    if (n < 1 || header[0] != 0x06 || m_instance.ignoreAttention)
         return false;
     // An attention is a bare packet header; take it off the wire so the session does not answer it twice.
     size_t got = 0;
@@ -133,7 +135,7 @@ bool Engine::copyWithProgress(int in, long long offset, long long size, int out,
                 }
                 const char* verb = is2000() ? (t.backup ? "%1 percent backed up." : "%1 percent restored.")
                                             : "%1 percent processed.";
-                if (!progress(fmt(verb, std::to_string(t.nextPercent)))) {
+                if (!m_instance.silent && !progress(fmt(verb, std::to_string(t.nextPercent)))) {
                     m_connectionCut = true;
                     return false;
                 }

@@ -118,7 +118,13 @@ bool Engine::select(const tsql::Statement& st, bool last) {
             if (l == "dbid" || l == "database_id" || l == "*")
                 columns.push_back(
                     {l == "database_id" ? "database_id" : "dbid", tds::ColumnType::SmallInt, 2, 0, false});
-            if (l != "name" && l != "*" && l != "dbid" && l != "database_id")
+            // sysdatabases' status bits (sys.databases has none): 32 "loading" marks a restore left
+            // unfinished; the rest is what a new database gets (torn page detection on 2000,
+            // CHECKSUM later).
+            const bool status = l == "status" && table == "sysdatabases";
+            if (status)
+                columns.push_back({"status", tds::ColumnType::Int, 4, 0, true});
+            if (l != "name" && l != "*" && l != "dbid" && l != "database_id" && !status)
                 return columnError(c);
         }
         if (!st.whereColumn.empty() && lower(st.whereColumn) != "name")
@@ -129,8 +135,11 @@ bool Engine::select(const tsql::Statement& st, bool last) {
             if (st.whereOp == "like" && !like(db.name, st.whereValue))
                 continue;
             Row row;
+            const int status = (is2000() ? 16 : 65536) | (db.restoring ? 32 : 0);
             for (const tds::Column& c : columns)
-                row.push_back(c.name == "name" ? db.name : std::to_string(db.dbid));
+                row.push_back(c.name == "name"     ? db.name
+                              : c.name == "status" ? std::to_string(status)
+                                                   : std::to_string(db.dbid));
             rows.push_back(row);
         }
     } else if (schemata) {

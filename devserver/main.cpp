@@ -43,6 +43,7 @@ void onSignal(int) {
         "MB_PER_S]\n"
         "                         [--refuse-logins] [--drop-backup-halfway] [--demo-files DIR]\n"
         "                         [--collation NAME] [--force-encryption] [--browser-lists-unknown]\n"
+        "                         [--ignore-attention] [--silent]\n"
         "  versions: 2000 2005 2008 2012 2014 2016 2017 2019; addresses: loopback only\n",
         problem.c_str());
     std::exit(2);
@@ -202,6 +203,7 @@ int main(int argc, char** argv) {
     double throughput = 0;
     bool dropBackup = false;
     bool browserListsUnknown = false;
+    bool ignoreAttention = false, silent = false;
 
     auto number = [&](int& i, const char* what) {
         if (i + 1 >= argc)
@@ -264,6 +266,10 @@ int main(int argc, char** argv) {
             browserListsUnknown = true;
         } else if (a == "--drop-backup-halfway") {
             dropBackup = true;
+        } else if (a == "--ignore-attention") {
+            ignoreAttention = true;
+        } else if (a == "--silent") {
+            silent = true;
         } else if (a == "--demo-files") {
             return writeDemoFiles(text(i, "--demo-files"));
         } else if (a == "--help" || a == "-h") {
@@ -299,6 +305,8 @@ int main(int argc, char** argv) {
         instance->slowMillis = slowMillis;
         instance->throughputMBps = throughput;
         instance->dropBackupHalfway = dropBackup;
+        instance->ignoreAttention = ignoreAttention;
+        instance->silent = silent;
         instances.push_back(std::move(instance));
     };
     addInstance("", version);

@@ -13,6 +13,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 namespace {
 // A stand-in server, a connection to it (opened by the first statement) and a statement object on
 // that connection: where most cases start.
@@ -316,6 +320,41 @@ private slots:
         q.setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = N'W'"));
         q.openRowset();
         QCOMPARE(q.rowCount(), 1);
+    }
+
+    // A cancel from another thread at any moment of a statement that sends a message every
+    // hundredth of its way (the worker reads their diagnostics all the while): the statement ends,
+    // cut short or done, and the connection serves the next one. Run under ThreadSanitizer too.
+    void cancelFromAnotherThreadAtAnyMoment() {
+        DevServer dev(2019, {QStringLiteral("--throughput"), QStringLiteral("20")});
+        AdoConnection c;
+        c.setConnectionString(dev.connectionString());
+        AdoQuery q{c};
+        q.setText(QStringLiteral("CREATE DATABASE W"));
+        q.execute();
+        for (int delayMs : {0, 1, 5, 20, 60, 200}) {
+            std::atomic<int> messages{0};
+            StatementWatch watch([&messages](int, const QString&) { ++messages; });
+            q.setWatch(&watch);
+            q.setText(QStringLiteral("BACKUP DATABASE W TO DISK = N'%1/w.bak' WITH INIT, STATS = 1")
+                          .arg(dev.scratch()));
+            std::thread canceller([&watch, delayMs] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+                watch.cancel();
+            });
+            bool finished = true;
+            try {
+                q.execute();
+            } catch (const DbError&) {
+                finished = false;
+            }
+            canceller.join();
+            q.setWatch(nullptr);
+            QVERIFY2(!finished || messages.load() > 100, qPrintable(QString::number(delayMs)));
+            q.setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = N'W'"));
+            q.openRowset();
+            QCOMPARE(q.rowCount(), 1);
+        }
     }
 
     void cyrillicRoundTrip() {

@@ -7,23 +7,28 @@
 #include "ProgressDialog.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 #include <QtTest>
 #include <functional>
 
 namespace {
-// A few megabytes at one megabyte a second: each backup or restore takes a few seconds.
+// A few megabytes at one megabyte a second: each backup or restore takes about six seconds.
 const QStringList kPaced = {QStringLiteral("--throughput"), QStringLiteral("1")};
 const int kDatabaseMegabytes = 4;
+// How long the progress dialog is up before a test cancels: a share of the way whatever the size.
+const int kCancelAfterMs = 1000;
 
 // Follows the operations of one test: a timer of the test's own that samples what the window shows
 // while a statement runs, and the progress dialog as it opens.
 struct OperationWatch {
     QPointer<ProgressDialog> dialog;
+    QElapsedTimer sinceShown; // since the timer first saw the dialog up
     int ticksWhileRunning = 0;
     bool controlsStayedDisabled = true;
     QList<int> percentsSeen; // distinct values of the bar, in the order the timer saw them
@@ -41,6 +46,8 @@ struct OperationWatch {
                 controlsStayedDisabled = false;
             if (!dialog)
                 return;
+            if (dialog->isVisible() && !sinceShown.isValid())
+                sinceShown.start();
             const int percent = dialog->percent();
             if (percent >= 0 && (percentsSeen.isEmpty() || percentsSeen.last() != percent))
                 percentsSeen << percent;
@@ -51,19 +58,25 @@ struct OperationWatch {
     }
     ~OperationWatch() { modal::setProgressWatcher(nullptr); }
     void reset() {
+        sinceShown.invalidate();
         ticksWhileRunning = 0;
         percentsSeen.clear();
         onTick = nullptr;
     }
 };
 
-// A database whose data file holds some megabytes, so that its backup has bytes to pace.
-void createSizedDatabase(WindowHarness& h, const QString& name) {
-    h.sql(QStringLiteral("CREATE DATABASE [%1]").arg(name));
+// A database whose data file holds some megabytes, so that its backup has bytes to pace; its files
+// start at one megabyte each, not at the model database's size.
+void createSizedDatabase(WindowHarness& h, const QString& name, int extraMegabytes = kDatabaseMegabytes) {
+    const QString files = h.server.dataDir() + "/" + name;
+    h.sql(QStringLiteral(
+              "CREATE DATABASE [%1] ON PRIMARY (NAME = N'%1', FILENAME = N'%2.mdf', SIZE = 1MB) LOG ON "
+              "(NAME = N'%1_log', FILENAME = N'%2_log.ldf', SIZE = 1MB)")
+              .arg(name, files));
     QFile data(h.server.dataDir() + "/" + name + ".mdf");
     QVERIFY(data.open(QIODevice::Append));
     const QByteArray megabyte(1 << 20, 'z');
-    for (int i = 0; i < kDatabaseMegabytes; ++i)
+    for (int i = 0; i < extraMegabytes; ++i)
         data.write(megabyte);
 }
 
@@ -84,6 +97,14 @@ void startRestore(WindowHarness& h, const QString& file, const QString& database
     h.script.choose(h.server.scratch());
     h.button("SpeedButton1")->click();
     h.button("BitBtn3")->click();
+}
+
+// Cancels the operation as soon as its dialog shows.
+void cancelOnceShown(OperationWatch& watch) {
+    watch.onTick = [](ProgressDialog& d) {
+        if (d.isVisible() && !d.isCancelling())
+            d.cancelButton()->click();
+    };
 }
 
 QString backupDone(const QString& database) {
@@ -121,8 +142,8 @@ private slots:
         QCOMPARE(longop::percentOf(number, message), percent);
     }
 
-    // The loop runs while the statement does; the dialog's bar rises with the server's messages.
-    // The restore statement asks for no STATS, so its bar only shows that something runs.
+    // The loop runs while the statement does; the dialog's bar rises with the server's messages
+    // (the restore asks for STATS as the backup does).
     void windowLivesAndProgressRises_data() {
         QTest::addColumn<bool>("restore");
         QTest::newRow("backup") << false;
@@ -156,10 +177,6 @@ private slots:
         QVERIFY(h.widget<QWidget>("PageControl1")->isEnabled());
         QCOMPARE(caption, QStringLiteral("Zelvaro"));
         QCOMPARE(cancelText, QStringLiteral("Скасувати"));
-        if (restore) {
-            QVERIFY(watch.percentsSeen.isEmpty());
-            return;
-        }
         // Seen while the statement ran, not all at its end.
         QVERIFY2(watch.percentsSeen.size() >= 3,
                  qPrintable(QStringLiteral("seen: %1").arg(QString::number(watch.percentsSeen.size()))));
@@ -180,19 +197,16 @@ private slots:
         QFETCH(QString, cancelled);
         WindowHarness h(2019, kPaced);
         createSizedDatabase(h, QStringLiteral("Big"));
-        h.sql(QStringLiteral("CREATE DATABASE Small"));
+        createSizedDatabase(h, QStringLiteral("Small"), 0);
         const QString bak = h.server.scratch() + "/big.bak";
         QVERIFY(h.connect());
         if (restore)
             startBackup(h, QStringLiteral("Big"), bak);
         const SQLHDBC connection = h.window->connection().handle();
         OperationWatch watch(h);
-        // The backup is cancelled at a fifth of the way; the restore, which reports no progress,
-        // once its dialog has been up for a second.
-        watch.onTick = [&watch, restore](ProgressDialog& d) {
-            if (d.isCancelling() || !d.isVisible())
-                return;
-            if (restore ? watch.ticksWhileRunning >= 65 : d.percent() >= 20)
+        // Cancelled once the dialog has been up for a while: a share of the way in.
+        watch.onTick = [&watch](ProgressDialog& d) {
+            if (!d.isCancelling() && d.isVisible() && watch.sinceShown.elapsed() >= kCancelAfterMs)
                 d.cancelButton()->click();
         };
         h.script.clear();
@@ -229,6 +243,157 @@ private slots:
         QVERIFY(QFile::exists(h.server.scratch() + "/small.bak"));
     }
 
+    // After a cancel the user is told what the server did: a stand-in that reads the cancel before
+    // it starts the statement does nothing (an attach over a taken name then puts the old database
+    // back), one that finishes every statement anyway has done it. The list shows either.
+    void cancelTellsWhatTheServerDid_data() {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<bool>("finishesAnyway");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("attach over a taken name, cancelled")
+            << "attach" << false
+            << "Приєднання бази даних Old скасовано. База даних не приєднана.\nПопередню базу даних Old "
+               "приєднано знову.";
+        QTest::newRow("attach, finished anyway")
+            << "attach" << true << "База даних Old успішно приєднана із файлу ";
+        QTest::newRow("drop, cancelled")
+            << "drop" << false << "Видалення бази даних Old скасовано. База даних не видалена.";
+        QTest::newRow("drop, finished anyway") << "drop" << true << "База даних Old успішно видалена !";
+        QTest::newRow("backup, cancelled")
+            << "backup" << false
+            << "Створення резервної копії бази даних Old скасовано. Повної резервної копії у файлі";
+        QTest::newRow("backup, finished anyway") << "backup" << true << backupDone(QStringLiteral("Old"));
+        QTest::newRow("restore, cancelled")
+            << "restore" << false << "Відновлення бази даних Copy скасовано. База даних не відновлена.";
+        QTest::newRow("restore, finished anyway")
+            << "restore" << true << "База даних Copy успішно відновлена із файлу ";
+    }
+    void cancelTellsWhatTheServerDid() {
+        QFETCH(QString, operation);
+        QFETCH(bool, finishesAnyway);
+        QFETCH(QString, told);
+        QStringList slow = {QStringLiteral("--slow"), QStringLiteral("600")};
+        if (finishesAnyway)
+            slow << QStringLiteral("--ignore-attention");
+        WindowHarness h(2019, slow);
+        const QString folder = h.server.scratch();
+        const QString bak = folder + "/old.bak";
+        h.sql(
+            QStringLiteral("CREATE DATABASE New ON PRIMARY (FILENAME = N'%1/new.mdf') LOG ON (FILENAME = "
+                           "N'%1/new.ldf')\nEXEC sp_detach_db N'New', 'true'\nCREATE DATABASE Old ON PRIMARY "
+                           "(FILENAME = N'%1/old.mdf') LOG ON (FILENAME = N'%1/old.ldf')")
+                .arg(folder));
+        if (operation == QLatin1String("restore"))
+            h.sql(QStringLiteral("BACKUP DATABASE Old TO DISK = N'%1'").arg(bak));
+        QVERIFY(h.connect());
+        h.openPage(1);
+        OperationWatch watch(h);
+        h.script.clear();
+        if (operation == QLatin1String("attach")) {
+            h.openPage(0);
+            h.edit("cbDatabase")->setText(QStringLiteral("Old"));
+            h.edit("edPathMDF")->setText(folder + "/new.mdf");
+            h.edit("edPathLDF")->setText(folder + "/new.ldf");
+            cancelOnceShown(watch);
+            h.button("BitBtn1")->click();
+        } else if (operation == QLatin1String("drop")) {
+            QVERIFY(h.selectListed(QStringLiteral("Old")));
+            h.script.answer(6);
+            cancelOnceShown(watch);
+            h.button("BitBtn4")->click();
+        } else if (operation == QLatin1String("backup")) {
+            cancelOnceShown(watch);
+            startBackup(h, QStringLiteral("Old"), folder + "/new.bak");
+        } else {
+            h.openPage(2);
+            h.script.choose(bak);
+            h.button("SpeedButton5")->click();
+            h.edit("Edit1")->setText(QStringLiteral("Copy"));
+            h.script.choose(h.folder(QStringLiteral("copy")));
+            h.button("SpeedButton1")->click();
+            cancelOnceShown(watch);
+            h.button("BitBtn3")->click();
+        }
+        QVERIFY(!longop::isRunning());
+        QVERIFY2(h.script.texts().join('|').contains(told), qPrintable(h.script.texts().join('|')));
+        const QString files =
+            h.sql(QStringLiteral("SELECT physical_name FROM sys.master_files WHERE database_id "
+                                 "= DB_ID(N'Old')"));
+        const QStringList databases = h.databases();
+        if (operation == QLatin1String("attach")) {
+            QVERIFY(databases.contains(QStringLiteral("Old")));
+            QVERIFY2(files.contains(finishesAnyway ? "new.mdf" : "old.mdf"), qPrintable(files));
+        } else if (operation == QLatin1String("drop")) {
+            QCOMPARE(databases.contains(QStringLiteral("Old")), !finishesAnyway);
+            QCOMPARE(h.listed().contains(QStringLiteral("Old")), !finishesAnyway);
+        } else if (operation == QLatin1String("restore")) {
+            QCOMPARE(databases.contains(QStringLiteral("Copy")), finishesAnyway);
+        }
+    }
+
+    // A backup or restore that keeps the server silent for longer than the command time-out (a
+    // restore without STATS does, for as long as it runs) is not cancelled by the client.
+    void longSilenceIsNotATimeout_data() {
+        QTest::addColumn<bool>("restore");
+        QTest::newRow("backup") << false;
+        QTest::newRow("restore") << true;
+    }
+    void longSilenceIsNotATimeout() {
+        QFETCH(bool, restore);
+        WindowHarness h(2019, kPaced + QStringList{QStringLiteral("--silent")});
+        createSizedDatabase(h, QStringLiteral("Big"));
+        const QString bak = h.server.scratch() + "/big.bak";
+        if (restore)
+            h.sql(QStringLiteral("BACKUP DATABASE Big TO DISK = N'%1'").arg(bak));
+        QVERIFY(h.connect());
+        h.window->connection().setCommandTimeout(1);
+        h.script.clear();
+        if (restore)
+            startRestore(h, bak, QStringLiteral("Big copy"));
+        else
+            startBackup(h, QStringLiteral("Big"), bak);
+        QCOMPARE(h.script.last().text,
+                 restore ? QStringLiteral("База даних Big copy успішно відновлена із файлу ") + bak
+                         : backupDone(QStringLiteral("Big")));
+    }
+
+    // The status picture follows a link lost under a backup, and the connection the next backup
+    // opens by itself, on the window's thread although the worker notices both.
+    void statusFollowsTheLinkOnTheWindowsThread() {
+        // Outlive the window, which changes the picture once more as it closes.
+        QList<int> shown;
+        QList<QThread*> threads;
+        WindowHarness h(2019, kPaced);
+        createSizedDatabase(h, QStringLiteral("Big"));
+        QVERIFY(h.connect());
+        QObject::connect(
+            h.window.get(), &TMain::statusImageChanged, h.window.get(),
+            [&](int index) {
+                shown << index;
+                threads << QThread::currentThread();
+            },
+            Qt::DirectConnection);
+        OperationWatch watch(h);
+        watch.onTick = [&h](ProgressDialog& d) {
+            if (d.percent() >= 10 && h.server.isRunning()) {
+                h.server.stop();
+                QVERIFY(h.server.start());
+            }
+        };
+        h.script.clear();
+        startBackup(h, QStringLiteral("Big"), h.server.scratch() + "/lost.bak");
+        QVERIFY(!h.window->connection().isOpen());
+        watch.reset();
+        h.script.answer(1);
+        startBackup(h, QStringLiteral("Big"), h.server.scratch() + "/again.bak");
+        QCOMPARE(h.script.last().text, backupDone(QStringLiteral("Big")));
+        QVERIFY(shown.size() >= 2);
+        QCOMPARE(shown.first(), 2);
+        QCOMPARE(shown.last(), 0);
+        for (QThread* t : threads)
+            QCOMPARE(t, h.window->thread());
+    }
+
     // Closing the window while a backup runs asks first: "No" lets it finish, "Yes" cancels it and
     // the window closes once the user has been told. Closing the progress dialog asks the same
     // about the operation alone.
@@ -247,6 +412,15 @@ private slots:
         createSizedDatabase(h, QStringLiteral("Big"));
         QVERIFY(h.connect());
         OperationWatch watch(h);
+        // Every close the window gets, however late it comes.
+        struct CloseCounter : QObject {
+            int closes = 0;
+            bool eventFilter(QObject*, QEvent* e) override {
+                closes += e->type() == QEvent::Close;
+                return false;
+            }
+        } closeCounter;
+        h.window->installEventFilter(&closeCounter);
         bool asked = false;
         watch.onTick = [&](ProgressDialog& d) {
             if (asked || !d.isVisible())
@@ -274,7 +448,10 @@ private slots:
         QVERIFY2(h.script.last().text.contains(QStringLiteral("скасовано")),
                  qPrintable(h.script.texts().join('|')));
         if (dialogOnly) {
-            QTest::qWait(50);
+            // A close the handler queued has run once the posted events have.
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+            QCOMPARE(closeCounter.closes, 0);
             QVERIFY(h.window->isVisible());
             QVERIFY(h.window->connection().isOpen());
         } else {
