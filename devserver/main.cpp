@@ -41,7 +41,7 @@ void onSignal(int) {
         "                         [--deny PATH]... [--log-statements FILE] [--slow MS] [--throughput "
         "MB_PER_S]\n"
         "                         [--refuse-logins] [--drop-backup-halfway] [--demo-files DIR]\n"
-        "  versions: 2000 2005 2008 2012 2014 2016 2017 2019; addresses: loopback only\n",
+        "  versions: 2000 2005 2008 2012 2014 2016 2017 2019 2022 2025; addresses: loopback only\n",
         problem.c_str());
     std::exit(2);
 }

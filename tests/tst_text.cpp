@@ -66,10 +66,13 @@ private slots:
         QTest::newRow("2008") << "2008"
                               << "Provider=SQLNCLI10.1;"
                               << "7.3";
-        for (const char* v : {"2012", "2014", "2016", "2017", "2019"})
+        for (const char* v : {"2012", "2014", "2016", "2017", "2019", "2022", "2025"})
             QTest::newRow(v) << v << "Provider=SQLNCLI11.0;"
                              << "7.4";
         QTest::newRow("2011") << "2011"
+                              << "Provider=SQLOLEDB.1;"
+                              << "7.1";
+        QTest::newRow("2026") << "2026"
                               << "Provider=SQLOLEDB.1;"
                               << "7.1";
         QTest::newRow("2020") << "2020"
@@ -133,6 +136,8 @@ private slots:
                  QStringLiteral("PC"));
         QCOMPARE(connection::derivedServerName(QStringLiteral("PC"), QStringLiteral("2014")),
                  QStringLiteral("PC\\SQL2014"));
+        QCOMPARE(connection::derivedServerName(QStringLiteral("PC"), QStringLiteral("2025")),
+                 QStringLiteral("PC\\SQL2025"));
         QVERIFY(!connection::computerName().isEmpty());
     }
 
