@@ -161,8 +161,9 @@ QString productInText(const QString& text) {
     // SQL Server's major version numbers; 10.50 is 2008 R2.
     static const char* const kProducts[] = {"SQL Server 2000", "SQL Server 2005", "SQL Server 2008",
                                             "SQL Server 2012", "SQL Server 2014", "SQL Server 2016",
-                                            "SQL Server 2017", "SQL Server 2019", "SQL Server 2022"};
-    const char* name = major >= 8 && major <= 16 ? kProducts[major - 8] : nullptr;
+                                            "SQL Server 2017", "SQL Server 2019", "SQL Server 2022",
+                                            "SQL Server 2025"};
+    const char* name = major >= 8 && major <= 17 ? kProducts[major - 8] : nullptr;
     if (major == 10 && minor >= 50)
         name = "SQL Server 2008 R2";
     const QString shown = m.captured(0);

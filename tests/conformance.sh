@@ -234,9 +234,13 @@ SELECT name FROM master.dbo.sysdatabases WHERE name = N'R 1'")" "(return status 
 done
 
 # RESTORE HEADERONLY's and FILELISTONLY's columns on the versions between.
-for pair in 2005:51:20 2008:52:21 2012:53:21 2014:56:21 2016:56:22; do
+# 2014 plays RTM (12.0.2000), before CU1 brought the encryption columns; 2022 added three more.
+for pair in 2005:51:20 2008:52:21 2012:53:21 2014:53:21 2016:56:22 2022:59:22 2025:59:22; do
     IFS=: read -r version header_columns filelist_columns <<<"$pair"
     start "v$version" "$version"
+    check "$version version" "$(run_tsql "$port" 7.4 "SELECT @@VERSION")" "Microsoft SQL Server $version"
+    case $version in 2022) check "2022 build" "$(run_tsql "$port" 7.4 "SELECT @@VERSION")" "16.0.1000.6" "on Linux" ;;
+    2025) check "2025 build" "$(run_tsql "$port" 7.4 "SELECT @@VERSION")" "17.0.1000.7" "on Linux" ;; esac
     out=$(run_tsql "$port" 7.4 "CREATE DATABASE h
 BACKUP DATABASE h TO DISK = N'h.bak'
 RESTORE HEADERONLY FROM DISK = N'h.bak'")
