@@ -22,6 +22,7 @@ struct Instance {
     int slowMillis = 0;             // fault: wait this long before answering each batch
     double throughputMBps = 0;      // backup and restore copy at most this many MB a second; 0: no limit
     bool dropBackupHalfway = false; // fault: cut the connection in the middle of a BACKUP
+    std::string defaultLogDir;      // where a log rebuilt on attach goes; empty: beside the data file
 };
 
 class Engine {

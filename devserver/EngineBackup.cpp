@@ -33,6 +33,19 @@ struct Fd {
     }
 };
 
+// 3202 and 3203: 2000 gives the operating-system code as a status and sends the reader to the
+// error log; later versions name the error.
+std::string writeFailed(bool is2000, const std::string& path, int code) {
+    return is2000 ? fmt("Write on '%1' failed, status = %2. See the SQL Server error log for more details.", path,
+                        std::to_string(code))
+                  : fmt("Write on \"%1\" failed: %2", path, storage::osErrorText(code));
+}
+std::string readFailed(bool is2000, const std::string& path, int code) {
+    return is2000 ? fmt("Read on '%1' failed, status = %2. See the SQL Server error log for more details.", path,
+                        std::to_string(code))
+                  : fmt("Read on \"%1\" failed: %2", path, storage::osErrorText(code));
+}
+
 // "0.451" seconds and "424.922" MB/sec, as 3014 prints them.
 std::string threeDecimals(double value) {
     char buffer[40];
@@ -163,7 +176,9 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
     {
         std::lock_guard<std::mutex> lock(catalog.mutex());
         const Database* db = catalog.find(st.name);
-        if (!db || Catalog::sameName(st.name, "tempdb"))
+        if (Catalog::sameName(st.name, "tempdb"))
+            return fail(3147, 1, "Backup and restore operations are not allowed on database tempdb.");
+        if (!db)
             return fail(911, 11, missingDatabaseText(st.name));
         if (db->restoring)
             return fail(927, 2, restoringText(db->name));
@@ -183,7 +198,7 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
             Fd fd(::open(f.physical.c_str(), O_RDONLY));
             const long long size = storage::fileSize(f.physical);
             if (fd.fd < 0 || size < 0)
-                return fail(3203, 1, fmt("Read on \"%1\" failed: %2", f.physical, storage::osErrorText(2)));
+                return fail(3203, 1, readFailed(is2000(), f.physical, 2));
             set.files.push_back({f, size, 0});
             sources.push_back(std::move(fd));
         }
@@ -203,6 +218,17 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
     const long long existing = storage::fileSize(device);
     if (!st.init && existing > 0) {
         const auto read = backupformat::readMedia(device, sets, appendAt);
+        if ((read != backupformat::ReadResult::Ok || appendAt != existing) && is2000()) {
+            // 2000 words it as a warning of its own; the backup stops all the same.
+            info(3266,
+                 fmt("The backup data in '%1' is incorrectly formatted. Backups cannot be appended, but "
+                     "existing backup sets may still be usable.",
+                     device),
+                 10);
+            error(3013, 1, 16, terminating);
+            done(last, true);
+            return true;
+        }
         if (read != backupformat::ReadResult::Ok || appendAt != existing)
             return fail(
                 3266, 1,
@@ -216,7 +242,7 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
     set.position = int(sets.size()) + 1;
     backupformat::SetWriter writer;
     if (!writer.open(device, st.init, st.init ? 0 : appendAt) || !writer.writeHeader(set))
-        return fail(3202, 1, fmt("Write on \"%1\" failed: %2", device, storage::osErrorText(5)));
+        return fail(3202, 1, writeFailed(is2000(), device, 5));
 
     const auto started = std::chrono::steady_clock::now();
     Transfer t;
@@ -233,12 +259,12 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
             if (t.result == storage::CopyResult::ReadFailed)
                 return fail(
                     3203, 1,
-                    fmt("Read on \"%1\" failed: %2", set.files[i].file.physical, storage::osErrorText(2)));
-            return fail(3202, 1, fmt("Write on \"%1\" failed: %2", device, storage::osErrorText(5)));
+                    readFailed(is2000(), set.files[i].file.physical, 2));
+            return fail(3202, 1, writeFailed(is2000(), device, 5));
         }
     }
     if (!writer.finish(engine::nowText()))
-        return fail(3202, 1, fmt("Write on \"%1\" failed: %2", device, storage::osErrorText(5)));
+        return fail(3202, 1, writeFailed(is2000(), device, 5));
     return reportCopied("BACKUP DATABASE", set.files, set.database, set.position, t.total, started, last);
 }
 
@@ -357,6 +383,9 @@ bool Engine::restoreHeaderOnly(const tsql::Statement& st, bool last) {
         {"KeyAlgorithm", ColumnType::NVarChar, 32},
         {"EncryptorThumbprint", ColumnType::VarBinary, 20},
         {"EncryptorType", ColumnType::NVarChar, 32},
+        {"LastValidRestoreTime", ColumnType::DateTime, 8},
+        {"TimeZone", ColumnType::NVarChar, 32},
+        {"CompressionAlgorithm", ColumnType::NVarChar, 32},
     };
     all.resize(size_t(m_instance.personality.headerOnlyColumns()));
     m_out.columns(all);
@@ -365,11 +394,12 @@ bool Engine::restoreHeaderOnly(const tsql::Statement& st, bool last) {
     for (const BackupSetHeader& s : sets) {
         if (!s.complete)
             continue; // an interrupted set is no set: it cannot be restored (3256)
-        // The set's byte size as the server counts it: its pages plus a header extent.
+        // The set's byte size as the server counts it: the pages it wrote (as 3014 reports them),
+        // not the media file's size.
         long long pages = 0;
         for (const BackupFileEntry& f : s.files)
             pages += pagesOf(size_t(f.size));
-        const std::string size = std::to_string(pages * 8192 + 65536);
+        const std::string size = std::to_string(pages * 8192);
         const std::string lsn = std::to_string(1000000 + s.position) + "00000001";
         const auto optional = [](const std::string& v) { return v.empty() ? tds::Value() : tds::Value(v); };
         std::vector<tds::Value> row = {
@@ -379,7 +409,7 @@ bool Engine::restoreHeaderOnly(const tsql::Statement& st, bool last) {
             tds::Value(),
             std::string("0"),
             std::to_string(s.position),
-            std::string("102"),
+            std::string("2"), // a disk file named in the statement, as real servers report it
             s.user.empty() ? std::string("sa") : s.user,
             s.server,
             s.database,
@@ -426,6 +456,9 @@ bool Engine::restoreHeaderOnly(const tsql::Statement& st, bool last) {
             s.setGuid,
             size,
             std::string("0"),
+            tds::Value(),
+            tds::Value(),
+            tds::Value(),
             tds::Value(),
             tds::Value(),
             tds::Value(),
@@ -655,7 +688,7 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
     for (const BackupFileEntry& f : targets) {
         Fd out(::open(f.file.physical.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
         if (out.fd < 0 || media.fd < 0) {
-            error(3202, 1, 16, fmt("Write on \"%1\" failed: %2", f.file.physical, storage::osErrorText(5)));
+            error(3202, 1, 16, writeFailed(is2000(), f.file.physical, 5));
             return abort(false);
         }
         if (!copyWithProgress(media.fd, f.offset, f.size, out.fd, t)) {
@@ -664,10 +697,10 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
             if (m_attention)
                 return cancelled(terminating); // the database stays "restoring"
             if (t.result == storage::CopyResult::ReadFailed)
-                error(3203, 1, 16, fmt("Read on \"%1\" failed: %2", device, storage::osErrorText(2)));
+                error(3203, 1, 16, readFailed(is2000(), device, 2));
             else
                 error(3202, 1, 16,
-                      fmt("Write on \"%1\" failed: %2", f.file.physical, storage::osErrorText(5)));
+                      writeFailed(is2000(), f.file.physical, 5));
             return abort(false);
         }
         ::fsync(out.fd);

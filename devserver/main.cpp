@@ -41,6 +41,7 @@ void onSignal(int) {
         "                         [--deny PATH]... [--log-statements FILE] [--slow MS] [--throughput "
         "MB_PER_S]\n"
         "                         [--refuse-logins] [--drop-backup-halfway] [--demo-files DIR]\n"
+        "                         [--default-log-dir DIR]\n"
         "  versions: 2000 2005 2008 2012 2014 2016 2017 2019 2022 2025; addresses: loopback only\n",
         problem.c_str());
     std::exit(2);
@@ -192,6 +193,7 @@ int main(int argc, char** argv) {
     int slowMillis = 0;
     double throughput = 0;
     bool dropBackup = false;
+    std::string defaultLogDir;
 
     auto number = [&](int& i, const char* what) {
         if (i + 1 >= argc)
@@ -248,6 +250,8 @@ int main(int argc, char** argv) {
             login.refuseAll = true;
         } else if (a == "--drop-backup-halfway") {
             dropBackup = true;
+        } else if (a == "--default-log-dir") {
+            defaultLogDir = text(i, "--default-log-dir");
         } else if (a == "--demo-files") {
             return writeDemoFiles(text(i, "--demo-files"));
         } else if (a == "--help" || a == "-h") {
@@ -283,6 +287,7 @@ int main(int argc, char** argv) {
         instance->slowMillis = slowMillis;
         instance->throughputMBps = throughput;
         instance->dropBackupHalfway = dropBackup;
+        instance->defaultLogDir = defaultLogDir;
         instances.push_back(std::move(instance));
     };
     addInstance("", version);
