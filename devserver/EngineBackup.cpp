@@ -623,7 +623,15 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
                 problems = true;
             }
         }
-        if (code == 3) {
+        if (code != 0 && m_instance.personality.onLinux()) {
+            // SQL Server on Linux checks the target before creating it and names that check; a
+            // missing folder reads as a missing file there.
+            error(3634, 1, 16,
+                  fmt("The operating system returned the error '%1' while attempting "
+                      "'RestoreContainer::ValidateTargetForCreation' on '%2'.",
+                      storage::osErrorText(code == 3 ? 2 : code), path));
+            cannotRestore(5);
+        } else if (code == 3) {
             if (is2000())
                 error(5105, 2, 16,
                       fmt("Device activation error. The physical file name '%1' may be incorrect.", path));
