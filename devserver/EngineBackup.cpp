@@ -137,20 +137,25 @@ bool Engine::copyWithProgress(int in, long long offset, long long size, int out,
             }
             if (attentionArrived())
                 return false;
-            while (t.stats > 0 && t.nextPercent <= 100 &&
-                   t.done * 100 >= t.nextPercent * std::max(t.total, 1LL)) {
-                if (m_instance.dropBackupHalfway && t.backup && t.nextPercent >= 50) {
+            // SQL Server counts progress in whole transfers (1 MB, its default for disk) and reports the
+            // share done when it looks, not the step it passed: 12, 25, 37 … with STATS = 10, and as
+            // few lines as there are transfers.
+            const long long kTransfer = 1 << 20;
+            const long long looked = t.done >= t.total ? t.done : t.done / kTransfer * kTransfer;
+            if (t.stats > 0 && t.nextPercent <= 100 && looked * 100 >= t.nextPercent * std::max(t.total, 1LL)) {
+                const int reached = int(std::min(100LL, looked * 100 / std::max(t.total, 1LL)));
+                if (m_instance.dropBackupHalfway && t.backup && reached >= 50) {
                     m_out.flush(false);
                     m_connectionCut = true;
                     return false;
                 }
                 const char* verb = is2000() ? (t.backup ? "%1 percent backed up." : "%1 percent restored.")
                                             : "%1 percent processed.";
-                if (!progress(fmt(verb, std::to_string(t.nextPercent)))) {
+                if (!progress(fmt(verb, std::to_string(reached)))) {
                     m_connectionCut = true;
                     return false;
                 }
-                t.nextPercent += t.stats;
+                t.nextPercent = (reached / t.stats + 1) * t.stats;
             }
             return true;
         },

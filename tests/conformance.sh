@@ -70,7 +70,7 @@ for version in 2000 2019; do
         missing_attach=("Msg 5105" "Device activation error" "Msg 1813")
         detach_missing="Use sp_helpdb to show available databases."
         drop_missing="because it does not exist in the system catalog."
-        percent="10 percent backed up."
+        percent="50 percent backed up." # 1 MB + 1 MB: one line per 1 MB transfer
         filelist_columns=6
         empty_name="Cannot use empty object or column names."
     else
@@ -80,7 +80,7 @@ for version in 2000 2019; do
         missing_attach=("Msg 5120" '2(The system cannot find the file specified.)' "Msg 1802")
         detach_missing="To see available databases, use sys.databases."
         drop_missing="because it does not exist or you do not have permission."
-        percent="10 percent processed."
+        percent="12 percent processed." # 8 MB + 8 MB: 12, 25, 31 … per 1 MB transfer
         filelist_columns=22
         empty_name="An object or column name is missing or empty."
     fi
