@@ -23,6 +23,7 @@ struct Instance {
     double throughputMBps = 0;      // backup and restore copy at most this many MB a second; 0: no limit
     bool dropBackupHalfway = false; // fault: cut the connection in the middle of a BACKUP
     std::string defaultLogDir;      // where a log rebuilt on attach goes; empty: beside the data file
+    bool rebuiltLogNoticeAsError = false; // 2000: send 5182 at severity 16 (its table's), not 10
 };
 
 class Engine {

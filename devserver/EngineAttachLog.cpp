@@ -109,7 +109,12 @@ bool Engine::rebuildLog(const tsql::Statement& st, const FileHeader& primary, co
                   storage::osErrorText(5), rebuilt));
         return aborted();
     }
-    info(5182, fmt("New log file '%1' was created.", rebuilt), 10);
+    // 2000's message table gives 5182 severity 16; whether it is sent so is not known, so the
+    // stand-in can send it either way.
+    if (is2000() && m_instance.rebuiltLogNoticeAsError)
+        error(5182, 1, 16, fmt("New log file '%1' was created.", rebuilt));
+    else
+        info(5182, fmt("New log file '%1' was created.", rebuilt), 10);
     files.erase(std::remove_if(files.begin(), files.end(), [](const DbFile& f) { return f.type == 'L'; }),
                 files.end());
     files.push_back(log);

@@ -41,7 +41,7 @@ void onSignal(int) {
         "                         [--deny PATH]... [--log-statements FILE] [--slow MS] [--throughput "
         "MB_PER_S]\n"
         "                         [--refuse-logins] [--drop-backup-halfway] [--demo-files DIR]\n"
-        "                         [--default-log-dir DIR]\n"
+        "                         [--default-log-dir DIR] [--rebuilt-log-notice-as-error]\n"
         "  versions: 2000 2005 2008 2012 2014 2016 2017 2019 2022 2025; addresses: loopback only\n",
         problem.c_str());
     std::exit(2);
@@ -194,6 +194,7 @@ int main(int argc, char** argv) {
     double throughput = 0;
     bool dropBackup = false;
     std::string defaultLogDir;
+    bool rebuiltLogNoticeAsError = false;
 
     auto number = [&](int& i, const char* what) {
         if (i + 1 >= argc)
@@ -252,6 +253,8 @@ int main(int argc, char** argv) {
             dropBackup = true;
         } else if (a == "--default-log-dir") {
             defaultLogDir = text(i, "--default-log-dir");
+        } else if (a == "--rebuilt-log-notice-as-error") {
+            rebuiltLogNoticeAsError = true;
         } else if (a == "--demo-files") {
             return writeDemoFiles(text(i, "--demo-files"));
         } else if (a == "--help" || a == "-h") {
@@ -288,6 +291,7 @@ int main(int argc, char** argv) {
         instance->throughputMBps = throughput;
         instance->dropBackupHalfway = dropBackup;
         instance->defaultLogDir = defaultLogDir;
+        instance->rebuiltLogNoticeAsError = rebuiltLogNoticeAsError;
         instances.push_back(std::move(instance));
     };
     addInstance("", version);
