@@ -88,9 +88,11 @@ private:
     bool cancelled(const char* terminating);
     // The end of a backup or restore that copied every byte: a 4035 per file, streamed like the
     // progress lines, then 3014 with the real pages, seconds and MB/sec, then the final DONE.
+    // upgradedFrom: the on-disk version a restored database had, when older than this server's (944
+    // and the 951 steps follow the 4035 lines); 0 otherwise.
     bool reportCopied(const char* operation, const std::vector<BackupFileEntry>& files,
                       const std::string& database, int position, long long bytes,
-                      std::chrono::steady_clock::time_point started, bool last);
+                      std::chrono::steady_clock::time_point started, bool last, int upgradedFrom = 0);
     std::string resolve(const std::string& path) const;
     std::string missingDatabaseText(const std::string& name) const;
     std::string restoringText(const std::string& name) const;

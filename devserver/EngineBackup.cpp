@@ -46,6 +46,13 @@ std::string readFailed(bool is2000, const std::string& path, int code) {
                   : fmt("Read on \"%1\" failed: %2", path, storage::osErrorText(code));
 }
 
+// The on-disk version the database in a set had where it was backed up; 0 when the set does not
+// say. Sets do not yet record the server that wrote them, so every set counts as this server's
+// own until they do: then answer from the recorded version here.
+int writtenDatabaseVersion(const BackupSetHeader&) {
+    return 0;
+}
+
 // "0.451" seconds and "424.922" MB/sec, as 3014 prints them.
 std::string threeDecimals(double value) {
     char buffer[40];
@@ -57,7 +64,7 @@ std::string threeDecimals(double value) {
 
 bool Engine::reportCopied(const char* operation, const std::vector<BackupFileEntry>& files,
                           const std::string& database, int position, long long bytes,
-                          std::chrono::steady_clock::time_point started, bool last) {
+                          std::chrono::steady_clock::time_point started, bool last, int upgradedFrom) {
     const double seconds =
         std::max(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 0.001);
     long long pages = 0;
@@ -69,6 +76,19 @@ bool Engine::reportCopied(const char* operation, const std::vector<BackupFileEnt
                           std::to_string(position) + ".",
                       4035))
             return false;
+    }
+    // A database from an older server is converted as it is restored, one on-disk version at a time.
+    const int current = m_instance.personality.databaseVersion();
+    if (upgradedFrom > 0 && upgradedFrom < current) {
+        if (!progress(fmt("Converting database '%1' from version %2 to the current version %3.", database,
+                          std::to_string(upgradedFrom), std::to_string(current)),
+                      944))
+            return false;
+        for (int v = upgradedFrom; v < current; ++v)
+            if (!progress(fmt("Database '%1' running the upgrade step from version %2 to version %3.", database,
+                              std::to_string(v), std::to_string(v + 1)),
+                          951))
+                return false;
     }
     const double megabytes = double(bytes) / (1024.0 * 1024.0);
     info(3014, fmt("%1 successfully processed %2 pages in %3 seconds (", operation, std::to_string(pages),
@@ -732,5 +752,6 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
     catalog.save();
     lock.unlock();
 
-    return reportCopied("RESTORE DATABASE", targets, st.name, set.position, t.total, started, last);
+    return reportCopied("RESTORE DATABASE", targets, st.name, set.position, t.total, started, last,
+                        writtenDatabaseVersion(set));
 }
