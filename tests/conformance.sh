@@ -106,6 +106,22 @@ SELECT name FROM master.dbo.sysdatabases WHERE name = N'Б д'")" "(1 row affect
 
     check "$version backup" "$(run_tsql "$p" 7.4 "Backup Database [Б д] to disk = N'$files/b.bak' WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT")" \
         "$percent" "Msg 4035" "BACKUP DATABASE successfully processed"
+    check "$version backup tempdb" "$(run_tsql "$p" 7.4 "BACKUP DATABASE tempdb TO DISK = N'$files/t.bak'")" "Msg 3147" \
+        "Backup and restore operations are not allowed on database tempdb." "Msg 3013"
+    # Appending to a file whose end is not a backup set; 2000 words it as a warning of its own.
+    echo "junk" >"$files/junk.bak"
+    out=$(run_tsql "$p" 7.4 "BACKUP DATABASE [Б д] TO DISK = N'$files/junk.bak'")
+    if [ "$version" = 2000 ]; then
+        check "$version append to junk" "$out" "Msg 3266 (severity 10" "The backup data in '$files/junk.bak' is incorrectly formatted. Backups cannot be appended, but existing backup sets may still be usable." "Msg 3013"
+    else
+        check "$version append to junk" "$out" "Msg 3266 (severity 16" "The backup data at the end of \"$files/junk.bak\" is incorrectly formatted." "Msg 3013"
+    fi
+    # A disk file's DeviceType is 2; BackupSize is the pages written (as 3014 counts them), not more.
+    out=$(run_tsql "$p" 7.4 "RESTORE HEADERONLY FROM DISK = N'$files/b.bak'")
+    pages=$(grep -o 'processed [0-9]* pages' <<<"$(run_tsql "$p" 7.4 "BACKUP DATABASE [Б д] TO DISK = N'$files/b.bak' WITH INIT")" | grep -o '[0-9]*')
+    device_type=$(grep -m1 -A1 BackupName <<<"$out" | tail -1 | cut -f7)
+    [ "$device_type" = 2 ] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version headeronly device type $device_type"; }
+    check "$version headeronly backup size" "$(grep -m1 -A1 BackupName <<<"$out" | tail -1 | cut -f13)" "$((pages * 8192))"
     check "$version backup isql" "$(run_isql "$p" 7.3 "BACKUP DATABASE [Б д] TO DISK = N'$files/c.bak' WITH STATS = 50")" "successfully processed"
     check "$version backup missing db" "$(run_tsql "$p" 7.4 "BACKUP DATABASE nosuch TO DISK = N'$files/n.bak'")" "Msg 911" "Msg 3013" "BACKUP DATABASE is terminating abnormally."
     check "$version backup bad path" "$(run_tsql "$p" 7.4 "BACKUP DATABASE [Б д] TO DISK = N'/no/such/x.bak'")" "Msg 3201" "Msg 3013"
@@ -203,7 +219,9 @@ CREATE DATABASE i4" >/dev/null
 SELECT name FROM master.dbo.sysdatabases WHERE name = N'R 1'")" "(return status = 0)"
     absent "$version detached" "$(run_tsql "$p" 7.4 'SELECT name FROM master.dbo.sysdatabases')" "R 1"
     [ -f "$files/r.mdf" ] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version detached files kept"; }
-    check "$version drop" "$(run_tsql "$p" 7.4 "DROP DATABASE [Б д]")" ""
+    out=$(run_tsql "$p" 7.4 "DROP DATABASE [Б д]")
+    # 2000 names each file it deletes, the log first.
+    [ "$version" = 2000 ] && check "$version drop order" "$(grep -o "Deleting database file '[^']*'" <<<"$out" | head -1)" "Deleting database file '$files/data/Б д_log.ldf'"
     [ ! -e "$files/data/Б д.mdf" ] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version dropped files removed"; }
     check "$version login" "$(printf 'quit\n' | tsql -H 127.0.0.1 -p "$p" -U sa -P wrong 2>&1)" "Login failed for user 'sa'."
 
