@@ -164,14 +164,14 @@ bool Engine::copyWithProgress(int in, long long offset, long long size, int out,
             const long long looked = t.done >= t.total ? t.done : t.done / kTransfer * kTransfer;
             if (t.stats > 0 && t.nextPercent <= 100 && looked * 100 >= t.nextPercent * std::max(t.total, 1LL)) {
                 const int reached = int(std::min(100LL, looked * 100 / std::max(t.total, 1LL)));
-                if (m_instance.dropBackupHalfway && t.backup && reached >= 50) {
-                    m_out.flush(false);
-                    m_connectionCut = true;
-                    return false;
-                }
                 const char* verb = is2000() ? (t.backup ? "%1 percent backed up." : "%1 percent restored.")
                                             : "%1 percent processed.";
                 if (!progress(fmt(verb, std::to_string(reached)))) {
+                    m_connectionCut = true;
+                    return false;
+                }
+                // The fault cuts the connection once half is reported done.
+                if (m_instance.dropBackupHalfway && t.backup && reached >= 50 && reached < 100) {
                     m_connectionCut = true;
                     return false;
                 }
