@@ -175,10 +175,9 @@ QString productInText(const QString& text) {
     const int major = m.captured(1).toInt();
     const int minor = m.captured(2).toInt();
     // SQL Server's major version numbers; 10.50 is 2008 R2.
-    static const char* const kProducts[] = {"SQL Server 2000", "SQL Server 2005", "SQL Server 2008",
-                                            "SQL Server 2012", "SQL Server 2014", "SQL Server 2016",
-                                            "SQL Server 2017", "SQL Server 2019", "SQL Server 2022",
-                                            "SQL Server 2025"};
+    static const char* const kProducts[] = {
+        "SQL Server 2000", "SQL Server 2005", "SQL Server 2008", "SQL Server 2012", "SQL Server 2014",
+        "SQL Server 2016", "SQL Server 2017", "SQL Server 2019", "SQL Server 2022", "SQL Server 2025"};
     const char* name = major >= 8 && major <= 17 ? kProducts[major - 8] : nullptr;
     if (major == 10 && minor >= 50)
         name = "SQL Server 2008 R2";

@@ -36,13 +36,13 @@ struct Fd {
 // 3202 and 3203: 2000 gives the operating-system code as a status and sends the reader to the
 // error log; later versions name the error.
 std::string writeFailed(bool is2000, const std::string& path, int code) {
-    return is2000 ? fmt("Write on '%1' failed, status = %2. See the SQL Server error log for more details.", path,
-                        std::to_string(code))
+    return is2000 ? fmt("Write on '%1' failed, status = %2. See the SQL Server error log for more details.",
+                        path, std::to_string(code))
                   : fmt("Write on \"%1\" failed: %2", path, storage::osErrorText(code));
 }
 std::string readFailed(bool is2000, const std::string& path, int code) {
-    return is2000 ? fmt("Read on '%1' failed, status = %2. See the SQL Server error log for more details.", path,
-                        std::to_string(code))
+    return is2000 ? fmt("Read on '%1' failed, status = %2. See the SQL Server error log for more details.",
+                        path, std::to_string(code))
                   : fmt("Read on \"%1\" failed: %2", path, storage::osErrorText(code));
 }
 
@@ -85,8 +85,8 @@ bool Engine::reportCopied(const char* operation, const std::vector<BackupFileEnt
                       944))
             return false;
         for (int v = upgradedFrom; v < current; ++v)
-            if (!progress(fmt("Database '%1' running the upgrade step from version %2 to version %3.", database,
-                              std::to_string(v), std::to_string(v + 1)),
+            if (!progress(fmt("Database '%1' running the upgrade step from version %2 to version %3.",
+                              database, std::to_string(v), std::to_string(v + 1)),
                           951))
                 return false;
     }
@@ -162,7 +162,8 @@ bool Engine::copyWithProgress(int in, long long offset, long long size, int out,
             // few lines as there are transfers.
             const long long kTransfer = 1 << 20;
             const long long looked = t.done >= t.total ? t.done : t.done / kTransfer * kTransfer;
-            if (t.stats > 0 && t.nextPercent <= 100 && looked * 100 >= t.nextPercent * std::max(t.total, 1LL)) {
+            if (t.stats > 0 && t.nextPercent <= 100 &&
+                looked * 100 >= t.nextPercent * std::max(t.total, 1LL)) {
                 const int reached = int(std::min(100LL, looked * 100 / std::max(t.total, 1LL)));
                 const char* verb = is2000() ? (t.backup ? "%1 percent backed up." : "%1 percent restored.")
                                             : "%1 percent processed.";
@@ -282,9 +283,7 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
             if (m_attention)
                 return cancelled(terminating); // the set stays on the media unfinished
             if (t.result == storage::CopyResult::ReadFailed)
-                return fail(
-                    3203, 1,
-                    readFailed(is2000(), set.files[i].file.physical, 2));
+                return fail(3203, 1, readFailed(is2000(), set.files[i].file.physical, 2));
             return fail(3202, 1, writeFailed(is2000(), device, 5));
         }
     }
@@ -732,8 +731,7 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
             if (t.result == storage::CopyResult::ReadFailed)
                 error(3203, 1, 16, readFailed(is2000(), device, 2));
             else
-                error(3202, 1, 16,
-                      writeFailed(is2000(), f.file.physical, 5));
+                error(3202, 1, 16, writeFailed(is2000(), f.file.physical, 5));
             return abort(false);
         }
         ::fsync(out.fd);

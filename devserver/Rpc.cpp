@@ -221,9 +221,8 @@ bool RpcRunner::call(const rpc::Call& call, bool last) {
         }
         const int32_t handle = m_nextHandle++;
         m_prepared[handle] = prepared;
-        if (id == PrepExec &&
-            !execute(name, prepared.declarationText, prepared.statement,
-                     valuesBesides(call, {fixed(call, 0, "@handle"), params, statement})))
+        if (id == PrepExec && !execute(name, prepared.declarationText, prepared.statement,
+                                       valuesBesides(call, {fixed(call, 0, "@handle"), params, statement})))
             return false;
         finish(call, last, handle);
         return true;

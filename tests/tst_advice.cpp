@@ -154,9 +154,11 @@ private slots:
             << 2019 << "restoreMissingFolder" << dialog << "The operating system returned the error '2("
             << "папка для нового файлу має існувати";
         QTest::newRow("2019 attach alone, the new log's name taken")
-            << 2019 << "attachLogInTheWay" << dialog << "Cannot create file" << "_log.LDF";
+            << 2019 << "attachLogInTheWay" << dialog << "Cannot create file"
+            << "_log.LDF";
         QTest::newRow("2000 attach alone, the new log's name taken")
-            << 2000 << "attachLogInTheWay" << dialog << "Cannot create file" << "_log.LDF";
+            << 2000 << "attachLogInTheWay" << dialog << "Cannot create file"
+            << "_log.LDF";
         QTest::newRow("2000 restore, folder missing")
             << 2000 << "restoreMissingFolder" << dialog << "Device activation error"
             << "для нового файлу має існувати папка";
@@ -391,7 +393,8 @@ private slots:
             << QList<int>{3634, 3156, 3119, 3013} << "право записувати в папку нового файлу";
         QTest::newRow("3634 on Linux, other code")
             << "The operating system returned the error '32(The process cannot access the file because it is "
-               "being used by another process.)' while attempting 'RestoreContainer::ValidateTargetForCreation' "
+               "being used by another process.)' while attempting "
+               "'RestoreContainer::ValidateTargetForCreation' "
                "on '/d/x.mdf'."
             << QList<int>{3634, 3156, 3119, 3013} << "права його служби";
         QTest::newRow("an unknown number") << "Incorrect syntax near 'x'." << QList<int>{102} << "";

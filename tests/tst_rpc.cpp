@@ -652,7 +652,7 @@ private slots:
     void leadingParametersByPosition_data() {
         QTest::addColumn<QByteArray>("setup"); // sent first on the same connection, when not empty
         QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<QByteArray>("expected"); // bytes the reply must hold
+        QTest::addColumn<QByteArray>("expected");                     // bytes the reply must hold
         const QByteArray seven = QByteArray::fromHex("d10407000000"); // ROW: int 7
         const QByteArray select = nvarcharParam(QStringLiteral("@s"), QStringLiteral("SELECT @n"));
         QByteArray handle = handleOutput();

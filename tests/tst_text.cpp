@@ -233,9 +233,8 @@ private slots:
         QCOMPARE(restoreplan::newestSet(logsOnly)->position, 2);
         // A server may list a set whose backup was interrupted; it never finished, so it has no
         // finish date, and restoring it fails: the newest finished one is restored.
-        const QList<BackupSet> interrupted = {{1, 1, "A", "2026-12-07 14:03:12.000"},
-                                              {2, 1, "A", "2026-12-07 15:00:00.000"},
-                                              {3, 1, "A", ""}};
+        const QList<BackupSet> interrupted = {
+            {1, 1, "A", "2026-12-07 14:03:12.000"}, {2, 1, "A", "2026-12-07 15:00:00.000"}, {3, 1, "A", ""}};
         QCOMPARE(restoreplan::newestSet(interrupted)->position, 2);
         QCOMPARE(restoreplan::chooseSet("b.bak", interrupted).position, 2);
         QCOMPARE(restoreplan::shownDate("2026-12-07 14:03:12.000"), QStringLiteral("07.12.2026 14:03"));
