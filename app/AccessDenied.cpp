@@ -31,7 +31,8 @@ QList<int> osErrorCodes(const QString& message) {
     // file named "5(1).mdf". The words around it differ with the server's language; this does not.
     static const QRegularExpression code(
         QStringLiteral("(?<![\\p{L}\\p{N}/\\\\._~-])(\\d{1,5})\\((?!\\d+\\))"));
-    static const QRegularExpression quoted(QStringLiteral("'[^']*'"));
+    // Quoted text is a path, except where the code itself is quoted (3634: "the error '2(…)'").
+    static const QRegularExpression quoted(QStringLiteral("'(?!\\d{1,5}\\((?!\\d+\\)))[^']*'"));
     QString outside = message;
     outside.replace(quoted, QStringLiteral("''"));
     QList<int> codes;

@@ -13,7 +13,8 @@ QString providerPrefix(const QString& versionText) {
         return QStringLiteral("Provider=SQLNCLI.1;");
     if (ok && version == 2008)
         return QStringLiteral("Provider=SQLNCLI10.1;");
-    if (ok && version >= 2012 && version <= 2019)
+    // 2022 and 2025 speak TDS 7.4 as 2012 to 2019 do: the same provider, the same protocol.
+    if (ok && ((version >= 2012 && version <= 2019) || version == 2022 || version == 2025))
         return QStringLiteral("Provider=SQLNCLI11.0;");
     return QStringLiteral("Provider=SQLOLEDB.1;");
 }

@@ -6,7 +6,8 @@
 
 namespace connection {
 
-// "2005" SQLNCLI.1, "2008" SQLNCLI10.1, 2012 to 2019 SQLNCLI11.0, anything else SQLOLEDB.1.
+// "2005" SQLNCLI.1, "2008" SQLNCLI10.1, 2012 to 2019, 2022 and 2025 SQLNCLI11.0, anything else
+// SQLOLEDB.1.
 QString providerPrefix(const QString& versionText);
 // The string handed to the connection: values that hold ";" or begin with a quote are quoted.
 QString buildConnectionString(const QString& versionText, const QString& server, const QString& user,

@@ -67,6 +67,22 @@ const Entry kTable[] = {
     {5133, Denied, false,
      "Сервер створює файл сам, від імені своєї служби (mssql на Linux): цьому обліковому запису потрібне "
      "право записувати в папку нового файлу."},
+    // SQL Server on Linux checks a restore's target before creating it.
+    {3634, NotFound, false,
+     "Сервер створює файл сам: папка для нового файлу має існувати саме за цим шляхом так, як її бачить "
+     "сервер."},
+    {3634, Denied, false,
+     "Сервер створює файл сам, від імені своєї служби (mssql на Linux): цьому обліковому запису потрібне "
+     "право записувати в папку нового файлу."},
+    {3634, AnyOs, false,
+     "Сервер не зміг підготувати місце для нового файлу: перевірте шлях так, як його бачить сервер, і права "
+     "його служби (mssql на Linux) на папку."},
+    // Attached without its log, a data file gets a new log named after it, "<data file>_log.LDF",
+    // beside it or in the server's log folder; a file of that name left by an earlier attach blocks it.
+    {5170, AnyOs, false,
+     "Файл, який сервер мав створити, уже існує. Без файлу журналу сервер будує новий журнал з назвою "
+     "«<ім'я файлу даних>_log.LDF» поруч із файлом даних або у своїй папці журналів: якщо такий файл "
+     "лишився від попереднього приєднання, вкажіть його як файл журналу або перемістіть чи перейменуйте."},
     {3201, NotFound, false,
      "Сервер відкриває файл копії сам: для відновлення має існувати сам файл, для резервного копіювання — "
      "його папка, саме за цим шляхом так, як їх бачить сервер."},
@@ -159,10 +175,10 @@ QString productInText(const QString& text) {
     const int major = m.captured(1).toInt();
     const int minor = m.captured(2).toInt();
     // SQL Server's major version numbers; 10.50 is 2008 R2.
-    static const char* const kProducts[] = {"SQL Server 2000", "SQL Server 2005", "SQL Server 2008",
-                                            "SQL Server 2012", "SQL Server 2014", "SQL Server 2016",
-                                            "SQL Server 2017", "SQL Server 2019", "SQL Server 2022"};
-    const char* name = major >= 8 && major <= 16 ? kProducts[major - 8] : nullptr;
+    static const char* const kProducts[] = {
+        "SQL Server 2000", "SQL Server 2005", "SQL Server 2008", "SQL Server 2012", "SQL Server 2014",
+        "SQL Server 2016", "SQL Server 2017", "SQL Server 2019", "SQL Server 2022", "SQL Server 2025"};
+    const char* name = major >= 8 && major <= 17 ? kProducts[major - 8] : nullptr;
     if (major == 10 && minor >= 50)
         name = "SQL Server 2008 R2";
     const QString shown = m.captured(0);

@@ -86,10 +86,21 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     try {
         longop::run(this, *ADOQuery1, attaching);
     } catch (const DbError& e) {
-        // Why a data file alone could not be attached is told by the advice line of its error.
-        reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), {MdfPath, logPath},
-                          putBack());
-        return false;
+        // A data file alone is judged by the result, not by the messages: a server may send the new
+        // log's notice as an error although the database was attached.
+        bool attachedAfterAll = false;
+        if (withoutLog) {
+            try {
+                attachedAfterAll = DatabaseExists(Name);
+            } catch (const DbError&) {
+            }
+        }
+        if (!attachedAfterAll) {
+            // Why a data file alone could not be attached is told by the advice line of its error.
+            reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), {MdfPath, logPath},
+                              putBack());
+            return false;
+        }
     } catch (OperationCancelled& cancelled) {
         cancelled.message += afterword(putBack());
         throw;

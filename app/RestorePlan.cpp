@@ -78,9 +78,16 @@ QStringList othersFiles(const QStringList& targets, const QStringList& ownFiles)
 }
 
 const BackupSet* newestSet(const QList<BackupSet>& sets) {
+    // A set without a finish date never finished (its backup was interrupted) and cannot be
+    // restored; such sets count only when the server gives no set a finish date.
+    bool anyFinished = false;
+    for (const BackupSet& s : sets)
+        anyFinished = anyFinished || !s.finishDate.isEmpty();
     const BackupSet* newestFull = nullptr;
     const BackupSet* newest = nullptr;
     for (const BackupSet& s : sets) {
+        if (anyFinished && s.finishDate.isEmpty())
+            continue;
         if (!newest || s.position > newest->position)
             newest = &s;
         if (s.backupType == 1 && (!newestFull || s.position > newestFull->position))

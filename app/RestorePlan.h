@@ -25,8 +25,9 @@ struct BackupSet {
     QString finishDate; // as the server sent it
 };
 
-// The set to restore: the newest full database backup, else the newest set of any kind.
-// Null when the file holds no set.
+// The set to restore: the newest full database backup, else the newest set of any kind; never a
+// set without a finish date (an interrupted backup) while another has one. Null when the file
+// holds no set.
 const BackupSet* newestSet(const QList<BackupSet>& sets);
 
 // The set of one backup file that is read and restored.

@@ -24,6 +24,8 @@ struct Instance {
     bool dropBackupHalfway = false; // fault: cut the connection in the middle of a BACKUP
     bool ignoreAttention = false;   // finish every statement; acknowledge a cancel after its last DONE
     bool silent = false;            // backup and restore send no STATS messages while they copy
+    std::string defaultLogDir;      // where a log rebuilt on attach goes; empty: beside the data file
+    bool rebuiltLogNoticeAsError = false; // 2000: send 5182 at severity 16 (its table's), not 10
 };
 
 class Engine {
@@ -88,9 +90,11 @@ private:
     bool cancelled(const char* terminating);
     // The end of a backup or restore that copied every byte: a 4035 per file, streamed like the
     // progress lines, then 3014 with the real pages, seconds and MB/sec, then the final DONE.
+    // upgradedFrom: the on-disk version a restored database had, when older than this server's (944
+    // and the 951 steps follow the 4035 lines); 0 otherwise.
     bool reportCopied(const char* operation, const std::vector<BackupFileEntry>& files,
                       const std::string& database, int position, long long bytes,
-                      std::chrono::steady_clock::time_point started, bool last);
+                      std::chrono::steady_clock::time_point started, bool last, int upgradedFrom = 0);
     std::string resolve(const std::string& path) const;
     std::string missingDatabaseText(const std::string& name) const;
     std::string restoringText(const std::string& name) const;

@@ -30,8 +30,10 @@ bool Engine::rebuildLog(const tsql::Statement& st, const FileHeader& primary, co
     for (const DbFile& m : missing) {
         if (storage::checkRead(m.physical) == 0 && !m_instance.catalog->owner(m.physical))
             info(5108,
-                 fmt("Log file '%1' does not match the primary file. It may be from a different database "
-                     "or the log may have been rebuilt previously.",
+                 fmt(is2000() ? "Log file '%1' does not match the primary file.  It may be from a different "
+                                "database or the log may have been rebuilt previously."
+                              : "Log file '%1' does not match the primary file. It may be from a different "
+                                "database or the log may have been rebuilt previously.",
                      m.physical),
                  10);
         else if (is2000())
@@ -59,8 +61,14 @@ bool Engine::rebuildLog(const tsql::Statement& st, const FileHeader& primary, co
         return aborted();
     }
 
-    // The new log is <database>_log.LDF beside the primary file; SQL Server offers no way to choose.
-    const std::string rebuilt = folderOf(dataPath) + st.name + "_log.LDF";
+    // The new log is named after the primary file (its name without the extension, then _log.LDF),
+    // in the server's default log folder when one is set, else beside the primary file.
+    std::string stem = dataPath.substr(folderOf(dataPath).size());
+    if (const size_t dot = stem.rfind('.'); dot != std::string::npos && dot > 0)
+        stem.erase(dot);
+    const std::string folder =
+        m_instance.defaultLogDir.empty() ? folderOf(dataPath) : m_instance.defaultLogDir + "/";
+    const std::string rebuilt = folder + stem + "_log.LDF";
     const int code = storage::checkWrite(rebuilt);
     if (code != 0) {
         error(5123, 1, 16,
@@ -71,8 +79,9 @@ bool Engine::rebuildLog(const tsql::Statement& st, const FileHeader& primary, co
     }
     if (::access(rebuilt.c_str(), F_OK) == 0) {
         error(5170, 1, 16,
-              fmt("Cannot create file '%1' because it already exists. Change the file path or the file name, "
-                  "and retry the operation.",
+              fmt(is2000() ? "Cannot create file '%1' because it already exists."
+                           : "Cannot create file '%1' because it already exists. Change the file path or the "
+                             "file name, and retry the operation.",
                   rebuilt));
         return aborted();
     }
@@ -100,7 +109,12 @@ bool Engine::rebuildLog(const tsql::Statement& st, const FileHeader& primary, co
                   storage::osErrorText(5), rebuilt));
         return aborted();
     }
-    info(5182, fmt("New log file '%1' was created.", rebuilt), 10);
+    // 2000's message table gives 5182 severity 16; whether it is sent so is not known, so the
+    // stand-in can send it either way.
+    if (is2000() && m_instance.rebuiltLogNoticeAsError)
+        error(5182, 1, 16, fmt("New log file '%1' was created.", rebuilt));
+    else
+        info(5182, fmt("New log file '%1' was created.", rebuilt), 10);
     files.erase(std::remove_if(files.begin(), files.end(), [](const DbFile& f) { return f.type == 'L'; }),
                 files.end());
     files.push_back(log);

@@ -33,6 +33,26 @@ struct Fd {
     }
 };
 
+// 3202 and 3203: 2000 gives the operating-system code as a status and sends the reader to the
+// error log; later versions name the error.
+std::string writeFailed(bool is2000, const std::string& path, int code) {
+    return is2000 ? fmt("Write on '%1' failed, status = %2. See the SQL Server error log for more details.",
+                        path, std::to_string(code))
+                  : fmt("Write on \"%1\" failed: %2", path, storage::osErrorText(code));
+}
+std::string readFailed(bool is2000, const std::string& path, int code) {
+    return is2000 ? fmt("Read on '%1' failed, status = %2. See the SQL Server error log for more details.",
+                        path, std::to_string(code))
+                  : fmt("Read on \"%1\" failed: %2", path, storage::osErrorText(code));
+}
+
+// The on-disk version the database in a set had where it was backed up; 0 when the set does not
+// say. Sets do not yet record the server that wrote them, so every set counts as this server's
+// own until they do: then answer from the recorded version here.
+int writtenDatabaseVersion(const BackupSetHeader&) {
+    return 0;
+}
+
 // "0.451" seconds and "424.922" MB/sec, as 3014 prints them.
 std::string threeDecimals(double value) {
     char buffer[40];
@@ -44,7 +64,7 @@ std::string threeDecimals(double value) {
 
 bool Engine::reportCopied(const char* operation, const std::vector<BackupFileEntry>& files,
                           const std::string& database, int position, long long bytes,
-                          std::chrono::steady_clock::time_point started, bool last) {
+                          std::chrono::steady_clock::time_point started, bool last, int upgradedFrom) {
     const double seconds =
         std::max(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 0.001);
     long long pages = 0;
@@ -56,6 +76,19 @@ bool Engine::reportCopied(const char* operation, const std::vector<BackupFileEnt
                           std::to_string(position) + ".",
                       4035))
             return false;
+    }
+    // A database from an older server is converted as it is restored, one on-disk version at a time.
+    const int current = m_instance.personality.databaseVersion();
+    if (upgradedFrom > 0 && upgradedFrom < current) {
+        if (!progress(fmt("Converting database '%1' from version %2 to the current version %3.", database,
+                          std::to_string(upgradedFrom), std::to_string(current)),
+                      944))
+            return false;
+        for (int v = upgradedFrom; v < current; ++v)
+            if (!progress(fmt("Database '%1' running the upgrade step from version %2 to version %3.",
+                              database, std::to_string(v), std::to_string(v + 1)),
+                          951))
+                return false;
     }
     const double megabytes = double(bytes) / (1024.0 * 1024.0);
     info(3014, fmt("%1 successfully processed %2 pages in %3 seconds (", operation, std::to_string(pages),
@@ -126,20 +159,26 @@ bool Engine::copyWithProgress(int in, long long offset, long long size, int out,
             }
             if (attentionArrived())
                 return false;
-            while (t.stats > 0 && t.nextPercent <= 100 &&
-                   t.done * 100 >= t.nextPercent * std::max(t.total, 1LL)) {
-                if (m_instance.dropBackupHalfway && t.backup && t.nextPercent >= 50) {
-                    m_out.flush(false);
-                    m_connectionCut = true;
-                    return false;
-                }
+            // SQL Server counts progress in whole transfers (1 MB, its default for disk) and reports the
+            // share done when it looks, not the step it passed: 12, 25, 37 … with STATS = 10, and as
+            // few lines as there are transfers.
+            const long long kTransfer = 1 << 20;
+            const long long looked = t.done >= t.total ? t.done : t.done / kTransfer * kTransfer;
+            if (t.stats > 0 && t.nextPercent <= 100 &&
+                looked * 100 >= t.nextPercent * std::max(t.total, 1LL)) {
+                const int reached = int(std::min(100LL, looked * 100 / std::max(t.total, 1LL)));
                 const char* verb = is2000() ? (t.backup ? "%1 percent backed up." : "%1 percent restored.")
                                             : "%1 percent processed.";
-                if (!m_instance.silent && !progress(fmt(verb, std::to_string(t.nextPercent)))) {
+                if (!m_instance.silent && !progress(fmt(verb, std::to_string(reached)))) {
                     m_connectionCut = true;
                     return false;
                 }
-                t.nextPercent += t.stats;
+                // The fault cuts the connection once half is reported done.
+                if (m_instance.dropBackupHalfway && t.backup && reached >= 50 && reached < 100) {
+                    m_connectionCut = true;
+                    return false;
+                }
+                t.nextPercent = (reached / t.stats + 1) * t.stats;
             }
             return true;
         },
@@ -165,7 +204,9 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
     {
         std::lock_guard<std::mutex> lock(catalog.mutex());
         const Database* db = catalog.find(st.name);
-        if (!db || Catalog::sameName(st.name, "tempdb"))
+        if (Catalog::sameName(st.name, "tempdb"))
+            return fail(3147, 1, "Backup and restore operations are not allowed on database tempdb.");
+        if (!db)
             return fail(911, 11, missingDatabaseText(st.name));
         if (db->restoring)
             return fail(927, 2, restoringText(db->name));
@@ -185,7 +226,7 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
             Fd fd(::open(f.physical.c_str(), O_RDONLY));
             const long long size = storage::fileSize(f.physical);
             if (fd.fd < 0 || size < 0)
-                return fail(3203, 1, fmt("Read on \"%1\" failed: %2", f.physical, storage::osErrorText(2)));
+                return fail(3203, 1, readFailed(is2000(), f.physical, 2));
             set.files.push_back({f, size, 0});
             sources.push_back(std::move(fd));
         }
@@ -205,6 +246,17 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
     const long long existing = storage::fileSize(device);
     if (!st.init && existing > 0) {
         const auto read = backupformat::readMedia(device, sets, appendAt);
+        if ((read != backupformat::ReadResult::Ok || appendAt != existing) && is2000()) {
+            // 2000 words it as a warning of its own; the backup stops all the same.
+            info(3266,
+                 fmt("The backup data in '%1' is incorrectly formatted. Backups cannot be appended, but "
+                     "existing backup sets may still be usable.",
+                     device),
+                 10);
+            error(3013, 1, 16, terminating);
+            done(last, true);
+            return true;
+        }
         if (read != backupformat::ReadResult::Ok || appendAt != existing)
             return fail(
                 3266, 1,
@@ -218,7 +270,7 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
     set.position = int(sets.size()) + 1;
     backupformat::SetWriter writer;
     if (!writer.open(device, st.init, st.init ? 0 : appendAt) || !writer.writeHeader(set))
-        return fail(3202, 1, fmt("Write on \"%1\" failed: %2", device, storage::osErrorText(5)));
+        return fail(3202, 1, writeFailed(is2000(), device, 5));
 
     const auto started = std::chrono::steady_clock::now();
     Transfer t;
@@ -233,14 +285,12 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
             if (m_attention)
                 return cancelled(terminating); // the set stays on the media unfinished
             if (t.result == storage::CopyResult::ReadFailed)
-                return fail(
-                    3203, 1,
-                    fmt("Read on \"%1\" failed: %2", set.files[i].file.physical, storage::osErrorText(2)));
-            return fail(3202, 1, fmt("Write on \"%1\" failed: %2", device, storage::osErrorText(5)));
+                return fail(3203, 1, readFailed(is2000(), set.files[i].file.physical, 2));
+            return fail(3202, 1, writeFailed(is2000(), device, 5));
         }
     }
     if (!writer.finish(engine::nowText()))
-        return fail(3202, 1, fmt("Write on \"%1\" failed: %2", device, storage::osErrorText(5)));
+        return fail(3202, 1, writeFailed(is2000(), device, 5));
     return reportCopied("BACKUP DATABASE", set.files, set.database, set.position, t.total, started, last);
 }
 
@@ -359,6 +409,9 @@ bool Engine::restoreHeaderOnly(const tsql::Statement& st, bool last) {
         {"KeyAlgorithm", ColumnType::NVarChar, 32},
         {"EncryptorThumbprint", ColumnType::VarBinary, 20},
         {"EncryptorType", ColumnType::NVarChar, 32},
+        {"LastValidRestoreTime", ColumnType::DateTime, 8},
+        {"TimeZone", ColumnType::NVarChar, 32},
+        {"CompressionAlgorithm", ColumnType::NVarChar, 32},
     };
     all.resize(size_t(m_instance.personality.headerOnlyColumns()));
     m_out.columns(all);
@@ -367,11 +420,12 @@ bool Engine::restoreHeaderOnly(const tsql::Statement& st, bool last) {
     for (const BackupSetHeader& s : sets) {
         if (!s.complete)
             continue; // an interrupted set is no set: it cannot be restored (3256)
-        // The set's byte size as the server counts it: its pages plus a header extent.
+        // The set's byte size as the server counts it: the pages it wrote (as 3014 reports them),
+        // not the media file's size.
         long long pages = 0;
         for (const BackupFileEntry& f : s.files)
             pages += pagesOf(size_t(f.size));
-        const std::string size = std::to_string(pages * 8192 + 65536);
+        const std::string size = std::to_string(pages * 8192);
         const std::string lsn = std::to_string(1000000 + s.position) + "00000001";
         const auto optional = [](const std::string& v) { return v.empty() ? tds::Value() : tds::Value(v); };
         std::vector<tds::Value> row = {
@@ -381,7 +435,7 @@ bool Engine::restoreHeaderOnly(const tsql::Statement& st, bool last) {
             tds::Value(),
             std::string("0"),
             std::to_string(s.position),
-            std::string("102"),
+            std::string("2"), // a disk file named in the statement, as real servers report it
             s.user.empty() ? std::string("sa") : s.user,
             s.server,
             s.database,
@@ -428,6 +482,9 @@ bool Engine::restoreHeaderOnly(const tsql::Statement& st, bool last) {
             s.setGuid,
             size,
             std::string("0"),
+            tds::Value(),
+            tds::Value(),
+            tds::Value(),
             tds::Value(),
             tds::Value(),
             tds::Value(),
@@ -592,7 +649,15 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
                 problems = true;
             }
         }
-        if (code == 3) {
+        if (code != 0 && m_instance.personality.onLinux()) {
+            // SQL Server on Linux checks the target before creating it and names that check; a
+            // missing folder reads as a missing file there.
+            error(3634, 1, 16,
+                  fmt("The operating system returned the error '%1' while attempting "
+                      "'RestoreContainer::ValidateTargetForCreation' on '%2'.",
+                      storage::osErrorText(code == 3 ? 2 : code), path));
+            cannotRestore(5);
+        } else if (code == 3) {
             if (is2000())
                 error(5105, 2, 16,
                       fmt("Device activation error. The physical file name '%1' may be incorrect.", path));
@@ -657,7 +722,7 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
     for (const BackupFileEntry& f : targets) {
         Fd out(::open(f.file.physical.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
         if (out.fd < 0 || media.fd < 0) {
-            error(3202, 1, 16, fmt("Write on \"%1\" failed: %2", f.file.physical, storage::osErrorText(5)));
+            error(3202, 1, 16, writeFailed(is2000(), f.file.physical, 5));
             return abort(false);
         }
         if (!copyWithProgress(media.fd, f.offset, f.size, out.fd, t)) {
@@ -666,10 +731,9 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
             if (m_attention)
                 return cancelled(terminating); // the database stays "restoring"
             if (t.result == storage::CopyResult::ReadFailed)
-                error(3203, 1, 16, fmt("Read on \"%1\" failed: %2", device, storage::osErrorText(2)));
+                error(3203, 1, 16, readFailed(is2000(), device, 2));
             else
-                error(3202, 1, 16,
-                      fmt("Write on \"%1\" failed: %2", f.file.physical, storage::osErrorText(5)));
+                error(3202, 1, 16, writeFailed(is2000(), f.file.physical, 5));
             return abort(false);
         }
         ::fsync(out.fd);
@@ -688,5 +752,6 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
     catalog.save();
     lock.unlock();
 
-    return reportCopied("RESTORE DATABASE", targets, st.name, set.position, t.total, started, last);
+    return reportCopied("RESTORE DATABASE", targets, st.name, set.position, t.total, started, last,
+                        writtenDatabaseVersion(set));
 }

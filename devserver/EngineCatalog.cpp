@@ -407,7 +407,11 @@ bool Engine::drop(const tsql::Statement& st, bool last) {
             failed = true;
             continue;
         }
-        for (const DbFile& f : db->files) {
+        // 2000 names the log files first, then the data files.
+        std::vector<DbFile> files = db->files;
+        if (is2000())
+            std::stable_partition(files.begin(), files.end(), [](const DbFile& f) { return f.type == 'L'; });
+        for (const DbFile& f : files) {
             if (is2000())
                 info(3738, fmt("Deleting database file '%1'.", f.physical));
             ::unlink(f.physical.c_str());

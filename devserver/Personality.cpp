@@ -20,6 +20,13 @@ const Row kRows[] = {
      "Microsoft SQL Server 2017 (RTM) - 14.0.1000.169 (X64) on Linux"},
     {2019, 0x74000004, 15, 0, 2000, "15.0.2000.5",
      "Microsoft SQL Server 2019 (RTM) - 15.0.2000.5 (X64) on Linux"},
+    // 2022 and 2025 print the build date, copyright and edition on lines of their own.
+    {2022, 0x74000004, 16, 0, 1000, "16.0.1000.6",
+     "Microsoft SQL Server 2022 (RTM) - 16.0.1000.6 (X64) \n\tOct  8 2022 05:58:25 \n\tCopyright (C) 2022 "
+     "Microsoft Corporation\n\tDeveloper Edition (64-bit) on Linux (Ubuntu 22.04.1 LTS) <X64>"},
+    {2025, 0x74000004, 17, 0, 1000, "17.0.1000.7",
+     "Microsoft SQL Server 2025 (RTM) - 17.0.1000.7 (X64) \n\tOct 21 2025 12:05:57 \n\tCopyright (C) 2025 "
+     "Microsoft Corporation\n\tDeveloper Edition (64-bit) on Linux (Ubuntu 22.04.5 LTS) <X64>"},
 };
 
 // Orders protocol versions: 7.1 < 7.2 < 7.3A < 7.3B < 7.4 (their wire values do not sort).

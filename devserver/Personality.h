@@ -14,11 +14,19 @@ struct Personality {
     std::string versionBanner;  // @@VERSION
 
     bool is2000() const { return year == 2000; }
+    // The personalities that play SQL Server on Linux, whose file checks differ (3634 on restore).
+    bool onLinux() const { return year >= 2017; }
     int fileListColumns() const { return year == 2000 ? 6 : year == 2005 ? 20 : year < 2016 ? 21 : 22; }
     // RESTORE HEADERONLY: 2000 ends at Collation, 2005 at BackupSetGUID, 2008 adds CompressedBackupSize,
-    // 2012 containment, 2014 the encryption columns.
+    // 2012 containment, 2014 CU1 the encryption columns (the 2014 personality is RTM, 12.0.2000, which
+    // still ends at containment), 2022 LastValidRestoreTime, TimeZone and CompressionAlgorithm.
     int headerOnlyColumns() const {
-        return year == 2000 ? 33 : year == 2005 ? 51 : year == 2008 ? 52 : year == 2012 ? 53 : 56;
+        return year == 2000   ? 33
+               : year == 2005 ? 51
+               : year == 2008 ? 52
+               : year <= 2014 ? 53
+               : year < 2022  ? 56
+                              : 59;
     }
     // The on-disk version and compatibility level a database of this version has.
     int databaseVersion() const {
@@ -29,7 +37,9 @@ struct Personality {
                : year == 2014 ? 782
                : year == 2016 ? 852
                : year == 2017 ? 869
-                              : 904;
+               : year == 2019 ? 904
+               : year == 2022 ? 957
+                              : 998;
     }
     int compatibilityLevel() const {
         return year == 2000   ? 80
@@ -39,14 +49,16 @@ struct Personality {
                : year == 2014 ? 120
                : year == 2016 ? 130
                : year == 2017 ? 140
-                              : 150;
+               : year == 2019 ? 150
+               : year == 2022 ? 160
+                              : 170;
     }
     // The model database's file sizes, which a CREATE DATABASE without SIZE gets.
     long long defaultDataSize() const { return year == 2000 ? 1 << 20 : year < 2016 ? 2 << 20 : 8 << 20; }
     long long defaultLogSize() const { return year == 2000 ? 1 << 20 : year < 2016 ? 1 << 20 : 8 << 20; }
 };
 
-// Known years are 2000 2005 2008 2012 2014 2016 2017 2019; false for any other.
+// Known years are 2000 2005 2008 2012 2014 2016 2017 2019 2022 2025; false for any other.
 bool personalityFor(int year, Personality& out);
 
 // The TDS version both sides speak: the lower of the client's and the personality's.

@@ -1,5 +1,6 @@
 #include "Rpc.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -55,8 +56,12 @@ std::vector<uint8_t> intValue(int32_t v) {
     return {4, uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(uint32_t(v) >> 24)};
 }
 
-// The parameter at a fixed position, or the one given by name.
+// A leading parameter of a special procedure. Called by id, SQL Server takes the leading ones by
+// position whatever the client names them (one widely used client names sp_executesql's statement
+// @statement); called by name, the one given by that name, else an unnamed one at its position.
 const rpc::Param* fixed(const rpc::Call& call, size_t position, const char* name) {
+    if (call.procId)
+        return position < call.params.size() ? &call.params[position] : nullptr;
     for (const rpc::Param& p : call.params)
         if (lower(p.name) == name)
             return &p;
@@ -65,10 +70,12 @@ const rpc::Param* fixed(const rpc::Call& call, size_t position, const char* name
     return nullptr;
 }
 
-std::vector<rpc::Param> valuesFrom(const rpc::Call& call, size_t first) {
+// The statement's values: every parameter the leading ones did not take, in the order they came.
+std::vector<rpc::Param> valuesBesides(const rpc::Call& call, std::initializer_list<const rpc::Param*> taken) {
     std::vector<rpc::Param> values;
-    for (size_t i = first; i < call.params.size(); ++i)
-        values.push_back(call.params[i]);
+    for (const rpc::Param& p : call.params)
+        if (std::find(taken.begin(), taken.end(), &p) == taken.end())
+            values.push_back(p);
     return values;
 }
 
@@ -196,8 +203,8 @@ bool RpcRunner::call(const rpc::Call& call, bool last) {
         const rpc::Param* params = fixed(call, 1, "@params");
         if (params && !needText(params, "@params"))
             break;
-        const size_t first = params ? 2 : 1;
-        if (!execute(name, params ? params->value.text : "", statement->value.text, valuesFrom(call, first)))
+        if (!execute(name, params ? params->value.text : "", statement->value.text,
+                     valuesBesides(call, {statement, params})))
             return false;
         break;
     }
@@ -214,18 +221,19 @@ bool RpcRunner::call(const rpc::Call& call, bool last) {
         }
         const int32_t handle = m_nextHandle++;
         m_prepared[handle] = prepared;
-        if (id == PrepExec &&
-            !execute(name, prepared.declarationText, prepared.statement, valuesFrom(call, 3)))
+        if (id == PrepExec && !execute(name, prepared.declarationText, prepared.statement,
+                                       valuesBesides(call, {fixed(call, 0, "@handle"), params, statement})))
             return false;
         finish(call, last, handle);
         return true;
     }
     case Execute: {
         int32_t handle = 0;
-        if (!handleOf(fixed(call, 0, "@handle"), handle))
+        const rpc::Param* handleParam = fixed(call, 0, "@handle");
+        if (!handleOf(handleParam, handle))
             break;
         const Prepared prepared = m_prepared[handle];
-        if (!execute(name, prepared.declarationText, prepared.statement, valuesFrom(call, 1)))
+        if (!execute(name, prepared.declarationText, prepared.statement, valuesBesides(call, {handleParam})))
             return false;
         break;
     }

@@ -44,7 +44,8 @@ void onSignal(int) {
         "                         [--refuse-logins] [--drop-backup-halfway] [--demo-files DIR]\n"
         "                         [--collation NAME] [--force-encryption] [--browser-lists-unknown]\n"
         "                         [--ignore-attention] [--silent]\n"
-        "  versions: 2000 2005 2008 2012 2014 2016 2017 2019; addresses: loopback only\n",
+        "                         [--default-log-dir DIR] [--rebuilt-log-notice-as-error]\n"
+        "  versions: 2000 2005 2008 2012 2014 2016 2017 2019 2022 2025; addresses: loopback only\n",
         problem.c_str());
     std::exit(2);
 }
@@ -204,6 +205,8 @@ int main(int argc, char** argv) {
     bool dropBackup = false;
     bool browserListsUnknown = false;
     bool ignoreAttention = false, silent = false;
+    std::string defaultLogDir;
+    bool rebuiltLogNoticeAsError = false;
 
     auto number = [&](int& i, const char* what) {
         if (i + 1 >= argc)
@@ -270,6 +273,10 @@ int main(int argc, char** argv) {
             ignoreAttention = true;
         } else if (a == "--silent") {
             silent = true;
+        } else if (a == "--default-log-dir") {
+            defaultLogDir = text(i, "--default-log-dir");
+        } else if (a == "--rebuilt-log-notice-as-error") {
+            rebuiltLogNoticeAsError = true;
         } else if (a == "--demo-files") {
             return writeDemoFiles(text(i, "--demo-files"));
         } else if (a == "--help" || a == "-h") {
@@ -307,6 +314,8 @@ int main(int argc, char** argv) {
         instance->dropBackupHalfway = dropBackup;
         instance->ignoreAttention = ignoreAttention;
         instance->silent = silent;
+        instance->defaultLogDir = defaultLogDir;
+        instance->rebuiltLogNoticeAsError = rebuiltLogNoticeAsError;
         instances.push_back(std::move(instance));
     };
     addInstance("", version);

@@ -135,9 +135,18 @@ private slots:
         QTest::newRow("2000 attach, file of another database")
             << 2000 << "attachInUse" << dialog << "Device activation error"
             << "від імені своєї служби";
-        QTest::newRow("2019 restore, folder missing")
-            << 2019 << "restoreMissingFolder" << dialog << "Directory lookup for the file"
+        QTest::newRow("2016 restore, folder missing")
+            << 2016 << "restoreMissingFolder" << dialog << "Directory lookup for the file"
             << "папка для нового файлу має існувати";
+        QTest::newRow("2019 (Linux) restore, folder missing")
+            << 2019 << "restoreMissingFolder" << dialog << "The operating system returned the error '2("
+            << "папка для нового файлу має існувати";
+        QTest::newRow("2019 attach alone, the new log's name taken")
+            << 2019 << "attachLogInTheWay" << dialog << "Cannot create file"
+            << "_log.LDF";
+        QTest::newRow("2000 attach alone, the new log's name taken")
+            << 2000 << "attachLogInTheWay" << dialog << "Cannot create file"
+            << "_log.LDF";
         QTest::newRow("2000 restore, folder missing")
             << 2000 << "restoreMissingFolder" << dialog << "Device activation error"
             << "для нового файлу має існувати папка";
@@ -250,6 +259,14 @@ private slots:
             h.sql(QStringLiteral("DROP DATABASE A1"));
             QVERIFY(h.connect());
             h.window->AttachDatabase(QStringLiteral("A1"), scratch + "/copy/A1.mdf", QString());
+        } else if (action == QLatin1String("attachLogInTheWay")) {
+            // A data file shipped alone, attached before: the log built then is still there.
+            makeBackup(h, QStringLiteral("A1"), scratch + "/a1.bak");
+            h.sql(QStringLiteral("EXEC sp_detach_db 'A1', 'true'"));
+            QVERIFY(QFile::remove(scratch + "/A1_log.ldf"));
+            writeFile(scratch + "/A1_log.LDF", "a log built by an earlier attach\n");
+            QVERIFY(h.connect());
+            h.window->AttachDatabase(QStringLiteral("A1"), scratch + "/A1.mdf", QString());
         } else if (action == QLatin1String("attachDenied")) {
             makeBackup(h, QStringLiteral("A1"), scratch + "/a1.bak");
             h.sql(QStringLiteral("EXEC sp_detach_db 'A1', 'true'"));
@@ -345,7 +362,7 @@ private slots:
             << QList<int>{3169, 3013} << "Копію створив SQL Server 2019 (15.00.2000)";
         QTest::newRow("cause sorted after the summary")
             << "CREATE DATABASE failed. Some file names listed could not be created. Check related errors."
-            << QList<int>{1802, 5170, 5120} << "можливо, ним уже користується";
+            << QList<int>{1802, 1834, 5120} << "можливо, ним уже користується";
         QTest::newRow("a path that looks like a code")
             << "Cannot open backup device '/d 5(x)/b.bak'. Operating "
                "system error 2(The system cannot find the file specified.)."
@@ -359,8 +376,18 @@ private slots:
                "while attempting to open or create the physical file '/d/x.mdf'."
             << QList<int>{5123, 1802} << "папка для нового файлу має існувати";
         QTest::newRow("a cause without a line: the summary's")
-            << "Cannot create file '/d/x.mdf' because it already exists." << QList<int>{5170, 1802}
-            << "перевірте шляхи так, як їх бачить сервер";
+            << "The file '/d/x.mdf' cannot be overwritten.  It is being used by database 'Y'."
+            << QList<int>{1834, 1802} << "перевірте шляхи так, як їх бачить сервер";
+        QTest::newRow("3634 on Linux, folder denied (the window shows its own message for it)")
+            << "The operating system returned the error '5(Access is denied.)' while attempting "
+               "'RestoreContainer::ValidateTargetForCreation' on '/d/x.mdf'."
+            << QList<int>{3634, 3156, 3119, 3013} << "право записувати в папку нового файлу";
+        QTest::newRow("3634 on Linux, other code")
+            << "The operating system returned the error '32(The process cannot access the file because it is "
+               "being used by another process.)' while attempting "
+               "'RestoreContainer::ValidateTargetForCreation' "
+               "on '/d/x.mdf'."
+            << QList<int>{3634, 3156, 3119, 3013} << "права його служби";
         QTest::newRow("an unknown number") << "Incorrect syntax near 'x'." << QList<int>{102} << "";
     }
 

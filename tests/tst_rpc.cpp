@@ -640,6 +640,61 @@ private slots:
         QVERIFY(reply.endsWith(QByteArray::fromHex("7901000000") + doneProc(0x02).replace(3, 2, le16(0xE0))));
     }
 
+    // Called by id, the special procedures take their leading parameters by position whatever the
+    // client names them (one widely used client names sp_executesql's first one @statement); called
+    // by name, they are matched by name in any order.
+    void leadingParametersByPosition_data() {
+        QTest::addColumn<QByteArray>("setup"); // sent first on the same connection, when not empty
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<QByteArray>("expected");                     // bytes the reply must hold
+        const QByteArray seven = QByteArray::fromHex("d10407000000"); // ROW: int 7
+        const QByteArray select = nvarcharParam(QStringLiteral("@s"), QStringLiteral("SELECT @n"));
+        QByteArray handle = handleOutput();
+        handle.replace(1, 14, utf16(QStringLiteral("@hhhhhh")));
+        const QByteArray prepare =
+            rpcById(11, handle + nvarcharParam(QStringLiteral("@p"), QStringLiteral("@n int")) + select);
+        QTest::newRow("sp_executesql by id, @statement")
+            << QByteArray()
+            << rpcById(10, nvarcharParam(QStringLiteral("@statement"), QStringLiteral("SELECT @n")) +
+                               nvarcharParam(QStringLiteral("@params"), QStringLiteral("@n int")) +
+                               intParam(QStringLiteral("@n"), 7))
+            << seven;
+        QTest::newRow("sp_executesql by id, other names")
+            << QByteArray()
+            << rpcById(10, select + nvarcharParam(QStringLiteral("@p"), QStringLiteral("@n int")) +
+                               intParam(QString(), 7))
+            << seven;
+        QTest::newRow("sp_prepexec by id, other names")
+            << QByteArray()
+            << rpcById(13, handle + nvarcharParam(QStringLiteral("@p"), QStringLiteral("@n int")) + select +
+                               intParam(QString(), 7))
+            << seven;
+        QTest::newRow("sp_execute by id, handle named otherwise")
+            << prepare << rpcById(12, intParam(QStringLiteral("@h"), 1) + intParam(QString(), 7)) << seven;
+        QTest::newRow("sp_unprepare by id, handle named otherwise")
+            << prepare << rpcById(15, intParam(QStringLiteral("@h"), 1))
+            << QByteArray::fromHex("7900000000") + doneProc(0);
+        QTest::newRow("sp_executesql by name, names in another order")
+            << QByteArray()
+            << rpcByName(QStringLiteral("sp_executesql"),
+                         nvarcharParam(QStringLiteral("@params"), QStringLiteral("@n int")) +
+                             intParam(QStringLiteral("@n"), 7) +
+                             nvarcharParam(QStringLiteral("@stmt"), QStringLiteral("SELECT @n")))
+            << seven;
+    }
+    void leadingParametersByPosition() {
+        QFETCH(QByteArray, setup);
+        QFETCH(QByteArray, payload);
+        QFETCH(QByteArray, expected);
+        RawSession session(m_2019.port());
+        QVERIFY(session.loggedIn());
+        if (!setup.isEmpty())
+            QVERIFY(session.call(setup).endsWith(doneProc(0)));
+        const QByteArray reply = session.call(payload);
+        QVERIFY2(reply.contains(expected), reply.toHex().constData());
+        QVERIFY(reply.endsWith(doneProc(0)));
+    }
+
     // A well-formed call to a procedure the stand-in does not have gets SQL Server's message.
     void unknownProcedureByName() {
         QTcpSocket s;

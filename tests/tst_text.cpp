@@ -68,10 +68,13 @@ private slots:
         QTest::newRow("2008") << "2008"
                               << "Provider=SQLNCLI10.1;"
                               << "7.3";
-        for (const char* v : {"2012", "2014", "2016", "2017", "2019"})
+        for (const char* v : {"2012", "2014", "2016", "2017", "2019", "2022", "2025"})
             QTest::newRow(v) << v << "Provider=SQLNCLI11.0;"
                              << "7.4";
         QTest::newRow("2011") << "2011"
+                              << "Provider=SQLOLEDB.1;"
+                              << "7.1";
+        QTest::newRow("2026") << "2026"
                               << "Provider=SQLOLEDB.1;"
                               << "7.1";
         QTest::newRow("2020") << "2020"
@@ -135,6 +138,8 @@ private slots:
                  QStringLiteral("PC"));
         QCOMPARE(connection::derivedServerName(QStringLiteral("PC"), QStringLiteral("2014")),
                  QStringLiteral("PC\\SQL2014"));
+        QCOMPARE(connection::derivedServerName(QStringLiteral("PC"), QStringLiteral("2025")),
+                 QStringLiteral("PC\\SQL2025"));
         // The default server name is this computer's own name as the system reports it, whole.
         char host[256] = {};
         QCOMPARE(::gethostname(host, sizeof host - 1), 0);
@@ -231,6 +236,12 @@ private slots:
         QCOMPARE(restoreplan::newestSet(sets)->position, 3);
         const QList<BackupSet> logsOnly = {{1, 2, "A", ""}, {2, 2, "A", ""}};
         QCOMPARE(restoreplan::newestSet(logsOnly)->position, 2);
+        // A server may list a set whose backup was interrupted; it never finished, so it has no
+        // finish date, and restoring it fails: the newest finished one is restored.
+        const QList<BackupSet> interrupted = {
+            {1, 1, "A", "2026-12-07 14:03:12.000"}, {2, 1, "A", "2026-12-07 15:00:00.000"}, {3, 1, "A", ""}};
+        QCOMPARE(restoreplan::newestSet(interrupted)->position, 2);
+        QCOMPARE(restoreplan::chooseSet("b.bak", interrupted).position, 2);
         QCOMPARE(restoreplan::shownDate("2026-12-07 14:03:12.000"), QStringLiteral("07.12.2026 14:03"));
         QCOMPARE(restoreplan::shownDate("7 Dec"), QStringLiteral("7 Dec"));
     }

@@ -59,6 +59,9 @@ private slots:
         QCOMPARE(window.statusImage(), 2);
         QCOMPARE(window.findChild<QAbstractButton*>("ToolButton1")->toolTip(), QString());
         QCOMPARE(window.findChild<QComboBox*>("cbSQLServers")->currentText(), QStringLiteral("2000"));
+        const auto* versions = window.findChild<QComboBox*>("cbSQLServers");
+        QCOMPARE(versions->itemText(versions->count() - 3), QStringLiteral("2019"));
+        QCOMPARE(versions->itemText(versions->count() - 1), QStringLiteral("2025"));
         QCOMPARE(window.findChild<QLineEdit*>("ServerName")->text(), connection::computerName());
         for (const char* name : {"BitBtn1", "BitBtn2", "BitBtn3"})
             QVERIFY2(!window.findChild<QWidget*>(name)->isEnabled(), name);
