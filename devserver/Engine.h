@@ -2,6 +2,7 @@
 // the same message numbers, states, classes and texts, per personality.
 #pragma once
 
+#include "BackupChecksum.h"
 #include "BackupFormat.h"
 #include "Catalog.h"
 #include "Personality.h"
@@ -22,6 +23,7 @@ struct Instance {
     int slowMillis = 0;             // fault: wait this long before answering each batch
     double throughputMBps = 0;      // backup and restore copy at most this many MB a second; 0: no limit
     bool dropBackupHalfway = false; // fault: cut the connection in the middle of a BACKUP
+    bool damageBackups = false;     // fault: flip one byte in the middle of every backup set written
 };
 
 class Engine {
@@ -64,6 +66,10 @@ private:
     bool restoreDatabase(const tsql::Statement& st, bool last);
 
     bool restoreHeaderOnly(const tsql::Statement& st, bool last);
+    // RESTORE VERIFYONLY: reads every byte of the set as a restore would and checks it.
+    bool restoreVerifyOnly(const tsql::Statement& st, bool last);
+    // 3189 when the set carries a checksum that the bytes read do not give.
+    bool damagedSet(const BackupSetHeader& set, const backupformat::SetChecksum& sum, const char* terminating);
 
     // Reads the media's set headers; picks the set FILE = n names (the first by default), or hands
     // back every set when all is given. False after the error messages have been written.
@@ -79,7 +85,9 @@ private:
         storage::CopyResult result = storage::CopyResult::Done;
         std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     };
-    bool copyWithProgress(int in, long long offset, long long size, int out, Transfer& t);
+    // out -1 only reads; sum, when given, gets every byte read.
+    bool copyWithProgress(int in, long long offset, long long size, int out, Transfer& t,
+                          backupformat::SetChecksum* sum = nullptr);
     // True once the client has sent an attention (cancel); the attention packet is consumed here.
     bool attentionArrived();
     // Ends a backup or restore stopped by an attention: 3204, 3013, and the attention's DONE.

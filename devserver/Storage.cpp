@@ -112,6 +112,8 @@ std::string osErrorText(int code) {
         return "3(The system cannot find the path specified.)";
     case 5:
         return "5(Access is denied.)";
+    case 38:
+        return "38(Reached the end of the file.)";
     case 32:
         return "32(The process cannot access the file because it is being used by another process.)";
     default:
@@ -302,7 +304,8 @@ long long fileSize(const std::string& path) {
 }
 
 CopyResult copyBytes(int in, long long offset, long long size, int out,
-                     const std::function<bool(long long)>& progress, size_t chunk) {
+                     const std::function<bool(long long)>& progress, size_t chunk,
+                     const std::function<void(const char*, size_t)>& seen) {
     // A chunk at a time: memory stays bounded whatever the database's size.
     const size_t kChunk = std::max<size_t>(chunk, 4096);
     std::vector<char> buffer(kChunk);
@@ -314,7 +317,9 @@ CopyResult copyBytes(int in, long long offset, long long size, int out,
             continue;
         if (n <= 0)
             return CopyResult::ReadFailed;
-        if (!writeFully(out, buffer.data(), size_t(n)))
+        if (seen)
+            seen(buffer.data(), size_t(n));
+        if (out >= 0 && !writeFully(out, buffer.data(), size_t(n)))
             return CopyResult::WriteFailed;
         done += n;
         if (progress && !progress(done))

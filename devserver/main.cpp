@@ -40,7 +40,8 @@ void onSignal(int) {
         "                         [--browser-port N] [--login USER:PASSWORD] [--data-dir DIR]\n"
         "                         [--deny PATH]... [--log-statements FILE] [--slow MS] [--throughput "
         "MB_PER_S]\n"
-        "                         [--refuse-logins] [--drop-backup-halfway] [--demo-files DIR]\n"
+        "                         [--refuse-logins] [--drop-backup-halfway] [--damage-backups]\n"
+        "                         [--demo-files DIR]\n"
         "  versions: 2000 2005 2008 2012 2014 2016 2017 2019; addresses: loopback only\n",
         problem.c_str());
     std::exit(2);
@@ -192,6 +193,7 @@ int main(int argc, char** argv) {
     int slowMillis = 0;
     double throughput = 0;
     bool dropBackup = false;
+    bool damageBackups = false;
 
     auto number = [&](int& i, const char* what) {
         if (i + 1 >= argc)
@@ -248,6 +250,8 @@ int main(int argc, char** argv) {
             login.refuseAll = true;
         } else if (a == "--drop-backup-halfway") {
             dropBackup = true;
+        } else if (a == "--damage-backups") {
+            damageBackups = true;
         } else if (a == "--demo-files") {
             return writeDemoFiles(text(i, "--demo-files"));
         } else if (a == "--help" || a == "-h") {
@@ -283,6 +287,7 @@ int main(int argc, char** argv) {
         instance->slowMillis = slowMillis;
         instance->throughputMBps = throughput;
         instance->dropBackupHalfway = dropBackup;
+        instance->damageBackups = damageBackups;
         instances.push_back(std::move(instance));
     };
     addInstance("", version);
