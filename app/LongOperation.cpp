@@ -31,6 +31,8 @@ QPointer<QWidget> g_closePending;
 struct Outcome {
     bool failed = false;
     DbError error{QString()};
+    bool inFollowUp = false; // the operation's statement succeeded and the follow-up had started
+    bool followUpSkipped = false;
 };
 
 // Disables the window's own controls (not its dialogs, which are windows of their own) for the
@@ -138,6 +140,10 @@ void closeIfAsked() {
 }
 
 void run(QWidget* window, AdoQuery& query, const Operation& operation) {
+    run(window, query, operation, FollowUp{});
+}
+
+void run(QWidget* window, AdoQuery& query, const Operation& operation, const FollowUp& followUp) {
     Q_ASSERT(!isRunning());
     ProgressDialog dialog(operation.title, operation.subject, window);
     // Called on the worker for each message. The text is handed to the window's thread and read
@@ -163,18 +169,35 @@ void run(QWidget* window, AdoQuery& query, const Operation& operation) {
         query.setWatch(&watch);
         modal::progressOpened(dialog);
 
-        QThread* worker = QThread::create([&query, &outcome, mode = operation.mode] {
+        QThread* worker = QThread::create([&query, &outcome, &watch, &followUp, target, mode = operation.mode] {
             try {
                 if (mode == Mode::OpenRowset)
                     query.openRowset();
                 else
                     query.execute();
+                if (!followUp.statement.isEmpty()) {
+                    outcome.inFollowUp = true;
+                    // A cancel that came too late for the first statement stops the follow-up before it starts.
+                    if (watch.cancelRequested()) {
+                        outcome.followUpSkipped = true;
+                        return;
+                    }
+                    QMetaObject::invokeMethod(
+                        target, [target, line = followUp.line] { target->setLine(line); },
+                        Qt::QueuedConnection);
+                    query.close();
+                    query.setText(followUp.statement);
+                    query.execute();
+                }
             } catch (const DbError& e) {
-                outcome = {true, e};
+                outcome.failed = true;
+                outcome.error = e;
             } catch (const std::exception& e) {
-                outcome = {true, DbError(QString::fromLocal8Bit(e.what()))};
+                outcome.failed = true;
+                outcome.error = DbError(QString::fromLocal8Bit(e.what()));
             } catch (...) {
-                outcome = {true, DbError(QStringLiteral("Unknown error"))};
+                outcome.failed = true;
+                outcome.error = DbError(QStringLiteral("Unknown error"));
             }
         });
         QEventLoop loop;
@@ -191,14 +214,18 @@ void run(QWidget* window, AdoQuery& query, const Operation& operation) {
         query.setWatch(nullptr);
         dialog.hide();
     }
-    const bool cancelled = watch.cancelRequested() && (outcome.failed || watch.cancelDelivered());
+    const bool cancelled =
+        watch.cancelRequested() && (outcome.failed || watch.cancelDelivered() || outcome.followUpSkipped);
     g_closePending = g_running.closeAfter;
     g_running = {};
 
     if (cancelled) {
-        modal::messageDialog(operation.cancelled, DialogType::Warning, {DialogButton::OK});
+        modal::messageDialog(outcome.inFollowUp ? followUp.cancelled : operation.cancelled, DialogType::Warning,
+                             {DialogButton::OK});
         throw OperationCancelled{};
     }
+    if (outcome.failed && outcome.inFollowUp)
+        throw FollowUpFailed(outcome.error);
     if (outcome.failed)
         throw outcome.error;
 }
