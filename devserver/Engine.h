@@ -82,6 +82,7 @@ private:
         int stats = 0;
         int nextPercent = 0;
         bool backup = false;
+        bool paced = true; // --throughput paces backup and restore, not verification
         storage::CopyResult result = storage::CopyResult::Done;
         std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     };

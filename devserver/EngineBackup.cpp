@@ -124,6 +124,7 @@ bool Engine::restoreVerifyOnly(const tsql::Statement& st, bool last) {
     Transfer t;
     t.total = set.bytes();
     t.stats = is2000() ? 0 : st.stats; // 2000's VERIFYONLY has no STATS
+    t.paced = false;
     t.nextPercent = t.stats;
     for (const BackupFileEntry& f : set.files) {
         if (media.fd < 0 || !copyWithProgress(media.fd, f.offset, f.size, -1, t, set.checksums ? &sum : nullptr)) {
@@ -211,7 +212,7 @@ bool Engine::cancelled(const char* terminating) {
 bool Engine::copyWithProgress(int in, long long offset, long long size, int out, Transfer& t,
                               backupformat::SetChecksum* sum) {
     const long long base = t.done;
-    const double bytesPerSecond = m_instance.throughputMBps * 1024.0 * 1024.0;
+    const double bytesPerSecond = t.paced ? m_instance.throughputMBps * 1024.0 * 1024.0 : 0.0;
     // Paced copies go in pieces of a twentieth of a second, so shares and cancels are seen in time.
     const size_t chunk = bytesPerSecond > 0
                              ? size_t(std::clamp(bytesPerSecond / 20.0, 8192.0, double(1 << 20)))

@@ -88,7 +88,7 @@ void startRestore(WindowHarness& h, const QString& file, const QString& database
 
 QString backupDone(const QString& database) {
     return QStringLiteral("Створення резервної копії бази даних ") + database +
-           QStringLiteral(" успішно виконано.");
+           QStringLiteral(" успішно виконано.\nКопію перевірено: з неї можна відновити базу даних.");
 }
 } // namespace
 
