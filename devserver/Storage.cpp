@@ -305,34 +305,44 @@ long long fileSize(const std::string& path) {
 }
 
 namespace {
-// Reading only: the bytes are looked at where the page cache holds them, mapped, instead of copied
-// into a buffer first, so a verification costs little more than reading the file does. Nothing
-// when the region cannot be mapped: the caller reads it the ordinary way.
+// Reading only: the bytes are looked at where the page cache holds them, mapped a window at a time,
+// instead of copied into a buffer first, so a verification costs little more than reading the
+// file does, and the process holds no more than a window of it. False when a window cannot be
+// mapped before anything was looked at: the caller then reads the ordinary way.
 bool readMapped(int in, long long offset, long long size, const std::function<bool(long long)>& progress,
                 const std::function<void(const char*, size_t)>& seen, CopyResult& result) {
-    const long page = ::sysconf(_SC_PAGESIZE);
-    const long long start = offset - offset % page;
-    const size_t length = size_t(offset + size - start);
-    if (size <= 0 || length == 0)
-        return false;
-    void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, in, start);
-    if (mapped == MAP_FAILED)
-        return false;
-    ::madvise(mapped, length, MADV_SEQUENTIAL);
-    const char* bytes = static_cast<const char*>(mapped) + (offset - start);
-    const long long step = 1 << 20;
+    const long long page = ::sysconf(_SC_PAGESIZE);
+    const long long window = 8LL << 20;
+    const long long step = 1LL << 20; // progress and cancel are looked at this often
     result = CopyResult::Done;
     for (long long done = 0; done < size;) {
-        const size_t n = size_t(std::min(step, size - done));
-        if (seen)
-            seen(bytes + done, n);
-        done += n;
-        if (progress && !progress(done)) {
+        const long long at = offset + done;
+        const long long start = at - at % page;
+        const long long length = std::min(window, offset + size - start);
+        void* mapped = ::mmap(nullptr, size_t(length), PROT_READ, MAP_SHARED | MAP_POPULATE, in, start);
+        if (mapped == MAP_FAILED) {
+            if (done == 0)
+                return false;
+            result = CopyResult::ReadFailed;
+            return true;
+        }
+        const char* bytes = static_cast<const char*>(mapped) + (at - start);
+        const long long end = done + (start + length - at);
+        bool stop = false;
+        while (done < end && !stop) {
+            const size_t n = size_t(std::min(step, end - done));
+            if (seen)
+                seen(bytes, n);
+            bytes += n;
+            done += static_cast<long long>(n);
+            stop = progress && !progress(done);
+        }
+        ::munmap(mapped, size_t(length));
+        if (stop) {
             result = done == size ? CopyResult::Done : CopyResult::Stopped;
-            break;
+            return true;
         }
     }
-    ::munmap(mapped, length);
     return true;
 }
 } // namespace
