@@ -3,6 +3,8 @@
 #include "WindowHarness.h"
 
 #include "ProgressDialog.h"
+
+#include <QPushButton>
 #include "SqlQuote.h"
 
 #include <QFile>
@@ -111,6 +113,24 @@ private slots:
         QVERIFY(h.script.last().text.contains(QString::fromUtf8(kDamagedAdvice)));
         for (const QString& text : h.script.texts())
             QVERIFY(!text.contains(QStringLiteral("успішно")));
+    }
+
+    // Cancel while the copy is checked: the user is told the copy was made but not checked.
+    void cancelDuringTheCheck() {
+        WindowHarness h(2019, {QStringLiteral("--slow"), QStringLiteral("600")});
+        h.sql(QStringLiteral("CREATE DATABASE [Sales]"));
+        QVERIFY(connectAs(h, 2019));
+        modal::setProgressWatcher([](ProgressDialog& d) {
+            QObject::connect(&d, &ProgressDialog::lineChanged, &d, [&d] { d.cancelButton()->click(); });
+        });
+        h.script.clear();
+        const QString bak = h.server.scratch() + QStringLiteral("/s.bak");
+        backUp(h, QStringLiteral("Sales"), bak);
+        modal::setProgressWatcher(nullptr);
+        QCOMPARE(h.script.last().type, DialogType::Warning);
+        QCOMPARE(h.script.last().text, QStringLiteral("Перевірку резервної копії бази даних Sales скасовано: копію у "
+                                                      "файлі %1 створено, але не перевірено.")
+                                           .arg(bak));
     }
 
     // The database the restore would replace must survive a damaged backup byte for byte. The
