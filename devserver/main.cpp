@@ -3,6 +3,7 @@
 #include "Catalog.h"
 #include "Engine.h"
 #include "Personality.h"
+#include "Prelogin.h"
 #include "Session.h"
 #include "Storage.h"
 
@@ -41,7 +42,7 @@ void onSignal(int) {
         "                         [--deny PATH]... [--log-statements FILE] [--slow MS] [--throughput "
         "MB_PER_S]\n"
         "                         [--refuse-logins] [--drop-backup-halfway] [--damage-backups]\n"
-        "                         [--demo-files DIR]\n"
+        "                         [--demo-files DIR] [--collation NAME] [--force-encryption]\n"
         "  versions: 2000 2005 2008 2012 2014 2016 2017 2019; addresses: loopback only\n",
         problem.c_str());
     std::exit(2);
@@ -234,6 +235,8 @@ int main(int argc, char** argv) {
             login.password = spec.substr(colon + 1);
         } else if (a == "--data-dir") {
             dataDir = text(i, "--data-dir");
+        } else if (a == "--collation") {
+            Catalog::setCollation(text(i, "--collation"));
         } else if (a == "--deny") {
             storage::denyPath(text(i, "--deny"));
         } else if (a == "--log-statements") {
@@ -246,6 +249,8 @@ int main(int argc, char** argv) {
             throughput = std::strtod(v.c_str(), &end);
             if (*end || !(throughput > 0))
                 usage("bad value for --throughput: " + v);
+        } else if (a == "--force-encryption") {
+            login.forceEncryption = true;
         } else if (a == "--refuse-logins") {
             login.refuseAll = true;
         } else if (a == "--drop-backup-halfway") {
@@ -293,6 +298,9 @@ int main(int argc, char** argv) {
     addInstance("", version);
     for (const auto& [name, year] : named)
         addInstance(name, year);
+    // The certificate is made now, not when the first client asks for encryption.
+    for (const auto& instance : instances)
+        prelogin::canEncrypt(instance->personality);
 
     if (::pipe(g_wakePipe) != 0)
         return 1;

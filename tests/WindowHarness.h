@@ -66,6 +66,12 @@ inline QByteArray fileBytes(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
+// Writes a file for a test's setting; true when it was written.
+inline bool writeTestFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
 class WindowHarness {
 public:
     explicit WindowHarness(int version = 2019, QStringList serverArguments = {})
@@ -118,6 +124,18 @@ public:
     }
     bool anyListedSelected() const {
         return widget<QListView>("ListDataBases")->selectionModel()->hasSelection();
+    }
+
+    // Reads a backup's file list through the restore page, as a user's choice of the file does.
+    void readFileList(const QString& bak) {
+        openPage(2);
+        script.choose(bak);
+        button("SpeedButton5")->click();
+    }
+    // Both files of the restore into one folder, through the page's folder button.
+    void chooseRestoreFolder(const QString& folder) {
+        script.choose(folder);
+        button("SpeedButton1")->click();
     }
 
     // A folder below the scratch folder, made when missing.

@@ -292,6 +292,17 @@ start old2000 2000
 check "2000 filelist newer" "$(run_tsql "$port" 7.4 "RESTORE FILELISTONLY FROM DISK = N'$work/v2019/b.bak'")" "Msg 3169" \
     "The backed-up database has on-disk structure version 904. The server supports version 539 and cannot restore or upgrade this database." "RESTORE FILELIST is terminating abnormally."
 
+# A server installed with a case-sensitive collation: database names compare as it says.
+start collation 2019 --collation Latin1_General_CS_AS
+check "collation reported" "$(run_tsql "$port" 7.4 "SELECT SERVERPROPERTY('Collation')")" "Latin1_General_CS_AS"
+check "collation use" "$(run_tsql "$port" 7.4 'USE Master')" "Msg 911" "Database 'Master' does not exist."
+check "collation names" "$(run_tsql "$port" 7.4 "CREATE DATABASE Cs
+CREATE DATABASE cs
+SELECT name FROM master.dbo.sysdatabases WHERE name = N'cs'
+DROP DATABASE CS")" "(1 row affected)" "Msg 3701"
+start collation_ci 2019
+check "default collation" "$(run_tsql "$port" 7.4 "SELECT SERVERPROPERTY('Collation')")" "SQL_Latin1_General_CP1_CI_AS"
+
 # Named instances through the SQL Server Browser on UDP 1434.
 start browser 2000 --browser-port 1434 --instance INST1=2008
 check "browser lookup" "$(printf 'SELECT @@VERSION\n' | isql -k 'Driver=FreeTDS;Server=127.0.0.1\INST1;TDS_Version=7.3;UID=sa;PWD=pvtmo' -b -e 2>&1)" "Microsoft SQL Server 2008"

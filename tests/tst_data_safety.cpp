@@ -13,19 +13,6 @@
 namespace {
 using sqlquote::literal;
 
-void write(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
-// Reads the backup's file list through the restore page, as a user's choice of the file does.
-void readFileList(WindowHarness& h, const QString& bak) {
-    h.openPage(2);
-    h.script.choose(bak);
-    h.button("SpeedButton5")->click();
-}
-
 bool askedToConfirm(const WindowHarness& h) {
     for (const modal::Request& r : h.script.seen)
         if (r.type == DialogType::Confirmation)
@@ -62,10 +49,10 @@ private slots:
         const QStringList recorded = {"Multi.mdf", "Multi_extra.ndf", "Multi_archive.ndf", "Multi_log.ldf",
                                       "Multi_log2.ldf"};
         for (const QString& name : recorded)
-            write(source + "/" + name, "bystander " + name.toUtf8());
+            QVERIFY(writeTestFile(source + "/" + name, "bystander " + name.toUtf8()));
 
         QVERIFY(h.connect());
-        readFileList(h, bak);
+        h.readFileList(bak);
         QCOMPARE(h.window->backupFiles().size(), 5);
         QVERIFY2(h.edit("edPathMDF2")->toolTip().contains(QStringLiteral("Ще файлів у копії: 3")),
                  qPrintable(h.edit("edPathMDF2")->toolTip()));
@@ -79,7 +66,7 @@ private slots:
         h.edit("Edit1")->setText(QStringLiteral("Копія"));
         // A file of somebody else's where a further file would go keeps its place and its bytes.
         const QString occupied = logs + QStringLiteral("/Копія_Multi_log2.ldf");
-        write(occupied, "not ours");
+        QVERIFY(writeTestFile(occupied, "not ours"));
 
         h.script.answer(1);
         h.button("BitBtn3")->click();
@@ -113,7 +100,7 @@ private slots:
                   .arg(literal(vtrFolder + "/VTR.mdf"), literal(vtrFolder + "/VTR_log.ldf"), literal(sales)));
         const QByteArray vtrBytes = fileBytes(vtrFolder + "/VTR.mdf");
         QVERIFY(h.connect());
-        readFileList(h, sales);
+        h.readFileList(sales);
         h.script.choose(h.folder(QStringLiteral("target")));
         h.button("SpeedButton1")->click();
         QCOMPARE(h.edit("Edit1")->text(), QStringLiteral("VTR"));
@@ -158,7 +145,7 @@ private slots:
                              "BACKUP DATABASE [Newer] TO DISK = %1")
                   .arg(literal(bak)));
         QVERIFY(h.connect());
-        readFileList(h, bak);
+        h.readFileList(bak);
         QVERIFY(h.server.receivedStatements().contains(
             QStringLiteral("RESTORE HEADERONLY FROM DISK = %1").arg(literal(bak))));
         QVERIFY(h.server.receivedStatements().contains(
@@ -194,7 +181,7 @@ private slots:
         h.sql(QStringLiteral("CREATE DATABASE [Keep] ON PRIMARY (FILENAME = %1) LOG ON (FILENAME = %2)")
                   .arg(literal(keep + "/Keep.mdf"), literal(keep + "/Keep_log.ldf")));
         const QString bad = h.folder(QStringLiteral("bad")) + QStringLiteral("/bad.mdf");
-        write(bad, "not a database\n");
+        QVERIFY(writeTestFile(bad, "not a database\n"));
 
         QVERIFY(h.connect());
         h.edit("cbDatabase")->setText(QStringLiteral("Keep"));
@@ -224,7 +211,7 @@ private slots:
         // Its data file went missing while it was attached: it cannot be attached again.
         QVERIFY(QFile::rename(keep + "/Keep.mdf", keep + "/Keep.mdf.moved"));
         const QString bad = h.folder(QStringLiteral("bad")) + QStringLiteral("/bad.mdf");
-        write(bad, "not a database\n");
+        QVERIFY(writeTestFile(bad, "not a database\n"));
 
         QVERIFY(h.connect());
         h.edit("cbDatabase")->setText(QStringLiteral("Keep"));
