@@ -2,6 +2,7 @@
 // both files moved.
 #include "FMain.h"
 
+#include "BackupVerification.h"
 #include "FileChecks.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
@@ -210,6 +211,11 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     for (const restoreplan::Move& m : further)
         statement += QLatin1String(", MOVE ") + sqlquote::literal(m.logicalName) + QLatin1String(" TO ") +
                      sqlquote::literal(m.target);
+    // A damaged backup must never replace a working database: a restore that fails half-way leaves
+    // the old database gone and the new one restoring.
+    if (replacing && !verification::beforeReplacing(this, *ADOQuery1, Name, BakPath, set.position ? set.position : 1,
+                                                    ui->cbSQLServers->currentText() != QLatin1String("2000")))
+        return false;
     // The server's share done every tenth, as the backup asks: the progress bar is real, and the
     // server is never silent for long.
     statement += QLatin1String(", STATS = 10");

@@ -31,6 +31,8 @@ QPointer<QWidget> g_closePending;
 struct Outcome {
     bool failed = false;
     DbError error{QString()};
+    bool inFollowUp = false; // the operation's statement succeeded and the follow-up had started
+    bool followUpSkipped = false;
 };
 
 // Disables the window's own controls (not its dialogs, which are windows of their own) for the
@@ -190,6 +192,10 @@ void closeIfAsked() {
 }
 
 void run(QWidget* window, AdoQuery& query, const Operation& operation) {
+    run(window, query, operation, FollowUp{});
+}
+
+void run(QWidget* window, AdoQuery& query, const Operation& operation, const FollowUp& followUp) {
     Q_ASSERT(!isRunning());
     ProgressDialog dialog(operation.title, operation.subject, window);
     // Called on the worker for each message. The text is handed to the window's thread and read
@@ -215,18 +221,35 @@ void run(QWidget* window, AdoQuery& query, const Operation& operation) {
         query.setWatch(&watch);
         modal::progressOpened(dialog);
 
-        QThread* worker = QThread::create([&query, &outcome, mode = operation.mode] {
+        QThread* worker = QThread::create([&query, &outcome, &watch, &followUp, target, mode = operation.mode] {
             try {
                 if (mode == Mode::OpenRowset)
                     query.openRowset();
                 else
                     query.execute();
+                if (!followUp.statement.isEmpty()) {
+                    outcome.inFollowUp = true;
+                    // A cancel that came too late for the first statement stops the follow-up before it starts.
+                    if (watch.cancelRequested()) {
+                        outcome.followUpSkipped = true;
+                        return;
+                    }
+                    QMetaObject::invokeMethod(
+                        target, [target, line = followUp.line] { target->setLine(line); },
+                        Qt::QueuedConnection);
+                    query.close();
+                    query.setText(followUp.statement);
+                    query.execute();
+                }
             } catch (const DbError& e) {
-                outcome = {true, e};
+                outcome.failed = true;
+                outcome.error = e;
             } catch (const std::exception& e) {
-                outcome = {true, DbError(QString::fromLocal8Bit(e.what()))};
+                outcome.failed = true;
+                outcome.error = DbError(QString::fromLocal8Bit(e.what()));
             } catch (...) {
-                outcome = {true, DbError(QStringLiteral("Unknown error"))};
+                outcome.failed = true;
+                outcome.error = DbError(QStringLiteral("Unknown error"));
             }
         });
         QEventLoop loop;
@@ -243,10 +266,20 @@ void run(QWidget* window, AdoQuery& query, const Operation& operation) {
         query.setWatch(nullptr);
         dialog.hide();
     }
-    const bool cancelled = watch.cancelRequested() && (outcome.failed || watch.cancelDelivered());
+    const bool cancelled =
+        watch.cancelRequested() && (outcome.failed || watch.cancelDelivered() || outcome.followUpSkipped);
     g_closePending = g_running.closeAfter;
     g_running = {};
 
+    // The operation's own statement had succeeded when the follow-up (the check of a backup) was
+    // cancelled or failed: the user is told that, never the success message.
+    if (outcome.inFollowUp) {
+        if (cancelled)
+            throw OperationCancelled{followUp.cancelled};
+        if (outcome.failed)
+            throw FollowUpFailed(outcome.error);
+        return;
+    }
     if (!cancelled || (outcome.failed && !endedByCancel(outcome.error))) {
         if (outcome.failed)
             throw outcome.error;

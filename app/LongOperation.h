@@ -3,6 +3,8 @@
 // a moment, Cancel sending the driver's cancel. One operation at a time.
 #pragma once
 
+#include "DbError.h"
+
 #include <QString>
 
 #include <functional>
@@ -53,6 +55,22 @@ Operation fileList(const QString& backupFile);
 // after all returns as a success does, so the caller tells its success; otherwise
 // OperationCancelled is thrown with what is true.
 void run(QWidget* window, AdoQuery& query, const Operation& operation);
+
+// A second statement run on the same query under the same dialog once the operation's statement has
+// succeeded (a backup's verification): the dialog shows its line instead of the operation's title,
+// and Cancel cancels it.
+struct FollowUp {
+    QString statement;
+    QString line;      // "Перевірка…"
+    QString cancelled; // what the user is told after a cancel of the follow-up
+};
+// The follow-up's statement failed: the operation itself had succeeded.
+struct FollowUpFailed : DbError {
+    explicit FollowUpFailed(const DbError& e) : DbError(e) {}
+};
+// As run() above, then the follow-up; its failure is thrown as FollowUpFailed, its cancel as
+// OperationCancelled after its own message.
+void run(QWidget* window, AdoQuery& query, const Operation& operation, const FollowUp& followUp);
 
 bool isRunning();
 // The window is being closed while an operation runs: asks whether to cancel it. When the user

@@ -18,7 +18,8 @@ ProgressDialog::ProgressDialog(const QString& title, const QString& subject, QWi
     setWindowTitle(QGuiApplication::applicationDisplayName());
     setWindowModality(Qt::WindowModal);
     auto* layout = new QVBoxLayout(this);
-    auto* titleLabel = new QLabel(title, this);
+    auto* titleLabel = m_title = new QLabel(title, this);
+    titleLabel->setObjectName(QStringLiteral("Line"));
     QFont bold = titleLabel->font();
     bold.setBold(true);
     titleLabel->setFont(bold);
@@ -59,6 +60,17 @@ void ProgressDialog::setPercent(int percent) {
         return;
     m_bar->setValue(percent);
     emit percentChanged(percent);
+}
+
+void ProgressDialog::setLine(const QString& line) {
+    m_title->setText(line);
+    m_bar->setRange(0, 0);
+    m_bar->reset();
+    emit lineChanged(line);
+}
+
+QString ProgressDialog::line() const {
+    return m_title->text();
 }
 
 int ProgressDialog::percent() const {

@@ -20,6 +20,9 @@ public:
     // 0..100 from the server's "N percent ..." messages; until the first one the bar only shows
     // that something runs.
     void setPercent(int percent);
+    // A second step of the same operation: its line replaces the title, and the bar starts again.
+    void setLine(const QString& line);
+    QString line() const;
     int percent() const;
     QPushButton* cancelButton() const { return m_cancel; }
     QProgressBar* bar() const { return m_bar; }
@@ -30,6 +33,7 @@ signals:
     // The user asked to cancel (the button, Esc, or closing the dialog and confirming).
     void cancelRequested();
     void percentChanged(int percent);
+    void lineChanged(const QString& line);
 
 protected:
     void reject() override; // Esc: as the button
@@ -39,6 +43,7 @@ private:
     void requestCancel();
     void showElapsed();
 
+    QLabel* m_title;
     QLabel* m_elapsed;
     QProgressBar* m_bar;
     QPushButton* m_cancel;

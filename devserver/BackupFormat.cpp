@@ -1,6 +1,8 @@
 // Backup media: reading set headers without the data, and writing one set as it streams.
 #include "BackupFormat.h"
 
+#include "BackupChecksum.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -54,12 +56,23 @@ private:
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
-// key=value lines up to an empty line.
-bool readFields(LineReader& in, Fields& fields) {
+const char kHeaderCheck[] = "check";
+
+// The check of a set's key=value block: the block's text before the check line.
+std::string headerCheck(const std::string& text) {
+    SetChecksum sum;
+    sum.add(text.data(), text.size());
+    return sum.hex();
+}
+
+// key=value lines up to an empty line; raw, when given, gets the lines before a check line.
+bool readFields(LineReader& in, Fields& fields, std::string* raw = nullptr) {
     std::string line;
     while (in.line(line)) {
         if (line.empty())
             return true;
+        if (raw && line.rfind(std::string(kHeaderCheck) + "=", 0) != 0)
+            *raw += line + "\n";
         const size_t eq = line.find('=');
         if (eq == std::string::npos)
             return false;
@@ -97,9 +110,20 @@ ReadResult readMedia(const std::string& path, std::vector<BackupSetHeader>& sets
     appendAt = in.offset();
     while (in.offset() < end) {
         Fields fields;
-        if (!in.line(text) || text + "\n" != kSetMark || !readFields(in, fields))
+        std::string raw;
+        if (!in.line(text) || text + "\n" != kSetMark || !readFields(in, fields, &raw))
             break;
         BackupSetHeader set;
+        const std::string check = field(fields, kHeaderCheck);
+        if (!check.empty() && check != headerCheck(raw)) {
+            // Nothing in a damaged block can be trusted, the files' sizes least: no set after it is found.
+            set.position = int(sets.size()) + 1;
+            set.damaged = true;
+            sets.push_back(set);
+            break;
+        }
+        set.version = field(fields, "version");
+        set.checksums = field(fields, "checksums") == "1";
         set.position = int(sets.size()) + 1;
         set.name = field(fields, "name");
         set.description = field(fields, "description");
@@ -131,6 +155,7 @@ ReadResult readMedia(const std::string& path, std::vector<BackupSetHeader>& sets
         if (count > 0 && offset <= end && in.seek(offset) && in.line(text) && text + "\n" == kEndMark &&
             readFields(in, trailer)) {
             set.finished = field(trailer, "finished");
+            set.checksum = field(trailer, "checksum");
             set.complete = true;
             appendAt = in.offset();
         }
@@ -170,6 +195,10 @@ bool SetWriter::writeHeader(const BackupSetHeader& h) {
          line("created", h.created) + line("started", h.started) + line("user", h.user) +
          line("server", h.server) + line("machine", h.machine) +
          line("files", std::to_string(h.files.size()));
+    if (!h.version.empty())
+        s += line("version", h.version);
+    if (h.checksums)
+        s += line("checksums", "1");
     for (size_t i = 0; i < h.files.size(); ++i) {
         const std::string k = "file" + std::to_string(i + 1) + ".";
         const BackupFileEntry& f = h.files[i];
@@ -178,7 +207,7 @@ bool SetWriter::writeHeader(const BackupSetHeader& h) {
              line(k + "group", f.file.filegroup) + line(k + "groupid", std::to_string(f.file.groupId)) +
              line(k + "size", std::to_string(f.size));
     }
-    s += "\n";
+    s += line(kHeaderCheck, headerCheck(s.substr(sizeof kSetMark - 1))) + "\n";
     return write(s.data(), s.size());
 }
 
@@ -186,11 +215,26 @@ bool SetWriter::write(const char* data, size_t size) {
     return m_fd >= 0 && storage::writeFully(m_fd, data, size);
 }
 
-bool SetWriter::finish(const std::string& finished) {
-    const std::string s = std::string(kEndMark) + line("finished", finished) + "\n";
+bool SetWriter::finish(const std::string& finished, const std::string& checksum) {
+    const std::string s = std::string(kEndMark) + line("finished", finished) +
+                          (checksum.empty() ? std::string() : line("checksum", checksum)) + "\n";
     const bool ok = write(s.data(), s.size()) && ::fsync(m_fd) == 0;
     ::close(m_fd);
     m_fd = -1;
+    return ok;
+}
+
+bool damageMiddle(const std::string& path, long long from) {
+    const int fd = ::open(path.c_str(), O_RDWR);
+    if (fd < 0)
+        return false;
+    const long long end = ::lseek(fd, 0, SEEK_END);
+    const long long at = from + (end - from) / 2;
+    unsigned char byte = 0;
+    bool ok = at < end && ::pread(fd, &byte, 1, at) == 1;
+    byte = static_cast<unsigned char>(~byte);
+    ok = ok && ::pwrite(fd, &byte, 1, at) == 1 && ::fsync(fd) == 0;
+    ::close(fd);
     return ok;
 }
 

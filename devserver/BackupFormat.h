@@ -1,6 +1,8 @@
 // Backup media on disk: a media header line, then backup sets one after another. Each set is a
 // block of key=value lines, the bytes of every file of the database, and an end mark written only
 // once the set is complete, so an interrupted backup leaves a set that readers recognise as cut off.
+// The key=value block carries a check of its own, so damage to a set's structure is always found;
+// damage to the files' bytes only through the set's checksum, written when the backup asked for one.
 #pragma once
 
 #include "Storage.h"
@@ -30,6 +32,11 @@ struct BackupSetHeader {
     std::string machine;
     std::vector<BackupFileEntry> files;
     bool complete = false;
+    // The server that wrote the set, "15.0.2000"; empty in sets written before it was recorded.
+    std::string version;
+    bool checksums = false; // BACKUP … WITH CHECKSUM: checksum covers every byte of the files
+    std::string checksum;   // from the end mark, once the set is complete
+    bool damaged = false;   // the key=value block does not match its own check
 
     long long bytes() const {
         long long total = 0;
@@ -61,11 +68,15 @@ public:
     bool open(const std::string& path, bool init, long long appendAt);
     bool writeHeader(const BackupSetHeader& header);
     bool write(const char* data, size_t size);
-    bool finish(const std::string& finished);
+    // checksum: the set's checksum when its header asked for one, empty otherwise.
+    bool finish(const std::string& finished, const std::string& checksum = {});
     int fd() const { return m_fd; }
 
 private:
     int m_fd = -1;
 };
+
+// A failing disk: flips one byte halfway between from and the end of the media.
+bool damageMiddle(const std::string& path, long long from);
 
 } // namespace backupformat

@@ -146,6 +146,8 @@ bool Engine::run(const tsql::Statement& st, bool last) {
         return restoreHeaderOnly(st, last);
     case tsql::Statement::RestoreDatabase:
         return restoreDatabase(st, last);
+    case tsql::Statement::RestoreVerifyOnly:
+        return restoreVerifyOnly(st, last);
     case tsql::Statement::Set:
         done(last, false);
         return true;

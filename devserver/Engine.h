@@ -2,6 +2,7 @@
 // the same message numbers, states, classes and texts, per personality.
 #pragma once
 
+#include "BackupChecksum.h"
 #include "BackupFormat.h"
 #include "Catalog.h"
 #include "Personality.h"
@@ -26,6 +27,7 @@ struct Instance {
     bool silent = false;            // backup and restore send no STATS messages while they copy
     std::string defaultLogDir;      // where a log rebuilt on attach goes; empty: beside the data file
     bool rebuiltLogNoticeAsError = false; // 2000: send 5182 at severity 16 (its table's), not 10
+    bool damageBackups = false;     // fault: flip one byte in the middle of every backup set written
 };
 
 class Engine {
@@ -68,6 +70,10 @@ private:
     bool restoreDatabase(const tsql::Statement& st, bool last);
 
     bool restoreHeaderOnly(const tsql::Statement& st, bool last);
+    // RESTORE VERIFYONLY: reads every byte of the set as a restore would and checks it.
+    bool restoreVerifyOnly(const tsql::Statement& st, bool last);
+    // 3189 when the set carries a checksum that the bytes read do not give.
+    bool damagedSet(const BackupSetHeader& set, const backupformat::SetChecksum& sum, const char* terminating);
 
     // Reads the media's set headers; picks the set FILE = n names (the first by default), or hands
     // back every set when all is given. False after the error messages have been written.
@@ -80,10 +86,13 @@ private:
         int stats = 0;
         int nextPercent = 0;
         bool backup = false;
+        bool paced = true; // --throughput paces backup and restore, not verification
         storage::CopyResult result = storage::CopyResult::Done;
         std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     };
-    bool copyWithProgress(int in, long long offset, long long size, int out, Transfer& t);
+    // out -1 only reads; sum, when given, gets every byte read.
+    bool copyWithProgress(int in, long long offset, long long size, int out, Transfer& t,
+                          backupformat::SetChecksum* sum = nullptr);
     // True once the client has sent an attention (cancel); the attention packet is consumed here.
     bool attentionArrived();
     // Ends a backup or restore stopped by an attention: 3204, 3013, and the attention's DONE.

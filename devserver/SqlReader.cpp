@@ -532,7 +532,10 @@ private:
         for (;;) {
             if (peek().kind != Token::Word)
                 fail();
-            const std::string option = lower(t[pos++].text);
+            const std::string option = lower(t[pos].text);
+            if (dialect == Dialect::Sql2000 && (option == "checksum" || option == "no_checksum"))
+                fail(); // 2005 added backup checksums
+            ++pos;
             if (option == "move") {
                 const std::string logical = stringValue();
                 expectWord("to");
@@ -555,6 +558,8 @@ private:
                     st.backupName = v;
                 else if (option == "description")
                     st.backupDescription = v;
+                else if (option == "checksum")
+                    st.checksum = true;
             }
             if (!isSymbol(","))
                 break;
@@ -578,6 +583,9 @@ private:
         } else if (isWord("headeronly")) {
             ++pos;
             st.kind = Statement::RestoreHeaderOnly;
+        } else if (isWord("verifyonly")) {
+            ++pos;
+            st.kind = Statement::RestoreVerifyOnly;
         } else {
             expectWord("database");
             st.kind = Statement::RestoreDatabase;

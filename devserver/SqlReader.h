@@ -39,6 +39,7 @@ struct Statement {
         RestoreFileList,
         RestoreHeaderOnly,
         RestoreDatabase,
+        RestoreVerifyOnly,
         Set,
     } kind = Set;
 
@@ -80,6 +81,7 @@ struct Statement {
     std::string backupName;
     std::string backupDescription;
     int stats = 0; // 0: no progress messages
+    bool checksum = false; // WITH CHECKSUM (from 2005; SQL Server 2000 does not know the word)
     int line = 1;
 };
 

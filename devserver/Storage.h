@@ -63,8 +63,10 @@ long long fileSize(const std::string& path); // -1 when missing
 enum class CopyResult { Done, ReadFailed, WriteFailed, Stopped };
 // Copies size bytes from in (at offset) to out's current position in chunks of at most chunk bytes,
 // calling progress with the bytes copied so far after each chunk; progress returning false stops the copy.
+// seen, when given, gets every chunk as it passes; out -1 only reads (a backup's verification).
 CopyResult copyBytes(int in, long long offset, long long size, int out,
-                     const std::function<bool(long long)>& progress, size_t chunk = 1 << 20);
+                     const std::function<bool(long long)>& progress, size_t chunk = 1 << 20,
+                     const std::function<void(const char*, size_t)>& seen = nullptr);
 
 std::string escape(const std::string& field);
 std::string unescape(const std::string& field);

@@ -41,9 +41,9 @@ void onSignal(int) {
         "                         [--browser-port N] [--login USER:PASSWORD] [--data-dir DIR]\n"
         "                         [--deny PATH]... [--log-statements FILE] [--slow MS] [--throughput "
         "MB_PER_S]\n"
-        "                         [--refuse-logins] [--drop-backup-halfway] [--demo-files DIR]\n"
-        "                         [--collation NAME] [--force-encryption] [--browser-lists-unknown]\n"
-        "                         [--ignore-attention] [--silent]\n"
+        "                         [--refuse-logins] [--drop-backup-halfway] [--damage-backups]\n"
+        "                         [--demo-files DIR] [--collation NAME] [--force-encryption]\n"
+        "                         [--browser-lists-unknown] [--ignore-attention] [--silent]\n"
         "                         [--default-log-dir DIR] [--rebuilt-log-notice-as-error]\n"
         "  versions: 2000 2005 2008 2012 2014 2016 2017 2019 2022 2025; addresses: loopback only\n",
         problem.c_str());
@@ -207,6 +207,7 @@ int main(int argc, char** argv) {
     bool ignoreAttention = false, silent = false;
     std::string defaultLogDir;
     bool rebuiltLogNoticeAsError = false;
+    bool damageBackups = false;
 
     auto number = [&](int& i, const char* what) {
         if (i + 1 >= argc)
@@ -277,6 +278,8 @@ int main(int argc, char** argv) {
             defaultLogDir = text(i, "--default-log-dir");
         } else if (a == "--rebuilt-log-notice-as-error") {
             rebuiltLogNoticeAsError = true;
+        } else if (a == "--damage-backups") {
+            damageBackups = true;
         } else if (a == "--demo-files") {
             return writeDemoFiles(text(i, "--demo-files"));
         } else if (a == "--help" || a == "-h") {
@@ -316,6 +319,7 @@ int main(int argc, char** argv) {
         instance->silent = silent;
         instance->defaultLogDir = defaultLogDir;
         instance->rebuiltLogNoticeAsError = rebuiltLogNoticeAsError;
+        instance->damageBackups = damageBackups;
         instances.push_back(std::move(instance));
     };
     addInstance("", version);

@@ -39,6 +39,9 @@ absent() { # absent LABEL OUTPUT UNEXPECTED
         passed=$((passed + 1))
     fi
 }
+column_value() { # column_value NAME TSQL_OUTPUT -> the named column of the first row
+    awk -F'\t' -v name="$1" 'found { print $col; exit } { for (i = 1; i <= NF; i++) if ($i == name) { col = i; found = 1 } }' <<<"$2"
+}
 check() { # check LABEL OUTPUT EXPECTED...
     local label=$1 output=$2
     shift 2
@@ -144,6 +147,40 @@ SELECT name FROM master.dbo.sysdatabases WHERE name = N'Б д'")" "(1 row affect
     [ "$version" = 2000 ] || check "$version restore planning" "$out" "Msg 3634" \
         "The operating system returned the error '2(The system cannot find the file specified.)' while attempting 'RestoreContainer::ValidateTargetForCreation' on '/no/such/q.mdf'." \
         "Msg 3156" "Msg 3119"
+
+    # Verification: the whole set read and checked; checksums from 2005 on; damage found.
+    if [ "$version" = 2000 ]; then valid="The backup set is valid."; else valid="The backup set on file 1 is valid."; fi
+    check "$version verify" "$(run_tsql "$p" 7.4 "RESTORE VERIFYONLY FROM DISK = N'$files/b.bak' WITH FILE = 1")" "Msg 3262" "$valid"
+    check "$version verify no set" "$(run_tsql "$p" 7.4 "RESTORE VERIFYONLY FROM DISK = N'$files/b.bak' WITH FILE = 2")" "Msg 4038" "VERIFY DATABASE is terminating abnormally."
+    if [ "$version" = 2000 ]; then
+        check "$version backup checksum" "$(run_tsql "$p" 7.4 "BACKUP DATABASE [Б д] TO DISK = N'$files/k.bak' WITH INIT, CHECKSUM")" "Msg 170"
+    else
+        check "$version verify without checksums" "$(run_tsql "$p" 7.4 "RESTORE VERIFYONLY FROM DISK = N'$files/b.bak' WITH FILE = 1, CHECKSUM")" \
+            "Msg 3187" "RESTORE WITH CHECKSUM cannot be specified because the backup set does not contain checksum information." "VERIFY DATABASE is terminating abnormally."
+        out=$(run_tsql "$p" 7.4 "BACKUP DATABASE [Б д] TO DISK = N'$files/k.bak' WITH INIT, CHECKSUM
+RESTORE VERIFYONLY FROM DISK = N'$files/k.bak' WITH FILE = 1, CHECKSUM")
+        check "$version verify checksums" "$out" "BACKUP DATABASE successfully processed" "$valid"
+        out=$(run_tsql "$p" 7.4 "RESTORE HEADERONLY FROM DISK = N'$files/k.bak'")
+        check "$version headeronly checksums" "$(column_value HasBackupChecksums "$out")" 1
+        check "$version headeronly version" "$(column_value SoftwareVersionMajor "$out").$(column_value SoftwareVersionBuild "$out")" 15.2000
+    fi
+    start "damaged$version" "$version" --damage-backups
+    if [ "$version" = 2000 ]; then
+        run_tsql "$port" 7.4 "CREATE DATABASE D
+BACKUP DATABASE D TO DISK = N'$files/d.bak' WITH INIT" >/dev/null
+        # No checksums: a changed byte among the data goes unseen, as on SQL Server 2000; damage to
+        # the set's header does not.
+        check "$version verify unseen damage" "$(run_tsql "$port" 7.4 "RESTORE VERIFYONLY FROM DISK = N'$files/d.bak'")" "Msg 3262"
+        printf '\377' | dd of="$files/d.bak" bs=1 seek=40 conv=notrunc 2>/dev/null
+        damage=("Msg 3241" "is incorrectly formed")
+    else
+        run_tsql "$port" 7.4 "CREATE DATABASE D
+BACKUP DATABASE D TO DISK = N'$files/d.bak' WITH INIT, CHECKSUM" >/dev/null
+        damage=("Msg 3189" "Damage to the backup set was detected.")
+    fi
+    check "$version verify damaged" "$(run_tsql "$port" 7.4 "RESTORE VERIFYONLY FROM DISK = N'$files/d.bak'")" "${damage[@]}" "VERIFY DATABASE is terminating abnormally."
+    check "$version restore damaged" "$(run_tsql "$port" 7.4 "RESTORE DATABASE E FROM DISK = N'$files/d.bak' WITH MOVE N'D' TO N'$files/e.mdf', MOVE N'D_log' TO N'$files/e.ldf'")" \
+        "${damage[@]}" "RESTORE DATABASE is terminating abnormally."
 
     # A database of several files and filegroups: its files, backups that append, every file restored.
     if [ "$version" = 2000 ]; then
@@ -277,20 +314,24 @@ RESTORE HEADERONLY FROM DISK = N'h.bak'")
 done
 
 # A backup from an older server restored on a newer one is converted: 944, then a 951 for each
-# step, after the files' lines and before the end. Checked where backups record the server that
-# wrote them (HEADERONLY then names 2016's build).
+# step, after the files' lines and before the end.
 start older 2016
 run_tsql "$port" 7.4 "CREATE DATABASE u
 BACKUP DATABASE u TO DISK = N'$work/u2016.bak'" >/dev/null
 start newer 2019
-if run_tsql "$port" 7.4 "RESTORE HEADERONLY FROM DISK = N'$work/u2016.bak'" | grep -q $'\t13\t0\t1601\t'; then
-    out=$(run_tsql "$port" 7.4 "RESTORE DATABASE u FROM DISK = N'$work/u2016.bak' WITH MOVE N'u' TO N'$work/u.mdf', MOVE N'u_log' TO N'$work/u.ldf'")
-    check "upgrade on restore" "$out" "Msg 944" "Converting database 'u' from version 852 to the current version 904." \
-        "Database 'u' running the upgrade step from version 903 to version 904." "RESTORE DATABASE successfully processed"
-    check "upgrade order" "$(grep -o 'Msg 4035\|Msg 944\|Msg 951\|Msg 3014' <<<"$out" | uniq | tr '\n' ' ')" "Msg 4035 Msg 944 Msg 951 Msg 3014"
-else
-    echo "note: backups do not record the server that wrote them; upgrade messages not checked"
-fi
+out=$(run_tsql "$port" 7.4 "RESTORE DATABASE u FROM DISK = N'$work/u2016.bak' WITH MOVE N'u' TO N'$work/u.mdf', MOVE N'u_log' TO N'$work/u.ldf'")
+check "upgrade on restore" "$out" "Msg 944" "Converting database 'u' from version 852 to the current version 904." \
+    "Database 'u' running the upgrade step from version 903 to version 904." "RESTORE DATABASE successfully processed"
+check "upgrade order" "$(grep -o 'Msg 4035\|Msg 944\|Msg 951\|Msg 3014' <<<"$out" | uniq | tr '\n' ' ')" "Msg 4035 Msg 944 Msg 951 Msg 3014"
+# A backup from a newer server: its file list and its restore refused with 3169, as each older version words it.
+start old2016 2016
+check "2016 filelist newer" "$(run_tsql "$port" 7.4 "RESTORE FILELISTONLY FROM DISK = N'$work/v2019/b.bak'")" "Msg 3169" \
+    "The database was backed up on a server running version 15.00.2000. That version is incompatible with this server, which is running version 13.00.1601." "RESTORE FILELIST is terminating abnormally."
+check "2016 restore newer" "$(run_tsql "$port" 7.4 "RESTORE DATABASE N FROM DISK = N'$work/v2019/b.bak'")" "Msg 3169" "RESTORE DATABASE is terminating abnormally."
+check "2016 headeronly newer" "$(column_value SoftwareVersionMajor "$(run_tsql "$port" 7.4 "RESTORE HEADERONLY FROM DISK = N'$work/v2019/b.bak'")")" 15
+start old2000 2000
+check "2000 filelist newer" "$(run_tsql "$port" 7.4 "RESTORE FILELISTONLY FROM DISK = N'$work/v2019/b.bak'")" "Msg 3169" \
+    "The backed-up database has on-disk structure version 904. The server supports version 539 and cannot restore or upgrade this database." "RESTORE FILELIST is terminating abnormally."
 
 # A server installed with a case-sensitive collation: database names compare as it says.
 start collation 2019 --collation Latin1_General_CS_AS

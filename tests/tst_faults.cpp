@@ -102,7 +102,8 @@ private slots:
         h.script.answer(Reply::OK);
         h.button("BitBtn5")->click();
         QCOMPARE(h.script.texts(),
-                 QStringList{QStringLiteral("Створення резервної копії бази даних keep успішно виконано.")});
+                 QStringList{QStringLiteral("Створення резервної копії бази даних keep успішно виконано.\n"
+                                            "Копію перевірено: з неї можна відновити базу даних.")});
         QVERIFY(QFile::exists(h.server.scratch() + "/keep.bak"));
         QCOMPARE(h.window->statusImage(), 0);
     }

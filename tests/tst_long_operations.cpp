@@ -109,7 +109,7 @@ void cancelOnceShown(OperationWatch& watch) {
 
 QString backupDone(const QString& database) {
     return QStringLiteral("Створення резервної копії бази даних ") + database +
-           QStringLiteral(" успішно виконано.");
+           QStringLiteral(" успішно виконано.\nКопію перевірено: з неї можна відновити базу даних.");
 }
 } // namespace
 

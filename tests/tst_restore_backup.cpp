@@ -49,7 +49,8 @@ private slots:
         const QString bak = dir + "/copy.bak";
         backUpThroughThePage(h, name, bak);
         QCOMPARE(h.script.last().text, QStringLiteral("Створення резервної копії бази даних ") + name +
-                                           QStringLiteral(" успішно виконано."));
+                                           QStringLiteral(" успішно виконано.\nКопію перевірено: з неї можна "
+                                                          "відновити базу даних."));
         QVERIFY(QFile::exists(bak));
         QVERIFY(h.server.receivedStatements().contains(
             QStringLiteral(

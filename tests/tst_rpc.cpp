@@ -332,6 +332,8 @@ private slots:
         QVERIFY(QFile::exists(bak));
         o = odbc.run(QStringLiteral("RESTORE FILELISTONLY FROM Disk = ?"), {nv(bak)}, prepared);
         QCOMPARE(o.values, (QStringList{db, db + QStringLiteral("_log")}));
+        o = odbc.run(QStringLiteral("RESTORE VERIFYONLY FROM DISK = ? WITH FILE = 1"), {nv(bak)}, prepared);
+        QVERIFY2(o.ok && o.has(3262), qPrintable(o.messages));
         o = odbc.run(
             QStringLiteral("RESTORE DATABASE ? FROM DISK = ? WITH REPLACE, MOVE ? TO ?, MOVE ? TO ?"),
             {nv(restored), nv(bak), nv(db), nv(folder + QStringLiteral("r.mdf")),
