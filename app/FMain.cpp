@@ -3,6 +3,7 @@
 #include "ButtonTabsStyle.h"
 #include "ConnectionSettings.h"
 #include "DatabaseNamesModel.h"
+#include "EnterPresses.h"
 #include "ErrorAdvice.h"
 #include "HandlerGuard.h"
 #include "Images.h"
@@ -185,6 +186,10 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
                                       ui->ToolButton1};
     for (qsizetype i = 1; i < tabChain.size(); ++i)
         setTabOrder(tabChain[i - 1], tabChain[i]);
+    // The folder buttons take no focus; should they ever, Enter presses them too.
+    pressWithEnter({ui->ToolButton1, ui->BitBtn1, ui->BitBtn2, ui->BitBtn3, ui->BitBtn4, ui->BitBtn5,
+                    ui->SpeedButton1, ui->SpeedButton2, ui->SpeedButton3, ui->SpeedButton4, ui->SpeedButton5,
+                    ui->SpeedButton6});
     connectHandlers();
 }
 
@@ -216,6 +221,11 @@ void TMain::connectHandlers() {
     connect(ui->edUserName, &QLineEdit::textChanged, this, run(&TMain::cbSQLServersChange));
     connect(ui->edUserPass, &QLineEdit::textChanged, this, run(&TMain::cbSQLServersChange));
     connect(ui->ServerName, &QLineEdit::textChanged, this, run(&TMain::ServerNameChange));
+    // Enter after the password connects (and never disconnects); no other field starts anything.
+    connect(ui->edUserPass, &QLineEdit::returnPressed, this, [this] {
+        if (!ADOConnection->isOpen() && ui->ToolButton1->isEnabled())
+            ui->ToolButton1->click();
+    });
     connect(ui->PageControl1, &QTabWidget::currentChanged, this, [this] {
         if (!m_pageChangeFromCode)
             guarded([&] { PageControl1Change(); });
