@@ -289,7 +289,7 @@ private slots:
         const QString line = erroradvice::line(
             DbError(QStringLiteral("File \"m2\" cannot be restored over the existing \"/d/x.ndf\"."),
                     {{QStringLiteral("42000"), 3142}, {QStringLiteral("42000"), 3013}}));
-        QVERIFY2(line.contains(QStringLiteral("вже є файл")), qPrintable(line));
+        QVERIFY2(line.contains(QStringLiteral("уже є файл")), qPrintable(line));
     }
 
     // A close request from the window system while the progress dialog is up asks the question a
