@@ -301,7 +301,7 @@ private slots:
         h.sql(QStringLiteral("CREATE DATABASE Big"));
         QFile data(h.server.dataDir() + "/Big.mdf");
         QVERIFY(data.open(QIODevice::Append));
-        data.write(QByteArray(3 << 20, 'z'));
+        data.write(QByteArray(2 << 20, 'z'));
         data.close();
         QVERIFY(h.connect());
         QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
