@@ -3,6 +3,7 @@
 #include "ButtonTabsStyle.h"
 #include "ConnectionSettings.h"
 #include "DatabaseNamesModel.h"
+#include "EnterPresses.h"
 #include "ErrorAdvice.h"
 #include "HandlerGuard.h"
 #include "Images.h"
@@ -56,23 +57,41 @@ int PasswordStyle::styleHint(StyleHint hint, const QStyleOption* option, const Q
     return QProxyStyle::styleHint(hint, option, widget, returnData);
 }
 
-QString SharedOpenDialog::execute(const QString& defaultExtension, const QString& filter) {
+namespace {
+// Whether the filter entry (1-based, in "description|pattern;pattern|..." form) shows the file.
+bool filterShows(const QString& filter, int index, const QString& fileName) {
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    const qsizetype pattern = 2 * qsizetype(index) - 1;
+    return pattern > 0 && pattern < parts.size() &&
+           QDir::match(parts[pattern].split(QLatin1Char(';'), Qt::SkipEmptyParts), fileName);
+}
+} // namespace
+
+QString SharedOpenDialog::execute(const QString& defaultExtension, const QString& filter,
+                                  const QString& fieldPath) {
     modal::Request request;
     request.kind = modal::Kind::OpenFile;
     request.caption = QStringLiteral("Вибір бази даних");
-    request.directory = QStringLiteral(".");
     request.defaultExtension = defaultExtension;
     request.filter = filter;
-    request.filterIndex = filterIndex;
-    request.selectedFile = fileName;
+    request.filterIndex = filterIndexes.value(defaultExtension, 1);
+    const QFileInfo field(fieldPath);
+    if (!fieldPath.isEmpty() && field.dir().exists())
+        request.directory = field.absolutePath();
+    else if (!lastFolder.isEmpty() && QDir(lastFolder).exists())
+        request.directory = lastFolder;
+    else
+        request.directory = QStringLiteral(".");
+    if (field.isFile() && filterShows(filter, request.filterIndex, field.fileName()))
+        request.selectedFile = field.absoluteFilePath();
     const modal::Answer answer = modal::pickFile(request);
     if (!answer.path || answer.path->isEmpty())
         return {};
-    fileName = *answer.path;
-    filterIndex = answer.filterIndex;
+    filterIndexes.insert(defaultExtension, answer.filterIndex);
+    lastFolder = QFileInfo(*answer.path).absolutePath();
     // The next dialog and the "*.ldf" search start from the chosen file's folder.
-    QDir::setCurrent(QFileInfo(fileName).absolutePath());
-    return fileName;
+    QDir::setCurrent(lastFolder);
+    return *answer.path;
 }
 
 static void registerImages() {
@@ -171,6 +190,10 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
                                       ui->ToolButton1};
     for (qsizetype i = 1; i < tabChain.size(); ++i)
         setTabOrder(tabChain[i - 1], tabChain[i]);
+    // The folder buttons take no focus; should they ever, Enter presses them too.
+    pressWithEnter({ui->ToolButton1, ui->BitBtn1, ui->BitBtn2, ui->BitBtn3, ui->BitBtn4, ui->BitBtn5,
+                    ui->SpeedButton1, ui->SpeedButton2, ui->SpeedButton3, ui->SpeedButton4, ui->SpeedButton5,
+                    ui->SpeedButton6});
     connectHandlers();
 }
 
@@ -202,6 +225,11 @@ void TMain::connectHandlers() {
     connect(ui->edUserName, &QLineEdit::textChanged, this, run(&TMain::cbSQLServersChange));
     connect(ui->edUserPass, &QLineEdit::textChanged, this, run(&TMain::cbSQLServersChange));
     connect(ui->ServerName, &QLineEdit::textChanged, this, run(&TMain::ServerNameChange));
+    // Enter after the password connects (and never disconnects); no other field starts anything.
+    connect(ui->edUserPass, &QLineEdit::returnPressed, this, [this] {
+        if (!ADOConnection->isOpen() && ui->ToolButton1->isEnabled())
+            ui->ToolButton1->click();
+    });
     connect(ui->PageControl1, &QTabWidget::currentChanged, this, [this] {
         if (!m_pageChangeFromCode)
             guarded([&] { PageControl1Change(); });

@@ -5,6 +5,7 @@
 #include "AdoQuery.h"
 #include "RestorePlan.h"
 
+#include <QHash>
 #include <QProxyStyle>
 #include <QString>
 #include <QWidget>
@@ -18,13 +19,16 @@ class DatabaseNamesModel;
 class QLineEdit;
 struct OperationPlan;
 
-// The one open-file dialog the attach and restore pages share: it remembers the last path and
-// filter, and after a choice the working directory is the chosen file's folder.
+// The one open-file dialog the attach and restore pages share: after a choice the working
+// directory is the chosen file's folder. It never offers a file of another kind: it opens in the
+// folder of the path in the field the choice goes into (else the last folder used, else the working
+// directory), with that file selected only when the filter shows it, and each kind of file (by its
+// default extension) keeps its own filter entry.
 struct SharedOpenDialog {
-    QString fileName;
-    int filterIndex = 1;
-    // Empty when the user cancelled.
-    QString execute(const QString& defaultExtension, const QString& filter);
+    QString lastFolder;
+    QHash<QString, int> filterIndexes;
+    // fieldPath: the text of the field the choice goes into. Empty when the user cancelled.
+    QString execute(const QString& defaultExtension, const QString& filter, const QString& fieldPath);
 };
 
 // The password edit shows "*" for each character, whatever the platform's style would show.

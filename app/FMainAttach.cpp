@@ -13,7 +13,8 @@
 
 void TMain::SpeedButton2Click() {
     const QString chosen = OpenDialog1.execute(
-        QStringLiteral("*.mdf"), QStringLiteral("Файли бази даних (*.MDF)|*.mdf|Всі файли (*.*)|*.*"));
+        QStringLiteral("*.mdf"), QStringLiteral("Файли бази даних (*.MDF)|*.mdf|Всі файли (*.*)|*.*"),
+        ui->edPathMDF->text());
     if (chosen.isEmpty())
         return;
     ui->edPathMDF->setText(chosen);
@@ -26,7 +27,8 @@ void TMain::SpeedButton2Click() {
 void TMain::SpeedButton3Click() {
     const QString chosen =
         OpenDialog1.execute(QStringLiteral("*.ldf"),
-                            QStringLiteral("Файли журналу бази даних (*.LDF)|*.ldf|Всі файли (*.*)|*.*"));
+                            QStringLiteral("Файли журналу бази даних (*.LDF)|*.ldf|Всі файли (*.*)|*.*"),
+                            ui->edPathLDF->text());
     if (!chosen.isEmpty())
         ui->edPathLDF->setText(chosen);
 }

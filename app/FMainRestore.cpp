@@ -31,7 +31,8 @@ void TMain::openRestorePage() {
 void TMain::SpeedButton5Click() {
     const QString chosen =
         OpenDialog1.execute(QStringLiteral("*.bak"),
-                            QStringLiteral("Файли резервної копії бази (*.bak)|*.bak|Всі файли (*.*)|*.*"));
+                            QStringLiteral("Файли резервної копії бази (*.bak)|*.bak|Всі файли (*.*)|*.*"),
+                            ui->edPathBAK->text());
     if (!chosen.isEmpty())
         ui->edPathBAK->setText(chosen);
     // Whatever this read comes to, no list of an earlier read stays in force.

@@ -1,5 +1,6 @@
 #include "ModalSeam.h"
 
+#include "FileDialogColumns.h"
 #include "FolderPicker.h"
 
 #include <QApplication>
@@ -134,6 +135,7 @@ Answer pickFile(const Request& request) {
         return g_responder(request);
     QFileDialog dialog(activeOwner(), request.caption, request.directory);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setProxyModel(new FileDialogColumns); // the dialog takes it
     dialog.setSizeGripEnabled(true);
     const QStringList filters = qtFilters(request.filter);
     dialog.setNameFilters(filters);

@@ -16,7 +16,6 @@ ProgressDialog::ProgressDialog(const QString& title, const QString& subject, QWi
               Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint | Qt::WindowCloseButtonHint) {
     setObjectName(QStringLiteral("ProgressDialog"));
     setWindowTitle(QGuiApplication::applicationDisplayName());
-    setWindowModality(Qt::WindowModal);
     auto* layout = new QVBoxLayout(this);
     auto* titleLabel = m_title = new QLabel(title, this);
     titleLabel->setObjectName(QStringLiteral("Line"));
@@ -50,6 +49,10 @@ ProgressDialog::ProgressDialog(const QString& title, const QString& subject, QWi
     m_tick.setInterval(250);
     connect(&m_tick, &QTimer::timeout, this, &ProgressDialog::showElapsed);
     m_tick.start();
+}
+
+void ProgressDialog::open() {
+    show();
 }
 
 void ProgressDialog::setPercent(int percent) {

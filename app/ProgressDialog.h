@@ -17,6 +17,11 @@ public:
     // subject: "База даних: ..." or "Файл: ...", shown under the operation's title.
     ProgressDialog(const QString& title, const QString& subject, QWidget* window);
 
+    // Shows the dialog without blocking its window: the window's controls are disabled while the
+    // operation runs anyway, and a window blocked by a modal dialog never hears the window system's
+    // close request, which asks whether to cancel the operation (TMain::closeEvent).
+    void open() override;
+
     // 0..100 from the server's "N percent ..." messages; until the first one the bar only shows
     // that something runs.
     void setPercent(int percent);

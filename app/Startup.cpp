@@ -3,9 +3,35 @@
 #include "Version.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTranslator>
+
+namespace {
+// Qt's file dialog keeps its history (the folders visited, the view) as settings of the
+// organisation "QtProject" in the user's settings folder. Zelvaro keeps nothing: every user-scope
+// setting goes into a folder of this run's own, in memory where the system gives a runtime folder
+// (XDG_RUNTIME_DIR), removed with the application object.
+class RunSettingsFolder : public QObject {
+public:
+    explicit RunSettingsFolder(QObject* parent) : QObject(parent), m_folder(base() + "/zelvaro-XXXXXX") {
+        if (m_folder.isValid())
+            for (QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+                QSettings::setPath(format, QSettings::UserScope, m_folder.path());
+    }
+
+private:
+    static QString base() {
+        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+        return !runtime.isEmpty() && QFileInfo(runtime).isDir() ? runtime : QDir::tempPath();
+    }
+    QTemporaryDir m_folder;
+};
+} // namespace
 
 void configureApplication(QApplication& app) {
     // The FreeTDS driver links GnuTLS, which by default sets itself up (system trust store, PKCS#11
@@ -18,8 +44,12 @@ void configureApplication(QApplication& app) {
     // the display name: on X11 Qt appends a set display name to every window title.
     QApplication::setApplicationName(QStringLiteral("Zelvaro"));
     QApplication::setApplicationVersion(QStringLiteral(ZELVARO_VERSION));
+    new RunSettingsFolder(&app);
+    // Ukrainian whatever the system's language: numbers, sizes, dates, the names of file types, and
+    // Qt's own texts (the package requires their translations).
+    QLocale::setDefault(QLocale(QLocale::Ukrainian, QLocale::Ukraine));
     auto* qtTranslations = new QTranslator(&app);
-    if (qtTranslations->load(QLocale(QLocale::Ukrainian), QStringLiteral("qtbase"), QStringLiteral("_"),
+    if (qtTranslations->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
                              QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(qtTranslations);
 }

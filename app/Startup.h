@@ -3,6 +3,7 @@
 
 class QApplication;
 
-// Names the application "Zelvaro" (the caption of simple messages and error boxes) and makes
-// Qt's own dialogs speak Ukrainian. The dialog captions (InstallDialogCaptions) come earlier still.
+// Names the application "Zelvaro" (the caption of simple messages and error boxes), makes its
+// locale and Qt's own dialogs Ukrainian, and keeps Qt's settings (the file dialog's history) out of
+// the home folder. The dialog captions (InstallDialogCaptions) come earlier still.
 void configureApplication(QApplication& app);

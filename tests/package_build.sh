@@ -36,6 +36,7 @@ field_has "$devserver" Depends libstdc++6
 field_has "$devserver" Depends libssl3
 field_has "$zelvaro" Depends tdsodbc
 field_has "$zelvaro" Depends unixodbc
+field_has "$zelvaro" Depends qt6-translations-l10n
 field_has "$zelvaro" Suggests zelvaro-devserver
 dpkg-deb -f "$devserver" Depends | grep -q -i qt && fail "zelvaro-devserver depends on Qt: $(dpkg-deb -f "$devserver" Depends)"
 

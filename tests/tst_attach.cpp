@@ -74,10 +74,11 @@ private slots:
                            "(FILENAME = N'%1/VTR_log.ldf')\r\nFOR ATTACH\r\n")
                 .arg(folder)));
 
-        // The shared dialog opens again where the last choice was.
+        // The shared dialog opens again in the folder of the last choice, on its own field's file.
         h.script.cancelPicker();
         h.button("SpeedButton3")->click();
-        QCOMPARE(h.script.last().selectedFile, folder + "/VTR.mdf");
+        QCOMPARE(h.script.last().directory, folder);
+        QCOMPARE(h.script.last().selectedFile, folder + "/VTR_log.ldf");
         QCOMPARE(h.script.last().filter.count(QLatin1Char('|')), 3);
         QCOMPARE(shownBy(h.script.last().filter, 0, kNames), QStringList({"VTR_log.ldf", "VTR.LDF"}));
         QCOMPARE(shownBy(h.script.last().filter, 1, kNames), kNames);

@@ -77,7 +77,7 @@ private slots:
         QCOMPARE(seen, QStringLiteral("Zelvaro"));
         poll.start();
         SharedOpenDialog picker;
-        picker.execute(QStringLiteral("*.mdf"), QStringLiteral("Файли бази даних (*.MDF)|*.mdf"));
+        picker.execute(QStringLiteral("*.mdf"), QStringLiteral("Файли бази даних (*.MDF)|*.mdf"), QString());
         QCOMPARE(seen, QStringLiteral("Вибір бази даних"));
     }
 };
