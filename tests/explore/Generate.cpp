@@ -3,6 +3,7 @@
 
 #include "Session.h"
 
+#include <QComboBox>
 #include <QListView>
 #include <QTabWidget>
 
@@ -51,8 +52,14 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
     const int page = pages->currentIndex();
     // Weights: a user mostly works on the page in front of them.
     const QList<QPair<Act, int>> weights = {
-        {Act::Connect, shown ? 3 : 40}, {Act::Settings, 3}, {Act::Page, 14},  {Act::Type, 14},
-        {Act::Pick, 14},                {Act::Select, 10},  {Act::Press, 20}, {Act::CloseWindow, 1},
+        {Act::Connect, shown ? 3 : 40},
+        {Act::Settings, 3},
+        {Act::Page, 8},
+        {Act::Type, page == 1 ? 2 : 12},
+        {Act::Pick, page == 1 ? 2 : page == 2 ? 22 : 12},
+        {Act::Select, page == 1 || page == 3 ? 16 : 0},
+        {Act::Press, page == 2 ? 30 : 20},
+        {Act::CloseWindow, 1},
         {Act::Restart, 3},              {Act::Cut, 2},      {Act::BehindDetach, 2}, {Act::BehindDrop, 1},
         {Act::ChangeBak, 2},            {Act::Junk, 1}};
     int total = 0;
@@ -92,22 +99,35 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
         s.number = int(r.bounded(4));
         break;
     case Act::Type: {
-        const auto& [field, pool] = pick(r, onPage(kFields));
+        const auto [field, pool] = pick(r, onPage(kFields));
         s.field = field;
         s.text = pick(r, pool);
         break;
     }
     case Act::Pick: {
-        const auto& [field, pool] = pick(r, onPage(kPickers));
+        const auto [field, pool] = pick(r, onPage(kPickers));
         s.field = field;
         s.text = chance(r, 15) ? QString() : pick(r, pool);
+        // The backups that are there are chosen more often than the paths that lead nowhere.
+        if (field == QLatin1String("SpeedButton5") && chance(r, 50))
+            s.text = pick(r, QStringList{"@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak", "@S/out/b1.bak"});
         break;
     }
     case Act::Select: {
         s.field = page == 3 ? QStringLiteral("cbDataBase1") : QStringLiteral("ListDataBases");
-        QStringList names = {"Sales", "Кадри", "Plain"};
-        for (const DbState& db : session.state().servers.value(0))
-            names << db.name;
+        // Mostly a name the window lists; now and then one it may no longer list.
+        QStringList names;
+        if (page == 3) {
+            auto* combo = w.findChild<QComboBox*>(QStringLiteral("cbDataBase1"));
+            for (int i = 0; i < combo->count(); ++i)
+                names << combo->itemText(i);
+        } else {
+            const QAbstractItemModel* model = w.findChild<QListView*>(QStringLiteral("ListDataBases"))->model();
+            for (int row = 0; row < model->rowCount(); ++row)
+                names << model->index(row, 0).data().toString();
+        }
+        if (names.isEmpty() || chance(r, 10))
+            names = QStringList{"Sales", "Кадри", "Plain", "Archive"};
         s.text = pick(r, names);
         break;
     }
@@ -119,7 +139,8 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
         s.field = shown && chance(r, 85) ? pick(r, here) : pick(r, kButtons);
         s.yes = chance(r, 75);
         if (chance(r, 30)) {
-            s.cancelAtMs = int(r.bounded(1500));
+            // Mostly early: most operations take well under a second.
+            s.cancelAtMs = chance(r, 70) ? int(r.bounded(400)) : int(r.bounded(1500));
             s.closeDuring = chance(r, 20);
         }
         break;

@@ -115,6 +115,8 @@ QList<Violation> Session::run(const Step& step) {
     }
     if (m_invariants.contains(4))
         found += checkWindow(record, m_window.get(), m_model);
+    for (Violation& v : found)
+        v.detail = m_world.tokenized(v.detail);
     return found;
 }
 

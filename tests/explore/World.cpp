@@ -7,7 +7,6 @@
 #include "DbError.h"
 #include "SqlQuote.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -15,6 +14,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace explore {
@@ -30,13 +30,15 @@ QString nameKey(const QString& name) {
 }
 
 namespace {
+// What identifies a file's bytes without reading them all (backups grow to many megabytes): its
+// size, the time of its last write to the nanosecond, and its inode (a file replaced by a rename
+// is another file).
 QByteArray digest(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return QByteArrayLiteral("<unreadable>");
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    hash.addData(&f);
-    return hash.result().toHex();
+    return QByteArray::number(qint64(st.st_size)) + ' ' + QByteArray::number(qint64(st.st_mtim.tv_sec)) + '.' +
+           QByteArray::number(qint64(st.st_mtim.tv_nsec)) + ' ' + QByteArray::number(quint64(st.st_ino));
 }
 
 bool isDatabaseOrBackupFile(const QString& name) {
