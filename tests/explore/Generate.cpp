@@ -22,7 +22,7 @@ const QStringList kBak = {"@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archiv
 const QStringList kFolders = {"@S/out", "@S/src", "@S/denied", "@S/live", "@S/nowhere", ""};
 const QStringList kSave = {"@S/out/b1.bak", "@S/out/Нова копія.bak", "@S/bak/sales.bak", "@S/denied/b.bak",
                            "@S/nowhere/b.bak", "@S/src/Archive.mdf", "x.bak"};
-const QStringList kRestartOptions = {"",          "--slow 120",          "--throughput 1", "--throughput 8",
+const QStringList kRestartOptions = {"",          "--slow 120",          "--throughput 1", "--throughput 8", "--throughput 2",
                                      "--deny @S/denied", "--deny @S/src", "--deny @S/bak/kadry.bak"};
 const QList<QPair<QString, QStringList>> kFields = {
     {"cbDatabase", kNames}, {"edPathMDF", kMdf},  {"edPathLDF", kLdf},  {"Edit1", kNames},

@@ -56,6 +56,18 @@ Steps shrink(const Steps& failing, const Violation& violation, const Replay& how
             }
         }
     }
+    // Then each remaining cancel is tried away: a plain press is the easier sequence to read.
+    for (int i = 0; i < best.size() && replays < maxReplays; ++i) {
+        if (best[i].cancelAtMs < 0)
+            continue;
+        Steps candidate = best;
+        candidate[i].cancelAtMs = -1;
+        candidate[i].closeDuring = false;
+        ++replays;
+        Steps upTo;
+        if (sameKind(candidate, &upTo) && upTo.size() == best.size())
+            best = upTo;
+    }
     return best;
 }
 
