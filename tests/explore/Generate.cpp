@@ -54,11 +54,11 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
     const QList<QPair<Act, int>> weights = {
         {Act::Connect, shown ? 3 : 40},
         {Act::Settings, 3},
-        {Act::Page, 8},
+        {Act::Page, page == 1 ? 3 : 8},
         {Act::Type, page == 1 ? 2 : 12},
         {Act::Pick, page == 1 ? 2 : page == 2 ? 22 : 12},
         {Act::Select, page == 1 || page == 3 ? 16 : 0},
-        {Act::Press, page == 2 ? 30 : 20},
+        {Act::Press, page == 1 || page == 2 ? 30 : 20},
         {Act::CloseWindow, 1},
         {Act::Restart, 3},              {Act::Cut, 2},      {Act::BehindDetach, 2}, {Act::BehindDrop, 1},
         {Act::ChangeBak, 2},            {Act::Junk, 1}};
