@@ -83,7 +83,7 @@ QList<Violation> checkDatabases(const StepRecord& r) {
             const DbState* is = r.after.database(s, n);
             if (was && is && was->name == is->name && was->files == is->files && was->restoring == is->restoring)
                 continue;
-            if (s == r.permit.server && (n == r.permit.database || n == r.permit.second) && !n.isEmpty())
+            if (s == r.permit.server && n == r.permit.database && !n.isEmpty())
                 continue;
             const QString how = !was ? QStringLiteral("appeared") : !is ? QStringLiteral("vanished") : QStringLiteral("changed");
             out << Violation{2, QStringLiteral("database ") + how,

@@ -65,8 +65,6 @@ Permit Model::permit(const Asked& a, const Snapshot& before, const QStringList& 
         p.newFilesIn << folderOf(a.mdf);
         for (const QString& f : sameFiles)
             p.unchangedOnly << f;
-        // The other files of the database the data file belongs to come with it.
-        p.second = p.database;
         break;
     case Op::Detach:
         for (const QString& f : sameFiles)

@@ -28,8 +28,7 @@ struct Permit {
     QSet<QString> unchangedOnly; // may change their bytes but not vanish (a detached database's files)
     QStringList newFilesIn;     // folders where files that did not exist may appear
     int server = -1;
-    QString database;           // the one database (lower case) that may appear, change or vanish there
-    QString second;             // and another one (a restore's or an attach's older database of that name)
+    QString database;           // the one database (its name key) that may appear, change or vanish there
 };
 
 class Model {
