@@ -36,11 +36,14 @@ Steps shrink(const Steps& failing, const Violation& violation, const Replay& how
     int replays = 0;
     QElapsedTimer clock;
     clock.start();
-    for (int chunk = qMax(1, int(best.size()) / 2); chunk >= 1 && replays < maxReplays; chunk /= 2) {
+    // A budget of replays and of time: a failing run must still end soon.
+    const qint64 kMaxMs = 120000;
+    auto budgetLeft = [&] { return replays < maxReplays && clock.elapsed() < kMaxMs; };
+    for (int chunk = qMax(1, int(best.size()) / 2); chunk >= 1 && budgetLeft(); chunk /= 2) {
         bool removed = true;
-        while (removed && replays < maxReplays) {
+        while (removed && budgetLeft()) {
             removed = false;
-            for (int start = 0; start < best.size() && replays < maxReplays; start += chunk) {
+            for (int start = 0; start < best.size() && budgetLeft(); start += chunk) {
                 Steps candidate = best.mid(0, start) + best.mid(start + chunk);
                 if (candidate.isEmpty())
                     continue;
@@ -57,7 +60,7 @@ Steps shrink(const Steps& failing, const Violation& violation, const Replay& how
         }
     }
     // Then each remaining cancel is tried away: a plain press is the easier sequence to read.
-    for (int i = 0; i < best.size() && replays < maxReplays; ++i) {
+    for (int i = 0; i < best.size() && budgetLeft(); ++i) {
         if (best[i].cancelAtMs < 0)
             continue;
         Steps candidate = best;

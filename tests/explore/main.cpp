@@ -2,7 +2,7 @@
 // checked against what the user asked for; a failing session is shrunk and printed.
 //
 // ZELVARO_EXPLORE_SEED        the seed (default: a new one, printed first)
-// ZELVARO_EXPLORE_STEPS       how many steps (default 200: well under a minute on two cores)
+// ZELVARO_EXPLORE_STEPS       how many steps (default 500: well under a minute on two cores)
 // ZELVARO_EXPLORE_VERSION     2000 or 2019 (default: chosen by the seed)
 // ZELVARO_EXPLORE_ACTIONS     the actions drawn from, comma separated (default: all; see Generate.h)
 // ZELVARO_EXPLORE_INVARIANTS  the invariants checked, e.g. "1,2,3" (default: 1,2,3,4)
@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     const quint32 seed = env("ZELVARO_EXPLORE_SEED").isEmpty() ? QRandomGenerator::system()->generate()
                                                                : env("ZELVARO_EXPLORE_SEED").toUInt();
     print(QStringLiteral("explore: seed %1").arg(seed));
-    const int steps = env("ZELVARO_EXPLORE_STEPS", QStringLiteral("200")).toInt();
+    const int steps = env("ZELVARO_EXPLORE_STEPS", QStringLiteral("500")).toInt();
     Replay how;
     how.version = env("ZELVARO_EXPLORE_VERSION", seed % 2 ? QStringLiteral("2000") : QStringLiteral("2019")).toInt();
     for (const QString& i : env("ZELVARO_EXPLORE_INVARIANTS", QStringLiteral("1,2,3,4")).split(QLatin1Char(',')))
