@@ -7,12 +7,17 @@ namespace accessdenied {
 
 namespace {
 
-// The text with every occurrence of the paths blanked out, longest path first (one path may
-// hold the other), so that nothing inside a path can pass for the code.
-QString withoutPaths(QString text, QString first, QString second) {
-    if (first.size() < second.size())
-        std::swap(first, second);
-    for (const QString& path : {first, second})
+// The paths, longest first: one path may hold another.
+QStringList longestFirst(QStringList paths) {
+    std::stable_sort(paths.begin(), paths.end(),
+                     [](const QString& a, const QString& b) { return a.size() > b.size(); });
+    return paths;
+}
+
+// The text with every occurrence of the paths blanked out, so that nothing inside a path can pass
+// for the code.
+QString withoutPaths(QString text, const QStringList& paths) {
+    for (const QString& path : longestFirst(paths))
         if (!path.isEmpty())
             text.replace(path, QString(path.size(), QChar(0x1)));
     return text;
@@ -35,14 +40,32 @@ QList<int> osErrorCodes(const QString& message) {
     return codes;
 }
 
+QString refusedPath(const QString& message, const QStringList& paths) {
+    if (!osErrorCodes(withoutPaths(message, paths)).contains(5))
+        return {};
+    // The server names the one file it could not open or create; where a path holds another, the
+    // longer one is what the server named.
+    QString text = message;
+    QString named;
+    qsizetype at = -1;
+    for (const QString& path : longestFirst(paths)) {
+        if (path.isEmpty())
+            continue;
+        const qsizetype found = text.indexOf(path);
+        if (found >= 0 && (at < 0 || found < at)) {
+            at = found;
+            named = path;
+        }
+        text.replace(path, QString(path.size(), QChar(0x1)));
+    }
+    return named.isEmpty() && !paths.isEmpty() ? paths.first() : named;
+}
+
 RefusedFile refusedFile(const QString& message, const QString& dataPath, const QString& logPath) {
-    if (!osErrorCodes(withoutPaths(message, dataPath, logPath)).contains(5))
+    const QString named = refusedPath(message, {dataPath, logPath});
+    if (named.isEmpty())
         return RefusedFile::None;
-    // The server names the one file it could not open or create.
-    const bool namesLog = !logPath.isEmpty() && message.contains(logPath);
-    const bool namesData =
-        !dataPath.isEmpty() && withoutPaths(message, logPath, QString()).contains(dataPath);
-    return namesLog && !namesData ? RefusedFile::Log : RefusedFile::Data;
+    return !logPath.isEmpty() && named == logPath && named != dataPath ? RefusedFile::Log : RefusedFile::Data;
 }
 
 } // namespace accessdenied

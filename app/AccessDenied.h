@@ -1,9 +1,10 @@
 // Recognising operating-system errors in a server's error text: their codes, and for error 5
-// (access denied) which of the two database files the server was refused.
+// (access denied) which of a statement's files the server was refused.
 #pragma once
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace accessdenied {
 
@@ -15,6 +16,11 @@ enum class RefusedFile { None, Data, Log };
 // does anything inside the paths the server names. Log when the text names the log file and not
 // the data file; otherwise Data.
 RefusedFile refusedFile(const QString& message, const QString& dataPath, const QString& logPath);
+
+// For a statement that names several files, the data file first: the one the server names in its
+// message of operating-system error 5 (the first data file when it names none); empty when the
+// message is not about error 5.
+QString refusedPath(const QString& message, const QStringList& paths);
 
 // Every operating-system error code of that shape in a server message, in order. Single-quoted
 // parts (the paths most messages quote) are not read.

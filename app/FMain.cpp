@@ -137,6 +137,10 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
          {static_cast<QWidget*>(ui->PageControl1->tabBar()), static_cast<QWidget*>(ui->cbSQLServers),
           static_cast<QWidget*>(ui->cbDataBase1)})
         wheelGuarded->installEventFilter(this);
+    // Qt gives a control with wheel focus the focus before any event filter sees the wheel: these
+    // lists take focus by click and keyboard only, so that the filter finds them without it.
+    ui->cbSQLServers->setFocusPolicy(Qt::StrongFocus);
+    ui->cbDataBase1->setFocusPolicy(Qt::StrongFocus);
     // In the window the page control (its tab row, then the open page) comes before the left panel.
     // Chained from the tab row itself: chained from the page control, Qt puts each next control after
     // the page control's last descendant, which moved the attach page's first field to its end.
@@ -212,6 +216,7 @@ void TMain::connectHandlers() {
     connect(ui->SpeedButton1, &QToolButton::clicked, this, run(&TMain::SpeedButton1Click));
     connect(ui->SpeedButton4, &QToolButton::clicked, this, run(&TMain::SpeedButton4Click));
     connect(ui->BitBtn3, &QPushButton::clicked, this, run(&TMain::BitBtn3Click));
+    connect(ui->edPathBAK, &QLineEdit::textChanged, this, run(&TMain::edPathBAKChange));
 
     connect(ui->SpeedButton6, &QToolButton::clicked, this, run(&TMain::SpeedButton6Click));
     connect(ui->edSavePathBAK, &QLineEdit::textChanged, this, run(&TMain::edSavePathBAKChange));
@@ -344,6 +349,7 @@ bool TMain::ConnectToServer(bool ShowSuccess) {
         modal::messageDialog(QStringLiteral("Підключення успішно виконано !"), DialogType::Information,
                              {DialogButton::OK});
     setStatusImage(0);
+    m_connectedOnce = true;
     return true;
 }
 
@@ -358,12 +364,26 @@ void TMain::Disconnect() {
 
 void TMain::cbSQLServersChange() {
     Disconnect();
+    forgetServerLists();
     ui->ServerName->setText(
         connection::derivedServerName(GetComputerNameText(), ui->cbSQLServers->currentText()));
 }
 
 void TMain::ServerNameChange() {
     Disconnect();
+    forgetServerLists();
+}
+
+void TMain::forgetServerLists() {
+    // Before the first connection nothing is listed from any server.
+    if (!m_connectedOnce)
+        return;
+    m_databaseNames->setNames({});
+    ui->cbDataBase1->clear();
+    ui->BitBtn2->setEnabled(false);
+    ui->BitBtn4->setEnabled(false);
+    ui->BitBtn5->setEnabled(false);
+    m_listsForgotten = true;
 }
 
 void TMain::ToolButton1Click() {
@@ -377,4 +397,10 @@ void TMain::ToolButton1Click() {
     ui->SpeedButton3->setEnabled(connected);
     ui->BitBtn1->setEnabled(connected);
     ui->ToolButton1->setToolTip(connected ? QStringLiteral("Відключитися") : QStringLiteral("Підключитися"));
+    // The page the user is on lists the server just connected to.
+    if (connected && m_listsForgotten) {
+        m_listsForgotten = false;
+        if (ui->PageControl1->currentIndex() == 1 || ui->PageControl1->currentIndex() == 3)
+            PageControl1Change();
+    }
 }

@@ -16,6 +16,7 @@ class TMain;
 class QComboBox;
 class DatabaseNamesModel;
 class QLineEdit;
+struct OperationPlan;
 
 // The one open-file dialog the attach and restore pages share: it remembers the last path and
 // filter, and after a choice the working directory is the chosen file's folder.
@@ -87,9 +88,13 @@ private:
     void ToolButton1Click();
     void cbSQLServersChange();
     void ServerNameChange();
+    // After a change of a connection setting nothing listed from the old server can be acted on.
+    void forgetServerLists();
 
-    void reportFileFailure(const DbError& error, const QString& cannotText, const QString& dataPath,
-                           const QString& logPath, const QString& afterword = {});
+    // `paths` are the files the statement names, the data file first: the access-denied message
+    // names the one the server was refused (the data file when the server named none).
+    void reportFileFailure(const DbError& error, const QString& cannotText, const QStringList& paths,
+                           const QString& afterword = {});
     // The paths of a database's files as the server keeps them, the primary data file first.
     enum class FileKinds { All, LogOnly };
     QStringList databaseFiles(const QString& Name, FileKinds kinds = FileKinds::All);
@@ -105,6 +110,9 @@ private:
     void fillDatabaseItems(QComboBox* combo, DatabaseNamesModel* list);
     QString selectedDatabase(bool* any = nullptr) const;
     void ListDataBasesClick();
+    // The database's id as the server finds the name (its collation compares); 0 when none.
+    int databaseId(const QString& Name);
+    bool sameDatabase(const QString& a, const QString& b);
     void BitBtn2Click();
     void BitBtn4Click();
 
@@ -116,6 +124,13 @@ private:
     // Reads the backup file's header and chooses the set to restore.
     restoreplan::ChosenSet backupSetOf(const QString& BakPath);
     bool confirmReplacingAnotherDatabase(const QString& Name, const QString& backedUpName);
+    void edPathBAKChange();
+    void forgetBackupFileList();
+    OperationPlan restorePlan(const QString& Name, const QString& MdfPath, const QString& LdfPath,
+                              const QList<restoreplan::Move>& further, bool replacing,
+                              const QStringList& replacedFiles) const;
+    // False when the plan asks about something the user did not name and the answer is not Yes.
+    bool confirmPlan(const OperationPlan& plan);
 
     void openBackupPage();
     void SpeedButton6Click();
@@ -136,4 +151,6 @@ private:
     int m_statusImage = 2;
     bool m_shown = false;
     bool m_pageChangeFromCode = false;
+    bool m_connectedOnce = false;
+    bool m_listsForgotten = false; // a connection setting changed since the lists were filled
 };

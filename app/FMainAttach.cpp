@@ -75,7 +75,7 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     } catch (const DbError& e) {
         // Why a data file alone could not be attached is told by the advice line of its error.
         const QString putBack = oldFiles.isEmpty() ? QString() : putBackDatabase(Name, oldFiles);
-        reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), MdfPath, logPath,
+        reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), {MdfPath, logPath},
                           putBack);
         return false;
     }
@@ -92,18 +92,18 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     return true;
 }
 
-// Operating-system error 5 gets our own message naming the file the server was refused (the data
-// or the log file); any other failure is shown in the server's words with the single Cancel button.
-// An afterword, when given, follows on a line of its own.
-void TMain::reportFileFailure(const DbError& error, const QString& cannotText, const QString& dataPath,
-                              const QString& logPath, const QString& afterword) {
+// Operating-system error 5 gets our own message naming the file the server was refused (any of the
+// statement's files); any other failure is shown in the server's words with the single Cancel
+// button. An afterword, when given, follows on a line of its own.
+void TMain::reportFileFailure(const DbError& error, const QString& cannotText, const QStringList& paths,
+                              const QString& afterword) {
     const QString tail = afterword.isEmpty() ? QString() : QLatin1Char('\n') + afterword;
-    const auto refused = accessdenied::refusedFile(error.message(), dataPath, logPath);
-    if (refused != accessdenied::RefusedFile::None)
-        modal::messageDialog(
-            cannotText + (refused == accessdenied::RefusedFile::Log ? logPath : dataPath) + QLatin1Char('.') +
-                QChar(13) + QStringLiteral("Помилка операційної системи 5: (Доступ заборонений.)") + tail,
-            DialogType::Error, {DialogButton::OK});
+    const QString refused = accessdenied::refusedPath(error.message(), paths);
+    if (!refused.isEmpty())
+        modal::messageDialog(cannotText + refused + QLatin1Char('.') + QChar(13) +
+                                 QStringLiteral("Помилка операційної системи 5: (Доступ заборонений.)") +
+                                 tail,
+                             DialogType::Error, {DialogButton::OK});
     else
         modal::messageDialog(erroradvice::appended(error) + tail, DialogType::Error, {DialogButton::Cancel});
 }
@@ -164,7 +164,7 @@ bool TMain::DatabaseExists(const QString& Name) {
     if (!ADOConnection->isOpen())
         return false;
     ADOQuery1->close();
-    ADOQuery1->setText(QStringLiteral("Use Master"));
+    ADOQuery1->setText(QStringLiteral("USE master"));
     ADOQuery1->execute();
     ADOQuery1->close();
     // sysdatabases answers on every version; INFORMATION_SCHEMA.SCHEMATA lists databases on 2000 only.

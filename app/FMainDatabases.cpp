@@ -49,7 +49,7 @@ void TMain::fillDatabaseItems(QComboBox* combo, DatabaseNamesModel* list) {
     } closeAtEnd{*ADOQuery1};
 
     ADOQuery1->close();
-    ADOQuery1->setText(QStringLiteral("Use Master"));
+    ADOQuery1->setText(QStringLiteral("USE master"));
     ADOQuery1->execute();
     ADOQuery1->close();
     ADOQuery1->setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases"));
@@ -78,6 +78,21 @@ void TMain::fillDatabaseItems(QComboBox* combo, DatabaseNamesModel* list) {
     }
     if (list)
         list->setNames(std::move(names)); // one insertion for the whole list; nothing selected
+}
+
+int TMain::databaseId(const QString& Name) {
+    ADOQuery1->close();
+    ADOQuery1->setText(QLatin1String("SELECT name, dbid FROM master.dbo.sysdatabases WHERE name = ") +
+                       sqlquote::literal(Name));
+    ADOQuery1->openRowset();
+    const int id = ADOQuery1->atEnd() ? 0 : ADOQuery1->field(QStringLiteral("dbid")).toInt();
+    ADOQuery1->close();
+    return id;
+}
+
+bool TMain::sameDatabase(const QString& a, const QString& b) {
+    const int id = databaseId(a);
+    return id != 0 && id == databaseId(b);
 }
 
 // The selected entry's text; *any tells whether an entry is selected at all.

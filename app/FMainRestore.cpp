@@ -5,13 +5,20 @@
 #include "FileChecks.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
+#include "OperationPlan.h"
 #include "SqlQuote.h"
 #include "ui_FMain.h"
 
 #include <QFileInfo>
+#include <QSignalBlocker>
 
 void TMain::openRestorePage() {
-    ui->edPathBAK->clear();
+    {
+        // Emptied, not changed by the user: the last list stays for the folder buttons' proposals,
+        // and Restore waits for a list of whatever path comes next.
+        const QSignalBlocker keepTheList(ui->edPathBAK);
+        ui->edPathBAK->clear();
+    }
     ui->edPathMDF2->clear();
     ui->edPathLDF2->clear();
     ui->SpeedButton1->setEnabled(false);
@@ -25,6 +32,8 @@ void TMain::SpeedButton5Click() {
                             QStringLiteral("Файли резервної копії бази (*.bak)|*.bak|Всі файли (*.*)|*.*"));
     if (!chosen.isEmpty())
         ui->edPathBAK->setText(chosen);
+    // Whatever this read comes to, no list of an earlier read stays in force.
+    forgetBackupFileList();
     // A typed path is read too when the dialog was cancelled.
     if (!filechecks::fileExists(ui->edPathBAK->text()))
         return;
@@ -33,7 +42,7 @@ void TMain::SpeedButton5Click() {
     if (!ADOConnection->isOpen())
         ConnectToServer(false);
     ADOQuery1->close();
-    ADOQuery1->setText(QStringLiteral("USE Master"));
+    ADOQuery1->setText(QStringLiteral("USE master"));
     ADOQuery1->execute();
     ADOQuery1->close();
     // A backup file may hold several sets (a backup without INIT appends one): the newest full
@@ -82,6 +91,21 @@ void TMain::SpeedButton5Click() {
                              ADOQuery1->field(QStringLiteral("PhysicalName"))});
 }
 
+// The file list, its logical names and its set belong to the backup path they were read from: a
+// path changed by the user has none until it is read (SpeedButton5), and Restore waits till then.
+void TMain::edPathBAKChange() {
+    if (ui->edPathBAK->text() != FBackupSet.backupPath)
+        forgetBackupFileList();
+}
+
+void TMain::forgetBackupFileList() {
+    FLogicalDataName.clear();
+    FLogicalLogName.clear();
+    FBackupFiles.clear();
+    FBackupSet = {};
+    ui->BitBtn3->setEnabled(false);
+}
+
 restoreplan::ChosenSet TMain::backupSetOf(const QString& BakPath) {
     ADOQuery1->close();
     ADOQuery1->setText(QLatin1String("RESTORE HEADERONLY FROM DISK = ") + sqlquote::literal(BakPath));
@@ -101,11 +125,17 @@ void TMain::SpeedButton1Click() {
         modal::pickFolder(QStringLiteral("Виберіть каталог для розміщення MDF-файлу:"), QString());
     if (!folder || !filechecks::folderExists(*folder))
         return;
+    // Logical names come from the backup, which may come from anywhere: each becomes one plain
+    // file name inside the chosen folder.
     const QString name = filechecks::trimmed(ui->Edit1->text());
-    const QString dataFile = FLogicalDataName.isEmpty() ? name + QLatin1String("_Data.MDF")
-                                                        : FLogicalDataName + QLatin1String(".MDF");
-    const QString logFile = FLogicalLogName.isEmpty() ? name + QLatin1String("_Log.LDF")
-                                                      : FLogicalLogName + QLatin1String(".LDF");
+    const QString dataFile =
+        FLogicalDataName.isEmpty()
+            ? restoreplan::plainFileName(name + QLatin1String("_Data"), QStringLiteral(".MDF"))
+            : restoreplan::plainFileName(FLogicalDataName, QStringLiteral(".MDF"));
+    const QString logFile =
+        FLogicalLogName.isEmpty()
+            ? restoreplan::plainFileName(name + QLatin1String("_Log"), QStringLiteral(".LDF"))
+            : restoreplan::plainFileName(FLogicalLogName, QStringLiteral(".LDF"));
     ui->edPathMDF2->setText(filechecks::join(*folder, dataFile));
     ui->edPathLDF2->setText(filechecks::join(*folder, logFile));
 }
@@ -115,13 +145,18 @@ void TMain::SpeedButton4Click() {
                                           filechecks::folderPrefix(ui->edPathLDF2->text()));
     if (!folder || !filechecks::folderExists(*folder))
         return;
-    const QString logFile = FLogicalLogName.isEmpty()
-                                ? filechecks::trimmed(ui->Edit1->text()) + QLatin1String("_Log.LDF")
-                                : FLogicalLogName + QLatin1String(".LDF");
+    const QString logFile =
+        FLogicalLogName.isEmpty()
+            ? restoreplan::plainFileName(filechecks::trimmed(ui->Edit1->text()) + QLatin1String("_Log"),
+                                         QStringLiteral(".LDF"))
+            : restoreplan::plainFileName(FLogicalLogName, QStringLiteral(".LDF"));
     ui->edPathLDF2->setText(filechecks::join(*folder, logFile));
 }
 
 void TMain::BitBtn3Click() {
+    // Only with the file list of the backup the field names.
+    if (FLogicalDataName.isEmpty() || FBackupSet.backupPath != ui->edPathBAK->text())
+        return;
     RestoreDatabase(ui->Edit1->text(), ui->edPathBAK->text(), ui->edPathMDF2->text(), ui->edPathLDF2->text());
 }
 
@@ -132,7 +167,7 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     if (!ADOConnection->isOpen())
         return false;
     ADOQuery1->close();
-    ADOQuery1->setText(QStringLiteral("Use Master"));
+    ADOQuery1->setText(QStringLiteral("USE master"));
     ADOQuery1->execute();
     if (FLogicalDataName.isEmpty() || FLogicalLogName.isEmpty())
         return false;
@@ -143,7 +178,8 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
         try {
             set = backupSetOf(BakPath);
         } catch (const DbError& e) {
-            reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "), MdfPath, LdfPath);
+            reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "),
+                              {MdfPath, LdfPath, BakPath});
             return false;
         }
     }
@@ -155,10 +191,14 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     const QStringList replacedFiles = replacing ? databaseFiles(Name) : QStringList();
     // A file of the replaced database may be overwritten; anybody else's may not.
     auto taken = [&](const QString& path) {
-        return QFileInfo::exists(path) && !replacedFiles.contains(path);
+        return !restoreplan::othersFiles({path}, replacedFiles).isEmpty();
     };
     const QList<restoreplan::Move> further =
         restoreplan::furtherFiles(FBackupFiles, Name, MdfPath, LdfPath, taken);
+    // What the restore touches, confirmed where the user did not name it.
+    const OperationPlan plan = restorePlan(Name, MdfPath, LdfPath, further, replacing, replacedFiles);
+    if (!confirmPlan(plan))
+        return false;
     QString statement = QLatin1String("RESTORE DATABASE ") + sqlquote::name(Name) +
                         QLatin1String(" FROM DISK = ") + sqlquote::literal(BakPath) + QLatin1String(" WITH ");
     if (set.position)
@@ -174,7 +214,8 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     try {
         longop::run(this, *ADOQuery1, longop::restore(Name));
     } catch (const DbError& e) {
-        reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "), MdfPath, LdfPath);
+        reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "),
+                          plan.writes + QStringList{BakPath});
         return false;
     }
     QString done =
@@ -190,10 +231,33 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     return true;
 }
 
+OperationPlan TMain::restorePlan(const QString& Name, const QString& MdfPath, const QString& LdfPath,
+                                 const QList<restoreplan::Move>& further, bool replacing,
+                                 const QStringList& replacedFiles) const {
+    OperationPlan plan;
+    plan.server = ui->ServerName->text();
+    plan.database = Name;
+    plan.replacesDatabase = replacing;
+    plan.writes = {MdfPath, LdfPath};
+    for (const restoreplan::Move& m : further)
+        plan.writes.append(m.target);
+    // The replaced database's own files are overwritten by its own restore; anybody else's only
+    // when the user says so (WITH REPLACE switches the server's own check off).
+    plan.othersFiles = restoreplan::othersFiles(plan.writes, replacedFiles);
+    return plan;
+}
+
+bool TMain::confirmPlan(const OperationPlan& plan) {
+    const QString question = plan.restoreConfirmation();
+    return question.isEmpty() || modal::messageDialog(question, DialogType::Confirmation,
+                                                      {DialogButton::Yes, DialogButton::No}) == 6;
+}
+
 // Asked only when a database of that name exists.
 bool TMain::confirmReplacingAnotherDatabase(const QString& Name, const QString& backedUpName) {
-    // Names compare as the server's default collation compares them: without regard to case.
-    if (backedUpName.isEmpty() || backedUpName.compare(Name, Qt::CaseInsensitive) == 0)
+    // The same database or not is the server's to say: its collation decides whether names that
+    // differ in case are one name.
+    if (backedUpName.isEmpty() || sameDatabase(Name, backedUpName))
         return true;
     const int answer = modal::messageDialog(
         QStringLiteral("Резервна копія містить базу даних %1, а на сервері вже є інша база даних %2. "

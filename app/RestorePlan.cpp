@@ -3,6 +3,8 @@
 #include "FileChecks.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QSet>
 
 namespace restoreplan {
@@ -32,14 +34,48 @@ QSet<int> shownOnThePage(const QList<BackupFile>& files) {
     return shown;
 }
 
-// A logical name may hold characters a file name cannot: they become "_".
-QString fileNamePart(const QString& text) {
-    QString out = text;
-    out.replace(QLatin1Char('/'), QLatin1Char('_'));
-    out.replace(QChar(0), QLatin1Char('_'));
-    return out;
+bool notInAFileName(QChar c) {
+    return c == QLatin1Char('/') || c == QLatin1Char('\\') || c.category() == QChar::Other_Control;
+}
+
+// The same file whatever way the path is written; a path of no file stands for itself.
+QString fileIdentity(const QString& path) {
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
 }
 } // namespace
+
+QString plainFileName(const QString& stem, const QString& tail) {
+    QString name = stem;
+    for (QChar& c : name)
+        if (notInAFileName(c))
+            c = QLatin1Char('_');
+    for (qsizetype i = 0; i < name.size() && name[i] == QLatin1Char('.'); ++i)
+        name[i] = QLatin1Char('_');
+    if (name.isEmpty())
+        name = QStringLiteral("_");
+    const qsizetype room = 255 - tail.toUtf8().size();
+    while (name.toUtf8().size() > room && !name.isEmpty())
+        name.chop(name.size() >= 2 && name.back().isLowSurrogate() ? 2 : 1);
+    return name + tail;
+}
+
+QStringList othersFiles(const QStringList& targets, const QStringList& ownFiles) {
+    QSet<QString> own;
+    for (const QString& f : ownFiles)
+        own.insert(fileIdentity(f));
+    QStringList others;
+    QSet<QString> seen;
+    for (const QString& t : targets) {
+        const QString id = fileIdentity(t);
+        if (QFileInfo::exists(t) && !own.contains(id) && !seen.contains(id)) {
+            others.append(t);
+            seen.insert(id);
+        }
+    }
+    return others;
+}
 
 const BackupSet* newestSet(const QList<BackupSet>& sets) {
     const BackupSet* newestFull = nullptr;
@@ -76,7 +112,7 @@ QString shownDate(const QString& serverDate) {
 QList<Move> furtherFiles(const QList<BackupFile>& files, const QString& databaseName, const QString& mdfPath,
                          const QString& ldfPath, const std::function<bool(const QString&)>& taken) {
     const QSet<int> shown = shownOnThePage(files);
-    const QString name = fileNamePart(filechecks::trimmed(databaseName));
+    const QString name = filechecks::trimmed(databaseName);
     QSet<QString> chosen{mdfPath, ldfPath};
     QList<Move> moves;
     for (int i = 0; i < files.size(); ++i) {
@@ -85,11 +121,11 @@ QList<Move> furtherFiles(const QList<BackupFile>& files, const QString& database
         const BackupFile& f = files[i];
         const bool log = isLog(f);
         const QString folder = filechecks::folderPrefix(log ? ldfPath : mdfPath);
-        const QString stem = folder + name + QLatin1Char('_') + fileNamePart(f.logicalName);
+        const QString stem = name + QLatin1Char('_') + f.logicalName;
         const QString extension = log ? QStringLiteral(".ldf") : QStringLiteral(".ndf");
-        QString target = stem + extension;
+        QString target = folder + plainFileName(stem, extension);
         for (int n = 2; chosen.contains(target) || taken(target); ++n)
-            target = stem + QLatin1Char('_') + QString::number(n) + extension;
+            target = folder + plainFileName(stem, QLatin1Char('_') + QString::number(n) + extension);
         chosen.insert(target);
         moves.append({f.logicalName, target});
     }

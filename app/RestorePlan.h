@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace restoreplan {
@@ -47,10 +48,23 @@ struct Move {
 
 // The files other than the first data and the first log file (those two go to the page's two
 // paths): each data file to the folder of mdfPath as "<name>_<logical>.ndf", each log file to the
-// folder of ldfPath as "<name>_<logical>.ldf". A target that is taken (a file of somebody else's
-// there) gets "_2", "_3" … before its extension instead.
+// folder of ldfPath as "<name>_<logical>.ldf", each a plain file name (see plainFileName). A target
+// that is taken (a file of somebody else's there) or already chosen gets "_2", "_3" … before its
+// extension instead.
 QList<Move> furtherFiles(const QList<BackupFile>& files, const QString& databaseName, const QString& mdfPath,
                          const QString& ldfPath, const std::function<bool(const QString&)>& taken);
+
+// One plain file name inside whatever folder it is joined to, made of a stem that came from outside
+// (a logical name read from a backup, a database name) and a tail of ours (an extension, a "_2"
+// before it): separators, control characters and leading dots of the stem become "_", and the stem
+// is cut on a character boundary so that the whole name takes at most 255 bytes in UTF-8, which is
+// what file systems take.
+QString plainFileName(const QString& stem, const QString& tail);
+
+// The targets where a file already lies that is none of `ownFiles` (the files of the database the
+// restore replaces, as the server names them): files of somebody else's, which the restore would
+// overwrite. Each target once, in the given order.
+QStringList othersFiles(const QStringList& targets, const QStringList& ownFiles);
 
 // The line under the data file's path that says where those further files go.
 QString furtherFilesHint(const QList<BackupFile>& files);

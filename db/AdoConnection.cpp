@@ -73,9 +73,9 @@ void AdoConnection::open() {
     SQLHDBC dbc = nullptr;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, m_env, &dbc)))
         throwFrom(SQL_HANDLE_ENV, m_env, QStringLiteral("Cannot allocate an ODBC connection"));
-    SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(ConnectTimeoutSeconds), 0);
-    SQLSetConnectAttrW(dbc, SQL_ATTR_CONNECTION_TIMEOUT, reinterpret_cast<SQLPOINTER>(ConnectTimeoutSeconds),
-                       0);
+    const auto loginTimeout = static_cast<SQLULEN>(m_loginTimeoutSeconds);
+    SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(loginTimeout), 0);
+    SQLSetConnectAttrW(dbc, SQL_ATTR_CONNECTION_TIMEOUT, reinterpret_cast<SQLPOINTER>(loginTimeout), 0);
 
     const QString odbc = connstr::toOdbc(settings, m_driver, QString());
     const std::u16string wide = odbc.toStdU16String();
@@ -135,8 +135,7 @@ void AdoConnection::reviveIfStale() {
         open();
         return;
     }
-    constexpr qint64 idleMillis = 2000;
-    if (m_lastUse.isValid() && m_lastUse.elapsed() < idleMillis)
+    if (m_lastUse.isValid() && m_lastUse.elapsed() < m_idleMillis)
         return;
     bool alive = false;
     if (SQLHSTMT stmt = statementHandle()) {

@@ -43,6 +43,11 @@ public:
 
     static constexpr int CommandTimeoutSeconds = 1000;
     static constexpr int ConnectTimeoutSeconds = 15;
+    static constexpr int IdleMillis = 2000; // after this long unused, reviveIfStale() probes the link
+
+    // For tests, which must not wait out the defaults above; the program never calls these.
+    void setLoginTimeoutForTests(int seconds) { m_loginTimeoutSeconds = seconds; }
+    void setIdleMillisForTests(int millis) { m_idleMillis = millis; }
 
     SQLHDBC handle() const { return m_dbc; }
     // The statement handle every statement runs on, one after another (the statement object's, and
@@ -73,5 +78,7 @@ private:
     QString m_connectionString;
     QString m_defaultDatabase;
     QElapsedTimer m_lastUse;
+    int m_loginTimeoutSeconds = ConnectTimeoutSeconds;
+    int m_idleMillis = IdleMillis;
     std::function<void(bool)> m_openStateListener;
 };

@@ -130,7 +130,10 @@ QString toOdbc(const Settings& settings, const QString& driver, const QString& d
     if (!port.isEmpty())
         odbc += QStringLiteral("Port=%1;").arg(port);
     // Timeout: the command time-out of every statement, given once for the connection.
-    odbc += QStringLiteral("TDS_Version=%1;ClientCharset=UTF-8;Encryption=off;Timeout=1000;")
+    // Encryption=request: TLS whenever the server offers it (the login at least, everything when the
+    // server forces it); a server without it (2000) still takes the login in clear. The server's
+    // certificate is not checked: SQL Server's own self-signed one could not pass.
+    odbc += QStringLiteral("TDS_Version=%1;ClientCharset=UTF-8;Encryption=request;Timeout=1000;")
                 .arg(tdsVersionFor(settings.provider));
     odbc += QStringLiteral("UID=%1;PWD=%2;").arg(braced(settings.userId), braced(settings.password));
     if (!database.isEmpty())

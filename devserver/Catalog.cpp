@@ -8,10 +8,31 @@
 namespace {
 const char* const kSystem[] = {"master", "tempdb", "model", "msdb"};
 const char kLayout[] = "# zelvaro catalog 2";
+
+// Set once from the command line, before any session starts.
+std::string g_collation = "SQL_Latin1_General_CP1_CI_AS";
+bool g_caseSensitive = false;
+
+bool endsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
 } // namespace
 
+void Catalog::setCollation(const std::string& name) {
+    g_collation = name;
+    g_caseSensitive = endsWith(name, "_CS_AS") || endsWith(name, "_BIN") || endsWith(name, "_BIN2");
+}
+
+const std::string& Catalog::collation() {
+    return g_collation;
+}
+
+bool Catalog::caseSensitive() {
+    return g_caseSensitive;
+}
+
 bool Catalog::sameName(const std::string& a, const std::string& b) {
-    return utf::fold(a) == utf::fold(b);
+    return g_caseSensitive ? a == b : utf::fold(a) == utf::fold(b);
 }
 
 bool Catalog::isSystem(const std::string& name) {

@@ -42,7 +42,12 @@ public:
     bool inUseByOthers(const std::string& database, int session) const;
 
     static bool isSystem(const std::string& name);
+    // Names of databases (and of their files) compare as the server's collation compares them:
+    // ignoring case, unless the collation's name ends in _CS_AS, _BIN or _BIN2.
     static bool sameName(const std::string& a, const std::string& b);
+    static void setCollation(const std::string& name);
+    static const std::string& collation();
+    static bool caseSensitive();
 
 private:
     std::string m_folder;

@@ -1,6 +1,7 @@
 // Helpers the statement families share: LIKE matching, the current time, new GUIDs.
 #include "EngineHelpers.h"
 
+#include "Catalog.h"
 #include "Utf.h"
 
 #include <chrono>
@@ -58,6 +59,8 @@ bool likeMatch(const std::u16string& s, size_t si, const std::u16string& p, size
 } // namespace
 
 bool like(const std::string& value, const std::string& pattern) {
+    if (Catalog::caseSensitive())
+        return likeMatch(utf::toUtf16(value), 0, utf::toUtf16(pattern), 0);
     return likeMatch(utf::toUtf16(utf::fold(value)), 0, utf::toUtf16(utf::fold(pattern)), 0);
 }
 

@@ -30,7 +30,7 @@ inline std::string lower(const std::string& s) {
     return out;
 }
 
-// LIKE with %, _ and [set], case-insensitive as the default collation is.
+// LIKE with %, _ and [set], comparing letters as the server's collation does.
 bool like(const std::string& value, const std::string& pattern);
 
 inline long long pagesOf(size_t bytes) {

@@ -72,6 +72,9 @@ bool Engine::select(const tsql::Statement& st, bool last) {
             } else if (l == "@@trancount" || l == "@@error" || l == "@@rowcount") {
                 columns.push_back({"", tds::ColumnType::Int, 4, 0, false});
                 row.push_back(std::string("0"));
+            } else if (l == "serverproperty('collation')") {
+                columns.push_back({"", tds::ColumnType::NVarChar, 128});
+                row.push_back(Catalog::collation());
             } else if (l == "db_name()") {
                 columns.push_back({"", tds::ColumnType::NVarChar, 128});
                 row.push_back(m_database);

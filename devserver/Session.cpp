@@ -1,5 +1,6 @@
 #include "Session.h"
 
+#include "Prelogin.h"
 #include "Rpc.h"
 #include "Utf.h"
 
@@ -70,49 +71,6 @@ std::string loginString(const std::vector<uint8_t>& p, size_t entry, bool passwo
     return utf::fromUtf16le(bytes.data(), chars);
 }
 
-void answerPrelogin(int fd, const Personality& p) {
-    // VERSION first and ENCRYPTION second (some clients read the blocks in table order);
-    // ENCRYPT_NOT_SUP keeps FreeTDS from starting TLS.
-    const uint8_t body[] = {0x00,
-                            0x00,
-                            0x1A,
-                            0x00,
-                            0x06,
-                            0x01,
-                            0x00,
-                            0x20,
-                            0x00,
-                            0x01,
-                            0x02,
-                            0x00,
-                            0x21,
-                            0x00,
-                            0x01,
-                            0x03,
-                            0x00,
-                            0x22,
-                            0x00,
-                            0x00,
-                            0x04,
-                            0x00,
-                            0x22,
-                            0x00,
-                            0x01,
-                            0xFF,
-                            p.major,
-                            p.minor,
-                            uint8_t(p.build >> 8),
-                            uint8_t(p.build),
-                            0x00,
-                            0x00,
-                            0x02,
-                            0x00,
-                            0x00};
-    std::vector<uint8_t> packet = {4, 1, 0, uint8_t(8 + sizeof body), 0, 0, 1, 0};
-    packet.insert(packet.end(), body, body + sizeof body);
-    tds::sendAll(fd, packet.data(), packet.size());
-}
-
 bool sameUser(const std::string& a, const std::string& b) {
     return utf::fold(a) == utf::fold(b);
 }
@@ -125,6 +83,7 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
     std::string database = "master";
     Message message;
     bool loggedIn = false;
+    bool encrypted = false; // the login came through TLS
     uint32_t tdsVersion = instance.personality.tdsVersion;
     RpcRunner rpcRunner(instance, out, sessionId, database); // prepared handles live with the session
 
@@ -132,9 +91,17 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
         const auto& p = message.payload;
         if (!loggedIn) {
             if (message.type == 0x12) {
-                answerPrelogin(fd, instance.personality);
-                continue;
+                const prelogin::Outcome outcome = prelogin::negotiate(
+                    fd, instance.personality, policy.forceEncryption, message.type, message.payload);
+                if (outcome == prelogin::Outcome::Closed)
+                    break;
+                encrypted = outcome != prelogin::Outcome::Clear;
+                if (outcome != prelogin::Outcome::LoginDecrypted)
+                    continue;
             }
+            // A server that forces encryption takes no login in clear, not even without a PRELOGIN.
+            if (policy.forceEncryption && !encrypted && prelogin::canEncrypt(instance.personality))
+                break;
             if (message.type != 0x10 || p.size() < 86)
                 break;
             tdsVersion = negotiateTds(le32(p, 4), instance.personality.tdsVersion);

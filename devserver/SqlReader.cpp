@@ -344,8 +344,12 @@ private:
                 ++pos;
                 if (isSymbol("(")) {
                     ++pos;
+                    // One literal argument at most: SERVERPROPERTY('Collation').
+                    std::string argument;
+                    if (peek().kind == Token::String)
+                        argument = "'" + peek().text + "'", ++pos;
                     expectSymbol(")");
-                    column += "()";
+                    column += "(" + argument + ")";
                 }
                 st.columns.push_back(column);
             } else {

@@ -3,6 +3,7 @@
 #include "Catalog.h"
 #include "Engine.h"
 #include "Personality.h"
+#include "Prelogin.h"
 #include "Session.h"
 #include "Storage.h"
 
@@ -41,6 +42,7 @@ void onSignal(int) {
         "                         [--deny PATH]... [--log-statements FILE] [--slow MS] [--throughput "
         "MB_PER_S]\n"
         "                         [--refuse-logins] [--drop-backup-halfway] [--demo-files DIR]\n"
+        "                         [--collation NAME] [--force-encryption] [--browser-lists-unknown]\n"
         "  versions: 2000 2005 2008 2012 2014 2016 2017 2019; addresses: loopback only\n",
         problem.c_str());
     std::exit(2);
@@ -107,9 +109,11 @@ std::string upper(std::string s) {
     return s;
 }
 
-// SQL Server Browser: answers "which port has instance X" and "list every instance".
+// SQL Server Browser: answers "which port has instance X" and "list every instance". Asked for an
+// instance it does not have, it stays silent as SQL Server's does (a client retries for seconds),
+// unless listUnknown: then it lists those it has, and a client gives up at once.
 void answerBrowser(int fd, const std::vector<std::unique_ptr<Instance>>& instances,
-                   const std::vector<int>& ports) {
+                   const std::vector<int>& ports, bool listUnknown) {
     uint8_t request[512];
     sockaddr_storage from;
     socklen_t fromLength = sizeof from;
@@ -126,14 +130,19 @@ void answerBrowser(int fd, const std::vector<std::unique_ptr<Instance>>& instanc
     }
     std::string text;
     const std::string host = upper(hostName());
-    for (size_t i = 0; i < instances.size(); ++i) {
-        const Instance& in = *instances[i];
-        const std::string name = in.instanceName.empty() ? "MSSQLSERVER" : in.instanceName;
-        if (!wanted.empty() && upper(wanted) != upper(name))
-            continue;
-        text += "ServerName;" + host + ";InstanceName;" + name + ";IsClustered;No;Version;" +
-                in.personality.productVersion + ";tcp;" + std::to_string(ports[i]) + ";;";
-    }
+    auto list = [&](const std::string& only) {
+        for (size_t i = 0; i < instances.size(); ++i) {
+            const Instance& in = *instances[i];
+            const std::string name = in.instanceName.empty() ? "MSSQLSERVER" : in.instanceName;
+            if (!only.empty() && upper(only) != upper(name))
+                continue;
+            text += "ServerName;" + host + ";InstanceName;" + name + ";IsClustered;No;Version;" +
+                    in.personality.productVersion + ";tcp;" + std::to_string(ports[i]) + ";;";
+        }
+    };
+    list(wanted);
+    if (text.empty() && listUnknown)
+        list(std::string());
     if (text.empty())
         return;
     std::vector<uint8_t> reply = {0x05, uint8_t(text.size()), uint8_t(text.size() >> 8)};
@@ -192,6 +201,7 @@ int main(int argc, char** argv) {
     int slowMillis = 0;
     double throughput = 0;
     bool dropBackup = false;
+    bool browserListsUnknown = false;
 
     auto number = [&](int& i, const char* what) {
         if (i + 1 >= argc)
@@ -232,6 +242,8 @@ int main(int argc, char** argv) {
             login.password = spec.substr(colon + 1);
         } else if (a == "--data-dir") {
             dataDir = text(i, "--data-dir");
+        } else if (a == "--collation") {
+            Catalog::setCollation(text(i, "--collation"));
         } else if (a == "--deny") {
             storage::denyPath(text(i, "--deny"));
         } else if (a == "--log-statements") {
@@ -244,8 +256,12 @@ int main(int argc, char** argv) {
             throughput = std::strtod(v.c_str(), &end);
             if (*end || !(throughput > 0))
                 usage("bad value for --throughput: " + v);
+        } else if (a == "--force-encryption") {
+            login.forceEncryption = true;
         } else if (a == "--refuse-logins") {
             login.refuseAll = true;
+        } else if (a == "--browser-lists-unknown") {
+            browserListsUnknown = true;
         } else if (a == "--drop-backup-halfway") {
             dropBackup = true;
         } else if (a == "--demo-files") {
@@ -288,6 +304,9 @@ int main(int argc, char** argv) {
     addInstance("", version);
     for (const auto& [name, year] : named)
         addInstance(name, year);
+    // The certificate is made now, not when the first client asks for encryption.
+    for (const auto& instance : instances)
+        prelogin::canEncrypt(instance->personality);
 
     if (::pipe(g_wakePipe) != 0)
         return 1;
@@ -364,7 +383,7 @@ int main(int argc, char** argv) {
         }
         for (size_t i = 0; i < browsers.size(); ++i)
             if (fds[1 + listeners.size() + i].revents & POLLIN)
-                answerBrowser(browsers[i], instances, ports);
+                answerBrowser(browsers[i], instances, ports, browserListsUnknown);
     }
     for (const Listener& l : listeners)
         ::close(l.fd);

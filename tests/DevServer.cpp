@@ -73,10 +73,12 @@ QString DevServer::receivedStatements() const {
     return QString::fromUtf8(log.readAll());
 }
 
-QString DevServer::tsql(const QString& batch, const QString& tdsVersion) const {
+QString DevServer::tsql(const QString& batch, const QString& tdsVersion, const QString& freetdsConf) const {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("TDSVER"), tdsVersion);
+    if (!freetdsConf.isEmpty())
+        env.insert(QStringLiteral("FREETDSCONF"), freetdsConf);
     p.setProcessEnvironment(env);
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(QStringLiteral("tsql"),

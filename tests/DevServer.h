@@ -29,8 +29,10 @@ public:
     QString statementLog() const { return m_dataDir.path() + QStringLiteral("/statements.log"); }
     QString receivedStatements() const;
 
-    // Runs one batch through FreeTDS's tsql; returns what it printed (stdout and stderr).
-    QString tsql(const QString& batch, const QString& tdsVersion = QStringLiteral("7.4")) const;
+    // Runs one batch through FreeTDS's tsql; returns what it printed (stdout and stderr). With
+    // freetdsConf, tsql reads that configuration file instead of the system's.
+    QString tsql(const QString& batch, const QString& tdsVersion = QStringLiteral("7.4"),
+                 const QString& freetdsConf = QString()) const;
 
 private:
     int m_version;

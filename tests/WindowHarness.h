@@ -3,21 +3,28 @@
 #pragma once
 
 #include "DevServer.h"
+#include "DialogAnswers.h"
 #include "FMain.h"
 #include "ModalSeam.h"
 #include "RusUkrDlg.h"
+#include "SqlQuote.h"
 #include "Startup.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
+#include <QMap>
 #include <QLineEdit>
 #include <QListView>
 #include <QTabWidget>
 #include <QTest>
 #include <memory>
+#include <optional>
 
 // What main() does before the window exists: Ukrainian dialog captions and the application title.
 inline void prepareApplication() {
@@ -31,10 +38,19 @@ struct DialogScript {
     QList<modal::Request> seen;
     QList<modal::Answer> queue;
 
+    QList<std::optional<Qt::Key>> keys; // beside queue: a key to press on the real dialog instead
+
     DialogScript() {
         modal::setResponder([this](const modal::Request& r) {
             seen << r;
-            return queue.isEmpty() ? modal::Answer{} : queue.takeFirst();
+            if (queue.isEmpty())
+                return modal::Answer{};
+            modal::Answer a = queue.takeFirst();
+            if (const std::optional<Qt::Key> key = keys.isEmpty() ? std::nullopt : keys.takeFirst()) {
+                msgdlg::MessageDialog dialog(r.text, r.type, r.buttons);
+                a.result = pressKey(dialog, *key);
+            }
+            return a;
         });
     }
     ~DialogScript() { modal::setResponder(nullptr); }
@@ -43,6 +59,12 @@ struct DialogScript {
         modal::Answer a;
         a.result = result;
         queue << a;
+    }
+    // The next message dialog is shown for real and answered by pressing key on it.
+    void press(Qt::Key key) {
+        keys.resize(queue.size()); // keys line up with queue from its front
+        keys << key;
+        queue << modal::Answer{};
     }
     void choose(const QString& path) {
         modal::Answer a;
@@ -66,6 +88,33 @@ inline QByteArray fileBytes(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
+// Writes a whole file (replacing one that is there); false when it cannot.
+inline bool writeFile(const QString& path, const QByteArray& contents) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(contents) == contents.size();
+}
+
+// Every file below a folder with a digest of its contents, but for the stand-in's own bookkeeping
+// (its catalog and statement log), which every statement may rewrite.
+inline QMap<QString, QByteArray> snapshot(const QString& folder) {
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (path.endsWith(QLatin1String(".log")) || path.endsWith(QLatin1String("catalog.txt")))
+            continue;
+        files[path] = QCryptographicHash::hash(fileBytes(path), QCryptographicHash::Sha1);
+    }
+    return files;
+}
+
+// The two personalities most cases run against, as data rows of a column "version".
+inline void addVersionRows() {
+    QTest::addColumn<int>("version");
+    for (int version : {2000, 2019})
+        QTest::newRow(QByteArray::number(version).constData()) << version;
+}
+
 class WindowHarness {
 public:
     explicit WindowHarness(int version = 2019, QStringList serverArguments = {})
@@ -86,7 +135,7 @@ public:
 
     // Presses the connect button and acknowledges the success message.
     bool connect() {
-        script.answer(1);
+        script.answer(Reply::OK);
         button("ToolButton1")->click();
         return window->connection().isOpen();
     }
@@ -120,12 +169,59 @@ public:
         return widget<QListView>("ListDataBases")->selectionModel()->hasSelection();
     }
 
+    // Both files of the restore into one folder, through the page's folder button.
+    void chooseRestoreFolder(const QString& folder) {
+        script.choose(folder);
+        button("SpeedButton1")->click();
+    }
+
     // A folder below the scratch folder, made when missing.
     QString folder(const QString& name) const {
         const QString path = server.scratch() + QLatin1Char('/') + name;
         QDir().mkpath(path);
         return path;
     }
+
+    // The pages as a user works them. Each presses the page's button once; the dialogs it brings
+    // are answered from the script (queue the answers first).
+    enum Page { ConnectPage = 0, DatabasesPage = 1, RestorePage = 2, BackupPage = 3 };
+
+    // Chooses a backup on the restore page; the page reads its file list.
+    void readFileList(const QString& bak) {
+        openPage(RestorePage);
+        script.choose(bak);
+        button("SpeedButton5")->click();
+    }
+    // Backs a listed database up into target through the backup page.
+    void backup(const QString& database, const QString& target) {
+        openPage(BackupPage);
+        auto* combo = widget<QComboBox>("cbDataBase1");
+        combo->setCurrentIndex(combo->findText(database));
+        edit("edSavePathBAK")->setText(target);
+        button("BitBtn5")->click();
+    }
+    // Restores the backup whose file list was read as name, its two files at mdf and ldf.
+    void restoreAs(const QString& name, const QString& mdf, const QString& ldf) {
+        openPage(RestorePage);
+        edit("Edit1")->setText(name);
+        edit("edPathMDF2")->setText(mdf);
+        edit("edPathLDF2")->setText(ldf);
+        button("BitBtn3")->click();
+    }
+    // Attaches a database from its files through the attach page.
+    void attach(const QString& name, const QString& mdf, const QString& ldf) {
+        openPage(ConnectPage);
+        edit("cbDatabase")->setText(name);
+        edit("edPathMDF")->setText(mdf);
+        edit("edPathLDF")->setText(ldf);
+        button("BitBtn1")->click();
+    }
+
+    // Stand-in side: a database with its files at mdf and ldf, detached (shut down cleanly) when
+    // detach is set, so that its files can be attached.
+    bool makeDatabase(const QString& name, const QString& mdf, const QString& ldf, bool detach) const;
+    // Stand-in side: a database with its files in the scratch folder, backed up into bak.
+    bool makeBackup(const QString& name, const QString& bak) const;
 
     // Runs one batch on a connection of its own (the window's stays as it is).
     QString sql(const QString& batch) const { return server.tsql(batch); }
@@ -146,4 +242,24 @@ inline QStringList WindowHarness::databases() const {
     for (; !q.atEnd(); q.next())
         names << q.firstColumn();
     return names;
+}
+
+inline bool WindowHarness::makeDatabase(const QString& name, const QString& mdf, const QString& ldf,
+                                        bool detach) const {
+    QDir().mkpath(QFileInfo(mdf).absolutePath());
+    QDir().mkpath(QFileInfo(ldf).absolutePath());
+    QString batch = QStringLiteral("CREATE DATABASE %1 ON PRIMARY (FILENAME = %2) LOG ON (FILENAME = %3)")
+                        .arg(sqlquote::name(name), sqlquote::literal(mdf), sqlquote::literal(ldf));
+    if (detach)
+        batch += QStringLiteral("\nEXEC sp_detach_db %1, 'true'").arg(sqlquote::literal(name));
+    sql(batch);
+    return QFile::exists(mdf) && QFile::exists(ldf);
+}
+
+inline bool WindowHarness::makeBackup(const QString& name, const QString& bak) const {
+    const QString base = server.scratch() + QLatin1Char('/') + name;
+    if (!makeDatabase(name, base + QLatin1String(".mdf"), base + QLatin1String("_log.ldf"), false))
+        return false;
+    sql(QStringLiteral("BACKUP DATABASE %1 TO DISK = %2").arg(sqlquote::name(name), sqlquote::literal(bak)));
+    return QFile::exists(bak);
 }

@@ -245,6 +245,17 @@ RESTORE HEADERONLY FROM DISK = N'h.bak'")
     check "$version filelist columns" "$(grep -m1 'LogicalName' <<<"$out" | tr '\t' '\n' | grep -c .)" "$filelist_columns"
 done
 
+# A server installed with a case-sensitive collation: database names compare as it says.
+start collation 2019 --collation Latin1_General_CS_AS
+check "collation reported" "$(run_tsql "$port" 7.4 "SELECT SERVERPROPERTY('Collation')")" "Latin1_General_CS_AS"
+check "collation use" "$(run_tsql "$port" 7.4 'USE Master')" "Msg 911" "Database 'Master' does not exist."
+check "collation names" "$(run_tsql "$port" 7.4 "CREATE DATABASE Cs
+CREATE DATABASE cs
+SELECT name FROM master.dbo.sysdatabases WHERE name = N'cs'
+DROP DATABASE CS")" "(1 row affected)" "Msg 3701"
+start collation_ci 2019
+check "default collation" "$(run_tsql "$port" 7.4 "SELECT SERVERPROPERTY('Collation')")" "SQL_Latin1_General_CP1_CI_AS"
+
 # Named instances through the SQL Server Browser on UDP 1434.
 start browser 2000 --browser-port 1434 --instance INST1=2008
 check "browser lookup" "$(printf 'SELECT @@VERSION\n' | isql -k 'Driver=FreeTDS;Server=127.0.0.1\INST1;TDS_Version=7.3;UID=sa;PWD=pvtmo' -b -e 2>&1)" "Microsoft SQL Server 2008"

@@ -33,6 +33,7 @@ for library in libqt6widgets6 libqt6gui6 libqt6core6 libodbc2 libstdc++6; do
     field_has "$zelvaro" Depends "$library"
 done
 field_has "$devserver" Depends libstdc++6
+field_has "$devserver" Depends libssl3
 field_has "$zelvaro" Depends tdsodbc
 field_has "$zelvaro" Depends unixodbc
 field_has "$zelvaro" Suggests zelvaro-devserver

@@ -13,36 +13,30 @@ private slots:
     void refusedFile_data() {
         QTest::addColumn<QString>("message");
         QTest::addColumn<RefusedFile>("refused");
-        QTest::newRow("attach, data file")
-            << QStringLiteral("Unable to open the physical file \"/srv/db/VTR.mdf\". Operating system error "
-                              "5: \"5(Access is "
-                              "denied.)\"")
-            << RefusedFile::Data;
-        QTest::newRow("attach, log file")
-            << QStringLiteral("Unable to open the physical file \"/srv/db/VTR_log.ldf\". Operating system "
-                              "error 5: \"5(Access "
-                              "is denied.)\"")
-            << RefusedFile::Log;
-        QTest::newRow("create file, log")
-            << QStringLiteral("CREATE FILE encountered operating system error 5(Access is denied.) while "
-                              "attempting to open or "
-                              "create the physical file '/srv/db/VTR_log.ldf'")
-            << RefusedFile::Log;
-        QTest::newRow("create file, data")
-            << QStringLiteral("CREATE FILE encountered operating system error 5(Access is denied.) while "
-                              "attempting to open or "
-                              "create the physical file '/srv/db/VTR.mdf'")
-            << RefusedFile::Data;
-        QTest::newRow("2005-era text")
-            << QStringLiteral("Unable to open the physical file \"/srv/db/VTR.mdf\". Operating system error "
-                              "5: \"5(error not "
-                              "found)\"")
-            << RefusedFile::Data;
+        // The two wordings of SQL Server's English texts, for a path, a code and its text.
+        auto unable = [](const QString& path, int code, const QString& text) {
+            return QStringLiteral("Unable to open the physical file \"%1\". Operating system error %2: \"%2(%3)\"")
+                .arg(path)
+                .arg(code)
+                .arg(text);
+        };
+        auto createFile = [](const QString& path, int code, const QString& text) {
+            return QStringLiteral("CREATE FILE encountered operating system error %2(%3) while attempting to "
+                                  "open or create the physical file '%1'")
+                .arg(path)
+                .arg(code)
+                .arg(text);
+        };
+        const QString mdf = QStringLiteral("/srv/db/VTR.mdf"), ldf = QStringLiteral("/srv/db/VTR_log.ldf");
+        const QString denied = QStringLiteral("Access is denied.");
+        const QString notFound = QStringLiteral("The system cannot find the file specified.");
+        QTest::newRow("attach, data file") << unable(mdf, 5, denied) << RefusedFile::Data;
+        QTest::newRow("attach, log file") << unable(ldf, 5, denied) << RefusedFile::Log;
+        QTest::newRow("create file, log") << createFile(ldf, 5, denied) << RefusedFile::Log;
+        QTest::newRow("create file, data") << createFile(mdf, 5, denied) << RefusedFile::Data;
+        QTest::newRow("2005-era text") << unable(mdf, 5, "error not found") << RefusedFile::Data;
         QTest::newRow("no text for the code")
-            << QStringLiteral("Unable to open the physical file \"/srv/db/VTR.mdf\". Operating system error "
-                              "5: \"5(failed to "
-                              "retrieve text for this error. Reason: 15100)\"")
-            << RefusedFile::Data;
+            << unable(mdf, 5, "failed to retrieve text for this error. Reason: 15100") << RefusedFile::Data;
         QTest::newRow("German") << QStringLiteral("Die physische Datei \"/srv/db/VTR_log.ldf\" kann nicht "
                                                   "geöffnet werden. Betriebssystemfehler 5: "
                                                   "\"5(Zugriff verweigert)\"")
@@ -57,37 +51,21 @@ private slots:
                    "物理ファイル \"/srv/db/VTR.mdf\" を開けません。オペレーティング システム エラー 5: "
                    "\"5(アクセスが拒否されました。)\"")
             << RefusedFile::Data;
-        QTest::newRow("unknown file named")
-            << QStringLiteral("CREATE FILE encountered operating system error 5(Access is denied.) while "
-                              "attempting to open or "
-                              "create the physical file 'C:\\other.mdf'")
-            << RefusedFile::Data;
+        QTest::newRow("unknown file named") << createFile("C:\\other.mdf", 5, denied) << RefusedFile::Data;
 
         QTest::newRow("longer code")
-            << QStringLiteral("Unable to open the physical file \"/srv/db/VTR.mdf\". Operating system error "
-                              "665: \"665(The "
-                              "requested operation could not be completed due to a file system limitation)\"")
+            << unable(mdf, 665, "The requested operation could not be completed due to a file system limitation")
             << RefusedFile::None;
-        QTest::newRow("code 15")
-            << QStringLiteral("CREATE FILE encountered operating system error 15(The system cannot find the "
-                              "drive specified.) "
-                              "while attempting to open or create the physical file '/srv/db/VTR.mdf'")
-            << RefusedFile::None;
-        QTest::newRow("5 in a folder name")
-            << QStringLiteral("Unable to open the physical file \"/srv/copy5(1)/x.mdf\". Operating system "
-                              "error 2: \"2(The "
-                              "system cannot find the file specified.)\"")
-            << RefusedFile::None;
+        QTest::newRow("code 15") << createFile(mdf, 15, "The system cannot find the drive specified.")
+                                 << RefusedFile::None;
+        QTest::newRow("5 in a folder name") << unable("/srv/copy5(1)/x.mdf", 2, notFound) << RefusedFile::None;
         QTest::newRow("folder named 5(1)")
             << QStringLiteral("Directory lookup for the file \"/srv/5(1)/x.mdf\" failed with the operating "
-                              "system error 2(The "
-                              "system cannot find the file specified.)")
+                              "system error 2(%1)")
+                   .arg(notFound)
             << RefusedFile::None;
         QTest::newRow("file named 5(1)")
-            << QStringLiteral("CREATE FILE encountered operating system error 3(The system cannot find the "
-                              "path specified.) "
-                              "while attempting to open or create the physical file '5(1).mdf'")
-            << RefusedFile::None;
+            << createFile("5(1).mdf", 3, "The system cannot find the path specified.") << RefusedFile::None;
         QTest::newRow("2000 activation error")
             << QStringLiteral(
                    "Device activation error. The physical file name '/srv/db/VTR.mdf' may be incorrect")

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QtTest>
 
 namespace {
@@ -22,10 +23,23 @@ void makeFiles(WindowHarness& h, const QString& name, const QString& mdf, const 
 }
 
 void touch(const QString& path) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("not a database\n");
+    QVERIFY(writeFile(path, "not a database\n"));
 }
+
+// The names a picker's filter entry (0-based) shows, matched as the real file dialog matches them
+// (either letter case).
+QStringList shownBy(const QString& filter, int entry, const QStringList& names) {
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList shown;
+    for (const QString& name : names)
+        for (const QString& pattern : parts.value(2 * entry + 1).split(QLatin1Char(';')))
+            if (QRegularExpression::fromWildcard(pattern, Qt::CaseInsensitive).match(name).hasMatch()) {
+                shown << name;
+                break;
+            }
+    return shown;
+}
+const QStringList kNames = {"VTR.mdf", "VTR.MDF", "VTR_log.ldf", "VTR.LDF", "VTR.bak", "notes.txt"};
 } // namespace
 
 class AttachPage : public QObject {
@@ -42,8 +56,10 @@ private slots:
         h.script.choose(folder + "/VTR.mdf");
         h.button("SpeedButton2")->click();
         QCOMPARE(h.script.last().caption, QStringLiteral("Вибір бази даних"));
-        QCOMPARE(h.script.last().filter,
-                 QStringLiteral("Файли бази даних (*.MDF)|*.mdf|Всі файли (*.*)|*.*"));
+        // Data files first (not logs), then every file.
+        QCOMPARE(h.script.last().filter.count(QLatin1Char('|')), 3);
+        QCOMPARE(shownBy(h.script.last().filter, 0, kNames), QStringList({"VTR.mdf", "VTR.MDF"}));
+        QCOMPARE(shownBy(h.script.last().filter, 1, kNames), kNames);
         QCOMPARE(h.script.last().defaultExtension, QStringLiteral("*.mdf"));
         QCOMPARE(h.edit("edPathMDF")->text(), folder + "/VTR.mdf");
         QCOMPARE(h.edit("edPathLDF")->text(), folder + "/VTR_log.ldf");
@@ -62,8 +78,9 @@ private slots:
         h.script.cancelPicker();
         h.button("SpeedButton3")->click();
         QCOMPARE(h.script.last().selectedFile, folder + "/VTR.mdf");
-        QCOMPARE(h.script.last().filter,
-                 QStringLiteral("Файли журналу бази даних (*.LDF)|*.ldf|Всі файли (*.*)|*.*"));
+        QCOMPARE(h.script.last().filter.count(QLatin1Char('|')), 3);
+        QCOMPARE(shownBy(h.script.last().filter, 0, kNames), QStringList({"VTR_log.ldf", "VTR.LDF"}));
+        QCOMPARE(shownBy(h.script.last().filter, 1, kNames), kNames);
     }
 
     void logSearchTakesTheFirstNameAndKeepsTextWhenNone() {
@@ -118,55 +135,49 @@ private slots:
         QVERIFY(h.databases().contains(QStringLiteral("V_R")));
     }
 
-    void accessDeniedNamesTheDataFile() {
+    // The file the server's account may not open is named, whichever of the two it is.
+    void accessDeniedNamesTheFile_data() {
+        QTest::addColumn<QString>("denied");
+        QTest::newRow("data file") << "l.mdf";
+        QTest::newRow("log file") << "l.ldf";
+    }
+    void accessDeniedNamesTheFile() {
+        QFETCH(QString, denied);
         const QTemporaryDir locked;
         WindowHarness h(2019, {QStringLiteral("--deny"), locked.path()});
-        makeFiles(h, QStringLiteral("L"), h.server.scratch() + "/l.mdf", h.server.scratch() + "/l.ldf");
-        QFile::copy(h.server.scratch() + "/l.mdf", locked.path() + "/l.mdf");
+        const QString scratch = h.server.scratch();
+        makeFiles(h, QStringLiteral("L"), scratch + "/l.mdf", scratch + "/l.ldf");
+        QVERIFY(QFile::copy(scratch + "/" + denied, locked.path() + "/" + denied));
+        auto at = [&](const QString& file) { return (file == denied ? locked.path() : scratch) + "/" + file; };
         QVERIFY(h.connect());
-        QVERIFY(!h.window->AttachDatabase(QStringLiteral("L"), locked.path() + "/l.mdf",
-                                          h.server.scratch() + "/l.ldf"));
+        QVERIFY(!h.window->AttachDatabase(QStringLiteral("L"), at("l.mdf"), at("l.ldf")));
         QCOMPARE(h.script.last().text,
-                 QStringLiteral("Не можливо підключити фізичний файл %1/l.mdf.\rПомилка операційної "
+                 QStringLiteral("Не можливо підключити фізичний файл %1.\rПомилка операційної "
                                 "системи 5: (Доступ заборонений.)")
-                     .arg(locked.path()));
+                     .arg(at(denied)));
         QCOMPARE(h.script.last().caption, QStringLiteral("Помилка"));
         QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::OK});
     }
 
-    // The log file refused names the log file; a folder whose name holds "5(" is no error 5.
-    void accessDeniedNamesTheLogFile() {
-        const QTemporaryDir locked;
-        WindowHarness h(2019, {QStringLiteral("--deny"), locked.path()});
-        makeFiles(h, QStringLiteral("L"), h.server.scratch() + "/l.mdf", h.server.scratch() + "/l.ldf");
-        QFile::copy(h.server.scratch() + "/l.ldf", locked.path() + "/l.ldf");
-        QVERIFY(h.connect());
-        QVERIFY(!h.window->AttachDatabase(QStringLiteral("L"), h.server.scratch() + "/l.mdf",
-                                          locked.path() + "/l.ldf"));
-        QCOMPARE(h.script.last().text,
-                 QStringLiteral("Не можливо підключити фізичний файл %1/l.ldf.\rПомилка операційної "
-                                "системи 5: (Доступ заборонений.)")
-                     .arg(locked.path()));
-
-        const QString copy = h.server.scratch() + "/copy5(1)";
-        QVERIFY(QDir().mkpath(copy));
-        touch(copy + "/junk.mdf");
-        QVERIFY(!h.window->AttachDatabase(QStringLiteral("J"), copy + "/junk.mdf", copy + "/junk.ldf"));
-        QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::Cancel});
-        QVERIFY(h.script.last().text.startsWith(QLatin1String("The header for file")));
+    // Any other refusal shows the server's text with Cancel; a folder whose name holds "5(" is no
+    // operating-system error 5.
+    void otherRefusalShowsTheServersTextWithCancel_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("plain") << "files";
+        QTest::newRow("5( in a folder name") << "copy5(1)";
     }
-
     void otherRefusalShowsTheServersTextWithCancel() {
+        QFETCH(QString, folder);
         WindowHarness h;
-        touch(h.server.scratch() + "/junk.mdf");
-        touch(h.server.scratch() + "/junk.ldf");
+        const QString dir = h.folder(folder);
+        touch(dir + "/junk.mdf");
+        touch(dir + "/junk.ldf");
         QVERIFY(h.connect());
-        QVERIFY(!h.window->AttachDatabase(QStringLiteral("J"), h.server.scratch() + "/junk.mdf",
-                                          h.server.scratch() + "/junk.ldf"));
+        QVERIFY(!h.window->AttachDatabase(QStringLiteral("J"), dir + "/junk.mdf", dir + "/junk.ldf"));
         QCOMPARE(h.script.last().text.section(QLatin1Char('\n'), 0, 0),
                  QStringLiteral("The header for file '%1/junk.mdf' is not a valid database file "
                                 "header. The FILE SIZE property is incorrect")
-                     .arg(h.server.scratch()));
+                     .arg(dir));
         QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::Cancel});
     }
 

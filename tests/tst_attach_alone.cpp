@@ -16,7 +16,7 @@ void attachAlone(WindowHarness& h, const QString& name, const QString& mdf) {
     h.edit("cbDatabase")->setText(name);
     h.edit("edPathMDF")->setText(mdf);
     h.edit("edPathLDF")->clear();
-    h.script.answer(1);
+    h.script.answer(Reply::OK);
     h.button("BitBtn1")->click();
 }
 } // namespace
@@ -27,9 +27,7 @@ private slots:
     void initTestCase() { prepareApplication(); }
 
     void versions_data() {
-        QTest::addColumn<int>("version");
-        QTest::newRow("2000") << 2000;
-        QTest::newRow("2019") << 2019;
+        addVersionRows();
     }
 
     void aCleanlyDetachedDataFileGetsANewLog_data() { versions_data(); }

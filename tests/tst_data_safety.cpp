@@ -13,19 +13,6 @@
 namespace {
 using sqlquote::literal;
 
-void write(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
-// Reads the backup's file list through the restore page, as a user's choice of the file does.
-void readFileList(WindowHarness& h, const QString& bak) {
-    h.openPage(2);
-    h.script.choose(bak);
-    h.button("SpeedButton5")->click();
-}
-
 bool askedToConfirm(const WindowHarness& h) {
     for (const modal::Request& r : h.script.seen)
         if (r.type == DialogType::Confirmation)
@@ -40,9 +27,7 @@ private slots:
     void initTestCase() { prepareApplication(); }
 
     void restoreMovesEveryFileOfTheBackup_data() {
-        QTest::addColumn<int>("version");
-        QTest::newRow("2000") << 2000;
-        QTest::newRow("2019") << 2019;
+        addVersionRows();
     }
     void restoreMovesEveryFileOfTheBackup() {
         QFETCH(int, version);
@@ -62,10 +47,10 @@ private slots:
         const QStringList recorded = {"Multi.mdf", "Multi_extra.ndf", "Multi_archive.ndf", "Multi_log.ldf",
                                       "Multi_log2.ldf"};
         for (const QString& name : recorded)
-            write(source + "/" + name, "bystander " + name.toUtf8());
+            QVERIFY(writeFile(source + "/" + name, "bystander " + name.toUtf8()));
 
         QVERIFY(h.connect());
-        readFileList(h, bak);
+        h.readFileList(bak);
         QCOMPARE(h.window->backupFiles().size(), 5);
         QVERIFY2(h.edit("edPathMDF2")->toolTip().contains(QStringLiteral("Ще файлів у копії: 3")),
                  qPrintable(h.edit("edPathMDF2")->toolTip()));
@@ -79,9 +64,9 @@ private slots:
         h.edit("Edit1")->setText(QStringLiteral("Копія"));
         // A file of somebody else's where a further file would go keeps its place and its bytes.
         const QString occupied = logs + QStringLiteral("/Копія_Multi_log2.ldf");
-        write(occupied, "not ours");
+        QVERIFY(writeFile(occupied, "not ours"));
 
-        h.script.answer(1);
+        h.script.answer(Reply::OK);
         h.button("BitBtn3")->click();
         const QString statements = h.server.receivedStatements();
         for (const QString& move :
@@ -113,14 +98,14 @@ private slots:
                   .arg(literal(vtrFolder + "/VTR.mdf"), literal(vtrFolder + "/VTR_log.ldf"), literal(sales)));
         const QByteArray vtrBytes = fileBytes(vtrFolder + "/VTR.mdf");
         QVERIFY(h.connect());
-        readFileList(h, sales);
+        h.readFileList(sales);
         h.script.choose(h.folder(QStringLiteral("target")));
         h.button("SpeedButton1")->click();
         QCOMPARE(h.edit("Edit1")->text(), QStringLiteral("VTR"));
 
         // No: nothing is sent and VTR stays as it was.
         h.script.clear();
-        h.script.answer(7);
+        h.script.answer(Reply::No);
         h.button("BitBtn3")->click();
         QCOMPARE(h.script.seen.size(), 1);
         QCOMPARE(h.script.last().type, DialogType::Confirmation);
@@ -133,8 +118,8 @@ private slots:
         QCOMPARE(fileBytes(vtrFolder + "/VTR.mdf"), vtrBytes);
 
         // Yes: the restore goes ahead.
-        h.script.answer(6);
-        h.script.answer(1);
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::OK);
         h.button("BitBtn3")->click();
         QVERIFY(h.script.last().text.startsWith(QStringLiteral("База даних VTR успішно відновлена")));
 
@@ -143,7 +128,7 @@ private slots:
         h.button("SpeedButton1")->click();
         h.script.clear();
         h.edit("Edit1")->setText(QStringLiteral("sales"));
-        h.script.answer(1);
+        h.script.answer(Reply::OK);
         h.button("BitBtn3")->click();
         QVERIFY(!askedToConfirm(h));
         QVERIFY(h.script.last().text.startsWith(QStringLiteral("База даних sales успішно відновлена")));
@@ -158,7 +143,7 @@ private slots:
                              "BACKUP DATABASE [Newer] TO DISK = %1")
                   .arg(literal(bak)));
         QVERIFY(h.connect());
-        readFileList(h, bak);
+        h.readFileList(bak);
         QVERIFY(h.server.receivedStatements().contains(
             QStringLiteral("RESTORE HEADERONLY FROM DISK = %1").arg(literal(bak))));
         QVERIFY(h.server.receivedStatements().contains(
@@ -168,7 +153,7 @@ private slots:
         h.edit("Edit1")->setText(QStringLiteral("Restored"));
         h.script.choose(h.folder(QStringLiteral("restored")));
         h.button("SpeedButton1")->click();
-        h.script.answer(1);
+        h.script.answer(Reply::OK);
         h.button("BitBtn3")->click();
         QVERIFY(h.server.receivedStatements().contains(
             QStringLiteral("RESTORE DATABASE [Restored] FROM DISK = %1 WITH FILE = 2, REPLACE, MOVE N'Newer'")
@@ -183,9 +168,7 @@ private slots:
     }
 
     void aFailedAttachPutsTheOldDatabaseBack_data() {
-        QTest::addColumn<int>("version");
-        QTest::newRow("2000") << 2000;
-        QTest::newRow("2019") << 2019;
+        addVersionRows();
     }
     void aFailedAttachPutsTheOldDatabaseBack() {
         QFETCH(int, version);
@@ -194,7 +177,7 @@ private slots:
         h.sql(QStringLiteral("CREATE DATABASE [Keep] ON PRIMARY (FILENAME = %1) LOG ON (FILENAME = %2)")
                   .arg(literal(keep + "/Keep.mdf"), literal(keep + "/Keep_log.ldf")));
         const QString bad = h.folder(QStringLiteral("bad")) + QStringLiteral("/bad.mdf");
-        write(bad, "not a database\n");
+        QVERIFY(writeFile(bad, "not a database\n"));
 
         QVERIFY(h.connect());
         h.edit("cbDatabase")->setText(QStringLiteral("Keep"));
@@ -224,7 +207,7 @@ private slots:
         // Its data file went missing while it was attached: it cannot be attached again.
         QVERIFY(QFile::rename(keep + "/Keep.mdf", keep + "/Keep.mdf.moved"));
         const QString bad = h.folder(QStringLiteral("bad")) + QStringLiteral("/bad.mdf");
-        write(bad, "not a database\n");
+        QVERIFY(writeFile(bad, "not a database\n"));
 
         QVERIFY(h.connect());
         h.edit("cbDatabase")->setText(QStringLiteral("Keep"));

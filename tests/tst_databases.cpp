@@ -6,8 +6,6 @@
 #include "SqlQuote.h"
 
 #include <QApplication>
-#include <QCryptographicHash>
-#include <QDirIterator>
 #include <QFile>
 #include <QtTest>
 
@@ -17,18 +15,6 @@ QStringList items(WindowHarness& h) {
 }
 void select(WindowHarness& h, const QString& name) {
     QVERIFY(h.selectListed(name));
-}
-// Every file under a folder with a digest of its contents.
-QMap<QString, QByteArray> snapshot(const QString& folder) {
-    QMap<QString, QByteArray> files;
-    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile f(path);
-        f.open(QIODevice::ReadOnly);
-        files[path] = QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1);
-    }
-    return files;
 }
 } // namespace
 
@@ -53,25 +39,35 @@ private slots:
         QVERIFY(h.button("BitBtn4")->isEnabled());
     }
 
+    // Answered No, with Escape on the real dialog, or by its close box: nothing is detached or
+    // dropped.
     void confirmationsGoAheadOnlyOnYes_data() {
         QTest::addColumn<int>("answer");
-        QTest::newRow("No") << 7;
-        QTest::newRow("Escape") << 7;
-        QTest::newRow("close box") << 2;
+        QTest::addColumn<int>("key"); // pressed on the real dialog instead, when set
+        QTest::newRow("No") << int(Reply::No) << 0;
+        QTest::newRow("Escape") << 0 << int(Qt::Key_Escape);
+        QTest::newRow("close box") << int(Reply::Cancel) << 0;
     }
     void confirmationsGoAheadOnlyOnYes() {
         QFETCH(int, answer);
+        QFETCH(int, key);
+        auto reply = [&](WindowHarness& h) {
+            if (key)
+                h.script.press(Qt::Key(key));
+            else
+                h.script.answer(answer);
+        };
         WindowHarness h;
         h.sql(QStringLiteral("CREATE DATABASE keep"));
         QVERIFY(h.connect());
         h.openPage(1);
         select(h, QStringLiteral("keep"));
-        h.script.answer(answer);
+        reply(h);
         h.button("BitBtn2")->click();
         QCOMPARE(h.script.last().text, QStringLiteral("Ви впевнені, що хочете від'єднати базу даних keep ?"));
         QCOMPARE(h.script.last().caption, QStringLiteral("Підтвердження"));
         QCOMPARE(h.script.last().buttons, (DialogButtons{DialogButton::Yes, DialogButton::No}));
-        h.script.answer(answer);
+        reply(h);
         h.button("BitBtn4")->click();
         QCOMPARE(h.script.last().text, QStringLiteral("Ви впевнені, що бажаєте видалити базу даних keep ?"));
         QVERIFY(h.databases().contains(QStringLiteral("keep")));
@@ -94,7 +90,7 @@ private slots:
 
         // Detach: the database leaves the list, its files stay.
         select(h, name);
-        h.script.answer(6);
+        h.script.answer(Reply::Yes);
         h.button("BitBtn2")->click();
         QVERIFY(!h.databases().contains(name));
         QVERIFY(!items(h).contains(name));
@@ -112,8 +108,8 @@ private slots:
         h.openPage(0);
         h.openPage(1);
         select(h, name);
-        h.script.answer(6);
-        h.script.answer(1);
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::OK);
         h.button("BitBtn4")->click();
         QCOMPARE(h.script.seen[h.script.seen.size() - 1].text,
                  QStringLiteral("База даних ") + name + QStringLiteral(" успішно видалена !"));
@@ -137,7 +133,7 @@ private slots:
         // A failed delete: the system message box, then the refresh.
         select(h, QStringLiteral("gone"));
         h.script.clear();
-        h.script.answer(6);
+        h.script.answer(Reply::Yes);
         h.button("BitBtn4")->click();
         QCOMPARE(h.script.seen.size(), 2);
         QCOMPARE(h.script.last().kind, modal::Kind::SystemMessageBox);
@@ -153,7 +149,7 @@ private slots:
         select(h, QStringLiteral("busy"));
         h.sql(QStringLiteral("DROP DATABASE busy"));
         h.script.clear();
-        h.script.answer(6);
+        h.script.answer(Reply::Yes);
         h.button("BitBtn2")->click();
         QCOMPARE(h.script.last().kind, modal::Kind::ErrorBox);
         QVERIFY(h.script.last().text.startsWith(QLatin1String("The database 'busy' does not exist.")));
@@ -169,7 +165,7 @@ private slots:
         h.window->Disconnect();
         h.server.stop();
         h.script.clear();
-        h.script.answer(6);
+        h.script.answer(Reply::Yes);
         h.button("BitBtn4")->click();
         QCOMPARE(h.script.seen.size(), 3); // the question, then the connection error twice
         QCOMPARE(h.script.seen[1].buttons, DialogButtons{DialogButton::Cancel});

@@ -3,10 +3,15 @@
 #include "AdoQuery.h"
 #include "ConnectionString.h"
 #include "DevServer.h"
+#include "LinkSocket.h"
 #include "SqlQuote.h"
 
 #include <QFileInfo>
 #include <QtTest>
+#include <thread>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 // A stand-in server, a connection to it (opened by the first statement) and a statement object on
@@ -372,6 +377,42 @@ private slots:
         q.execute();
         QVERIFY(c.isOpen());
         QCOMPARE(dev.receivedStatements().count(QStringLiteral("CREATE DATABASE b")), 1);
+    }
+
+    // A link that still looks open to the socket check (a router forgot it, say) but takes whatever
+    // is written into a black hole: before a statement that changes something, an idle connection
+    // is probed, found gone and opened again, and the statement goes out once, on the new link.
+    void idleProbeFindsALinkTheSocketCheckCannotSee() {
+        Session s;
+        auto& [dev, c, q] = s;
+        c.setIdleMillisForTests(0);
+        int opens = 0;
+        c.setOpenStateListener([&opens](bool open) { opens += open; });
+        const std::vector<int> before = linksocket::streamSockets();
+        c.open();
+        const int link = linksocket::added(before, linksocket::streamSockets());
+        QVERIFY(link >= 0);
+        // The driver's descriptor now leads to a socket pair whose other end reads the first
+        // packet and then closes; the server sees its link close.
+        int pair[2];
+        QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+        QCOMPARE(::dup2(pair[0], link), link);
+        ::close(pair[0]);
+        std::thread blackHole([end = pair[1]] {
+            char packet[4096];
+            [[maybe_unused]] const ssize_t n = ::read(end, packet, sizeof packet);
+            ::close(end);
+        });
+        q.setText(QStringLiteral("CREATE DATABASE a"));
+        try {
+            q.execute();
+        } catch (const DbError& e) {
+            blackHole.join();
+            QFAIL(qPrintable(e.message()));
+        }
+        blackHole.join();
+        QCOMPARE(opens, 2);
+        QCOMPARE(dev.receivedStatements().count(QStringLiteral("CREATE DATABASE a")), 1);
     }
 
     void serverStoppedMidSessionThenBack() {

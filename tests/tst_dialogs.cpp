@@ -1,6 +1,7 @@
 // The message dialog itself: Ukrainian captions, button order and answers, keyboard and clipboard.
 #include "MessageDialog.h"
 #include "ModalSeam.h"
+#include "DialogAnswers.h"
 #include "RusUkrDlg.h"
 
 #include <QAbstractItemView>
@@ -14,44 +15,68 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <algorithm>
 
 using msgdlg::MessageDialog;
 
-namespace {
-int pressKey(MessageDialog& dialog, int key) {
-    dialog.show();
-    QApplication::setActiveWindow(&dialog);
-    QWidget* target = dialog.focusWidget() ? dialog.focusWidget() : &dialog;
-    QTest::keyClick(target, Qt::Key(key));
-    return dialog.result();
-}
-} // namespace
 
 class MessageDialogs : public QObject {
     Q_OBJECT
+    QStringList m_englishTypes, m_englishButtons; // the module's own captions, before the install
 private slots:
     void initTestCase() {
-        // Before the install the module speaks English; afterwards Ukrainian.
-        QCOMPARE(msgdlg::typeCaption(DialogType::Warning), QStringLiteral("Warning"));
-        QCOMPARE(msgdlg::buttonCaption(DialogButton::Yes), QStringLiteral("&Yes"));
+        for (int i = 0; i < msgdlg::TypeCount; ++i)
+            m_englishTypes << msgdlg::typeCaption(DialogType(i));
+        for (int i = 0; i < msgdlg::ButtonCount; ++i)
+            m_englishButtons << msgdlg::buttonCaption(DialogButton(i));
         InstallDialogCaptions();
         QApplication::setApplicationDisplayName(QStringLiteral("Zelvaro"));
     }
 
-    void captions() {
-        const QStringList types = {"Попередження", "Помилка", "Інформація", "Підтвердження"};
+    // Every caption is replaced by the Ukrainian one but "OK", which stays Latin; a custom dialog
+    // is captioned with the application's name.
+    void captionsInstalled() {
+        QCOMPARE(m_englishTypes.first(), QStringLiteral("Warning"));
         for (int i = 0; i < 4; ++i)
-            QCOMPARE(msgdlg::typeCaption(DialogType(i)), types[i]);
+            QCOMPARE(msgdlg::typeCaption(DialogType(i)), DialogTypeCaptions[i]);
         QCOMPARE(msgdlg::typeCaption(DialogType::Custom), QStringLiteral("Zelvaro"));
-        const QStringList buttons = {"&Так",         "Н&і",           "OK",          "Скасувати",
-                                     "&Перервати",   "По&вторити",    "&Ігнорувати", "&Все",
-                                     "H&і для Всіх", "Т&ак для Всіх", "&Допомога"};
-        const QList<int> results = {6, 7, 1, 2, 3, 4, 5, 8, 9, 10, 0};
-        for (int i = 0; i < 11; ++i) {
-            QCOMPARE(msgdlg::buttonCaption(DialogButton(i)), buttons[i]);
-            QCOMPARE(msgdlg::resultOf(DialogButton(i)), results[i]);
+        for (int i = 0; i < msgdlg::ButtonCount; ++i) {
+            const QString caption = msgdlg::buttonCaption(DialogButton(i));
+            QCOMPARE(caption, DialogButtonCaptions[i]);
+            const bool latin = std::all_of(caption.begin(), caption.end(), [](QChar c) { return c.unicode() < 0x80; });
+            QCOMPARE(latin, DialogButton(i) == DialogButton::OK);
+            QCOMPARE(caption == m_englishButtons[i], DialogButton(i) == DialogButton::OK);
         }
-        QCOMPARE(msgdlg::buttonCaption(DialogButton::NoToAll).at(0), QLatin1Char('H')); // Latin, not Cyrillic
+        // The answers are the numbers the old client's callers compare with.
+        const QList<int> results = {Reply::Yes, Reply::No, Reply::OK, Reply::Cancel, 3, 4, 5, 8, 9, 10, 0};
+        for (int i = 0; i < msgdlg::ButtonCount; ++i)
+            QCOMPARE(msgdlg::resultOf(DialogButton(i)), results[i]);
+    }
+
+    // Within one dialog no two buttons share a shortcut letter (Alt+letter presses one button).
+    void shortcutLettersUniqueInEachDialog_data() {
+        QTest::addColumn<DialogButtons>("buttons");
+        using B = DialogButton;
+        QTest::newRow("yes no") << DialogButtons{B::Yes, B::No};
+        QTest::newRow("yes no cancel") << DialogButtons{B::Yes, B::No, B::Cancel};
+        QTest::newRow("ok cancel") << DialogButtons{B::OK, B::Cancel};
+        QTest::newRow("abort retry ignore") << DialogButtons{B::Abort, B::Retry, B::Ignore};
+        QTest::newRow("ok yes retry") << DialogButtons{B::OK, B::Yes, B::Retry};
+        QTest::newRow("cancel no ok") << DialogButtons{B::Cancel, B::No, B::OK};
+        QTest::newRow("yes all no cancel help") << DialogButtons{B::Yes, B::YesToAll, B::No, B::Cancel, B::Help};
+    }
+    void shortcutLettersUniqueInEachDialog() {
+        QFETCH(DialogButtons, buttons);
+        MessageDialog dialog(QStringLiteral("?"), DialogType::Confirmation, buttons);
+        QStringList letters;
+        for (DialogButton b : buttons) {
+            const QKeySequence shortcut = QKeySequence::mnemonic(dialog.button(b)->text());
+            if (shortcut.isEmpty())
+                continue;
+            const QString letter = shortcut.toString().toLower();
+            QVERIFY2(!letters.contains(letter), qPrintable(dialog.button(b)->text()));
+            letters << letter;
+        }
     }
 
     void buttonsInKindOrderWithEqualWidths() {
@@ -69,31 +94,31 @@ private slots:
         {
             MessageDialog d(QStringLiteral("?"), DialogType::Confirmation,
                             {DialogButton::Yes, DialogButton::No});
-            QCOMPARE(pressKey(d, Qt::Key_Escape), 7);
+            QCOMPARE(pressKey(d, Qt::Key_Escape), Reply::No);
         }
         {
             MessageDialog d(QStringLiteral("?"), DialogType::Confirmation,
                             {DialogButton::Yes, DialogButton::No});
-            QCOMPARE(pressKey(d, Qt::Key_Return), 6); // the leftmost has the focus
+            QCOMPARE(pressKey(d, Qt::Key_Return), Reply::Yes); // the leftmost has the focus
         }
         {
             MessageDialog d(QStringLiteral("?"), DialogType::Confirmation,
                             {DialogButton::Yes, DialogButton::No});
             d.show();
             d.close();
-            QCOMPARE(d.result(), 2);
+            QCOMPARE(d.result(), Reply::Cancel);
         }
         {
             MessageDialog d(QStringLiteral("x"), DialogType::Error, {DialogButton::Cancel});
-            QCOMPARE(pressKey(d, Qt::Key_Escape), 2);
+            QCOMPARE(pressKey(d, Qt::Key_Escape), Reply::Cancel);
         }
         {
             MessageDialog d(QStringLiteral("x"), DialogType::Error, {DialogButton::Cancel});
-            QCOMPARE(pressKey(d, Qt::Key_Return), 2);
+            QCOMPARE(pressKey(d, Qt::Key_Return), Reply::Cancel);
         }
         {
             MessageDialog d(QStringLiteral("x"), DialogType::Information, {DialogButton::OK});
-            QCOMPARE(pressKey(d, Qt::Key_Escape), 1);
+            QCOMPARE(pressKey(d, Qt::Key_Escape), Reply::OK);
         }
     }
 

@@ -1,6 +1,7 @@
 // The stand-in's long operations through FreeTDS's ODBC driver: progress paced by --throughput
 // arriving message by message, a cancel stopping a backup or restore, and what the cancel leaves.
 #include "DevServer.h"
+#include "PlainOdbc.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -12,28 +13,9 @@ namespace {
 
 // One ODBC 3 connection and statement: FreeTDS returns each progress message from its own
 // SQLMoreResults only in ODBC 3 mode.
-class Odbc {
+class Odbc : public PlainOdbc {
 public:
-    explicit Odbc(const DevServer& dev) {
-        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env);
-        SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-        SQLAllocHandle(SQL_HANDLE_DBC, m_env, &m_dbc);
-        const QByteArray text =
-            QStringLiteral("Driver=FreeTDS;Server=127.0.0.1;Port=%1;TDS_Version=7.4;UID=sa;"
-                           "PWD=pvtmo;ClientCharset=UTF-8")
-                .arg(dev.port())
-                .toUtf8();
-        m_connected = SQL_SUCCEEDED(SQLDriverConnect(m_dbc, nullptr, (SQLCHAR*)text.constData(), SQL_NTS,
-                                                     nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT));
-        SQLAllocHandle(SQL_HANDLE_STMT, m_dbc, &m_stmt);
-    }
-    ~Odbc() {
-        SQLFreeHandle(SQL_HANDLE_STMT, m_stmt);
-        SQLDisconnect(m_dbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
-        SQLFreeHandle(SQL_HANDLE_ENV, m_env);
-    }
-    bool connected() const { return m_connected; }
+    explicit Odbc(const DevServer& dev) : PlainOdbc(dev.port(), QStringLiteral("7.4")) {}
 
     // Starts a statement; messages of the first result are in messages().
     SQLRETURN start(const QString& batch) {
@@ -77,10 +59,6 @@ private:
             m_arrivals << clock.elapsed();
         }
     }
-    SQLHENV m_env = SQL_NULL_HENV;
-    SQLHDBC m_dbc = SQL_NULL_HDBC;
-    SQLHSTMT m_stmt = SQL_NULL_HSTMT;
-    bool m_connected = false;
     QStringList m_messages;
     QList<qint64> m_arrivals;
 };

@@ -3,6 +3,7 @@
 // (sp_prepexec, then sp_execute) and direct (sp_executesql), on every TDS version; malformed RPC
 // packets cost the sender its connection and nobody else anything.
 #include "DevServer.h"
+#include "PlainOdbc.h"
 #include "RpcRequest.h"
 
 #include <QDir>
@@ -36,30 +37,9 @@ struct Outcome {
     bool has(int native) const { return natives.contains(native); }
 };
 
-class Odbc {
+class Odbc : public PlainOdbc {
 public:
-    Odbc(int port, const QString& tds) {
-        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env);
-        SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-        SQLAllocHandle(SQL_HANDLE_DBC, m_env, &m_dbc);
-        const std::u16string cs =
-            QStringLiteral("Driver=FreeTDS;Server=127.0.0.1;Port=%1;TDS_Version=%2;UID=sa;"
-                           "PWD=pvtmo;ClientCharset=UTF-8;Encryption=off")
-                .arg(port)
-                .arg(tds)
-                .toStdU16String();
-        m_connected =
-            SQL_SUCCEEDED(SQLDriverConnectW(m_dbc, nullptr, (SQLWCHAR*)cs.c_str(), SQLSMALLINT(cs.size()),
-                                            nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT));
-        SQLAllocHandle(SQL_HANDLE_STMT, m_dbc, &m_stmt);
-    }
-    ~Odbc() {
-        SQLFreeHandle(SQL_HANDLE_STMT, m_stmt);
-        SQLDisconnect(m_dbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
-        SQLFreeHandle(SQL_HANDLE_ENV, m_env);
-    }
-    bool connected() const { return m_connected; }
+    Odbc(int port, const QString& tds) : PlainOdbc(port, tds) {}
 
     // Prepared: SQLPrepare once (FreeTDS sends sp_prepexec on the first SQLExecute and sp_execute
     // after it). Direct: SQLExecDirect, which is sp_executesql once parameters are bound.
@@ -162,10 +142,6 @@ private:
         }
     }
 
-    SQLHENV m_env = nullptr;
-    SQLHDBC m_dbc = nullptr;
-    SQLHSTMT m_stmt = nullptr;
-    bool m_connected = false;
     QString m_preparedText;
     std::vector<QByteArray> m_buffers;
     std::vector<SQLLEN> m_lengths;
@@ -572,13 +548,31 @@ private slots:
         QCOMPARE(QString::fromStdString(p[8].value.text), QStringLiteral("éz"));
         QCOMPARE(p[9].value.integer, 1LL);
 
-        for (int n = 0; n < request.size(); ++n)
-            decode(request.left(n), calls);
+        // Cut short, it decodes (if at all) as a beginning of what was sent: whole calls and whole
+        // parameters of the same values, never one read from beyond the cut.
+        const std::vector<rpc::Call> whole = calls;
+        for (int n = 0; n < request.size(); ++n) {
+            if (!decode(request.left(n), calls))
+                continue;
+            QVERIFY2(!calls.empty() && calls.size() <= whole.size(), qPrintable(QString::number(n)));
+            for (size_t c = 0; c < calls.size(); ++c) {
+                QCOMPARE(calls[c].procId, whole[c].procId);
+                QCOMPARE(calls[c].procName, whole[c].procName);
+                QVERIFY(calls[c].params.size() <= whole[c].params.size());
+                for (size_t i = 0; i < calls[c].params.size(); ++i) {
+                    QCOMPARE(calls[c].params[i].value.text, whole[c].params[i].value.text);
+                    QCOMPARE(calls[c].params[i].value.integer, whole[c].params[i].value.integer);
+                }
+            }
+        }
+        // Damaged, it may decode differently, but every call it finds starts somewhere in the
+        // request: no more calls than a call's smallest size fits into it.
         for (int i = 0; i < request.size(); ++i)
             for (char b : {char(0x00), char(0x7F), char(0x80), char(0xFE), char(0xFF)}) {
                 QByteArray damaged = request;
                 damaged[i] = b;
-                decode(damaged, calls);
+                if (decode(damaged, calls))
+                    QVERIFY2(calls.size() <= whole.size(), qPrintable(QStringLiteral("byte %1 = %2").arg(i).arg(int(uchar(b)))));
             }
     }
 

@@ -53,7 +53,7 @@ private slots:
         DialogScript script;
         TMain window;
         window.show();
-        QCOMPARE(window.windowTitle(), QStringLiteral("Zelvaro 1.0.2.0"));
+        QCOMPARE(window.windowTitle(), QStringLiteral("Zelvaro " CONFIGURED_VERSION));
         QCOMPARE(window.size(), QSize(852, 419));
         QVERIFY(!window.findChild<QWidget*>("PageControl1")->isVisible());
         QCOMPARE(window.statusImage(), 2);

@@ -24,7 +24,7 @@ QString titleSeenByX11(QWidget& window) {
                 {QStringLiteral("-id"), QString::number(window.winId()), QStringLiteral("_NET_WM_NAME")});
     if (!xprop.waitForFinished(5000))
         return QStringLiteral("(xprop did not answer)");
-    // _NET_WM_NAME(UTF8_STRING) = "Zelvaro 1.0.2.0"
+    // _NET_WM_NAME(UTF8_STRING) = "Zelvaro 1.0.2.0" (the configured version)
     const QString out = QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
     const auto m = QRegularExpression(QStringLiteral("= \"(.*)\"$")).match(out);
     return m.hasMatch() ? m.captured(1) : out;
@@ -42,7 +42,7 @@ private slots:
 
     void mainWindow() {
         TMain window;
-        QCOMPARE(titleSeenByX11(window), QStringLiteral("Zelvaro 1.0.2.0"));
+        QCOMPARE(titleSeenByX11(window), QStringLiteral("Zelvaro " CONFIGURED_VERSION));
     }
 
     void messageDialogs_data() {
