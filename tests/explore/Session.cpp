@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 
 namespace explore {
@@ -77,6 +78,34 @@ void Session::openWindow() {
     m_model = Model();
 }
 
+// A window may refill its lists on its own (after connecting, say): a list that shows exactly the
+// user databases of the server the fields name and are connected to is that server's list.
+void Session::noticeListsOfTheConnectedServer() {
+    if (!m_window || !m_window->connection().isOpen())
+        return;
+    const int server = m_world.serverOf(m_window->findChild<QLineEdit*>(QStringLiteral("ServerName"))->text());
+    if (server < 0)
+        return;
+    QSet<QString> names;
+    for (const DbState& db : m_state.servers.value(server))
+        names.insert(db.name);
+    QSet<QString> listed, combo;
+    const QAbstractItemModel* model = m_window->findChild<QListView*>(QStringLiteral("ListDataBases"))->model();
+    for (int row = 0; row < model->rowCount(); ++row)
+        listed.insert(model->index(row, 0).data().toString());
+    auto* box = m_window->findChild<QComboBox*>(QStringLiteral("cbDataBase1"));
+    for (int i = 0; i < box->count(); ++i)
+        combo.insert(box->itemText(i));
+    if (!listed.isEmpty() && listed == names) {
+        m_model.listSource = server;
+        m_model.settingsChangedSinceList = false;
+    }
+    if (combo.size() > 0 && combo == names) {
+        m_model.comboSource = server;
+        m_model.settingsChangedSinceCombo = false;
+    }
+}
+
 QList<Violation> Session::run(const Step& step) {
     StepRecord record;
     record.step = step;
@@ -102,6 +131,7 @@ QList<Violation> Session::run(const Step& step) {
     record.after = m_world.snapshot();
     record.exceptionInEventLoop = g_exceptionInEventLoop;
     m_state = record.after;
+    noticeListsOfTheConnectedServer();
 
     QList<Violation> found;
     // The world's own changes are the new state of things, not a fault of the window's.

@@ -50,6 +50,7 @@ public:
 
 private:
     void openWindow();
+    void noticeListsOfTheConnectedServer();
     // The user's part of a step; fills in what a pressed button asked for.
     void performUser(const Step& step, StepRecord& record);
     void performWorld(const Step& step);
