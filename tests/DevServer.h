@@ -14,6 +14,8 @@ public:
     bool start();
     void stop();
     bool isRunning() const { return m_process.state() == QProcess::Running; }
+    // Options for the next start (a restart keeps the port and the data folder).
+    void setExtraArguments(QStringList extraArguments) { m_extra = std::move(extraArguments); }
 
     int port() const { return m_port; }
     qint64 processId() const { return m_process.processId(); }

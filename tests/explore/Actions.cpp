@@ -1,0 +1,215 @@
+// What the steps do: the user's clicks and typing on the real window, and the world's disturbances.
+#include "Session.h"
+
+#include "LongOperation.h"
+#include "ProgressDialog.h"
+#include "SqlQuote.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QListView>
+#include <QPointer>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+
+namespace explore {
+
+int pageOf(const QString& widget) {
+    static const QMap<QString, int> pages = {
+        {"cbDatabase", 0},  {"edPathMDF", 0},    {"edPathLDF", 0},   {"SpeedButton2", 0}, {"SpeedButton3", 0},
+        {"BitBtn1", 0},     {"ListDataBases", 1}, {"BitBtn2", 1},     {"BitBtn4", 1},      {"Edit1", 2},
+        {"edPathBAK", 2},   {"edPathMDF2", 2},   {"edPathLDF2", 2},  {"SpeedButton5", 2}, {"SpeedButton1", 2},
+        {"SpeedButton4", 2}, {"BitBtn3", 2},     {"cbDataBase1", 3}, {"edSavePathBAK", 3}, {"SpeedButton6", 3},
+        {"BitBtn5", 3}};
+    return pages.value(widget, -1);
+}
+
+bool Session::onCurrentPage(const QString& widget) const {
+    auto* pages = m_window->findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+    return pages->isVisible() && pages->currentIndex() == pageOf(widget);
+}
+
+void Session::performUser(const Step& step, StepRecord& record) {
+    TMain& w = *m_window;
+    auto listFilled = [&](bool list) {
+        // The names now listed come from the server the fields name, when it answered.
+        bool errorBox = false;
+        for (const modal::Request& r : m_dialogs)
+            errorBox = errorBox || r.kind == modal::Kind::ErrorBox || r.type == DialogType::Error;
+        if (!w.connection().isOpen() || errorBox)
+            return;
+        const int server = m_world.serverOf(w.findChild<QLineEdit*>(QStringLiteral("ServerName"))->text());
+        if (list) {
+            m_model.listSource = server;
+            m_model.settingsChangedSinceList = false;
+        } else {
+            m_model.comboSource = server;
+            m_model.settingsChangedSinceCombo = false;
+        }
+    };
+    switch (step.act) {
+    case Act::Connect:
+        w.findChild<QAbstractButton*>(QStringLiteral("ToolButton1"))->click();
+        break;
+    case Act::Settings: {
+        ++m_counts.settings;
+        bool changed = false;
+        auto* versions = w.findChild<QComboBox*>(QStringLiteral("cbSQLServers"));
+        const int index = versions->findText(QString::number(step.number));
+        if (index >= 0 && index != versions->currentIndex()) {
+            versions->setCurrentIndex(index);
+            changed = true;
+        }
+        for (const auto& [name, value] : {std::pair{"edUserName", step.user}, std::pair{"edUserPass", step.password}}) {
+            auto* edit = w.findChild<QLineEdit*>(QLatin1String(name));
+            if (edit->text() != value) {
+                edit->setText(value);
+                changed = true;
+            }
+        }
+        const int server = step.field == QLatin1String("A") ? 0 : step.field == QLatin1String("B") ? 1 : 2;
+        auto* serverName = w.findChild<QLineEdit*>(QStringLiteral("ServerName"));
+        if (serverName->text() != m_world.serverName(server) || changed) {
+            serverName->setText(m_world.serverName(server));
+            changed = true;
+        }
+        if (changed) {
+            m_model.settingsChangedSinceList = true;
+            m_model.settingsChangedSinceCombo = true;
+        }
+        break;
+    }
+    case Act::Page: {
+        auto* pages = w.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+        if (!pages->isVisible() || pages->currentIndex() == step.number)
+            break;
+        QTabBar* bar = pages->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(step.number).center());
+        if (step.number == 1 || step.number == 3)
+            listFilled(step.number == 1);
+        break;
+    }
+    case Act::Type:
+        if (onCurrentPage(step.field))
+            w.findChild<QLineEdit*>(step.field)->setText(m_world.resolve(step.text));
+        break;
+    case Act::Pick: {
+        auto* button = w.findChild<QAbstractButton*>(step.field);
+        if (!onCurrentPage(step.field) || !button->isEnabled())
+            break;
+        // The system's dialogs choose only what exists (the save dialog any name in a folder).
+        const QString path = m_world.resolve(step.text);
+        const bool folder = step.field == QLatin1String("SpeedButton1") || step.field == QLatin1String("SpeedButton4");
+        const bool save = step.field == QLatin1String("SpeedButton6");
+        const bool choosable = !path.isEmpty() && (folder ? QFileInfo(path).isDir()
+                                                          : save ? QFileInfo(QFileInfo(path).path()).isDir()
+                                                                 : QFileInfo(path).isFile());
+        m_pick = choosable ? std::optional<QString>(path) : std::nullopt;
+        button->click();
+        m_pick.reset();
+        break;
+    }
+    case Act::Select:
+        if (!onCurrentPage(step.field))
+            break;
+        if (step.field == QLatin1String("cbDataBase1")) {
+            auto* combo = w.findChild<QComboBox*>(step.field);
+            combo->setCurrentIndex(combo->findText(step.text));
+        } else {
+            auto* view = w.findChild<QListView*>(step.field);
+            for (int row = 0; row < view->model()->rowCount(); ++row)
+                if (view->model()->index(row, 0).data().toString() == step.text)
+                    view->selectionModel()->setCurrentIndex(view->model()->index(row, 0),
+                                                            QItemSelectionModel::ClearAndSelect);
+        }
+        break;
+    case Act::Press:
+        press(step, record);
+        if (record.asked.op == Op::Detach || record.asked.op == Op::Delete)
+            listFilled(true);
+        break;
+    case Act::CloseWindow:
+        w.close();
+        break;
+    default:
+        break;
+    }
+}
+
+void Session::press(const Step& step, StepRecord& record) {
+    auto* button = m_window->findChild<QAbstractButton*>(step.field);
+    if (!onCurrentPage(step.field) || !button->isEnabled())
+        return;
+    record.asked = m_model.ask(step.field, *m_window, m_world);
+    switch (record.asked.op) {
+    case Op::Attach: ++m_counts.attach; break;
+    case Op::Detach: ++m_counts.detach; break;
+    case Op::Delete: ++m_counts.remove; break;
+    case Op::Restore: ++m_counts.restore; break;
+    case Op::Backup: ++m_counts.backup; break;
+    case Op::None: break;
+    }
+    if (step.cancelAtMs >= 0)
+        modal::setProgressWatcher([this, ms = step.cancelAtMs, close = step.closeDuring](ProgressDialog& d) {
+            QPointer<ProgressDialog> dialog = &d;
+            QTimer::singleShot(ms, &d, [this, dialog, close] {
+                if (!dialog || !longop::isRunning())
+                    return;
+                ++m_counts.cancel;
+                if (close)
+                    m_window->close();
+                else
+                    dialog->cancelButton()->click();
+            });
+        });
+    button->click();
+    modal::setProgressWatcher(nullptr);
+    QStringList confirmed;
+    if (step.yes)
+        for (const modal::Request& r : m_dialogs)
+            if (r.type == DialogType::Confirmation)
+                confirmed << r.text;
+    record.permit = m_model.permit(record.asked, record.before, confirmed);
+}
+
+void Session::performWorld(const Step& step) {
+    const QString path = m_world.resolve(step.text);
+    switch (step.act) {
+    case Act::Restart:
+        m_world.restartA(path.split(QLatin1Char(' '), Qt::SkipEmptyParts));
+        break;
+    case Act::Cut:
+        m_world.cutConnections();
+        break;
+    case Act::BehindDetach:
+        m_world.run(step.number, QStringLiteral("EXEC sp_detach_db %1, 'true'").arg(sqlquote::literal(step.field)));
+        break;
+    case Act::BehindDrop:
+        m_world.run(step.number, QStringLiteral("DROP DATABASE %1").arg(sqlquote::name(step.field)));
+        break;
+    case Act::ChangeBak:
+        if (step.number == 0) {
+            m_world.run(0, QStringLiteral("BACKUP DATABASE %1 TO DISK = %2")
+                               .arg(sqlquote::name(step.field), sqlquote::literal(path)));
+        } else {
+            QFile::remove(path);
+            QFile::copy(m_world.resolve(step.field), path);
+        }
+        break;
+    case Act::Junk: {
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            f.write(QByteArray(2048, char('J' + step.number % 8)));
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+} // namespace explore

@@ -1,0 +1,197 @@
+// The checks of one step against the model: what changed on disk and on the servers, what the user
+// was told, and in what state the window was left.
+#include "Invariants.h"
+
+#include "FMain.h"
+#include "LongOperation.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QListView>
+#include <QPushButton>
+#include <QTabWidget>
+
+namespace explore {
+
+namespace {
+bool isSuccess(const modal::Request& r) {
+    return r.type == DialogType::Information && r.text.contains(QStringLiteral("успішно")) &&
+           !r.text.startsWith(QStringLiteral("Підключення"));
+}
+bool isCancelled(const modal::Request& r) {
+    return r.type == DialogType::Warning && r.text.contains(QStringLiteral("скасовано"));
+}
+bool isFailure(const modal::Request& r) {
+    return (r.kind == modal::Kind::MessageDialog && r.type == DialogType::Error) ||
+           r.kind == modal::Kind::SystemMessageBox || r.kind == modal::Kind::ErrorBox ||
+           r.kind == modal::Kind::SimpleMessage;
+}
+template <typename Pred> bool any(const StepRecord& r, Pred pred) {
+    for (const modal::Request& d : r.dialogs)
+        if (pred(d))
+            return true;
+    return false;
+}
+QString shortText(const QString& t) {
+    return t.size() > 160 ? t.left(160) + QStringLiteral("…") : t;
+}
+QString filesOf(const DbState* db) {
+    return db ? (db->files.join(QStringLiteral(", ")) + (db->restoring ? QStringLiteral(" (restoring)") : QString()))
+              : QStringLiteral("absent");
+}
+} // namespace
+
+QList<Violation> checkFiles(const StepRecord& r) {
+    QList<Violation> out;
+    QSet<QString> paths;
+    for (auto it = r.before.files.constBegin(); it != r.before.files.constEnd(); ++it)
+        paths.insert(it.key());
+    for (auto it = r.after.files.constBegin(); it != r.after.files.constEnd(); ++it)
+        paths.insert(it.key());
+    // An attached database brings the files its data file names.
+    QSet<QString> broughtAlong;
+    if (r.asked.op == Op::Attach)
+        if (const DbState* db = r.after.database(r.asked.server, r.asked.name))
+            for (const QString& f : db->files)
+                broughtAlong.insert(f);
+    for (const QString& p : paths) {
+        const bool was = r.before.files.contains(p), is = r.after.files.contains(p);
+        if (was && is && r.before.files.value(p) == r.after.files.value(p))
+            continue;
+        if (r.permit.files.contains(p) || broughtAlong.contains(p))
+            continue;
+        if (r.permit.unchangedOnly.contains(p) && is)
+            continue;
+        if (!was && r.permit.newFilesIn.contains(folderOf(p)))
+            continue;
+        const QString how = !was ? QStringLiteral("appeared") : !is ? QStringLiteral("vanished") : QStringLiteral("changed");
+        out << Violation{1, QStringLiteral("file ") + how, QStringLiteral("file %1 %2").arg(p, how)};
+    }
+    return out;
+}
+
+QList<Violation> checkDatabases(const StepRecord& r) {
+    QList<Violation> out;
+    for (int s = 0; s < r.after.servers.size() && s < r.before.servers.size(); ++s) {
+        QSet<QString> names;
+        for (const QString& n : r.before.servers[s].keys())
+            names.insert(n);
+        for (const QString& n : r.after.servers[s].keys())
+            names.insert(n);
+        for (const QString& n : names) {
+            const DbState* was = r.before.database(s, n);
+            const DbState* is = r.after.database(s, n);
+            if (was && is && was->name == is->name && was->files == is->files && was->restoring == is->restoring)
+                continue;
+            if (s == r.permit.server && n == r.permit.database && !n.isEmpty())
+                continue;
+            const QString how = !was ? QStringLiteral("appeared") : !is ? QStringLiteral("vanished") : QStringLiteral("changed");
+            out << Violation{2, QStringLiteral("database ") + how,
+                             QStringLiteral("database %1 on server %2 %3: before %4; after %5")
+                                 .arg(n, s ? QStringLiteral("B") : QStringLiteral("A"), how, filesOf(was), filesOf(is))};
+        }
+    }
+    return out;
+}
+
+QList<Violation> checkMessages(const StepRecord& r) {
+    QList<Violation> out;
+    const Asked& a = r.asked;
+    if (a.op == Op::None || a.server < 0)
+        return out;
+    const bool success = any(r, isSuccess);
+    const bool cancelled = any(r, isCancelled);
+    const bool failure = any(r, isFailure);
+    const DbState* was = r.before.database(a.server, a.name);
+    const DbState* is = r.after.database(a.server, a.name);
+    auto told = [&](const char* key, const QString& what) {
+        QStringList texts;
+        for (const modal::Request& d : r.dialogs)
+            texts << shortText(d.text);
+        out << Violation{3, QLatin1String(key),
+                         what + QStringLiteral("; the user was told: ") + texts.join(QStringLiteral(" | "))};
+    };
+    switch (a.op) {
+    case Op::Attach: {
+        const bool done = is && !is->restoring && !is->files.isEmpty() && is->files.first() == a.mdf;
+        if (success && !done)
+            told("success but not done", QStringLiteral("database %1 is %2").arg(a.name, filesOf(is)));
+        if (!success && (cancelled || failure) && done && !(was && was->files == is->files))
+            told("failure but done", QStringLiteral("database %1 is attached from %2").arg(a.name, filesOf(is)));
+        // An older database of that name is detached first: unless the attach succeeded it must be
+        // back, or the message must name its files.
+        if (was && !success && !(is && is->files == was->files) &&
+            !any(r, [&](const modal::Request& d) { return d.text.contains(was->files.first()); }))
+            told("older database lost",
+                 QStringLiteral("the older database %1 (%2) is now %3").arg(a.name, filesOf(was), filesOf(is)));
+        break;
+    }
+    case Op::Delete:
+        if (success && is)
+            told("success but not done", QStringLiteral("database %1 is still there").arg(a.name));
+        if (!success && (cancelled || failure) && was && !is)
+            told("failure but done", QStringLiteral("database %1 is gone").arg(a.name));
+        break;
+    case Op::Detach:
+        if (failure && was && !is)
+            told("failure but done", QStringLiteral("database %1 is gone").arg(a.name));
+        break;
+    case Op::Restore: {
+        const bool done = is && !is->restoring && !is->files.isEmpty() && is->files.first() == a.mdf &&
+                          r.before.files.value(a.mdf) != r.after.files.value(a.mdf);
+        if (success && !done)
+            told("success but not done", QStringLiteral("database %1 is %2").arg(a.name, filesOf(is)));
+        if (!success && (cancelled || failure) && done)
+            told("failure but done", QStringLiteral("database %1 was restored: %2").arg(a.name, filesOf(is)));
+        break;
+    }
+    case Op::Backup: {
+        const bool written = r.after.files.contains(a.bak) && r.after.files.value(a.bak) != r.before.files.value(a.bak);
+        if (success && !written)
+            told("success but not done", QStringLiteral("backup file %1 was not written").arg(a.bak));
+        break;
+    }
+    case Op::None:
+        break;
+    }
+    return out;
+}
+
+QList<Violation> checkWindow(const StepRecord& r, const TMain* window, const Model& model) {
+    QList<Violation> out;
+    if (r.exceptionInEventLoop)
+        out << Violation{4, QStringLiteral("exception"), QStringLiteral("an exception reached the event loop")};
+    if (longop::isRunning())
+        out << Violation{4, QStringLiteral("still running"), QStringLiteral("an operation still runs after the step")};
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != window && w->isVisible())
+            out << Violation{4, QStringLiteral("dialog left open"),
+                             QStringLiteral("%1 \"%2\" is still open").arg(QLatin1String(w->metaObject()->className()),
+                                                                           w->windowTitle())};
+    if (!window || !window->isVisible())
+        return out;
+    for (const char* name : {"PageControl1", "Panel1"})
+        if (!window->findChild<QWidget*>(QLatin1String(name))->isEnabled())
+            out << Violation{4, QStringLiteral("controls left disabled"), QStringLiteral("%1 is disabled").arg(name)};
+    // Once a connection setting changed, nothing listed from the old connection can be acted on.
+    auto* pages = window->findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+    if (pages->isVisible()) {
+        const bool listed = model.settingsChangedSinceList &&
+                            window->findChild<QListView*>(QStringLiteral("ListDataBases"))->model()->rowCount() > 0;
+        const bool comboListed = model.settingsChangedSinceCombo &&
+                                 window->findChild<QComboBox*>(QStringLiteral("cbDataBase1"))->count() > 0;
+        for (const char* button : {"BitBtn2", "BitBtn4"})
+            if (listed && window->findChild<QPushButton*>(QLatin1String(button))->isEnabled())
+                out << Violation{4, QStringLiteral("old list actionable"),
+                                 QStringLiteral("a connection setting changed, yet %1 is enabled over the names "
+                                                "listed from the old connection")
+                                     .arg(button)};
+        if (comboListed && window->findChild<QPushButton*>(QStringLiteral("BitBtn5"))->isEnabled())
+            out << Violation{4, QStringLiteral("old list actionable"),
+                             QStringLiteral("a connection setting changed, yet BitBtn5 is enabled over the names "
+                                            "listed from the old connection")};
+    }
+    return out;
+}
+
+} // namespace explore

@@ -1,0 +1,153 @@
+// A session: the world and window set up, each step done between two readings of the world, and
+// the step checked against what the user asked for.
+#include "Session.h"
+
+#include "LongOperation.h"
+#include "ProgressDialog.h"
+#include "WindowHarness.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+
+namespace explore {
+
+bool g_exceptionInEventLoop = false;
+
+namespace {
+const qint64 kStallMs = 200;
+}
+
+void StallWatch::start() {
+    clock.start();
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [this] {
+        const qint64 now = clock.elapsed();
+        // Only while an operation runs: then the window is promised to stay alive.
+        if (longop::isRunning() && last && now - last > kStallMs) {
+            ++stalls;
+            longest = qMax(longest, now - last);
+        }
+        last = longop::isRunning() ? now : 0;
+    });
+    timer.start();
+}
+
+Session::Session(int version, QSet<int> invariants) : m_world(version), m_invariants(std::move(invariants)) {
+    modal::setResponder([this](const modal::Request& r) {
+        m_dialogs << r;
+        modal::Answer a;
+        switch (r.kind) {
+        case modal::Kind::OpenFile:
+        case modal::Kind::SaveFile:
+        case modal::Kind::Folder:
+            a.path = m_pick;
+            break;
+        default:
+            // Confirmations as the step says; every other dialog is acknowledged.
+            a.result = r.type == DialogType::Confirmation ? (m_current && m_current->yes ? 6 : 7)
+                       : r.buttons.contains(DialogButton::OK) ? 1
+                                                               : 2;
+        }
+        return a;
+    });
+    if (!m_world.ready())
+        return;
+    openWindow();
+    m_stalls.start();
+    m_state = m_world.snapshot();
+}
+
+Session::~Session() {
+    modal::setResponder(nullptr);
+    modal::setProgressWatcher(nullptr);
+    m_window.reset();
+}
+
+void Session::openWindow() {
+    m_window = std::make_unique<TMain>();
+    m_window->show();
+    // The user's first move: the version and the name of the server to work with (never the
+    // computer's own name: whatever answers there is nobody's test server).
+    auto* versions = m_window->findChild<QComboBox*>(QStringLiteral("cbSQLServers"));
+    versions->setCurrentIndex(versions->findText(QString::number(m_world.version())));
+    m_window->findChild<QLineEdit*>(QStringLiteral("ServerName"))->setText(m_world.serverName(0));
+    m_model = Model();
+}
+
+// A window may refill its lists on its own (after connecting, say): a list that shows exactly the
+// user databases of the server the fields name and are connected to is that server's list.
+void Session::noticeListsOfTheConnectedServer() {
+    if (!m_window || !m_window->connection().isOpen())
+        return;
+    const int server = m_world.serverOf(m_window->findChild<QLineEdit*>(QStringLiteral("ServerName"))->text());
+    if (server < 0)
+        return;
+    QSet<QString> names;
+    for (const DbState& db : m_state.servers.value(server))
+        names.insert(db.name);
+    QSet<QString> listed, combo;
+    const QAbstractItemModel* model = m_window->findChild<QListView*>(QStringLiteral("ListDataBases"))->model();
+    for (int row = 0; row < model->rowCount(); ++row)
+        listed.insert(model->index(row, 0).data().toString());
+    auto* box = m_window->findChild<QComboBox*>(QStringLiteral("cbDataBase1"));
+    for (int i = 0; i < box->count(); ++i)
+        combo.insert(box->itemText(i));
+    if (!listed.isEmpty() && listed == names) {
+        m_model.listSource = server;
+        m_model.settingsChangedSinceList = false;
+    }
+    if (combo.size() > 0 && combo == names) {
+        m_model.comboSource = server;
+        m_model.settingsChangedSinceCombo = false;
+    }
+}
+
+QList<Violation> Session::run(const Step& step) {
+    StepRecord record;
+    record.step = step;
+    record.before = m_state;
+    m_current = &step;
+    m_dialogs.clear();
+    g_exceptionInEventLoop = false;
+    if (step.isWorld()) {
+        performWorld(step);
+        ++(step.act == Act::Restart ? m_counts.restart : m_counts.world);
+    } else {
+        performUser(step, record);
+    }
+    // Whatever the step left queued (a close asked for during an operation) runs now.
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (m_window && !m_window->isVisible()) {
+        m_window.reset();
+        openWindow();
+    }
+    m_current = nullptr;
+    record.dialogs = m_dialogs;
+    record.after = m_world.snapshot();
+    record.exceptionInEventLoop = g_exceptionInEventLoop;
+    m_state = record.after;
+    noticeListsOfTheConnectedServer();
+
+    QList<Violation> found;
+    // The world's own changes are the new state of things, not a fault of the window's.
+    if (!step.isWorld()) {
+        if (m_invariants.contains(1))
+            found += checkFiles(record);
+        if (m_invariants.contains(2))
+            found += checkDatabases(record);
+        if (m_invariants.contains(3))
+            found += checkMessages(record);
+    }
+    if (m_invariants.contains(4))
+        found += checkWindow(record, m_window.get(), m_model);
+    for (Violation& v : found)
+        v.detail = m_world.tokenized(v.detail);
+    return found;
+}
+
+} // namespace explore

@@ -1,0 +1,234 @@
+// The explored world: servers started and filled with databases of several files and backup files
+// of several sets, read back after every step, and disturbed on purpose.
+#include "World.h"
+
+#include "AdoConnection.h"
+#include "AdoQuery.h"
+#include "DbError.h"
+#include "SqlQuote.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace explore {
+
+using sqlquote::literal;
+
+QString nameKey(const QString& name) {
+    // Names compare without regard to case or trailing blanks, as the server's collation does.
+    QString key = name.toLower();
+    while (key.endsWith(QLatin1Char(' ')))
+        key.chop(1);
+    return key;
+}
+
+namespace {
+// What identifies a file's bytes without reading them all (backups grow to many megabytes): its
+// size, the time of its last write to the nanosecond, and its inode (a file replaced by a rename
+// is another file).
+QByteArray digest(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QByteArrayLiteral("<unreadable>");
+    return QByteArray::number(qint64(st.st_size)) + ' ' + QByteArray::number(qint64(st.st_mtim.tv_sec)) + '.' +
+           QByteArray::number(qint64(st.st_mtim.tv_nsec)) + ' ' + QByteArray::number(quint64(st.st_ino));
+}
+
+bool isDatabaseOrBackupFile(const QString& name) {
+    const QString lower = name.toLower();
+    for (const char* ext : {".mdf", ".ndf", ".ldf", ".bak"})
+        if (lower.endsWith(QLatin1String(ext)))
+            return true;
+    return false;
+}
+
+// catalog.txt: a layout line, then per database name, dbid, GUID, date, state and six fields per file.
+QMap<QString, DbState> readCatalog(const QString& dataDir) {
+    QMap<QString, DbState> out;
+    QFile f(dataDir + QStringLiteral("/catalog.txt"));
+    if (!f.open(QIODevice::ReadOnly))
+        return out;
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    for (int i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> raw = lines[i].split('\t');
+        if (raw.size() < 5)
+            continue;
+        QStringList fields;
+        for (const QByteArray& r : raw)
+            fields << QString::fromUtf8(QByteArray::fromPercentEncoding(r));
+        DbState db;
+        db.name = fields[0];
+        db.restoring = fields[4] == QLatin1String("restoring");
+        for (int k = 5; k + 5 < fields.size(); k += 6)
+            db.files << fields[k + 2];
+        out.insert(nameKey(db.name), db);
+    }
+    return out;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(bytes);
+}
+} // namespace
+
+const DbState* Snapshot::database(int server, const QString& name) const {
+    if (server < 0 || server >= servers.size())
+        return nullptr;
+    auto it = servers[server].constFind(nameKey(name));
+    return it == servers[server].constEnd() ? nullptr : &*it;
+}
+
+World::World(int version) : m_version(version) {
+    m_a = std::make_unique<DevServer>(version);
+    m_b = std::make_unique<DevServer>(version);
+    // The open-file dialog moves the working directory; every path here is absolute anyway.
+    QDir::setCurrent(m_a->scratch());
+    if (m_a->port() > 0 && m_b->port() > 0)
+        build();
+}
+
+World::~World() {
+    QDir::setCurrent(QDir::tempPath());
+}
+
+QString World::resolve(const QString& text) const {
+    QString out = text;
+    out.replace(QLatin1String("@S"), m_a->scratch());
+    out.replace(QLatin1String("@D"), m_a->dataDir());
+    out.replace(QLatin1String("@E"), m_b->dataDir());
+    return out;
+}
+
+QString World::tokenized(const QString& path) const {
+    QString out = path;
+    out.replace(m_a->scratch(), QLatin1String("@S"));
+    out.replace(m_a->dataDir(), QLatin1String("@D"));
+    out.replace(m_b->dataDir(), QLatin1String("@E"));
+    return out;
+}
+
+QString World::serverName(int server) const {
+    if (server == 0)
+        return m_a->dataSource();
+    if (server == 1)
+        return m_b->dataSource();
+    return QStringLiteral("127.0.0.1,1");
+}
+
+int World::serverOf(const QString& name) const {
+    if (name == m_a->dataSource())
+        return 0;
+    if (name == m_b->dataSource())
+        return 1;
+    return -1;
+}
+
+QString World::connectionString(int server) const {
+    const QString provider = m_version == 2000 ? QStringLiteral("SQLOLEDB.1") : QStringLiteral("SQLNCLI11.0");
+    return (server == 0 ? m_a : m_b)->connectionString(provider);
+}
+
+bool World::run(int server, const QString& statement) const {
+    try {
+        AdoConnection c;
+        c.setConnectionString(connectionString(server));
+        AdoQuery q(c);
+        q.setText(statement);
+        q.execute();
+        return true;
+    } catch (const DbError&) {
+        return false;
+    }
+}
+
+void World::build() {
+    const QString s = m_a->scratch();
+    for (const char* sub : {"live", "src", "bak", "out", "denied", "b"})
+        QDir(s).mkpath(QLatin1String(sub));
+    auto file = [](const QString& logical, const QString& path) {
+        return QStringLiteral("(NAME = %1, FILENAME = %2)").arg(logical, literal(path));
+    };
+    const QString live = s + QStringLiteral("/live/"), src = s + QStringLiteral("/src/"),
+                  bak = s + QStringLiteral("/bak/");
+    bool ok = run(0, QStringLiteral("CREATE DATABASE [Sales] ON PRIMARY %1, %2 LOG ON %3")
+                         .arg(file("Sales", live + "Sales.mdf"), file("Sales_extra", live + "Sales_extra.ndf"),
+                              file("Sales_log", live + "Sales_log.ldf")));
+    // A megabyte of data, so that a paced server takes its time over the backup and restore.
+    QFile data(live + QStringLiteral("Sales.mdf"));
+    if (data.open(QIODevice::Append))
+        data.write(QByteArray(1 << 20, 'z'));
+    data.close();
+    ok = ok && run(0, QStringLiteral("CREATE DATABASE [Кадри] ON PRIMARY %1 LOG ON %2")
+                          .arg(file(QStringLiteral("Кадри"), live + QStringLiteral("Кадри.mdf")),
+                               file(QStringLiteral("Кадри_log"), live + QStringLiteral("Кадри_log.ldf"))));
+    ok = ok && run(0, QStringLiteral("CREATE DATABASE [Plain]"));
+    ok = ok && run(0, QStringLiteral("CREATE DATABASE [Archive] ON PRIMARY %1, %2 LOG ON %3")
+                          .arg(file("Archive", src + "Archive.mdf"), file("Archive_2", src + "Archive_2.ndf"),
+                               file("Archive_log", src + "Archive_log.ldf")));
+    ok = ok && run(0, QStringLiteral("BACKUP DATABASE [Archive] TO DISK = %1 WITH INIT").arg(literal(bak + "archive.bak")));
+    // Detached and left where they were, as users do to copy them: the backup recorded these paths.
+    ok = ok && run(0, QStringLiteral("EXEC sp_detach_db N'Archive', 'true'"));
+    ok = ok && run(0, QStringLiteral("BACKUP DATABASE [Sales] TO DISK = %1 WITH INIT").arg(literal(bak + "sales.bak")));
+    ok = ok && run(0, QStringLiteral("BACKUP DATABASE [Sales] TO DISK = %1").arg(literal(bak + "sales.bak")));
+    ok = ok && run(0, QStringLiteral("BACKUP DATABASE [Кадри] TO DISK = %1 WITH INIT")
+                          .arg(literal(bak + QStringLiteral("kadry.bak"))));
+    // A copy of an online database's files: a crashed database, attachable only with its log.
+    QFile::copy(live + QStringLiteral("Кадри.mdf"), src + QStringLiteral("Копія.mdf"));
+    writeFile(bak + QStringLiteral("junk.bak"), QByteArray(3000, 'j'));
+    // Server B holds databases of the same names.
+    ok = ok && run(1, QStringLiteral("CREATE DATABASE [Sales] ON PRIMARY %1 LOG ON %2")
+                          .arg(file("Sales", s + "/b/Sales.mdf"), file("Sales_log", s + "/b/Sales_log.ldf")));
+    ok = ok && run(1, QStringLiteral("CREATE DATABASE [Plain]"));
+    m_ready = ok;
+}
+
+Snapshot World::snapshot() const {
+    Snapshot snap;
+    QDirIterator it(m_a->scratch(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        snap.files.insert(path, digest(path));
+    }
+    for (const DevServer* server : {m_a.get(), m_b.get()}) {
+        QDirIterator data(server->dataDir(), QDir::Files, QDirIterator::Subdirectories);
+        while (data.hasNext()) {
+            const QString path = data.next();
+            if (isDatabaseOrBackupFile(path))
+                snap.files.insert(path, digest(path));
+        }
+        snap.servers << readCatalog(server->dataDir());
+    }
+    return snap;
+}
+
+void World::restartA(const QStringList& options) {
+    m_options = options;
+    m_a->stop();
+    m_a->setExtraArguments(options);
+    m_a->start();
+}
+
+void World::cutConnections() {
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& entry : fds.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
+        const int fd = entry.toInt();
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.ss_family != AF_INET)
+            continue;
+        const int port = ntohs(reinterpret_cast<sockaddr_in*>(&peer)->sin_port);
+        if (port == m_a->port() || port == m_b->port())
+            ::shutdown(fd, SHUT_RDWR);
+    }
+}
+
+} // namespace explore

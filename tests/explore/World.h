@@ -1,0 +1,70 @@
+// The world one explored session runs in: two stand-in servers (A, which the world restarts and
+// misconfigures, and B, with databases of the same names), the user's files in a scratch folder,
+// and what both hold at a moment, read from disk and through a connection of the explorer's own.
+#pragma once
+
+#include "DevServer.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+namespace explore {
+
+// How the servers compare database names: without case, trailing blanks ignored.
+QString nameKey(const QString& name);
+
+struct DbState {
+    QString name;
+    QStringList files; // physical paths, in file id order (the primary data file first)
+    bool restoring = false;
+};
+
+struct Snapshot {
+    // Every user file (scratch folder; database, log and backup files in the data folders), by
+    // path, with a digest of its bytes. The servers' own files (catalog, statement log) are not here.
+    QMap<QString, QByteArray> files;
+    // Per server (0 A, 1 B): its user databases by name in lower case (names compare without case).
+    QList<QMap<QString, DbState>> servers;
+
+    const DbState* database(int server, const QString& name) const;
+};
+
+class World {
+public:
+    explicit World(int version);
+    ~World();
+    bool ready() const { return m_ready; }
+
+    int version() const { return m_version; }
+    // @S is the scratch folder, @D server A's data folder, @E server B's.
+    QString resolve(const QString& text) const;
+    QString tokenized(const QString& path) const;
+    // What the user types as the server name for server 0 (A), 1 (B) or 2 (nobody listens there).
+    QString serverName(int server) const;
+    // Which server a server name reaches; -1 for none of ours.
+    int serverOf(const QString& serverName) const;
+
+    Snapshot snapshot() const;
+
+    // The world's own actions.
+    void restartA(const QStringList& options);
+    void cutConnections();
+    // One statement on a connection of the explorer's own; false when the server refused it.
+    bool run(int server, const QString& statement) const;
+    QStringList lastOptions() const { return m_options; }
+    bool aPaced() const { return !m_options.isEmpty(); }
+
+private:
+    void build();
+    QString connectionString(int server) const;
+
+    int m_version;
+    bool m_ready = false;
+    std::unique_ptr<DevServer> m_a;
+    std::unique_ptr<DevServer> m_b;
+    QStringList m_options;
+};
+
+} // namespace explore

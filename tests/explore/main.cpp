@@ -1,0 +1,140 @@
+// tst_explore: random sessions through the real window against stand-in servers, every step
+// checked against what the user asked for; a failing session is shrunk and printed.
+//
+// ZELVARO_EXPLORE_SEED        the seed (default: a new one, printed first)
+// ZELVARO_EXPLORE_STEPS       how many steps (default 500: well under a minute on two cores)
+// ZELVARO_EXPLORE_VERSION     2000 or 2019 (default: chosen by the seed)
+// ZELVARO_EXPLORE_ACTIONS     the actions drawn from, comma separated (default: all; see Generate.h)
+// ZELVARO_EXPLORE_INVARIANTS  the invariants checked, e.g. "1,2,3" (default: 1,2,3,4)
+// ZELVARO_EXPLORE_REPLAY      a file of encoded steps to run instead of random ones
+// ZELVARO_EXPLORE_SHRINK      how many replays shrinking may use (default 40; 0: no shrinking)
+#include "Generate.h"
+#include "Session.h"
+#include "Shrink.h"
+#include "WindowHarness.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTextStream>
+#include <cstdio>
+
+namespace {
+
+// Records an exception that reaches Qt's event loop instead of letting it end the program.
+class ExploreApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (...) {
+            explore::g_exceptionInEventLoop = true;
+            return false;
+        }
+    }
+};
+
+QString env(const char* name, const QString& fallback = {}) {
+    const QByteArray v = qgetenv(name);
+    return v.isEmpty() ? fallback : QString::fromLocal8Bit(v);
+}
+
+void print(const QString& line) {
+    std::fprintf(stdout, "%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace explore;
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    ExploreApplication app(argc, argv);
+    prepareApplication();
+
+    const quint32 seed = env("ZELVARO_EXPLORE_SEED").isEmpty() ? QRandomGenerator::system()->generate()
+                                                               : env("ZELVARO_EXPLORE_SEED").toUInt();
+    print(QStringLiteral("explore: seed %1").arg(seed));
+    const int steps = env("ZELVARO_EXPLORE_STEPS", QStringLiteral("500")).toInt();
+    Replay how;
+    how.version = env("ZELVARO_EXPLORE_VERSION", seed % 2 ? QStringLiteral("2000") : QStringLiteral("2019")).toInt();
+    for (const QString& i : env("ZELVARO_EXPLORE_INVARIANTS", QStringLiteral("1,2,3,4")).split(QLatin1Char(',')))
+        how.invariants.insert(i.trimmed().toInt());
+    QSet<QString> allowed;
+    for (const QString& a : env("ZELVARO_EXPLORE_ACTIONS").split(QLatin1Char(','), Qt::SkipEmptyParts))
+        allowed.insert(a.trimmed());
+    const int maxReplays = env("ZELVARO_EXPLORE_SHRINK", QStringLiteral("40")).toInt();
+    Steps replaying;
+    if (!env("ZELVARO_EXPLORE_REPLAY").isEmpty()) {
+        QFile f(env("ZELVARO_EXPLORE_REPLAY"));
+        if (f.open(QIODevice::ReadOnly))
+            for (const QByteArray& line : f.readAll().split('\n')) {
+                Step s;
+                if (Step::decode(QString::fromUtf8(line), s))
+                    replaying << s;
+            }
+    }
+    print(QStringLiteral("explore: version %1, invariants %2").arg(how.version).arg(env("ZELVARO_EXPLORE_INVARIANTS", "1,2,3,4")));
+
+    // Each step is written down before it runs, so that even a crash leaves the session to replay.
+    QFile log(QDir::current().absoluteFilePath(QStringLiteral("explore-steps.txt")));
+    log.open(QIODevice::WriteOnly | QIODevice::Truncate);
+
+    Steps done;
+    QList<Violation> violations;
+    Counts counts;
+    int stalls = 0;
+    qint64 longestStall = 0;
+    {
+        Session session(how.version, how.invariants);
+        if (!session.ready()) {
+            print(QStringLiteral("explore: the stand-in servers could not be set up"));
+            return 2;
+        }
+        QRandomGenerator random(seed);
+        const int total = replaying.isEmpty() ? steps : int(replaying.size());
+        for (int i = 0; i < total && violations.isEmpty(); ++i) {
+            const Step step = replaying.isEmpty() ? generate(random, session, allowed) : replaying[i];
+            done << step;
+            log.write((step.encode() + QLatin1Char('\n')).toUtf8());
+            log.flush();
+            if (qEnvironmentVariableIsSet("ZELVARO_EXPLORE_VERBOSE"))
+                print(QStringLiteral("explore: %1. %2").arg(i + 1).arg(step.describe()));
+            violations = session.run(step);
+        }
+        counts = session.counts();
+        stalls = session.stalls().stalls;
+        longestStall = session.stalls().longest;
+    }
+
+    if (!violations.isEmpty()) {
+        const Violation& v = violations.first();
+        print(QStringLiteral("explore: VIOLATION of invariant %1 (%2) at step %3: %4")
+                  .arg(v.invariant).arg(v.key).arg(done.size()).arg(v.detail));
+        for (int i = 1; i < violations.size(); ++i)
+            print(QStringLiteral("explore:   also invariant %1: %2").arg(violations[i].invariant).arg(violations[i].detail));
+        print(QStringLiteral("explore: seed %1, the steps that led there:\n%2").arg(seed).arg(describe(done).chopped(1)));
+        if (maxReplays > 0) {
+            const Steps shrunk = shrink(done, v, how, maxReplays);
+            print(QStringLiteral("explore: shrunk to %1 steps (each replayed from scratch with fresh servers):\n%2")
+                      .arg(shrunk.size()).arg(describe(shrunk).chopped(1)));
+            QFile shrunkFile(QFileInfo(log).absolutePath() + QStringLiteral("/explore-shrunk.txt"));
+            if (shrunkFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                for (const Step& s : shrunk)
+                    shrunkFile.write((s.encode() + QLatin1Char('\n')).toUtf8());
+            print(QStringLiteral("explore: replay it with ZELVARO_EXPLORE_REPLAY=%1 ZELVARO_EXPLORE_VERSION=%2")
+                      .arg(shrunkFile.fileName()).arg(how.version));
+        }
+    }
+    if (stalls)
+        print(QStringLiteral("explore: note: the event loop stalled %1 times over 200 ms while an operation ran "
+                             "(longest %2 ms)")
+                  .arg(stalls).arg(longestStall));
+    print(QStringLiteral("explore: seed %1, steps %2, violations %3, attach %4, detach %5, delete %6, restore %7, "
+                         "backup %8, cancel %9, restart %10, settings %11, world %12")
+              .arg(seed).arg(done.size()).arg(violations.isEmpty() ? 0 : 1).arg(counts.attach).arg(counts.detach)
+              .arg(counts.remove).arg(counts.restore).arg(counts.backup).arg(counts.cancel).arg(counts.restart)
+              .arg(counts.settings).arg(counts.world));
+    return violations.isEmpty() ? 0 : 1;
+}
