@@ -362,7 +362,7 @@ private slots:
             << QList<int>{3169, 3013} << "Копію створив SQL Server 2019 (15.00.2000)";
         QTest::newRow("cause sorted after the summary")
             << "CREATE DATABASE failed. Some file names listed could not be created. Check related errors."
-            << QList<int>{1802, 1834, 5120} << "можливо, ним уже користується";
+            << QList<int>{1802, 1828, 5120} << "можливо, ним уже користується";
         QTest::newRow("a path that looks like a code")
             << "Cannot open backup device '/d 5(x)/b.bak'. Operating "
                "system error 2(The system cannot find the file specified.)."
@@ -376,8 +376,8 @@ private slots:
                "while attempting to open or create the physical file '/d/x.mdf'."
             << QList<int>{5123, 1802} << "папка для нового файлу має існувати";
         QTest::newRow("a cause without a line: the summary's")
-            << "The file '/d/x.mdf' cannot be overwritten.  It is being used by database 'Y'."
-            << QList<int>{1834, 1802} << "перевірте шляхи так, як їх бачить сервер";
+            << "The logical file name \"x\" is already in use. Choose a different name."
+            << QList<int>{1828, 1802} << "перевірте шляхи так, як їх бачить сервер";
         QTest::newRow("3634 on Linux, folder denied (the window shows its own message for it)")
             << "The operating system returned the error '5(Access is denied.)' while attempting "
                "'RestoreContainer::ValidateTargetForCreation' on '/d/x.mdf'."
