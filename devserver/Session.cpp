@@ -2,6 +2,7 @@
 
 #include "Prelogin.h"
 #include "Rpc.h"
+#include "TdsWriter.h"
 #include "Utf.h"
 
 #include <cerrno>
@@ -17,25 +18,12 @@ struct Message {
     std::vector<uint8_t> payload;
 };
 
-bool readExact(int fd, uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::recv(fd, data, size, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
 // A whole message: packets are joined until the end-of-message bit.
 bool readMessage(int fd, Message& message) {
     message.payload.clear();
     for (;;) {
         uint8_t header[8];
-        if (!readExact(fd, header, 8))
+        if (!tds::readExact(fd, header, 8))
             return false;
         const size_t length = size_t(header[2]) << 8 | header[3];
         if (length < 8)
@@ -43,7 +31,7 @@ bool readMessage(int fd, Message& message) {
         message.type = header[0];
         const size_t old = message.payload.size();
         message.payload.resize(old + length - 8);
-        if (!readExact(fd, message.payload.data() + old, length - 8))
+        if (!tds::readExact(fd, message.payload.data() + old, length - 8))
             return false;
         if (header[1] & 0x01)
             return true;

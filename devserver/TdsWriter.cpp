@@ -49,6 +49,19 @@ bool sendAll(int fd, const uint8_t* data, size_t size) {
     return true;
 }
 
+bool readExact(int fd, uint8_t* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::recv(fd, data, size, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
 void Writer::u16(uint16_t v) {
     u8(uint8_t(v));
     u8(uint8_t(v >> 8));

@@ -98,6 +98,8 @@ private:
     std::vector<uint8_t> m_buffer;
 };
 
+// The whole buffer to or from a socket, interrupted calls resumed; false once the link is gone.
 bool sendAll(int fd, const uint8_t* data, size_t size);
+bool readExact(int fd, uint8_t* data, size_t size);
 
 } // namespace tds

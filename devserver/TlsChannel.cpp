@@ -27,19 +27,6 @@ namespace {
 SSL_CTX* g_context = nullptr;
 BIO_METHOD* g_prelogin = nullptr;
 
-bool readExact(int fd, uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::recv(fd, data, size, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
 size_t packetLength(const uint8_t* header) {
     return size_t(header[2]) << 8 | header[3];
 }
@@ -75,11 +62,11 @@ struct Framing {
     bool refill() {
         while (inAt == in.size()) {
             uint8_t header[8];
-            if (!readExact(fd, header, 8) || packetLength(header) < 8)
+            if (!tds::readExact(fd, header, 8) || packetLength(header) < 8)
                 return false;
             in.resize(packetLength(header) - 8);
             inAt = 0;
-            if (!readExact(fd, in.data(), in.size()))
+            if (!tds::readExact(fd, in.data(), in.size()))
                 return false;
         }
         return true;
@@ -255,12 +242,12 @@ bool Channel::readLogin(uint8_t& type, std::vector<uint8_t>& payload) {
     m_ssl = nullptr;
     bool last = header[1] & 0x01;
     while (!last) {
-        if (!readExact(m_fd, header, 8) || packetLength(header) < 8)
+        if (!tds::readExact(m_fd, header, 8) || packetLength(header) < 8)
             return false;
         last = header[1] & 0x01;
         const size_t old = payload.size();
         payload.resize(old + packetLength(header) - 8);
-        if (!readExact(m_fd, payload.data() + old, packetLength(header) - 8))
+        if (!tds::readExact(m_fd, payload.data() + old, packetLength(header) - 8))
             return false;
     }
     return true;
