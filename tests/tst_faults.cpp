@@ -26,8 +26,10 @@ private slots:
     // A link the server drops while a statement that changes something is on its way is reported
     // as lost (whether it ran cannot be known), never as a success nor as the driver's bare
     // "Unknown error"; the window shows it is not connected, and the next operation connects again.
+    void backupCutHalfwayIsNotASuccess_data() { addVersionRows(); }
     void backupCutHalfwayIsNotASuccess() {
-        WindowHarness h(2019, {QStringLiteral("--drop-backup-halfway")});
+        QFETCH(int, version);
+        WindowHarness h(version, {QStringLiteral("--drop-backup-halfway")});
         backUpWhileTheServerCutsTheLink(h);
         QCOMPARE(h.script.seen.size(), 1);
         QCOMPARE(h.script.last().kind, modal::Kind::SimpleMessage);
