@@ -129,7 +129,8 @@ QString toOdbc(const Settings& settings, const QString& driver, const QString& d
         port = QStringLiteral("1433");
     if (!port.isEmpty())
         odbc += QStringLiteral("Port=%1;").arg(port);
-    // Timeout: the command time-out of every statement, given once for the connection.
+    // Timeout: the driver's default query time-out; each statement sets its own (none for a statement
+    // that changes something, see AdoQuery), so this only covers what runs before that.
     // Encryption=request: TLS whenever the server offers it (the login at least, everything when the
     // server forces it); a server without it (2000) still takes the login in clear. The server's
     // certificate is not checked: SQL Server's own self-signed one could not pass.
