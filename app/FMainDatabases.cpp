@@ -113,9 +113,8 @@ void TMain::BitBtn2Click() {
     const QString name = selectedDatabase();
     if (name.isEmpty())
         return;
-    if (modal::messageDialog(QStringLiteral("Ви впевнені, що хочете від'єднати базу даних ") + name +
-                                 QStringLiteral(" ?"),
-                             DialogType::Confirmation, {DialogButton::Yes, DialogButton::No}) != 6)
+    if (!modal::confirm(QStringLiteral("Ви впевнені, що хочете від'єднати базу даних ") + name +
+                        QStringLiteral(" ?")))
         return;
     DetachDatabase(name);
     FillDatabaseList();
@@ -126,9 +125,8 @@ void TMain::BitBtn4Click() {
     const QString name = selectedDatabase(&any);
     if (!any)
         return;
-    if (modal::messageDialog(QStringLiteral("Ви впевнені, що бажаєте видалити базу даних ") + name +
-                                 QStringLiteral(" ?"),
-                             DialogType::Confirmation, {DialogButton::Yes, DialogButton::No}) != 6)
+    if (!modal::confirm(QStringLiteral("Ви впевнені, що бажаєте видалити базу даних ") + name +
+                        QStringLiteral(" ?")))
         return;
     try {
         if (DropDatabase(name))

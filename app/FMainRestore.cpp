@@ -278,8 +278,7 @@ OperationPlan TMain::restorePlan(const QString& Name, const QString& MdfPath, co
 
 bool TMain::confirmPlan(const OperationPlan& plan) {
     const QString question = plan.restoreConfirmation();
-    return question.isEmpty() || modal::messageDialog(question, DialogType::Confirmation,
-                                                      {DialogButton::Yes, DialogButton::No}) == 6;
+    return question.isEmpty() || modal::confirm(question);
 }
 
 // Asked only when a database of that name exists.
@@ -288,10 +287,8 @@ bool TMain::confirmReplacingAnotherDatabase(const QString& Name, const QString& 
     // differ in case are one name.
     if (backedUpName.isEmpty() || sameDatabase(Name, backedUpName))
         return true;
-    const int answer = modal::messageDialog(
+    return modal::confirm(
         QStringLiteral("Резервна копія містить базу даних %1, а на сервері вже є інша база даних %2. "
                        "Замінити базу даних %2 вмістом копії?")
-            .arg(backedUpName, Name),
-        DialogType::Confirmation, {DialogButton::Yes, DialogButton::No});
-    return answer == 6;
+            .arg(backedUpName, Name));
 }
