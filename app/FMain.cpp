@@ -386,6 +386,16 @@ bool TMain::ConnectToServer(bool ShowSuccess) {
     return true;
 }
 
+void TMain::connectIfClosed() {
+    if (!ADOConnection->isOpen())
+        ConnectToServer(false);
+}
+
+bool TMain::connectedOrConnect() {
+    connectIfClosed();
+    return ADOConnection->isOpen();
+}
+
 void TMain::Disconnect() {
     if (ADOConnection->isOpen())
         ADOConnection->close();

@@ -89,6 +89,10 @@ private:
     void PageControl1Change();
     void selectPageFromCode(int index);
     void setStatusImage(int index);
+    // Opens the connection when it is closed; a failure is reported to the user there and then.
+    void connectIfClosed();
+    // The same for steps that need the server: false when the connection is still closed afterwards.
+    bool connectedOrConnect();
     void connectHandlers();
     void applyFonts();
     // The buttons' images are set here rather than in the layout file: see Images.h.

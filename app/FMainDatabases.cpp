@@ -40,9 +40,7 @@ void TMain::FillDatabaseCombo(QComboBox* Target) {
 
 // One routine for both targets: the list box of this page and any combo box.
 void TMain::fillDatabaseItems(QComboBox* combo, DatabaseNamesModel* list) {
-    if (!ADOConnection->isOpen())
-        ConnectToServer(false);
-    if (!ADOConnection->isOpen())
+    if (!connectedOrConnect())
         return;
     struct CloseQuery {
         AdoQuery& q;
@@ -141,9 +139,7 @@ void TMain::BitBtn4Click() {
 }
 
 bool TMain::DropDatabase(const QString& Name) {
-    if (!ADOConnection->isOpen())
-        ConnectToServer(false);
-    if (!ADOConnection->isOpen())
+    if (!connectedOrConnect())
         return false;
     try {
         ADOQuery1->close();

@@ -42,8 +42,8 @@ void TMain::SpeedButton5Click() {
         return;
     ui->SpeedButton1->setEnabled(true);
     ui->SpeedButton4->setEnabled(true);
-    if (!ADOConnection->isOpen())
-        ConnectToServer(false);
+    // Goes on whatever the connection came to: the statements below open it again themselves.
+    connectIfClosed();
     ADOQuery1->close();
     ADOQuery1->setText(QStringLiteral("USE master"));
     ADOQuery1->execute();
@@ -165,9 +165,7 @@ void TMain::BitBtn3Click() {
 
 bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const QString& MdfPath,
                             const QString& LdfPath) {
-    if (!ADOConnection->isOpen())
-        ConnectToServer(false);
-    if (!ADOConnection->isOpen())
+    if (!connectedOrConnect())
         return false;
     ADOQuery1->close();
     ADOQuery1->setText(QStringLiteral("USE master"));
