@@ -28,6 +28,7 @@ namespace {
 const QSize kClientSize(852, 419);
 const int kPanelWidth = 212;
 
+// Indexed by TMain::Status.
 const char* const kStatusImages[3] = {"status-connected", "status-failed", "status-disconnected"};
 
 // The wanted family when it is installed, else the system's sans serif. Asking the font database
@@ -110,7 +111,7 @@ void TMain::applyImages() {
     ui->BitBtn3->setIcon(zelvaroIcon("restore"));
     ui->BitBtn4->setIcon(zelvaroIcon("delete"));
     ui->BitBtn5->setIcon(zelvaroIcon("backup"));
-    setStatusImage(2);
+    setStatusImage(Status::Disconnected);
 }
 
 TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>()) {
@@ -124,7 +125,8 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
     // notices that too: the picture is then changed on this window's thread, queued.
     ADOConnection->setOpenStateListener([this](bool open) {
         QMetaObject::invokeMethod(
-            this, [this, open] { setStatusImage(open ? 0 : 2); }, Qt::AutoConnection);
+            this, [this, open] { setStatusImage(open ? Status::Connected : Status::Disconnected); },
+            Qt::AutoConnection);
     });
 
     // The window's font is set before its controls exist, so they are laid out once, in it.
@@ -352,10 +354,10 @@ void TMain::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
 }
 
-void TMain::setStatusImage(int index) {
-    m_statusImage = index;
-    ui->ToolButton1->setIcon(zelvaroIcon(kStatusImages[index]));
-    emit statusImageChanged(index);
+void TMain::setStatusImage(Status status) {
+    m_status = status;
+    ui->ToolButton1->setIcon(zelvaroIcon(kStatusImages[int(status)]));
+    emit statusImageChanged(int(status));
 }
 
 QString TMain::GetComputerNameText() const {
@@ -370,26 +372,35 @@ bool TMain::ConnectToServer(bool ShowSuccess) {
     if (ADOConnection->isOpen())
         ADOConnection->close();
     ADOConnection->setConnectionString(connection::buildConnectionString(version, server, user, password));
-    ADOConnection->setLoginPrompt(false);
     try {
         ADOConnection->open();
     } catch (const DbError& e) {
         modal::messageDialog(erroradvice::appended(e), DialogType::Error, {DialogButton::Cancel});
-        setStatusImage(1);
+        setStatusImage(Status::Failed);
         return false;
     }
     if (ShowSuccess)
         modal::messageDialog(QStringLiteral("Підключення успішно виконано !"), DialogType::Information,
                              {DialogButton::OK});
-    setStatusImage(0);
+    setStatusImage(Status::Connected);
     m_connectedOnce = true;
     return true;
+}
+
+void TMain::connectIfClosed() {
+    if (!ADOConnection->isOpen())
+        ConnectToServer(false);
+}
+
+bool TMain::connectedOrConnect() {
+    connectIfClosed();
+    return ADOConnection->isOpen();
 }
 
 void TMain::Disconnect() {
     if (ADOConnection->isOpen())
         ADOConnection->close();
-    setStatusImage(2);
+    setStatusImage(Status::Disconnected);
     ui->BitBtn1->setEnabled(false);
     ui->BitBtn2->setEnabled(false);
     ui->BitBtn3->setEnabled(false);

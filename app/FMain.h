@@ -48,7 +48,11 @@ public:
     bool ConnectToServer(bool ShowSuccess);
     void Disconnect();
     QString GetComputerNameText() const;
-    int statusImage() const { return m_statusImage; }
+    // The picture on the connect button.
+    enum class Status { Connected = 0, Failed = 1, Disconnected = 2 };
+    Status status() const { return m_status; }
+    // The same as the number statusImageChanged() carries.
+    int statusImage() const { return int(m_status); }
 
     // Attach page
     bool AttachDatabase(const QString& Name, const QString& MdfPath, const QString& LdfPath);
@@ -72,8 +76,7 @@ public:
     Ui::TMain* form() const { return ui.get(); }
 
 signals:
-    // The status picture changed (0 connected, 1 failed, 2 not connected); always on this window's
-    // thread.
+    // The status picture changed: index is a Status value as a number. Always on this window's thread.
     void statusImageChanged(int index);
 
 protected:
@@ -88,7 +91,11 @@ private:
     void FormClose();
     void PageControl1Change();
     void selectPageFromCode(int index);
-    void setStatusImage(int index);
+    void setStatusImage(Status status);
+    // Opens the connection when it is closed; a failure is reported to the user there and then.
+    void connectIfClosed();
+    // The same for steps that need the server: false when the connection is still closed afterwards.
+    bool connectedOrConnect();
     void connectHandlers();
     void applyFonts();
     // The buttons' images are set here rather than in the layout file: see Images.h.
@@ -157,7 +164,7 @@ private:
     // to: position 0 when the file holds a single set (the statements then name none).
     QList<restoreplan::BackupFile> FBackupFiles;
     restoreplan::ChosenSet FBackupSet;
-    int m_statusImage = 2;
+    Status m_status = Status::Disconnected;
     bool m_shown = false;
     bool m_pageChangeFromCode = false;
     bool m_connectedOnce = false;

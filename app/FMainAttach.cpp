@@ -38,9 +38,7 @@ void TMain::BitBtn1Click() {
 }
 
 bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QString& LdfPath) {
-    if (!ADOConnection->isOpen())
-        ConnectToServer(false);
-    if (!ADOConnection->isOpen())
+    if (!connectedOrConnect())
         return false;
     if (!filechecks::fileExists(MdfPath))
         return false;
@@ -192,9 +190,7 @@ QString TMain::putBackDatabase(const QString& Name, const QStringList& files) {
 
 bool TMain::DatabaseExists(const QString& Name) {
     ADOConnection->setDefaultDatabase(QStringLiteral("master"));
-    if (!ADOConnection->isOpen())
-        ConnectToServer(false);
-    if (!ADOConnection->isOpen())
+    if (!connectedOrConnect())
         return false;
     ADOQuery1->close();
     ADOQuery1->setText(QStringLiteral("USE master"));
@@ -211,9 +207,7 @@ bool TMain::DatabaseExists(const QString& Name) {
 
 bool TMain::DetachDatabase(const QString& Name) {
     ADOConnection->setDefaultDatabase(QStringLiteral("master"));
-    if (!ADOConnection->isOpen())
-        ConnectToServer(false);
-    if (!ADOConnection->isOpen())
+    if (!connectedOrConnect())
         return false;
     ADOQuery1->setText(QLatin1String("EXEC sp_detach_db ") + sqlquote::literal(Name) +
                        QLatin1String(", 'true'"));

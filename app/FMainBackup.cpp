@@ -42,8 +42,9 @@ void TMain::edSavePathBAKChange() {
 void TMain::BitBtn5Click() {
     if (!filechecks::folderExists(filechecks::folderPart(ui->edSavePathBAK->text())))
         return;
-    if (!ADOConnection->isOpen())
-        ConnectToServer(false);
+    // Goes on whatever the connection came to: the statement below opens it again itself, and a
+    // failure there is reported as the backup's own.
+    connectIfClosed();
     const QString name = ui->cbDataBase1->currentText();
     const QString path = ui->edSavePathBAK->text();
     // From 2005 on the server checksums every page it writes, so the check afterwards finds a

@@ -40,9 +40,7 @@ void TMain::FillDatabaseCombo(QComboBox* Target) {
 
 // One routine for both targets: the list box of this page and any combo box.
 void TMain::fillDatabaseItems(QComboBox* combo, DatabaseNamesModel* list) {
-    if (!ADOConnection->isOpen())
-        ConnectToServer(false);
-    if (!ADOConnection->isOpen())
+    if (!connectedOrConnect())
         return;
     struct CloseQuery {
         AdoQuery& q;
@@ -113,9 +111,8 @@ void TMain::BitBtn2Click() {
     const QString name = selectedDatabase();
     if (name.isEmpty())
         return;
-    if (modal::messageDialog(QStringLiteral("Ви впевнені, що хочете від'єднати базу даних ") + name +
-                                 QStringLiteral(" ?"),
-                             DialogType::Confirmation, {DialogButton::Yes, DialogButton::No}) != 6)
+    if (!modal::confirm(QStringLiteral("Ви впевнені, що хочете від'єднати базу даних ") + name +
+                        QStringLiteral(" ?")))
         return;
     DetachDatabase(name);
     FillDatabaseList();
@@ -126,9 +123,8 @@ void TMain::BitBtn4Click() {
     const QString name = selectedDatabase(&any);
     if (!any)
         return;
-    if (modal::messageDialog(QStringLiteral("Ви впевнені, що бажаєте видалити базу даних ") + name +
-                                 QStringLiteral(" ?"),
-                             DialogType::Confirmation, {DialogButton::Yes, DialogButton::No}) != 6)
+    if (!modal::confirm(QStringLiteral("Ви впевнені, що бажаєте видалити базу даних ") + name +
+                        QStringLiteral(" ?")))
         return;
     try {
         if (DropDatabase(name))
@@ -143,9 +139,7 @@ void TMain::BitBtn4Click() {
 }
 
 bool TMain::DropDatabase(const QString& Name) {
-    if (!ADOConnection->isOpen())
-        ConnectToServer(false);
-    if (!ADOConnection->isOpen())
+    if (!connectedOrConnect())
         return false;
     try {
         ADOQuery1->close();

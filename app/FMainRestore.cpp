@@ -42,8 +42,8 @@ void TMain::SpeedButton5Click() {
         return;
     ui->SpeedButton1->setEnabled(true);
     ui->SpeedButton4->setEnabled(true);
-    if (!ADOConnection->isOpen())
-        ConnectToServer(false);
+    // Goes on whatever the connection came to: the statements below open it again themselves.
+    connectIfClosed();
     ADOQuery1->close();
     ADOQuery1->setText(QStringLiteral("USE master"));
     ADOQuery1->execute();
@@ -165,9 +165,7 @@ void TMain::BitBtn3Click() {
 
 bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const QString& MdfPath,
                             const QString& LdfPath) {
-    if (!ADOConnection->isOpen())
-        ConnectToServer(false);
-    if (!ADOConnection->isOpen())
+    if (!connectedOrConnect())
         return false;
     ADOQuery1->close();
     ADOQuery1->setText(QStringLiteral("USE master"));
@@ -278,8 +276,7 @@ OperationPlan TMain::restorePlan(const QString& Name, const QString& MdfPath, co
 
 bool TMain::confirmPlan(const OperationPlan& plan) {
     const QString question = plan.restoreConfirmation();
-    return question.isEmpty() || modal::messageDialog(question, DialogType::Confirmation,
-                                                      {DialogButton::Yes, DialogButton::No}) == 6;
+    return question.isEmpty() || modal::confirm(question);
 }
 
 // Asked only when a database of that name exists.
@@ -288,10 +285,8 @@ bool TMain::confirmReplacingAnotherDatabase(const QString& Name, const QString& 
     // differ in case are one name.
     if (backedUpName.isEmpty() || sameDatabase(Name, backedUpName))
         return true;
-    const int answer = modal::messageDialog(
+    return modal::confirm(
         QStringLiteral("Резервна копія містить базу даних %1, а на сервері вже є інша база даних %2. "
                        "Замінити базу даних %2 вмістом копії?")
-            .arg(backedUpName, Name),
-        DialogType::Confirmation, {DialogButton::Yes, DialogButton::No});
-    return answer == 6;
+            .arg(backedUpName, Name));
 }

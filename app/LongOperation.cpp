@@ -167,8 +167,7 @@ bool isRunning() {
 void askToCancelForClose(QWidget* window) {
     if (!isRunning() || g_running.closeAfter)
         return;
-    if (modal::messageDialog(QStringLiteral("Операція ще виконується. Скасувати її та закрити вікно?"),
-                             DialogType::Confirmation, {DialogButton::Yes, DialogButton::No}) != 6)
+    if (!modal::confirm(QStringLiteral("Операція ще виконується. Скасувати її та закрити вікно?")))
         return;
     // The question ran a loop of its own: the operation may have ended meanwhile.
     if (!isRunning()) {

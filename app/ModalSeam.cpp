@@ -73,6 +73,11 @@ int messageDialog(const QString& text, DialogType type, const DialogButtons& but
     return dialog.exec();
 }
 
+bool confirm(const QString& text) {
+    return messageDialog(text, DialogType::Confirmation, {DialogButton::Yes, DialogButton::No}) ==
+           msgdlg::resultOf(DialogButton::Yes);
+}
+
 void simpleMessage(const QString& text) {
     if (g_responder) {
         Request r;

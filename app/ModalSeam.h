@@ -40,6 +40,8 @@ using Responder = std::function<Answer(const Request&)>;
 void setResponder(Responder responder);
 
 int messageDialog(const QString& text, DialogType type, const DialogButtons& buttons);
+// A confirmation with Yes and No: true only when the user answers Yes (No, Escape or closing is false).
+bool confirm(const QString& text);
 void simpleMessage(const QString& text);
 void systemMessageBox(QWidget* owner, const QString& text, const QString& caption);
 // The box for errors no handler caught: the text gets its full stop, caption the application title.

@@ -107,7 +107,6 @@ void ProgressDialog::closeEvent(QCloseEvent* event) {
     event->ignore();
     if (m_cancelling)
         return;
-    if (modal::messageDialog(QStringLiteral("Операція ще виконується. Скасувати її?"),
-                             DialogType::Confirmation, {DialogButton::Yes, DialogButton::No}) == 6)
+    if (modal::confirm(QStringLiteral("Операція ще виконується. Скасувати її?")))
         requestCancel();
 }

@@ -21,8 +21,6 @@ public:
 
     void setConnectionString(const QString& text) { m_connectionString = text; }
     const QString& connectionString() const { return m_connectionString; }
-    // No login dialog is ever shown; kept so callers can say so as the old client wanted.
-    void setLoginPrompt(bool) {}
 
     void open();
     void close();

@@ -244,6 +244,35 @@ private slots:
         QVERIFY(!QFile::exists(locked.path() + "/b.bak"));
     }
 
+    // With the connection closed and the server gone, the backup and the file-list read try to
+    // connect, report that, and still send their statement, which reports its own failure.
+    void closedConnectionStillSendsTheStatement_data() {
+        QTest::addColumn<bool>("backup");
+        QTest::newRow("backup") << true;
+        QTest::newRow("file list") << false;
+    }
+    void closedConnectionStillSendsTheStatement() {
+        QFETCH(bool, backup);
+        WindowHarness h;
+        const QString bak = h.server.scratch() + "/c1.bak";
+        h.sql(QStringLiteral("CREATE DATABASE C1\nBACKUP DATABASE C1 TO DISK = N'%1'").arg(bak));
+        QVERIFY(h.connect());
+        h.openPage(backup ? WindowHarness::BackupPage : WindowHarness::RestorePage);
+        h.window->Disconnect();
+        h.server.stop();
+        h.script.clear();
+        if (backup)
+            h.backup(QStringLiteral("C1"), h.server.scratch() + "/c2.bak");
+        else
+            h.readFileList(bak);
+        QList<modal::Request> reports;
+        for (const modal::Request& r : h.script.seen)
+            if (r.kind != modal::Kind::OpenFile)
+                reports << r;
+        QCOMPARE(reports.size(), 2); // the connection's, then the statement's
+        QCOMPARE(reports[0].buttons, DialogButtons{DialogButton::Cancel});
+    }
+
     // A list of fewer than two rows fills nothing in, and leaves nothing of the earlier backup's
     // list to restore with: the restore waits for a list of the path in the field.
     void fewerThanTwoRowsLeaveNoEarlierListInForce() {
