@@ -11,6 +11,7 @@
 #include "SqlQuote.h"
 #include "ui_FMain.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QSignalBlocker>
 
@@ -222,6 +223,7 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     ADOQuery1->setText(statement);
     try {
         longop::Operation restoring = longop::restore(Name);
+        const QDateTime started = QDateTime::currentDateTime();
         restoring.ask = [&] {
             switch (serverstate::database(*ADOQuery1, Name)) {
             case serverstate::Database::Missing:
@@ -236,8 +238,14 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
             if (!replacing)
                 return longop::Left::Done;
             const QStringList files = databaseFiles(Name);
-            return files != replacedFiles && files.contains(MdfPath) ? longop::Left::Done
-                                                                     : longop::Left::Unknown;
+            if (files != replacedFiles && files.contains(MdfPath))
+                return longop::Left::Done;
+            // Restored over itself, to the paths it had: whether the restore wrote the data file
+            // tells the restored database from the old one (the paths are this computer's).
+            const QFileInfo data(MdfPath);
+            if (files == replacedFiles && data.exists())
+                return data.lastModified() >= started ? longop::Left::Done : longop::Left::NotDone;
+            return longop::Left::Unknown;
         };
         longop::run(this, *ADOQuery1, restoring);
     } catch (const DbError& e) {

@@ -279,7 +279,10 @@ void run(QWidget* window, AdoQuery& query, const Operation& operation, const Fol
             throw FollowUpFailed(outcome.error);
         return;
     }
-    if (!cancelled || (outcome.failed && !endedByCancel(outcome.error))) {
+    // Any cancel the user asked for sends the server asking, even one the driver reports no trace
+    // of: a cancel that came between two driver calls may have cut the statement while the driver
+    // threw its messages away, so "no error" alone does not say the operation was done.
+    if (!watch.cancelRequested() || (outcome.failed && !endedByCancel(outcome.error))) {
         if (outcome.failed)
             throw outcome.error;
         return;
