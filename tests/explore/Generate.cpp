@@ -50,6 +50,10 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
     auto* pages = w.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
     const bool shown = pages->isVisible();
     const int page = pages->currentIndex();
+    // A long run wears the world down (backups junked, databases dropped behind the back) until
+    // Restore, Detach and Delete have nothing left to work on: the world's losses slow down as
+    // server A empties, and the backup picker favours the backups that are there.
+    const bool fewLeft = session.state().servers.value(0).size() < 3;
     // Weights: a user mostly works on the page in front of them.
     const QList<QPair<Act, int>> weights = {
         {Act::Connect, shown ? 3 : 40},
@@ -60,8 +64,8 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
         {Act::Select, page == 1 || page == 3 ? 16 : 0},
         {Act::Press, page == 1 || page == 2 ? 30 : 20},
         {Act::CloseWindow, 1},
-        {Act::Restart, 3},              {Act::Cut, 2},      {Act::BehindDetach, 2}, {Act::BehindDrop, 1},
-        {Act::ChangeBak, 2},            {Act::Junk, 1}};
+        {Act::Restart, 3},              {Act::Cut, 2},      {Act::BehindDetach, fewLeft ? 0 : 2},
+        {Act::BehindDrop, fewLeft ? 0 : 1}, {Act::ChangeBak, 2}, {Act::Junk, 1}};
     int total = 0;
     for (const auto& [act, weight] : weights)
         if (allowed.isEmpty() || allowed.contains(actionNames()[int(act)]))
@@ -109,7 +113,7 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
         s.field = field;
         s.text = chance(r, 15) ? QString() : pick(r, pool);
         // The backups that are there are chosen more often than the paths that lead nowhere.
-        if (field == QLatin1String("SpeedButton5") && chance(r, 50))
+        if (field == QLatin1String("SpeedButton5") && chance(r, 75))
             s.text = pick(r, QStringList{"@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak", "@S/out/b1.bak"});
         break;
     }
@@ -138,9 +142,9 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
                 here << b;
         s.field = shown && chance(r, 85) ? pick(r, here) : pick(r, kButtons);
         s.yes = chance(r, 75);
-        if (chance(r, 30)) {
+        if (chance(r, 40)) {
             // Mostly early: most operations take well under a second.
-            s.cancelAtMs = chance(r, 70) ? int(r.bounded(400)) : int(r.bounded(1500));
+            s.cancelAtMs = chance(r, 70) ? int(r.bounded(200)) : int(r.bounded(1500));
             s.closeDuring = chance(r, 20);
         }
         break;
@@ -166,7 +170,7 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
     case Act::Junk: {
         QStringList files;
         for (auto it = session.state().files.constBegin(); it != session.state().files.constEnd(); ++it)
-            if (it.key().contains(QLatin1String("/bak/")) || it.key().contains(QLatin1String("/src/")) ||
+            if ((it.key().contains(QLatin1String("/bak/")) && chance(r, 25)) || it.key().contains(QLatin1String("/src/")) ||
                 it.key().contains(QLatin1String("/out/")))
                 files << session.world().tokenized(it.key());
         s.text = files.isEmpty() ? QStringLiteral("@S/bak/junk.bak") : pick(r, files);
