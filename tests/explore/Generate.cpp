@@ -3,6 +3,7 @@
 
 #include "Session.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QListView>
 #include <QTabWidget>
@@ -22,7 +23,7 @@ const QStringList kBak = {"@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archiv
 const QStringList kFolders = {"@S/out", "@S/src", "@S/denied", "@S/live", "@S/nowhere", ""};
 const QStringList kSave = {"@S/out/b1.bak", "@S/out/Нова копія.bak", "@S/bak/sales.bak", "@S/denied/b.bak",
                            "@S/nowhere/b.bak", "@S/src/Archive.mdf", "x.bak"};
-const QStringList kRestartOptions = {"",          "--slow 120",          "--throughput 1", "--throughput 8", "--throughput 2",
+const QStringList kRestartOptions = {"",          "--slow 120",          "--slow 40",      "--slow 300",          "--throughput 1", "--throughput 8", "--throughput 2",
                                      "--deny @S/denied", "--deny @S/src", "--deny @S/bak/kadry.bak"};
 const QList<QPair<QString, QStringList>> kFields = {
     {"cbDatabase", kNames}, {"edPathMDF", kMdf},  {"edPathLDF", kLdf},  {"Edit1", kNames},
@@ -50,18 +51,28 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
     auto* pages = w.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
     const bool shown = pages->isVisible();
     const int page = pages->currentIndex();
+    // A long run wears the world down (backups junked, databases dropped behind the back) until
+    // Restore, Detach and Delete have nothing left to work on: the world's losses slow down as
+    // server A empties, and the backup picker favours the backups that are there.
+    const bool fewLeft = session.state().servers.value(0).size() < 3;
+    // Nor does a session linger on a page whose button cannot be pressed: an empty list is left
+    // (coming back lists again), a listed name is selected, a backup read, an enabled button pressed.
+    auto enabled = [&](const char* name) { return w.findChild<QAbstractButton*>(QLatin1String(name))->isEnabled(); };
+    const bool listEmpty = w.findChild<QListView*>(QStringLiteral("ListDataBases"))->model()->rowCount() == 0;
+    const bool canDrop = page == 1 && enabled("BitBtn2");
+    const bool canRestore = page == 2 && enabled("BitBtn3");
     // Weights: a user mostly works on the page in front of them.
     const QList<QPair<Act, int>> weights = {
         {Act::Connect, shown ? 3 : 40},
         {Act::Settings, 3},
-        {Act::Page, page == 1 ? 3 : 8},
+        {Act::Page, page == 1 ? (listEmpty ? 16 : 3) : 8},
         {Act::Type, page == 1 ? 2 : 12},
-        {Act::Pick, page == 1 ? 2 : page == 2 ? 22 : 12},
-        {Act::Select, page == 1 || page == 3 ? 16 : 0},
-        {Act::Press, page == 1 || page == 2 ? 30 : 20},
+        {Act::Pick, page == 1 ? 2 : page == 2 ? (canRestore ? 12 : 30) : 12},
+        {Act::Select, page == 1 ? (canDrop ? 8 : 24) : page == 3 ? 16 : 0},
+        {Act::Press, canDrop || canRestore ? 45 : page == 1 || page == 2 ? 30 : 20},
         {Act::CloseWindow, 1},
-        {Act::Restart, 3},              {Act::Cut, 2},      {Act::BehindDetach, 2}, {Act::BehindDrop, 1},
-        {Act::ChangeBak, 2},            {Act::Junk, 1}};
+        {Act::Restart, 3},              {Act::Cut, 2},      {Act::BehindDetach, fewLeft ? 0 : 2},
+        {Act::BehindDrop, fewLeft ? 0 : 1}, {Act::ChangeBak, 2}, {Act::Junk, 1}};
     int total = 0;
     for (const auto& [act, weight] : weights)
         if (allowed.isEmpty() || allowed.contains(actionNames()[int(act)]))
@@ -105,11 +116,13 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
         break;
     }
     case Act::Pick: {
-        const auto [field, pool] = pick(r, onPage(kPickers));
+        auto [field, pool] = pick(r, onPage(kPickers));
+        if (page == 2 && !canRestore && chance(r, 50))
+            field = QStringLiteral("SpeedButton5"), pool = kBak;
         s.field = field;
         s.text = chance(r, 15) ? QString() : pick(r, pool);
         // The backups that are there are chosen more often than the paths that lead nowhere.
-        if (field == QLatin1String("SpeedButton5") && chance(r, 50))
+        if (field == QLatin1String("SpeedButton5") && chance(r, 75))
             s.text = pick(r, QStringList{"@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak", "@S/out/b1.bak"});
         break;
     }
@@ -138,9 +151,9 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
                 here << b;
         s.field = shown && chance(r, 85) ? pick(r, here) : pick(r, kButtons);
         s.yes = chance(r, 75);
-        if (chance(r, 30)) {
-            // Mostly early: most operations take well under a second.
-            s.cancelAtMs = chance(r, 70) ? int(r.bounded(400)) : int(r.bounded(1500));
+        if (chance(r, 40)) {
+            // Mostly early: most operations take well under a second, many a few milliseconds.
+            s.cancelAtMs = chance(r, 40) ? int(r.bounded(20)) : chance(r, 65) ? int(r.bounded(300)) : int(r.bounded(1500));
             s.closeDuring = chance(r, 20);
         }
         break;
@@ -166,7 +179,7 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
     case Act::Junk: {
         QStringList files;
         for (auto it = session.state().files.constBegin(); it != session.state().files.constEnd(); ++it)
-            if (it.key().contains(QLatin1String("/bak/")) || it.key().contains(QLatin1String("/src/")) ||
+            if ((it.key().contains(QLatin1String("/bak/")) && chance(r, 25)) || it.key().contains(QLatin1String("/src/")) ||
                 it.key().contains(QLatin1String("/out/")))
                 files << session.world().tokenized(it.key());
         s.text = files.isEmpty() ? QStringLiteral("@S/bak/junk.bak") : pick(r, files);
