@@ -73,6 +73,8 @@ private:
     // RESTORE VERIFYONLY: reads every byte of the set as a restore would and checks it.
     bool restoreVerifyOnly(const tsql::Statement& st, bool last);
     // 3189 when the set carries a checksum that the bytes read do not give.
+    // The statement's error, then SQL Server's "… is terminating abnormally." (3013), and its DONE.
+    bool terminate(int number, int state, const std::string& text, const char* terminating, bool last);
     bool damagedSet(const BackupSetHeader& set, const backupformat::SetChecksum& sum, const char* terminating);
 
     // Reads the media's set headers; picks the set FILE = n names (the first by default), or hands

@@ -116,6 +116,13 @@ std::string newerBackupText(const BackupSetHeader& set, const Personality& p) {
 
 } // namespace
 
+bool Engine::terminate(int number, int state, const std::string& text, const char* terminating, bool last) {
+    error(number, state, 16, text);
+    error(3013, 1, 16, terminating);
+    done(last, true);
+    return true;
+}
+
 bool Engine::damagedSet(const BackupSetHeader& set, const backupformat::SetChecksum& sum,
                         const char* terminating) {
     if (!set.checksums || sum.hex() == set.checksum)
@@ -133,12 +140,10 @@ bool Engine::restoreVerifyOnly(const tsql::Statement& st, bool last) {
         return true;
     }
     if (st.checksum && !set.checksums) {
-        error(3187, 1, 16,
-              "RESTORE WITH CHECKSUM cannot be specified because the backup set does not contain checksum "
-              "information.");
-        error(3013, 1, 16, terminating);
-        done(last, true);
-        return true;
+        return terminate(3187, 1,
+                         "RESTORE WITH CHECKSUM cannot be specified because the backup set does not contain "
+                         "checksum information.",
+                         terminating, last);
     }
     // Every byte is read, as a restore reads it, and goes through the set's checksum when it has one.
     const std::string device = resolve(st.disk);
@@ -155,10 +160,8 @@ bool Engine::restoreVerifyOnly(const tsql::Statement& st, bool last) {
                 return false;
             if (m_attention)
                 return cancelled(terminating);
-            error(3203, 1, 16, fmt("Read on \"%1\" failed: %2", device, storage::osErrorText(38)));
-            error(3013, 1, 16, terminating);
-            done(last, true);
-            return true;
+            return terminate(3203, 1, fmt("Read on \"%1\" failed: %2", device, storage::osErrorText(38)),
+                             terminating, last);
         }
     }
     if (damagedSet(set, sum, terminating)) {
@@ -308,10 +311,7 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
     Catalog& catalog = *m_instance.catalog;
     const std::string device = resolve(st.disk);
     auto fail = [&](int number, int state, const std::string& text) {
-        error(number, state, 16, text);
-        error(3013, 1, 16, terminating);
-        done(last, true);
-        return true;
+        return terminate(number, state, text, terminating, last);
     };
     BackupSetHeader set;
     std::vector<Fd> sources;
