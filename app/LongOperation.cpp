@@ -118,26 +118,22 @@ Operation restore(const QString& database) {
     return o;
 }
 
-Operation attach(const QString& database) {
-    const QString cancelled =
-        QStringLiteral("Приєднання бази даних ") + database + QStringLiteral(" скасовано. ");
-    Operation o = named(Mode::Execute, QStringLiteral("Приєднання бази даних"),
-                        QStringLiteral("База даних: ") + database);
-    o.notDone = cancelled + QStringLiteral("База даних не приєднана.");
-    o.unknown = cancelled + QStringLiteral("Сервер не відповів, чи приєднана база даних: перегляньте список "
-                                           "баз даних.");
+// Attach and drop: after a cancel the database is there or not, or the server could not say.
+static Operation databaseChange(const QString& title, const QString& database, const QString& participle) {
+    const QString cancelled = title + QLatin1Char(' ') + database + QStringLiteral(" скасовано. ");
+    Operation o = named(Mode::Execute, title, QStringLiteral("База даних: ") + database);
+    o.notDone = cancelled + QStringLiteral("База даних не ") + participle + QLatin1Char('.');
+    o.unknown = cancelled + QStringLiteral("Сервер не відповів, чи ") + participle +
+                QStringLiteral(" база даних: перегляньте список баз даних.");
     return o;
 }
 
+Operation attach(const QString& database) {
+    return databaseChange(QStringLiteral("Приєднання бази даних"), database, QStringLiteral("приєднана"));
+}
+
 Operation drop(const QString& database) {
-    const QString cancelled =
-        QStringLiteral("Видалення бази даних ") + database + QStringLiteral(" скасовано. ");
-    Operation o = named(Mode::Execute, QStringLiteral("Видалення бази даних"),
-                        QStringLiteral("База даних: ") + database);
-    o.notDone = cancelled + QStringLiteral("База даних не видалена.");
-    o.unknown = cancelled + QStringLiteral("Сервер не відповів, чи видалена база даних: перегляньте список "
-                                           "баз даних.");
-    return o;
+    return databaseChange(QStringLiteral("Видалення бази даних"), database, QStringLiteral("видалена"));
 }
 
 Operation fileList(const QString& backupFile) {
