@@ -12,9 +12,12 @@ namespace {
 const char* const kLine = "Перевірка…";
 
 longop::Operation checkOperation(const QString& backupPath) {
-    return {longop::Mode::Execute, QStringLiteral("Перевірка резервної копії"),
-            QStringLiteral("Файл: ") + backupPath,
-            QStringLiteral("Перевірку резервної копії ") + backupPath + QStringLiteral(" скасовано.")};
+    // Nothing to ask the server after a cancel: a check changes nothing.
+    longop::Operation check;
+    check.title = QStringLiteral("Перевірка резервної копії");
+    check.subject = QStringLiteral("Файл: ") + backupPath;
+    check.notDone = QStringLiteral("Перевірку резервної копії ") + backupPath + QStringLiteral(" скасовано.");
+    return check;
 }
 
 // Whether set `position` of the file was written WITH CHECKSUM, as its header says.

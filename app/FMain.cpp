@@ -397,6 +397,13 @@ bool TMain::connectedOrConnect() {
     return ADOConnection->isOpen();
 }
 
+void TMain::useMaster() {
+    ADOQuery1->close();
+    ADOQuery1->setText(QStringLiteral("USE master"));
+    ADOQuery1->execute();
+    ADOQuery1->close();
+}
+
 void TMain::Disconnect() {
     if (ADOConnection->isOpen())
         ADOConnection->close();

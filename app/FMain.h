@@ -96,6 +96,8 @@ private:
     void connectIfClosed();
     // The same for steps that need the server: false when the connection is still closed afterwards.
     bool connectedOrConnect();
+    // Makes master the statement's database ("USE master"), the query closed before and after.
+    void useMaster();
     void connectHandlers();
     void applyFonts();
     // The buttons' images are set here rather than in the layout file: see Images.h.

@@ -192,10 +192,7 @@ bool TMain::DatabaseExists(const QString& Name) {
     ADOConnection->setDefaultDatabase(QStringLiteral("master"));
     if (!connectedOrConnect())
         return false;
-    ADOQuery1->close();
-    ADOQuery1->setText(QStringLiteral("USE master"));
-    ADOQuery1->execute();
-    ADOQuery1->close();
+    useMaster();
     // sysdatabases answers on every version; INFORMATION_SCHEMA.SCHEMATA lists databases on 2000 only.
     ADOQuery1->setText(QLatin1String("SELECT name FROM master.dbo.sysdatabases WHERE name = ") +
                        sqlquote::literal(Name));

@@ -47,10 +47,7 @@ void TMain::fillDatabaseItems(QComboBox* combo, DatabaseNamesModel* list) {
         ~CloseQuery() { q.close(); }
     } closeAtEnd{*ADOQuery1};
 
-    ADOQuery1->close();
-    ADOQuery1->setText(QStringLiteral("USE master"));
-    ADOQuery1->execute();
-    ADOQuery1->close();
+    useMaster();
     ADOQuery1->setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases"));
     ADOQuery1->openRowset();
     if (ADOQuery1->rowCount() < 1)

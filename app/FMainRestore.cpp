@@ -45,10 +45,7 @@ void TMain::SpeedButton5Click() {
     ui->SpeedButton4->setEnabled(true);
     // Goes on whatever the connection came to: the statements below open it again themselves.
     connectIfClosed();
-    ADOQuery1->close();
-    ADOQuery1->setText(QStringLiteral("USE master"));
-    ADOQuery1->execute();
-    ADOQuery1->close();
+    useMaster();
     // A backup file may hold several sets (a backup without INIT appends one): the newest full
     // backup is the one read and restored.
     const QString bak = ui->edPathBAK->text();
@@ -168,9 +165,7 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
                             const QString& LdfPath) {
     if (!connectedOrConnect())
         return false;
-    ADOQuery1->close();
-    ADOQuery1->setText(QStringLiteral("USE master"));
-    ADOQuery1->execute();
+    useMaster();
     if (FLogicalDataName.isEmpty() || FLogicalLogName.isEmpty())
         return false;
     // The set whose file list was read, unless the path has changed since: then the header of the

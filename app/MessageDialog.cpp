@@ -18,24 +18,16 @@
 namespace msgdlg {
 
 namespace {
-// As shipped: the English captions, types first and buttons after them.
-QString g_strings[TypeCount + ButtonCount] = {
-    QStringLiteral("Warning"),
-    QStringLiteral("Error"),
-    QStringLiteral("Information"),
-    QStringLiteral("Confirm"),
-    QString(),
-    QStringLiteral("&Yes"),
-    QStringLiteral("&No"),
-    QStringLiteral("OK"),
-    QStringLiteral("Cancel"),
-    QStringLiteral("&Abort"),
-    QStringLiteral("&Retry"),
-    QStringLiteral("&Ignore"),
-    QStringLiteral("&All"),
-    QStringLiteral("N&o to All"),
-    QStringLiteral("Yes to &All"),
-    QStringLiteral("&Help"),
+// As shipped: the English captions. Replaced as a whole through setCaptions().
+QString g_types[TypeCount] = {
+    QStringLiteral("Warning"), QStringLiteral("Error"), QStringLiteral("Information"),
+    QStringLiteral("Confirm"), QString(),
+};
+QString g_buttons[ButtonCount] = {
+    QStringLiteral("&Yes"),    QStringLiteral("&No"),      QStringLiteral("OK"),
+    QStringLiteral("Cancel"),  QStringLiteral("&Abort"),   QStringLiteral("&Retry"),
+    QStringLiteral("&Ignore"), QStringLiteral("&All"),     QStringLiteral("N&o to All"),
+    QStringLiteral("Yes to &All"), QStringLiteral("&Help"),
 };
 
 const int kResults[ButtonCount] = {6, 7, 1, 2, 3, 4, 5, 8, 9, 10, 0};
@@ -64,21 +56,19 @@ QStyle::StandardPixmap iconFor(DialogType type) {
 }
 } // namespace
 
-QString* stringData() {
-    return g_strings;
-}
-int stringDataSize() {
-    return TypeCount + ButtonCount;
+void setCaptions(const QString (&types)[TypeCount], const QString (&buttons)[ButtonCount]) {
+    std::copy(std::begin(types), std::end(types), std::begin(g_types));
+    std::copy(std::begin(buttons), std::end(buttons), std::begin(g_buttons));
 }
 
 QString typeCaption(DialogType type) {
     if (type == DialogType::Custom)
         return QGuiApplication::applicationDisplayName();
-    return g_strings[int(type)];
+    return g_types[int(type)];
 }
 
 QString buttonCaption(DialogButton button) {
-    return g_strings[TypeCount + int(button)];
+    return g_buttons[int(button)];
 }
 
 int resultOf(DialogButton button) {

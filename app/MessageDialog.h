@@ -1,6 +1,6 @@
 // The message dialog: a modal dialog with a type (caption and icon), a message and a chosen set
-// of buttons, laid out and answered the way the program's users know it. Its caption tables ship
-// in English; the Ukrainian ones are installed over them at start-up (RusUkrDlg).
+// of buttons, laid out and answered the way the program's users know it. Its captions ship in
+// English; the Ukrainian ones are set at start-up (RusUkrDlg).
 #pragma once
 
 #include <QDialog>
@@ -18,10 +18,10 @@ namespace msgdlg {
 constexpr int TypeCount = 5;
 constexpr int ButtonCount = 11;
 
-// The module's string data: the type captions and the button captions lie in it as two tables,
-// one after the other. Translators find them by their contents and overwrite them in place.
-QString* stringData();
-int stringDataSize();
+// Replaces the type captions (Custom's entry is unused: it shows the application title) and the
+// button captions, in the order of DialogType and DialogButton. Meant for start-up, before any
+// dialog is shown.
+void setCaptions(const QString (&types)[TypeCount], const QString (&buttons)[ButtonCount]);
 
 QString typeCaption(DialogType type); // Custom: the application title
 QString buttonCaption(DialogButton button);

@@ -18,27 +18,6 @@ const QString DialogButtonCaptions[11] = {
     QStringLiteral("Т&ак для Всіх"), QStringLiteral("&Допомога"),
 };
 
-namespace {
-int findTable(const QString& first, const QString& third, int from) {
-    QString* data = msgdlg::stringData();
-    for (int i = from; i + 2 < msgdlg::stringDataSize(); ++i)
-        if (data[i] == first && data[i + 2] == third)
-            return i;
-    return -1;
-}
-} // namespace
-
 void InstallDialogCaptions() {
-    QString* data = msgdlg::stringData();
-    const int size = msgdlg::stringDataSize();
-    const int types = findTable(QStringLiteral("Warning"), QStringLiteral("Information"), 0);
-    if (types < 0 || types + msgdlg::TypeCount > size)
-        return;
-    for (int i = 0; i < msgdlg::TypeCount; ++i)
-        data[types + i] = DialogTypeCaptions[i];
-    const int buttons = findTable(QStringLiteral("&Yes"), QStringLiteral("OK"), types);
-    if (buttons < 0 || buttons + msgdlg::ButtonCount > size)
-        return;
-    for (int i = 0; i < msgdlg::ButtonCount; ++i)
-        data[buttons + i] = DialogButtonCaptions[i];
+    msgdlg::setCaptions(DialogTypeCaptions, DialogButtonCaptions);
 }

@@ -6,6 +6,5 @@
 extern const QString DialogTypeCaptions[5];
 extern const QString DialogButtonCaptions[11];
 
-// Finds the dialog module's English caption tables by their contents and overwrites them. When a
-// table is not found the dialogs keep their English captions; nothing is reported.
+// Gives the message dialogs these captions in place of their English ones.
 void InstallDialogCaptions();

@@ -102,19 +102,32 @@ AdoQuery::Result AdoQuery::run(bool wantRows) {
         m_connection.reviveIfStale();
     try {
         return runOnce(sql, wantRows);
-    } catch (const LinkLostBeforeReply&) {
+    } catch (const LinkLostBeforeReply& lost) {
         // The server never answered on the old link (it went away while we were idle): a statement
         // that changes nothing is sent once more on a new one; any other is reported.
         if (!readOnly)
-            throw servererror::linkLost(m_lostLinkMessage, m_lostLinkRecords);
+            throw servererror::linkLost(lost.message, lost.records);
         m_connection.ensureOpen();
         try {
             return runOnce(sql, wantRows);
-        } catch (const LinkLostBeforeReply&) {
-            throw servererror::linkLost(m_lostLinkMessage, m_lostLinkRecords);
+        } catch (const LinkLostBeforeReply& again) {
+            throw servererror::linkLost(again.message, again.records);
         }
     }
 }
+
+namespace {
+// Tells the watch when the statement is over, before its handle is closed or freed.
+struct WatchedStatement {
+    StatementWatch* watch = nullptr;
+    ~WatchedStatement() { letGo(); }
+    void letGo() {
+        if (watch)
+            watch->end();
+        watch = nullptr;
+    }
+};
+} // namespace
 
 AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
     m_messages.clear();
@@ -124,156 +137,147 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
         m_connection.dropBrokenLink();
         throw DbError(QStringLiteral("Cannot allocate an ODBC statement"));
     }
-
-    // The watch lets go of the handle before it is closed (this is destroyed before stmt).
-    struct Watched {
-        StatementWatch* watch;
-        ~Watched() {
-            if (watch)
-                watch->end();
-        }
-    } watched{nullptr};
+    WatchedStatement watched; // destroyed before stmt
     if (m_watch) {
         if (!m_watch->begin(stmt.h))
             throw DbError(QStringLiteral("Operation cancelled"));
         watched.watch = m_watch;
     }
 
-    Result kept;
-    QList<OdbcRecord> errors;
-    // The server's informational messages of the statement go with its error too: they may say
-    // why it failed (a log that could not be rebuilt, say) where the error itself only says that.
-    QList<OdbcRecord> notes;
-    bool linkLost = false;
-    bool truncated = false;
-    auto collect = [&] {
-        for (const OdbcRecord& r : odbcdiag::read(SQL_HANDLE_STMT, stmt.h)) {
-            if (odbcdiag::isLinkFailure(r))
-                linkLost = true;
-            if (odbcdiag::isInformational(r)) {
-                m_messages.append(odbcdiag::cleanMessage(r));
-                notes.append(r);
-                if (m_watch)
-                    m_watch->message(r.native, m_messages.last());
-            } else
-                errors.append(r);
-        }
-    };
-
     // The time-out is the statement's own: the handle is shared by every statement. A statement
     // that changes something is never given up by the client (the server may be silent until it
     // ends: a restore without STATS is, for hours); the login time-out is the connection's.
     const SQLULEN timeout = isReadOnly(sql) ? SQLULEN(m_connection.commandTimeout()) : 0;
     SQLSetStmtAttr(stmt.h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout), 0);
-    int failures = 0;
     // A cancel that came before the statement starts: it is not sent at all.
     if (m_watch && !m_watch->callStarts())
         throw DbError(QStringLiteral("Operation cancelled"));
-    SQLRETURN rc =
+    const SQLRETURN rc =
         SQLExecDirectW(stmt.h, const_cast<SQLWCHAR*>(reinterpret_cast<const SQLWCHAR*>(sql.utf16())),
                        SQLINTEGER(sql.size()));
+    Reply reply = readReply(stmt.h, rc, wantRows);
+    m_connection.markUsed();
+
+    const QString firstError = firstErrorOf(reply);
+    if (reply.linkLost) {
+        // The handle goes with the link: the watch lets go of it first.
+        watched.letGo();
+        stmt.release();
+        m_connection.dropBrokenLink();
+        if (!reply.kept.hasRows && m_messages.isEmpty())
+            throw LinkLostBeforeReply{firstError, reply.errors};
+    }
+    if (!firstError.isEmpty())
+        throw reply.linkLost ? servererror::linkLost(firstError, reply.errors + reply.notes)
+                             : servererror::fromRecords(reply.errors + reply.notes, firstError);
+    // A value longer than its column announced: never shown cut short. SQL Server's columns
+    // announce their true bounds, so this speaks of a driver or server at fault.
+    if (reply.truncated)
+        fail(QStringLiteral("A value is longer than its column's declared size"));
+    return std::move(reply.kept);
+}
+
+AdoQuery::Reply AdoQuery::readReply(SQLHSTMT stmt, SQLRETURN rc, bool wantRows) {
+    Reply reply;
     // Held from the end of each call until its diagnostics have been read.
     std::unique_lock<std::mutex> readingDiagnostics;
     if (m_watch)
         readingDiagnostics = m_watch->callEnded();
+    int failures = 0;
     // Every result and message is read until the driver says there is no more: a BACKUP or RESTORE
     // whose stream is abandoned early gets cancelled by the server.
     for (;;) {
         // Only these come with messages; asking after a plain success costs a call for nothing.
         if (rc == SQL_SUCCESS_WITH_INFO || rc == SQL_ERROR)
-            collect();
+            collect(stmt, reply);
         if (readingDiagnostics.owns_lock())
             readingDiagnostics.unlock();
         if (rc == SQL_NO_DATA)
             break;
-        if (rc == SQL_ERROR && !linkLost && m_connection.isDead())
-            linkLost = true;
+        if (rc == SQL_ERROR && !reply.linkLost && m_connection.isDead())
+            reply.linkLost = true;
         // A dead link answers every further call with an error: stop there, and never spin on a
         // driver that keeps failing without moving on.
-        if (rc == SQL_INVALID_HANDLE || (!SQL_SUCCEEDED(rc) && linkLost) ||
+        if (rc == SQL_INVALID_HANDLE || (!SQL_SUCCEEDED(rc) && reply.linkLost) ||
             (rc == SQL_ERROR && ++failures > 64))
             break;
-        if (SQL_SUCCEEDED(rc)) {
-            SQLSMALLINT columns = 0;
-            SQLNumResultCols(stmt.h, &columns);
-            if (columns > 0) {
-                const bool keep = wantRows && !kept.hasRows;
-                // Each column's widest text: all bounded, the rows can be read in blocks.
-                std::vector<SQLULEN> widths;
-                bool blockReadable = keep;
-                if (keep) {
-                    kept.hasRows = true;
-                    for (SQLUSMALLINT c = 1; c <= columns; ++c) {
-                        SQLWCHAR name[256] = {};
-                        SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
-                        SQLULEN size = 0;
-                        SQLDescribeColW(stmt.h, c, name, 255, &nameLength, &type, &size, &digits, &nullable);
-                        kept.columns.append(odbcdiag::fromWide(name, qMin<int>(nameLength, 255)));
-                        widths.push_back(rowblocks::textWidth(type, size));
-                        blockReadable = blockReadable && widths.back() > 0;
-                    }
-                }
-                // The first rows are read value by value; a rowset that goes on longer (the
-                // database list) is read a block of rows per fetch from there, which pays only when
-                // there are many.
-                SQLRETURN frc;
-                int rowsRead = 0;
-                while (SQL_SUCCEEDED(frc = SQLFetch(stmt.h))) {
-                    if (!keep)
-                        continue;
-                    for (SQLUSMALLINT c = 1; c <= columns; ++c)
-                        readCell(stmt.h, c, kept.cells);
-                    if (blockReadable && ++rowsRead == kRowsBeforeBlocks) {
-                        frc = rowblocks::readAll(stmt.h, widths, rowblocks::rowsPerBlock(widths), kept.cells,
-                                                 &truncated);
-                        break;
-                    }
-                }
-                if (frc == SQL_SUCCESS_WITH_INFO || frc == SQL_ERROR)
-                    collect();
-            }
-        }
+        if (SQL_SUCCEEDED(rc))
+            readResult(stmt, wantRows && !reply.kept.hasRows, reply);
         if (m_watch) {
-            m_watch->deliverLateCancel(stmt.h);
+            m_watch->deliverLateCancel(stmt);
             m_watch->callStarts(); // a cancel not delivered above is sent while the call runs
         }
-        rc = SQLMoreResults(stmt.h);
+        rc = SQLMoreResults(stmt);
         if (m_watch)
             readingDiagnostics = m_watch->callEnded();
     }
-    if (readingDiagnostics.owns_lock())
-        readingDiagnostics.unlock();
-    m_connection.markUsed();
-    QString firstError = odbcdiag::errorMessage(errors, QString());
-    if (!firstError.isEmpty() && !linkLost && m_connection.isDead())
-        linkLost = true;
+    return reply;
+}
+
+void AdoQuery::readResult(SQLHSTMT stmt, bool keep, Reply& reply) {
+    SQLSMALLINT columns = 0;
+    SQLNumResultCols(stmt, &columns);
+    if (columns <= 0)
+        return;
+    Result& kept = reply.kept;
+    // Each column's widest text: all bounded, the rows can be read in blocks.
+    std::vector<SQLULEN> widths;
+    bool blockReadable = keep;
+    if (keep) {
+        kept.hasRows = true;
+        for (SQLUSMALLINT c = 1; c <= columns; ++c) {
+            SQLWCHAR name[256] = {};
+            SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
+            SQLULEN size = 0;
+            SQLDescribeColW(stmt, c, name, 255, &nameLength, &type, &size, &digits, &nullable);
+            kept.columns.append(odbcdiag::fromWide(name, qMin<int>(nameLength, 255)));
+            widths.push_back(rowblocks::textWidth(type, size));
+            blockReadable = blockReadable && widths.back() > 0;
+        }
+    }
+    // The first rows are read value by value; a rowset that goes on longer (the database list) is
+    // read a block of rows per fetch from there, which pays only when there are many.
+    SQLRETURN frc;
+    int rowsRead = 0;
+    while (SQL_SUCCEEDED(frc = SQLFetch(stmt))) {
+        if (!keep)
+            continue;
+        for (SQLUSMALLINT c = 1; c <= columns; ++c)
+            readCell(stmt, c, kept.cells);
+        if (blockReadable && ++rowsRead == kRowsBeforeBlocks) {
+            frc = rowblocks::readAll(stmt, widths, rowblocks::rowsPerBlock(widths), kept.cells,
+                                     &reply.truncated);
+            break;
+        }
+    }
+    if (frc == SQL_SUCCESS_WITH_INFO || frc == SQL_ERROR)
+        collect(stmt, reply);
+}
+
+void AdoQuery::collect(SQLHSTMT stmt, Reply& reply) {
+    for (const OdbcRecord& r : odbcdiag::read(SQL_HANDLE_STMT, stmt)) {
+        if (odbcdiag::isLinkFailure(r))
+            reply.linkLost = true;
+        if (odbcdiag::isInformational(r)) {
+            m_messages.append(odbcdiag::cleanMessage(r));
+            reply.notes.append(r);
+            if (m_watch)
+                m_watch->message(r.native, m_messages.last());
+        } else
+            reply.errors.append(r);
+    }
+}
+
+QString AdoQuery::firstErrorOf(Reply& reply) const {
+    const QString first = odbcdiag::errorMessage(reply.errors, QString());
+    if (!first.isEmpty() && !reply.linkLost && m_connection.isDead())
+        reply.linkLost = true;
     // FreeTDS reports a link it found closed (a server restarted since the last statement, say)
     // as a bare "Unknown error", also after it has already said the link is gone: that tells the
     // user nothing.
-    if (linkLost && firstError == QLatin1String("Unknown error"))
-        firstError = QStringLiteral("Communication link failure: the connection to the server was lost");
-    if (linkLost) {
-        // The watch lets go of the handle before the connection frees it.
-        if (watched.watch) {
-            watched.watch->end();
-            watched.watch = nullptr;
-        }
-        stmt.release();
-        m_connection.dropBrokenLink();
-        if (!kept.hasRows && m_messages.isEmpty()) {
-            m_lostLinkMessage = firstError;
-            m_lostLinkRecords = errors;
-            throw LinkLostBeforeReply{};
-        }
-    }
-    if (!firstError.isEmpty())
-        throw linkLost ? servererror::linkLost(firstError, errors + notes)
-                       : servererror::fromRecords(errors + notes, firstError);
-    // A value longer than its column announced: never shown cut short. SQL Server's columns
-    // announce their true bounds, so this speaks of a driver or server at fault.
-    if (truncated)
-        fail(QStringLiteral("A value is longer than its column's declared size"));
-    return kept;
+    if (reply.linkLost && first == QLatin1String("Unknown error"))
+        return QStringLiteral("Communication link failure: the connection to the server was lost");
+    return first;
 }
 
 void AdoQuery::execute() {
