@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
             tabs->repaint();
         },
         [&] {
-            plain.run(QStringLiteral("Use Master\r\n"));
+            plain.run(QStringLiteral("USE master\r\n"));
             plain.run(QStringLiteral("SELECT name FROM master.dbo.sysdatabases\r\n"));
         },
         &micros, [&] { tabs->setCurrentIndex(0); });
@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
     const double fillRatio = sideBySide(
         50, [&] { tabs->setCurrentIndex(1); },
         [&] {
-            plain.run(QStringLiteral("Use Master\r\n"));
+            plain.run(QStringLiteral("USE master\r\n"));
             plain.run(QStringLiteral("SELECT name FROM master.dbo.sysdatabases\r\n"));
         },
         &micros,
@@ -151,12 +151,12 @@ int main(int argc, char** argv) {
     };
     const QList<Page> pages = {
         {"attach (existence test)",
-         {QStringLiteral("Use Master"),
+         {QStringLiteral("USE master"),
           QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = N'src'")}},
         {"detach (list)",
-         {QStringLiteral("Use Master"), QStringLiteral("SELECT name FROM master.dbo.sysdatabases")}},
+         {QStringLiteral("USE master"), QStringLiteral("SELECT name FROM master.dbo.sysdatabases")}},
         {"restore (file list)",
-         {QStringLiteral("USE Master"), QStringLiteral("RESTORE FILELISTONLY FROM Disk = ") + bak}},
+         {QStringLiteral("USE master"), QStringLiteral("RESTORE FILELISTONLY FROM Disk = ") + bak}},
         {"backup",
          {QStringLiteral("Backup Database [src] to disk = ") + bak +
           QStringLiteral(" WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT")}},

@@ -1,4 +1,4 @@
-// One round trip of "Use Master" and the database list through db/ against the same statements
+// One round trip of "USE master" and the database list through db/ against the same statements
 // through a plain ODBC loop, side by side against the same stand-in. Prints the ratio.
 #include "AdoConnection.h"
 #include "AdoQuery.h"
@@ -47,14 +47,14 @@ int main(int argc, char** argv) {
     for (int block = 0; block < kBlocks; ++block) {
         t.start();
         for (int i = 0; i < kRounds / kBlocks; ++i) {
-            plain.run(QStringLiteral("Use Master\r\n"));
+            plain.run(QStringLiteral("USE master\r\n"));
             if (plain.run(QStringLiteral("SELECT name FROM master.dbo.sysdatabases\r\n")) != 24)
                 std::printf("plain loop read the wrong rows\n");
         }
         direct += t.nsecsElapsed();
         t.start();
         for (int i = 0; i < kRounds / kBlocks; ++i) {
-            query.setText(QStringLiteral("Use Master"));
+            query.setText(QStringLiteral("USE master"));
             query.execute();
             query.setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases"));
             query.openRowset();
