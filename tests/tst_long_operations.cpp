@@ -356,7 +356,8 @@ private slots:
     void longSilenceIsNotATimeout() {
         QFETCH(bool, restore);
         WindowHarness h(2019);
-        createSizedDatabase(h, QStringLiteral("Big"));
+        // Two megabytes: a copy of two seconds, twice the time-out set below.
+        createSizedDatabase(h, QStringLiteral("Big"), 0);
         const QString bak = h.server.scratch() + "/big.bak";
         if (restore)
             h.sql(QStringLiteral("BACKUP DATABASE Big TO DISK = N'%1'").arg(bak));
@@ -380,7 +381,7 @@ private slots:
         QList<int> shown;
         QList<QThread*> threads;
         WindowHarness h(2019, kPaced);
-        createSizedDatabase(h, QStringLiteral("Big"));
+        createSizedDatabase(h, QStringLiteral("Big"), 0);
         QVERIFY(h.connect());
         QObject::connect(
             h.window.get(), &TMain::statusImageChanged, h.window.get(),
@@ -425,7 +426,8 @@ private slots:
         QFETCH(bool, dialogOnly);
         QFETCH(bool, cancel);
         WindowHarness h(2019, kPaced);
-        createSizedDatabase(h, QStringLiteral("Big"));
+        // Two megabytes: the backup runs for two seconds, the question comes in its first.
+        createSizedDatabase(h, QStringLiteral("Big"), 0);
         QVERIFY(h.connect());
         OperationWatch watch(h);
         // Every close the window gets, however late it comes.
