@@ -5,6 +5,7 @@
 #include "EngineHelpers.h"
 #include "Utf.h"
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -109,7 +110,9 @@ bool Engine::runBatch(const std::string& text, const tsql::VariableValues* value
         return m_out.flush(true);
     }
     for (size_t i = 0; i < statements.size(); ++i) {
-        // A cancel that arrives before a statement starts: the statement does not run.
+        workOnChange(statements[i]);
+        // A cancel that arrives before a statement starts, or while the server still works on it
+        // before changing anything: the statement does not run.
         if (attentionArrived()) {
             if (m_connectionCut)
                 return false;
@@ -124,6 +127,26 @@ bool Engine::runBatch(const std::string& text, const tsql::VariableValues* value
             break; // the rest of the batch is cancelled with it
     }
     return m_out.flush(true);
+}
+
+void Engine::workOnChange(const tsql::Statement& st) {
+    if (m_instance.slowChangesMillis <= 0)
+        return;
+    switch (st.kind) {
+    case tsql::Statement::CreateDatabase:
+    case tsql::Statement::Exec:
+    case tsql::Statement::DropDatabase:
+    case tsql::Statement::Backup:
+    case tsql::Statement::RestoreDatabase:
+        break;
+    default:
+        return;
+    }
+    const auto due =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(m_instance.slowChangesMillis);
+    while (std::chrono::steady_clock::now() < due && !attentionArrived())
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            due - std::chrono::steady_clock::now(), std::chrono::milliseconds(10)));
 }
 
 bool Engine::run(const tsql::Statement& st, bool last) {

@@ -21,6 +21,8 @@ struct Instance {
     Catalog* catalog = nullptr;
     std::string statementLog;       // when set, every batch received is appended here
     int slowMillis = 0;             // fault: wait this long before answering each batch
+    int slowChangesMillis = 0;      // fault: each change (create, attach, detach, drop, backup, restore)
+                                    // takes this long before it starts; a cancel meanwhile stops it
     double throughputMBps = 0;      // backup and restore copy at most this many MB a second; 0: no limit
     bool dropBackupHalfway = false; // fault: cut the connection in the middle of a BACKUP
     bool ignoreAttention = false;   // finish every statement; acknowledge a cancel after its last DONE
@@ -97,6 +99,8 @@ private:
                           backupformat::SetChecksum* sum = nullptr);
     // True once the client has sent an attention (cancel); the attention packet is consumed here.
     bool attentionArrived();
+    // Works on a change for --slow-changes' time, or until an attention (cancel) ends it early.
+    void workOnChange(const tsql::Statement& st);
     // Ends a backup or restore stopped by an attention: 3204, 3013, and the attention's DONE.
     bool cancelled(const char* terminating);
     // The end of a backup or restore that copied every byte: a 4035 per file, streamed like the

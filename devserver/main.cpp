@@ -45,6 +45,7 @@ void onSignal(int) {
         "                         [--demo-files DIR] [--collation NAME] [--force-encryption]\n"
         "                         [--browser-lists-unknown] [--ignore-attention] [--silent]\n"
         "                         [--default-log-dir DIR] [--rebuilt-log-notice-as-error]\n"
+        "                         [--slow-changes MS]\n"
         "  versions: 2000 2005 2008 2012 2014 2016 2017 2019 2022 2025; addresses: loopback only\n",
         problem.c_str());
     std::exit(2);
@@ -200,7 +201,7 @@ int main(int argc, char** argv) {
     std::vector<std::pair<std::string, int>> named;
     LoginPolicy login;
     std::string dataDir = "./zelvaro-data", statementLog;
-    int slowMillis = 0;
+    int slowMillis = 0, slowChangesMillis = 0;
     double throughput = 0;
     bool dropBackup = false;
     bool browserListsUnknown = false;
@@ -256,6 +257,8 @@ int main(int argc, char** argv) {
             statementLog = text(i, "--log-statements");
         } else if (a == "--slow") {
             slowMillis = number(i, "--slow");
+        } else if (a == "--slow-changes") {
+            slowChangesMillis = number(i, "--slow-changes");
         } else if (a == "--throughput") {
             const std::string v = text(i, "--throughput");
             char* end = nullptr;
@@ -313,6 +316,7 @@ int main(int argc, char** argv) {
         instance->statementLog = statementLog;
         instance->loginName = login.user;
         instance->slowMillis = slowMillis;
+        instance->slowChangesMillis = slowChangesMillis;
         instance->throughputMBps = throughput;
         instance->dropBackupHalfway = dropBackup;
         instance->ignoreAttention = ignoreAttention;

@@ -18,9 +18,9 @@
 #include <functional>
 
 namespace {
-// A few megabytes at one megabyte a second: each backup or restore takes about six seconds.
+// A few megabytes at one megabyte a second: each backup or restore takes about four seconds.
 const QStringList kPaced = {QStringLiteral("--throughput"), QStringLiteral("1")};
-const int kDatabaseMegabytes = 4;
+const int kDatabaseMegabytes = 2;
 // How long the progress dialog is up before a test cancels: a share of the way whatever the size.
 const int kCancelAfterMs = 1000;
 
@@ -32,6 +32,7 @@ struct OperationWatch {
     int ticksWhileRunning = 0;
     bool controlsStayedDisabled = true;
     QList<int> percentsSeen; // distinct values of the bar, in the order the timer saw them
+    bool cancelClicked = false;
     std::function<void(ProgressDialog&)> onTick;
     QTimer timer;
 
@@ -80,6 +81,13 @@ void createSizedDatabase(WindowHarness& h, const QString& name, int extraMegabyt
         data.write(megabyte);
 }
 
+// The stand-in runs with these options from here on; what the test set up before ran at full speed.
+void restartWith(WindowHarness& h, const QStringList& options) {
+    h.server.stop();
+    h.server.setExtraArguments(options);
+    QVERIFY(h.server.start());
+}
+
 void startBackup(WindowHarness& h, const QString& database, const QString& file) {
     h.openPage(3);
     auto* combo = h.widget<QComboBox>("cbDataBase1");
@@ -101,9 +109,11 @@ void startRestore(WindowHarness& h, const QString& file, const QString& database
 
 // Cancels the operation as soon as its dialog shows.
 void cancelOnceShown(OperationWatch& watch) {
-    watch.onTick = [](ProgressDialog& d) {
-        if (d.isVisible() && !d.isCancelling())
+    watch.onTick = [&watch](ProgressDialog& d) {
+        if (d.isVisible() && !d.isCancelling()) {
             d.cancelButton()->click();
+            watch.cancelClicked = true;
+        }
     };
 }
 
@@ -151,12 +161,13 @@ private slots:
     }
     void windowLivesAndProgressRises() {
         QFETCH(bool, restore);
-        WindowHarness h(2019, kPaced);
+        WindowHarness h(2019);
         createSizedDatabase(h, QStringLiteral("Big"));
         const QString bak = h.server.scratch() + "/big.bak";
-        QVERIFY(h.connect());
         if (restore)
-            startBackup(h, QStringLiteral("Big"), bak);
+            h.sql(QStringLiteral("BACKUP DATABASE Big TO DISK = N'%1'").arg(bak));
+        restartWith(h, kPaced);
+        QVERIFY(h.connect());
         OperationWatch watch(h);
         QString caption, cancelText;
         watch.onTick = [&](ProgressDialog& d) {
@@ -195,13 +206,14 @@ private slots:
     void cancelMidwayThenTheNextOperation() {
         QFETCH(bool, restore);
         QFETCH(QString, cancelled);
-        WindowHarness h(2019, kPaced);
+        WindowHarness h(2019);
         createSizedDatabase(h, QStringLiteral("Big"));
         createSizedDatabase(h, QStringLiteral("Small"), 0);
         const QString bak = h.server.scratch() + "/big.bak";
-        QVERIFY(h.connect());
         if (restore)
-            startBackup(h, QStringLiteral("Big"), bak);
+            h.sql(QStringLiteral("BACKUP DATABASE Big TO DISK = N'%1'").arg(bak));
+        restartWith(h, kPaced);
+        QVERIFY(h.connect());
         const SQLHDBC connection = h.window->connection().handle();
         OperationWatch watch(h);
         // Cancelled once the dialog has been up for a while: a share of the way in.
@@ -272,10 +284,7 @@ private slots:
         QFETCH(QString, operation);
         QFETCH(bool, finishesAnyway);
         QFETCH(QString, told);
-        QStringList slow = {QStringLiteral("--slow"), QStringLiteral("600")};
-        if (finishesAnyway)
-            slow << QStringLiteral("--ignore-attention");
-        WindowHarness h(2019, slow);
+        WindowHarness h(2019);
         const QString folder = h.server.scratch();
         const QString bak = folder + "/old.bak";
         h.sql(
@@ -285,6 +294,11 @@ private slots:
                 .arg(folder));
         if (operation == QLatin1String("restore"))
             h.sql(QStringLiteral("BACKUP DATABASE Old TO DISK = N'%1'").arg(bak));
+        // From here each change keeps the server busy for a second: the cancel comes while it works.
+        QStringList slow = {QStringLiteral("--slow-changes"), QStringLiteral("1000")};
+        if (finishesAnyway)
+            slow << QStringLiteral("--ignore-attention");
+        restartWith(h, slow);
         QVERIFY(h.connect());
         h.openPage(1);
         OperationWatch watch(h);
@@ -315,6 +329,7 @@ private slots:
             h.button("BitBtn3")->click();
         }
         QVERIFY(!longop::isRunning());
+        QVERIFY(watch.cancelClicked);
         QVERIFY2(h.script.texts().join('|').contains(told), qPrintable(h.script.texts().join('|')));
         const QString files =
             h.sql(QStringLiteral("SELECT physical_name FROM sys.master_files WHERE database_id "
@@ -340,11 +355,13 @@ private slots:
     }
     void longSilenceIsNotATimeout() {
         QFETCH(bool, restore);
-        WindowHarness h(2019, kPaced + QStringList{QStringLiteral("--silent")});
-        createSizedDatabase(h, QStringLiteral("Big"));
+        WindowHarness h(2019);
+        // Two megabytes: a copy of two seconds, twice the time-out set below.
+        createSizedDatabase(h, QStringLiteral("Big"), 0);
         const QString bak = h.server.scratch() + "/big.bak";
         if (restore)
             h.sql(QStringLiteral("BACKUP DATABASE Big TO DISK = N'%1'").arg(bak));
+        restartWith(h, kPaced + QStringList{QStringLiteral("--silent")});
         QVERIFY(h.connect());
         h.window->connection().setCommandTimeout(1);
         h.script.clear();
@@ -364,7 +381,7 @@ private slots:
         QList<int> shown;
         QList<QThread*> threads;
         WindowHarness h(2019, kPaced);
-        createSizedDatabase(h, QStringLiteral("Big"));
+        createSizedDatabase(h, QStringLiteral("Big"), 0);
         QVERIFY(h.connect());
         QObject::connect(
             h.window.get(), &TMain::statusImageChanged, h.window.get(),
@@ -409,7 +426,8 @@ private slots:
         QFETCH(bool, dialogOnly);
         QFETCH(bool, cancel);
         WindowHarness h(2019, kPaced);
-        createSizedDatabase(h, QStringLiteral("Big"));
+        // Two megabytes: the backup runs for two seconds, the question comes in its first.
+        createSizedDatabase(h, QStringLiteral("Big"), 0);
         QVERIFY(h.connect());
         OperationWatch watch(h);
         // Every close the window gets, however late it comes.
