@@ -18,9 +18,9 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QMap>
 #include <QLineEdit>
 #include <QListView>
+#include <QMap>
 #include <QTabWidget>
 #include <QTest>
 #include <memory>
@@ -139,6 +139,11 @@ public:
         button("ToolButton1")->click();
         return window->connection().isOpen();
     }
+    // Types a server name and presses the connect button; nothing is answered for it.
+    void connectTo(const QString& serverName) {
+        edit("ServerName")->setText(serverName);
+        button("ToolButton1")->click();
+    }
 
     // Selects a page the way a user does: a click on its tab.
     void openPage(int index) {
@@ -165,6 +170,9 @@ public:
                                                 QItemSelectionModel::ClearAndSelect);
         return true;
     }
+    // Detaches or drops a listed database through the databases page; false when not listed.
+    bool detach(const QString& name) { return pressOnListed(name, "BitBtn2"); }
+    bool drop(const QString& name) { return pressOnListed(name, "BitBtn4"); }
     bool anyListedSelected() const {
         return widget<QListView>("ListDataBases")->selectionModel()->hasSelection();
     }
@@ -215,6 +223,14 @@ public:
         edit("edPathMDF")->setText(mdf);
         edit("edPathLDF")->setText(ldf);
         button("BitBtn1")->click();
+    }
+
+    bool pressOnListed(const QString& name, const char* buttonName) {
+        openPage(DatabasesPage);
+        if (!selectListed(name))
+            return false;
+        button(buttonName)->click();
+        return true;
     }
 
     // Stand-in side: a database with its files at mdf and ldf, detached (shut down cleanly) when
