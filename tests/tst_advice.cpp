@@ -219,36 +219,30 @@ private slots:
                 "не є придатним файлом бази даних");
             row(v, "attach alone, the new log's name taken", &Scene::attachLogInTheWay, dialog,
                 "Cannot create file", "_log.LDF");
+            // The versions word these their own way (2019 as on Linux).
+            const bool old = v == 2000;
+            row(v, "attach, log file missing, not shut down cleanly", &Scene::attachUnclean, dialog,
+                old ? "Primary log file" : "Could not open new database",
+                "потрібен її оригінальний файл журналу");
+            row(v, "attach, file of another database", &Scene::attachInUse, dialog,
+                old ? "Device activation error" : "Unable to open the physical file",
+                old ? "від імені своєї служби" : "ним уже користується");
+            row(v, "restore, folder missing", &Scene::restoreMissingFolder, dialog,
+                old ? "Device activation error" : "The operating system returned the error '2(",
+                old ? "для нового файлу має існувати папка" : "папка для нового файлу має існувати");
+            row(v, "restore, backup missing", &Scene::restoreMissingBackup, dialog,
+                "Cannot open backup device",
+                old ? "або читати файл (відновлення)" : "для відновлення має існувати сам файл");
+            row(v, "file list, backup denied", &Scene::fileListDenied, error, "Cannot open backup device",
+                old ? "або читати файл (відновлення)" : "для відновлення — читати файл");
+            row(v, "backup, folder denied", &Scene::backupDenied, simple, "Cannot open backup device",
+                old ? "записувати в папку (резервне"
+                    : "для резервного копіювання їй потрібне право записувати в папку");
         }
-        const char* noLog = "потрібен її оригінальний файл журналу";
-        row(2019, "attach, log file missing, not shut down cleanly", &Scene::attachUnclean, dialog,
-            "Could not open new database", noLog);
-        row(2000, "attach, log file missing, not shut down cleanly", &Scene::attachUnclean, dialog,
-            "Primary log file", noLog);
         row(2000, "attach, file denied", &Scene::attachDenied, dialog, "Device activation error",
-            "від імені своєї служби");
-        row(2019, "attach, file of another database", &Scene::attachInUse, dialog,
-            "Unable to open the physical file", "ним уже користується");
-        row(2000, "attach, file of another database", &Scene::attachInUse, dialog, "Device activation error",
             "від імені своєї служби");
         row(2016, "restore, folder missing", &Scene::restoreMissingFolder, dialog,
             "Directory lookup for the file", "папка для нового файлу має існувати");
-        row(2019, "restore, folder missing (Linux)", &Scene::restoreMissingFolder, dialog,
-            "The operating system returned the error '2(", "папка для нового файлу має існувати");
-        row(2000, "restore, folder missing", &Scene::restoreMissingFolder, dialog, "Device activation error",
-            "для нового файлу має існувати папка");
-        row(2019, "restore, backup missing", &Scene::restoreMissingBackup, dialog,
-            "Cannot open backup device", "для відновлення має існувати сам файл");
-        row(2000, "restore, backup missing", &Scene::restoreMissingBackup, dialog,
-            "Cannot open backup device", "або читати файл (відновлення)");
-        row(2019, "file list, backup denied", &Scene::fileListDenied, error, "Cannot open backup device",
-            "для відновлення — читати файл");
-        row(2000, "file list, backup denied", &Scene::fileListDenied, error, "Cannot open backup device",
-            "або читати файл (відновлення)");
-        row(2019, "backup, folder denied", &Scene::backupDenied, simple, "Cannot open backup device",
-            "для резервного копіювання їй потрібне право записувати в папку");
-        row(2000, "backup, folder denied", &Scene::backupDenied, simple, "Cannot open backup device",
-            "записувати в папку (резервне");
     }
 
     void serverErrorGetsItsLine() {
