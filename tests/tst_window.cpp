@@ -102,8 +102,8 @@ private slots:
         QCOMPARE(h.window->statusImage(), 0);
         QVERIFY(h.pages()->isVisible());
         QCOMPARE(h.connectButton()->toolTip(), QStringLiteral("Відключитися"));
-        for (const char* name : {"SpeedButton2", "SpeedButton3", "BitBtn1"})
-            QVERIFY2(h.button(name)->isEnabled(), name);
+        for (QAbstractButton* button : {h.pickMdfButton(), h.pickLdfButton(), h.attachButton()})
+            QVERIFY2(button->isEnabled(), qPrintable(button->objectName()));
 
         // Pressing it again disconnects without a word.
         h.script.clear();
