@@ -253,6 +253,7 @@ public:
         restoreButton()->click();
     }
     void restoreAs(const QString& name, const QString& mdf, const QString& ldf) {
+        openPage(RestorePage); // before the paths: opening the page empties them
         restoreMdf()->setText(mdf);
         restoreLdf()->setText(ldf);
         restoreAs(name);
@@ -266,6 +267,7 @@ public:
         attachButton()->click();
     }
 
+    // Selects a listed name on the databases page and presses button; false when not listed.
     bool pressOnListed(const QString& name, QAbstractButton* button) {
         openPage(DatabasesPage);
         if (!selectListed(name))
