@@ -18,9 +18,9 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QMap>
 #include <QLineEdit>
 #include <QListView>
+#include <QMap>
 #include <QTabWidget>
 #include <QTest>
 #include <memory>
@@ -131,25 +131,59 @@ public:
     QLineEdit* edit(const char* name) const { return widget<QLineEdit>(name); }
     QAbstractButton* button(const char* name) const { return widget<QAbstractButton>(name); }
 
-    void pointAtServer() { edit("ServerName")->setText(server.dataSource()); }
+    // The controls by what the user does with them, page by page.
+    QLineEdit* serverName() const { return edit("ServerName"); }
+    QComboBox* versionList() const { return widget<QComboBox>("cbSQLServers"); }
+    QLineEdit* loginName() const { return edit("edUserName"); }
+    QLineEdit* password() const { return edit("edUserPass"); }
+    QAbstractButton* connectButton() const { return button("ToolButton1"); }
+    QTabWidget* pages() const { return widget<QTabWidget>("PageControl1"); }
+    QLineEdit* attachName() const { return edit("cbDatabase"); }
+    QLineEdit* attachMdf() const { return edit("edPathMDF"); }
+    QLineEdit* attachLdf() const { return edit("edPathLDF"); }
+    QAbstractButton* pickMdfButton() const { return button("SpeedButton2"); }
+    QAbstractButton* pickLdfButton() const { return button("SpeedButton3"); }
+    QAbstractButton* attachButton() const { return button("BitBtn1"); }
+    QAbstractButton* detachButton() const { return button("BitBtn2"); }
+    QListView* databaseList() const { return widget<QListView>("ListDataBases"); }
+    QAbstractButton* dropButton() const { return button("BitBtn4"); }
+    QLineEdit* backupPath() const { return edit("edPathBAK"); }
+    QAbstractButton* pickBackupButton() const { return button("SpeedButton5"); }
+    QLineEdit* restoreName() const { return edit("Edit1"); }
+    QLineEdit* restoreMdf() const { return edit("edPathMDF2"); }
+    QLineEdit* restoreLdf() const { return edit("edPathLDF2"); }
+    QAbstractButton* restoreFolderButton() const { return button("SpeedButton1"); }
+    QAbstractButton* logFolderButton() const { return button("SpeedButton4"); }
+    QAbstractButton* restoreButton() const { return button("BitBtn3"); }
+    QComboBox* backupDatabase() const { return widget<QComboBox>("cbDataBase1"); }
+    QLineEdit* backupTarget() const { return edit("edSavePathBAK"); }
+    QAbstractButton* saveAsButton() const { return button("SpeedButton6"); }
+    QAbstractButton* backupButton() const { return button("BitBtn5"); }
+
+    void pointAtServer() { serverName()->setText(server.dataSource()); }
 
     // Presses the connect button and acknowledges the success message.
     bool connect() {
         script.answer(Reply::OK);
-        button("ToolButton1")->click();
+        connectButton()->click();
         return window->connection().isOpen();
+    }
+    // Types a server name and presses the connect button; nothing is answered for it.
+    void connectTo(const QString& name) {
+        serverName()->setText(name);
+        connectButton()->click();
     }
 
     // Selects a page the way a user does: a click on its tab.
     void openPage(int index) {
-        auto* tabs = widget<QTabWidget>("PageControl1");
+        auto* tabs = pages();
         QTabBar* bar = tabs->tabBar();
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
     }
 
     // The names the detach page lists, in order.
     QStringList listed() const {
-        const QAbstractItemModel* model = widget<QListView>("ListDataBases")->model();
+        const QAbstractItemModel* model = databaseList()->model();
         QStringList names;
         for (int row = 0; row < model->rowCount(); ++row)
             names.append(model->index(row, 0).data().toString());
@@ -157,7 +191,7 @@ public:
     }
     // Selects a listed name as a click does (the selection handler runs); false when not listed.
     bool selectListed(const QString& name) const {
-        auto* view = widget<QListView>("ListDataBases");
+        auto* view = databaseList();
         const int row = int(listed().indexOf(name));
         if (row < 0)
             return false;
@@ -165,14 +199,15 @@ public:
                                                 QItemSelectionModel::ClearAndSelect);
         return true;
     }
-    bool anyListedSelected() const {
-        return widget<QListView>("ListDataBases")->selectionModel()->hasSelection();
-    }
+    // Detaches or drops a listed database through the databases page; false when not listed.
+    bool detach(const QString& name) { return pressOnListed(name, detachButton()); }
+    bool drop(const QString& name) { return pressOnListed(name, dropButton()); }
+    bool anyListedSelected() const { return databaseList()->selectionModel()->hasSelection(); }
 
     // Both files of the restore into one folder, through the page's folder button.
     void chooseRestoreFolder(const QString& folder) {
         script.choose(folder);
-        button("SpeedButton1")->click();
+        restoreFolderButton()->click();
     }
 
     // A folder below the scratch folder, made when missing.
@@ -190,31 +225,55 @@ public:
     void readFileList(const QString& bak) {
         openPage(RestorePage);
         script.choose(bak);
-        button("SpeedButton5")->click();
+        pickBackupButton()->click();
     }
     // Backs a listed database up into target through the backup page.
     void backup(const QString& database, const QString& target) {
         openPage(BackupPage);
-        auto* combo = widget<QComboBox>("cbDataBase1");
-        combo->setCurrentIndex(combo->findText(database));
-        edit("edSavePathBAK")->setText(target);
-        button("BitBtn5")->click();
+        backupDatabase()->setCurrentIndex(backupDatabase()->findText(database));
+        backupTarget()->setText(target);
+        backupButton()->click();
     }
-    // Restores the backup whose file list was read as name, its two files at mdf and ldf.
-    void restoreAs(const QString& name, const QString& mdf, const QString& ldf) {
+    // The same with the target chosen in the page's save dialog, which enables the button; the
+    // backup's message is acknowledged.
+    void backupChosen(const QString& database, const QString& target) {
+        openPage(BackupPage);
+        backupDatabase()->setCurrentIndex(backupDatabase()->findText(database));
+        script.choose(target);
+        saveAsButton()->click();
+        QVERIFY(backupButton()->isEnabled());
+        script.answer(Reply::OK);
+        backupButton()->click();
+    }
+    // Restores the backup whose file list was read as name, its two files where the page has them
+    // or at mdf and ldf.
+    void restoreAs(const QString& name) {
         openPage(RestorePage);
-        edit("Edit1")->setText(name);
-        edit("edPathMDF2")->setText(mdf);
-        edit("edPathLDF2")->setText(ldf);
-        button("BitBtn3")->click();
+        restoreName()->setText(name);
+        restoreButton()->click();
+    }
+    void restoreAs(const QString& name, const QString& mdf, const QString& ldf) {
+        openPage(RestorePage); // before the paths: opening the page empties them
+        restoreMdf()->setText(mdf);
+        restoreLdf()->setText(ldf);
+        restoreAs(name);
     }
     // Attaches a database from its files through the attach page.
     void attach(const QString& name, const QString& mdf, const QString& ldf) {
         openPage(ConnectPage);
-        edit("cbDatabase")->setText(name);
-        edit("edPathMDF")->setText(mdf);
-        edit("edPathLDF")->setText(ldf);
-        button("BitBtn1")->click();
+        attachName()->setText(name);
+        attachMdf()->setText(mdf);
+        attachLdf()->setText(ldf);
+        attachButton()->click();
+    }
+
+    // Selects a listed name on the databases page and presses button; false when not listed.
+    bool pressOnListed(const QString& name, QAbstractButton* button) {
+        openPage(DatabasesPage);
+        if (!selectListed(name))
+            return false;
+        button->click();
+        return true;
     }
 
     // Stand-in side: a database with its files at mdf and ldf, detached (shut down cleanly) when

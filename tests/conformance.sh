@@ -4,56 +4,13 @@
 # in its default prepared mode, so they arrive as sp_prepexec remote procedure calls). Every
 # statement Zelvaro sends, success and failure, on the 2000 and the 2019 personality, with message
 # numbers and texts checked.
-set -u
-server=${1:?path to zelvaro-devserver}
-work=$(mktemp -d)
-passed=0
-failed=0
-pids=()
-trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"' EXIT
+. "${BASH_SOURCE%/*}/conformance_lib.sh"
 
-start() { # start NAME VERSION [ARGS...] -> sets port
-    local name=$1 version=$2
-    shift 2
-    mkdir -p "$work/$name"
-    "$server" --port 0 --browser-port 0 --version "$version" --data-dir "$work/$name/data" "$@" >"$work/$name/out" 2>&1 &
-    pids+=($!)
-    for _ in $(seq 50); do grep -q listening "$work/$name/out" && break; sleep 0.1; done
-    port=$(grep -m1 -o ':[0-9]*' "$work/$name/out" | tr -d :)
-}
-run_tsql() { # run_tsql PORT TDSVER BATCH
-    printf '%s\ngo\nquit\n' "$3" | TDSVER=$2 timeout 60 tsql -H 127.0.0.1 -p "$1" -U sa -P pvtmo 2>&1
-}
-run_isql() { # run_isql PORT TDSVER BATCH
-    printf '%s\n' "$3" | timeout 60 isql -k "Driver=FreeTDS;Server=127.0.0.1;Port=$1;TDS_Version=$2;UID=sa;PWD=pvtmo;ClientCharset=UTF-8" -b -e -v 2>&1
-}
 run_isql_prepared() { # run_isql_prepared PORT TDSVER STATEMENT...: one statement per line
     printf '%s\n' "${@:3}" | isql -k "Driver=FreeTDS;Server=127.0.0.1;Port=$1;TDS_Version=$2;UID=sa;PWD=pvtmo;ClientCharset=UTF-8" -v 2>&1
 }
-absent() { # absent LABEL OUTPUT UNEXPECTED
-    if grep -qF -- "$3" <<<"$2"; then
-        failed=$((failed + 1))
-        echo "FAIL: $1: did not expect «$3» in:"
-        sed 's/^/    /' <<<"$2" | head -20
-    else
-        passed=$((passed + 1))
-    fi
-}
 column_value() { # column_value NAME TSQL_OUTPUT -> the named column of the first row
     awk -F'\t' -v name="$1" 'found { print $col; exit } { for (i = 1; i <= NF; i++) if ($i == name) { col = i; found = 1 } }' <<<"$2"
-}
-check() { # check LABEL OUTPUT EXPECTED...
-    local label=$1 output=$2
-    shift 2
-    for expected in "$@"; do
-        if grep -qF -- "$expected" <<<"$output"; then
-            passed=$((passed + 1))
-        else
-            failed=$((failed + 1))
-            echo "FAIL: $label: expected «$expected» in:"
-            sed 's/^/    /' <<<"$output" | head -20
-        fi
-    done
 }
 
 for version in 2000 2019; do
@@ -123,7 +80,7 @@ SELECT name FROM master.dbo.sysdatabases WHERE name = N'Б д'")" "(1 row affect
     out=$(run_tsql "$p" 7.4 "RESTORE HEADERONLY FROM DISK = N'$files/b.bak'")
     pages=$(grep -o 'processed [0-9]* pages' <<<"$(run_tsql "$p" 7.4 "BACKUP DATABASE [Б д] TO DISK = N'$files/b.bak' WITH INIT")" | grep -o '[0-9]*')
     device_type=$(grep -m1 -A1 BackupName <<<"$out" | tail -1 | cut -f7)
-    [ "$device_type" = 2 ] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version headeronly device type $device_type"; }
+    [ "$device_type" = 2 ] && pass || fail "$version headeronly device type $device_type"
     check "$version headeronly backup size" "$(grep -m1 -A1 BackupName <<<"$out" | tail -1 | cut -f13)" "$((pages * 8192))"
     check "$version backup isql" "$(run_isql "$p" 7.3 "BACKUP DATABASE [Б д] TO DISK = N'$files/c.bak' WITH STATS = 50")" "successfully processed"
     check "$version backup missing db" "$(run_tsql "$p" 7.4 "BACKUP DATABASE nosuch TO DISK = N'$files/n.bak'")" "Msg 911" "Msg 3013" "BACKUP DATABASE is terminating abnormally."
@@ -139,7 +96,7 @@ SELECT name FROM master.dbo.sysdatabases WHERE name = N'Б д'")" "(1 row affect
 
     check "$version restore" "$(run_tsql "$p" 7.4 "RESTORE DATABASE [R 1] FROM DISK = N'$files/b.bak' WITH REPLACE, MOVE N'Б д' TO N'$files/r.mdf', MOVE N'Б д_log' TO N'$files/r.ldf'")" \
         "RESTORE DATABASE successfully processed"
-    [ -f "$files/r.mdf" ] && [ -f "$files/r.ldf" ] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version restore files"; }
+    [ -f "$files/r.mdf" ] && [ -f "$files/r.ldf" ] && pass || fail "$version restore files"
     check "$version restore logical" "$(run_tsql "$p" 7.4 "RESTORE DATABASE R2 FROM DISK = N'$files/b.bak' WITH REPLACE, MOVE N'nope' TO N'$files/q.mdf'")" "Msg 3234" "RESTORE DATABASE is terminating abnormally."
     out=$(run_tsql "$p" 7.4 "RESTORE DATABASE R2 FROM DISK = N'$files/b.bak' WITH REPLACE, MOVE N'Б д' TO N'/no/such/q.mdf', MOVE N'Б д_log' TO N'$files/q.ldf'")
     check "$version restore folder" "$out" "Msg 3156" "Msg 3013"
@@ -199,7 +156,7 @@ SELECT fileid, groupid, name, filename FROM master.dbo.sysaltfiles WHERE dbid = 
     else
         check "$version master_files" "$master_files" "(5 rows affected)" "$(printf '4\t0\tm3\t%s' "$files/m3.ndf")" "$(printf '5\t1\tml2')"
     fi
-    [ "$(stat -c %s "$files/m1.mdf")" = 3145728 ] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version SIZE"; }
+    [ "$(stat -c %s "$files/m1.mdf")" = 3145728 ] && pass || fail "$version SIZE"
     check "$version backup first set" "$(run_tsql "$p" 7.4 "BACKUP DATABASE [M f] TO DISK = N'$files/m.bak' WITH INIT")" "file 'm3' on file 1." "file 'ml2' on file 1."
     check "$version backup appends" "$(run_tsql "$p" 7.4 "BACKUP DATABASE [M f] TO DISK = N'$files/m.bak' WITH NAME = N'Другий'")" "file 'm3' on file 2."
     out=$(run_tsql "$p" 7.4 "RESTORE HEADERONLY FROM DISK = N'$files/m.bak'")
@@ -216,13 +173,13 @@ SELECT fileid, groupid, name, filename FROM master.dbo.sysaltfiles WHERE dbid = 
         "Msg 3176" "File '$files/g1.mdf' is claimed by 'm2'(3) and 'm1'(1)." "Msg 3013"
     check "$version restore every file" "$(run_tsql "$p" 7.4 "RESTORE DATABASE [M g] FROM DISK = N'$files/m.bak' WITH FILE = 2, REPLACE, MOVE N'm1' TO N'$files/g1.mdf', MOVE N'm2' TO N'$files/g2.ndf', MOVE N'm3' TO N'$files/g3.ndf', MOVE N'ml1' TO N'$files/g1.ldf', MOVE N'ml2' TO N'$files/g2.ldf'")" \
         "file 'm3' on file 2." "RESTORE DATABASE successfully processed"
-    cmp -s "$files/m3.ndf" "$files/g3.ndf" && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version restored bytes"; }
+    cmp -s "$files/m3.ndf" "$files/g3.ndf" && pass || fail "$version restored bytes"
     check "$version restore other database" "$(run_tsql "$p" 7.4 "RESTORE DATABASE [Б д] FROM DISK = N'$files/m.bak' WITH MOVE N'm1' TO N'$files/h1.mdf'")" \
         "Msg 3154" "The backup set holds a backup of a database other than the existing 'Б д' database." "Msg 3013"
     : >"$files/bystander.ndf"
     check "$version restore over a file" "$(run_tsql "$p" 7.4 "RESTORE DATABASE [M h] FROM DISK = N'$files/m.bak' WITH MOVE N'm1' TO N'$files/h1.mdf', MOVE N'm2' TO N'$files/bystander.ndf', MOVE N'm3' TO N'$files/h3.ndf', MOVE N'ml1' TO N'$files/h1.ldf', MOVE N'ml2' TO N'$files/h2.ldf'")" \
         "Msg 3142" "cannot be restored over the existing" "Msg 3013"
-    [ ! -s "$files/bystander.ndf" ] && [ ! -e "$files/h1.mdf" ] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version bystander kept"; }
+    [ ! -s "$files/bystander.ndf" ] && [ ! -e "$files/h1.mdf" ] && pass || fail "$version bystander kept"
     check "$version restore own database" "$(run_tsql "$p" 7.4 "RESTORE DATABASE [M g] FROM DISK = N'$files/m.bak' WITH FILE = 1, MOVE N'm1' TO N'$files/g1.mdf', MOVE N'm2' TO N'$files/g2.ndf', MOVE N'm3' TO N'$files/g3.ndf', MOVE N'ml1' TO N'$files/g1.ldf', MOVE N'ml2' TO N'$files/g2.ldf'")" \
         "file 'm3' on file 1." "RESTORE DATABASE successfully processed"
     check "$version detach files" "$(run_tsql "$p" 7.4 "EXEC sp_detach_db N'M f', 'true'")" "(return status = 0)"
@@ -233,7 +190,7 @@ EXEC sp_detach_db N'F x'" >/dev/null
     check "$version attach files" "$(run_tsql "$p" 7.4 "CREATE DATABASE [M f] ON (FILENAME = N'$files/m1.mdf'), (FILENAME = N'$files/m2.ndf'), (FILENAME = N'$files/m3.ndf'), (FILENAME = N'$files/ml1.ldf'), (FILENAME = N'$files/ml2.ldf') FOR ATTACH
 SELECT fileid, groupid, name, filename FROM master.dbo.sysaltfiles WHERE dbid = DB_ID(N'M f') ORDER BY fileid")" "(5 rows affected)" "$(printf '4\t2\tm3')"
     check "$version drop files" "$(run_tsql "$p" 7.4 "DROP DATABASE [M f], [M g]")" ""
-    [ ! -e "$files/m3.ndf" ] && [ ! -e "$files/g2.ldf" ] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version dropped every file"; }
+    [ ! -e "$files/m3.ndf" ] && [ ! -e "$files/g2.ldf" ] && pass || fail "$version dropped every file"
 
     # A new database takes the lowest free id.
     run_tsql "$p" 7.4 "CREATE DATABASE i1
@@ -255,11 +212,11 @@ CREATE DATABASE i4" >/dev/null
     check "$version detach" "$(run_tsql "$p" 7.4 "EXEC sp_detach_db @dbname = N'R 1', @skipchecks = 'true'
 SELECT name FROM master.dbo.sysdatabases WHERE name = N'R 1'")" "(return status = 0)"
     absent "$version detached" "$(run_tsql "$p" 7.4 'SELECT name FROM master.dbo.sysdatabases')" "R 1"
-    [ -f "$files/r.mdf" ] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version detached files kept"; }
+    [ -f "$files/r.mdf" ] && pass || fail "$version detached files kept"
     out=$(run_tsql "$p" 7.4 "DROP DATABASE [Б д]")
     # 2000 names each file it deletes, the log first.
     [ "$version" = 2000 ] && check "$version drop order" "$(grep -o "Deleting database file '[^']*'" <<<"$out" | head -1)" "Deleting database file '$files/data/Б д_log.ldf'"
-    [ ! -e "$files/data/Б д.mdf" ] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: $version dropped files removed"; }
+    [ ! -e "$files/data/Б д.mdf" ] && pass || fail "$version dropped files removed"
     check "$version login" "$(printf 'quit\n' | tsql -H 127.0.0.1 -p "$p" -U sa -P wrong 2>&1)" "Login failed for user 'sa'."
 
     # The same statements as prepared statements (sp_prepexec, sp_unprepare), on every TDS version.
@@ -348,5 +305,4 @@ check "default collation" "$(run_tsql "$port" 7.4 "SELECT SERVERPROPERTY('Collat
 start browser 2000 --browser-port 1434 --instance INST1=2008
 check "browser lookup" "$(printf 'SELECT @@VERSION\n' | isql -k 'Driver=FreeTDS;Server=127.0.0.1\INST1;TDS_Version=7.3;UID=sa;PWD=pvtmo' -b -e 2>&1)" "Microsoft SQL Server 2008"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -4,7 +4,6 @@
 #include "WindowHarness.h"
 
 #include "ErrorAdvice.h"
-#include "SqlQuote.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,18 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-using sqlquote::literal;
-
-// A database with its files in the scratch folder and a backup of it at bak.
-void makeBackup(WindowHarness& h, const QString& name, const QString& bak) {
-    QVERIFY2(h.makeBackup(name, bak), qPrintable(bak));
-}
-
-// Reads the backup's file list the way the restore page does.
-void chooseBackup(WindowHarness& h, const QString& bak) {
-    h.readFileList(bak);
-}
 
 // A port that accepts connections and never answers: the login times out.
 struct SilentListener {
@@ -55,238 +42,223 @@ std::unique_ptr<AdoConnection> useElsewhere(const WindowHarness& h, const QStrin
     return c;
 }
 
-void connectTo(WindowHarness& h, const QString& serverName) {
-    h.edit("ServerName")->setText(serverName);
-    h.button("ToolButton1")->click();
+// What a row's user does up to the error, one member each, in the window against a stand-in that
+// may not open the folder locked.
+struct Scene {
+    WindowHarness& h;
+    QString locked;
+    QString scratch = h.server.scratch();
+    std::unique_ptr<AdoConnection> other{}; // keeps a database in use
+
+    void refused() {
+        const QString source = h.server.dataSource();
+        h.server.stop();
+        h.connectTo(source);
+    }
+    void unknownHost() { h.connectTo(QStringLiteral("no-such-host.invalid")); }
+    void loginRefused() { h.connectTo(h.server.dataSource()); }
+
+    // "busy" in use by another client, or "gone" listed and then dropped behind the window's back,
+    // detached or dropped through the databases page.
+    void busy(bool drop) {
+        h.sql(QStringLiteral("CREATE DATABASE busy"));
+        other = useElsewhere(h, QStringLiteral("busy"));
+        QVERIFY(h.connect());
+        h.script.answer(Reply::Yes);
+        QVERIFY(drop ? h.drop(QStringLiteral("busy")) : h.detach(QStringLiteral("busy")));
+    }
+    void gone(bool drop) {
+        h.sql(QStringLiteral("CREATE DATABASE gone"));
+        QVERIFY(h.connect());
+        h.openPage(WindowHarness::DatabasesPage);
+        h.sql(QStringLiteral("DROP DATABASE gone"));
+        h.script.answer(Reply::Yes);
+        QVERIFY(drop ? h.drop(QStringLiteral("gone")) : h.detach(QStringLiteral("gone")));
+    }
+    void detachInUse() { busy(false); }
+    void dropInUse() { busy(true); }
+    void detachGone() { gone(false); }
+    // The delete refreshes the list afterwards; its box is the one before the refresh.
+    void dropGone() { gone(true); }
+
+    // B1 listed on the backup page, then backed up.
+    void listB1() {
+        h.sql(QStringLiteral("CREATE DATABASE B1"));
+        QVERIFY(h.connect());
+        h.openPage(WindowHarness::BackupPage);
+    }
+    void backupGone() {
+        listB1();
+        h.sql(QStringLiteral("DROP DATABASE B1"));
+        h.backup(QStringLiteral("B1"), scratch + "/b1.bak");
+    }
+    void backupCut() { listB1(), h.backup(QStringLiteral("B1"), scratch + "/b1.bak"); }
+    void backupDenied() { listB1(), h.backup(QStringLiteral("B1"), locked + "/b1.bak"); }
+
+    void notABackup() {
+        QVERIFY(writeFile(scratch + "/junk.bak", "not a backup\n"));
+        QVERIFY(h.connect());
+        h.readFileList(scratch + "/junk.bak");
+    }
+    void fileListDenied() {
+        QVERIFY(h.makeBackup(QStringLiteral("D1"), scratch + "/d1.bak"));
+        QVERIFY(QFile::copy(scratch + "/d1.bak", locked + "/d1.bak"));
+        QVERIFY(h.connect());
+        h.readFileList(locked + "/d1.bak");
+    }
+
+    // Backups of W1 and W2, W1's file list read (its logical names), then bak restored as name
+    // with its data file at mdf.
+    void restore(const QString& name, const QString& bak, const QString& mdf, bool inUse = false) {
+        QVERIFY(h.makeBackup(QStringLiteral("W1"), scratch + "/w1.bak"));
+        QVERIFY(h.makeBackup(QStringLiteral("W2"), scratch + "/w2.bak"));
+        QVERIFY(h.connect());
+        h.readFileList(scratch + "/w1.bak");
+        if (inUse)
+            other = useElsewhere(h, name);
+        h.window->RestoreDatabase(name, bak, mdf, scratch + "/w3.ldf");
+    }
+    void wrongLogicalName() { restore(QStringLiteral("W2"), scratch + "/w2.bak", scratch + "/w3.mdf"); }
+    void restoreInUse() { restore(QStringLiteral("W1"), scratch + "/w1.bak", scratch + "/w3.mdf", true); }
+    void restoreMissingFolder() { restore(QStringLiteral("W3"), scratch + "/w1.bak", "/no/such/w3.mdf"); }
+    void restoreMissingBackup() { restore(QStringLiteral("W3"), scratch + "/none.bak", scratch + "/w3.mdf"); }
+
+    // A1 on the server, its files A1.mdf and A1_log.ldf in the scratch folder, attached as name
+    // from mdf and ldf (which the server opens itself, as its service account).
+    void makeA1() { QVERIFY(h.makeBackup(QStringLiteral("A1"), scratch + "/a1.bak")); }
+    void attach(const QString& name, const QString& mdf, const QString& ldf) {
+        QVERIFY(h.connect());
+        h.window->AttachDatabase(name, mdf, ldf);
+    }
+    // A data file alone, copied while its database was online: no new log can be built.
+    void attachUnclean() {
+        makeA1();
+        QDir().mkpath(scratch + "/copy");
+        QVERIFY(QFile::copy(scratch + "/A1.mdf", scratch + "/copy/A1.mdf"));
+        h.sql(QStringLiteral("DROP DATABASE A1"));
+        attach(QStringLiteral("A1"), scratch + "/copy/A1.mdf", QString());
+    }
+    // A data file shipped alone, attached before: the log built then is still there.
+    void attachLogInTheWay() {
+        makeA1();
+        h.sql(QStringLiteral("EXEC sp_detach_db 'A1', 'true'"));
+        QVERIFY(QFile::remove(scratch + "/A1_log.ldf"));
+        QVERIFY(writeFile(scratch + "/A1_log.LDF", "a log built by an earlier attach\n"));
+        attach(QStringLiteral("A1"), scratch + "/A1.mdf", QString());
+    }
+    void attachDenied() {
+        makeA1();
+        h.sql(QStringLiteral("EXEC sp_detach_db 'A1', 'true'"));
+        QVERIFY(QFile::copy(scratch + "/A1.mdf", locked + "/A1.mdf"));
+        attach(QStringLiteral("A1"), locked + "/A1.mdf", scratch + "/A1_log.ldf");
+    }
+    void attachInUse() {
+        makeA1(), attach(QStringLiteral("A2"), scratch + "/A1.mdf", scratch + "/A1_log.ldf");
+    }
+    void attachJunk() {
+        QVERIFY(writeFile(scratch + "/junk.mdf", "not a database\n"));
+        QVERIFY(writeFile(scratch + "/junk.ldf", "not a database\n"));
+        attach(QStringLiteral("J"), scratch + "/junk.mdf", scratch + "/junk.ldf");
+    }
+};
+using Setup = void (Scene::*)();
+
+// One row: what the user does against which personality (and stand-in option), the dialog
+// expected, the start of the server's own text and a phrase the line must hold (what to check).
+void row(int version, const char* name, Setup setup, modal::Kind kind, const char* serverText,
+         const char* advice, const char* option = nullptr) {
+    QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(version).arg(QLatin1String(name))))
+        << version << (option ? QStringList{QString::fromLatin1(option)} : QStringList()) << setup
+        << int(kind) << QString::fromUtf8(serverText) << QString::fromUtf8(advice);
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Setup)
 
 class ErrorAdviceLines : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() { prepareApplication(); }
 
-    // Each row: the personality, what the user does, the dialog expected, the start of the
-    // server's own text and a phrase the line must hold (what to check).
     void serverErrorGetsItsLine_data() {
         QTest::addColumn<int>("version");
-        QTest::addColumn<QString>("action");
+        QTest::addColumn<QStringList>("option");
+        QTest::addColumn<Setup>("setup");
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("serverText");
         QTest::addColumn<QString>("advice");
 
-        const int dialog = int(modal::Kind::MessageDialog);
-        const int simple = int(modal::Kind::SimpleMessage);
-        const int box = int(modal::Kind::SystemMessageBox);
-        const int error = int(modal::Kind::ErrorBox);
-        const QString unreachable = QStringLiteral("вводьте ХОСТ або ХОСТ,ПОРТ");
-        const QString inUse = QStringLiteral("користуються інші підключення");
-        const QString noDatabase = QStringLiteral("Такої бази даних на сервері немає");
-        for (int version : {2000, 2019}) {
-            const QByteArray v = QByteArray::number(version) + ' ';
-            QTest::newRow(v + "nothing on the port")
-                << version << "refused" << dialog << "Unable to connect: Adaptive Server is unavailable"
-                << unreachable;
-            QTest::newRow(v + "unknown host")
-                << version << "unknownHost" << dialog << "Unable to connect to data source" << unreachable;
-            QTest::newRow(v + "login failed") << version << "login" << dialog << "Login failed for user 'sa'"
-                                              << "автентифікацією SQL Server";
-            QTest::newRow(v + "detach in use")
-                << version << "detachInUse" << error << "Cannot detach the database 'busy'" << inUse;
-            QTest::newRow(v + "delete in use") << version << "dropInUse" << box << "Cannot drop" << inUse;
-            QTest::newRow(v + "detach gone")
-                << version << "detachGone" << error << "The database 'gone' does not exist" << noDatabase;
-            QTest::newRow(v + "delete gone")
-                << version << "dropGone" << box << "Cannot drop the database 'gone'" << noDatabase;
-            QTest::newRow(v + "backup of a database gone")
-                << version << "backupGone" << simple << "" << noDatabase;
-            QTest::newRow(v + "backup link cut") << version << "backupCut" << simple << ""
-                                                 << "могла як завершитися, так і ні";
-            QTest::newRow(v + "not a backup")
-                << version << "notABackup" << error << "The media family on device"
-                << "не є резервною копією";
-            QTest::newRow(v + "logical file not in the backup")
-                << version << "wrongLogicalName" << dialog << "Logical file 'W1' is not part of database 'W2'"
-                << "логічними назвами";
-            QTest::newRow(v + "restore over a database in use")
-                << version << "restoreInUse" << dialog << "Exclusive access could not be obtained" << inUse;
+        const auto dialog = modal::Kind::MessageDialog, simple = modal::Kind::SimpleMessage,
+                   box = modal::Kind::SystemMessageBox, error = modal::Kind::ErrorBox;
+        const char* unreachable = "вводьте ХОСТ або ХОСТ,ПОРТ";
+        const char* inUse = "користуються інші підключення";
+        const char* noDatabase = "Такої бази даних на сервері немає";
+        for (int v : {2000, 2019}) {
+            row(v, "nothing on the port", &Scene::refused, dialog,
+                "Unable to connect: Adaptive Server is unavailable", unreachable);
+            row(v, "unknown host", &Scene::unknownHost, dialog, "Unable to connect to data source",
+                unreachable);
+            row(v, "login failed", &Scene::loginRefused, dialog, "Login failed for user 'sa'",
+                "автентифікацією SQL Server", "--refuse-logins");
+            row(v, "detach in use", &Scene::detachInUse, error, "Cannot detach the database 'busy'", inUse);
+            row(v, "delete in use", &Scene::dropInUse, box, "Cannot drop", inUse);
+            row(v, "detach gone", &Scene::detachGone, error, "The database 'gone' does not exist",
+                noDatabase);
+            row(v, "delete gone", &Scene::dropGone, box, "Cannot drop the database 'gone'", noDatabase);
+            row(v, "backup of a database gone", &Scene::backupGone, simple, "", noDatabase);
+            row(v, "backup link cut", &Scene::backupCut, simple, "", "могла як завершитися, так і ні",
+                "--drop-backup-halfway");
+            row(v, "not a backup", &Scene::notABackup, error, "The media family on device",
+                "не є резервною копією");
+            row(v, "logical file not in the backup", &Scene::wrongLogicalName, dialog,
+                "Logical file 'W1' is not part of database 'W2'", "логічними назвами");
+            row(v, "restore over a database in use", &Scene::restoreInUse, dialog,
+                "Exclusive access could not be obtained", inUse);
+            row(v, "attach, not a database file", &Scene::attachJunk, dialog, "The header for file",
+                "не є придатним файлом бази даних");
+            row(v, "attach alone, the new log's name taken", &Scene::attachLogInTheWay, dialog,
+                "Cannot create file", "_log.LDF");
+            // The versions word these their own way (2019 as on Linux).
+            const bool old = v == 2000;
+            row(v, "attach, log file missing, not shut down cleanly", &Scene::attachUnclean, dialog,
+                old ? "Primary log file" : "Could not open new database",
+                "потрібен її оригінальний файл журналу");
+            row(v, "attach, file of another database", &Scene::attachInUse, dialog,
+                old ? "Device activation error" : "Unable to open the physical file",
+                old ? "від імені своєї служби" : "ним уже користується");
+            row(v, "restore, folder missing", &Scene::restoreMissingFolder, dialog,
+                old ? "Device activation error" : "The operating system returned the error '2(",
+                old ? "для нового файлу має існувати папка" : "папка для нового файлу має існувати");
+            row(v, "restore, backup missing", &Scene::restoreMissingBackup, dialog,
+                "Cannot open backup device",
+                old ? "або читати файл (відновлення)" : "для відновлення має існувати сам файл");
+            row(v, "file list, backup denied", &Scene::fileListDenied, error, "Cannot open backup device",
+                old ? "або читати файл (відновлення)" : "для відновлення — читати файл");
+            row(v, "backup, folder denied", &Scene::backupDenied, simple, "Cannot open backup device",
+                old ? "записувати в папку (резервне"
+                    : "для резервного копіювання їй потрібне право записувати в папку");
         }
-        // The file errors: the server opens the path itself, as its service account.
-        // A data file alone, copied while its database was online: no new log can be built.
-        QTest::newRow("2019 attach, log file missing, not shut down cleanly")
-            << 2019 << "attachUnclean" << dialog << "Could not open new database"
-            << "потрібен її оригінальний файл журналу";
-        QTest::newRow("2000 attach, log file missing, not shut down cleanly")
-            << 2000 << "attachUnclean" << dialog << "Primary log file"
-            << "потрібен її оригінальний файл журналу";
-        QTest::newRow("2000 attach, file denied")
-            << 2000 << "attachDenied" << dialog << "Device activation error"
-            << "від імені своєї служби";
-        QTest::newRow("2019 attach, not a database file")
-            << 2019 << "attachJunk" << dialog << "The header for file"
-            << "не є придатним файлом бази даних";
-        QTest::newRow("2000 attach, not a database file")
-            << 2000 << "attachJunk" << dialog << "The header for file"
-            << "не є придатним файлом бази даних";
-        QTest::newRow("2019 attach, file of another database")
-            << 2019 << "attachInUse" << dialog << "Unable to open the physical file"
-            << "ним уже користується";
-        QTest::newRow("2000 attach, file of another database")
-            << 2000 << "attachInUse" << dialog << "Device activation error"
-            << "від імені своєї служби";
-        QTest::newRow("2016 restore, folder missing")
-            << 2016 << "restoreMissingFolder" << dialog << "Directory lookup for the file"
-            << "папка для нового файлу має існувати";
-        QTest::newRow("2019 (Linux) restore, folder missing")
-            << 2019 << "restoreMissingFolder" << dialog << "The operating system returned the error '2("
-            << "папка для нового файлу має існувати";
-        QTest::newRow("2019 attach alone, the new log's name taken")
-            << 2019 << "attachLogInTheWay" << dialog << "Cannot create file"
-            << "_log.LDF";
-        QTest::newRow("2000 attach alone, the new log's name taken")
-            << 2000 << "attachLogInTheWay" << dialog << "Cannot create file"
-            << "_log.LDF";
-        QTest::newRow("2000 restore, folder missing")
-            << 2000 << "restoreMissingFolder" << dialog << "Device activation error"
-            << "для нового файлу має існувати папка";
-        QTest::newRow("2019 restore, backup missing")
-            << 2019 << "restoreMissingBackup" << dialog << "Cannot open backup device"
-            << "для відновлення має існувати сам файл";
-        QTest::newRow("2000 restore, backup missing")
-            << 2000 << "restoreMissingBackup" << dialog << "Cannot open backup device"
-            << "або читати файл (відновлення)";
-        QTest::newRow("2019 file list, backup denied")
-            << 2019 << "fileListDenied" << error << "Cannot open backup device"
-            << "для відновлення — читати файл";
-        QTest::newRow("2000 file list, backup denied")
-            << 2000 << "fileListDenied" << error << "Cannot open backup device"
-            << "або читати файл (відновлення)";
-        QTest::newRow("2019 backup, folder denied")
-            << 2019 << "backupDenied" << simple << "Cannot open backup device"
-            << "для резервного копіювання їй потрібне право записувати в папку";
-        QTest::newRow("2000 backup, folder denied")
-            << 2000 << "backupDenied" << simple << "Cannot open backup device"
-            << "записувати в папку (резервне";
+        row(2000, "attach, file denied", &Scene::attachDenied, dialog, "Device activation error",
+            "від імені своєї служби");
+        row(2016, "restore, folder missing", &Scene::restoreMissingFolder, dialog,
+            "Directory lookup for the file", "папка для нового файлу має існувати");
     }
 
     void serverErrorGetsItsLine() {
         QFETCH(int, version);
-        QFETCH(QString, action);
+        QFETCH(QStringList, option);
+        QFETCH(Setup, setup);
         QFETCH(int, kind);
         QFETCH(QString, serverText);
         QFETCH(QString, advice);
 
         const QTemporaryDir locked;
-        QStringList arguments{QStringLiteral("--deny"), locked.path()};
-        if (action == QLatin1String("login"))
-            arguments << QStringLiteral("--refuse-logins");
-        if (action == QLatin1String("backupCut"))
-            arguments << QStringLiteral("--drop-backup-halfway");
-        WindowHarness h(version, arguments);
-        const QString scratch = h.server.scratch();
-        std::unique_ptr<AdoConnection> other;
-
-        if (action == QLatin1String("refused")) {
-            const QString source = h.server.dataSource();
-            h.server.stop();
-            connectTo(h, source);
-        } else if (action == QLatin1String("unknownHost")) {
-            connectTo(h, QStringLiteral("no-such-host.invalid"));
-        } else if (action == QLatin1String("login")) {
-            h.button("ToolButton1")->click();
-        } else if (action == QLatin1String("detachInUse") || action == QLatin1String("dropInUse")) {
-            h.sql(QStringLiteral("CREATE DATABASE busy"));
-            other = useElsewhere(h, QStringLiteral("busy"));
-            QVERIFY(h.connect());
-            h.openPage(1);
-            QVERIFY(h.selectListed(QStringLiteral("busy")));
-            h.script.answer(Reply::Yes);
-            h.button(action == QLatin1String("dropInUse") ? "BitBtn4" : "BitBtn2")->click();
-        } else if (action == QLatin1String("detachGone") || action == QLatin1String("dropGone")) {
-            h.sql(QStringLiteral("CREATE DATABASE gone"));
-            QVERIFY(h.connect());
-            h.openPage(1);
-            QVERIFY(h.selectListed(QStringLiteral("gone")));
-            h.sql(QStringLiteral("DROP DATABASE gone"));
-            h.script.answer(Reply::Yes);
-            h.button(action == QLatin1String("dropGone") ? "BitBtn4" : "BitBtn2")->click();
-            // The delete refreshes the list afterwards; its box is the one before the refresh.
-        } else if (action == QLatin1String("backupGone") || action == QLatin1String("backupCut") ||
-                   action == QLatin1String("backupDenied")) {
-            h.sql(QStringLiteral("CREATE DATABASE B1"));
-            QVERIFY(h.connect());
-            h.openPage(3);
-            auto* combo = h.widget<QComboBox>("cbDataBase1");
-            combo->setCurrentIndex(combo->findText(QStringLiteral("B1")));
-            if (action == QLatin1String("backupGone"))
-                h.sql(QStringLiteral("DROP DATABASE B1"));
-            h.edit("edSavePathBAK")
-                ->setText((action == QLatin1String("backupDenied") ? locked.path() : scratch) + "/b1.bak");
-            h.button("BitBtn5")->click();
-        } else if (action == QLatin1String("notABackup")) {
-            writeFile(scratch + "/junk.bak", "not a backup\n");
-            QVERIFY(h.connect());
-            chooseBackup(h, scratch + "/junk.bak");
-        } else if (action == QLatin1String("fileListDenied")) {
-            makeBackup(h, QStringLiteral("D1"), scratch + "/d1.bak");
-            QVERIFY(QFile::copy(scratch + "/d1.bak", locked.path() + "/d1.bak"));
-            QVERIFY(h.connect());
-            chooseBackup(h, locked.path() + "/d1.bak");
-        } else if (action == QLatin1String("wrongLogicalName") || action == QLatin1String("restoreInUse") ||
-                   action == QLatin1String("restoreMissingFolder") ||
-                   action == QLatin1String("restoreMissingBackup")) {
-            makeBackup(h, QStringLiteral("W1"), scratch + "/w1.bak");
-            makeBackup(h, QStringLiteral("W2"), scratch + "/w2.bak");
-            QVERIFY(h.connect());
-            chooseBackup(h, scratch + "/w1.bak"); // the logical names of W1's files
-            QString bak = scratch + "/w1.bak", name = QStringLiteral("W3"), mdf = scratch + "/w3.mdf";
-            if (action == QLatin1String("wrongLogicalName"))
-                bak = scratch + "/w2.bak", name = QStringLiteral("W2");
-            if (action == QLatin1String("restoreInUse")) {
-                name = QStringLiteral("W1");
-                other = useElsewhere(h, name);
-            }
-            if (action == QLatin1String("restoreMissingFolder"))
-                mdf = QStringLiteral("/no/such/w3.mdf");
-            if (action == QLatin1String("restoreMissingBackup"))
-                bak = scratch + "/none.bak";
-            h.window->RestoreDatabase(name, bak, mdf, scratch + "/w3.ldf");
-        } else if (action == QLatin1String("attachUnclean")) {
-            makeBackup(h, QStringLiteral("A1"), scratch + "/a1.bak");
-            QDir().mkpath(scratch + "/copy");
-            QVERIFY(QFile::copy(scratch + "/A1.mdf", scratch + "/copy/A1.mdf"));
-            h.sql(QStringLiteral("DROP DATABASE A1"));
-            QVERIFY(h.connect());
-            h.window->AttachDatabase(QStringLiteral("A1"), scratch + "/copy/A1.mdf", QString());
-        } else if (action == QLatin1String("attachLogInTheWay")) {
-            // A data file shipped alone, attached before: the log built then is still there.
-            makeBackup(h, QStringLiteral("A1"), scratch + "/a1.bak");
-            h.sql(QStringLiteral("EXEC sp_detach_db 'A1', 'true'"));
-            QVERIFY(QFile::remove(scratch + "/A1_log.ldf"));
-            writeFile(scratch + "/A1_log.LDF", "a log built by an earlier attach\n");
-            QVERIFY(h.connect());
-            h.window->AttachDatabase(QStringLiteral("A1"), scratch + "/A1.mdf", QString());
-        } else if (action == QLatin1String("attachDenied")) {
-            makeBackup(h, QStringLiteral("A1"), scratch + "/a1.bak");
-            h.sql(QStringLiteral("EXEC sp_detach_db 'A1', 'true'"));
-            QString mdf = scratch + "/A1.mdf";
-            QVERIFY(QFile::copy(mdf, locked.path() + "/A1.mdf"));
-            mdf = locked.path() + "/A1.mdf";
-            QVERIFY(h.connect());
-            h.window->AttachDatabase(QStringLiteral("A1"), mdf, scratch + "/A1_log.ldf");
-        } else if (action == QLatin1String("attachInUse")) {
-            makeBackup(h, QStringLiteral("A1"), scratch + "/a1.bak");
-            QVERIFY(h.connect());
-            h.window->AttachDatabase(QStringLiteral("A2"), scratch + "/A1.mdf", scratch + "/A1_log.ldf");
-        } else if (action == QLatin1String("attachJunk")) {
-            writeFile(scratch + "/junk.mdf", "not a database\n");
-            writeFile(scratch + "/junk.ldf", "not a database\n");
-            QVERIFY(h.connect());
-            h.window->AttachDatabase(QStringLiteral("J"), scratch + "/junk.mdf", scratch + "/junk.ldf");
-        } else {
-            QFAIL(qPrintable(action));
-        }
+        WindowHarness h(version, QStringList{QStringLiteral("--deny"), locked.path()} + option);
+        Scene scene{h, locked.path()};
+        (scene.*setup)();
+        if (QTest::currentTestFailed())
+            return;
 
         QVERIFY(!h.script.seen.isEmpty());
         const modal::Request* shown = nullptr;
@@ -321,8 +293,8 @@ private slots:
                                QStringLiteral("--browser-lists-unknown")});
         h.window->connection().setLoginTimeoutForTests(1);
         SilentListener silent;
-        connectTo(h, action == QLatin1String("instance") ? QStringLiteral("127.0.0.1\\NOPE")
-                                                         : QStringLiteral("127.0.0.1,%1").arg(silent.port));
+        h.connectTo(action == QLatin1String("instance") ? QStringLiteral("127.0.0.1\\NOPE")
+                                                        : QStringLiteral("127.0.0.1,%1").arg(silent.port));
         const QStringList lines = h.script.last().text.split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 2);
         QVERIFY2(lines[0].startsWith(serverText), qPrintable(lines[0]));
@@ -333,12 +305,7 @@ private slots:
     void accessDeniedMessageStaysAsItIs() {
         const QTemporaryDir locked;
         WindowHarness h(2019, {QStringLiteral("--deny"), locked.path()});
-        makeBackup(h, QStringLiteral("A1"), h.server.scratch() + "/a1.bak");
-        h.sql(QStringLiteral("EXEC sp_detach_db 'A1', 'true'"));
-        QVERIFY(QFile::copy(h.server.scratch() + "/A1.mdf", locked.path() + "/A1.mdf"));
-        QVERIFY(h.connect());
-        h.window->AttachDatabase(QStringLiteral("A1"), locked.path() + "/A1.mdf",
-                                 h.server.scratch() + "/A1_log.ldf");
+        Scene{h, locked.path()}.attachDenied();
         QVERIFY(!h.script.last().text.contains(QLatin1Char('\n')));
         QVERIFY(h.script.last().text.endsWith(
             QStringLiteral("Помилка операційної системи 5: (Доступ заборонений.)")));

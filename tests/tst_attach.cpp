@@ -54,18 +54,18 @@ private slots:
         QVERIFY(h.connect());
         h.script.clear();
         h.script.choose(folder + "/VTR.mdf");
-        h.button("SpeedButton2")->click();
+        h.pickMdfButton()->click();
         QCOMPARE(h.script.last().caption, QStringLiteral("Вибір бази даних"));
         // Data files first (not logs), then every file.
         QCOMPARE(h.script.last().filter.count(QLatin1Char('|')), 3);
         QCOMPARE(shownBy(h.script.last().filter, 0, kNames), QStringList({"VTR.mdf", "VTR.MDF"}));
         QCOMPARE(shownBy(h.script.last().filter, 1, kNames), kNames);
         QCOMPARE(h.script.last().defaultExtension, QStringLiteral("*.mdf"));
-        QCOMPARE(h.edit("edPathMDF")->text(), folder + "/VTR.mdf");
-        QCOMPARE(h.edit("edPathLDF")->text(), folder + "/VTR_log.ldf");
+        QCOMPARE(h.attachMdf()->text(), folder + "/VTR.mdf");
+        QCOMPARE(h.attachLdf()->text(), folder + "/VTR_log.ldf");
         QCOMPARE(QDir::currentPath(), QDir(folder).absolutePath());
 
-        h.button("BitBtn1")->click();
+        h.attachButton()->click();
         QCOMPARE(h.script.last().text,
                  QStringLiteral("База даних VTR успішно приєднана із файлу ") + folder + "/VTR.mdf");
         QVERIFY(h.databases().contains(QStringLiteral("VTR")));
@@ -76,7 +76,7 @@ private slots:
 
         // The shared dialog opens again in the folder of the last choice, on its own field's file.
         h.script.cancelPicker();
-        h.button("SpeedButton3")->click();
+        h.pickLdfButton()->click();
         QCOMPARE(h.script.last().directory, folder);
         QCOMPARE(h.script.last().selectedFile, folder + "/VTR_log.ldf");
         QCOMPARE(h.script.last().filter.count(QLatin1Char('|')), 3);
@@ -94,11 +94,11 @@ private slots:
             touch(several + "/" + f);
         touch(none + "/d.mdf");
         h.script.choose(several + "/d.mdf");
-        h.button("SpeedButton2")->click();
-        QCOMPARE(h.edit("edPathLDF")->text(), several + "/b.LDF");
+        h.pickMdfButton()->click();
+        QCOMPARE(h.attachLdf()->text(), several + "/b.LDF");
         h.script.choose(none + "/d.mdf");
-        h.button("SpeedButton2")->click();
-        QCOMPARE(h.edit("edPathLDF")->text(), several + "/b.LDF");
+        h.pickMdfButton()->click();
+        QCOMPARE(h.attachLdf()->text(), several + "/b.LDF");
     }
 
     void missingLogUsesTheTrimmedName() {
@@ -106,10 +106,7 @@ private slots:
         const QString folder = h.server.scratch();
         makeFiles(h, QStringLiteral("Q1"), folder + "/q.mdf", folder + "/Q1_Log.LDF");
         QVERIFY(h.connect());
-        h.edit("cbDatabase")->setText(QStringLiteral("  Q1 "));
-        h.edit("edPathMDF")->setText(folder + "/q.mdf");
-        h.edit("edPathLDF")->setText(folder + "/missing.ldf");
-        h.button("BitBtn1")->click();
+        h.attach(QStringLiteral("  Q1 "), folder + "/q.mdf", folder + "/missing.ldf");
         QVERIFY(h.server.receivedStatements().contains(
             QStringLiteral("LOG ON (FILENAME = N'%1/Q1_Log.LDF')").arg(folder)));
         QVERIFY(h.script.last().text.contains(QStringLiteral("успішно приєднана")));

@@ -13,11 +13,8 @@ using sqlquote::literal;
 
 // Attaches the data file through the page, the log field left empty as a user without a log leaves it.
 void attachAlone(WindowHarness& h, const QString& name, const QString& mdf) {
-    h.edit("cbDatabase")->setText(name);
-    h.edit("edPathMDF")->setText(mdf);
-    h.edit("edPathLDF")->clear();
     h.script.answer(Reply::OK);
-    h.button("BitBtn1")->click();
+    h.attach(name, mdf, QString());
 }
 } // namespace
 

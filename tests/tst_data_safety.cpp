@@ -52,22 +52,20 @@ private slots:
         QVERIFY(h.connect());
         h.readFileList(bak);
         QCOMPARE(h.window->backupFiles().size(), 5);
-        QVERIFY2(h.edit("edPathMDF2")->toolTip().contains(QStringLiteral("Ще файлів у копії: 3")),
-                 qPrintable(h.edit("edPathMDF2")->toolTip()));
+        QVERIFY2(h.restoreMdf()->toolTip().contains(QStringLiteral("Ще файлів у копії: 3")),
+                 qPrintable(h.restoreMdf()->toolTip()));
 
         const QString data = h.folder(QStringLiteral("Відновлено"));
         const QString logs = h.folder(QStringLiteral("Журнали"));
-        h.script.choose(data);
-        h.button("SpeedButton1")->click();
+        h.chooseRestoreFolder(data);
         h.script.choose(logs);
-        h.button("SpeedButton4")->click();
-        h.edit("Edit1")->setText(QStringLiteral("Копія"));
+        h.logFolderButton()->click();
         // A file of somebody else's where a further file would go keeps its place and its bytes.
         const QString occupied = logs + QStringLiteral("/Копія_Multi_log2.ldf");
         QVERIFY(writeFile(occupied, "not ours"));
 
         h.script.answer(Reply::OK);
-        h.button("BitBtn3")->click();
+        h.restoreAs(QStringLiteral("Копія"));
         const QString statements = h.server.receivedStatements();
         for (const QString& move :
              {QStringLiteral("MOVE N'Multi' TO %1").arg(literal(data + "/Multi.MDF")),
@@ -99,14 +97,13 @@ private slots:
         const QByteArray vtrBytes = fileBytes(vtrFolder + "/VTR.mdf");
         QVERIFY(h.connect());
         h.readFileList(sales);
-        h.script.choose(h.folder(QStringLiteral("target")));
-        h.button("SpeedButton1")->click();
-        QCOMPARE(h.edit("Edit1")->text(), QStringLiteral("VTR"));
+        h.chooseRestoreFolder(h.folder(QStringLiteral("target")));
+        QCOMPARE(h.restoreName()->text(), QStringLiteral("VTR"));
 
         // No: nothing is sent and VTR stays as it was.
         h.script.clear();
         h.script.answer(Reply::No);
-        h.button("BitBtn3")->click();
+        h.restoreButton()->click();
         QCOMPARE(h.script.seen.size(), 1);
         QCOMPARE(h.script.last().type, DialogType::Confirmation);
         QCOMPARE(h.script.last().buttons, (DialogButtons{DialogButton::Yes, DialogButton::No}));
@@ -120,16 +117,14 @@ private slots:
         // Yes: the restore goes ahead.
         h.script.answer(Reply::Yes);
         h.script.answer(Reply::OK);
-        h.button("BitBtn3")->click();
+        h.restoreButton()->click();
         QVERIFY(h.script.last().text.startsWith(QStringLiteral("База даних VTR успішно відновлена")));
 
         // A database's own backup over it asks nothing, whatever the case of the name.
-        h.script.choose(h.folder(QStringLiteral("own")));
-        h.button("SpeedButton1")->click();
+        h.chooseRestoreFolder(h.folder(QStringLiteral("own")));
         h.script.clear();
-        h.edit("Edit1")->setText(QStringLiteral("sales"));
         h.script.answer(Reply::OK);
-        h.button("BitBtn3")->click();
+        h.restoreAs(QStringLiteral("sales"));
         QVERIFY(!askedToConfirm(h));
         QVERIFY(h.script.last().text.startsWith(QStringLiteral("База даних sales успішно відновлена")));
     }
@@ -150,11 +145,9 @@ private slots:
             QStringLiteral("RESTORE FILELISTONLY FROM Disk = %1 WITH FILE = 2").arg(literal(bak))));
         QCOMPARE(h.window->logicalDataName(), QStringLiteral("Newer"));
 
-        h.edit("Edit1")->setText(QStringLiteral("Restored"));
-        h.script.choose(h.folder(QStringLiteral("restored")));
-        h.button("SpeedButton1")->click();
+        h.chooseRestoreFolder(h.folder(QStringLiteral("restored")));
         h.script.answer(Reply::OK);
-        h.button("BitBtn3")->click();
+        h.restoreAs(QStringLiteral("Restored"));
         QVERIFY(h.server.receivedStatements().contains(
             QStringLiteral("RESTORE DATABASE [Restored] FROM DISK = %1 WITH FILE = 2, REPLACE, MOVE N'Newer'")
                 .arg(literal(bak))));
@@ -180,10 +173,8 @@ private slots:
         QVERIFY(writeFile(bad, "not a database\n"));
 
         QVERIFY(h.connect());
-        h.edit("cbDatabase")->setText(QStringLiteral("Keep"));
-        h.edit("edPathMDF")->setText(bad);
         h.script.clear();
-        h.button("BitBtn1")->click();
+        h.attach(QStringLiteral("Keep"), bad, QString());
         QCOMPARE(h.script.seen.size(), 1);
         QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::Cancel});
         QVERIFY2(
@@ -210,9 +201,7 @@ private slots:
         QVERIFY(writeFile(bad, "not a database\n"));
 
         QVERIFY(h.connect());
-        h.edit("cbDatabase")->setText(QStringLiteral("Keep"));
-        h.edit("edPathMDF")->setText(bad);
-        h.button("BitBtn1")->click();
+        h.attach(QStringLiteral("Keep"), bad, QString());
         QVERIFY2(h.script.last().text.endsWith(
                      QStringLiteral("\nПопередню базу даних Keep не вдалося приєднати знову; приєднайте її "
                                     "файли вручну: %1/Keep.mdf, %1/Keep_log.ldf.")

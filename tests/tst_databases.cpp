@@ -9,15 +9,6 @@
 #include <QFile>
 #include <QtTest>
 
-namespace {
-QStringList items(WindowHarness& h) {
-    return h.listed();
-}
-void select(WindowHarness& h, const QString& name) {
-    QVERIFY(h.selectListed(name));
-}
-} // namespace
-
 class DatabaseListPage : public QObject {
     Q_OBJECT
 private slots:
@@ -27,16 +18,16 @@ private slots:
         WindowHarness h;
         QVERIFY(h.connect());
         h.openPage(1);
-        QCOMPARE(items(h).size(), 0); // only the system databases: emptied
+        QCOMPARE(h.listed().size(), 0); // only the system databases: emptied
         h.sql(QStringLiteral("CREATE DATABASE zeta\nCREATE DATABASE [Альфа]\nCREATE DATABASE [MSDB2]"));
         h.openPage(0);
         h.openPage(1);
-        QCOMPARE(items(h), (QStringList{"zeta", "Альфа", "MSDB2"}));
-        QVERIFY(!h.button("BitBtn2")->isEnabled());
-        QVERIFY(!h.button("BitBtn4")->isEnabled());
-        select(h, QStringLiteral("zeta"));
-        QVERIFY(h.button("BitBtn2")->isEnabled());
-        QVERIFY(h.button("BitBtn4")->isEnabled());
+        QCOMPARE(h.listed(), (QStringList{"zeta", "Альфа", "MSDB2"}));
+        QVERIFY(!h.detachButton()->isEnabled());
+        QVERIFY(!h.dropButton()->isEnabled());
+        QVERIFY(h.selectListed(QStringLiteral("zeta")));
+        QVERIFY(h.detachButton()->isEnabled());
+        QVERIFY(h.dropButton()->isEnabled());
     }
 
     // Answered No, with Escape on the real dialog, or by its close box: nothing is detached or
@@ -60,15 +51,13 @@ private slots:
         WindowHarness h;
         h.sql(QStringLiteral("CREATE DATABASE keep"));
         QVERIFY(h.connect());
-        h.openPage(1);
-        select(h, QStringLiteral("keep"));
         reply(h);
-        h.button("BitBtn2")->click();
+        QVERIFY(h.detach(QStringLiteral("keep")));
         QCOMPARE(h.script.last().text, QStringLiteral("Ви впевнені, що хочете від'єднати базу даних keep ?"));
         QCOMPARE(h.script.last().caption, QStringLiteral("Підтвердження"));
         QCOMPARE(h.script.last().buttons, (DialogButtons{DialogButton::Yes, DialogButton::No}));
         reply(h);
-        h.button("BitBtn4")->click();
+        QVERIFY(h.drop(QStringLiteral("keep")));
         QCOMPARE(h.script.last().text, QStringLiteral("Ви впевнені, що бажаєте видалити базу даних keep ?"));
         QVERIFY(h.databases().contains(QStringLiteral("keep")));
     }
@@ -86,16 +75,14 @@ private slots:
         QVERIFY(h.databases().contains(name));
         const auto before = snapshot(h.server.dataDir());
         QVERIFY(h.connect());
-        h.openPage(1);
 
         // Detach: the database leaves the list, its files stay.
-        select(h, name);
         h.script.answer(Reply::Yes);
-        h.button("BitBtn2")->click();
+        QVERIFY(h.detach(name));
         QVERIFY(!h.databases().contains(name));
-        QVERIFY(!items(h).contains(name));
+        QVERIFY(!h.listed().contains(name));
         QVERIFY(!h.anyListedSelected());
-        QVERIFY(h.button("BitBtn2")->isEnabled()); // buttons keep their state after the refill
+        QVERIFY(h.detachButton()->isEnabled()); // buttons keep their state after the refill
         QCOMPARE(snapshot(h.server.dataDir()).keys().filter(".mdf"), before.keys().filter(".mdf"));
 
         // Drop: attach it again first, then its files go and nothing else changes.
@@ -106,11 +93,9 @@ private slots:
                      sqlquote::literal(files + "_log.ldf")));
         QVERIFY(h.databases().contains(name));
         h.openPage(0);
-        h.openPage(1);
-        select(h, name);
         h.script.answer(Reply::Yes);
         h.script.answer(Reply::OK);
-        h.button("BitBtn4")->click();
+        QVERIFY(h.drop(name));
         QCOMPARE(h.script.seen[h.script.seen.size() - 1].text,
                  QStringLiteral("База даних ") + name + QStringLiteral(" успішно видалена !"));
         QVERIFY(!h.databases().contains(name));
@@ -131,10 +116,9 @@ private slots:
         h.openPage(1);
         h.sql(QStringLiteral("DROP DATABASE gone"));
         // A failed delete: the system message box, then the refresh.
-        select(h, QStringLiteral("gone"));
         h.script.clear();
         h.script.answer(Reply::Yes);
-        h.button("BitBtn4")->click();
+        QVERIFY(h.drop(QStringLiteral("gone")));
         QCOMPARE(h.script.seen.size(), 2);
         QCOMPARE(h.script.last().kind, modal::Kind::SystemMessageBox);
         QCOMPARE(h.script.last().caption, QStringLiteral("Zelvaro"));
@@ -142,18 +126,17 @@ private slots:
             h.script.last().text.section(QLatin1Char('\n'), 0, 0),
             QStringLiteral(
                 "Cannot drop the database 'gone', because it does not exist or you do not have permission"));
-        QCOMPARE(items(h), QStringList{"busy"});
+        QCOMPARE(h.listed(), QStringList{"busy"});
 
         // A failed detach: the plain error box, and the list is not refreshed.
         h.sql(QStringLiteral("CREATE DATABASE later"));
-        select(h, QStringLiteral("busy"));
         h.sql(QStringLiteral("DROP DATABASE busy"));
         h.script.clear();
         h.script.answer(Reply::Yes);
-        h.button("BitBtn2")->click();
+        QVERIFY(h.detach(QStringLiteral("busy")));
         QCOMPARE(h.script.last().kind, modal::Kind::ErrorBox);
         QVERIFY(h.script.last().text.startsWith(QLatin1String("The database 'busy' does not exist.")));
-        QCOMPARE(items(h), QStringList{"busy"});
+        QCOMPARE(h.listed(), QStringList{"busy"});
     }
 
     void unreachableServerReportsTwiceAndKeepsTheList() {
@@ -161,16 +144,16 @@ private slots:
         h.sql(QStringLiteral("CREATE DATABASE one"));
         QVERIFY(h.connect());
         h.openPage(1);
-        select(h, QStringLiteral("one"));
+        QVERIFY(h.selectListed(QStringLiteral("one")));
         h.window->Disconnect();
         h.server.stop();
         h.script.clear();
         h.script.answer(Reply::Yes);
-        h.button("BitBtn4")->click();
+        h.dropButton()->click();
         QCOMPARE(h.script.seen.size(), 3); // the question, then the connection error twice
         QCOMPARE(h.script.seen[1].buttons, DialogButtons{DialogButton::Cancel});
         QCOMPARE(h.script.seen[2].buttons, DialogButtons{DialogButton::Cancel});
-        QCOMPARE(items(h), QStringList{"one"});
+        QCOMPARE(h.listed(), QStringList{"one"});
     }
 };
 

@@ -75,16 +75,16 @@ private slots:
         h.openPage(1); // the listing finds the link gone and cannot open a new one
         QVERIFY(!h.window->connection().isOpen());
         QCOMPARE(h.window->statusImage(), 2);
-        QCOMPARE(h.button("ToolButton1")->toolTip(), QStringLiteral("Відключитися"));
+        QCOMPARE(h.connectButton()->toolTip(), QStringLiteral("Відключитися"));
 
         QVERIFY(h.server.start());
         h.script.clear();
         h.script.answer(Reply::OK);
-        h.button("ToolButton1")->click();
+        h.connectButton()->click();
         QCOMPARE(h.script.texts(), QStringList{QStringLiteral("Підключення успішно виконано !")});
         QVERIFY(h.window->connection().isOpen());
         QCOMPARE(h.window->statusImage(), 0);
-        QCOMPARE(h.button("ToolButton1")->toolTip(), QStringLiteral("Відключитися"));
+        QCOMPARE(h.connectButton()->toolTip(), QStringLiteral("Відключитися"));
     }
 
     // A backup pressed again right after the server restarted: the server closed the old link
@@ -102,7 +102,7 @@ private slots:
         QFile::remove(h.server.scratch() + "/keep.bak");
         h.script.clear();
         h.script.answer(Reply::OK);
-        h.button("BitBtn5")->click();
+        h.backupButton()->click();
         QCOMPARE(h.script.texts(),
                  QStringList{QStringLiteral("Створення резервної копії бази даних keep успішно виконано.\n"
                                             "Копію перевірено: з неї можна відновити базу даних.")});
@@ -129,9 +129,8 @@ private slots:
         h.server.stop();
         QVERIFY(h.server.start());
         // A detach (changes something) tests the idle connection first and then goes through.
-        QVERIFY(h.selectListed(QStringLiteral("one")));
         h.script.answer(Reply::Yes);
-        h.button("BitBtn2")->click();
+        QVERIFY(h.detach(QStringLiteral("one")));
         QCOMPARE(h.script.texts().size(), 1); // the question only
         QCOMPARE(h.listed().size(), 1);
         QVERIFY(!h.databases().contains(QStringLiteral("one")));

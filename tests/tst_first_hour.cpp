@@ -99,8 +99,8 @@ private slots:
         mdf.path = a + "/VTR.mdf";
         mdf.filterIndex = 2; // "Всі файли"
         h.script.queue << mdf;
-        h.button("SpeedButton2")->click();
-        QCOMPARE(h.edit("edPathLDF")->text(), a + "/VTR_log.ldf");
+        h.pickMdfButton()->click();
+        QCOMPARE(h.attachLdf()->text(), a + "/VTR_log.ldf");
 
         struct Case {
             QString ldfField;
@@ -110,20 +110,20 @@ private slots:
         for (const Case& c : {Case{a + "/VTR_log.ldf", a, a + "/VTR_log.ldf"}, Case{QString(), a, QString()},
                               Case{a + "/VTR.mdf", a, QString()}, Case{b + "/other.ldf", b, b + "/other.ldf"},
                               Case{b + "/gone.ldf", b, QString()}}) {
-            h.edit("edPathLDF")->setText(c.ldfField);
-            h.button("SpeedButton3")->click();
+            h.attachLdf()->setText(c.ldfField);
+            h.pickLdfButton()->click();
             QCOMPARE(h.script.last().directory, c.directory);
             QCOMPARE(h.script.last().selectedFile, c.selected);
             QCOMPARE(h.script.last().filterIndex, 1);
         }
         h.openPage(2);
-        h.button("SpeedButton5")->click();
+        h.pickBackupButton()->click();
         QCOMPARE(h.script.last().defaultExtension, QStringLiteral("*.bak"));
         QCOMPARE(h.script.last().directory, a);
         QCOMPARE(h.script.last().selectedFile, QString());
         QCOMPARE(h.script.last().filterIndex, 1);
         h.openPage(0);
-        h.button("SpeedButton2")->click();
+        h.pickMdfButton()->click();
         QCOMPARE(h.script.last().selectedFile, a + "/VTR.mdf");
         QCOMPARE(h.script.last().filterIndex, 2);
     }
@@ -202,9 +202,9 @@ private slots:
         target->setFocus();
         h.script.clear();
         auto* asButton = qobject_cast<QAbstractButton*>(target);
-        QSignalSpy clicked(asButton ? asButton : h.button("ToolButton1"), &QAbstractButton::clicked);
+        QSignalSpy clicked(asButton ? asButton : h.connectButton(), &QAbstractButton::clicked);
         if (page < 0)
-            h.script.answer(1);
+            h.script.answer(Reply::OK);
         QTest::keyClick(target, Qt::Key(key));
         QCOMPARE(clicked.count(), 1);
         if (page < 0)
@@ -269,15 +269,13 @@ private slots:
         if (action == QLatin1String("restoreOntoTaken")) {
             h.sql(QStringLiteral("CREATE DATABASE T2 ON PRIMARY (FILENAME = %1) LOG ON (FILENAME = %2)")
                       .arg(sqlquote::literal(s + "/t2.mdf"), sqlquote::literal(s + "/t2.ldf")));
-            h.openPage(2);
-            h.script.choose(s + "/t1.bak");
-            h.button("SpeedButton5")->click();
-            h.script.answer(6); // yes, overwrite the file of somebody else's: the server refuses
+            h.readFileList(s + "/t1.bak");
+            h.script.answer(Reply::Yes); // yes, overwrite the file of somebody else's: the server refuses
             h.window->RestoreDatabase(QStringLiteral("T3"), s + "/t1.bak", s + "/t2.mdf", s + "/t3.ldf");
         } else if (action == QLatin1String("backupNone")) {
             h.openPage(3);
-            h.edit("edSavePathBAK")->setText(s + "/none.bak");
-            h.button("BitBtn5")->click();
+            h.backupTarget()->setText(s + "/none.bak");
+            h.backupButton()->click();
         } else {
             h.window->AttachDatabase(QString(), s + "/t1.mdf", s + "/t1.ldf");
         }
@@ -310,9 +308,9 @@ private slots:
         QVERIFY(h.connect());
         QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
         h.openPage(3);
-        auto* combo = h.widget<QComboBox>("cbDataBase1");
+        auto* combo = h.backupDatabase();
         combo->setCurrentIndex(combo->findText(QStringLiteral("Big")));
-        h.edit("edSavePathBAK")->setText(h.server.scratch() + "/big.bak");
+        h.backupTarget()->setText(h.server.scratch() + "/big.bak");
         QTimer poll;
         bool sent = false;
         QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -320,12 +318,12 @@ private slots:
             if (sent || !dialog || !dialog->isVisible())
                 return;
             sent = true;
-            h.script.answer(7); // keep it running
+            h.script.answer(Reply::No); // keep it running
             askWindowManagerToClose(h.window.get());
         });
         poll.start(20);
         h.script.clear();
-        h.button("BitBtn5")->click();
+        h.backupButton()->click();
         QVERIFY(sent);
         QVERIFY(!h.script.seen.isEmpty());
         QCOMPARE(h.script.seen.first().text, QStringLiteral("Операція ще виконується. Скасувати її та закрити вікно?"));

@@ -87,20 +87,16 @@ private slots:
         if (!valid)
             return;
 
-        h.openPage(1);
-        QVERIFY(h.selectListed(name));
         h.script.answer(Reply::Yes);
-        h.button("BitBtn2")->click();
+        QVERIFY(h.detach(name));
         QVERIFY(!h.databases().contains(name));
         QVERIFY(QFile::exists(dir + "/src.mdf"));
         bystanders.verify(h);
 
         QVERIFY(h.window->AttachDatabase(name, dir + "/src.mdf", dir + "/src.ldf"));
         h.openPage(0);
-        h.openPage(1);
-        QVERIFY(h.selectListed(name));
         h.script.answer(Reply::Yes);
-        h.button("BitBtn4")->click();
+        QVERIFY(h.drop(name));
         QVERIFY(!h.databases().contains(name));
         QVERIFY(!QFile::exists(dir + "/src.mdf"));
         QVERIFY(
@@ -135,8 +131,8 @@ private slots:
         QVERIFY(QFile::exists(dir + "/src.bak"));
 
         h.openPage(2);
-        h.edit("edPathBAK")->setText(dir + "/src.bak");
-        h.button("SpeedButton5")->click();
+        h.backupPath()->setText(dir + "/src.bak");
+        h.pickBackupButton()->click();
         QVERIFY(h.window->RestoreDatabase(QStringLiteral("copy"), dir + "/src.bak", dir + "/copy.mdf",
                                           dir + "/copy.ldf"));
         QVERIFY(isSuccess(h.script.last()));
@@ -155,11 +151,11 @@ private slots:
         h.script.clear();
         QVERIFY(!h.window->AttachDatabase(QStringLiteral("x"), longPath, longPath));
         h.openPage(3);
-        h.edit("edSavePathBAK")
-            ->setText(QStringLiteral("/") + QString(4000, QLatin1Char('d')) + QStringLiteral("/x.bak"));
-        QVERIFY(!h.button("BitBtn5")->isEnabled());
-        h.button("BitBtn5")->setEnabled(true);
-        h.button("BitBtn5")->click();
+        h.backupTarget()->setText(QStringLiteral("/") + QString(4000, QLatin1Char('d')) +
+                                  QStringLiteral("/x.bak"));
+        QVERIFY(!h.backupButton()->isEnabled());
+        h.backupButton()->setEnabled(true);
+        h.backupButton()->click();
         QVERIFY(h.script.seen.isEmpty());
         const QString received = h.server.receivedStatements();
         QVERIFY(!received.contains(QLatin1String("FOR ATTACH")));

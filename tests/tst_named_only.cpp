@@ -76,13 +76,12 @@ private slots:
         if (situation == QLatin1String("sameFolder")) {
             target = h.folder(QStringLiteral("together"));
             h.chooseRestoreFolder(target);
-            h.edit("Edit1")->setText(QStringLiteral("First"));
             h.script.answer(Reply::OK);
-            h.button("BitBtn3")->click();
+            h.restoreAs(QStringLiteral("First"));
             QVERIFY2(h.databases().contains(QStringLiteral("First")), qPrintable(h.script.last().text));
             h.chooseRestoreFolder(target);
         }
-        h.edit("Edit1")->setText(name);
+        h.restoreName()->setText(name);
         const QMap<QString, QByteArray> before = filesUnder(target);
         const QStringList catalog = h.databases();
         const int sent = restoresSent(h);
@@ -90,7 +89,7 @@ private slots:
         // No: nothing is sent, every file keeps its bytes.
         h.script.clear();
         h.script.answer(Reply::No);
-        h.button("BitBtn3")->click();
+        h.restoreButton()->click();
         const QStringList asked = confirmations(h);
         if (!asks) {
             QVERIFY2(asked.isEmpty(), qPrintable(asked.join('\n')));
@@ -106,7 +105,7 @@ private slots:
         // Yes: the restore goes ahead over them.
         h.script.answer(Reply::Yes);
         h.script.answer(Reply::OK);
-        h.button("BitBtn3")->click();
+        h.restoreButton()->click();
         QCOMPARE(restoresSent(h), sent + 1);
         // Over another database's files the server itself refuses (1834); over a detached
         // database's files it restores.
@@ -137,27 +136,26 @@ private slots:
         const QMap<QString, QByteArray> bystanders = filesUnder(elsewhere);
         QVERIFY(h.connect());
         h.readFileList(first);
-        QVERIFY(h.button("BitBtn3")->isEnabled());
+        QVERIFY(h.restoreButton()->isEnabled());
         h.chooseRestoreFolder(h.folder(QStringLiteral("target")));
-        h.edit("Edit1")->setText(QStringLiteral("Restored"));
+        h.restoreName()->setText(QStringLiteral("Restored"));
 
         if (change == QLatin1String("typed")) {
-            h.edit("edPathBAK")->setText(second);
+            h.backupPath()->setText(second);
         } else {
             const QString bad = h.server.scratch() + QStringLiteral("/bad.bak");
             if (change == QLatin1String("notABackup"))
                 QVERIFY(writeFile(bad, "not a backup"));
-            h.script.choose(bad);
-            h.button("SpeedButton5")->click();
+            h.readFileList(bad);
         }
-        QVERIFY(!h.button("BitBtn3")->isEnabled());
+        QVERIFY(!h.restoreButton()->isEnabled());
         QCOMPARE(h.window->logicalDataName(), QString());
         QVERIFY(h.window->backupFiles().isEmpty());
         // Even a press that reached the handler sends nothing.
-        h.button("BitBtn3")->setEnabled(true);
+        h.restoreButton()->setEnabled(true);
         h.script.answer(Reply::Yes);
         h.script.answer(Reply::OK);
-        h.button("BitBtn3")->click();
+        h.restoreButton()->click();
         QCOMPARE(restoresSent(h), 0);
         QVERIFY(!h.databases().contains(QStringLiteral("Restored")));
         QCOMPARE(filesUnder(elsewhere), bystanders);
@@ -181,33 +179,33 @@ private slots:
         other.tsql(create);
         QVERIFY(h.connect());
         h.openPage(3);
-        auto* combo = h.widget<QComboBox>("cbDataBase1");
+        auto* combo = h.backupDatabase();
         combo->setCurrentIndex(combo->findText(QStringLiteral("X")));
-        h.edit("edSavePathBAK")->setText(h.server.scratch() + QStringLiteral("/x.bak"));
-        QVERIFY(h.button("BitBtn5")->isEnabled());
+        h.backupTarget()->setText(h.server.scratch() + QStringLiteral("/x.bak"));
+        QVERIFY(h.backupButton()->isEnabled());
         h.openPage(1);
         QVERIFY(h.selectListed(QStringLiteral("X")));
-        QVERIFY(h.button("BitBtn4")->isEnabled());
+        QVERIFY(h.dropButton()->isEnabled());
 
         if (field == QLatin1String("ServerName"))
-            h.edit("ServerName")->setText(other.dataSource());
+            h.serverName()->setText(other.dataSource());
         else if (field == QLatin1String("cbSQLServers"))
-            h.widget<QComboBox>("cbSQLServers")->setCurrentText(QStringLiteral("2012"));
+            h.versionList()->setCurrentText(QStringLiteral("2012"));
         else
             h.edit(qPrintable(field))->setText(h.edit(qPrintable(field))->text() + QLatin1Char('x'));
         QCOMPARE(h.listed(), QStringList());
         QCOMPARE(combo->count(), 0);
-        for (const char* button : {"BitBtn2", "BitBtn4", "BitBtn5"})
-            QVERIFY2(!h.button(button)->isEnabled(), button);
+        for (QAbstractButton* button : {h.detachButton(), h.dropButton(), h.backupButton()})
+            QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
         h.script.answer(Reply::Yes);
-        h.button("BitBtn4")->click();
+        h.dropButton()->click();
         QVERIFY(!h.server.receivedStatements().contains(QLatin1String("DROP DATABASE")));
         QVERIFY(!other.receivedStatements().contains(QLatin1String("DROP DATABASE")));
         QVERIFY(other.tsql(QStringLiteral("SELECT name FROM master.dbo.sysdatabases")).contains('X'));
 
         // Connected again, the page lists the server the fields name now.
-        h.edit("edUserName")->setText(QStringLiteral("sa"));
-        h.edit("edUserPass")->setText(QStringLiteral("pvtmo"));
+        h.loginName()->setText(QStringLiteral("sa"));
+        h.password()->setText(QStringLiteral("pvtmo"));
         h.pointAtServer();
         QVERIFY(h.connect());
         QCOMPARE(h.listed(), QStringList{QStringLiteral("X")});
@@ -238,10 +236,9 @@ private slots:
         QCOMPARE(h.window->logicalDataName(), logical);
         const QString target = h.folder(QStringLiteral("target"));
         h.chooseRestoreFolder(target);
-        h.edit("Edit1")->setText(QString(100, QChar(0x0416)));
         h.script.answer(Reply::OK);
-        h.button("BitBtn3")->click();
-        QVERIFY2(h.databases().contains(h.edit("Edit1")->text()), qPrintable(h.script.last().text));
+        h.restoreAs(QString(100, QChar(0x0416)));
+        QVERIFY2(h.databases().contains(h.restoreName()->text()), qPrintable(h.script.last().text));
         const QStringList made = QDir(target).entryList(QDir::Files);
         QCOMPARE(made.size(), 4);
         for (const QString& file : made) {
@@ -331,10 +328,9 @@ private slots:
         h.readFileList(bak);
         QCOMPARE(h.window->logicalDataName(), QStringLiteral("Sales"));
         h.chooseRestoreFolder(h.folder(QStringLiteral("target")));
-        h.edit("Edit1")->setText(QStringLiteral("sales"));
         h.script.clear();
         h.script.answer(Reply::No);
-        h.button("BitBtn3")->click();
+        h.restoreAs(QStringLiteral("sales"));
         QCOMPARE(confirmations(h).size(), asks ? 1 : 0);
         const QString statements = h.server.receivedStatements();
         QVERIFY(!statements.contains(QLatin1String("Use Master")));

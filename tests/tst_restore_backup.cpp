@@ -11,20 +11,6 @@
 #include <QFile>
 #include <QtTest>
 
-namespace {
-// Backs a database up through the backup page.
-void backUpThroughThePage(WindowHarness& h, const QString& database, const QString& target) {
-    h.openPage(3);
-    auto* combo = h.widget<QComboBox>("cbDataBase1");
-    combo->setCurrentIndex(combo->findText(database));
-    h.script.choose(target);
-    h.button("SpeedButton6")->click();
-    QVERIFY(h.button("BitBtn5")->isEnabled());
-    h.script.answer(Reply::OK);
-    h.button("BitBtn5")->click();
-}
-} // namespace
-
 class RestoreAndBackupPages : public QObject {
     Q_OBJECT
 private slots:
@@ -47,7 +33,7 @@ private slots:
         const QString dir = h.server.scratch() + "/" + folder;
         QDir().mkpath(dir);
         const QString bak = dir + "/copy.bak";
-        backUpThroughThePage(h, name, bak);
+        h.backupChosen(name, bak);
         QCOMPARE(h.script.last().text, QStringLiteral("Створення резервної копії бази даних ") + name +
                                            QStringLiteral(" успішно виконано.\nКопію перевірено: з неї можна "
                                                           "відновити базу даних."));
@@ -59,23 +45,21 @@ private slots:
 
         // Restore: the file list proposes the recorded paths and fills the logical names.
         h.readFileList(bak);
-        QCOMPARE(h.edit("edPathMDF2")->text(), h.server.dataDir() + "/" + name + ".mdf");
-        QCOMPARE(h.edit("edPathLDF2")->toolTip(), h.server.dataDir() + "/" + name + "_log.ldf");
+        QCOMPARE(h.restoreMdf()->text(), h.server.dataDir() + "/" + name + ".mdf");
+        QCOMPARE(h.restoreLdf()->toolTip(), h.server.dataDir() + "/" + name + "_log.ldf");
         QCOMPARE(h.window->logicalDataName(), name);
         QCOMPARE(h.window->logicalLogName(), name + "_log");
-        QVERIFY(h.button("BitBtn3")->isEnabled());
+        QVERIFY(h.restoreButton()->isEnabled());
 
         // One folder for both files, named after the logical names.
-        h.script.choose(dir);
-        h.button("SpeedButton1")->click();
+        h.chooseRestoreFolder(dir);
         QCOMPARE(h.script.last().text, QStringLiteral("Виберіть каталог для розміщення MDF-файлу:"));
-        QCOMPARE(h.edit("edPathMDF2")->text(), dir + "/" + name + ".MDF");
-        QCOMPARE(h.edit("edPathLDF2")->text(), dir + "/" + name + "_log.LDF");
+        QCOMPARE(h.restoreMdf()->text(), dir + "/" + name + ".MDF");
+        QCOMPARE(h.restoreLdf()->text(), dir + "/" + name + "_log.LDF");
 
         const QString newName = name + " copy";
-        h.edit("Edit1")->setText(newName);
         h.script.answer(Reply::OK);
-        h.button("BitBtn3")->click();
+        h.restoreAs(newName);
         QCOMPARE(h.script.last().text, QStringLiteral("База даних ") + newName +
                                            QStringLiteral(" успішно відновлена із файлу ") + bak);
         QVERIFY(QFile::exists(dir + "/" + name + ".MDF"));
@@ -87,7 +71,7 @@ private slots:
         // of another name.
         h.script.answer(Reply::Yes);
         h.script.answer(Reply::OK);
-        h.button("BitBtn3")->click();
+        h.restoreButton()->click();
         QVERIFY(h.script.last().text.contains(QStringLiteral("успішно відновлена")));
         QCOMPARE(h.databases().filter(newName).size(), 1);
     }
@@ -96,24 +80,24 @@ private slots:
         WindowHarness h;
         QVERIFY(h.connect());
         h.openPage(2);
-        h.edit("Edit1")->setText(QStringLiteral("  Нова "));
+        h.restoreName()->setText(QStringLiteral("  Нова "));
         // The folder buttons wait for a backup file; this case needs none.
-        h.button("SpeedButton1")->setEnabled(true);
-        h.button("SpeedButton4")->setEnabled(true);
+        h.restoreFolderButton()->setEnabled(true);
+        h.logFolderButton()->setEnabled(true);
         h.script.choose(QStringLiteral("/"));
-        h.button("SpeedButton1")->click();
+        h.restoreFolderButton()->click();
         // No file list read yet: the trimmed name proposes both files; the root doubles its "/".
-        QCOMPARE(h.edit("edPathMDF2")->text(), QStringLiteral("//Нова_Data.MDF"));
-        QCOMPARE(h.edit("edPathLDF2")->text(), QStringLiteral("//Нова_Log.LDF"));
+        QCOMPARE(h.restoreMdf()->text(), QStringLiteral("//Нова_Data.MDF"));
+        QCOMPARE(h.restoreLdf()->text(), QStringLiteral("//Нова_Log.LDF"));
         h.script.choose(h.server.scratch());
-        h.button("SpeedButton4")->click();
+        h.logFolderButton()->click();
         QCOMPARE(h.script.last().text, QStringLiteral("Виберіть каталог для розміщення LDF-файлу:"));
         QCOMPARE(h.script.last().directory, QStringLiteral("//"));
-        QCOMPARE(h.edit("edPathLDF2")->text(), h.server.scratch() + QStringLiteral("/Нова_Log.LDF"));
-        QCOMPARE(h.edit("edPathMDF2")->text(), QStringLiteral("//Нова_Data.MDF"));
+        QCOMPARE(h.restoreLdf()->text(), h.server.scratch() + QStringLiteral("/Нова_Log.LDF"));
+        QCOMPARE(h.restoreMdf()->text(), QStringLiteral("//Нова_Data.MDF"));
         // A cancelled choice changes nothing.
-        h.button("SpeedButton4")->click();
-        QCOMPARE(h.edit("edPathLDF2")->text(), h.server.scratch() + QStringLiteral("/Нова_Log.LDF"));
+        h.logFolderButton()->click();
+        QCOMPARE(h.restoreLdf()->text(), h.server.scratch() + QStringLiteral("/Нова_Log.LDF"));
     }
 
     void typedPathIsReadWhenTheDialogIsCancelled() {
@@ -122,16 +106,16 @@ private slots:
                   .arg(h.server.scratch()));
         QVERIFY(h.connect());
         h.openPage(2);
-        h.edit("edPathBAK")->setText(h.server.scratch() + "/t1.bak");
-        h.button("SpeedButton5")->click(); // dialog cancelled
+        h.backupPath()->setText(h.server.scratch() + "/t1.bak");
+        h.pickBackupButton()->click(); // dialog cancelled
         QCOMPARE(h.window->logicalDataName(), QStringLiteral("T1"));
-        QVERIFY(h.button("SpeedButton1")->isEnabled());
+        QVERIFY(h.restoreFolderButton()->isEnabled());
         // Opening the page again empties the paths but keeps the logical names.
         h.openPage(0);
         h.openPage(2);
-        QCOMPARE(h.edit("edPathMDF2")->text(), QString());
+        QCOMPARE(h.restoreMdf()->text(), QString());
         QCOMPARE(h.window->logicalDataName(), QStringLiteral("T1"));
-        QVERIFY(!h.button("BitBtn3")->isEnabled());
+        QVERIFY(!h.restoreButton()->isEnabled());
     }
 
     void unwritableTargetGivesTheAccessDeniedMessage() {
@@ -204,37 +188,37 @@ private slots:
         h.sql(QStringLiteral("CREATE DATABASE B1"));
         QVERIFY(h.connect());
         h.openPage(3);
-        auto* path = h.edit("edSavePathBAK");
+        auto* path = h.backupTarget();
         // Four characters or fewer never change the button.
         QTest::keyClicks(path, QStringLiteral("/tm"));
-        QVERIFY(!h.button("BitBtn5")->isEnabled());
+        QVERIFY(!h.backupButton()->isEnabled());
         path->setText(QStringLiteral("/tmp/x.bak"));
-        QVERIFY(h.button("BitBtn5")->isEnabled());
+        QVERIFY(h.backupButton()->isEnabled());
         path->setText(QStringLiteral("/x"));
-        QVERIFY(h.button("BitBtn5")->isEnabled());
+        QVERIFY(h.backupButton()->isEnabled());
         path->setText(QStringLiteral("/no/such/x.bak"));
-        QVERIFY(!h.button("BitBtn5")->isEnabled());
+        QVERIFY(!h.backupButton()->isEnabled());
 
         // A missing folder sends nothing.
         h.script.clear();
-        h.window->findChild<QAbstractButton*>("BitBtn5")->setEnabled(true);
-        h.button("BitBtn5")->click();
+        h.backupButton()->setEnabled(true);
+        h.backupButton()->click();
         QVERIFY(h.script.seen.isEmpty());
         QVERIFY(!h.server.receivedStatements().contains(QLatin1String("Backup Database")));
 
         // No database chosen: the server's refusal in the simple message.
         path->setText(h.server.scratch() + "/none.bak");
-        h.button("BitBtn5")->click();
+        h.backupButton()->click();
         QCOMPARE(h.script.last().kind, modal::Kind::SimpleMessage);
         QCOMPARE(h.script.last().caption, QStringLiteral("Zelvaro"));
         QVERIFY(
             h.script.last().text.startsWith(QLatin1String("An object or column name is missing or empty")));
 
         // A folder the service may not write to.
-        auto* combo = h.widget<QComboBox>("cbDataBase1");
+        auto* combo = h.backupDatabase();
         combo->setCurrentIndex(combo->findText(QStringLiteral("B1")));
         path->setText(locked.path() + "/b.bak");
-        h.button("BitBtn5")->click();
+        h.backupButton()->click();
         QCOMPARE(h.script.last().kind, modal::Kind::SimpleMessage);
         // The cause, not the generic "terminating abnormally" that follows it.
         QCOMPARE(h.script.last().text.section(QLatin1Char('\n'), 0, 0),
@@ -294,15 +278,12 @@ private slots:
         one.close();
 
         QVERIFY(h.connect());
-        h.openPage(2);
-        h.script.choose(h.server.scratch() + "/f1.bak");
-        h.button("SpeedButton5")->click();
-        const QString mdf = h.edit("edPathMDF2")->text();
-        h.script.choose(h.server.scratch() + "/one.bak");
-        h.button("SpeedButton5")->click();
-        QCOMPARE(h.edit("edPathMDF2")->text(), mdf);
+        h.readFileList(h.server.scratch() + "/f1.bak");
+        const QString mdf = h.restoreMdf()->text();
+        h.readFileList(h.server.scratch() + "/one.bak");
+        QCOMPARE(h.restoreMdf()->text(), mdf);
         QCOMPARE(h.window->logicalLogName(), QString());
-        QVERIFY(!h.button("BitBtn3")->isEnabled());
+        QVERIFY(!h.restoreButton()->isEnabled());
     }
 };
 

@@ -29,19 +29,9 @@ struct ProgressLines {
 
 // The window as the user sets it for this server: the version chosen, connected.
 bool connectAs(WindowHarness& h, int version) {
-    h.widget<QComboBox>("cbSQLServers")->setCurrentText(QString::number(version));
+    h.versionList()->setCurrentText(QString::number(version));
     h.pointAtServer(); // choosing a version names its instance
     return h.connect();
-}
-
-void backUp(WindowHarness& h, const QString& database, const QString& target) {
-    h.openPage(3);
-    auto* combo = h.widget<QComboBox>("cbDataBase1");
-    combo->setCurrentIndex(combo->findText(database));
-    h.script.choose(target);
-    h.button("SpeedButton6")->click();
-    h.script.answer(1);
-    h.button("BitBtn5")->click();
 }
 
 // Flips one byte of a file in place.
@@ -88,7 +78,7 @@ private slots:
         QVERIFY(connectAs(h, version));
         const ProgressLines progress;
         const QString bak = h.server.scratch() + QStringLiteral("/s.bak");
-        backUp(h, QStringLiteral("Sales"), bak);
+        h.backupChosen(QStringLiteral("Sales"), bak);
 
         QCOMPARE(h.script.last().text, QStringLiteral("Створення резервної копії бази даних Sales успішно виконано.\n") +
                                            QString::fromUtf8(kChecked));
@@ -108,7 +98,7 @@ private slots:
         h.sql(QStringLiteral("CREATE DATABASE [Sales]"));
         QVERIFY(connectAs(h, 2019));
         h.script.clear();
-        backUp(h, QStringLiteral("Sales"), h.server.scratch() + QStringLiteral("/s.bak"));
+        h.backupChosen(QStringLiteral("Sales"), h.server.scratch() + QStringLiteral("/s.bak"));
         QVERIFY2(errorShownWith(h, QStringLiteral("Damage to the backup set was detected")), qPrintable(h.script.last().text));
         QVERIFY(h.script.last().text.contains(QString::fromUtf8(kDamagedAdvice)));
         for (const QString& text : h.script.texts())
@@ -125,7 +115,7 @@ private slots:
         });
         h.script.clear();
         const QString bak = h.server.scratch() + QStringLiteral("/s.bak");
-        backUp(h, QStringLiteral("Sales"), bak);
+        h.backupChosen(QStringLiteral("Sales"), bak);
         modal::setProgressWatcher(nullptr);
         QCOMPARE(h.script.last().type, DialogType::Warning);
         QCOMPARE(h.script.last().text, QStringLiteral("Перевірку резервної копії бази даних Sales скасовано: копію у "
@@ -149,15 +139,12 @@ private slots:
         const QByteArray mdf = fileBytes(folder + "/Sales.mdf");
         const QByteArray ldf = fileBytes(folder + "/Sales_log.ldf");
         QVERIFY(connectAs(h, version));
-        h.openPage(2);
-        h.script.choose(bak);
-        h.button("SpeedButton5")->click();
-        QCOMPARE(h.edit("edPathMDF2")->text(), folder + "/Sales.mdf");
+        h.readFileList(bak);
+        QCOMPARE(h.restoreMdf()->text(), folder + "/Sales.mdf");
         if (version == 2000)
             flipByte(bak, 40); // inside the set's header block
-        h.edit("Edit1")->setText(QStringLiteral("Sales"));
         h.script.clear();
-        h.button("BitBtn3")->click();
+        h.restoreAs(QStringLiteral("Sales"));
 
         QVERIFY2(errorShownWith(h, QStringLiteral("Базу даних Sales не змінено.")), qPrintable(h.script.texts().join('|')));
         QVERIFY(h.script.last().text.contains(version == 2000 ? QStringLiteral("incorrectly formed")
@@ -185,12 +172,9 @@ private slots:
         h.sql(QStringLiteral("CREATE DATABASE [Sales]\nBACKUP DATABASE [Sales] TO DISK = %1 WITH INIT%2")
                   .arg(literal(bak), option));
         QVERIFY(connectAs(h, 2019));
-        h.openPage(2);
-        h.script.choose(bak);
-        h.button("SpeedButton5")->click();
-        h.edit("Edit1")->setText(QStringLiteral("Sales"));
-        h.script.answer(1);
-        h.button("BitBtn3")->click();
+        h.readFileList(bak);
+        h.script.answer(Reply::OK);
+        h.restoreAs(QStringLiteral("Sales"));
         QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних Sales успішно відновлена")),
                  qPrintable(h.script.last().text));
         const QString received = h.server.receivedStatements();
@@ -205,14 +189,10 @@ private slots:
         h.sql(QStringLiteral("CREATE DATABASE [Sales]\nBACKUP DATABASE [Sales] TO DISK = %1 WITH INIT, CHECKSUM")
                   .arg(literal(bak)));
         QVERIFY(connectAs(h, 2019));
-        h.openPage(2);
-        h.script.choose(bak);
-        h.button("SpeedButton5")->click();
-        h.script.choose(h.folder(QStringLiteral("copy")));
-        h.button("SpeedButton1")->click();
-        h.edit("Edit1")->setText(QStringLiteral("Copy"));
+        h.readFileList(bak);
+        h.chooseRestoreFolder(h.folder(QStringLiteral("copy")));
         h.script.clear();
-        h.button("BitBtn3")->click();
+        h.restoreAs(QStringLiteral("Copy"));
         // Nothing to replace, so nothing verified first: the restore itself finds the damage.
         QVERIFY(!h.server.receivedStatements().contains(QLatin1String("RESTORE VERIFYONLY")));
         QVERIFY2(errorShownWith(h, QStringLiteral("Damage to the backup set was detected")), qPrintable(h.script.last().text));
@@ -229,9 +209,7 @@ private slots:
         newer.tsql(QStringLiteral("CREATE DATABASE [N]\nBACKUP DATABASE [N] TO DISK = %1 WITH INIT").arg(literal(bak)));
         WindowHarness h(2016);
         QVERIFY(connectAs(h, 2016));
-        h.openPage(2);
-        h.script.choose(bak);
-        h.button("SpeedButton5")->click();
+        h.readFileList(bak);
         QCOMPARE(h.script.last().kind, modal::Kind::ErrorBox);
         QVERIFY2(h.script.last().text.contains(QStringLiteral("backed up on a server running version 15.00.2000")),
                  qPrintable(h.script.last().text));

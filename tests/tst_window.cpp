@@ -100,51 +100,51 @@ private slots:
         QCOMPARE(h.script.last().caption, QStringLiteral("Інформація"));
         QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::OK});
         QCOMPARE(h.window->statusImage(), 0);
-        QVERIFY(h.widget<QWidget>("PageControl1")->isVisible());
-        QCOMPARE(h.button("ToolButton1")->toolTip(), QStringLiteral("Відключитися"));
-        for (const char* name : {"SpeedButton2", "SpeedButton3", "BitBtn1"})
-            QVERIFY2(h.button(name)->isEnabled(), name);
+        QVERIFY(h.pages()->isVisible());
+        QCOMPARE(h.connectButton()->toolTip(), QStringLiteral("Відключитися"));
+        for (QAbstractButton* button : {h.pickMdfButton(), h.pickLdfButton(), h.attachButton()})
+            QVERIFY2(button->isEnabled(), qPrintable(button->objectName()));
 
         // Pressing it again disconnects without a word.
         h.script.clear();
-        h.button("ToolButton1")->click();
+        h.connectButton()->click();
         QVERIFY(h.script.seen.isEmpty());
         QVERIFY(!h.window->connection().isOpen());
         QCOMPARE(h.window->statusImage(), 2);
-        QVERIFY(!h.widget<QWidget>("PageControl1")->isVisible());
-        QCOMPARE(h.button("ToolButton1")->toolTip(), QStringLiteral("Підключитися"));
-        QVERIFY(!h.button("BitBtn1")->isEnabled());
+        QVERIFY(!h.pages()->isVisible());
+        QCOMPARE(h.connectButton()->toolTip(), QStringLiteral("Підключитися"));
+        QVERIFY(!h.attachButton()->isEnabled());
     }
 
     void wrongPasswordShowsTheServersTextWithCancel() {
         WindowHarness h;
-        h.edit("edUserPass")->setText(QStringLiteral("wrong"));
+        h.password()->setText(QStringLiteral("wrong"));
         h.pointAtServer(); // the password change put the derived name back
-        h.button("ToolButton1")->click();
+        h.connectButton()->click();
         QCOMPARE(h.script.seen.size(), 1);
         QCOMPARE(h.script.last().text.section(QLatin1Char('\n'), 0, 0),
                  QStringLiteral("Login failed for user 'sa'"));
         QCOMPARE(h.script.last().caption, QStringLiteral("Помилка"));
         QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::Cancel});
         QCOMPARE(h.window->statusImage(), 1);
-        QVERIFY(!h.widget<QWidget>("PageControl1")->isVisible());
-        QCOMPARE(h.button("ToolButton1")->toolTip(), QStringLiteral("Підключитися"));
+        QVERIFY(!h.pages()->isVisible());
+        QCOMPARE(h.connectButton()->toolTip(), QStringLiteral("Підключитися"));
     }
 
     void settingChangeClosesTheConnection() {
         WindowHarness h;
         QVERIFY(h.connect());
-        QTest::keyClicks(h.edit("edUserName"), QStringLiteral("x"));
+        QTest::keyClicks(h.loginName(), QStringLiteral("x"));
         QVERIFY(!h.window->connection().isOpen());
         QCOMPARE(h.window->statusImage(), 2);
         // The typed server name is replaced by the derived one; the pages stay.
-        QCOMPARE(h.edit("ServerName")->text(), connection::computerName());
-        QVERIFY(h.widget<QWidget>("PageControl1")->isVisible());
-        QCOMPARE(h.button("ToolButton1")->toolTip(), QStringLiteral("Відключитися"));
-        QVERIFY(!h.button("BitBtn1")->isEnabled());
+        QCOMPARE(h.serverName()->text(), connection::computerName());
+        QVERIFY(h.pages()->isVisible());
+        QCOMPARE(h.connectButton()->toolTip(), QStringLiteral("Відключитися"));
+        QVERIFY(!h.attachButton()->isEnabled());
 
-        h.widget<QComboBox>("cbSQLServers")->setCurrentText(QStringLiteral("2014"));
-        QCOMPARE(h.edit("ServerName")->text(), connection::computerName() + QStringLiteral("\\SQL2014"));
+        h.versionList()->setCurrentText(QStringLiteral("2014"));
+        QCOMPARE(h.serverName()->text(), connection::computerName() + QStringLiteral("\\SQL2014"));
     }
 
     // A silent connection shows nothing on success but still sets the green image.
@@ -161,15 +161,15 @@ private slots:
         h.sql(QStringLiteral("CREATE DATABASE [Листи]"));
         h.openPage(1);
         QCOMPARE(h.listed().size(), 1);
-        h.edit("edPathBAK")->setText(QStringLiteral("/typed.bak"));
+        h.backupPath()->setText(QStringLiteral("/typed.bak"));
         // Keyboard: Ctrl+Tab inside the page control moves to the next page and runs its rule.
-        QTest::keyClick(h.widget<QTabWidget>("PageControl1"), Qt::Key_Tab, Qt::ControlModifier);
-        QCOMPARE(h.widget<QTabWidget>("PageControl1")->currentIndex(), 2);
-        QCOMPARE(h.edit("edPathBAK")->text(), QString());
+        QTest::keyClick(h.pages(), Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(h.pages()->currentIndex(), 2);
+        QCOMPARE(h.backupPath()->text(), QString());
         h.openPage(3);
-        QCOMPARE(h.widget<QComboBox>("cbDataBase1")->count(), 1);
-        QCOMPARE(h.widget<QComboBox>("cbDataBase1")->currentIndex(), -1);
-        QVERIFY(!h.button("BitBtn5")->isEnabled());
+        QCOMPARE(h.backupDatabase()->count(), 1);
+        QCOMPARE(h.backupDatabase()->currentIndex(), -1);
+        QVERIFY(!h.backupButton()->isEnabled());
     }
 
     // The Tab key walks the controls in the order a user expects: the page control first (its
@@ -177,7 +177,7 @@ private slots:
     void tabOrderOfThePanelAlone() {
         WindowHarness h;
         QVERIFY(activate(h));
-        QCOMPARE(tabCycle(h.widget<QWidget>("cbSQLServers"), 5),
+        QCOMPARE(tabCycle(h.versionList(), 5),
                  QStringList({"ServerName", "edUserName", "edUserPass", "ToolButton1", "cbSQLServers"}));
     }
     void tabOrderOfEveryPage_data() {
@@ -202,13 +202,13 @@ private slots:
             h.button(name)->setEnabled(true);
         const QStringList panel = {"cbSQLServers", "ServerName", "edUserName", "edUserPass", "ToolButton1"};
         const QStringList cycle = stops + panel + QStringList{"PageControl1"};
-        QCOMPARE(tabCycle(h.widget<QTabWidget>("PageControl1")->tabBar(), int(cycle.size())), cycle);
+        QCOMPARE(tabCycle(h.pages()->tabBar(), int(cycle.size())), cycle);
         // Shift+Tab walks the same way back.
         QStringList back = cycle;
         std::reverse(back.begin(), back.end());
         back.removeFirst();
         back << QStringLiteral("PageControl1");
-        QCOMPARE(tabCycle(h.widget<QTabWidget>("PageControl1")->tabBar(), int(back.size()), true), back);
+        QCOMPARE(tabCycle(h.pages()->tabBar(), int(back.size()), true), back);
     }
 
     // Pages change by click or keyboard only: the wheel over the tab row would wipe the restore
@@ -217,12 +217,12 @@ private slots:
         WindowHarness h;
         QVERIFY(h.connect());
         h.openPage(2);
-        h.edit("edPathBAK")->setText(QStringLiteral("/typed.bak"));
-        QTabBar* bar = h.widget<QTabWidget>("PageControl1")->tabBar();
+        h.backupPath()->setText(QStringLiteral("/typed.bak"));
+        QTabBar* bar = h.pages()->tabBar();
         for (int notches : {-1, 1, 1})
             wheel(bar, notches);
-        QCOMPARE(h.widget<QTabWidget>("PageControl1")->currentIndex(), 2);
-        QCOMPARE(h.edit("edPathBAK")->text(), QStringLiteral("/typed.bak"));
+        QCOMPARE(h.pages()->currentIndex(), 2);
+        QCOMPARE(h.backupPath()->text(), QStringLiteral("/typed.bak"));
     }
 
     // A list changes by wheel only when it has the focus: a scroll passing over the version list
@@ -233,21 +233,21 @@ private slots:
         QVERIFY(activate(h));
         h.sql(QStringLiteral("CREATE DATABASE a\nCREATE DATABASE b"));
         h.openPage(3);
-        auto* databases = h.widget<QComboBox>("cbDataBase1");
+        auto* databases = h.backupDatabase();
         databases->setCurrentIndex(0);
-        h.edit("edSavePathBAK")->setFocus();
+        h.backupTarget()->setFocus();
         wheel(databases, -1);
         QCOMPARE(databases->currentIndex(), 0);
         databases->setFocus();
         wheel(databases, -1);
         QCOMPARE(databases->currentIndex(), 1);
 
-        auto* versions = h.widget<QComboBox>("cbSQLServers");
-        const QString server = h.edit("ServerName")->text();
-        h.edit("edUserName")->setFocus();
+        auto* versions = h.versionList();
+        const QString server = h.serverName()->text();
+        h.loginName()->setFocus();
         wheel(versions, -1);
         QCOMPARE(versions->currentText(), QStringLiteral("2000"));
-        QCOMPARE(h.edit("ServerName")->text(), server);
+        QCOMPARE(h.serverName()->text(), server);
         QVERIFY(h.window->connection().isOpen());
         versions->setFocus();
         wheel(versions, -1);
@@ -257,8 +257,8 @@ private slots:
     void namedInstanceThroughTheBrowser() {
         WindowHarness h(2005, {QStringLiteral("--browser-port"), QStringLiteral("1434"),
                                QStringLiteral("--instance"), QStringLiteral("SQL2019=2019")});
-        h.widget<QComboBox>("cbSQLServers")->setCurrentText(QStringLiteral("2019"));
-        h.edit("ServerName")->setText(QStringLiteral("127.0.0.1\\SQL2019"));
+        h.versionList()->setCurrentText(QStringLiteral("2019"));
+        h.serverName()->setText(QStringLiteral("127.0.0.1\\SQL2019"));
         QVERIFY(h.connect());
         AdoQuery& q = h.window->query();
         q.setText(QStringLiteral("SELECT @@VERSION"));

@@ -41,8 +41,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
         auto* combo = h.widget<QComboBox>(qPrintable(list));
         combo->setCurrentIndex(0);
-        h.edit("edSavePathBAK")->setFocus();
-        const QString server = h.edit("ServerName")->text();
+        h.backupTarget()->setFocus();
+        const QString server = h.serverName()->text();
         WheelCounter counter;
         combo->installEventFilter(&counter);
 
@@ -54,7 +54,7 @@ private slots:
         QTRY_VERIFY(counter.seen > 0);
         QCOMPARE(combo->currentIndex(), 0);
         QVERIFY(!combo->hasFocus());
-        QCOMPARE(h.edit("ServerName")->text(), server);
+        QCOMPARE(h.serverName()->text(), server);
         QVERIFY(h.window->connection().isOpen());
     }
 };
