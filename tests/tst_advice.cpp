@@ -92,8 +92,14 @@ struct Scene {
         h.sql(QStringLiteral("DROP DATABASE B1"));
         h.backup(QStringLiteral("B1"), scratch + "/b1.bak");
     }
-    void backupCut() { listB1(), h.backup(QStringLiteral("B1"), scratch + "/b1.bak"); }
-    void backupDenied() { listB1(), h.backup(QStringLiteral("B1"), locked + "/b1.bak"); }
+    void backupCut() {
+        listB1();
+        h.backup(QStringLiteral("B1"), scratch + "/b1.bak");
+    }
+    void backupDenied() {
+        listB1();
+        h.backup(QStringLiteral("B1"), locked + "/b1.bak");
+    }
 
     void notABackup() {
         QVERIFY(writeFile(scratch + "/junk.bak", "not a backup\n"));
@@ -153,7 +159,8 @@ struct Scene {
         attach(QStringLiteral("A1"), locked + "/A1.mdf", scratch + "/A1_log.ldf");
     }
     void attachInUse() {
-        makeA1(), attach(QStringLiteral("A2"), scratch + "/A1.mdf", scratch + "/A1_log.ldf");
+        makeA1();
+        attach(QStringLiteral("A2"), scratch + "/A1.mdf", scratch + "/A1_log.ldf");
     }
     void attachJunk() {
         QVERIFY(writeFile(scratch + "/junk.mdf", "not a database\n"));
