@@ -76,7 +76,9 @@ void askWindowManagerToClose(QWidget* window) {
     event.data.data32[0] = atom("WM_DELETE_WINDOW");
     event.data.data32[1] = XCB_CURRENT_TIME;
     xcb_send_event(c, 0, event.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
-    xcb_flush(c);
+    // A round trip before hanging up: a busy X server drops the requests of a client that has
+    // closed its connection before they were read, and the close request with them.
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     xcb_disconnect(c);
 }
 
