@@ -13,14 +13,19 @@ const char kLayout[] = "# zelvaro catalog 2";
 std::string g_collation = "SQL_Latin1_General_CP1_CI_AS";
 bool g_caseSensitive = false;
 
-bool endsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+// Case-sensitive: a CS part (Latin1_General_100_CS_AI_KS_WS) or a binary one (_BIN, _BIN2).
+bool isCaseSensitive(const std::string& name) {
+    std::istringstream parts(name);
+    for (std::string part; std::getline(parts, part, '_');)
+        if (part == "CS" || part.rfind("BIN", 0) == 0)
+            return true;
+    return false;
 }
 } // namespace
 
 void Catalog::setCollation(const std::string& name) {
     g_collation = name;
-    g_caseSensitive = endsWith(name, "_CS_AS") || endsWith(name, "_BIN") || endsWith(name, "_BIN2");
+    g_caseSensitive = isCaseSensitive(name);
 }
 
 const std::string& Catalog::collation() {

@@ -43,7 +43,7 @@ public:
 
     static bool isSystem(const std::string& name);
     // Names of databases (and of their files) compare as the server's collation compares them:
-    // ignoring case, unless the collation's name ends in _CS_AS, _BIN or _BIN2.
+    // ignoring case, unless the collation is case-sensitive (a CS part in its name) or binary.
     static bool sameName(const std::string& a, const std::string& b);
     static void setCollation(const std::string& name);
     static const std::string& collation();

@@ -298,6 +298,9 @@ check "collation names" "$(run_tsql "$port" 7.4 "CREATE DATABASE Cs
 CREATE DATABASE cs
 SELECT name FROM master.dbo.sysdatabases WHERE name = N'cs'
 DROP DATABASE CS")" "(1 row affected)" "Msg 3701"
+# Case-sensitive whatever follows the CS: accents, kana, width, UTF-8.
+start collation_ai 2019 --collation Latin1_General_100_CS_AI_KS_WS
+check "collation CS_AI use" "$(run_tsql "$port" 7.4 'USE Master')" "Msg 911" "Database 'Master' does not exist."
 start collation_ci 2019
 check "default collation" "$(run_tsql "$port" 7.4 "SELECT SERVERPROPERTY('Collation')")" "SQL_Latin1_General_CP1_CI_AS"
 
