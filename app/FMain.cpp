@@ -404,6 +404,11 @@ void TMain::useMaster() {
     ADOQuery1->close();
 }
 
+bool TMain::serverIs2000() const {
+    const int major = ADOConnection->serverMajorVersion();
+    return major > 0 ? major < 9 : ui->cbSQLServers->currentText() == QLatin1String("2000");
+}
+
 void TMain::Disconnect() {
     if (ADOConnection->isOpen())
         ADOConnection->close();

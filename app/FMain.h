@@ -98,6 +98,10 @@ private:
     bool connectedOrConnect();
     // Makes master the statement's database ("USE master"), the query closed before and after.
     void useMaster();
+    // Whether the server is SQL Server 2000, as it says itself once connected: the version list
+    // only chooses the protocol, and a 2000 server answers a newer one too. The list's choice
+    // while the connection is closed.
+    bool serverIs2000() const;
     void connectHandlers();
     void applyFonts();
     // The buttons' images are set here rather than in the layout file: see Images.h.

@@ -142,7 +142,7 @@ void TMain::reportFileFailure(const DbError& error, const QString& cannotText, c
 QStringList TMain::databaseFiles(const QString& Name, FileKinds kinds) {
     // SQL Server 2000 keeps the files of every database in master's sysaltfiles; later versions in
     // sys.master_files.
-    const bool is2000 = ui->cbSQLServers->currentText() == QLatin1String("2000");
+    const bool is2000 = serverIs2000();
     ADOQuery1->close();
     ADOQuery1->setText(
         is2000

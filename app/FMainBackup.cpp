@@ -49,7 +49,7 @@ void TMain::BitBtn5Click() {
     const QString path = ui->edSavePathBAK->text();
     // From 2005 on the server checksums every page it writes, so the check afterwards finds a
     // changed byte anywhere in the file; 2000 knows no backup checksums.
-    const bool checksum = ui->cbSQLServers->currentText() != QLatin1String("2000");
+    const bool checksum = !serverIs2000();
     ADOQuery1->close();
     ADOQuery1->setText(QLatin1String("Backup Database ") + sqlquote::name(name) + QLatin1String(" to disk = ") +
                        sqlquote::literal(path) + QLatin1String(" WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT") +

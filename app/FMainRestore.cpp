@@ -209,7 +209,7 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     // A damaged backup must never replace a working database: a restore that fails half-way leaves
     // the old database gone and the new one restoring.
     if (replacing && !verification::beforeReplacing(this, *ADOQuery1, Name, BakPath, set.position ? set.position : 1,
-                                                    ui->cbSQLServers->currentText() != QLatin1String("2000")))
+                                                    !serverIs2000()))
         return false;
     // The server's share done every tenth, as the backup asks: the progress bar is real, and the
     // server is never silent for long.

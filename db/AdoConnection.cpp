@@ -195,3 +195,13 @@ void AdoConnection::useDatabase(const QString& name) {
     }
     SQLFreeStmt(stmt, SQL_CLOSE);
 }
+
+int AdoConnection::serverMajorVersion() const {
+    if (!m_dbc)
+        return 0;
+    SQLWCHAR version[64] = {}; // "08.00.2039"
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfoW(m_dbc, SQL_DBMS_VER, version, SQLSMALLINT(sizeof version), &length)))
+        return 0;
+    return odbcdiag::fromWide(version).section(QLatin1Char('.'), 0, 0).toInt();
+}

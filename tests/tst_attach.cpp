@@ -133,6 +133,25 @@ private slots:
         QVERIFY(h.databases().contains(QStringLiteral("V_R")));
     }
 
+    // The version list says how to talk to the server, not what it is: a 2000 server reached with
+    // 2005 chosen still has its files read from its own catalog, before and after the attach, and
+    // is asked for no backup checksums it does not know.
+    void aServerOlderThanTheChosenVersion() {
+        WindowHarness h(2000);
+        const QString folder = h.server.scratch();
+        makeFiles(h, QStringLiteral("new"), folder + "/new.mdf", folder + "/new.ldf");
+        h.sql(QStringLiteral("CREATE DATABASE VTR ON PRIMARY (FILENAME = N'%1/old.mdf') LOG ON (FILENAME = "
+                             "N'%1/old.ldf')")
+                  .arg(folder));
+        h.versionList()->setCurrentText(QStringLiteral("2005"));
+        h.pointAtServer(); // the version's choice names its own instance
+        QVERIFY(h.connect());
+        h.attach(QStringLiteral("VTR"), folder + "/new.mdf", folder + "/new.ldf");
+        QVERIFY2(h.script.last().text.contains(QStringLiteral("успішно приєднана")), qPrintable(h.script.last().text));
+        h.backup(QStringLiteral("VTR"), folder + "/vtr.bak");
+        QVERIFY2(h.script.last().text.contains(QStringLiteral("успішно")), qPrintable(h.script.last().text));
+    }
+
     // The file the server's account may not open is named, whichever of the two it is.
     void accessDeniedNamesTheFile_data() {
         QTest::addColumn<QString>("denied");
