@@ -1,5 +1,7 @@
 #include "Storage.h"
 
+#include "WholeTransfer.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -133,16 +135,7 @@ bool readAll(const std::string& path, std::string& out) {
 }
 
 bool writeFully(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
+    return transferWhole(data, size, [fd](const char* d, size_t n) { return ::write(fd, d, n); });
 }
 
 bool writeAll(const std::string& path, const std::string& contents) {

@@ -1,6 +1,7 @@
 #include "TdsWriter.h"
 
 #include "Utf.h"
+#include "WholeTransfer.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -37,29 +38,11 @@ int hexValue(char c) {
 } // namespace
 
 bool sendAll(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
+    return transferWhole(data, size, [fd](const uint8_t* d, size_t n) { return ::send(fd, d, n, MSG_NOSIGNAL); });
 }
 
 bool readExact(int fd, uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::recv(fd, data, size, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
+    return transferWhole(data, size, [fd](uint8_t* d, size_t n) { return ::recv(fd, d, n, 0); });
 }
 
 void Writer::u16(uint16_t v) {
