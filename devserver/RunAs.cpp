@@ -84,4 +84,22 @@ bool become(const std::string& user, const std::vector<std::string>& owned, std:
     return true;
 }
 
+bool canUse(const std::string& folder, std::string& problem) {
+    if (::access(folder.c_str(), R_OK | W_OK | X_OK) == 0)
+        return true;
+    std::string closed = folder;
+    for (size_t at = 1; at < folder.size(); ++at) {
+        if (folder[at] != '/')
+            continue;
+        const std::string part = folder.substr(0, at);
+        if (::access(part.c_str(), X_OK) != 0) {
+            closed = part;
+            break;
+        }
+    }
+    problem = "the account cannot use its data folder " + folder + " (" + closed + ": " +
+              std::strerror(errno) + ")";
+    return false;
+}
+
 } // namespace runas

@@ -16,4 +16,8 @@ bool makeFolders(const std::string& folder);
 // False with the reason when any step fails; the process must not go on then.
 bool become(const std::string& user, const std::vector<std::string>& owned, std::string& problem);
 
+// Whether the account (now) may list, create and remove files in its data folder; a folder on the
+// way it may not pass through (a home folder closed to others) is named in problem.
+bool canUse(const std::string& folder, std::string& problem);
+
 } // namespace runas

@@ -416,7 +416,7 @@ int main(int argc, char** argv) {
         std::vector<std::string> owned = {dataDir};
         if (!statementLog.empty())
             owned.push_back(statementLog);
-        if (!runas::become(runAs, owned, problem)) {
+        if (!runas::become(runAs, owned, problem) || !runas::canUse(dataDir, problem)) {
             std::fprintf(stderr, "zelvaro-devserver: cannot run as %s: %s\n", runAs.c_str(), problem.c_str());
             return 1;
         }
