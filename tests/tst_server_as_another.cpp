@@ -3,13 +3,19 @@
 // running as that account), the shared folder, a read grant that is taken back, and the copies to
 // and from the shared folder. The account is `nobody`, which exists everywhere; tests run as root.
 #include "AccountAccess.h"
+#include "AdoConnection.h"
+#include "AdoQuery.h"
+#include "DbError.h"
+#include "DevServer.h"
 #include "FileReadGrant.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
 #include "ProgressDialog.h"
 #include "ServerAccount.h"
+#include "ServerFileDialog.h"
 #include "SharedCopy.h"
 #include "SharedFolder.h"
+#include "SqlQuote.h"
 #include "UserAclEntry.h"
 
 #include <QDir>
@@ -74,6 +80,36 @@ QByteArray tableLine(const QByteArray& local, const QByteArray& state, int uid) 
            QByteArray::number(uid) + "        0 12345 1 0000000000000000 100 0 0 10 0\n";
 }
 
+// The stand-in as another account (or in a root of its own), a connection to it and a statement.
+struct StandIn {
+    explicit StandIn(const QStringList& arguments) : dev(2019, arguments) {
+        c.setConnectionString(dev.connectionString());
+    }
+    DevServer dev;
+    AdoConnection c;
+    AdoQuery q{c};
+    // What the caller of prepareSharedFolder supplies: the server's own word on the folder.
+    bool seesFolder(const QString& folder) {
+        q.close();
+        q.setText(QStringLiteral("EXEC master.dbo.xp_fileexist ") + sqlquote::literal(folder));
+        q.openRowset();
+        const bool folderThere = q.field(QStringLiteral("File is a Directory")).toInt() == 1;
+        q.close();
+        return folderThere;
+    }
+    // The statement's error number, 0 when it succeeded.
+    int run(const QString& statement) {
+        try {
+            q.close();
+            q.setText(statement);
+            q.execute();
+            return 0;
+        } catch (const DbError& e) {
+            return e.records().isEmpty() ? -1 : e.records().first().native;
+        }
+    }
+};
+
 } // namespace
 
 class TestServerAsAnother : public QObject {
@@ -89,6 +125,8 @@ private slots:
     void sharedFolderPassesThroughTheUsersFolderOnly();
     void copiesGoAndCancelLeavesNothing();
     void backupMovesToTheChosenPath();
+    void theStandInAsNobodyUsesTheSharedFolderAndTheGrant();
+    void aServerInItsOwnRootSeesNoneOfOurPlaces();
 };
 
 void TestServerAsAnother::accountFromTheKernelsSocketTable_data() {
@@ -380,6 +418,79 @@ void TestServerAsAnother::backupMovesToTheChosenPath() {
     }
     QVERIFY(failed);
     QVERIFY(QFileInfo::exists(written));
+}
+
+void TestServerAsAnother::theStandInAsNobodyUsesTheSharedFolderAndTheGrant() {
+    // The user's folders are closed to others, as Debian makes a home.
+    QTemporaryDir root;
+    chmod(QFile::encodeName(root.path()).constData(), 0755);
+    const QString home = root.filePath(QStringLiteral("home")), backups = home + QStringLiteral("/Копії");
+    QVERIFY(makeFolder(backups, 0700) && makeFolder(home, 0700));
+    StandIn server({QStringLiteral("--run-as"), QStringLiteral("nobody")});
+    QCOMPARE(server.run(QStringLiteral("CREATE DATABASE [Облік]")), 0);
+    const QString direct = backups + QStringLiteral("/Облік.bak");
+    QCOMPARE(server.run(QStringLiteral("BACKUP DATABASE [Облік] TO DISK = ") + sqlquote::literal(direct)), 3201);
+
+    const QStringList before = permissions({root.path(), home, backups});
+    const SharedFolder shared = prepareSharedFolder(kNobody, QStringLiteral("nobody"),
+                                                    [&](const QString& f) { return server.seesFolder(f); },
+                                                    {home + QStringLiteral("/zelvaro-server")});
+    QVERIFY2(shared.ok(), qPrintable(shared.problems.join(QLatin1Char('\n'))));
+    const QString written = freshPath(shared.folder, QStringLiteral("Облік.bak"));
+    QCOMPARE(server.run(QStringLiteral("BACKUP DATABASE [Облік] TO DISK = ") + sqlquote::literal(written)), 0);
+    moveToChosenPath(nullptr, written, direct);
+    QVERIFY(QFileInfo(direct).size() > 0);
+    QCOMPARE(QDir(shared.folder).entryList(QDir::Files), QStringList());
+
+    // The backup read where it lies: refused, allowed while the grant lives, refused again after.
+    for (AclChange change : shared.passThrough)
+        QVERIFY(takeBack(change, nullptr));
+    QVERIFY(QDir(shared.folder).removeRecursively());
+    QCOMPARE(permissions({root.path(), home, backups}), before);
+    const QString list = QStringLiteral("RESTORE FILELISTONLY FROM DISK = ") + sqlquote::literal(direct);
+    QCOMPARE(server.run(list), 3201);
+    {
+        FileReadGrant grant(direct, kNobody, QStringLiteral("nobody"));
+        QVERIFY2(grant.ok(), qPrintable(grant.problem()));
+        QCOMPARE(server.run(list), 0);
+    }
+    QCOMPARE(server.run(list), 3201);
+    QCOMPARE(permissions({root.path(), home, backups}), before);
+}
+
+void TestServerAsAnother::aServerInItsOwnRootSeesNoneOfOurPlaces() {
+    // The server's file system is the folder that holds its data folder (the harness gives the
+    // data folder); ours lies outside it.
+    StandIn server({});
+    const QString serverRoot = QFileInfo(server.dev.dataDir()).path();
+    server.dev.stop();
+    server.dev.setExtraArguments({QStringLiteral("--root"), serverRoot});
+    QVERIFY(server.dev.start());
+    QTemporaryDir ours(QStringLiteral("/var/tmp/zelvaro-ours-XXXXXX"));
+    const QString place = ours.filePath(QStringLiteral("zelvaro-server"));
+    const SharedFolder shared = prepareSharedFolder(kNobody, QStringLiteral("nobody"),
+                                                    [&](const QString& f) { return server.seesFolder(f); }, {place});
+    QVERIFY(!shared.ok());
+    QVERIFY(!QFileInfo::exists(place));
+    QVERIFY(!shared.sudoCommand.isEmpty());
+
+    // Its own folders: where its files are by default, listed as it names them.
+    serverfiles::Folders folders;
+    try {
+        folders = serverfiles::defaultFolders(server.q);
+    } catch (const DbError& e) {
+        QFAIL(qPrintable(e.message()));
+    }
+    const QString dataFolder = QLatin1Char('/') + QFileInfo(server.dev.dataDir()).fileName() + QLatin1Char('/');
+    QCOMPARE(folders.data, dataFolder);
+    QVERIFY(!folders.backup.isEmpty());
+    QCOMPARE(server.run(QStringLiteral("CREATE DATABASE [Склад]")), 0);
+    QStringList names;
+    for (const serverfiles::Entry& e : serverfiles::list(server.q, folders.data))
+        if (!e.folder)
+            names << e.name;
+    QVERIFY2(names.contains(QStringLiteral("Склад.mdf")), qPrintable(names.join(QLatin1Char(','))));
+    QVERIFY(serverfiles::list(server.q, ours.path()).isEmpty()); // our path means nothing to it
 }
 
 QTEST_MAIN(TestServerAsAnother)
