@@ -89,7 +89,7 @@ Account accountOf(uid_t uid) {
 
 bool allows(const QString& path, const Account& account, int wanted) {
     const QByteArray native = QFile::encodeName(path);
-    struct stat st{};
+    struct stat st {};
     if (stat(native.constData(), &st) != 0)
         return false;
     if (account.uid == 0)

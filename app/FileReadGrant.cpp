@@ -13,7 +13,7 @@
 namespace {
 
 bool ownedByMe(const QString& path) {
-    struct stat st{};
+    struct stat st {};
     return stat(QFile::encodeName(path).constData(), &st) == 0 && st.st_uid == geteuid();
 }
 
@@ -36,9 +36,10 @@ FileReadGrant::FileReadGrant(const QString& file, uid_t server, const QString& s
         if (allows(path, account, bits))
             return true;
         if (!ownedByMe(path)) {
-            m_problem = QStringLiteral("Обліковий запис сервера «%1» не має доступу до «%2», а змінити його права "
-                                       "може лише власник.")
-                            .arg(serverName, path);
+            m_problem =
+                QStringLiteral("Обліковий запис сервера «%1» не має доступу до «%2», а змінити його права "
+                               "може лише власник.")
+                    .arg(serverName, path);
             return false;
         }
         QString why;

@@ -14,7 +14,17 @@ class QWidget;
 namespace modal {
 
 // ServerFile and ServerFolder: the server's own files and folders (ServerFileDialog.h).
-enum class Kind { MessageDialog, SimpleMessage, SystemMessageBox, ErrorBox, OpenFile, SaveFile, Folder, ServerFile, ServerFolder };
+enum class Kind {
+    MessageDialog,
+    SimpleMessage,
+    SystemMessageBox,
+    ErrorBox,
+    OpenFile,
+    SaveFile,
+    Folder,
+    ServerFile,
+    ServerFolder
+};
 
 struct Request {
     Kind kind = Kind::MessageDialog;

@@ -46,9 +46,11 @@ QByteArray parseAddress(const QString& text) {
 
 QByteArray bytesOf(const sockaddr* a) {
     if (a->sa_family == AF_INET)
-        return QByteArray(reinterpret_cast<const char*>(&reinterpret_cast<const sockaddr_in*>(a)->sin_addr), 4);
+        return QByteArray(reinterpret_cast<const char*>(&reinterpret_cast<const sockaddr_in*>(a)->sin_addr),
+                          4);
     if (a->sa_family == AF_INET6)
-        return QByteArray(reinterpret_cast<const char*>(&reinterpret_cast<const sockaddr_in6*>(a)->sin6_addr), 16);
+        return QByteArray(reinterpret_cast<const char*>(&reinterpret_cast<const sockaddr_in6*>(a)->sin6_addr),
+                          16);
     return {};
 }
 

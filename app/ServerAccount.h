@@ -22,11 +22,13 @@ struct ServerAccount {
 
 // host as the connection reaches it (a name, "127.0.0.1", "::1"); port the TCP port it connects
 // to. procNet is where tcp and tcp6 are read (tests hand a folder of their own). Never throws.
-ServerAccount serverAccount(const QString& host, quint16 port, const QString& procNet = QStringLiteral("/proc/net"));
+ServerAccount serverAccount(const QString& host, quint16 port,
+                            const QString& procNet = QStringLiteral("/proc/net"));
 
 // The owner of a LISTEN socket bound to address (IPv4 or IPv6 text) or to every address of its
 // family, in the tables below procNet; -1 when there is none. Exposed for tests.
-qint64 listenerUid(const QString& address, quint16 port, const QString& procNet = QStringLiteral("/proc/net"));
+qint64 listenerUid(const QString& address, quint16 port,
+                   const QString& procNet = QStringLiteral("/proc/net"));
 
 // Whether address is one of this computer's own (loopback or an interface's address).
 bool isLocalAddress(const QString& address);

@@ -24,7 +24,8 @@ namespace {
 
 bool windowsPath(const QString& path) {
     static const QRegularExpression drive(QStringLiteral("^[A-Za-z]:"));
-    return drive.match(path).hasMatch() || path.startsWith(QLatin1String("\\\\")) || path.contains(QLatin1Char('\\'));
+    return drive.match(path).hasMatch() || path.startsWith(QLatin1String("\\\\")) ||
+           path.contains(QLatin1Char('\\'));
 }
 
 QChar separatorOf(const QString& path) {
@@ -42,7 +43,8 @@ QString folderOf(const QString& file) {
     const int cut = int(file.lastIndexOf(separatorOf(file)));
     if (cut < 0)
         return {};
-    return cut == 0 || (cut == 2 && windowsPath(file) && file[1] == QLatin1Char(':')) ? file.left(cut + 1) : file.left(cut);
+    return cut == 0 || (cut == 2 && windowsPath(file) && file[1] == QLatin1Char(':')) ? file.left(cut + 1)
+                                                                                      : file.left(cut);
 }
 
 } // namespace
@@ -66,11 +68,13 @@ QString parentOf(const QString& folder) {
 
 QList<Entry> list(AdoQuery& query, const QString& folder) {
     query.close();
-    query.setText(QLatin1String("EXEC master.dbo.xp_dirtree ") + sqlquote::literal(folder) + QLatin1String(", 1, 1"));
+    query.setText(QLatin1String("EXEC master.dbo.xp_dirtree ") + sqlquote::literal(folder) +
+                  QLatin1String(", 1, 1"));
     query.openRowset();
     QList<Entry> entries;
     for (query.first(); !query.atEnd(); query.next())
-        entries << Entry{query.field(QStringLiteral("subdirectory")), query.field(QStringLiteral("file")).toInt() == 0};
+        entries << Entry{query.field(QStringLiteral("subdirectory")),
+                         query.field(QStringLiteral("file")).toInt() == 0};
     query.close();
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
         if (a.folder != b.folder)
@@ -103,7 +107,8 @@ Folders defaultFolders(AdoQuery& query) {
         query.close(); // a server that does not know them: master's folder below
     }
     if (folders.data.isEmpty()) {
-        query.setText(QStringLiteral("SELECT filename FROM master.dbo.sysaltfiles WHERE dbid = 1 AND fileid = 1"));
+        query.setText(
+            QStringLiteral("SELECT filename FROM master.dbo.sysaltfiles WHERE dbid = 1 AND fileid = 1"));
         query.openRowset();
         if (!query.atEnd())
             folders.data = folderOf(trimmedRight(query.field(QStringLiteral("filename"))));
@@ -141,9 +146,10 @@ ServerFileDialog::ServerFileDialog(modal::Kind kind, const QString& title, const
     for (const QString& e : extensions)
         m_extensions << e.toLower();
     auto* layout = new QVBoxLayout(this);
-    auto* where = new QLabel(m_kind == modal::Kind::ServerFolder ? QStringLiteral("Тека на сервері:")
-                                                                 : QStringLiteral("Файл або тека на сервері:"),
-                             this);
+    auto* where =
+        new QLabel(m_kind == modal::Kind::ServerFolder ? QStringLiteral("Тека на сервері:")
+                                                       : QStringLiteral("Файл або тека на сервері:"),
+                   this);
     m_path = new QLineEdit(this);
     m_path->setObjectName(QStringLiteral("ServerPath"));
     where->setBuddy(m_path);

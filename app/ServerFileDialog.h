@@ -68,8 +68,8 @@ class ServerFileDialog : public QDialog {
     Q_OBJECT
 public:
     // kind: modal::Kind::ServerFile or ServerFolder; extensions without the dot, any case.
-    ServerFileDialog(modal::Kind kind, const QString& title, const QStringList& extensions, const QString& start,
-                     serverfiles::Lister lister, QWidget* parent = nullptr);
+    ServerFileDialog(modal::Kind kind, const QString& title, const QStringList& extensions,
+                     const QString& start, serverfiles::Lister lister, QWidget* parent = nullptr);
     QString chosenPath() const { return m_chosen; }
     QString folder() const { return m_folder; }
     QListWidget* entries() const { return m_entries; }

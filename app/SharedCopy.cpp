@@ -34,7 +34,7 @@ QString systemText(int error) {
 struct CopyState {
     std::atomic<qint64> done{0};
     std::atomic<bool> cancel{false};
-    int error = 0;     // errno of the failed call
+    int error = 0;         // errno of the failed call
     bool fromSide = false; // the failed call read the source
 };
 
@@ -132,8 +132,9 @@ bool copyWithProgress(QWidget* window, const QString& source, const QString& tar
     if (state.cancel)
         return false;
     throw FileTransferFailed(
-        state.fromSide ? QStringLiteral("Не вдалося прочитати файл «%1»: %2.").arg(source, systemText(state.error))
-                       : QStringLiteral("Не вдалося записати файл «%1»: %2.").arg(target, systemText(state.error)));
+        state.fromSide
+            ? QStringLiteral("Не вдалося прочитати файл «%1»: %2.").arg(source, systemText(state.error))
+            : QStringLiteral("Не вдалося записати файл «%1»: %2.").arg(target, systemText(state.error)));
 }
 
 } // namespace
@@ -165,12 +166,14 @@ void moveToChosenPath(QWidget* window, const QString& written, const QString& ta
     if (rename(from.constData(), to.constData()) == 0)
         return;
     if (errno != EXDEV)
-        throw FileTransferFailed(QStringLiteral("Не вдалося перенести резервну копію до «%1»: %2. Вона лишилася у «%3».")
-                                     .arg(target, systemText(errno), written));
+        throw FileTransferFailed(
+            QStringLiteral("Не вдалося перенести резервну копію до «%1»: %2. Вона лишилася у «%3».")
+                .arg(target, systemText(errno), written));
     // Another file system: the data first goes to a file of its own beside target, so that target
     // is replaced only by a whole copy.
     const QFileInfo chosen(target);
-    const QString beside = freshPath(chosen.absolutePath(), QLatin1Char('.') + chosen.fileName() + QStringLiteral(".part"));
+    const QString beside =
+        freshPath(chosen.absolutePath(), QLatin1Char('.') + chosen.fileName() + QStringLiteral(".part"));
     bool copied = false;
     try {
         copied = copyWithProgress(window, written, beside, QStringLiteral("Перенесення резервної копії"));
@@ -179,12 +182,14 @@ void moveToChosenPath(QWidget* window, const QString& written, const QString& ta
                                  QStringLiteral(" Резервна копія лишилася у «%1».").arg(written));
     }
     if (!copied)
-        throw OperationCancelled{QStringLiteral("Перенесення скасовано. Резервна копія лишилася у «%1».").arg(written)};
+        throw OperationCancelled{
+            QStringLiteral("Перенесення скасовано. Резервна копія лишилася у «%1».").arg(written)};
     if (rename(QFile::encodeName(beside).constData(), to.constData()) != 0) {
         const int error = errno;
         QFile::remove(beside);
-        throw FileTransferFailed(QStringLiteral("Не вдалося перенести резервну копію до «%1»: %2. Вона лишилася у «%3».")
-                                     .arg(target, systemText(error), written));
+        throw FileTransferFailed(
+            QStringLiteral("Не вдалося перенести резервну копію до «%1»: %2. Вона лишилася у «%3».")
+                .arg(target, systemText(error), written));
     }
     QFile::remove(written);
 }

@@ -59,7 +59,7 @@ void takeAllBack(QList<AclChange>& changes) {
 bool tryPlace(const QString& place, uid_t server, const QString& serverName, const ServerReaches& reaches,
               SharedFolder& result, QString* why) {
     const QByteArray native = QFile::encodeName(place);
-    struct stat st{};
+    struct stat st {};
     bool made = false;
     if (lstat(native.constData(), &st) == 0) {
         if (!S_ISDIR(st.st_mode) || st.st_uid != getuid()) {
@@ -68,7 +68,8 @@ bool tryPlace(const QString& place, uid_t server, const QString& serverName, con
         }
     } else if (errno == ENOENT) {
         if (mkdir(native.constData(), 0700) != 0) {
-            *why = QStringLiteral("Не вдалося створити «%1»: %2.").arg(place, QString::fromLocal8Bit(strerror(errno)));
+            *why = QStringLiteral("Не вдалося створити «%1»: %2.")
+                       .arg(place, QString::fromLocal8Bit(strerror(errno)));
             return false;
         }
         made = true;
@@ -89,10 +90,11 @@ bool tryPlace(const QString& place, uid_t server, const QString& serverName, con
     for (const QString& folder : foldersOnTheWay(place)) {
         if (allows(folder, account, Access::Traverse))
             continue;
-        struct stat fs{};
+        struct stat fs {};
         if (stat(QFile::encodeName(folder).constData(), &fs) != 0 || fs.st_uid != getuid()) {
-            *why = QStringLiteral("Обліковий запис сервера «%1» не може пройти через теку «%2», а змінити її права "
-                                  "може лише її власник.")
+            *why = QStringLiteral(
+                       "Обліковий запис сервера «%1» не може пройти через теку «%2», а змінити її права "
+                       "може лише її власник.")
                        .arg(serverName, folder);
             undo();
             return false;
@@ -123,8 +125,9 @@ QStringList sharedFolderPlaces() {
 QString sharedFolderSudoCommand(const QString& serverName) {
     const QString user = myName();
     const QString folder = QStringLiteral("/srv/zelvaro-") + user;
-    const QString inner = QStringLiteral("install -d -o %1 -m 0700 %2 && setfacl -m u:%3:rwx,d:u:%3:rwx,d:u:%1:rwx %2")
-                              .arg(shellQuoted(user), shellQuoted(folder), shellQuoted(serverName));
+    const QString inner =
+        QStringLiteral("install -d -o %1 -m 0700 %2 && setfacl -m u:%3:rwx,d:u:%3:rwx,d:u:%1:rwx %2")
+            .arg(shellQuoted(user), shellQuoted(folder), shellQuoted(serverName));
     return QStringLiteral("sudo sh -c ") + shellQuoted(inner);
 }
 

@@ -116,16 +116,18 @@ std::optional<AclChange> addUserRights(const QString& path, uid_t uid, int perms
     // Every other group-class entry must keep the rights it has under the old mask.
     if (newMask != change.oldMask) {
         acl_entry_t entry = nullptr;
-        for (int which = ACL_FIRST_ENTRY; acl_get_entry(acl.acl, which, &entry) == 1; which = ACL_NEXT_ENTRY) {
+        for (int which = ACL_FIRST_ENTRY; acl_get_entry(acl.acl, which, &entry) == 1;
+             which = ACL_NEXT_ENTRY) {
             acl_tag_t tag = ACL_UNDEFINED_TAG;
             acl_get_tag_type(entry, &tag);
             if (entry == own || (tag != ACL_USER && tag != ACL_GROUP && tag != ACL_GROUP_OBJ))
                 continue;
             if ((permsOf(entry) & newMask) != (permsOf(entry) & change.oldMask)) {
                 if (why)
-                    *why = QStringLiteral("Права доступу до «%1» не можна доповнити, не розширивши їх для інших "
-                                          "облікових записів.")
-                               .arg(path);
+                    *why =
+                        QStringLiteral("Права доступу до «%1» не можна доповнити, не розширивши їх для інших "
+                                       "облікових записів.")
+                            .arg(path);
                 return std::nullopt;
             }
         }
@@ -209,8 +211,8 @@ QString aclText(const QString& path) {
         Acl acl(acl_get_file(native.constData(), type));
         if (!acl.acl)
             continue;
-        char* text = acl_to_any_text(acl.acl, type == ACL_TYPE_DEFAULT ? "default:" : nullptr, '\n',
-                                     TEXT_NUMERIC_IDS);
+        char* text =
+            acl_to_any_text(acl.acl, type == ACL_TYPE_DEFAULT ? "default:" : nullptr, '\n', TEXT_NUMERIC_IDS);
         if (text) {
             out += QString::fromLocal8Bit(text) + QLatin1Char('\n');
             acl_free(text);

@@ -18,8 +18,8 @@
 struct AclChange {
     QString path;
     uid_t uid = 0;
-    bool changed = false; // false: the account already had the rights, nothing was touched
-    int added = 0;        // the rwx bits its entry gained
+    bool changed = false;  // false: the account already had the rights, nothing was touched
+    int added = 0;         // the rwx bits its entry gained
     bool hadEntry = false; // the account had an entry of its own before
     int oldPerms = 0;
     bool hadMask = false;

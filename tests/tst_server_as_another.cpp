@@ -38,9 +38,10 @@ const uid_t kNobody = 65534;
 // Runs a command as nobody (its own group, no others): the kernel's word on what it may do.
 bool asNobody(const QStringList& command) {
     QProcess p;
-    p.start(QStringLiteral("setpriv"), QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                                                   QStringLiteral("--clear-groups")} +
-                                           command);
+    p.start(QStringLiteral("setpriv"),
+            QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                        QStringLiteral("--clear-groups")} +
+                command);
     p.waitForFinished();
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
@@ -67,7 +68,7 @@ bool makeFile(const QString& path, const QByteArray& bytes, mode_t mode) {
 QStringList permissions(const QStringList& paths) {
     QStringList out;
     for (const QString& p : paths) {
-        struct stat st{};
+        struct stat st {};
         stat(QFile::encodeName(p).constData(), &st);
         out << p + QStringLiteral(" %1 ").arg(st.st_mode, 0, 8) + aclText(p);
     }
@@ -138,18 +139,21 @@ void TestServerAsAnother::accountFromTheKernelsSocketTable_data() {
     // 127.0.0.1:1433 as the kernel writes it on a little-endian machine; 0A = LISTEN, 01 = ESTABLISHED.
     const QByteArray loop = "0100007F:0599", any = "00000000:0599";
     const QByteArray any6 = "00000000000000000000000000000000:0599";
-    QTest::newRow("on loopback") << tableLine(loop, "0A", 999) << QByteArray() << "127.0.0.1" << qint64(999) << true;
-    QTest::newRow("on every address") << tableLine(any, "0A", 998) << QByteArray() << "localhost" << qint64(998) << true;
-    QTest::newRow("IPv6 for every address") << QByteArray() << tableLine(any6, "0A", 997) << "127.0.0.1" << qint64(997)
-                                            << true;
-    QTest::newRow("a connection, not the listener") << tableLine(loop, "01", 996) << QByteArray() << "127.0.0.1"
-                                                    << qint64(-1) << false;
-    QTest::newRow("a container's forwarder (root)") << tableLine(any, "0A", 0) << QByteArray() << "127.0.0.1"
-                                                    << qint64(0) << false;
-    QTest::newRow("another port") << tableLine("0100007F:0598", "0A", 995) << QByteArray() << "127.0.0.1" << qint64(-1)
-                                  << false;
+    QTest::newRow("on loopback") << tableLine(loop, "0A", 999) << QByteArray() << "127.0.0.1" << qint64(999)
+                                 << true;
+    QTest::newRow("on every address")
+        << tableLine(any, "0A", 998) << QByteArray() << "localhost" << qint64(998) << true;
+    QTest::newRow("IPv6 for every address")
+        << QByteArray() << tableLine(any6, "0A", 997) << "127.0.0.1" << qint64(997) << true;
+    QTest::newRow("a connection, not the listener")
+        << tableLine(loop, "01", 996) << QByteArray() << "127.0.0.1" << qint64(-1) << false;
+    QTest::newRow("a container's forwarder (root)")
+        << tableLine(any, "0A", 0) << QByteArray() << "127.0.0.1" << qint64(0) << false;
+    QTest::newRow("another port") << tableLine("0100007F:0598", "0A", 995) << QByteArray() << "127.0.0.1"
+                                  << qint64(-1) << false;
     // Documentation's address block: never this computer's, whatever listens here on every address.
-    QTest::newRow("another machine") << tableLine(any, "0A", 994) << QByteArray() << "192.0.2.7" << qint64(994) << false;
+    QTest::newRow("another machine") << tableLine(any, "0A", 994) << QByteArray() << "192.0.2.7"
+                                     << qint64(994) << false;
 }
 
 void TestServerAsAnother::accountFromTheKernelsSocketTable() {
@@ -159,7 +163,8 @@ void TestServerAsAnother::accountFromTheKernelsSocketTable() {
     QFETCH(qint64, uid);
     QFETCH(bool, known);
     QTemporaryDir proc;
-    const QByteArray heading = "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
+    const QByteArray heading =
+        "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
     QVERIFY(makeFile(proc.filePath(QStringLiteral("tcp")), heading + tcp, 0644));
     QVERIFY(makeFile(proc.filePath(QStringLiteral("tcp6")), heading + tcp6, 0644));
     const QString address = host == QLatin1String("localhost") ? QStringLiteral("127.0.0.1") : host;
@@ -216,14 +221,20 @@ void TestServerAsAnother::accessAsTheKernelDecides() {
 
     // A group entry counts for the account's groups, within the mask.
     QCOMPARE(allows(open, nobody, Access::Write), false);
-    QCOMPARE(QProcess::execute(QStringLiteral("setfacl"), {QStringLiteral("-m"), QStringLiteral("g:nogroup:rwx,m::rx"), open}), 0);
+    QCOMPARE(QProcess::execute(QStringLiteral("setfacl"),
+                               {QStringLiteral("-m"), QStringLiteral("g:nogroup:rwx,m::rx"), open}),
+             0);
     QCOMPARE(allows(open, nobody, Access::Write), false);
     QCOMPARE(nobodyWritesIn(open), false);
-    QCOMPARE(QProcess::execute(QStringLiteral("setfacl"), {QStringLiteral("-m"), QStringLiteral("m::rwx"), open}), 0);
+    QCOMPARE(
+        QProcess::execute(QStringLiteral("setfacl"), {QStringLiteral("-m"), QStringLiteral("m::rwx"), open}),
+        0);
     QCOMPARE(allows(open, nobody, Access::Write | Access::Traverse), true);
     QCOMPARE(nobodyWritesIn(open), true);
     // Its own entry comes before its groups'.
-    QCOMPARE(QProcess::execute(QStringLiteral("setfacl"), {QStringLiteral("-m"), QStringLiteral("u:nobody:r-x"), open}), 0);
+    QCOMPARE(QProcess::execute(QStringLiteral("setfacl"),
+                               {QStringLiteral("-m"), QStringLiteral("u:nobody:r-x"), open}),
+             0);
     QCOMPARE(allows(open, nobody, Access::Write), false);
     QCOMPARE(nobodyWritesIn(open), false);
 }
@@ -231,12 +242,16 @@ void TestServerAsAnother::accessAsTheKernelDecides() {
 void TestServerAsAnother::readGrantIsTakenBackExactly() {
     QTemporaryDir root;
     chmod(QFile::encodeName(root.path()).constData(), 0755);
-    const QString home = root.filePath(QStringLiteral("home")), downloads = home + QStringLiteral("/Завантаження");
-    const QString file = downloads + QStringLiteral("/VTR.bak"), other = downloads + QStringLiteral("/інше.bak");
+    const QString home = root.filePath(QStringLiteral("home")),
+                  downloads = home + QStringLiteral("/Завантаження");
+    const QString file = downloads + QStringLiteral("/VTR.bak"),
+                  other = downloads + QStringLiteral("/інше.bak");
     QVERIFY(makeFolder(downloads, 0750) && makeFolder(home, 0700));
     QVERIFY(makeFile(file, "backup", 0600) && makeFile(other, "other", 0600));
     // An entry of its own already there keeps what it had.
-    QCOMPARE(QProcess::execute(QStringLiteral("setfacl"), {QStringLiteral("-m"), QStringLiteral("u:nobody:w"), downloads}), 0);
+    QCOMPARE(QProcess::execute(QStringLiteral("setfacl"),
+                               {QStringLiteral("-m"), QStringLiteral("u:nobody:w"), downloads}),
+             0);
     const QStringList paths{root.path(), home, downloads, file, other};
     const QStringList before = permissions(paths);
 
@@ -274,7 +289,9 @@ void TestServerAsAnother::readGrantNeverWidensOthers() {
     const QString file = root.filePath(QStringLiteral("VTR.mdf"));
     QVERIFY(makeFile(file, "data", 0600));
     // daemon's rw is held back by the mask; raising the mask for nobody's r would let daemon read.
-    QCOMPARE(QProcess::execute(QStringLiteral("setfacl"), {QStringLiteral("-m"), QStringLiteral("u:daemon:rw,m::-"), file}), 0);
+    QCOMPARE(QProcess::execute(QStringLiteral("setfacl"),
+                               {QStringLiteral("-m"), QStringLiteral("u:daemon:rw,m::-"), file}),
+             0);
     const QStringList before = permissions({file});
     FileReadGrant grant(file, kNobody, QStringLiteral("nobody"));
     QVERIFY(!grant.ok());
@@ -286,7 +303,8 @@ void TestServerAsAnother::readGrantNeverWidensOthers() {
 void TestServerAsAnother::sharedFolderFallsBackAndLeavesNothing() {
     QTemporaryDir root;
     chmod(QFile::encodeName(root.path()).constData(), 0755);
-    const QString taken = root.filePath(QStringLiteral("taken")), unseen = root.filePath(QStringLiteral("unseen"));
+    const QString taken = root.filePath(QStringLiteral("taken")),
+                  unseen = root.filePath(QStringLiteral("unseen"));
     const QString good = root.filePath(QStringLiteral("good"));
     // Somebody else's folder under the name: left alone, never used.
     QVERIFY(makeFolder(taken, 0777) && chown(QFile::encodeName(taken).constData(), kNobody, kNobody) == 0);
@@ -296,7 +314,8 @@ void TestServerAsAnother::sharedFolderFallsBackAndLeavesNothing() {
         asked << folder;
         return folder != unseen && nobodyWritesIn(folder);
     };
-    const SharedFolder shared = prepareSharedFolder(kNobody, QStringLiteral("nobody"), reaches, {taken, unseen, good});
+    const SharedFolder shared =
+        prepareSharedFolder(kNobody, QStringLiteral("nobody"), reaches, {taken, unseen, good});
     QCOMPARE(shared.folder, good);
     QCOMPARE(asked, (QStringList{unseen, good}));
     QCOMPARE(shared.problems.size(), 2);
@@ -307,29 +326,33 @@ void TestServerAsAnother::sharedFolderFallsBackAndLeavesNothing() {
 
     // The server writes a file as its creator's mode allows; the user can read it and remove it.
     const QString written = good + QStringLiteral("/written.bak");
-    QVERIFY(asNobody({QStringLiteral("sh"), QStringLiteral("-c"), QStringLiteral("umask 077; echo data > '%1'").arg(written)}));
+    QVERIFY(asNobody({QStringLiteral("sh"), QStringLiteral("-c"),
+                      QStringLiteral("umask 077; echo data > '%1'").arg(written)}));
     QVERIFY2(aclText(written).contains(QStringLiteral("user:0:")), qPrintable(aclText(written)));
     QVERIFY(aclText(good).contains(QStringLiteral("default:user:65534:rwx")));
-    struct stat st{};
+    struct stat st {};
     stat(QFile::encodeName(good).constData(), &st);
     QCOMPARE(st.st_mode & 0777, mode_t(0770)); // the mask shows as the group bits: no "other" bits
     QVERIFY(QFile::remove(written));
 
     // No place works: the one command for an administrator, and nothing made.
-    const SharedFolder none = prepareSharedFolder(kNobody, QStringLiteral("nobody"), [](const QString&) { return false; },
-                                                  {unseen});
+    const SharedFolder none = prepareSharedFolder(kNobody, QStringLiteral("nobody"),
+                                                  [](const QString&) { return false; }, {unseen});
     QVERIFY(!none.ok());
     QVERIFY(!QFileInfo::exists(unseen));
     QVERIFY(none.sudoCommand.startsWith(QStringLiteral("sudo sh -c '")));
-    QVERIFY(none.sudoCommand.contains(QStringLiteral("setfacl -m u:nobody:rwx,d:u:nobody:rwx,d:u:root:rwx /srv/zelvaro-root")));
+    QVERIFY(none.sudoCommand.contains(
+        QStringLiteral("setfacl -m u:nobody:rwx,d:u:nobody:rwx,d:u:root:rwx /srv/zelvaro-root")));
 }
 
 void TestServerAsAnother::sharedFolderPassesThroughTheUsersFolderOnly() {
     QTemporaryDir root;
     chmod(QFile::encodeName(root.path()).constData(), 0755);
-    const QString home = root.filePath(QStringLiteral("home")), place = home + QStringLiteral("/zelvaro-server");
+    const QString home = root.filePath(QStringLiteral("home")),
+                  place = home + QStringLiteral("/zelvaro-server");
     QVERIFY(makeFolder(home, 0700) && makeFile(home + QStringLiteral("/private.txt"), "mine", 0644));
-    const SharedFolder shared = prepareSharedFolder(kNobody, QStringLiteral("nobody"), nobodyWritesIn, {place});
+    const SharedFolder shared =
+        prepareSharedFolder(kNobody, QStringLiteral("nobody"), nobodyWritesIn, {place});
     QVERIFY2(shared.ok(), qPrintable(shared.problems.join(QLatin1Char('\n'))));
     QCOMPARE(shared.passThrough.size(), 1);
     QCOMPARE(shared.passThrough[0].path, home);
@@ -395,7 +418,8 @@ void TestServerAsAnother::backupMovesToTheChosenPath() {
     QVERIFY(chosenElsewhere.isValid());
     for (const QString& folder : {chosenHere.path(), chosenElsewhere.path()}) {
         const QString written = shared.filePath(QStringLiteral("VTR.bak"));
-        const QString target = folder + QStringLiteral("/Копія VTR.bak"), neighbour = folder + QStringLiteral("/VTR.bak");
+        const QString target = folder + QStringLiteral("/Копія VTR.bak"),
+                      neighbour = folder + QStringLiteral("/VTR.bak");
         QVERIFY(makeFile(written, "new backup", 0600));
         QVERIFY(makeFile(target, "old", 0600) && makeFile(neighbour, "neighbour", 0600));
         moveToChosenPath(nullptr, written, target);
@@ -429,7 +453,8 @@ void TestServerAsAnother::theStandInAsNobodyUsesTheSharedFolderAndTheGrant() {
     StandIn server({QStringLiteral("--run-as"), QStringLiteral("nobody")});
     QCOMPARE(server.run(QStringLiteral("CREATE DATABASE [Облік]")), 0);
     const QString direct = backups + QStringLiteral("/Облік.bak");
-    QCOMPARE(server.run(QStringLiteral("BACKUP DATABASE [Облік] TO DISK = ") + sqlquote::literal(direct)), 3201);
+    QCOMPARE(server.run(QStringLiteral("BACKUP DATABASE [Облік] TO DISK = ") + sqlquote::literal(direct)),
+             3201);
 
     const QStringList before = permissions({root.path(), home, backups});
     const SharedFolder shared = prepareSharedFolder(kNobody, QStringLiteral("nobody"),
@@ -437,7 +462,8 @@ void TestServerAsAnother::theStandInAsNobodyUsesTheSharedFolderAndTheGrant() {
                                                     {home + QStringLiteral("/zelvaro-server")});
     QVERIFY2(shared.ok(), qPrintable(shared.problems.join(QLatin1Char('\n'))));
     const QString written = freshPath(shared.folder, QStringLiteral("Облік.bak"));
-    QCOMPARE(server.run(QStringLiteral("BACKUP DATABASE [Облік] TO DISK = ") + sqlquote::literal(written)), 0);
+    QCOMPARE(server.run(QStringLiteral("BACKUP DATABASE [Облік] TO DISK = ") + sqlquote::literal(written)),
+             0);
     moveToChosenPath(nullptr, written, direct);
     QVERIFY(QFileInfo(direct).size() > 0);
     QCOMPARE(QDir(shared.folder).entryList(QDir::Files), QStringList());
@@ -468,8 +494,8 @@ void TestServerAsAnother::aServerInItsOwnRootSeesNoneOfOurPlaces() {
     QVERIFY(server.dev.start());
     QTemporaryDir ours(QStringLiteral("/var/tmp/zelvaro-ours-XXXXXX"));
     const QString place = ours.filePath(QStringLiteral("zelvaro-server"));
-    const SharedFolder shared = prepareSharedFolder(kNobody, QStringLiteral("nobody"),
-                                                    [&](const QString& f) { return server.seesFolder(f); }, {place});
+    const SharedFolder shared = prepareSharedFolder(
+        kNobody, QStringLiteral("nobody"), [&](const QString& f) { return server.seesFolder(f); }, {place});
     QVERIFY(!shared.ok());
     QVERIFY(!QFileInfo::exists(place));
     QVERIFY(!shared.sudoCommand.isEmpty());
@@ -481,7 +507,8 @@ void TestServerAsAnother::aServerInItsOwnRootSeesNoneOfOurPlaces() {
     } catch (const DbError& e) {
         QFAIL(qPrintable(e.message()));
     }
-    const QString dataFolder = QLatin1Char('/') + QFileInfo(server.dev.dataDir()).fileName() + QLatin1Char('/');
+    const QString dataFolder =
+        QLatin1Char('/') + QFileInfo(server.dev.dataDir()).fileName() + QLatin1Char('/');
     QCOMPARE(folders.data, dataFolder);
     QVERIFY(!folders.backup.isEmpty());
     QCOMPARE(server.run(QStringLiteral("CREATE DATABASE [Склад]")), 0);

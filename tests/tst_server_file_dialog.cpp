@@ -61,13 +61,24 @@ void TestServerFileDialog::pathsAsTheServerSpellsThem_data() {
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("child");
     QTest::addColumn<QString>("parent");
-    QTest::newRow("linux") << "/var/opt/mssql/data" << "/var/opt/mssql/data/VTR.mdf" << "/var/opt/mssql";
-    QTest::newRow("linux root") << "/" << "/VTR.mdf" << "/";
-    QTest::newRow("linux trailing slash") << "/var/opt/mssql/" << "/var/opt/mssql/VTR.mdf" << "/var/opt";
-    QTest::newRow("windows") << "C:\\Program Files\\MSSQL\\DATA" << "C:\\Program Files\\MSSQL\\DATA\\VTR.mdf"
+    QTest::newRow("linux") << "/var/opt/mssql/data"
+                           << "/var/opt/mssql/data/VTR.mdf"
+                           << "/var/opt/mssql";
+    QTest::newRow("linux root") << "/"
+                                << "/VTR.mdf"
+                                << "/";
+    QTest::newRow("linux trailing slash") << "/var/opt/mssql/"
+                                          << "/var/opt/mssql/VTR.mdf"
+                                          << "/var/opt";
+    QTest::newRow("windows") << "C:\\Program Files\\MSSQL\\DATA"
+                             << "C:\\Program Files\\MSSQL\\DATA\\VTR.mdf"
                              << "C:\\Program Files\\MSSQL";
-    QTest::newRow("windows drive") << "D:\\Backup" << "D:\\Backup\\VTR.mdf" << "D:\\";
-    QTest::newRow("windows root") << "D:\\" << "D:\\VTR.mdf" << "D:\\";
+    QTest::newRow("windows drive") << "D:\\Backup"
+                                   << "D:\\Backup\\VTR.mdf"
+                                   << "D:\\";
+    QTest::newRow("windows root") << "D:\\"
+                                  << "D:\\VTR.mdf"
+                                  << "D:\\";
 }
 
 void TestServerFileDialog::pathsAsTheServerSpellsThem() {
@@ -87,8 +98,8 @@ void TestServerFileDialog::testsAnswerThroughTheSeam() {
         return a;
     });
     const std::optional<QString> chosen =
-        serverfiles::pick(modal::Kind::ServerFile, QStringLiteral("Резервна копія на сервері"), {QStringLiteral("bak")},
-                          QStringLiteral("C:\\Backup"), fakeServer({}));
+        serverfiles::pick(modal::Kind::ServerFile, QStringLiteral("Резервна копія на сервері"),
+                          {QStringLiteral("bak")}, QStringLiteral("C:\\Backup"), fakeServer({}));
     modal::setResponder(nullptr);
     QCOMPARE(chosen, std::optional<QString>(QStringLiteral("C:\\Дані\\VTR.bak")));
     QCOMPARE(seen.size(), 1);
@@ -100,12 +111,14 @@ void TestServerFileDialog::testsAnswerThroughTheSeam() {
 
 void TestServerFileDialog::keyboardOpensGoesUpAndChooses() {
     QStringList asked;
-    ServerFileDialog dialog(modal::Kind::ServerFile, QStringLiteral("Файл даних на сервері"), {QStringLiteral("mdf")},
-                            QStringLiteral("/var/opt/mssql/data"), fakeServer(kLinux, &asked));
+    ServerFileDialog dialog(modal::Kind::ServerFile, QStringLiteral("Файл даних на сервері"),
+                            {QStringLiteral("mdf")}, QStringLiteral("/var/opt/mssql/data"),
+                            fakeServer(kLinux, &asked));
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     // Folders first, then the files of the kind asked for, in either letter case.
-    QCOMPARE(shown(dialog), (QStringList{QStringLiteral("backup"), QStringLiteral("VTR.mdf"), QStringLiteral("Облік.MDF")}));
+    QCOMPARE(shown(dialog),
+             (QStringList{QStringLiteral("backup"), QStringLiteral("VTR.mdf"), QStringLiteral("Облік.MDF")}));
     QCOMPARE(dialog.pathField()->text(), QStringLiteral("/var/opt/mssql/data"));
 
     QTest::keyClick(dialog.entries(), Qt::Key_Backspace);
@@ -125,8 +138,9 @@ void TestServerFileDialog::keyboardOpensGoesUpAndChooses() {
                                  QStringLiteral("/var/opt/mssql/data")}));
 
     // A path typed in the field comes back as typed, never looked up here.
-    ServerFileDialog typed(modal::Kind::ServerFile, QStringLiteral("Файл даних на сервері"), {QStringLiteral("mdf")},
-                           QStringLiteral("/var/opt/mssql/data"), fakeServer(kLinux));
+    ServerFileDialog typed(modal::Kind::ServerFile, QStringLiteral("Файл даних на сервері"),
+                           {QStringLiteral("mdf")}, QStringLiteral("/var/opt/mssql/data"),
+                           fakeServer(kLinux));
     typed.show();
     typed.pathField()->setText(QStringLiteral("/srv/Копії/VTR.mdf"));
     QTest::keyClick(typed.pathField(), Qt::Key_Return);
