@@ -163,14 +163,19 @@ std::unique_ptr<SharedCopy> copyIntoShared(QWidget* window, const QString& sourc
 
 void moveToChosenPath(QWidget* window, const QString& written, const QString& target) {
     const QByteArray from = QFile::encodeName(written), to = QFile::encodeName(target);
-    if (rename(from.constData(), to.constData()) == 0)
+    // A file the server wrote is its account's, with the shared folder's entries on it: renamed, it
+    // would stay so in the user's folder. Only the user's own file is renamed; the server's is
+    // copied into a file of the user's.
+    struct stat st{};
+    const bool mine = stat(from.constData(), &st) == 0 && st.st_uid == geteuid();
+    if (mine && rename(from.constData(), to.constData()) == 0)
         return;
-    if (errno != EXDEV)
+    if (mine && errno != EXDEV)
         throw FileTransferFailed(
             QStringLiteral("Не вдалося перенести резервну копію до «%1»: %2. Вона лишилася у «%3».")
                 .arg(target, systemText(errno), written));
-    // Another file system: the data first goes to a file of its own beside target, so that target
-    // is replaced only by a whole copy.
+    // The data first goes to a file of its own beside target, so that target is replaced only by a
+    // whole copy.
     const QFileInfo chosen(target);
     const QString beside =
         freshPath(chosen.absolutePath(), QLatin1Char('.') + chosen.fileName() + QStringLiteral(".part"));

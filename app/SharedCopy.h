@@ -51,7 +51,9 @@ QString freshPath(const QString& folder, const QString& fileName);
 std::unique_ptr<SharedCopy> copyIntoShared(QWidget* window, const QString& source, const QString& folder);
 
 // Moves the file the server wrote (`written`) to `target`, the path the user named, replacing the
-// file there if any (the user chose it). Across file systems the data goes first to a new file of
-// its own beside target, which then takes target's name; written is removed only after. On cancel
+// file there if any (the user chose it). The result is the user's own file: one the server wrote
+// (its account's, with the shared folder's ACL entries) is copied, as is any across file systems;
+// the copy goes first to a new file of its own beside target, which then takes target's name, and
+// written is removed only after. On cancel
 // or failure target is as it was and written stays where it is (the message says where).
 void moveToChosenPath(QWidget* window, const QString& written, const QString& target);

@@ -466,6 +466,11 @@ void TestServerAsAnother::theStandInAsNobodyUsesTheSharedFolderAndTheGrant() {
              0);
     moveToChosenPath(nullptr, written, direct);
     QVERIFY(QFileInfo(direct).size() > 0);
+    // The result is the user's own file: no entry of the shared folder's comes with it.
+    struct stat st{};
+    QCOMPARE(stat(QFile::encodeName(direct).constData(), &st), 0);
+    QCOMPARE(st.st_uid, getuid());
+    QVERIFY2(!aclText(direct).contains(QStringLiteral("65534")), qPrintable(aclText(direct)));
     QCOMPARE(QDir(shared.folder).entryList(QDir::Files), QStringList());
 
     // The backup read where it lies: refused, allowed while the grant lives, refused again after.
