@@ -138,6 +138,16 @@ bool isRunning() {
     return g_running.watch != nullptr;
 }
 
+OwnWork::OwnWork(StatementWatch& watch) {
+    Q_ASSERT(!isRunning());
+    g_running = {&watch, nullptr};
+}
+
+OwnWork::~OwnWork() {
+    g_closePending = g_running.closeAfter;
+    g_running = {};
+}
+
 void askToCancelForClose(QWidget* window) {
     if (!isRunning() || g_running.closeAfter)
         return;

@@ -5,6 +5,7 @@
 #include "LongOperation.h"
 #include "ModalSeam.h"
 #include "ProgressDialog.h"
+#include "StatementWatch.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -33,7 +34,7 @@ QString systemText(int error) {
 
 struct CopyState {
     std::atomic<qint64> done{0};
-    std::atomic<bool> cancel{false};
+    StatementWatch cancel; // no statement: only its cancel, which a close request of the window also uses
     int error = 0;         // errno of the failed call
     bool fromSide = false; // the failed call read the source
 };
@@ -55,7 +56,7 @@ bool copyBytes(const QByteArray& from, const QByteArray& to, CopyState& state) {
     }
     std::unique_ptr<char[]> buffer(new char[kChunk]);
     bool ok = true;
-    while (ok && !state.cancel) {
+    while (ok && !state.cancel.cancelRequested()) {
         const ssize_t got = read(in, buffer.get(), size_t(kChunk));
         if (got < 0 && errno == EINTR)
             continue;
@@ -80,7 +81,7 @@ bool copyBytes(const QByteArray& from, const QByteArray& to, CopyState& state) {
         }
         state.done += got;
     }
-    if (ok && !state.cancel && fsync(out) != 0) {
+    if (ok && !state.cancel.cancelRequested() && fsync(out) != 0) {
         state.error = errno;
         ok = false;
     }
@@ -89,7 +90,7 @@ bool copyBytes(const QByteArray& from, const QByteArray& to, CopyState& state) {
         state.error = errno;
         ok = false;
     }
-    if (!ok || state.cancel) {
+    if (!ok || state.cancel.cancelRequested()) {
         unlink(to.constData());
         return false;
     }
@@ -102,10 +103,11 @@ bool copyWithProgress(QWidget* window, const QString& source, const QString& tar
     const qint64 size = QFileInfo(source).size();
     CopyState state;
     ProgressDialog dialog(title, QStringLiteral("Файл: %1").arg(source), window);
-    QObject::connect(&dialog, &ProgressDialog::cancelRequested, &dialog, [&state] { state.cancel = true; });
+    QObject::connect(&dialog, &ProgressDialog::cancelRequested, &dialog, [&state] { state.cancel.cancel(); });
     bool copied = false;
     {
         const ControlsDisabled disabled(window);
+        const longop::OwnWork running(state.cancel);
         modal::progressOpened(dialog);
         const QByteArray from = QFile::encodeName(source), to = QFile::encodeName(target);
         QThread* worker = QThread::create([&] { copied = copyBytes(from, to, state); });
@@ -129,7 +131,7 @@ bool copyWithProgress(QWidget* window, const QString& source, const QString& tar
     }
     if (copied)
         return true;
-    if (state.cancel)
+    if (state.cancel.cancelRequested())
         return false;
     throw FileTransferFailed(
         state.fromSide
@@ -166,7 +168,7 @@ void moveToChosenPath(QWidget* window, const QString& written, const QString& ta
     // A file the server wrote is its account's, with the shared folder's entries on it: renamed, it
     // would stay so in the user's folder. Only the user's own file is renamed; the server's is
     // copied into a file of the user's.
-    struct stat st{};
+    struct stat st {};
     const bool mine = stat(from.constData(), &st) == 0 && st.st_uid == geteuid();
     if (mine && rename(from.constData(), to.constData()) == 0)
         return;

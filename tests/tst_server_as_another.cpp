@@ -126,6 +126,7 @@ private slots:
     void sharedFolderPassesThroughTheUsersFolderOnly();
     void copiesGoAndCancelLeavesNothing();
     void backupMovesToTheChosenPath();
+    void closingTheWindowDuringACopyAsksAndWaits();
     void theStandInAsNobodyUsesTheSharedFolderAndTheGrant();
     void aServerInItsOwnRootSeesNoneOfOurPlaces();
 };
@@ -444,6 +445,41 @@ void TestServerAsAnother::backupMovesToTheChosenPath() {
     QVERIFY(QFileInfo::exists(written));
 }
 
+void TestServerAsAnother::closingTheWindowDuringACopyAsksAndWaits() {
+    QTemporaryDir from, shared;
+    const QString source = from.filePath(QStringLiteral("VTR.mdf"));
+    QVERIFY(makeFile(source, QByteArray(1 << 20, 'x'), 0600));
+    QWidget window;
+    window.show();
+    int asked = 0;
+    modal::setResponder([&](const modal::Request&) {
+        ++asked;
+        modal::Answer yes;
+        yes.result = 6;
+        return yes;
+    });
+    bool runningMeanwhile = false;
+    modal::setProgressWatcher([&](ProgressDialog&) {
+        runningMeanwhile = longop::isRunning();
+        longop::askToCancelForClose(&window); // the window system's close request, answered Yes
+    });
+    bool cancelled = false;
+    try {
+        copyIntoShared(&window, source, shared.path());
+    } catch (const OperationCancelled&) {
+        cancelled = true;
+    }
+    modal::setProgressWatcher(nullptr);
+    modal::setResponder(nullptr);
+    QVERIFY(runningMeanwhile);
+    QCOMPARE(asked, 1);
+    QVERIFY(cancelled);
+    QVERIFY(!longop::isRunning());
+    QVERIFY(QDir(shared.path()).isEmpty());
+    longop::closeIfAsked(); // what the handler guard does when the handler ends
+    QTRY_VERIFY(!window.isVisible());
+}
+
 void TestServerAsAnother::theStandInAsNobodyUsesTheSharedFolderAndTheGrant() {
     // The user's folders are closed to others, as Debian makes a home.
     QTemporaryDir root;
@@ -467,7 +503,7 @@ void TestServerAsAnother::theStandInAsNobodyUsesTheSharedFolderAndTheGrant() {
     moveToChosenPath(nullptr, written, direct);
     QVERIFY(QFileInfo(direct).size() > 0);
     // The result is the user's own file: no entry of the shared folder's comes with it.
-    struct stat st{};
+    struct stat st {};
     QCOMPARE(stat(QFile::encodeName(direct).constData(), &st), 0);
     QCOMPARE(st.st_uid, getuid());
     QVERIFY2(!aclText(direct).contains(QStringLiteral("65534")), qPrintable(aclText(direct)));
