@@ -158,6 +158,15 @@ private:
     bool confirmPlan(OperationPlan& plan);
     // The server's own view of its files, asked on the window's statement object.
     serverfiles::ServerFiles serverFiles();
+    // For backups the server cannot read where they lie: the remedy of letting it read that one
+    // file for as long as the plan lives. Nothing when the server's account is not known here.
+    void offerReadGrant(OperationPlan& plan, serverfiles::ServerFiles& files);
+    // Whether the server finds a file this computer has just made (true also when the server would
+    // not say or no connection is open): false for a container or another machine.
+    bool serverSeesThisComputer();
+    // A file of the server's own, chosen in the dialog that lists the server's folders; empty when
+    // none was chosen.
+    QString pickServerFile(const QString& title, const QStringList& extensions);
     // A plan of that kind for the server the fields name.
     OperationPlan newPlan(OperationPlan::Kind kind, const QString& database) const;
     // Asks the server about the plan's files; a server that cannot be asked leaves them unknown.

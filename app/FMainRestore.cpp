@@ -32,10 +32,14 @@ void TMain::openRestorePage() {
 }
 
 void TMain::SpeedButton5Click() {
+    // A server that sees none of this computer's files (a container, another machine) offers its
+    // own: a backup chosen here would mean nothing to it.
     const QString chosen =
-        OpenDialog1.execute(QStringLiteral("*.bak"),
-                            QStringLiteral("Файли резервної копії бази (*.bak)|*.bak|Всі файли (*.*)|*.*"),
-                            ui->edPathBAK->text());
+        serverSeesThisComputer()
+            ? OpenDialog1.execute(QStringLiteral("*.bak"),
+                                  QStringLiteral("Файли резервної копії бази (*.bak)|*.bak|Всі файли (*.*)|*.*"),
+                                  ui->edPathBAK->text())
+            : pickServerFile(QStringLiteral("Резервна копія на сервері"), {QStringLiteral("bak")});
     if (!chosen.isEmpty())
         ui->edPathBAK->setText(chosen);
     // Whatever this read comes to, no list of an earlier read stays in force.
@@ -52,15 +56,17 @@ void TMain::SpeedButton5Click() {
     }
     // Goes on whatever the connection came to: the statements below open it again themselves.
     connectIfClosed();
+    // Lives as long as the read: a grant its remedy makes is taken back when the handler ends.
+    serverfiles::ServerFiles files = serverFiles();
+    OperationPlan plan = newPlan(OperationPlan::Kind::FileList, QString());
+    plan.read(bak);
     if (ADOConnection->isOpen()) {
-        serverfiles::ServerFiles files = serverFiles();
-        OperationPlan plan = newPlan(OperationPlan::Kind::FileList, QString());
-        plan.read(bak);
         askServerAbout(plan, files);
         if (plan.files.first().reach == Reach::Unknown && !seenHere)
             return;
         plan.statements = {QLatin1String("RESTORE HEADERONLY FROM DISK = ") + sqlquote::literal(bak),
                            QLatin1String("RESTORE FILELISTONLY FROM Disk = ") + sqlquote::literal(bak)};
+        offerReadGrant(plan, files);
         if (!confirmPlan(plan))
             return;
     }
@@ -230,6 +236,7 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     } catch (const DbError&) {
     }
     askServerAbout(plan, files);
+    offerReadGrant(plan, files);
     if (plan.refused() && !confirmPlan(plan))
         return false;
     // The set whose file list was read, unless the path has changed since: then the header of the

@@ -48,6 +48,14 @@ bool OperationPlan::refused() const {
     return false;
 }
 
+QStringList OperationPlan::refusedPaths(FileUse use) const {
+    QStringList paths;
+    for (const PlannedFile& f : files)
+        if (f.reach == Reach::Refused && f.use == use)
+            paths << f.path;
+    return paths;
+}
+
 bool OperationPlan::anyUnknown() const {
     for (const PlannedFile& f : files)
         if (f.reach == Reach::Unknown)

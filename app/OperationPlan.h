@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
+#include <vector>
 
 // How a statement uses one of the paths it names.
 enum class FileUse {
@@ -50,9 +52,13 @@ struct OperationPlan {
                               // own: the user did not name them to be overwritten
     // Who the server runs as, where this computer can tell; the words for the unknown otherwise.
     QString serverAccount = defaultAccount();
+    qint64 serverUid = -1; // the account's uid on this computer; -1 when it is not known
     QStringList statements; // the exact T-SQL, in the order it is sent
     QString question;       // a Yes/No question the operation asks anyway (detach, drop)
     PlanRemedy remedy;      // empty until a remedy is known for what was refused
+    // What the remedy set up and must last as long as the operation (a grant taken back when the
+    // plan goes).
+    std::vector<std::shared_ptr<void>> kept;
 
     static QString defaultAccount();
 
@@ -74,6 +80,8 @@ struct OperationPlan {
     // Asks the server about every file of the plan (each folder once).
     void askServer(serverfiles::ServerFiles& server);
     bool refused() const;
+    // The refused paths of that use.
+    QStringList refusedPaths(FileUse use) const;
     bool anyUnknown() const;
     // What the user is told when the server cannot reach a path: which path, which folder on the
     // way it does not get past, who it runs as, and that nothing was sent. Empty when nothing is

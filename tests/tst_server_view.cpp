@@ -4,10 +4,14 @@
 #include "WindowHarness.h"
 
 #include "SqlQuote.h"
+#include "UserAclEntry.h"
 
 #include <QComboBox>
 #include <QFile>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QtTest>
 #include <unistd.h>
 
@@ -33,6 +37,39 @@ bool restartAs(WindowHarness& h, const QStringList& arguments) {
     h.server.setExtraArguments(arguments);
     return h.server.start();
 }
+
+// A stand-in started as nobody from the first (as mssql starts): its listening socket is nobody's,
+// so the window knows whom it runs as. Stopped when the object goes.
+struct StandInAsNobody {
+    QTemporaryDir data;
+    QProcess process;
+    int port = 0;
+    bool start() {
+        QFile::setPermissions(data.path(), QFileDevice::Permissions(0x7777));
+        process.start(QStringLiteral("setpriv"),
+                      {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+                       QStringLiteral(ZELVARO_DEVSERVER), QStringLiteral("--port"), QStringLiteral("0"),
+                       QStringLiteral("--browser-port"), QStringLiteral("0"), QStringLiteral("--version"),
+                       QStringLiteral("2019"), QStringLiteral("--data-dir"), data.path()});
+        if (!process.waitForStarted(5000))
+            return false;
+        QElapsedTimer waited;
+        waited.start();
+        while (port == 0 && waited.elapsed() < 5000) {
+            process.waitForReadyRead(200);
+            while (process.canReadLine()) {
+                const auto m = QRegularExpression(QStringLiteral(":(\\d+)")).match(QString::fromUtf8(process.readLine()));
+                if (m.hasMatch() && port == 0)
+                    port = m.captured(1).toInt();
+            }
+        }
+        return port != 0;
+    }
+    ~StandInAsNobody() {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
+};
 
 QString modeOf(const QString& path) {
     return QString::number(int(QFileInfo(path).permissions()), 16);
@@ -148,6 +185,48 @@ private slots:
                  qPrintable(h.script.last().text));
     }
 
+    // A backup in the user's closed folder, the server's account known (the owner of its socket):
+    // the user is offered to let the server read that one file. No grants nothing and sends
+    // nothing; Yes reads the file list, and the grant is taken back when the read is over.
+    void aClosedBackupIsReadThroughAGrantTakenBackAfterwards() {
+        if (::geteuid() != 0)
+            QSKIP("another account for the server needs root");
+        WindowHarness h(2019);
+        const QString downloads = h.folder(QStringLiteral("Downloads"));
+        const QString bak = downloads + QStringLiteral("/VTR.bak");
+        QVERIFY(h.makeBackup(QStringLiteral("VTR"), bak));
+        StandInAsNobody server;
+        QVERIFY(server.start());
+        h.serverName()->setText(QStringLiteral("127.0.0.1,%1").arg(server.port));
+        QVERIFY(h.connect());
+        const QString aclBefore = aclText(bak);
+        const QString homeAclBefore = aclText(h.server.scratch());
+
+        // The file dialog's choice, then the answer to the offer.
+        const auto readAnswering = [&](int answer) {
+            h.openPage(WindowHarness::RestorePage);
+            h.script.clear();
+            h.script.choose(bak);
+            h.script.answer(answer);
+            h.pickBackupButton()->click();
+        };
+        readAnswering(Reply::No);
+        const modal::Request asked = h.script.last();
+        QCOMPARE(asked.type, DialogType::Confirmation);
+        QVERIFY2(asked.text.contains(QStringLiteral("Дозволити серверу (nobody) прочитати %1").arg(bak)),
+                 qPrintable(asked.text));
+        QVERIFY(asked.text.contains(QStringLiteral("закритий для облікового запису, від імені якого працює сервер (nobody)")));
+        QVERIFY(!h.restoreButton()->isEnabled());
+        QCOMPARE(aclText(bak), aclBefore);
+        QCOMPARE(aclText(h.server.scratch()), homeAclBefore);
+
+        readAnswering(Reply::Yes);
+        QVERIFY2(h.restoreButton()->isEnabled(), qPrintable(h.script.texts().join('\n')));
+        QCOMPARE(h.restoreMdf()->text(), h.server.scratch() + QStringLiteral("/VTR.mdf"));
+        QCOMPARE(aclText(bak), aclBefore);
+        QCOMPARE(aclText(h.server.scratch()), homeAclBefore);
+    }
+
     // A server in a file system of its own (a container): a path of the host means nothing to it,
     // and it is refused before sending; the server's own path is used although this computer does
     // not see it.
@@ -171,8 +250,9 @@ private slots:
         // Its own backup, a path only the server has: read, and restored where it proposes.
         h.script.clear();
         h.readFileList(QStringLiteral("/R.bak"));
-        QCOMPARE(h.script.seen.size(), 1); // the file dialog alone
-        QCOMPARE(h.script.last().kind, modal::Kind::OpenFile);
+        QCOMPARE(h.script.seen.size(), 1); // the server's own file dialog alone
+        QCOMPARE(h.script.last().kind, modal::Kind::ServerFile);
+        QCOMPARE(h.script.last().directory, QStringLiteral("/"));
         QVERIFY(h.restoreButton()->isEnabled());
         h.script.answer(Reply::OK);
         h.restoreAs(QStringLiteral("R2"), QStringLiteral("/R2.mdf"), QStringLiteral("/R2_log.ldf"));
