@@ -28,18 +28,19 @@ Run finish(QProcess& p) {
     return r;
 }
 
-void start(QProcess& p, const QStringList& arguments) {
-    p.setProcessEnvironment([] {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("CREDENTIALS_DIRECTORY"));
-        return env;
-    }());
+// credentials: the folder systemd would hand over as $CREDENTIALS_DIRECTORY; none when empty.
+void start(QProcess& p, const QStringList& arguments, const QString& credentials = {}) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("CREDENTIALS_DIRECTORY"));
+    if (!credentials.isEmpty())
+        env.insert(QStringLiteral("CREDENTIALS_DIRECTORY"), credentials);
+    p.setProcessEnvironment(env);
     p.start(QStringLiteral(ZELVARO_BACKUP), arguments);
 }
 
-Run backupCommand(const QStringList& arguments) {
+Run backupCommand(const QStringList& arguments, const QString& credentials = {}) {
     QProcess p;
-    start(p, arguments);
+    start(p, arguments, credentials);
     return finish(p);
 }
 
@@ -114,11 +115,22 @@ private slots:
         garbage.close();
         QVERIFY(QFile::copy(folder + QLatin1Char('/') + sales, folder + QStringLiteral("/Sales_mine.bak")));
 
-        // Keep 3 of Sales: the new one, the run's first and the newest older one stay.
+        // Keep 3 of Sales: the new one, the run's first and the newest older one stay. As the
+        // timer runs it: a configuration file, the password as systemd's credential.
         QTest::qWait(1100); // a new second: a new name
-        Run second = backupCommand(common + QStringList{QStringLiteral("--version"), QString::number(version),
-                                                        QStringLiteral("--database"), QStringLiteral("Sales"),
-                                                        QStringLiteral("--keep"), QStringLiteral("3")});
+        const QString credentials = dev.scratch() + QStringLiteral("/credentials");
+        QDir().mkpath(credentials);
+        QVERIFY(QFile::copy(common[3], credentials + QStringLiteral("/password")));
+        const QString config = dev.scratch() + QStringLiteral("/nightly.conf");
+        QFile conf(config);
+        QVERIFY(conf.open(QIODevice::WriteOnly));
+        conf.write(QStringLiteral("# nightly\nserver = %1\nversion = %2\n\nto = %3\ndatabase = Sales\nkeep = 3\n")
+                       .arg(dev.dataSource())
+                       .arg(version)
+                       .arg(folder)
+                       .toUtf8());
+        conf.close();
+        Run second = backupCommand({QStringLiteral("--config"), config}, credentials);
         QCOMPARE(second.status, 0);
         QCOMPARE(second.lines.size(), 1);
         QVERIFY2(second.lines[0].contains(QStringLiteral("видалено старих копій: 2")), qPrintable(second.lines[0]));
