@@ -182,6 +182,9 @@ private:
         try {
             run(backupsql::backup(database, path, checksum, m_options.copyOnly && !m_is2000));
             written = true;
+            if (m_progressShown)
+                std::fputs(QStringLiteral("\r\033[K%1: перевірка…").arg(database).toUtf8().constData(),
+                           m_output.messages);
             // WITH INIT leaves the new set alone in the file: it is set 1; written WITH CHECKSUM
             // (not on 2000), it is checked with its checksums.
             run(backupsql::verifyOnly(path, 1, checksum));

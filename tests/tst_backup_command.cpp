@@ -87,7 +87,8 @@ private slots:
         const QStringList common = prepare(dev, folder, version);
 
         // Every user database, none named: one line each, each verified.
-        Run first = backupCommand(common + QStringList{QStringLiteral("--version"), QString::number(version)});
+        Run first = backupCommand(common + QStringList{QStringLiteral("--version"), QString::number(version),
+                                                       QStringLiteral("--copy-only")});
         QCOMPARE(first.status, 0);
         QCOMPARE(first.lines.size(), kDatabases.size());
         for (const QString& name : kDatabases)
@@ -96,8 +97,9 @@ private slots:
         QCOMPARE(filesIn(folder).size(), kDatabases.size());
         const QString log = dev.receivedStatements();
         QCOMPARE(log.count(QStringLiteral("RESTORE VERIFYONLY")), kDatabases.size());
-        // 2000 knows no checksums: asking for them would fail every backup there.
+        // 2000 knows neither checksums nor copy-only backups: asking would fail every backup there.
         QCOMPARE(log.contains(QStringLiteral("CHECKSUM")), version != 2000);
+        QCOMPARE(log.count(QStringLiteral("COPY_ONLY")), version != 2000 ? kDatabases.size() : 0);
         QVERIFY(log.contains(QStringLiteral("[O'Brien [old]]]")));
 
         // Older backups of Sales by this program's names; one more whose header is another
