@@ -159,6 +159,13 @@ private slots:
         QVERIFY(!dev.receivedStatements().contains(QStringLiteral("Backup Database")));
         passwordFile(dev.scratch(), QFile::ReadOwner | QFile::WriteOwner);
 
+        // Old backups in a folder this machine does not see could not be deleted: refused at once.
+        Run unseen = backupCommand(common + QStringList{QStringLiteral("--to"), QStringLiteral("/nowhere/backups"),
+                                                        QStringLiteral("--keep"), QStringLiteral("2")});
+        QCOMPARE(unseen.status, 2);
+        QVERIFY2(unseen.messages.contains(QStringLiteral("на цьому комп'ютері")), qPrintable(unseen.messages));
+        QVERIFY(!dev.receivedStatements().contains(QStringLiteral("Backup Database")));
+
         QCOMPARE(backupCommand(common).status, 0);
         const QStringList good = filesIn(folder);
 
