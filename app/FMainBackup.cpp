@@ -1,13 +1,13 @@
 // Backup page: a full backup of a listed database into a chosen file.
 #include "FMain.h"
 
+#include "BackupStatements.h"
 #include "BackupVerification.h"
 #include "ErrorAdvice.h"
 #include "FileChecks.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
 #include "ServerState.h"
-#include "SqlQuote.h"
 #include "ui_FMain.h"
 
 #include <QDateTime>
@@ -51,9 +51,7 @@ void TMain::BitBtn5Click() {
     // changed byte anywhere in the file; 2000 knows no backup checksums.
     const bool checksum = !serverIs2000();
     ADOQuery1->close();
-    ADOQuery1->setText(QLatin1String("Backup Database ") + sqlquote::name(name) + QLatin1String(" to disk = ") +
-                       sqlquote::literal(path) + QLatin1String(" WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT") +
-                       (checksum ? QLatin1String(", CHECKSUM") : QLatin1String("")));
+    ADOQuery1->setText(backupsql::backup(name, path, checksum));
     try {
         // Runs to the end of the server's messages: the file is complete when the check starts.
         // WITH INIT leaves the new set alone in the file: it is set 1.

@@ -144,18 +144,6 @@ Operation fileList(const QString& backupFile) {
     return o;
 }
 
-int percentOf(int number, const QString& message) {
-    // Known by its number, in whatever language the server speaks: the share is the number the
-    // text begins with.
-    constexpr int kPercentDone = 3211;
-    static const QRegularExpression leading(QStringLiteral("^\\s*(\\d{1,3})\\b"));
-    const QRegularExpressionMatch match = leading.match(message);
-    if (number != kPercentDone || !match.hasMatch())
-        return -1;
-    const int percent = match.captured(1).toInt();
-    return percent <= 100 ? percent : -1;
-}
-
 bool isRunning() {
     return g_running.watch != nullptr;
 }

@@ -3,6 +3,7 @@
 // a moment, Cancel sending the driver's cancel. One operation at a time.
 #pragma once
 
+#include "BackupStatements.h"
 #include "DbError.h"
 
 #include <QString>
@@ -80,8 +81,9 @@ void askToCancelForClose(QWidget* window);
 // Called when an event handler has ended: closes the window a confirmed close is waiting for.
 void closeIfAsked();
 
-// The share done that a server's progress message (3211: "10 percent processed.", on SQL Server
-// 2000 "10 percent backed up." / "10 percent restored.") reports, or -1 for any other message.
-int percentOf(int number, const QString& message);
+// The share done that a server's progress message reports, or -1 for any other message.
+inline int percentOf(int number, const QString& message) {
+    return backupsql::percentOf(number, message);
+}
 
 } // namespace longop

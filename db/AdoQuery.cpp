@@ -274,8 +274,9 @@ QString AdoQuery::firstErrorOf(Reply& reply) const {
         reply.linkLost = true;
     // FreeTDS reports a link it found closed (a server restarted since the last statement, say)
     // as a bare "Unknown error", also after it has already said the link is gone: that tells the
-    // user nothing.
-    if (reply.linkLost && first == QLatin1String("Unknown error"))
+    // user nothing. A server that died while the statement waited for it leaves only "Unexpected
+    // EOF from the server", filed as informational (01000): the statement did not end, so it failed.
+    if (reply.linkLost && (first.isEmpty() || first == QLatin1String("Unknown error")))
         return QStringLiteral("Communication link failure: the connection to the server was lost");
     return first;
 }
