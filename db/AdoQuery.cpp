@@ -275,7 +275,8 @@ QString AdoQuery::firstErrorOf(Reply& reply) const {
     // FreeTDS reports a link it found closed (a server restarted since the last statement, say)
     // as a bare "Unknown error", also after it has already said the link is gone: that tells the
     // user nothing.
-    if (reply.linkLost && first == QLatin1String("Unknown error"))
+    // A link that went before the server's reply may bring no error text at all: never a success.
+    if (reply.linkLost && (first.isEmpty() || first == QLatin1String("Unknown error")))
         return QStringLiteral("Communication link failure: the connection to the server was lost");
     return first;
 }
