@@ -137,9 +137,10 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
             logs = databaseFiles(Name, FileKinds::LogOnly);
         } catch (const DbError&) {
         }
-        done += QLatin1Char('\n') + (logs.isEmpty() ? QStringLiteral("Файлу журналу не було; сервер створив новий.")
-                                                     : QStringLiteral("Файлу журналу не було; сервер створив новий: %1.")
-                                                           .arg(logs.join(QLatin1String(", "))));
+        done += QLatin1Char('\n') + (logs.isEmpty()
+                                         ? QStringLiteral("Файлу журналу не було; сервер створив новий.")
+                                         : QStringLiteral("Файлу журналу не було; сервер створив новий: %1.")
+                                               .arg(logs.join(QLatin1String(", "))));
     }
     modal::messageDialog(done, DialogType::Information, {DialogButton::OK});
     return true;

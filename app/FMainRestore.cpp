@@ -184,20 +184,23 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     } catch (const DbError& e) {
         // A header read before that cannot be read now (the file was damaged or replaced since)
         // stops the restore before anything is touched, and the user is told so.
-        reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "), {MdfPath, LdfPath, BakPath},
-                          FBackupSet.backupPath == BakPath ? QStringLiteral("Базу даних %1 не змінено.").arg(Name)
-                                                           : QString());
+        reportFileFailure(
+            e, QStringLiteral("Не можливо створити фізичний файл "), {MdfPath, LdfPath, BakPath},
+            FBackupSet.backupPath == BakPath ? QStringLiteral("Базу даних %1 не змінено.").arg(Name)
+                                             : QString());
         return false;
     }
     if (FBackupSet.backupPath == BakPath && !restoreplan::sameSet(set, FBackupSet)) {
         readBackupFileList();
         modal::messageDialog(
-            QStringLiteral("Файл резервної копії %1 змінився після того, як його було прочитано: тепер у ньому "
-                           "копія бази даних %2%3. Список її файлів прочитано знову; перевірте шляхи й "
-                           "натисніть «Відновити» ще раз.")
+            QStringLiteral(
+                "Файл резервної копії %1 змінився після того, як його було прочитано: тепер у ньому "
+                "копія бази даних %2%3. Список її файлів прочитано знову; перевірте шляхи й "
+                "натисніть «Відновити» ще раз.")
                 .arg(BakPath, set.databaseName,
-                     set.finishDate.isEmpty() ? QString()
-                                              : QStringLiteral(" від ") + restoreplan::shownDate(set.finishDate)),
+                     set.finishDate.isEmpty()
+                         ? QString()
+                         : QStringLiteral(" від ") + restoreplan::shownDate(set.finishDate)),
             DialogType::Warning, {DialogButton::OK});
         return false;
     }
@@ -225,9 +228,9 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
         statement += QLatin1String("FILE = ") + QString::number(set.position) + QLatin1String(", ");
     if (replacing)
         statement += QLatin1String("REPLACE, ");
-    statement += QLatin1String("MOVE ") + sqlquote::literal(FLogicalDataName) +
-                 QLatin1String(" TO ") + sqlquote::literal(MdfPath) + QLatin1String(", MOVE ") +
-                 sqlquote::literal(FLogicalLogName) + QLatin1String(" TO ") + sqlquote::literal(LdfPath);
+    statement += QLatin1String("MOVE ") + sqlquote::literal(FLogicalDataName) + QLatin1String(" TO ") +
+                 sqlquote::literal(MdfPath) + QLatin1String(", MOVE ") + sqlquote::literal(FLogicalLogName) +
+                 QLatin1String(" TO ") + sqlquote::literal(LdfPath);
     for (const restoreplan::Move& m : further)
         statement += QLatin1String(", MOVE ") + sqlquote::literal(m.logicalName) + QLatin1String(" TO ") +
                      sqlquote::literal(m.target);
@@ -293,8 +296,9 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
 // under a new name was ours alone and is dropped with what it wrote; a replaced one is named with
 // its state, for the user to decide. Returns the line that says which, empty when nothing was left.
 QString TMain::removeHalfRestored(const QString& Name, bool replacing) {
-    const QString unusable = QStringLiteral(" залишилася в стані відновлення (RESTORING): користуватися нею не "
-                                            "можна, доки її не буде відновлено повністю або видалено.");
+    const QString unusable =
+        QStringLiteral(" залишилася в стані відновлення (RESTORING): користуватися нею не "
+                       "можна, доки її не буде відновлено повністю або видалено.");
     try {
         if (serverstate::database(*ADOQuery1, Name) != serverstate::Database::Restoring)
             return {};
@@ -307,7 +311,8 @@ QString TMain::removeHalfRestored(const QString& Name, bool replacing) {
         return QStringLiteral("Незавершену базу даних %1 видалено разом із записаними файлами.").arg(Name);
     } catch (const DbError&) {
         return QStringLiteral("База даних ") + Name +
-               QStringLiteral(" може залишитися в стані відновлення (RESTORING): перегляньте список баз даних.");
+               QStringLiteral(
+                   " може залишитися в стані відновлення (RESTORING): перегляньте список баз даних.");
     }
 }
 
@@ -348,8 +353,9 @@ bool TMain::confirmReplacingAnotherDatabase(const QString& Name, const restorepl
             QStringLiteral("Резервна копія містить базу даних %1, а на сервері вже є інша база даних %2. "
                            "Замінити базу даних %2 вмістом копії?")
                 .arg(set.databaseName, Name));
-    const QString when =
-        set.finishDate.isEmpty() ? QString() : QStringLiteral(" від ") + restoreplan::shownDate(set.finishDate);
+    const QString when = set.finishDate.isEmpty()
+                             ? QString()
+                             : QStringLiteral(" від ") + restoreplan::shownDate(set.finishDate);
     return modal::confirm(QStringLiteral("Резервна копія%2 — копія бази даних %1, яка вже є на сервері. "
                                          "Замінити базу даних %1 вмістом копії? Усе, що змінено в ній після "
                                          "створення копії, буде втрачено.")

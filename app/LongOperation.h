@@ -52,8 +52,8 @@ Operation fileList(const QString& backupFile);
 // when the statement has ended, the event loop running meanwhile. A failure is thrown here as the
 // DbError the statement gave, also when the user had pressed Cancel meanwhile (the server's own
 // error is not hidden behind the cancel). A lost link asks the server as a cancel does: done after
-// all returns as a success, anything else throws the link's error. After a cancel the server is asked what it holds: done
-// after all returns as a success does, so the caller tells its success; otherwise
+// all returns as a success, anything else throws the link's error. After a cancel the server is asked what it
+// holds: done after all returns as a success does, so the caller tells its success; otherwise
 // OperationCancelled is thrown with what is true.
 void run(QWidget* window, AdoQuery& query, const Operation& operation);
 

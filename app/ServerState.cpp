@@ -28,8 +28,9 @@ QString familyGuid(AdoQuery& query, const QString& name, bool is2000) {
     if (is2000)
         return {};
     query.close();
-    query.setText(QLatin1String("SELECT family_guid FROM sys.database_recovery_status WHERE database_id = DB_ID(") +
-                  sqlquote::literal(name) + QLatin1Char(')'));
+    query.setText(
+        QLatin1String("SELECT family_guid FROM sys.database_recovery_status WHERE database_id = DB_ID(") +
+        sqlquote::literal(name) + QLatin1Char(')'));
     query.openRowset();
     const QString family = query.atEnd() ? QString() : query.field(QStringLiteral("family_guid"));
     query.close();

@@ -214,7 +214,8 @@ bool Engine::select(const tsql::Statement& st, bool last) {
         int wanted = -1;
         if (!st.whereColumn.empty()) {
             const Database* named = st.whereFunction == "db_id" ? catalog.find(st.whereValue) : nullptr;
-            wanted = st.whereFunction == "db_id" ? (named ? named->dbid : 0) : std::atoi(st.whereValue.c_str());
+            wanted =
+                st.whereFunction == "db_id" ? (named ? named->dbid : 0) : std::atoi(st.whereValue.c_str());
         }
         for (const Database& db : catalog.databases()) {
             if (wanted >= 0 && db.dbid != wanted)
@@ -225,8 +226,9 @@ bool Engine::select(const tsql::Statement& st, bool last) {
             for (const tds::Column& c : columns)
                 row.push_back(c.name == "database_id" ? tds::Value(std::to_string(db.dbid))
                               : db.restoring          ? tds::Value()
-                              : c.name == "family_guid" ? tds::Value(family)
-                                                        : tds::Value(engine::guidFor(family + db.created + "database")));
+                              : c.name == "family_guid"
+                                  ? tds::Value(family)
+                                  : tds::Value(engine::guidFor(family + db.created + "database")));
             rows.push_back(row);
         }
     } else if (altfiles || masterFiles) {

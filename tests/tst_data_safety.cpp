@@ -127,7 +127,8 @@ private slots:
         h.script.answer(Reply::OK);
         h.restoreAs(QStringLiteral("sales"));
         QVERIFY(askedToConfirm(h));
-        QVERIFY(h.script.seen.first().text.contains(QStringLiteral("копія бази даних sales, яка вже є на сервері")));
+        QVERIFY(h.script.seen.first().text.contains(
+            QStringLiteral("копія бази даних sales, яка вже є на сервері")));
         QVERIFY(h.script.last().text.startsWith(QStringLiteral("База даних sales успішно відновлена")));
     }
 

@@ -57,11 +57,14 @@ private slots:
         QTest::addColumn<QString>("told");
         QTest::addColumn<QString>("oldFile"); // the file Old has afterwards
         QTest::newRow("attach over a taken name, the attach done")
-            << "attach" << 2 << "База даних Old успішно приєднана із файлу" << "new.mdf";
+            << "attach" << 2 << "База даних Old успішно приєднана із файлу"
+            << "new.mdf";
         QTest::newRow("attach over a taken name, only the detach done")
-            << "attach" << 1 << "Попередню базу даних Old приєднано знову." << "old.mdf";
+            << "attach" << 1 << "Попередню базу даних Old приєднано знову."
+            << "old.mdf";
         QTest::newRow("restore over a database, done")
-            << "restore" << 1 << "База даних Old успішно відновлена із файлу" << "restored/Old.MDF";
+            << "restore" << 1 << "База даних Old успішно відновлена із файлу"
+            << "restored/Old.MDF";
     }
     void linkLostAfterAChange() {
         QFETCH(QString, operation);
@@ -70,10 +73,11 @@ private slots:
         QFETCH(QString, oldFile);
         WindowHarness h;
         const QString folder = h.server.scratch();
-        h.sql(QStringLiteral("CREATE DATABASE New ON PRIMARY (FILENAME = N'%1/new.mdf') LOG ON (FILENAME = "
-                             "N'%1/new.ldf')\nEXEC sp_detach_db N'New', 'true'\nCREATE DATABASE Old ON PRIMARY "
-                             "(FILENAME = N'%1/old.mdf') LOG ON (FILENAME = N'%1/old.ldf')\nBACKUP DATABASE Old TO "
-                             "DISK = N'%1/old.bak'")
+        h.sql(QStringLiteral(
+                  "CREATE DATABASE New ON PRIMARY (FILENAME = N'%1/new.mdf') LOG ON (FILENAME = "
+                  "N'%1/new.ldf')\nEXEC sp_detach_db N'New', 'true'\nCREATE DATABASE Old ON PRIMARY "
+                  "(FILENAME = N'%1/old.mdf') LOG ON (FILENAME = N'%1/old.ldf')\nBACKUP DATABASE Old TO "
+                  "DISK = N'%1/old.bak'")
                   .arg(folder));
         h.server.stop();
         h.server.setExtraArguments({QStringLiteral("--drop-after-change"), QString::number(dropAfter)});
@@ -90,8 +94,8 @@ private slots:
             h.restoreAs(QStringLiteral("Old"));
         }
         QVERIFY2(h.script.last().text.contains(told), qPrintable(h.script.texts().join('|')));
-        const QString files =
-            h.sql(QStringLiteral("SELECT physical_name FROM sys.master_files WHERE database_id = DB_ID(N'Old')"));
+        const QString files = h.sql(
+            QStringLiteral("SELECT physical_name FROM sys.master_files WHERE database_id = DB_ID(N'Old')"));
         QVERIFY2(files.contains(folder + "/" + oldFile), qPrintable(files));
     }
 

@@ -52,10 +52,10 @@ private slots:
         QTest::addColumn<QString>("refusal"); // the server's, under a new name
         for (int version : {2000, 2019}) {
             const QByteArray v = QByteArray::number(version);
-            QTest::newRow(v + " detached database's files")
-                << version << "detached" << "cannot be restored over the existing";
-            QTest::newRow(v + " second restore into one folder")
-                << version << "sameFolder" << "cannot be overwritten";
+            QTest::newRow(v + " detached database's files") << version << "detached"
+                                                            << "cannot be restored over the existing";
+            QTest::newRow(v + " second restore into one folder") << version << "sameFolder"
+                                                                 << "cannot be overwritten";
             QTest::newRow(v + " the database's own files") << version << "own" << QString();
         }
     }

@@ -131,9 +131,10 @@ private slots:
         h.script.answer(Reply::No);
         h.restoreButton()->click();
         QCOMPARE(h.script.seen.size(), 1);
-        QVERIFY2(h.script.last().text.contains(QStringLiteral("— копія бази даних Sales, яка вже є на сервері")) &&
-                     h.script.last().text.contains(QStringLiteral("після створення копії, буде втрачено")),
-                 qPrintable(h.script.last().text));
+        QVERIFY2(
+            h.script.last().text.contains(QStringLiteral("— копія бази даних Sales, яка вже є на сервері")) &&
+                h.script.last().text.contains(QStringLiteral("після створення копії, буде втрачено")),
+            qPrintable(h.script.last().text));
     }
 
     // The backup file written anew between the reading of its list and the restore: the list is
@@ -149,9 +150,10 @@ private slots:
         h.sql(QStringLiteral("BACKUP DATABASE Beta TO DISK = %1 WITH INIT").arg(sqlquote::literal(bak)));
         h.script.clear();
         h.restoreAs(QStringLiteral("Copy"));
-        QVERIFY2(h.script.last().text.contains(QStringLiteral("змінився після того, як його було прочитано")) &&
-                     h.script.last().text.contains(QStringLiteral("копія бази даних Beta")),
-                 qPrintable(h.script.texts().join('|')));
+        QVERIFY2(
+            h.script.last().text.contains(QStringLiteral("змінився після того, як його було прочитано")) &&
+                h.script.last().text.contains(QStringLiteral("копія бази даних Beta")),
+            qPrintable(h.script.texts().join('|')));
         QCOMPARE(h.window->logicalDataName(), QStringLiteral("Beta"));
         QVERIFY(!h.databases().contains(QStringLiteral("Copy")));
         QVERIFY(!h.server.receivedStatements().contains(QLatin1String("RESTORE DATABASE")));

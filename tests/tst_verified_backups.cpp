@@ -154,7 +154,8 @@ private slots:
         // 2000: the header read again right before the restore already finds the damage.
         const QString received = h.server.receivedStatements();
         if (version != 2000)
-            QVERIFY2(sentAt(received, QStringLiteral("RESTORE VERIFYONLY FROM DISK = %1 WITH FILE = 1%2").arg(literal(bak), checksum)) >= 0,
+            QVERIFY2(sentAt(received, QStringLiteral("RESTORE VERIFYONLY FROM DISK = %1 WITH FILE = 1%2")
+                                          .arg(literal(bak), checksum)) >= 0,
                      qPrintable(received));
         QVERIFY(!received.contains(QLatin1String("RESTORE DATABASE")));
         QCOMPARE(fileBytes(folder + "/Sales.mdf"), mdf);
