@@ -2,6 +2,8 @@
 // the same message numbers, states, classes and texts, per personality.
 #pragma once
 
+#include <atomic>
+
 #include "BackupChecksum.h"
 #include "BackupFormat.h"
 #include "Catalog.h"
@@ -30,6 +32,9 @@ struct Instance {
     std::string defaultLogDir;      // where a log rebuilt on attach goes; empty: beside the data file
     bool rebuiltLogNoticeAsError = false; // 2000: send 5182 at severity 16 (its table's), not 10
     bool damageBackups = false;     // fault: flip one byte in the middle of every backup set written
+    int dropAfterChange = 0;        // fault: cut the connection once change number N (counted from
+                                    // the start, 1 the first) is done, before its reply is sent
+    std::atomic<int> changesRun{0};
 };
 
 class Engine {

@@ -45,7 +45,7 @@ void onSignal(int) {
         "                         [--demo-files DIR] [--collation NAME] [--force-encryption]\n"
         "                         [--browser-lists-unknown] [--ignore-attention] [--silent]\n"
         "                         [--default-log-dir DIR] [--rebuilt-log-notice-as-error]\n"
-        "                         [--slow-changes MS]\n"
+        "                         [--slow-changes MS] [--drop-after-change N]\n"
         "  versions: 2000 2005 2008 2012 2014 2016 2017 2019 2022 2025; addresses: loopback only\n",
         problem.c_str());
     std::exit(2);
@@ -209,6 +209,7 @@ int main(int argc, char** argv) {
     std::string defaultLogDir;
     bool rebuiltLogNoticeAsError = false;
     bool damageBackups = false;
+    int dropAfterChange = 0;
 
     auto number = [&](int& i, const char* what) {
         if (i + 1 >= argc)
@@ -281,6 +282,8 @@ int main(int argc, char** argv) {
             defaultLogDir = text(i, "--default-log-dir");
         } else if (a == "--rebuilt-log-notice-as-error") {
             rebuiltLogNoticeAsError = true;
+        } else if (a == "--drop-after-change") {
+            dropAfterChange = number(i, "--drop-after-change");
         } else if (a == "--damage-backups") {
             damageBackups = true;
         } else if (a == "--demo-files") {
@@ -324,6 +327,7 @@ int main(int argc, char** argv) {
         instance->defaultLogDir = defaultLogDir;
         instance->rebuiltLogNoticeAsError = rebuiltLogNoticeAsError;
         instance->damageBackups = damageBackups;
+        instance->dropAfterChange = dropAfterChange;
         instances.push_back(std::move(instance));
     };
     addInstance("", version);

@@ -122,6 +122,8 @@ struct Scene {
         h.readFileList(scratch + "/w1.bak");
         if (inUse)
             other = useElsewhere(h, name);
+        if (name != QLatin1String("W3"))
+            h.script.answer(Reply::Yes); // replacing an existing database is asked
         h.window->RestoreDatabase(name, bak, mdf, scratch + "/w3.ldf");
     }
     void wrongLogicalName() { restore(QStringLiteral("W2"), scratch + "/w2.bak", scratch + "/w3.mdf"); }
