@@ -64,6 +64,13 @@ private:
     // Server would; false after the messages when it would refuse. files gets the new log.
     bool rebuildLog(const tsql::Statement& st, const FileHeader& primary, const std::string& dataPath,
                     const std::vector<DbFile>& missing, int logCount, std::vector<DbFile>& files);
+    // 948 or 950 (602 on 2000) for a primary file whose on-disk version this server cannot open,
+    // ending the connection as their severity does; true when it can.
+    bool openableVersion(const std::string& name, const FileHeader& primary);
+    // 944 and a 951 per step for a file of an older version, which the attach converts.
+    bool upgradeAttached(const std::string& name, const FileHeader& primary);
+    // An error of severity 20 or more: sent, then the connection is closed. Always false.
+    bool fatal(int number, int state, int cls, const std::string& text);
     bool exec(const tsql::Statement& st, bool last);
     bool attachSingleFile(const tsql::Statement& st, bool last);
     bool drop(const tsql::Statement& st, bool last);

@@ -2,6 +2,7 @@
 // sp_attach_single_file_db), detach (sp_detach_db) and DROP DATABASE.
 #include "Engine.h"
 
+#include "DiskVersions.h"
 #include "EngineHelpers.h"
 #include "Utf.h"
 
@@ -17,8 +18,9 @@ namespace {
 
 // The header a database file carries; the primary file also lists every file of the database.
 FileHeader headerFor(const std::string& database, const std::string& family, const std::string& created,
-                     const DbFile& file, const std::vector<DbFile>& all) {
+                     const DbFile& file, const std::vector<DbFile>& all, int version) {
     FileHeader h;
+    h.version = version;
     h.type = file.type;
     h.database = database;
     h.familyGuid = family;
@@ -126,7 +128,9 @@ bool Engine::createDatabase(const tsql::Statement& st, bool last) {
     const std::string created = engine::nowText();
     for (size_t i = 0; i < files.size(); ++i) {
         if (!storage::createDatabaseFile(files[i].physical,
-                                         headerFor(st.name, family, created, files[i], files), sizes[i])) {
+                                         headerFor(st.name, family, created, files[i], files,
+                                                   m_instance.personality.databaseVersion()),
+                                         sizes[i])) {
             for (size_t k = 0; k < i; ++k)
                 ::unlink(files[k].physical.c_str());
             return createFailed(last, 5, files[i].physical);
@@ -140,6 +144,8 @@ bool Engine::createDatabase(const tsql::Statement& st, bool last) {
 
 bool Engine::attach(const tsql::Statement& st, bool last) {
     const bool attached = attachFiles(st);
+    if (m_connectionCut)
+        return false; // a fatal error has ended the connection
     done(last, !attached);
     return true;
 }
@@ -280,10 +286,15 @@ bool Engine::attachFiles(const tsql::Statement& st) {
             files.push_back(f);
         }
     }
+    if (!openableVersion(st.name, primary))
+        return false;
     if (!missingLogs.empty() && !rebuildLog(st, primary, dataPath, missingLogs, logCount, files))
         return false;
+    if (!upgradeAttached(st.name, primary))
+        return false;
     const std::string family = primary.familyGuid.empty() ? engine::newGuid() : primary.familyGuid;
-    FileHeader updated = headerFor(st.name, family, primary.created, files[0], files);
+    FileHeader updated = headerFor(st.name, family, primary.created, files[0], files,
+                                   m_instance.personality.databaseVersion());
     storage::rewriteHeader(dataPath, updated);
     catalog.add(st.name, files, family, primary.created);
     catalog.save();
@@ -371,6 +382,8 @@ bool Engine::attachSingleFile(const tsql::Statement& st, bool last) {
     attach.name = values[0];
     attach.dataFiles = {values[1]};
     const bool attached = attachFiles(attach);
+    if (m_connectionCut)
+        return false;
     m_out.returnStatus(attached ? 0 : 1);
     m_out.done(uint16_t((last ? tds::DoneFinal : tds::DoneMore) | (attached ? 0 : tds::DoneError)), 0xE0, 0,
                0xFE);

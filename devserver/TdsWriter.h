@@ -40,7 +40,8 @@ enum DoneStatus : uint16_t {
     DoneMore = 1,
     DoneError = 2,
     DoneCount = 0x10,
-    DoneAttention = 0x20
+    DoneAttention = 0x20,
+    DoneServerError = 0x100 // the statement ended in an error that ends the session
 };
 
 class Writer {
