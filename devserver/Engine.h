@@ -69,6 +69,8 @@ private:
     bool openableVersion(const std::string& name, const FileHeader& primary);
     // 944 and a 951 per step for a file of an older version, which the attach converts.
     bool upgradeAttached(const std::string& name, const FileHeader& primary);
+    // DBCC CHECKPRIMARYFILE: what a primary file not attached says of its database.
+    bool checkPrimaryFile(const tsql::Statement& st, bool last);
     // An error of severity 20 or more: sent, then the connection is closed. Always false.
     bool fatal(int number, int state, int cls, const std::string& text);
     bool exec(const tsql::Statement& st, bool last);

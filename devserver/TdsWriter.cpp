@@ -3,6 +3,7 @@
 #include "Utf.h"
 #include "WholeTransfer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -251,6 +252,10 @@ void Writer::typeInfo(const Column& c) {
         u8(0x6F);
         u8(8);
         break;
+    case ColumnType::Variant:
+        u8(0x62);
+        u32(8016); // the largest value a sql_variant holds
+        break;
     }
 }
 
@@ -405,6 +410,32 @@ void Writer::row(const std::vector<Column>& columns, const std::vector<Value>& v
             u8(8);
             u32(uint32_t(int32_t(days)));
             u32(ticks);
+            break;
+        }
+        case ColumnType::Variant: {
+            if (!v) {
+                u32(0);
+                break;
+            }
+            // The value's own type goes with it: base type, the size of its properties, them, the bytes.
+            const bool whole = !v->empty() && v->find_first_not_of("-0123456789") == std::string::npos &&
+                               v->size() < 11;
+            if (whole) {
+                u32(2 + 4);
+                u8(0x38); // int
+                u8(0);
+                u32(uint32_t(int32_t(std::strtol(v->c_str(), nullptr, 10))));
+                break;
+            }
+            const std::u16string w = utf::toUtf16(*v);
+            u32(uint32_t(2 + 7 + w.size() * 2));
+            u8(0xE7); // nvarchar: its collation and maximum length are its properties
+            u8(7);
+            for (uint8_t b : kCollation)
+                u8(b);
+            u16(uint16_t(std::max<size_t>(w.size() * 2, 2)));
+            for (char16_t ch : w)
+                u16(ch);
             break;
         }
         case ColumnType::VarBinary:

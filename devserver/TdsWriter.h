@@ -22,7 +22,9 @@ enum class ColumnType {
     Bit,
     Guid,
     VarBinary,
-    DateTime // values as "YYYY-MM-DD hh:mm:ss.mmm"
+    DateTime, // values as "YYYY-MM-DD hh:mm:ss.mmm"
+    // sql_variant: a value that reads as a whole number goes as an int, any other as an nvarchar
+    Variant
 };
 
 struct Column {

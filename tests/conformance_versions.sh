@@ -7,7 +7,7 @@
 . "${BASH_SOURCE%/*}/conformance_lib.sh"
 
 declare -A portOf
-for version in 2000 2005 2008 2012 2016 2017 2019; do
+for version in 2000 2005 2008 2012 2016 2017 2019 2022; do
     start "v$version" "$version"
     portOf[$version]=$port
 done
@@ -101,5 +101,27 @@ out=$(run_tsql "${portOf[2000]}" 7.1 "CREATE DATABASE r00 ON (FILENAME = N'$file
 check "restored files keep the new version" "$out" "Msg 602"
 # HEADERONLY's DatabaseVersion is the version the database had where it was backed up.
 check "headeronly database version" "$(run_tsql "${portOf[2005]}" 7.4 "RESTORE HEADERONLY FROM DISK = N'$files/b00.bak'")" "539"
+
+# DBCC CHECKPRIMARYFILE reads a primary file that is not attached: whether it is one (0), its files
+# (1, 3), its name, version and collation (2), also when this server could not attach it.
+make_files 2022 Нова
+p=${portOf[2016]}
+out=$(run_isql "$p" 7.4 "DBCC CHECKPRIMARYFILE (N'$files/Нова.mdf', 2) WITH NO_INFOMSGS")
+check "checkprimaryfile 2" "$out" "| Database name" "| Нова" "| Database version" "| 957" "| Collation" "| 872468488" "SQLRowCount returns 3"
+absent "checkprimaryfile 2 no messages" "$out" "DBCC execution completed"
+check "checkprimaryfile 0" "$(run_isql "$p" 7.4 "DBCC CHECKPRIMARYFILE (N'$files/Нова.mdf', 0)
+DBCC CHECKPRIMARYFILE (N'$files/Нова.ldf', 0)")" "| IsMDF" "| 1" "| 0"
+out=$(run_tsql "$p" 7.4 "DBCC CHECKPRIMARYFILE (N'$files/Нова.mdf', 3)")
+check "checkprimaryfile 3" "$out" "$(printf 'status\tfileid\tname\tfilename')" "$(printf '1048578\t1\td ')" \
+    "$(printf '1048642\t2\td_log ')" "$files/Нова.ldf" "(2 rows affected)" "Msg 2528" "DBCC execution completed."
+check "checkprimaryfile 1" "$(run_tsql "$p" 7.4 "DBCC CHECKPRIMARYFILE (N'$files/Нова.mdf', 1)")" \
+    "$(printf 'fileid\tgroupid\tsize\tmaxsize\tgrowth\tstatus\tperf\tname\tfilename')" "(2 rows affected)"
+check "checkprimaryfile of a log" "$(run_tsql "$p" 7.4 "DBCC CHECKPRIMARYFILE (N'$files/Нова.ldf', 2)")" \
+    "Msg 5171" "$files/Нова.ldf is not a primary database file."
+check "checkprimaryfile of nothing" "$(run_tsql "$p" 7.4 "DBCC CHECKPRIMARYFILE (N'$files/none.mdf', 0)")" \
+    "Msg 5120" "Operating system error 2"
+check "checkprimaryfile on 2000" "$(run_isql "${portOf[2000]}" 7.1 "DBCC CHECKPRIMARYFILE (N'$files/n05.mdf', 2)")" \
+    "| n05" "| 611"
+check "nothing attached by checkprimaryfile" "$(listed 2016 Нова)" "$(printf '\n0\n')"
 
 finish
