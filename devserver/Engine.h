@@ -46,6 +46,8 @@ private:
     bool run(const tsql::Statement& st, bool last);
 
     void error(int number, int state, int cls, const std::string& text, const std::string& proc = "");
+    // Informational messages go with class 0, as captures of real servers show for all of them
+    // (progress, "Processed", attach notes), whatever severity sys.messages lists.
     void info(int number, const std::string& text, int cls = 0);
     void done(bool last, bool failed, uint16_t curCmd = 0, uint64_t rows = 0, bool counted = false);
     bool progress(const std::string& text, int number = 3211);
@@ -75,6 +77,7 @@ private:
     bool fatal(int number, int state, int cls, const std::string& text);
     bool exec(const tsql::Statement& st, bool last);
     bool attachSingleFile(const tsql::Statement& st, bool last);
+    bool attachDb(const tsql::Statement& st, bool last);
     bool drop(const tsql::Statement& st, bool last);
     bool backup(const tsql::Statement& st, bool last);
     bool restoreFileList(const tsql::Statement& st, bool last);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <functional>
 #include <cstdio>
 #include <fcntl.h>
@@ -75,6 +76,13 @@ WrittenBy writtenBy(const BackupSetHeader& set, const Personality& p) {
 bool newerThan(const BackupSetHeader& set, const Personality& p) {
     const WrittenBy w = writtenBy(set, p);
     return w.major > p.major || (w.major == p.major && w.minor > p.minor);
+}
+
+int utcOffsetQuarters() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    return int(local.tm_gmtoff / 900);
 }
 
 // The on-disk version the database in a set had where it was backed up; 0 for a set written before
@@ -364,7 +372,7 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
                  fmt("The backup data in '%1' is incorrectly formatted. Backups cannot be appended, but "
                      "existing backup sets may still be usable.",
                      device),
-                 10);
+                 10); // a warning of 2000's own, at its table's severity
             error(3013, 1, 16, terminating);
             done(last, true);
             return true;
@@ -634,7 +642,9 @@ bool Engine::restoreHeaderOnly(const tsql::Statement& st, bool last) {
             tds::Value(),
             tds::Value(),
             tds::Value(),
-            tds::Value(),
+            // TimeZone: the server's offset from UTC as a number (of quarter hours, as msdb's
+            // backupset.time_zone counts), not a name.
+            std::to_string(utcOffsetQuarters()),
             tds::Value(),
         };
         row.resize(all.size());

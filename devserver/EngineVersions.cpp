@@ -165,7 +165,7 @@ bool Engine::checkPrimaryFile(const tsql::Statement& st, bool last) {
         return true;
     }
     done(false, false, 0, rows.size(), true);
-    info(2528, "DBCC execution completed. If DBCC printed error messages, contact your system administrator.", 10);
+    info(2528, "DBCC execution completed. If DBCC printed error messages, contact your system administrator.");
     done(last, false);
     return true;
 }

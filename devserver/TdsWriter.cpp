@@ -140,8 +140,16 @@ void Writer::collationChange() {
     u8(0);
 }
 
+void Writer::typeCollation() {
+    // TDS 7.0 knows no collations: its character types end at their length.
+    if (!m_tds70)
+        for (uint8_t b : kCollation)
+            u8(b);
+}
+
 void Writer::loginAck(uint32_t tdsVersion, uint8_t major, uint8_t minor, uint16_t build) {
-    const std::string program = "Microsoft SQL Server";
+    // The name as real servers send it: 22 characters, the last two NUL.
+    const std::string program("Microsoft SQL Server\0\0", 22);
     u8(0xAD);
     u16(uint16_t(1 + 4 + 1 + program.size() * 2 + 4));
     u8(1); // SQL_TSQL: FreeTDS refuses the default interface value
@@ -195,8 +203,7 @@ void Writer::typeInfo(const Column& c) {
             u8(0x63);
             u32(0x7FFFFFFF);
         }
-        for (uint8_t b : kCollation)
-            u8(b);
+        typeCollation();
         return;
     }
     switch (c.type) {
@@ -204,15 +211,13 @@ void Writer::typeInfo(const Column& c) {
     case ColumnType::NChar:
         u8(c.type == ColumnType::NVarChar ? 0xE7 : 0xEF);
         u16(uint16_t(c.size * 2));
-        for (uint8_t b : kCollation)
-            u8(b);
+        typeCollation();
         break;
     case ColumnType::VarChar:
     case ColumnType::Char:
         u8(c.type == ColumnType::VarChar ? 0xA7 : 0xAF);
         u16(uint16_t(c.size));
-        for (uint8_t b : kCollation)
-            u8(b);
+        typeCollation();
         break;
     case ColumnType::Int:
         u8(0x26);

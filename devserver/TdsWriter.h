@@ -50,6 +50,7 @@ class Writer {
 public:
     Writer(int fd, bool tds72OrLater) : m_fd(fd), m_wide(tds72OrLater) {}
     void setWide(bool tds72OrLater) { m_wide = tds72OrLater; }
+    void setTds70(bool tds70) { m_tds70 = tds70; }
     void setPacketSize(size_t size) { m_packetSize = size; }
     void setSpid(uint16_t spid) { m_spid = spid; }
     int fd() const { return m_fd; }
@@ -94,6 +95,8 @@ private:
 
     int m_fd;
     bool m_wide;
+    bool m_tds70 = false; // a TDS 7.0 client: no collations anywhere
+    void typeCollation();
     size_t m_packetSize = 4096;
     uint16_t m_spid = 51;
     bool m_insideProcedure = false;

@@ -139,8 +139,10 @@ void answerBrowser(int fd, const std::vector<std::unique_ptr<Instance>>& instanc
             const std::string name = in.instanceName.empty() ? "MSSQLSERVER" : in.instanceName;
             if (!only.empty() && upper(only) != upper(name))
                 continue;
-            text += "ServerName;" + host + ";InstanceName;" + name + ";IsClustered;No;Version;" +
-                    in.personality.productVersion + ";tcp;" + std::to_string(ports[i]) + ";;";
+            // 2000's listener reports the release it shipped with, 8.00.194, whatever its service pack.
+            const std::string version = in.personality.is2000() ? "8.00.194" : in.personality.productVersion;
+            text += "ServerName;" + host + ";InstanceName;" + name + ";IsClustered;No;Version;" + version +
+                    ";tcp;" + std::to_string(ports[i]) + ";;";
         }
     };
     list(wanted);

@@ -23,8 +23,11 @@ attach_on() { # attach_on VERSION NAME [AS]: the attach, then a statement that s
 go
 SELECT 'still connected'"
 }
-listed() { # listed VERSION NAME
-    run_tsql "${portOf[$1]}" 7.4 "SELECT COUNT(*) FROM master.dbo.sysdatabases WHERE name = N'$2'"
+listed() { # listed VERSION NAME: "count=N", how many databases of that name the server has
+    local rows
+    rows=$(run_tsql "${portOf[$1]}" 7.4 "SELECT name FROM master.dbo.sysdatabases WHERE name = N'$2'" |
+        sed -n 's/.*(\([0-9]*\) rows\{0,1\} affected).*/\1/p')
+    echo "count=${rows:-0}" # tsql prints no count for an empty result
 }
 
 # A newer file on an older server: 1813, then 948 at severity 20, and the connection is gone.
@@ -33,7 +36,7 @@ out=$(attach_on 2016 n19)
 check "newer file" "$out" "Msg 1813" "Msg 948 (severity 20" \
     "The database 'n19' cannot be opened because it is version 904. This server supports version 852 and earlier. A downgrade path is not supported."
 absent "newer file ends the connection" "$out" "still connected"
-check "newer file not attached" "$(listed 2016 n19)" "$(printf '\n0\n')"
+check "newer file not attached" "$(listed 2016 n19)" "count=0"
 # 2000 has no 948: its own catalog tables are not where it looks, at severity 21.
 make_files 2005 n05
 out=$(attach_on 2000 n05)
@@ -54,7 +57,7 @@ check "2000 file on 2005" "$out" "Converting database 'n00' from version 539 to 
     "Database 'n00' running the upgrade step from version 551 to version 552." \
     "Database 'n00' running the upgrade step from version 552 to version 611." "still connected"
 absent "2000 file on 2005" "$out" "from version 540 to"
-check "upgraded attach listed" "$(listed 2005 n00)" "$(printf '\n1\n')"
+check "upgraded attach listed" "$(listed 2005 n00)" "count=1"
 # Having been upgraded, the files are 2005's: 2000 can no longer open them.
 run_tsql "${portOf[2005]}" 7.4 "EXEC sp_detach_db N'n00'" >/dev/null
 check "upgraded files stay upgraded" "$(attach_on 2000 n00)" "Msg 602"
@@ -122,6 +125,45 @@ check "checkprimaryfile of nothing" "$(run_tsql "$p" 7.4 "DBCC CHECKPRIMARYFILE 
     "Msg 5120" "Operating system error 2"
 check "checkprimaryfile on 2000" "$(run_isql "${portOf[2000]}" 7.1 "DBCC CHECKPRIMARYFILE (N'$files/n05.mdf', 2)")" \
     "| n05" "| 611"
-check "nothing attached by checkprimaryfile" "$(listed 2016 Нова)" "$(printf '\n0\n')"
+check "nothing attached by checkprimaryfile" "$(listed 2016 Нова)" "count=0"
+
+# Smaller differences a client meets.
+# 2000 words 4060 its own way.
+check "2000 4060" "$(printf 'quit\n' | tsql -H 127.0.0.1 -p "${portOf[2000]}" -U sa -P pvtmo -D nosuch 2>&1)" \
+    "Cannot open database requested in login 'nosuch'. Login fails."
+# A TDS 7.0 login is acknowledged as 7.0, and its rows carry no collations.
+printf 'SELECT name FROM master.dbo.sysdatabases\ngo\nquit\n' |
+    TDSVER=7.0 TDSDUMP="$work/dump70" tsql -H 127.0.0.1 -p "${portOf[2019]}" -U sa -P pvtmo >"$work/out70" 2>&1
+check "TDS 7.0 acknowledged" "$(cat "$work/dump70")" "server reports TDS version 7.0.0.0"
+check "TDS 7.0 rows" "$(cat "$work/out70")" "msdb" "(4 rows affected)"
+# @@VERSION: four lines, each build's own date; Linux personalities name a distribution.
+out=$(run_isql "${portOf[2012]}" 7.4 "SELECT @@VERSION")
+check "2012 version lines" "$out" "Microsoft SQL Server 2012 - 11.0.2100.60 (X64)" "Feb 10 2012 19:39:15" "Copyright (c) Microsoft Corporation" "Developer Edition (64-bit) on Windows NT 6.1"
+check "2019 version lines" "$(run_isql "${portOf[2019]}" 7.4 "SELECT @@VERSION")" "Sep 24 2019 13:48:23" "on Linux (Ubuntu 18.04.3 LTS)"
+# sp_attach_db is there up to 2022.
+run_tsql "${portOf[2019]}" 7.4 "CREATE DATABASE sa1 ON (NAME = s, FILENAME = N'$files/sa1.mdf') LOG ON (NAME = s_log, FILENAME = N'$files/sa1.ldf')
+EXEC sp_detach_db N'sa1'" >/dev/null
+out=$(run_tsql "${portOf[2019]}" 7.4 "EXEC sp_attach_db @dbname = N'sa1', @filename1 = N'$files/sa1.mdf', @filename2 = N'$files/sa1.ldf'")
+absent "sp_attach_db" "$out" "Msg 2812" "Msg 201"
+check "sp_attach_db attached" "$(listed 2019 sa1)" "count=1"
+absent "sp_attach_db" "$(run_tsql "${portOf[2019]}" 7.4 "EXEC sp_detach_db N'sa1'
+EXEC sp_attach_db N'sa1', N'$files/sa1.mdf'")" "Msg 2812" "Msg 201"
+check "sp_attach_db wants its name" "$(run_tsql "${portOf[2000]}" 7.1 "EXEC sp_attach_db @filename1 = N'$files/x.mdf'")" \
+    "Msg 201" "Procedure 'sp_attach_db' expects parameter '@dbname', which was not supplied."
+# sys.databases has state and state_desc from 2005 on.
+out=$(run_tsql "${portOf[2005]}" 7.4 "SELECT name, state, state_desc FROM sys.databases WHERE name = N'master'")
+check "sys.databases state" "$out" "$(printf 'master\t0\tONLINE')"
+# The SQL Server Browser gives 2000 as the version it shipped as.
+browser=$((20000 + RANDOM % 20000))
+start browser2000 2000 --browser-port "$browser"
+out=$(python3 -c "
+import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.settimeout(3)
+s.sendto(b'\x03', ('127.0.0.1', $browser)); print(s.recvfrom(4096)[0][3:].decode())" 2>&1)
+check "browser 2000 version" "$out" "Version;8.00.194;"
+# HEADERONLY's TimeZone is a number from 2022 on.
+out=$(run_isql "${portOf[2022]}" 7.4 "CREATE DATABASE tz
+BACKUP DATABASE tz TO DISK = N'$files/tz.bak'
+RESTORE HEADERONLY FROM DISK = N'$files/tz.bak'")
+holds "2022 TimeZone is a number" grep -Eq '\| *-?[0-9]+ *\| *\|$' <<<"$(grep -m1 '| *tz' <<<"$out")"
 
 finish
