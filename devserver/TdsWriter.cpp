@@ -1,5 +1,6 @@
 #include "TdsWriter.h"
 
+#include "CollationBytes.h"
 #include "Utf.h"
 #include "WholeTransfer.h"
 
@@ -14,8 +15,15 @@
 namespace tds {
 
 namespace {
-// SQL_Latin1_General_CP1_CI_AS, the collation every column and the session report.
-const uint8_t kCollation[5] = {0x09, 0x04, 0xD0, 0x00, 0x34};
+// The server's collation, as every character column, sql_variant string and the login carry it.
+collation::Bytes kCollation = collation::kDefault;
+} // namespace
+
+void setCollation(const collation::Bytes& bytes) {
+    kCollation = bytes;
+}
+
+namespace {
 
 int numericLength(int precision) {
     if (precision <= 9)

@@ -2,6 +2,7 @@
 // (7.1 has 2-byte line numbers and user types and 4-byte row counts).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -45,6 +46,9 @@ enum DoneStatus : uint16_t {
     DoneAttention = 0x20,
     DoneServerError = 0x100 // the statement ended in an error that ends the session
 };
+
+// The collation the server reports (SQL_Latin1_General_CP1_CI_AS until set); set once at start-up.
+void setCollation(const std::array<uint8_t, 5>& bytes);
 
 class Writer {
 public:

@@ -1,6 +1,7 @@
 // zelvaro-devserver: a stand-in SQL Server on loopback for Zelvaro's tests and first tries.
 #include "BackupFormat.h"
 #include "Catalog.h"
+#include "CollationBytes.h"
 #include "Engine.h"
 #include "Personality.h"
 #include "Prelogin.h"
@@ -253,6 +254,10 @@ int main(int argc, char** argv) {
             dataDir = text(i, "--data-dir");
         } else if (a == "--collation") {
             Catalog::setCollation(text(i, "--collation"));
+            // Columns and the login carry it too; a name not known here keeps the default's bytes.
+            collation::Bytes bytes;
+            if (collation::bytesOf(Catalog::collation(), bytes))
+                tds::setCollation(bytes);
         } else if (a == "--deny") {
             storage::denyPath(text(i, "--deny"));
         } else if (a == "--log-statements") {

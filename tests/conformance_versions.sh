@@ -165,5 +165,10 @@ out=$(run_isql "${portOf[2022]}" 7.4 "CREATE DATABASE tz
 BACKUP DATABASE tz TO DISK = N'$files/tz.bak'
 RESTORE HEADERONLY FROM DISK = N'$files/tz.bak'")
 holds "2022 TimeZone is a number" grep -Eq '\| *-?[0-9]+ *\| *\|$' <<<"$(grep -m1 '| *tz' <<<"$out")"
+# --collation is what the login and the columns carry, not only what SERVERPROPERTY says.
+start cyrillic 2019 --collation Cyrillic_General_CI_AS
+printf 'SELECT name FROM master.dbo.sysdatabases\ngo\nquit\n' |
+    TDSDUMP="$work/dumpcoll" tsql -H 127.0.0.1 -p "$port" -U sa -P pvtmo >/dev/null 2>&1
+check "collation at login" "$(cat "$work/dumpcoll")" 'setting server single-byte charset to "CP1251"' "0000 19 04 d0 00 00"
 
 finish
