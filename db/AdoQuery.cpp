@@ -24,7 +24,7 @@ struct StatementInUse {
 const int kRowsBeforeBlocks = 64;
 // How long after a failed statement's reply the server's closing of the link is waited for: it
 // closes at once, so only a link that stays up (every other failure) waits this long.
-const int kSessionEndMillis = 100;
+const int kSessionEndMillis = 50;
 
 // Appends the cell to the row's cells; NULL reads as an empty text.
 void readCell(SQLHSTMT stmt, SQLUSMALLINT column, FlatStrings& cells) {
