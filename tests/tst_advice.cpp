@@ -4,6 +4,7 @@
 #include "WindowHarness.h"
 
 #include "ErrorAdvice.h"
+#include "ServerError.h"
 
 #include <QDir>
 #include <QFile>
@@ -446,6 +447,26 @@ private slots:
         QVERIFY2(lines[2].startsWith(QStringLiteral("Сервер розірвав з'єднання після помилки 948")), qPrintable(lines[2]));
         DbError kept(text, {{QStringLiteral("42000"), 948}});
         QVERIFY(!erroradvice::appended(kept).contains(QStringLiteral("розірвав")));
+    }
+
+    // A server may also close the link without ending its reply: the driver then reports the
+    // server's error and a broken link. The server said why, so that is told, not "the operation
+    // may or may not have finished"; a link that broke without a word from the server still is.
+    void aLinkBrokenAfterTheServersErrorIsEndedByTheServer() {
+        const QString text = QStringLiteral("Database 'X' cannot be upgraded because its non-release version (539) "
+                                            "is not supported by this version of SQL Server");
+        const DbError ended = servererror::linkLost(
+            text, {{QStringLiteral("42000"), 950, text}, {QStringLiteral("08S01"), 20017, QStringLiteral("EOF")}});
+        QVERIFY(ended.endedConnection());
+        const QString shown = erroradvice::appended(ended);
+        QVERIFY2(shown.contains(QStringLiteral("Сервер розірвав з'єднання після помилки 950")), qPrintable(shown));
+        QVERIFY2(!shown.contains(QStringLiteral("могла як завершитися")), qPrintable(shown));
+        const DbError cut = servererror::linkLost(
+            QStringLiteral("Communication link failure"),
+            {{QStringLiteral("01000"), 3211, QStringLiteral("10 percent processed.")},
+             {QStringLiteral("08S01"), 20017, QStringLiteral("EOF")}});
+        QVERIFY(!cut.endedConnection());
+        QVERIFY(erroradvice::appended(cut).contains(QStringLiteral("могла як завершитися")));
     }
 };
 
