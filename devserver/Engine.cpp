@@ -183,6 +183,8 @@ bool Engine::run(const tsql::Statement& st, bool last) {
         return restoreDatabase(st, last);
     case tsql::Statement::RestoreVerifyOnly:
         return restoreVerifyOnly(st, last);
+    case tsql::Statement::CheckPrimaryFile:
+        return checkPrimaryFile(st, last);
     case tsql::Statement::Set:
         done(last, false);
         return true;

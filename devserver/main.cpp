@@ -1,6 +1,7 @@
 // zelvaro-devserver: a stand-in SQL Server on loopback for Zelvaro's tests and first tries.
 #include "BackupFormat.h"
 #include "Catalog.h"
+#include "CollationBytes.h"
 #include "Engine.h"
 #include "Personality.h"
 #include "Prelogin.h"
@@ -139,8 +140,10 @@ void answerBrowser(int fd, const std::vector<std::unique_ptr<Instance>>& instanc
             const std::string name = in.instanceName.empty() ? "MSSQLSERVER" : in.instanceName;
             if (!only.empty() && upper(only) != upper(name))
                 continue;
-            text += "ServerName;" + host + ";InstanceName;" + name + ";IsClustered;No;Version;" +
-                    in.personality.productVersion + ";tcp;" + std::to_string(ports[i]) + ";;";
+            // 2000's listener reports the release it shipped with, 8.00.194, whatever its service pack.
+            const std::string version = in.personality.is2000() ? "8.00.194" : in.personality.productVersion;
+            text += "ServerName;" + host + ";InstanceName;" + name + ";IsClustered;No;Version;" + version +
+                    ";tcp;" + std::to_string(ports[i]) + ";;";
         }
     };
     list(wanted);
@@ -252,6 +255,10 @@ int main(int argc, char** argv) {
             dataDir = text(i, "--data-dir");
         } else if (a == "--collation") {
             Catalog::setCollation(text(i, "--collation"));
+            // Columns and the login carry it too; a name not known here keeps the default's bytes.
+            collation::Bytes bytes;
+            if (collation::bytesOf(Catalog::collation(), bytes))
+                tds::setCollation(bytes);
         } else if (a == "--deny") {
             storage::denyPath(text(i, "--deny"));
         } else if (a == "--log-statements") {
