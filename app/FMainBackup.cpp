@@ -1,6 +1,7 @@
 // Backup page: a full backup of a listed database into a chosen file.
 #include "FMain.h"
 
+#include "BackupStatements.h"
 #include "BackupVerification.h"
 #include "ErrorAdvice.h"
 #include "FileChecks.h"
@@ -8,7 +9,6 @@
 #include "ModalSeam.h"
 #include "OperationPlan.h"
 #include "ServerState.h"
-#include "SqlQuote.h"
 #include "ui_FMain.h"
 
 #include <QDateTime>
@@ -63,9 +63,7 @@ void TMain::BitBtn5Click() {
     // From 2005 on the server checksums every page it writes, so the check afterwards finds a
     // changed byte anywhere in the file; 2000 knows no backup checksums.
     const bool checksum = !serverIs2000();
-    plan.statements = {QLatin1String("Backup Database ") + sqlquote::name(name) + QLatin1String(" to disk = ") +
-                       sqlquote::literal(path) + QLatin1String(" WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT") +
-                       (checksum ? QLatin1String(", CHECKSUM") : QLatin1String(""))};
+    plan.statements = {backupsql::backup(name, path, checksum)};
     if (!confirmPlan(plan))
         return;
     ADOQuery1->close();
