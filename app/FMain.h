@@ -3,6 +3,7 @@
 
 #include "AdoConnection.h"
 #include "AdoQuery.h"
+#include "OperationPlan.h"
 #include "RestorePlan.h"
 
 #include <QHash>
@@ -17,7 +18,6 @@ class TMain;
 class QComboBox;
 class DatabaseNamesModel;
 class QLineEdit;
-struct OperationPlan;
 
 // The one open-file dialog the attach and restore pages share: after a choice the working
 // directory is the chosen file's folder. It never offers a file of another kind: it opens in the
@@ -151,11 +151,35 @@ private:
     bool confirmReplacingAnotherDatabase(const QString& Name, const restoreplan::ChosenSet& set);
     void edPathBAKChange();
     void forgetBackupFileList();
-    OperationPlan restorePlan(const QString& Name, const QString& MdfPath, const QString& LdfPath,
-                              const QList<restoreplan::Move>& further, bool replacing,
-                              const QStringList& replacedFiles) const;
-    // False when the plan asks about something the user did not name and the answer is not Yes.
-    bool confirmPlan(const OperationPlan& plan);
+    // The files the restore writes and, among them, the ones that are somebody else's (`lies`:
+    // whether the server finds a file at a path).
+    void fillRestorePlan(OperationPlan& plan, const QString& MdfPath, const QString& LdfPath,
+                         const QList<restoreplan::Move>& further, bool replacing, const QStringList& replacedFiles,
+                         const std::function<bool(const QString&)>& lies) const;
+    // False when the server cannot reach a path of the plan (the user is told, or offered the
+    // plan's remedy), or when the plan asks about something and the answer is not Yes.
+    bool confirmPlan(OperationPlan& plan);
+    // The server's own view of its files, asked on the window's statement object.
+    serverfiles::ServerFiles serverFiles();
+    // For backups the server cannot read where they lie: the remedy of letting it read that one
+    // file for as long as the plan lives. Nothing when the server's account is not known here.
+    void offerReadGrant(OperationPlan& plan, serverfiles::ServerFiles& files);
+    // Whether the server finds a file this computer has just made (true also when the server would
+    // not say or no connection is open): false for a container or another machine.
+    bool serverSeesThisComputer();
+    // A file of the server's own, chosen in the dialog that lists the server's folders; empty when
+    // none was chosen.
+    QString pickServerFile(const QString& title, const QStringList& extensions);
+    // A plan of that kind for the server the fields name.
+    OperationPlan newPlan(OperationPlan::Kind kind, const QString& database) const;
+    // Asks the server about the plan's files; a server that cannot be asked leaves them unknown.
+    void askServerAbout(OperationPlan& plan, serverfiles::ServerFiles& files);
+    // Whether there is a file at path as the server sees it; this computer's view where the server
+    // would not say.
+    bool fileSeen(serverfiles::ServerFiles& files, const QString& path);
+    // The restore page's proposed paths moved to the server's default folders when the backup's
+    // are not paths of the server's system; the line under the fields says so.
+    void proposeServerFolders();
 
     void openBackupPage();
     void SpeedButton6Click();

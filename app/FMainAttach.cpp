@@ -7,6 +7,7 @@
 #include "FileChecks.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
+#include "OperationPlan.h"
 #include "ServerState.h"
 #include "SqlQuote.h"
 #include "ui_FMain.h"
@@ -40,16 +41,40 @@ void TMain::BitBtn1Click() {
 bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QString& LdfPath) {
     if (!connectedOrConnect())
         return false;
-    if (!filechecks::fileExists(MdfPath))
+    // The server opens the files, so the server says whether they are there: a path this computer
+    // cannot see may be the server's own, and one it sees may be closed to the server.
+    serverfiles::ServerFiles files = serverFiles();
+    OperationPlan plan = newPlan(OperationPlan::Kind::Attach, Name);
+    plan.read(MdfPath);
+    askServerAbout(plan, files);
+    if (plan.files.first().reach == Reach::Unknown && !filechecks::fileExists(MdfPath))
         return false;
     const QString logPath =
-        filechecks::fileExists(LdfPath)
+        fileSeen(files, LdfPath)
             ? LdfPath
             : filechecks::folderPrefix(MdfPath) + filechecks::trimmed(Name) + QLatin1String("_Log.LDF");
     // Naming a log file that is not there makes every server refuse the attach. Without one the
     // data file is attached alone and the server builds a new log, which it can do for a database
     // that was shut down cleanly and had a single log file; where it puts it is its own choice.
-    const bool withoutLog = !filechecks::fileExists(logPath);
+    const bool withoutLog = !fileSeen(files, logPath);
+    if (!withoutLog)
+        plan.read(logPath);
+    else if (logPath != LdfPath && filechecks::fileExists(LdfPath))
+        // The log this computer sees and the server does not: the user is told of it too, rather
+        // than have the database attached without it.
+        plan.read(LdfPath);
+    if (plan.files.size() > 1)
+        askServerAbout(plan, files);
+
+    QStringList statement;
+    statement << QLatin1String("CREATE DATABASE ") + sqlquote::name(Name);
+    statement << QLatin1String("ON PRIMARY (FILENAME = ") + sqlquote::literal(MdfPath) + QLatin1Char(')');
+    if (!withoutLog)
+        statement << QLatin1String("LOG ON (FILENAME = ") + sqlquote::literal(logPath) + QLatin1Char(')');
+    statement << QStringLiteral("FOR ATTACH");
+    plan.statements = {statement.join(QLatin1String("\r\n"))};
+    if (!confirmPlan(plan))
+        return false;
     // Errors of the existence test and the file list end the handler in the plain error box. The
     // old database's files are read first so that a failed attach can put it back.
     QStringList oldFiles;
@@ -79,14 +104,7 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     }
 
     ADOQuery1->close();
-    ADOQuery1->clearLines();
-    ADOQuery1->addLine(QLatin1String("CREATE DATABASE ") + sqlquote::name(Name));
-    ADOQuery1->addLine(QLatin1String("ON PRIMARY (FILENAME = ") + sqlquote::literal(MdfPath) +
-                       QLatin1Char(')'));
-    if (!withoutLog)
-        ADOQuery1->addLine(QLatin1String("LOG ON (FILENAME = ") + sqlquote::literal(logPath) +
-                           QLatin1Char(')'));
-    ADOQuery1->addLine(QStringLiteral("FOR ATTACH"));
+    ADOQuery1->setLines(statement);
     longop::Operation attaching = longop::attach(Name);
     attaching.ask = [this, &Name] {
         return serverstate::database(*ADOQuery1, Name) == serverstate::Database::Missing

@@ -7,6 +7,7 @@
 #include "FileChecks.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
+#include "OperationPlan.h"
 #include "ServerState.h"
 #include "ui_FMain.h"
 
@@ -40,18 +41,33 @@ void TMain::edSavePathBAKChange() {
 }
 
 void TMain::BitBtn5Click() {
-    if (!filechecks::folderExists(filechecks::folderPart(ui->edSavePathBAK->text())))
+    const QString name = ui->cbDataBase1->currentText();
+    const QString path = ui->edSavePathBAK->text();
+    // The server writes the file, so the server says whether its folder is there; without a
+    // connection this computer's view is all there is.
+    const bool seenHere = filechecks::folderExists(filechecks::folderPart(path));
+    if (!seenHere && !ADOConnection->isOpen())
         return;
     // Goes on whatever the connection came to: the statement below opens it again itself, and a
     // failure there is reported as the backup's own.
     connectIfClosed();
-    const QString name = ui->cbDataBase1->currentText();
-    const QString path = ui->edSavePathBAK->text();
+    OperationPlan plan = newPlan(OperationPlan::Kind::Backup, name);
+    plan.write(path);
+    plan.writes = {path};
+    if (ADOConnection->isOpen()) {
+        serverfiles::ServerFiles files = serverFiles();
+        askServerAbout(plan, files);
+    }
+    if (plan.files.first().reach == Reach::Unknown && !seenHere)
+        return;
     // From 2005 on the server checksums every page it writes, so the check afterwards finds a
     // changed byte anywhere in the file; 2000 knows no backup checksums.
     const bool checksum = !serverIs2000();
+    plan.statements = {backupsql::backup(name, path, checksum)};
+    if (!confirmPlan(plan))
+        return;
     ADOQuery1->close();
-    ADOQuery1->setText(backupsql::backup(name, path, checksum));
+    ADOQuery1->setText(plan.statements.first());
     try {
         // Runs to the end of the server's messages: the file is complete when the check starts.
         // WITH INIT leaves the new set alone in the file: it is set 1.

@@ -97,8 +97,10 @@ void TMain::BitBtn2Click() {
     const QString name = selectedDatabase();
     if (name.isEmpty())
         return;
-    if (!modal::confirm(QStringLiteral("Ви впевнені, що хочете від'єднати базу даних ") + name +
-                        QStringLiteral(" ?")))
+    OperationPlan plan = newPlan(OperationPlan::Kind::Detach, name);
+    plan.question = QStringLiteral("Ви впевнені, що хочете від'єднати базу даних ") + name + QStringLiteral(" ?");
+    plan.statements = {QLatin1String("EXEC sp_detach_db ") + sqlquote::literal(name) + QLatin1String(", 'true'")};
+    if (!confirmPlan(plan))
         return;
     DetachDatabase(name);
     FillDatabaseList();
@@ -109,8 +111,10 @@ void TMain::BitBtn4Click() {
     const QString name = selectedDatabase(&any);
     if (!any)
         return;
-    if (!modal::confirm(QStringLiteral("Ви впевнені, що бажаєте видалити базу даних ") + name +
-                        QStringLiteral(" ?")))
+    OperationPlan plan = newPlan(OperationPlan::Kind::Drop, name);
+    plan.question = QStringLiteral("Ви впевнені, що бажаєте видалити базу даних ") + name + QStringLiteral(" ?");
+    plan.statements = {QLatin1String("DROP DATABASE ") + sqlquote::name(name)};
+    if (!confirmPlan(plan))
         return;
     try {
         if (DropDatabase(name))

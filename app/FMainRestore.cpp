@@ -7,6 +7,7 @@
 #include "LongOperation.h"
 #include "ModalSeam.h"
 #include "OperationPlan.h"
+#include "ServerFiles.h"
 #include "ServerState.h"
 #include "SqlQuote.h"
 #include "ui_FMain.h"
@@ -27,13 +28,18 @@ void TMain::openRestorePage() {
     ui->SpeedButton1->setEnabled(false);
     ui->SpeedButton4->setEnabled(false);
     ui->BitBtn3->setEnabled(false);
+    ui->lbProposedFolders->hide();
 }
 
 void TMain::SpeedButton5Click() {
+    // A server that sees none of this computer's files (a container, another machine) offers its
+    // own: a backup chosen here would mean nothing to it.
     const QString chosen =
-        OpenDialog1.execute(QStringLiteral("*.bak"),
-                            QStringLiteral("Файли резервної копії бази (*.bak)|*.bak|Всі файли (*.*)|*.*"),
-                            ui->edPathBAK->text());
+        serverSeesThisComputer()
+            ? OpenDialog1.execute(QStringLiteral("*.bak"),
+                                  QStringLiteral("Файли резервної копії бази (*.bak)|*.bak|Всі файли (*.*)|*.*"),
+                                  ui->edPathBAK->text())
+            : pickServerFile(QStringLiteral("Резервна копія на сервері"), {QStringLiteral("bak")});
     if (!chosen.isEmpty())
         ui->edPathBAK->setText(chosen);
     readBackupFileList();
@@ -42,17 +48,37 @@ void TMain::SpeedButton5Click() {
 void TMain::readBackupFileList() {
     // Whatever this read comes to, no list of an earlier read stays in force.
     forgetBackupFileList();
-    // A typed path is read too when the dialog was cancelled.
-    if (!filechecks::fileExists(ui->edPathBAK->text()))
+    const QString bak = ui->edPathBAK->text();
+    // A typed path is read too when the dialog was cancelled. The server reads it, so the server
+    // says whether it is there; without a connection this computer's view is all there is.
+    const bool seenHere = filechecks::fileExists(bak);
+    if (!seenHere && !ADOConnection->isOpen())
         return;
-    ui->SpeedButton1->setEnabled(true);
-    ui->SpeedButton4->setEnabled(true);
+    if (seenHere) {
+        ui->SpeedButton1->setEnabled(true);
+        ui->SpeedButton4->setEnabled(true);
+    }
     // Goes on whatever the connection came to: the statements below open it again themselves.
     connectIfClosed();
+    // Lives as long as the read: a grant its remedy makes is taken back when the handler ends.
+    serverfiles::ServerFiles files = serverFiles();
+    OperationPlan plan = newPlan(OperationPlan::Kind::FileList, QString());
+    plan.read(bak);
+    if (ADOConnection->isOpen()) {
+        askServerAbout(plan, files);
+        if (plan.files.first().reach == Reach::Unknown && !seenHere)
+            return;
+        plan.statements = {QLatin1String("RESTORE HEADERONLY FROM DISK = ") + sqlquote::literal(bak),
+                           QLatin1String("RESTORE FILELISTONLY FROM Disk = ") + sqlquote::literal(bak)};
+        offerReadGrant(plan, files);
+        if (!confirmPlan(plan))
+            return;
+    }
+    ui->SpeedButton1->setEnabled(true);
+    ui->SpeedButton4->setEnabled(true);
     useMaster();
     // A backup file may hold several sets (a backup without INIT appends one): the newest full
     // backup is the one read and restored.
-    const QString bak = ui->edPathBAK->text();
     const restoreplan::ChosenSet chosenSet = backupSetOf(bak);
     const int position = chosenSet.position;
     ADOQuery1->setText(QLatin1String("RESTORE FILELISTONLY FROM Disk = ") + sqlquote::literal(bak) +
@@ -94,6 +120,36 @@ void TMain::readBackupFileList() {
         FBackupFiles.append({ADOQuery1->field(QStringLiteral("LogicalName")),
                              ADOQuery1->field(QStringLiteral("Type")).toUpper(),
                              ADOQuery1->field(QStringLiteral("PhysicalName"))});
+    ADOQuery1->close();
+    proposeServerFolders();
+}
+
+void TMain::proposeServerFolders() {
+    ui->lbProposedFolders->hide();
+    const QString data = ui->edPathMDF2->text();
+    const QString log = ui->edPathLDF2->text();
+    try {
+        serverfiles::ServerFiles files = serverFiles();
+        const serverfiles::Platform platform = files.platform();
+        // A backup made on Windows names C:\ paths, which a Linux server takes for a file name
+        // and refuses: its own default folders hold the files instead, under the backup's names.
+        if (!serverfiles::foreignPath(data, platform) && !serverfiles::foreignPath(log, platform))
+            return;
+        const serverfiles::DefaultFolders folders = files.defaultFolders();
+        if (folders.data.isEmpty())
+            return;
+        if (serverfiles::foreignPath(data, platform))
+            ui->edPathMDF2->setText(serverfiles::joined(folders.data, serverfiles::fileNameOf(data), platform));
+        if (serverfiles::foreignPath(log, platform))
+            ui->edPathLDF2->setText(serverfiles::joined(folders.log, serverfiles::fileNameOf(log), platform));
+    } catch (const DbError&) {
+        // The backup's own paths stay: the restore says what the server makes of them.
+        return;
+    }
+    ui->lbProposedFolders->setText(
+        QStringLiteral("Резервна копія зроблена на Windows, а сервер працює на Linux: файли бази даних "
+                       "запропоновано розмістити в типових каталогах сервера з іменами файлів із копії."));
+    ui->lbProposedFolders->show();
 }
 
 // The file list, its logical names and its set belong to the backup path they were read from: a
@@ -109,6 +165,7 @@ void TMain::forgetBackupFileList() {
     FBackupFiles.clear();
     FBackupSet = {};
     ui->BitBtn3->setEnabled(false);
+    ui->lbProposedFolders->hide();
 }
 
 restoreplan::ChosenSet TMain::backupSetOf(const QString& BakPath) {
@@ -175,6 +232,20 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     useMaster();
     if (FLogicalDataName.isEmpty() || FLogicalLogName.isEmpty())
         return false;
+    // The server reads the backup and creates the files: before anything names them, the server
+    // says whether it reaches them.
+    serverfiles::ServerFiles files = serverFiles();
+    OperationPlan plan = newPlan(OperationPlan::Kind::Restore, Name);
+    plan.read(BakPath);
+    try {
+        plan.createIn(serverfiles::folderOf(MdfPath, files.platform()));
+        plan.createIn(serverfiles::folderOf(LdfPath, files.platform()));
+    } catch (const DbError&) {
+    }
+    askServerAbout(plan, files);
+    offerReadGrant(plan, files);
+    if (plan.refused() && !confirmPlan(plan))
+        return false;
     // The header is read again right before the restore: the file may have been written anew since
     // its list was read (another backup into the same file), and a list of another set names
     // other files.
@@ -212,16 +283,16 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     if (replacing && !confirmReplacingAnotherDatabase(Name, set))
         return false;
     const QStringList replacedFiles = replacing ? databaseFiles(Name) : QStringList();
+    // Whether a file lies at a target is the server's to say: it writes there.
+    const auto lies = [&](const QString& path) { return fileSeen(files, path); };
     // A file of the replaced database may be overwritten; anybody else's may not.
     auto taken = [&](const QString& path) {
-        return !restoreplan::othersFiles({path}, replacedFiles).isEmpty();
+        return !restoreplan::othersFiles({path}, replacedFiles, lies).isEmpty();
     };
     const QList<restoreplan::Move> further =
         restoreplan::furtherFiles(FBackupFiles, Name, MdfPath, LdfPath, taken);
     // What the restore touches, confirmed where the user did not name it.
-    const OperationPlan plan = restorePlan(Name, MdfPath, LdfPath, further, replacing, replacedFiles);
-    if (!confirmPlan(plan))
-        return false;
+    fillRestorePlan(plan, MdfPath, LdfPath, further, replacing, replacedFiles, lies);
     QString statement = QLatin1String("RESTORE DATABASE ") + sqlquote::name(Name) +
                         QLatin1String(" FROM DISK = ") + sqlquote::literal(BakPath) + QLatin1String(" WITH ");
     if (set.position)
@@ -234,16 +305,19 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     for (const restoreplan::Move& m : further)
         statement += QLatin1String(", MOVE ") + sqlquote::literal(m.logicalName) + QLatin1String(" TO ") +
                      sqlquote::literal(m.target);
+    // The server's share done every tenth, as the backup asks: the progress bar is real, and the
+    // server is never silent for long.
+    statement += QLatin1String(", STATS = 10");
+    plan.statements = {statement};
+    if (!confirmPlan(plan))
+        return false;
     // A damaged backup must never replace a working database: a restore that fails half-way leaves
     // the old database gone and the new one restoring.
     if (replacing && !verification::beforeReplacing(this, *ADOQuery1, Name, BakPath, set.position ? set.position : 1,
                                                     !serverIs2000()))
         return false;
-    // The server's share done every tenth, as the backup asks: the progress bar is real, and the
-    // server is never silent for long.
-    statement += QLatin1String(", STATS = 10");
     ADOQuery1->close();
-    ADOQuery1->setText(statement);
+    ADOQuery1->setText(plan.statements.first());
     try {
         longop::Operation restoring = longop::restore(Name);
         const QDateTime started = QDateTime::currentDateTime();
@@ -316,12 +390,10 @@ QString TMain::removeHalfRestored(const QString& Name, bool replacing) {
     }
 }
 
-OperationPlan TMain::restorePlan(const QString& Name, const QString& MdfPath, const QString& LdfPath,
-                                 const QList<restoreplan::Move>& further, bool replacing,
-                                 const QStringList& replacedFiles) const {
-    OperationPlan plan;
-    plan.server = ui->ServerName->text();
-    plan.database = Name;
+void TMain::fillRestorePlan(OperationPlan& plan, const QString& MdfPath, const QString& LdfPath,
+                            const QList<restoreplan::Move>& further, bool replacing,
+                            const QStringList& replacedFiles,
+                            const std::function<bool(const QString&)>& lies) const {
     plan.replacesDatabase = replacing;
     plan.writes = {MdfPath, LdfPath};
     for (const restoreplan::Move& m : further)
@@ -330,13 +402,7 @@ OperationPlan TMain::restorePlan(const QString& Name, const QString& MdfPath, co
     // when the user says so (WITH REPLACE switches the server's own check off). Under a new name
     // there is nothing to ask: without REPLACE the server refuses any file that lies there (3142).
     if (replacing)
-        plan.othersFiles = restoreplan::othersFiles(plan.writes, replacedFiles);
-    return plan;
-}
-
-bool TMain::confirmPlan(const OperationPlan& plan) {
-    const QString question = plan.restoreConfirmation();
-    return question.isEmpty() || modal::confirm(question);
+        plan.othersFiles = restoreplan::othersFiles(plan.writes, replacedFiles, lies);
 }
 
 // Asked whenever a database of that name exists: the restore replaces it whole, and what it held

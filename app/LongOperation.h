@@ -11,6 +11,7 @@
 #include <functional>
 
 class AdoQuery;
+class StatementWatch;
 class QWidget;
 
 // Thrown on the window's thread when the user cancelled and the server did not finish the
@@ -80,6 +81,18 @@ struct FollowUpFailed : DbError {
 void run(QWidget* window, AdoQuery& query, const Operation& operation, const FollowUp& followUp);
 
 bool isRunning();
+
+// Work of this program's own on a worker thread (a file copy) that the window must wait for in
+// the same way: while the object lives isRunning() is true, and a confirmed close request cancels
+// the work through `watch` (the worker follows watch.cancelRequested()) and closes the window
+// once the handler has ended.
+class OwnWork {
+public:
+    explicit OwnWork(StatementWatch& watch);
+    ~OwnWork();
+    OwnWork(const OwnWork&) = delete;
+    OwnWork& operator=(const OwnWork&) = delete;
+};
 // The window is being closed while an operation runs: asks whether to cancel it. When the user
 // agrees, the operation is cancelled and the window closes once it has ended and the user has
 // been told how; either way the window stays open for now.

@@ -135,6 +135,12 @@ void errorBox(const QString& errorText) {
     box.exec();
 }
 
+std::optional<Answer> scripted(const Request& request) {
+    if (g_responder)
+        return g_responder(request);
+    return std::nullopt;
+}
+
 Answer pickFile(const Request& request) {
     if (g_responder)
         return g_responder(request);

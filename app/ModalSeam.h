@@ -13,7 +13,18 @@ class QWidget;
 
 namespace modal {
 
-enum class Kind { MessageDialog, SimpleMessage, SystemMessageBox, ErrorBox, OpenFile, SaveFile, Folder };
+// ServerFile and ServerFolder: the server's own files and folders (ServerFileDialog.h).
+enum class Kind {
+    MessageDialog,
+    SimpleMessage,
+    SystemMessageBox,
+    ErrorBox,
+    OpenFile,
+    SaveFile,
+    Folder,
+    ServerFile,
+    ServerFolder
+};
 
 struct Request {
     Kind kind = Kind::MessageDialog;
@@ -55,6 +66,9 @@ void setProgressWatcher(ProgressWatcher watcher);
 void progressOpened(ProgressDialog& dialog);
 
 Answer pickFile(const Request& request); // OpenFile or SaveFile
+// The test's answer to a dialog shown elsewhere (the server's file dialog); nothing when no test
+// answers, and the real dialog is shown.
+std::optional<Answer> scripted(const Request& request);
 std::optional<QString> pickFolder(const QString& text, const QString& firstSelection);
 
 } // namespace modal

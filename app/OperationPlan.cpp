@@ -1,5 +1,94 @@
-// The confirmation an operation's plan asks for.
+// The checks an operation's plan makes with the server, and the texts it confirms and refuses with.
 #include "OperationPlan.h"
+
+
+QString OperationPlan::defaultAccount() {
+    return QStringLiteral("обліковий запис служби сервера");
+}
+
+void OperationPlan::askServer(serverfiles::ServerFiles& server) {
+    for (PlannedFile& f : files) {
+        if (f.reach != Reach::Unknown)
+            continue; // asked already
+        // A file is read where it lies; a folder must be one to create files in; a backup's target
+        // needs its folder, and may be there already (WITH INIT overwrites it).
+        const bool folderNeeded = f.use != FileUse::Read;
+        QString target = f.path;
+        if (f.use == FileUse::Write)
+            target = serverfiles::folderOf(f.path, server.platform());
+        if (target.isEmpty())
+            continue;
+        const serverfiles::PathState s = server.state(target);
+        if (!s.answered)
+            continue;
+        if (s.exists && s.isFolder == folderNeeded) {
+            f.reach = Reach::Reached;
+            continue;
+        }
+        // Not seen: the server says which folder it gets no further than, unless it sees not even
+        // the root, which is what a login without the right to ask gets back.
+        const QString seen = server.lastSeenFolder(target);
+        if (seen.isEmpty())
+            continue;
+        f.reach = Reach::Refused;
+        f.lastSeenFolder = seen;
+        QString rest = target.mid(seen.size());
+        while (rest.startsWith(QLatin1Char('/')) || rest.startsWith(QLatin1Char('\\')))
+            rest.remove(0, 1);
+        f.unseenPart = rest.section(QLatin1Char('/'), 0, 0).section(QLatin1Char('\\'), 0, 0);
+        if (f.unseenPart.isEmpty())
+            f.unseenPart = serverfiles::fileNameOf(target);
+    }
+}
+
+bool OperationPlan::refused() const {
+    for (const PlannedFile& f : files)
+        if (f.reach == Reach::Refused)
+            return true;
+    return false;
+}
+
+QStringList OperationPlan::refusedPaths(FileUse use) const {
+    QStringList paths;
+    for (const PlannedFile& f : files)
+        if (f.reach == Reach::Refused && f.use == use)
+            paths << f.path;
+    return paths;
+}
+
+bool OperationPlan::anyUnknown() const {
+    for (const PlannedFile& f : files)
+        if (f.reach == Reach::Unknown)
+            return true;
+    return false;
+}
+
+QString OperationPlan::refusal() const {
+    QStringList lines;
+    for (const PlannedFile& f : files) {
+        if (f.reach != Reach::Refused)
+            continue;
+        switch (f.use) {
+        case FileUse::Read:
+            lines << QStringLiteral("Сервер %1 не може прочитати файл %2.").arg(server, f.path);
+            break;
+        case FileUse::CreateIn:
+            lines << QStringLiteral("Сервер %1 не може створити файли в каталозі %2.").arg(server, f.path);
+            break;
+        case FileUse::Write:
+            lines << QStringLiteral("Сервер %1 не може записати файл %2.").arg(server, f.path);
+            break;
+        }
+        lines << QStringLiteral("Сервер бачить каталог %1, але не бачить у ньому %2: %2 там немає, або "
+                                "каталог %1 закритий для облікового запису, від імені якого працює "
+                                "сервер (%3).")
+                     .arg(f.lastSeenFolder, f.unseenPart, serverAccount);
+    }
+    if (lines.isEmpty())
+        return {};
+    lines << QStringLiteral("Серверу нічого не надіслано.");
+    return lines.join(QLatin1Char('\n'));
+}
 
 QString OperationPlan::restoreConfirmation() const {
     if (othersFiles.isEmpty())

@@ -61,7 +61,8 @@ QString plainFileName(const QString& stem, const QString& tail) {
     return name + tail;
 }
 
-QStringList othersFiles(const QStringList& targets, const QStringList& ownFiles) {
+QStringList othersFiles(const QStringList& targets, const QStringList& ownFiles,
+                        const std::function<bool(const QString&)>& exists) {
     QSet<QString> own;
     for (const QString& f : ownFiles)
         own.insert(fileIdentity(f));
@@ -69,7 +70,8 @@ QStringList othersFiles(const QStringList& targets, const QStringList& ownFiles)
     QSet<QString> seen;
     for (const QString& t : targets) {
         const QString id = fileIdentity(t);
-        if (QFileInfo::exists(t) && !own.contains(id) && !seen.contains(id)) {
+        // The server is asked last: one question per file that could be somebody else's.
+        if (!own.contains(id) && !seen.contains(id) && exists(t)) {
             others.append(t);
             seen.insert(id);
         }

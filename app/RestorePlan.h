@@ -76,7 +76,9 @@ QString plainFileName(const QString& stem, const QString& tail);
 // The targets where a file already lies that is none of `ownFiles` (the files of the database the
 // restore replaces, as the server names them): files of somebody else's, which the restore would
 // overwrite. Each target once, in the given order.
-QStringList othersFiles(const QStringList& targets, const QStringList& ownFiles);
+// `exists` says whether a file lies at a path, as the server sees it: the server writes there.
+QStringList othersFiles(const QStringList& targets, const QStringList& ownFiles,
+                        const std::function<bool(const QString&)>& exists);
 
 // The line under the data file's path that says where those further files go.
 QString furtherFilesHint(const QList<BackupFile>& files);

@@ -56,6 +56,9 @@ public:
     // The server's major version as it announced itself at login (8 for 2000, 15 for 2019), which
     // the version chosen for the protocol need not match; 0 while closed.
     int serverMajorVersion() const;
+    // The link's TCP socket (the driver's; only to be looked at, never read or written); -1 when
+    // not known.
+    int linkSocket() const { return m_socket; }
     // The statement handle every statement runs on, one after another (the statement object's, and
     // the connection's own USE and idle probe); allocated on first use and kept,
     // since allocating one costs the driver as much work as a short statement. Freed by close(),

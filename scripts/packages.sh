@@ -20,7 +20,7 @@ ensure_packages() {
 build_packages=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev
                 qt6-translations-l10n libqt6svg6 unixodbc unixodbc-dev tdsodbc freetds-bin
                 dpkg-dev file lintian desktop-file-utils appstream xvfb x11-utils xdotool ccache
-                libssl-dev libxcb1-dev)
+                libssl-dev libxcb1-dev libacl1-dev acl)
 
 # configure_zelvaro [BUILD_DIR [CMAKE_ARGS...]]
 configure_zelvaro() {

@@ -245,12 +245,6 @@ private slots:
             row(v, "attach, file of another database", &Scene::attachInUse, dialog,
                 old ? "Device activation error" : "Unable to open the physical file",
                 old ? "від імені своєї служби" : "ним уже користується");
-            row(v, "restore, folder missing", &Scene::restoreMissingFolder, dialog,
-                old ? "Device activation error" : "The operating system returned the error '2(",
-                old ? "для нового файлу має існувати папка" : "папка для нового файлу має існувати");
-            row(v, "restore, backup missing", &Scene::restoreMissingBackup, dialog,
-                "Cannot open backup device",
-                old ? "або читати файл (відновлення)" : "для відновлення має існувати сам файл");
             row(v, "file list, backup denied", &Scene::fileListDenied, error, "Cannot open backup device",
                 old ? "або читати файл (відновлення)" : "для відновлення — читати файл");
             row(v, "backup, folder denied", &Scene::backupDenied, simple, "Cannot open backup device",
@@ -265,8 +259,30 @@ private slots:
                 "The media family on device", "або її створив новіший SQL Server");
         row(2000, "file list of a newer server's backup", &Scene::newerBackup, error,
             "Too many backup devices specified", "копія новішої версії SQL Server");
-        row(2016, "restore, folder missing", &Scene::restoreMissingFolder, dialog,
-            "Directory lookup for the file", "папка для нового файлу має існувати");
+    }
+
+    // A folder or a backup the server does not find never reaches the statement: the user is told
+    // which path and how far the server sees, on every version, and nothing is restored.
+    void missingPathsAreToldBeforeTheRestoreIsSent_data() {
+        QTest::addColumn<int>("version");
+        QTest::addColumn<bool>("folder");
+        for (int v : {2000, 2016, 2019}) {
+            QTest::newRow(qPrintable(QStringLiteral("%1 folder missing").arg(v))) << v << true;
+            QTest::newRow(qPrintable(QStringLiteral("%1 backup missing").arg(v))) << v << false;
+        }
+    }
+    void missingPathsAreToldBeforeTheRestoreIsSent() {
+        QFETCH(int, version);
+        QFETCH(bool, folder);
+        WindowHarness h(version);
+        Scene scene{h, QString()};
+        (folder ? scene.restoreMissingFolder() : scene.restoreMissingBackup());
+        const QString first = h.script.last().text.section(QLatin1Char('\n'), 0, 0);
+        QCOMPARE(first, folder ? QStringLiteral("Сервер %1 не може створити файли в каталозі /no/such.").arg(h.server.dataSource())
+                               : QStringLiteral("Сервер %1 не може прочитати файл %2/none.bak.")
+                                     .arg(h.server.dataSource(), h.server.scratch()));
+        QVERIFY(!h.server.receivedStatements().contains(QLatin1String("RESTORE DATABASE")));
+        QVERIFY(!h.databases().contains(QStringLiteral("W3")));
     }
 
     void serverErrorGetsItsLine() {

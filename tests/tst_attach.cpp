@@ -225,12 +225,15 @@ private slots:
         QCOMPARE(h.script.last().buttons, DialogButtons{DialogButton::Cancel});
     }
 
-    void missingDataFileSendsNothing() {
+    // The server says it finds no such file, and the user is told so before anything is sent.
+    void missingDataFileIsToldAndSendsNothing() {
         WindowHarness h;
         QVERIFY(h.connect());
         h.script.clear();
         QVERIFY(!h.window->AttachDatabase(QStringLiteral("X"), h.server.scratch() + "/none.mdf", QString()));
-        QVERIFY(h.script.seen.isEmpty());
+        QCOMPARE(h.script.seen.size(), 1);
+        QVERIFY(h.script.last().text.contains(
+            QStringLiteral("Сервер бачить каталог %1, але не бачить у ньому none.mdf").arg(h.server.scratch())));
         QVERIFY(!h.server.receivedStatements().contains(QLatin1String("CREATE DATABASE")));
     }
 

@@ -1,0 +1,173 @@
+// Every operation that changes the server is planned from the server's answers right before it
+// runs, and shown through one confirmation: a path the server cannot reach stops it there.
+#include "FMain.h"
+
+#include "FileChecks.h"
+#include "FileReadGrant.h"
+#include "ModalSeam.h"
+#include "ServerAccount.h"
+#include "ServerFileDialog.h"
+#include "ui_FMain.h"
+
+#include <QDir>
+#include <QTemporaryFile>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace {
+
+// The account the server on the other end of the link runs as, when it runs on this computer:
+// the owner of its listening socket. Not known for a server elsewhere or behind a forwarder.
+ServerAccount accountAtTheOtherEnd(int link) {
+    if (link < 0)
+        return {};
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(link, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
+        return {};
+    char text[INET6_ADDRSTRLEN] = {};
+    quint16 port = 0;
+    if (peer.ss_family == AF_INET) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(&peer);
+        ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+        port = ntohs(in->sin_port);
+    } else if (peer.ss_family == AF_INET6) {
+        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&peer);
+        ::inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text);
+        port = ntohs(in6->sin6_port);
+    } else {
+        return {};
+    }
+    return serverAccount(QString::fromLatin1(text), port);
+}
+
+} // namespace
+
+serverfiles::ServerFiles TMain::serverFiles() {
+    return serverfiles::ServerFiles(*ADOQuery1, ADOConnection->serverMajorVersion());
+}
+
+OperationPlan TMain::newPlan(OperationPlan::Kind kind, const QString& database) const {
+    OperationPlan plan;
+    plan.kind = kind;
+    plan.server = ui->ServerName->text();
+    plan.database = database;
+    return plan;
+}
+
+void TMain::askServerAbout(OperationPlan& plan, serverfiles::ServerFiles& files) {
+    const ServerAccount account = accountAtTheOtherEnd(ADOConnection->linkSocket());
+    if (account.known) {
+        plan.serverAccount = account.name;
+        plan.serverUid = account.uid;
+    }
+    try {
+        plan.askServer(files);
+    } catch (const DbError&) {
+        // A server that cannot be asked is not refused for it: the statement meets what it meets.
+        for (PlannedFile& f : plan.files)
+            if (f.reach != Reach::Refused)
+                f.reach = Reach::Unknown;
+    }
+}
+
+bool TMain::fileSeen(serverfiles::ServerFiles& files, const QString& path) {
+    if (path.isEmpty())
+        return false;
+    try {
+        const serverfiles::PathState s = files.state(path);
+        if (s.answered && (s.exists || files.answersAbout(path)))
+            return s.exists && !s.isFolder;
+    } catch (const DbError&) {
+    }
+    return filechecks::fileExists(path);
+}
+
+void TMain::offerReadGrant(OperationPlan& plan, serverfiles::ServerFiles& files) {
+    // Only backups the server reads, on this computer, of an account known here: a database file
+    // to attach is written too, and a folder to create files in is no one file to open.
+    const QStringList refused = plan.refusedPaths(FileUse::Read);
+    if (plan.serverUid < 0 || refused.isEmpty() || plan.refusedPaths(FileUse::CreateIn).size() ||
+        plan.refusedPaths(FileUse::Write).size() || plan.kind == OperationPlan::Kind::Attach)
+        return;
+    for (const QString& path : refused)
+        if (!filechecks::fileExists(path))
+            return;
+    plan.remedy.offer =
+        QStringLiteral("Дозволити серверу (%1) прочитати %2 там, де лежить? Дозвіл стосується лише цього файлу "
+                       "і проходу через каталоги на шляху (без перегляду їх вмісту) і буде забраний, щойно "
+                       "операція закінчиться.")
+            .arg(plan.serverAccount, refused.join(QLatin1String(", ")));
+    plan.remedy.apply = [this, &files](OperationPlan& p) {
+        for (PlannedFile& f : p.files) {
+            if (f.reach != Reach::Refused)
+                continue;
+            auto grant = std::make_shared<FileReadGrant>(f.path, uid_t(p.serverUid), p.serverAccount);
+            if (!grant->ok()) {
+                modal::messageDialog(grant->problem() + QLatin1Char('\n') + QStringLiteral("Серверу нічого не надіслано."),
+                                     DialogType::Error, {DialogButton::OK});
+                return false;
+            }
+            p.kept.push_back(grant);
+            f.reach = Reach::Unknown;
+        }
+        // Relied on only once the server says it reads the file now.
+        askServerAbout(p, files);
+        if (p.refused()) {
+            p.remedy = {};
+            modal::messageDialog(p.refusal(), DialogType::Error, {DialogButton::OK});
+            return false;
+        }
+        return true;
+    };
+}
+
+bool TMain::confirmPlan(OperationPlan& plan) {
+    if (plan.refused()) {
+        const QString refusal = plan.refusal();
+        if (!plan.remedy.apply) {
+            modal::messageDialog(refusal, DialogType::Error, {DialogButton::OK});
+            return false;
+        }
+        if (!modal::confirm(refusal + QLatin1Char('\n') + plan.remedy.offer) || !plan.remedy.apply(plan))
+            return false;
+    }
+    if (!plan.question.isEmpty() && !modal::confirm(plan.question))
+        return false;
+    const QString overwrite = plan.restoreConfirmation();
+    return overwrite.isEmpty() || modal::confirm(overwrite);
+}
+
+bool TMain::serverSeesThisComputer() {
+    if (!ADOConnection->isOpen())
+        return true;
+    // A file only this computer can have made just now: a server that finds it shares this
+    // computer's file system.
+    QTemporaryFile probe(QDir::tempPath() + QStringLiteral("/zelvaro-probe-XXXXXX"));
+    if (!probe.open())
+        return true;
+    probe.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                         QFileDevice::ReadOther);
+    try {
+        serverfiles::ServerFiles files = serverFiles();
+        const serverfiles::PathState seen = files.state(probe.fileName());
+        // A server that would not say is taken for one that sees: the pages work as they always did.
+        return !seen.answered || seen.exists || !files.answersAbout(QStringLiteral("/"));
+    } catch (const DbError&) {
+        return true;
+    }
+}
+
+QString TMain::pickServerFile(const QString& title, const QStringList& extensions) {
+    QString start;
+    try {
+        const serverfiles::Folders folders = serverfiles::defaultFolders(*ADOQuery1);
+        start = folders.backup.isEmpty() || extensions != QStringList{QStringLiteral("bak")} ? folders.data
+                                                                                           : folders.backup;
+    } catch (const DbError&) {
+    }
+    return serverfiles::pick(modal::Kind::ServerFile, title, extensions, start, serverfiles::lister(*ADOQuery1))
+        .value_or(QString());
+}

@@ -1,0 +1,147 @@
+// Making and checking the folder the user and the server share (see SharedFolder.h).
+#include "SharedFolder.h"
+
+#include "AccountAccess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+QString myName() {
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+        return QString::fromLocal8Bit(found->pw_name);
+    return QString::number(getuid());
+}
+
+// Quoted for the shell only when it has to be, so that the usual command reads plainly.
+QString shellQuoted(const QString& text) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9._/:,+=@-]+$"));
+    if (plain.match(text).hasMatch())
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('\''), QLatin1String("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+// Every folder from "/" down to path's parent.
+QStringList foldersOnTheWay(const QString& path) {
+    QStringList out{QStringLiteral("/")};
+    const QStringList parts = QDir::cleanPath(path).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString folder;
+    for (int i = 0; i + 1 < parts.size(); ++i) {
+        folder += QLatin1Char('/') + parts[i];
+        out << folder;
+    }
+    return out;
+}
+
+void takeAllBack(QList<AclChange>& changes) {
+    for (auto it = changes.rbegin(); it != changes.rend(); ++it)
+        takeBack(*it, nullptr);
+    changes.clear();
+}
+
+// Tries one place; on failure leaves nothing of its own behind and says why.
+bool tryPlace(const QString& place, uid_t server, const QString& serverName, const ServerReaches& reaches,
+              SharedFolder& result, QString* why) {
+    const QByteArray native = QFile::encodeName(place);
+    struct stat st {};
+    bool made = false;
+    if (lstat(native.constData(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode) || st.st_uid != getuid()) {
+            *why = QStringLiteral("«%1» вже існує і не є вашою текою.").arg(place);
+            return false;
+        }
+    } else if (errno == ENOENT) {
+        if (mkdir(native.constData(), 0700) != 0) {
+            *why = QStringLiteral("Не вдалося створити «%1»: %2.")
+                       .arg(place, QString::fromLocal8Bit(strerror(errno)));
+            return false;
+        }
+        made = true;
+    } else {
+        *why = QStringLiteral("«%1»: %2.").arg(place, QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    const auto undo = [&] {
+        takeAllBack(result.passThrough);
+        if (made)
+            rmdir(native.constData());
+    };
+    if (!shareNewFolder(place, getuid(), server, why)) {
+        undo();
+        return false;
+    }
+    const Account account = accountOf(server);
+    for (const QString& folder : foldersOnTheWay(place)) {
+        if (allows(folder, account, Access::Traverse))
+            continue;
+        struct stat fs {};
+        if (stat(QFile::encodeName(folder).constData(), &fs) != 0 || fs.st_uid != getuid()) {
+            *why = QStringLiteral(
+                       "Обліковий запис сервера «%1» не може пройти через теку «%2», а змінити її права "
+                       "може лише її власник.")
+                       .arg(serverName, folder);
+            undo();
+            return false;
+        }
+        std::optional<AclChange> pass = addUserRights(folder, server, Access::Traverse, why);
+        if (!pass) {
+            undo();
+            return false;
+        }
+        result.passThrough << *pass;
+    }
+    if (!reaches(place)) {
+        *why = QStringLiteral("Сервер не бачить теку «%1».").arg(place);
+        undo();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QStringList sharedFolderPlaces() {
+    const QString user = myName();
+    return {QStringLiteral("/var/tmp/zelvaro-") + user, QStringLiteral("/srv/zelvaro-") + user,
+            QDir::homePath() + QStringLiteral("/zelvaro-server")};
+}
+
+QString sharedFolderSudoCommand(const QString& serverName) {
+    const QString user = myName();
+    const QString folder = QStringLiteral("/srv/zelvaro-") + user;
+    const QString inner =
+        QStringLiteral("install -d -o %1 -m 0700 %2 && setfacl -m u:%3:rwx,d:u:%3:rwx,d:u:%1:rwx %2")
+            .arg(shellQuoted(user), shellQuoted(folder), shellQuoted(serverName));
+    return QStringLiteral("sudo sh -c ") + shellQuoted(inner);
+}
+
+SharedFolder prepareSharedFolder(uid_t server, const QString& serverName, const ServerReaches& reaches,
+                                 const QStringList& places) {
+    SharedFolder result;
+    for (const QString& place : places) {
+        QString why;
+        if (tryPlace(place, server, serverName, reaches, result, &why)) {
+            result.folder = place;
+            return result;
+        }
+        result.problems << why;
+    }
+    result.sudoCommand = sharedFolderSudoCommand(serverName);
+    return result;
+}

@@ -1,0 +1,300 @@
+// The server is somebody else: another account beside the user's closed home, a file system of its
+// own, a Linux server meeting a Windows backup. Every path is judged as the server sees it, and
+// what the server cannot reach is told before anything that names it is sent.
+#include "WindowHarness.h"
+
+#include "SqlQuote.h"
+#include "UserAclEntry.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QtTest>
+#include <unistd.h>
+
+namespace {
+
+// How many statements that name files the stand-in has received.
+int fileStatements(const WindowHarness& h) {
+    const QString received = h.server.receivedStatements();
+    int found = 0;
+    for (const char* s : {"FOR ATTACH", "RESTORE FILELISTONLY", "RESTORE HEADERONLY", "RESTORE DATABASE",
+                          "Backup Database"})
+        found += int(received.count(QLatin1String(s), Qt::CaseInsensitive));
+    return found;
+}
+
+// The stand-in started again as `arguments` say, its data folder open to whatever account it
+// runs as (the test runs as root; the server's own folder is its own).
+bool restartAs(WindowHarness& h, const QStringList& arguments) {
+    h.server.stop();
+    QFile::setPermissions(h.server.dataDir(), QFileDevice::Permissions(0x7777));
+    for (const QFileInfo& f : QDir(h.server.dataDir()).entryInfoList(QDir::Files))
+        QFile::setPermissions(f.filePath(), QFileDevice::Permissions(0x6666));
+    h.server.setExtraArguments(arguments);
+    return h.server.start();
+}
+
+// A stand-in started as nobody from the first (as mssql starts): its listening socket is nobody's,
+// so the window knows whom it runs as. Stopped when the object goes.
+struct StandInAsNobody {
+    QTemporaryDir data;
+    QProcess process;
+    int port = 0;
+    bool start() {
+        QFile::setPermissions(data.path(), QFileDevice::Permissions(0x7777));
+        process.start(QStringLiteral("setpriv"),
+                      {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+                       QStringLiteral(ZELVARO_DEVSERVER), QStringLiteral("--port"), QStringLiteral("0"),
+                       QStringLiteral("--browser-port"), QStringLiteral("0"), QStringLiteral("--version"),
+                       QStringLiteral("2019"), QStringLiteral("--data-dir"), data.path()});
+        if (!process.waitForStarted(5000))
+            return false;
+        QElapsedTimer waited;
+        waited.start();
+        while (port == 0 && waited.elapsed() < 5000) {
+            process.waitForReadyRead(200);
+            while (process.canReadLine()) {
+                const auto m = QRegularExpression(QStringLiteral(":(\\d+)")).match(QString::fromUtf8(process.readLine()));
+                if (m.hasMatch() && port == 0)
+                    port = m.captured(1).toInt();
+            }
+        }
+        return port != 0;
+    }
+    ~StandInAsNobody() {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
+};
+
+QString modeOf(const QString& path) {
+    return QString::number(int(QFileInfo(path).permissions()), 16);
+}
+
+} // namespace
+
+class ServerView : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { prepareApplication(); }
+
+    // The folders the server is asked about on the way to a path, on either system; a Windows
+    // backup's paths are foreign to a Linux server only.
+    void pathsAsEachSystemReadsThem() {
+        using namespace serverfiles;
+        QCOMPARE(pathsOnTheWay(QStringLiteral("/home/u/VTR.mdf"), Platform::Linux),
+                 (QStringList{"/", "/home", "/home/u", "/home/u/VTR.mdf"}));
+        QCOMPARE(pathsOnTheWay(QStringLiteral("/srv//db/"), Platform::Linux), (QStringList{"/", "/srv", "/srv//db"}));
+        QCOMPARE(pathsOnTheWay(QStringLiteral("C:\\Data\\a b\\x.mdf"), Platform::Windows),
+                 (QStringList{"C:\\", "C:\\Data", "C:\\Data\\a b", "C:\\Data\\a b\\x.mdf"}));
+        QCOMPARE(pathsOnTheWay(QStringLiteral("\\\\host\\share\\x.bak"), Platform::Windows),
+                 (QStringList{"\\\\host\\share\\", "\\\\host\\share\\x.bak"}));
+        // On Linux a backslash is part of a name.
+        QCOMPARE(pathsOnTheWay(QStringLiteral("/d/a\\b.mdf"), Platform::Linux), (QStringList{"/", "/d", "/d/a\\b.mdf"}));
+        QVERIFY(foreignPath(QStringLiteral("C:\\Data\\x.mdf"), Platform::Linux));
+        QVERIFY(foreignPath(QStringLiteral("d:/x.mdf"), Platform::Linux));
+        QVERIFY(!foreignPath(QStringLiteral("/var/opt/mssql/data/x.mdf"), Platform::Linux));
+        QVERIFY(!foreignPath(QStringLiteral("C:\\Data\\x.mdf"), Platform::Windows));
+        QCOMPARE(fileNameOf(QStringLiteral("C:\\Program Files\\MSSQL\\ВТР.mdf")), QStringLiteral("ВТР.mdf"));
+        QCOMPARE(joined(QStringLiteral("/var/opt/mssql/data/"), QStringLiteral("x.mdf"), Platform::Linux),
+                 QStringLiteral("/var/opt/mssql/data/x.mdf"));
+        QCOMPARE(joined(QStringLiteral("D:\\SQL"), QStringLiteral("x.mdf"), Platform::Windows),
+                 QStringLiteral("D:\\SQL\\x.mdf"));
+    }
+
+    // The user's files lie in a folder of their own closed to others (0700, as Debian makes a
+    // home); the server runs as nobody. Attach, the backup's reading, restore and backup each say
+    // which path and which folder on the way, and send nothing; the folder and its files stay as
+    // they were. Where the server reaches the files, the flow is the one it always was.
+    void closedFolderIsToldBeforeAnythingIsSent() {
+        if (::geteuid() != 0)
+            QSKIP("another account for the server needs root");
+        WindowHarness h(2019);
+        const QString home = h.server.scratch(); // 0700, this test's own
+        const QString downloads = h.folder(QStringLiteral("Downloads"));
+        const QString mdf = downloads + QStringLiteral("/VTR.mdf");
+        const QString ldf = downloads + QStringLiteral("/VTR_log.ldf");
+        const QString bak = downloads + QStringLiteral("/VTR.bak");
+        QVERIFY(h.makeDatabase(QStringLiteral("VTR"), mdf, ldf, true));
+        QVERIFY(h.makeBackup(QStringLiteral("VTRB"), bak));
+        h.sql(QStringLiteral("DROP DATABASE VTRB"));
+        QVERIFY(restartAs(h, {QStringLiteral("--run-as"), QStringLiteral("nobody")}));
+        h.sql(QStringLiteral("CREATE DATABASE Own"));
+        const QString ownBak = h.server.dataDir() + QStringLiteral("/Own.bak");
+        h.sql(QStringLiteral("BACKUP DATABASE Own TO DISK = %1").arg(sqlquote::literal(ownBak)));
+        QVERIFY(QFile::exists(ownBak));
+        const QString modeBefore = modeOf(home);
+        const auto filesBefore = snapshot(home);
+        QVERIFY(h.connect());
+
+        // What each refusal must name: the path, the folder the server gets no further than, and
+        // that nothing went to the server.
+        int sentBefore = 0;
+        const auto toldBeforeSending = [&](const QString& path, const char* what) {
+            const modal::Request& told = h.script.last();
+            QVERIFY2(told.text.contains(path), qPrintable(told.text));
+            QVERIFY2(told.text.contains(QStringLiteral("Сервер бачить каталог %1, але не бачить у ньому").arg(home)),
+                     qPrintable(told.text));
+            QVERIFY(told.text.contains(OperationPlan::defaultAccount()));
+            QVERIFY(told.text.endsWith(QStringLiteral("Серверу нічого не надіслано.")));
+            QCOMPARE(told.type, DialogType::Error);
+            QVERIFY2(fileStatements(h) == sentBefore, what);
+        };
+
+        sentBefore = fileStatements(h);
+        h.script.clear();
+        h.attach(QStringLiteral("VTR"), mdf, ldf);
+        toldBeforeSending(QStringLiteral("не може прочитати файл %1").arg(mdf), "attach");
+        QVERIFY(!h.databases().contains(QStringLiteral("VTR")));
+
+        sentBefore = fileStatements(h);
+        h.script.clear();
+        h.readFileList(bak);
+        toldBeforeSending(QStringLiteral("не може прочитати файл %1").arg(bak), "file list");
+        QVERIFY(!h.restoreButton()->isEnabled());
+
+        // A backup the server reads, restored into the user's closed folder.
+        h.readFileList(ownBak);
+        QVERIFY(h.restoreButton()->isEnabled());
+        sentBefore = fileStatements(h);
+        h.script.clear();
+        const QString target = h.folder(QStringLiteral("db"));
+        h.restoreAs(QStringLiteral("Copy"), target + QStringLiteral("/Copy.mdf"), target + QStringLiteral("/Copy_log.ldf"));
+        toldBeforeSending(QStringLiteral("не може створити файли в каталозі %1").arg(target), "restore");
+        QVERIFY(!h.databases().contains(QStringLiteral("Copy")));
+
+        sentBefore = fileStatements(h);
+        h.script.clear();
+        const QString backupTarget = h.folder(QStringLiteral("backup")) + QStringLiteral("/Own.bak");
+        h.backup(QStringLiteral("Own"), backupTarget);
+        toldBeforeSending(QStringLiteral("не може записати файл %1").arg(backupTarget), "backup");
+
+        QCOMPARE(modeOf(home), modeBefore);
+        QCOMPARE(snapshot(home), filesBefore);
+
+        // Where the server reaches everything, nothing is asked that was not asked before.
+        h.script.clear();
+        h.script.answer(Reply::OK);
+        h.backup(QStringLiteral("Own"), h.server.dataDir() + QStringLiteral("/Own2.bak"));
+        QCOMPARE(h.script.seen.size(), 1);
+        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("Створення резервної копії бази даних Own успішно")),
+                 qPrintable(h.script.last().text));
+    }
+
+    // A backup in the user's closed folder, the server's account known (the owner of its socket):
+    // the user is offered to let the server read that one file. No grants nothing and sends
+    // nothing; Yes reads the file list, and the grant is taken back when the read is over.
+    void aClosedBackupIsReadThroughAGrantTakenBackAfterwards() {
+        if (::geteuid() != 0)
+            QSKIP("another account for the server needs root");
+        WindowHarness h(2019);
+        const QString downloads = h.folder(QStringLiteral("Downloads"));
+        const QString bak = downloads + QStringLiteral("/VTR.bak");
+        QVERIFY(h.makeBackup(QStringLiteral("VTR"), bak));
+        StandInAsNobody server;
+        QVERIFY(server.start());
+        h.serverName()->setText(QStringLiteral("127.0.0.1,%1").arg(server.port));
+        QVERIFY(h.connect());
+        const QString aclBefore = aclText(bak);
+        const QString homeAclBefore = aclText(h.server.scratch());
+
+        // The file dialog's choice, then the answer to the offer.
+        const auto readAnswering = [&](int answer) {
+            h.openPage(WindowHarness::RestorePage);
+            h.script.clear();
+            h.script.choose(bak);
+            h.script.answer(answer);
+            h.pickBackupButton()->click();
+        };
+        readAnswering(Reply::No);
+        const modal::Request asked = h.script.last();
+        QCOMPARE(asked.type, DialogType::Confirmation);
+        QVERIFY2(asked.text.contains(QStringLiteral("Дозволити серверу (nobody) прочитати %1").arg(bak)),
+                 qPrintable(asked.text));
+        QVERIFY(asked.text.contains(QStringLiteral("закритий для облікового запису, від імені якого працює сервер (nobody)")));
+        QVERIFY(!h.restoreButton()->isEnabled());
+        QCOMPARE(aclText(bak), aclBefore);
+        QCOMPARE(aclText(h.server.scratch()), homeAclBefore);
+
+        readAnswering(Reply::Yes);
+        QVERIFY2(h.restoreButton()->isEnabled(), qPrintable(h.script.texts().join('\n')));
+        QCOMPARE(h.restoreMdf()->text(), h.server.scratch() + QStringLiteral("/VTR.mdf"));
+        QCOMPARE(aclText(bak), aclBefore);
+        QCOMPARE(aclText(h.server.scratch()), homeAclBefore);
+    }
+
+    // A server in a file system of its own (a container): a path of the host means nothing to it,
+    // and it is refused before sending; the server's own path is used although this computer does
+    // not see it.
+    void aServerInItsOwnRootSeesOnlyItsOwnPaths() {
+        WindowHarness h(2019);
+        QVERIFY(restartAs(h, {QStringLiteral("--root"), h.server.dataDir()}));
+        h.sql(QStringLiteral("CREATE DATABASE R\nBACKUP DATABASE R TO DISK = N'/R.bak'"));
+        QVERIFY(QFile::exists(h.server.dataDir() + QStringLiteral("/R.bak")));
+        QVERIFY(!QFile::exists(QStringLiteral("/R.bak")));
+        QVERIFY(h.connect());
+        const int sentBefore = fileStatements(h);
+
+        const QString hostBak = h.server.scratch() + QStringLiteral("/R.bak");
+        QVERIFY(QFile::copy(h.server.dataDir() + QStringLiteral("/R.bak"), hostBak));
+        h.script.clear();
+        h.readFileList(hostBak);
+        QVERIFY2(h.script.last().text.contains(QStringLiteral("Сервер бачить каталог /, але не бачить у ньому")),
+                 qPrintable(h.script.last().text));
+        QCOMPARE(fileStatements(h), sentBefore);
+
+        // Its own backup, a path only the server has: read, and restored where it proposes.
+        h.script.clear();
+        h.readFileList(QStringLiteral("/R.bak"));
+        QCOMPARE(h.script.seen.size(), 1); // the server's own file dialog alone
+        QCOMPARE(h.script.last().kind, modal::Kind::ServerFile);
+        QCOMPARE(h.script.last().directory, QStringLiteral("/"));
+        QVERIFY(h.restoreButton()->isEnabled());
+        h.script.answer(Reply::OK);
+        h.restoreAs(QStringLiteral("R2"), QStringLiteral("/R2.mdf"), QStringLiteral("/R2_log.ldf"));
+        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних R2 успішно відновлена")),
+                 qPrintable(h.script.texts().join('\n')));
+    }
+
+    // A backup made on Windows names C:\ paths; a Linux server's default folders are proposed
+    // with the backup's file names, a line says so, and the restore succeeds there.
+    void aWindowsBackupIsRestoredIntoTheLinuxServersFolders() {
+        QTemporaryDir drive;
+        DevServer windows(2019, {QStringLiteral("--drive"), QStringLiteral("C=") + drive.path(),
+                                 QStringLiteral("--data-dir"), drive.path() + QStringLiteral("/SQLData")});
+        QDir().mkpath(drive.path() + QStringLiteral("/Backup"));
+        windows.tsql(QStringLiteral("CREATE DATABASE W\nBACKUP DATABASE W TO DISK = N'C:\\Backup\\W.bak'"));
+        const QString bak = drive.path() + QStringLiteral("/Backup/W.bak");
+        QVERIFY(QFile::exists(bak));
+
+        WindowHarness h(2019);
+        QVERIFY(h.connect());
+        h.script.clear();
+        h.readFileList(bak);
+        const QString data = h.server.dataDir();
+        QCOMPARE(h.restoreMdf()->text(), data + QStringLiteral("/W.mdf"));
+        QCOMPARE(h.restoreLdf()->text(), data + QStringLiteral("/W_log.ldf"));
+        const auto* line = h.widget<QLabel>("lbProposedFolders");
+        QVERIFY(line->isVisible());
+        QVERIFY(line->text().contains(QStringLiteral("типових каталогах сервера")));
+        h.script.answer(Reply::OK);
+        h.restoreAs(QStringLiteral("W"));
+        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних W успішно відновлена")),
+                 qPrintable(h.script.texts().join('\n')));
+        QVERIFY(QFile::exists(data + QStringLiteral("/W.mdf")));
+
+        // A backup of the server's own system proposes its own paths, and no line.
+        h.readFileList(bak);
+        h.makeBackup(QStringLiteral("L"), h.server.scratch() + QStringLiteral("/L.bak"));
+        h.readFileList(h.server.scratch() + QStringLiteral("/L.bak"));
+        QCOMPARE(h.restoreMdf()->text(), h.server.scratch() + QStringLiteral("/L.mdf"));
+        QVERIFY(!line->isVisible());
+    }
+};
+
+QTEST_MAIN(ServerView)
+#include "tst_server_view.moc"
