@@ -48,12 +48,15 @@ void TMain::BitBtn5Click() {
     const QString name = ui->cbDataBase1->currentText();
     const QString path = ui->edSavePathBAK->text();
     // From 2005 on the server checksums every page it writes, so the check afterwards finds a
-    // changed byte anywhere in the file; 2000 knows no backup checksums.
-    const bool checksum = !serverIs2000();
+    // changed byte anywhere in the file. And the copy is COPY_ONLY: a plain full backup would
+    // become the base of the next differential backup of the site's own schedule, and once our
+    // file is moved or deleted their chain could not be restored. 2000 knows neither option.
+    const bool newerServer = !serverIs2000();
+    const bool checksum = newerServer;
     ADOQuery1->close();
     ADOQuery1->setText(QLatin1String("Backup Database ") + sqlquote::name(name) + QLatin1String(" to disk = ") +
                        sqlquote::literal(path) + QLatin1String(" WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT") +
-                       (checksum ? QLatin1String(", CHECKSUM") : QLatin1String("")));
+                       (newerServer ? QLatin1String(", CHECKSUM, COPY_ONLY") : QLatin1String("")));
     try {
         // Runs to the end of the server's messages: the file is complete when the check starts.
         // WITH INIT leaves the new set alone in the file: it is set 1.

@@ -39,8 +39,9 @@ private slots:
                                                           "відновити базу даних."));
         QVERIFY(QFile::exists(bak));
         QVERIFY(h.server.receivedStatements().contains(
-            QStringLiteral(
-                "Backup Database %1 to disk = %2 WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT")
+            QStringLiteral("Backup Database %1 to disk = %2 WITH INIT , NOUNLOAD , SKIP , STATS = 10, "
+                           "NOFORMAT, CHECKSUM, "
+                           "COPY_ONLY\r\n")
                 .arg(sqlquote::name(name), sqlquote::literal(bak))));
 
         // Restore: the file list proposes the recorded paths and fills the logical names.
