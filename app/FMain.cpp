@@ -421,8 +421,12 @@ void TMain::Disconnect() {
 void TMain::cbSQLServersChange() {
     Disconnect();
     forgetServerLists();
-    ui->ServerName->setText(
-        connection::derivedServerName(GetComputerNameText(), ui->cbSQLServers->currentText()));
+    QStringList versions;
+    for (int i = 0; i < ui->cbSQLServers->count(); ++i)
+        versions << ui->cbSQLServers->itemText(i);
+    const QString computer = GetComputerNameText();
+    if (connection::holdsDerivedServerName(ui->ServerName->text(), computer, versions))
+        ui->ServerName->setText(connection::derivedServerName(computer, ui->cbSQLServers->currentText()));
 }
 
 void TMain::ServerNameChange() {

@@ -119,7 +119,6 @@ private slots:
     void wrongPasswordShowsTheServersTextWithCancel() {
         WindowHarness h;
         h.password()->setText(QStringLiteral("wrong"));
-        h.pointAtServer(); // the password change put the derived name back
         h.connectButton()->click();
         QCOMPARE(h.script.seen.size(), 1);
         QCOMPARE(h.script.last().text.section(QLatin1Char('\n'), 0, 0),
@@ -131,20 +130,44 @@ private slots:
         QCOMPARE(h.connectButton()->toolTip(), QStringLiteral("Підключитися"));
     }
 
+    // Any change of the settings closes the connection. A server name the user typed stays
+    // whatever else changes; one the program derived follows the version.
     void settingChangeClosesTheConnection() {
         WindowHarness h;
         QVERIFY(h.connect());
+        const QString typed = h.serverName()->text();
         QTest::keyClicks(h.loginName(), QStringLiteral("x"));
         QVERIFY(!h.window->connection().isOpen());
         QCOMPARE(h.window->statusImage(), 2);
-        // The typed server name is replaced by the derived one; the pages stay.
-        QCOMPARE(h.serverName()->text(), connection::computerName());
         QVERIFY(h.pages()->isVisible());
         QCOMPARE(h.connectButton()->toolTip(), QStringLiteral("Відключитися"));
         QVERIFY(!h.attachButton()->isEnabled());
-
+        QTest::keyClicks(h.password(), QStringLiteral("y"));
         h.versionList()->setCurrentText(QStringLiteral("2014"));
+        QCOMPARE(h.serverName()->text(), typed);
+
+        h.serverName()->setText(connection::computerName());
+        QTest::keyClicks(h.password(), QStringLiteral("z"));
         QCOMPARE(h.serverName()->text(), connection::computerName() + QStringLiteral("\\SQL2014"));
+        h.versionList()->setCurrentText(QStringLiteral("2019"));
+        QCOMPARE(h.serverName()->text(), connection::computerName() + QStringLiteral("\\SQL2019"));
+        h.serverName()->clear();
+        h.versionList()->setCurrentText(QStringLiteral("2000"));
+        QCOMPARE(h.serverName()->text(), connection::computerName());
+    }
+
+    // As README tells a new user: the server's name typed, then the password, then Enter: the
+    // connection goes to the server typed.
+    void typedServerThenPasswordThenEnter() {
+        WindowHarness h;
+        h.serverName()->clear();
+        QTest::keyClicks(h.serverName(), h.server.dataSource());
+        h.password()->clear();
+        QTest::keyClicks(h.password(), QStringLiteral("pvtmo"));
+        QCOMPARE(h.serverName()->text(), h.server.dataSource());
+        h.script.answer(Reply::OK);
+        QTest::keyClick(h.password(), Qt::Key_Return);
+        QVERIFY(h.window->connection().isOpen());
     }
 
     // A silent connection shows nothing on success but still sets the green image.
