@@ -39,6 +39,14 @@ void TMain::edSavePathBAKChange() {
         ui->BitBtn5->setEnabled(filechecks::folderExists(filechecks::folderPart(path)));
 }
 
+void TMain::cbDataBase1Change() {
+    // A path typed before the database was chosen (or kept from the page's last visit) counts as
+    // much as one typed after.
+    if (ui->cbDataBase1->currentIndex() >= 0 && ui->edSavePathBAK->text().size() > 4 &&
+        filechecks::folderExists(filechecks::folderPart(ui->edSavePathBAK->text())))
+        ui->BitBtn5->setEnabled(true);
+}
+
 void TMain::BitBtn5Click() {
     if (!filechecks::folderExists(filechecks::folderPart(ui->edSavePathBAK->text())))
         return;

@@ -96,6 +96,13 @@ private slots:
         QCOMPARE(h.script.last().directory, QStringLiteral("//"));
         QCOMPARE(h.restoreLdf()->text(), h.server.scratch() + QStringLiteral("/Нова_Log.LDF"));
         QCOMPARE(h.restoreMdf()->text(), QStringLiteral("//Нова_Data.MDF"));
+        // Each folder button opens its picker at its own field's folder.
+        h.restoreFolderButton()->click();
+        QCOMPARE(h.script.last().directory, QStringLiteral("//"));
+        h.restoreMdf()->setText(h.server.scratch() + QStringLiteral("/x.mdf"));
+        h.restoreFolderButton()->click();
+        QCOMPARE(h.script.last().directory, h.server.scratch() + QLatin1Char('/'));
+        QCOMPARE(h.restoreMdf()->text(), h.server.scratch() + QStringLiteral("/x.mdf"));
         // A cancelled choice changes nothing.
         h.logFolderButton()->click();
         QCOMPARE(h.restoreLdf()->text(), h.server.scratch() + QStringLiteral("/Нова_Log.LDF"));
