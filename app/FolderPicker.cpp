@@ -33,6 +33,8 @@ FolderPicker::FolderPicker(const QString& prompt, const QString& firstSelection,
     m_folders->setReadOnly(false); // a folder made here is named in place
     m_tree = new QTreeView(this);
     m_tree->setModel(m_folders);
+    // Only the folder just made is named in place: a double click opens a folder, as before.
+    m_tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_tree->setRootIndex(m_folders->index(QDir::rootPath()));
     for (int column = 1; column < m_folders->columnCount(); ++column)
         m_tree->hideColumn(column);
