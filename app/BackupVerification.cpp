@@ -2,6 +2,7 @@
 #include "BackupVerification.h"
 
 #include "AdoQuery.h"
+#include "BackupStatements.h"
 #include "ErrorAdvice.h"
 #include "ModalSeam.h"
 #include "SqlQuote.h"
@@ -35,15 +36,16 @@ bool setHasChecksums(AdoQuery& query, const QString& backupPath, int position) {
 } // namespace
 
 QString statement(const QString& backupPath, int position, bool checksum) {
-    return QLatin1String("RESTORE VERIFYONLY FROM DISK = ") + sqlquote::literal(backupPath) +
-           QLatin1String(" WITH FILE = ") + QString::number(position) +
-           (checksum ? QLatin1String(", CHECKSUM") : QLatin1String(""));
+    return backupsql::verifyOnly(backupPath, position, checksum);
 }
 
 longop::FollowUp afterBackup(const QString& database, const QString& backupPath, int position, bool checksum) {
     return {statement(backupPath, position, checksum), QString::fromUtf8(kLine),
             QStringLiteral("Перевірку резервної копії бази даних ") + database +
                 QStringLiteral(" скасовано: копію у файлі ") + backupPath +
+                QStringLiteral(" створено, але не перевірено."),
+            QStringLiteral("Створення резервної копії бази даних ") + database +
+                QStringLiteral(" перервано, але сервер встиг її завершити: копію у файлі ") + backupPath +
                 QStringLiteral(" створено, але не перевірено.")};
 }
 

@@ -1,13 +1,13 @@
 // Backup page: a full backup of a listed database into a chosen file.
 #include "FMain.h"
 
+#include "BackupStatements.h"
 #include "BackupVerification.h"
 #include "ErrorAdvice.h"
 #include "FileChecks.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
 #include "ServerState.h"
-#include "SqlQuote.h"
 #include "ui_FMain.h"
 
 #include <QDateTime>
@@ -62,9 +62,7 @@ void TMain::BitBtn5Click() {
     const bool newerServer = !serverIs2000();
     const bool checksum = newerServer;
     ADOQuery1->close();
-    ADOQuery1->setText(QLatin1String("Backup Database ") + sqlquote::name(name) + QLatin1String(" to disk = ") +
-                       sqlquote::literal(path) + QLatin1String(" WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT") +
-                       (newerServer ? QLatin1String(", CHECKSUM, COPY_ONLY") : QLatin1String("")));
+    ADOQuery1->setText(backupsql::backup(name, path, checksum, newerServer));
     try {
         // Runs to the end of the server's messages: the file is complete when the check starts.
         // WITH INIT leaves the new set alone in the file: it is set 1.

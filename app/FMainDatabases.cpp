@@ -2,6 +2,7 @@
 // The same listing fills the backup page's combo box.
 #include "FMain.h"
 
+#include "BackupStatements.h"
 #include "DatabaseNamesModel.h"
 #include "ErrorAdvice.h"
 #include "LongOperation.h"
@@ -11,18 +12,6 @@
 #include "ui_FMain.h"
 
 #include <QSignalBlocker>
-
-namespace {
-// The four system databases, in any mix of capital and small letters.
-bool isSystemDatabase(QStringView name) {
-    if (name.size() < 4 || name.size() > 6)
-        return false;
-    for (const char* system : {"master", "tempdb", "model", "msdb"})
-        if (name.compare(QLatin1String(system), Qt::CaseInsensitive) == 0)
-            return true;
-    return false;
-}
-} // namespace
 
 void TMain::openDatabaseListPage() {
     ui->BitBtn2->setEnabled(false);
@@ -48,7 +37,7 @@ void TMain::fillDatabaseItems(QComboBox* combo, DatabaseNamesModel* list) {
     } closeAtEnd{*ADOQuery1};
 
     useMaster();
-    ADOQuery1->setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases"));
+    ADOQuery1->setText(backupsql::databaseList());
     ADOQuery1->openRowset();
     if (ADOQuery1->rowCount() < 1)
         return;
@@ -60,7 +49,7 @@ void TMain::fillDatabaseItems(QComboBox* combo, DatabaseNamesModel* list) {
     FlatStrings names;
     for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next()) {
         const QStringView name = ADOQuery1->firstColumnView();
-        if (!isSystemDatabase(name))
+        if (!backupsql::isSystemDatabase(name))
             names.append(name);
     }
     if (combo) {

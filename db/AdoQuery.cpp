@@ -22,6 +22,9 @@ struct StatementInUse {
 
 // Setting up a block read costs about as much as reading a few dozen values one by one.
 const int kRowsBeforeBlocks = 64;
+// How long after a failed statement's reply the server's closing of the link is waited for: it
+// closes at once, so only a link that stays up (every other failure) waits this long.
+const int kSessionEndMillis = 50;
 
 // Appends the cell to the row's cells; NULL reads as an empty text.
 void readCell(SQLHSTMT stmt, SQLUSMALLINT column, FlatStrings& cells) {
@@ -159,6 +162,14 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
     m_connection.markUsed();
 
     const QString firstError = firstErrorOf(reply);
+    // An error that ends the session: the server closes the link right after its reply.
+    bool endedByServer = false;
+    if (!firstError.isEmpty() && !reply.linkLost && m_connection.closedByServerWithin(kSessionEndMillis)) {
+        endedByServer = true;
+        watched.letGo();
+        stmt.release();
+        m_connection.dropBrokenLink();
+    }
     if (reply.linkLost) {
         // The handle goes with the link: the watch lets go of it first.
         watched.letGo();
@@ -166,6 +177,11 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
         m_connection.dropBrokenLink();
         if (!reply.kept.hasRows && m_messages.isEmpty())
             throw LinkLostBeforeReply{firstError, reply.errors};
+    }
+    if (endedByServer) {
+        DbError ended = servererror::fromRecords(reply.errors + reply.notes, firstError);
+        ended.setEndedConnection();
+        throw ended;
     }
     if (firstError.isEmpty() && reply.cutByCancel)
         fail(QStringLiteral("Operation canceled"));
@@ -281,8 +297,10 @@ QString AdoQuery::firstErrorOf(Reply& reply) const {
         reply.linkLost = true;
     // FreeTDS reports a link it found closed (a server restarted since the last statement, say)
     // as a bare "Unknown error", also after it has already said the link is gone: that tells the
-    // user nothing.
-    if (reply.linkLost && first == QLatin1String("Unknown error"))
+    // user nothing. A server that died while the statement waited for it leaves only "Unexpected
+    // EOF from the server", filed as informational (01000): the statement did not end, so it failed.
+    // A link that went before the server's reply may bring no error text at all: never a success.
+    if (reply.linkLost && (first.isEmpty() || first == QLatin1String("Unknown error")))
         return QStringLiteral("Communication link failure: the connection to the server was lost");
     return first;
 }

@@ -2,6 +2,8 @@
 // the same message numbers, states, classes and texts, per personality.
 #pragma once
 
+#include <atomic>
+
 #include "BackupChecksum.h"
 #include "BackupFormat.h"
 #include "Catalog.h"
@@ -30,6 +32,9 @@ struct Instance {
     std::string defaultLogDir;      // where a log rebuilt on attach goes; empty: beside the data file
     bool rebuiltLogNoticeAsError = false; // 2000: send 5182 at severity 16 (its table's), not 10
     bool damageBackups = false;     // fault: flip one byte in the middle of every backup set written
+    int dropAfterChange = 0;        // fault: cut the connection once change number N (counted from
+                                    // the start, 1 the first) is done, before its reply is sent
+    std::atomic<int> changesRun{0};
 };
 
 class Engine {
@@ -46,6 +51,8 @@ private:
     bool run(const tsql::Statement& st, bool last);
 
     void error(int number, int state, int cls, const std::string& text, const std::string& proc = "");
+    // Informational messages go with class 0, as captures of real servers show for all of them
+    // (progress, "Processed", attach notes), whatever severity sys.messages lists.
     void info(int number, const std::string& text, int cls = 0);
     void done(bool last, bool failed, uint16_t curCmd = 0, uint64_t rows = 0, bool counted = false);
     bool progress(const std::string& text, int number = 3211);
@@ -64,8 +71,18 @@ private:
     // Server would; false after the messages when it would refuse. files gets the new log.
     bool rebuildLog(const tsql::Statement& st, const FileHeader& primary, const std::string& dataPath,
                     const std::vector<DbFile>& missing, int logCount, std::vector<DbFile>& files);
+    // 948 or 950 (602 on 2000) for a primary file whose on-disk version this server cannot open,
+    // ending the connection as their severity does; true when it can.
+    bool openableVersion(const std::string& name, const FileHeader& primary);
+    // 944 and a 951 per step for a file of an older version, which the attach converts.
+    bool upgradeAttached(const std::string& name, const FileHeader& primary);
+    // DBCC CHECKPRIMARYFILE: what a primary file not attached says of its database.
+    bool checkPrimaryFile(const tsql::Statement& st, bool last);
+    // An error of severity 20 or more: sent, then the connection is closed. Always false.
+    bool fatal(int number, int state, int cls, const std::string& text);
     bool exec(const tsql::Statement& st, bool last);
     bool attachSingleFile(const tsql::Statement& st, bool last);
+    bool attachDb(const tsql::Statement& st, bool last);
     bool drop(const tsql::Statement& st, bool last);
     bool backup(const tsql::Statement& st, bool last);
     bool restoreFileList(const tsql::Statement& st, bool last);

@@ -46,6 +46,7 @@ bool Engine::select(const tsql::Statement& st, bool last) {
     const bool schemata = table == "schemata" && schema == "information_schema";
     const bool altfiles = table == "sysaltfiles" && (schema.empty() || schema == "dbo" || schema == "sys");
     const bool masterFiles = table == "master_files" && schema == "sys" && !is2000();
+    const bool recoveryStatus = table == "database_recovery_status" && schema == "sys" && !is2000();
 
     auto columnError = [&](const std::string& name) {
         error(207, 1, 16, fmt(is2000() ? "Invalid column name '%1'." : "Invalid column name '%1'.", name));
@@ -124,7 +125,13 @@ bool Engine::select(const tsql::Statement& st, bool last) {
             const bool status = l == "status" && table == "sysdatabases";
             if (status)
                 columns.push_back({"status", tds::ColumnType::Int, 4, 0, true});
-            if (l != "name" && l != "*" && l != "dbid" && l != "database_id" && !status)
+            // sys.databases' state as clients read it: 0 ONLINE, 1 RESTORING (a restore left unfinished).
+            const bool state = (l == "state" || l == "state_desc") && table == "databases";
+            if (l == "state" && state)
+                columns.push_back({"state", tds::ColumnType::TinyInt, 1, 0, true});
+            if (l == "state_desc" && state)
+                columns.push_back({"state_desc", tds::ColumnType::NVarChar, 60, 0, true});
+            if (l != "name" && l != "*" && l != "dbid" && l != "database_id" && !status && !state)
                 return columnError(c);
         }
         if (!st.whereColumn.empty() && lower(st.whereColumn) != "name")
@@ -137,9 +144,11 @@ bool Engine::select(const tsql::Statement& st, bool last) {
             Row row;
             const int status = (is2000() ? 16 : 65536) | (db.restoring ? 32 : 0);
             for (const tds::Column& c : columns)
-                row.push_back(c.name == "name"     ? db.name
-                              : c.name == "status" ? std::to_string(status)
-                                                   : std::to_string(db.dbid));
+                row.push_back(c.name == "name"         ? db.name
+                              : c.name == "status"     ? std::to_string(status)
+                              : c.name == "state"      ? std::string(db.restoring ? "1" : "0")
+                              : c.name == "state_desc" ? std::string(db.restoring ? "RESTORING" : "ONLINE")
+                                                       : std::to_string(db.dbid));
             rows.push_back(row);
         }
     } else if (schemata) {
@@ -192,6 +201,42 @@ bool Engine::select(const tsql::Statement& st, bool last) {
                 row.push_back(c.name == "CATALOG_NAME"  ? candidate[0]
                               : c.name == "SCHEMA_NAME" ? candidate[1]
                                                         : candidate[2]);
+            rows.push_back(row);
+        }
+    } else if (recoveryStatus) {
+        // One row per database; its GUIDs are NULL while it cannot start (a restore left unfinished).
+        for (const std::string& c : st.columns) {
+            const std::string l = lower(c);
+            if (l == "database_id" || l == "*")
+                columns.push_back({"database_id", tds::ColumnType::Int, 4, 0, false});
+            if (l == "database_guid" || l == "*")
+                columns.push_back({"database_guid", tds::ColumnType::Guid, 16});
+            if (l == "family_guid" || l == "*")
+                columns.push_back({"family_guid", tds::ColumnType::Guid, 16});
+            if (l != "database_id" && l != "database_guid" && l != "family_guid" && l != "*")
+                return columnError(c);
+        }
+        if (!st.whereColumn.empty() && lower(st.whereColumn) != "database_id")
+            return columnError(st.whereColumn);
+        // DB_ID of an unknown name is NULL, and nothing equals NULL.
+        int wanted = -1;
+        if (!st.whereColumn.empty()) {
+            const Database* named = st.whereFunction == "db_id" ? catalog.find(st.whereValue) : nullptr;
+            wanted =
+                st.whereFunction == "db_id" ? (named ? named->dbid : 0) : std::atoi(st.whereValue.c_str());
+        }
+        for (const Database& db : catalog.databases()) {
+            if (wanted >= 0 && db.dbid != wanted)
+                continue;
+            // A database kept from before families were recorded has the family its backups carry.
+            const std::string family = db.familyGuid.empty() ? engine::guidFor(db.name) : db.familyGuid;
+            Row row;
+            for (const tds::Column& c : columns)
+                row.push_back(c.name == "database_id" ? tds::Value(std::to_string(db.dbid))
+                              : db.restoring          ? tds::Value()
+                              : c.name == "family_guid"
+                                  ? tds::Value(family)
+                                  : tds::Value(engine::guidFor(family + db.created + "database")));
             rows.push_back(row);
         }
     } else if (altfiles || masterFiles) {

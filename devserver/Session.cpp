@@ -94,6 +94,7 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
                 break;
             tdsVersion = negotiateTds(le32(p, 4), instance.personality.tdsVersion);
             out.setWide(isTds72OrLater(tdsVersion));
+            out.setTds70(tdsVersion == kTds70Ack);
             const uint32_t asked = le32(p, 8);
             const size_t packetSize = asked >= 512 && asked <= 32767 ? asked : 4096;
             const std::string user = loginString(p, 40);
@@ -112,8 +113,10 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
                 const Database* db = instance.catalog->find(wanted);
                 if (!db) {
                     out.message(true, 4060, 1, 11,
-                                "Cannot open database \"" + wanted +
-                                    "\" requested by the login. The login failed.",
+                                instance.personality.is2000()
+                                    ? "Cannot open database requested in login '" + wanted + "'. Login fails."
+                                    : "Cannot open database \"" + wanted +
+                                          "\" requested by the login. The login failed.",
                                 instance.serverName, "", 1);
                     out.message(true, 18456, 1, 14, "Login failed for user '" + user + "'.",
                                 instance.serverName, "", 1);
@@ -130,7 +133,8 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
             out.envChange(1, database, "master");
             out.message(false, 5701, 2, 0, "Changed database context to '" + database + "'.",
                         instance.serverName, "", 1);
-            out.collationChange();
+            if (tdsVersion != kTds70Ack)
+                out.collationChange(); // collations came with TDS 7.1
             out.envChange(2, "us_english", "");
             out.message(false, 5703, 1, 0, "Changed language setting to us_english.", instance.serverName, "",
                         1);

@@ -3,6 +3,7 @@
 #include "Utf.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <set>
 
 namespace tsql {
@@ -35,7 +36,7 @@ const std::set<std::string>& reserved() {
 
 const std::set<std::string>& statementStarts() {
     static const std::set<std::string> words = {"use",  "select", "create",  "exec", "execute",
-                                                "drop", "backup", "restore", "set"};
+                                                "drop", "backup", "restore", "set", "dbcc"};
     return words;
 }
 
@@ -44,7 +45,7 @@ const std::set<std::string>& statementStarts() {
 const std::set<std::string>& otherStatementStarts() {
     static const std::set<std::string> words = {
         "alter",     "begin",      "break",       "checkpoint", "close",  "commit",     "continue",
-        "dbcc",      "deallocate", "declare",     "delete",     "deny",   "fetch",      "goto",
+        "deallocate", "declare",     "delete",     "deny",   "fetch",      "goto",
         "grant",     "if",         "insert",      "kill",       "merge",  "open",       "print",
         "raiserror", "readtext",   "reconfigure", "return",     "revoke", "rollback",   "save",
         "setuser",   "shutdown",   "throw",       "truncate",   "update", "updatetext", "waitfor",
@@ -316,6 +317,8 @@ private:
             backup(st);
         } else if (head == "restore") {
             restore(st);
+        } else if (head == "dbcc") {
+            dbcc(st);
         } else {
             st.kind = Statement::Set;
             // SET options end at the next statement or ";".
@@ -324,6 +327,26 @@ private:
                 ++pos;
         }
         return st;
+    }
+
+    // DBCC CHECKPRIMARYFILE (N'path' [, option]) [WITH NO_INFOMSGS]: the one DBCC statement played.
+    void dbcc(Statement& st) {
+        expectWord("checkprimaryfile");
+        st.kind = Statement::CheckPrimaryFile;
+        expectSymbol("(");
+        st.disk = stringValue();
+        if (isSymbol(",")) {
+            ++pos;
+            if (peek().kind != Token::Number)
+                fail();
+            st.file = std::atoi(t[pos++].text.c_str());
+        }
+        expectSymbol(")");
+        if (isWord("with")) {
+            ++pos;
+            expectWord("no_infomsgs");
+            st.noInfoMessages = true;
+        }
     }
 
     void select(Statement& st) {

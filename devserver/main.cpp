@@ -1,6 +1,7 @@
 // zelvaro-devserver: a stand-in SQL Server on loopback for Zelvaro's tests and first tries.
 #include "BackupFormat.h"
 #include "Catalog.h"
+#include "CollationBytes.h"
 #include "Engine.h"
 #include "Personality.h"
 #include "Prelogin.h"
@@ -45,7 +46,7 @@ void onSignal(int) {
         "                         [--demo-files DIR] [--collation NAME] [--force-encryption]\n"
         "                         [--browser-lists-unknown] [--ignore-attention] [--silent]\n"
         "                         [--default-log-dir DIR] [--rebuilt-log-notice-as-error]\n"
-        "                         [--slow-changes MS]\n"
+        "                         [--slow-changes MS] [--drop-after-change N]\n"
         "  versions: 2000 2005 2008 2012 2014 2016 2017 2019 2022 2025; addresses: loopback only\n",
         problem.c_str());
     std::exit(2);
@@ -139,8 +140,10 @@ void answerBrowser(int fd, const std::vector<std::unique_ptr<Instance>>& instanc
             const std::string name = in.instanceName.empty() ? "MSSQLSERVER" : in.instanceName;
             if (!only.empty() && upper(only) != upper(name))
                 continue;
-            text += "ServerName;" + host + ";InstanceName;" + name + ";IsClustered;No;Version;" +
-                    in.personality.productVersion + ";tcp;" + std::to_string(ports[i]) + ";;";
+            // 2000's listener reports the release it shipped with, 8.00.194, whatever its service pack.
+            const std::string version = in.personality.is2000() ? "8.00.194" : in.personality.productVersion;
+            text += "ServerName;" + host + ";InstanceName;" + name + ";IsClustered;No;Version;" + version +
+                    ";tcp;" + std::to_string(ports[i]) + ";;";
         }
     };
     list(wanted);
@@ -209,6 +212,7 @@ int main(int argc, char** argv) {
     std::string defaultLogDir;
     bool rebuiltLogNoticeAsError = false;
     bool damageBackups = false;
+    int dropAfterChange = 0;
 
     auto number = [&](int& i, const char* what) {
         if (i + 1 >= argc)
@@ -251,6 +255,10 @@ int main(int argc, char** argv) {
             dataDir = text(i, "--data-dir");
         } else if (a == "--collation") {
             Catalog::setCollation(text(i, "--collation"));
+            // Columns and the login carry it too; a name not known here keeps the default's bytes.
+            collation::Bytes bytes;
+            if (collation::bytesOf(Catalog::collation(), bytes))
+                tds::setCollation(bytes);
         } else if (a == "--deny") {
             storage::denyPath(text(i, "--deny"));
         } else if (a == "--log-statements") {
@@ -281,6 +289,8 @@ int main(int argc, char** argv) {
             defaultLogDir = text(i, "--default-log-dir");
         } else if (a == "--rebuilt-log-notice-as-error") {
             rebuiltLogNoticeAsError = true;
+        } else if (a == "--drop-after-change") {
+            dropAfterChange = number(i, "--drop-after-change");
         } else if (a == "--damage-backups") {
             damageBackups = true;
         } else if (a == "--demo-files") {
@@ -324,6 +334,7 @@ int main(int argc, char** argv) {
         instance->defaultLogDir = defaultLogDir;
         instance->rebuiltLogNoticeAsError = rebuiltLogNoticeAsError;
         instance->damageBackups = damageBackups;
+        instance->dropAfterChange = dropAfterChange;
         instances.push_back(std::move(instance));
     };
     addInstance("", version);

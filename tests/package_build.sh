@@ -17,7 +17,8 @@ fail() { echo "FAIL: $*"; failed=1; }
 
 zelvaro=$out/zelvaro_${version}_${arch}.deb
 devserver=$out/zelvaro-devserver_${version}_${arch}.deb
-for deb in "$zelvaro" "$devserver"; do
+backup=$out/zelvaro-backup_${version}_${arch}.deb
+for deb in "$zelvaro" "$devserver" "$backup"; do
     [ -f "$deb" ] || { fail "no $(basename "$deb") among: $(ls "$out")"; exit 1; }
     [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "$deb: version $(dpkg-deb -f "$deb" Version)"
 done
@@ -38,6 +39,12 @@ field_has "$zelvaro" Depends tdsodbc
 field_has "$zelvaro" Depends unixodbc
 field_has "$zelvaro" Depends qt6-translations-l10n
 field_has "$zelvaro" Suggests zelvaro-devserver
+# The backup command runs on servers without a display: Qt Core and the ODBC driver, nothing graphical.
+for library in libqt6core6 libodbc2 tdsodbc unixodbc; do
+    field_has "$backup" Depends "$library"
+done
+dpkg-deb -f "$backup" Depends | grep -q -i -E 'libqt6(gui|widgets)' && fail "zelvaro-backup depends on Qt's GUI: $(dpkg-deb -f "$backup" Depends)"
+dpkg-deb -f "$zelvaro" Depends | grep -q zelvaro-backup && fail "the window's package depends on zelvaro-backup"
 dpkg-deb -f "$devserver" Depends | grep -q -i qt && fail "zelvaro-devserver depends on Qt: $(dpkg-deb -f "$devserver" Depends)"
 
 contains() { # contains DEB PATH...: the package carries each PATH, and nothing outside /usr
@@ -57,7 +64,11 @@ contains "$zelvaro" /usr/bin/zelvaro /usr/share/applications/zelvaro.desktop \
     /usr/share/doc/zelvaro/copyright /usr/share/doc/zelvaro/changelog.gz
 contains "$devserver" /usr/bin/zelvaro-devserver /usr/share/man/man1/zelvaro-devserver.1.gz \
     /usr/share/doc/zelvaro-devserver/copyright /usr/share/doc/zelvaro-devserver/changelog.gz
+contains "$backup" /usr/bin/zelvaro-backup /usr/share/man/man1/zelvaro-backup.1.gz \
+    /usr/lib/systemd/system/zelvaro-backup@.service /usr/lib/systemd/system/zelvaro-backup@.timer \
+    /usr/share/doc/zelvaro-backup/copyright /usr/share/doc/zelvaro-backup/changelog.gz
+dpkg-deb -c "$zelvaro" | grep -q zelvaro-backup && fail "zelvaro carries the backup command's files"
 dpkg-deb -c "$zelvaro" | grep -q zelvaro-devserver && fail "zelvaro carries the stand-in server's files"
 
-[ $failed -eq 0 ] && echo "built $(basename "$zelvaro") and $(basename "$devserver")"
+[ $failed -eq 0 ] && echo "built $(basename "$zelvaro"), $(basename "$backup") and $(basename "$devserver")"
 exit $failed

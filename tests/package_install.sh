@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Installs both packages on this machine with apt-get, starts the installed zelvaro-devserver and
-# the installed zelvaro (off screen, Connect pressed by the plugin in ConnectDriver.cpp), checks
+# Installs the three packages on this machine with apt-get, starts the installed zelvaro-devserver
+# and the installed zelvaro (off screen, Connect pressed by the plugin in ConnectDriver.cpp), checks
 # that Zelvaro connected, that the server saw its statements and that nothing was written to the
-# home folder, then purges both and checks by listing that every file they brought is gone.
+# home folder; backs the stand-in's database up with the installed zelvaro-backup; then purges all
+# three and checks by listing that every file they brought is gone.
 # Needs root; the packages are purged again however the test ends.
 #   package_install.sh DEB_DIR PLUGIN_DIR
 set -uo pipefail
 dir=$1 plugins=$2
-packages=(zelvaro zelvaro-devserver)
+packages=(zelvaro zelvaro-backup zelvaro-devserver)
 # Marks packages this test installed, so that a run cut off before it could purge them is cleaned
 # up by the next one, while a Zelvaro installed by the machine's owner is never touched.
 marker=$dir/installed-by-test
@@ -45,14 +46,15 @@ fail() { echo "FAIL: $*"; failed=1; }
 
 zelvaro_deb=$(ls "$dir"/zelvaro_*.deb)
 devserver_deb=$(ls "$dir"/zelvaro-devserver_*.deb)
+backup_deb=$(ls "$dir"/zelvaro-backup_*.deb)
 # What the packages bring, and which of their folders the machine has before they come.
-for deb in "$zelvaro_deb" "$devserver_deb"; do dpkg-deb -c "$deb"; done | awk '{print $6}' | sed 's|^\./|/|; s|/$||' | grep . | sort -u >"$work/paths"
+for deb in "$zelvaro_deb" "$backup_deb" "$devserver_deb"; do dpkg-deb -c "$deb"; done | awk '{print $6}' | sed 's|^\./|/|; s|/$||' | grep . | sort -u >"$work/paths"
 while read -r path; do
     [ -d "$path" ] && echo "$path"
 done <"$work/paths" >"$work/folders-before"
 
 touch "$marker"
-if ! "${apt[@]}" install "$zelvaro_deb" "$devserver_deb" >"$work/install.log" 2>&1; then
+if ! "${apt[@]}" install "$zelvaro_deb" "$backup_deb" "$devserver_deb" >"$work/install.log" 2>&1; then
     cat "$work/install.log"
     exit 1
 fi
@@ -80,6 +82,18 @@ grep -qF "Підключення успішно виконано !" "$work/zelva
 grep -q -i sysdatabases "$work/statements" 2>/dev/null || fail "the server logged no database list query"
 left=$(find "$home" -mindepth 1)
 [ -z "$left" ] || fail "written into the home folder: $left"
+
+# The installed backup command against the installed stand-in: every user database, verified.
+printf 'CREATE DATABASE [Ledger]\ngo\nquit\n' | TDSVER=7.1 tsql -H 127.0.0.1 -p "$port" -U sa -P pvtmo >/dev/null 2>&1
+mkdir -p "$work/backups"
+(umask 077; printf 'pvtmo\n' >"$work/password")
+/usr/bin/zelvaro-backup --server "127.0.0.1,$port" --version 2000 --password-file "$work/password" \
+    --to "$work/backups" --keep 2 >"$work/backup.out" 2>&1
+status=$?
+cat "$work/backup.out"
+[ $status -eq 0 ] || fail "zelvaro-backup ended with $status"
+ls "$work/backups" | grep -q '^Ledger_.*\.bak$' || fail "zelvaro-backup wrote no backup of Ledger"
+grep -q 'Ledger: .*перевірено' "$work/backup.out" || fail "zelvaro-backup did not report Ledger verified"
 
 kill "$server_pid" 2>/dev/null
 wait "$server_pid" 2>/dev/null

@@ -10,6 +10,7 @@
 #include <QtTest>
 #include <thread>
 
+#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -527,6 +528,33 @@ private slots:
         blackHole.join();
         QCOMPARE(opens, 2);
         QCOMPARE(dev.receivedStatements().count(QStringLiteral("CREATE DATABASE a")), 1);
+    }
+
+    // The server dies while a statement waits for its answer: FreeTDS says "Unexpected EOF from
+    // the server" under an informational SQLSTATE (01000) and nothing else. That is a failure with
+    // the link lost, never a success.
+    void serverDyingDuringAStatementFailsIt() {
+        DevServer dev(2019, {QStringLiteral("--slow"), QStringLiteral("1500")});
+        AdoConnection c;
+        c.setConnectionString(dev.connectionString());
+        AdoQuery q{c};
+        q.setText(QStringLiteral("CREATE DATABASE a"));
+        q.execute();
+        const qint64 pid = dev.processId();
+        std::thread killer([pid] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            ::kill(pid_t(pid), SIGTERM);
+        });
+        q.setText(QStringLiteral("BACKUP DATABASE a TO DISK = N'%1/a.bak'").arg(dev.scratch()));
+        bool failed = false;
+        try {
+            q.execute();
+        } catch (const DbError& e) {
+            failed = !e.records().isEmpty() && e.records().last().state == QLatin1String("08S01");
+        }
+        killer.join();
+        QVERIFY(failed);
+        QVERIFY(!QFileInfo::exists(dev.scratch() + QStringLiteral("/a.bak")));
     }
 
     void serverStoppedMidSessionThenBack() {
