@@ -32,11 +32,22 @@ void StatementWatch::cancel() {
     m_canceller = std::thread([this] {
         SQLHSTMT statement = nullptr;
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            // Outside a call that waits for the server, FreeTDS's cancel finds nothing to stop and
-            // says it succeeded: the worker delivers it before its next call instead.
-            if (!m_running || !m_inCall || m_delivered || m_sending)
-                return;
+            std::unique_lock<std::mutex> lock(m_mutex);
+            for (;;) {
+                // Outside a call that waits for the server, FreeTDS's cancel finds nothing to stop
+                // and says it succeeded: the worker delivers it before its next call instead.
+                if (!m_running || !m_inCall || m_delivered || m_sending)
+                    return;
+                // A call that has only just started may as well be about to return, and a cancel
+                // that catches it returned clears its diagnostics while the driver manager may
+                // still be reading them (a race no lock of ours can close). Such a call is left
+                // to end; the worker delivers the cancel after it. Only a call that has waited for
+                // the server a while is cancelled from here.
+                const auto waited = std::chrono::steady_clock::now() - m_callStartedAt;
+                if (waited >= kCallAgeBeforeCancel)
+                    break;
+                m_changed.wait_for(lock, kCallAgeBeforeCancel - waited);
+            }
             statement = m_running;
             m_sending = true;
             m_sentDuringCall = true;
@@ -57,7 +68,7 @@ void StatementWatch::sendCancel(SQLHSTMT statement, bool betweenCalls) {
         m_delivered = m_delivered || delivered;
         m_sending = false;
     }
-    m_cancelSent.notify_all();
+    m_changed.notify_all();
 }
 
 bool StatementWatch::cancelRequested() const {
@@ -84,7 +95,8 @@ bool StatementWatch::begin(SQLHSTMT statement) {
 void StatementWatch::end() {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_inCall = false;
-    m_cancelSent.wait(lock, [this] { return !m_sending; });
+    m_changed.notify_all();
+    m_changed.wait(lock, [this] { return !m_sending; });
     m_running = nullptr;
 }
 
@@ -93,6 +105,7 @@ bool StatementWatch::callStarts() {
     if (m_cancelled && !m_delivered)
         return false;
     m_inCall = true;
+    m_callStartedAt = std::chrono::steady_clock::now();
     m_sentDuringCall = false;
     return true;
 }
@@ -100,7 +113,8 @@ bool StatementWatch::callStarts() {
 bool StatementWatch::callEnded() {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_inCall = false;
-    m_cancelSent.wait(lock, [this] { return !m_sending; });
+    m_changed.notify_all();
+    m_changed.wait(lock, [this] { return !m_sending; });
     return m_sentDuringCall;
 }
 

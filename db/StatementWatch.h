@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -41,8 +42,9 @@ public:
     void end();
     // Around each driver call that waits for the server (the statement's start, the next result).
     // callStarts() says whether the call may be made: false when a cancel came before it, which
-    // the caller then delivers (deliverLateCancel) instead. Only while such a call runs does
-    // cancel() call the driver from its own thread, as ODBC allows.
+    // the caller then delivers (deliverLateCancel) instead. Only while such a call runs, and once
+    // it has waited for the server a while, does cancel() call the driver from its own thread, as
+    // ODBC allows.
     bool callStarts();
     // After the call has returned, before its diagnostics are read: waits (on this thread) for a
     // cancel the driver is still delivering, then says whether one was sent while the call ran.
@@ -61,15 +63,18 @@ public:
     }
 
 private:
+    // How long a call must have waited for the server before another thread cancels it.
+    static constexpr std::chrono::milliseconds kCallAgeBeforeCancel{100};
     // The driver's cancel, made without the lock: it may wait for the server's acknowledgement,
     // and nobody else (the window's thread least) may wait for that.
     void sendCancel(SQLHSTMT statement, bool betweenCalls);
 
     MessageSink m_sink;
     mutable std::mutex m_mutex; // guards the members below; never held while the driver runs
-    std::condition_variable m_cancelSent;
+    std::condition_variable m_changed; // a call ended, or the driver's cancel returned
     SQLHSTMT m_running = nullptr;
     bool m_inCall = false;
+    std::chrono::steady_clock::time_point m_callStartedAt;
     bool m_cancelled = false;
     bool m_delivered = false;
     bool m_sending = false;        // the driver's cancel runs on m_running now
