@@ -33,6 +33,17 @@ QString derivedServerName(const QString& computerName, const QString& versionTex
     return computerName + QLatin1String("\\SQL") + versionText;
 }
 
+bool holdsDerivedServerName(const QString& fieldText, const QString& computerName,
+                            const QStringList& versionTexts) {
+    if (fieldText.trimmed().isEmpty())
+        return true;
+    // Server names are compared as the server resolves them: without regard to case.
+    for (const QString& version : versionTexts)
+        if (fieldText.compare(derivedServerName(computerName, version), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
 QString computerName() {
     return computerNameFrom(QSysInfo::machineHostName());
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace connection {
 
@@ -14,6 +15,11 @@ QString buildConnectionString(const QString& versionText, const QString& server,
                               const QString& password);
 // The computer name alone for "2000"; otherwise with "\SQL" and the version appended.
 QString derivedServerName(const QString& computerName, const QString& versionText);
+// Whether the server name field still holds what the program would put there itself (empty, or
+// the derived name of one of the versions): only then may a new derived name replace it. A name
+// the user typed is the server they mean.
+bool holdsDerivedServerName(const QString& fieldText, const QString& computerName,
+                            const QStringList& versionTexts);
 // The host name as the system reports it, whole; "localhost" when there is none.
 QString computerName();
 // The same rule for a name as reported.

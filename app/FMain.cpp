@@ -10,6 +10,7 @@
 #include "LongOperation.h"
 #include "ModalSeam.h"
 #include "Version.h"
+#include "WindowPlacement.h"
 #include "ui_FMain.h"
 
 #include <QCloseEvent>
@@ -18,6 +19,7 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHash>
 #include <QIcon>
 #include <QScreen>
@@ -153,7 +155,15 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
     ui->ListDataBases->setUniformItemSizes(true);
     applyFonts();
     setFixedSize(kClientSize);
-    move(qMax(0, 584), qMax(0, 254));
+    // Its fixed place where the screen has room for it there; moved onto the screen where not (a
+    // 1280-pixel screen would lose its right 160 pixels).
+    const QPoint fixedPlace(584, 254);
+    const QScreen* screen = QGuiApplication::screenAt(fixedPlace);
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    move(screen
+             ? placement::keptOnScreen(QRect(fixedPlace, frameGeometry().size()), screen->availableGeometry())
+             : fixedPlace);
     applyImages();
     ui->ToolButton1->setToolTip(QString());
     for (QWidget* page : {ui->TabSheet1, ui->TabSheet2, ui->TabSheet3, ui->TabSheet4})
@@ -254,6 +264,7 @@ void TMain::connectHandlers() {
 
     connect(ui->SpeedButton6, &QToolButton::clicked, this, run(&TMain::SpeedButton6Click));
     connect(ui->edSavePathBAK, &QLineEdit::textChanged, this, run(&TMain::edSavePathBAKChange));
+    connect(ui->cbDataBase1, &QComboBox::currentIndexChanged, this, run(&TMain::cbDataBase1Change));
     connect(ui->BitBtn5, &QPushButton::clicked, this, run(&TMain::BitBtn5Click));
 }
 
@@ -421,8 +432,12 @@ void TMain::Disconnect() {
 void TMain::cbSQLServersChange() {
     Disconnect();
     forgetServerLists();
-    ui->ServerName->setText(
-        connection::derivedServerName(GetComputerNameText(), ui->cbSQLServers->currentText()));
+    QStringList versions;
+    for (int i = 0; i < ui->cbSQLServers->count(); ++i)
+        versions << ui->cbSQLServers->itemText(i);
+    const QString computer = GetComputerNameText();
+    if (connection::holdsDerivedServerName(ui->ServerName->text(), computer, versions))
+        ui->ServerName->setText(connection::derivedServerName(computer, ui->cbSQLServers->currentText()));
 }
 
 void TMain::ServerNameChange() {

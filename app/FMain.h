@@ -184,6 +184,7 @@ private:
     void openBackupPage();
     void SpeedButton6Click();
     void edSavePathBAKChange();
+    void cbDataBase1Change();
     void BitBtn5Click();
 
     std::unique_ptr<Ui::TMain> ui;

@@ -40,6 +40,14 @@ void TMain::edSavePathBAKChange() {
         ui->BitBtn5->setEnabled(filechecks::folderExists(filechecks::folderPart(path)));
 }
 
+void TMain::cbDataBase1Change() {
+    // A path typed before the database was chosen (or kept from the page's last visit) counts as
+    // much as one typed after.
+    if (ui->cbDataBase1->currentIndex() >= 0 && ui->edSavePathBAK->text().size() > 4 &&
+        filechecks::folderExists(filechecks::folderPart(ui->edSavePathBAK->text())))
+        ui->BitBtn5->setEnabled(true);
+}
+
 void TMain::BitBtn5Click() {
     const QString name = ui->cbDataBase1->currentText();
     const QString path = ui->edSavePathBAK->text();
@@ -61,9 +69,12 @@ void TMain::BitBtn5Click() {
     if (plan.files.first().reach == Reach::Unknown && !seenHere)
         return;
     // From 2005 on the server checksums every page it writes, so the check afterwards finds a
-    // changed byte anywhere in the file; 2000 knows no backup checksums.
-    const bool checksum = !serverIs2000();
-    plan.statements = {backupsql::backup(name, path, checksum)};
+    // changed byte anywhere in the file. And the copy is COPY_ONLY: a plain full backup would
+    // become the base of the next differential backup of the site's own schedule, and once our
+    // file is moved or deleted their chain could not be restored. 2000 knows neither option.
+    const bool newerServer = !serverIs2000();
+    const bool checksum = newerServer;
+    plan.statements = {backupsql::backup(name, path, checksum, newerServer)};
     if (!confirmPlan(plan))
         return;
     ADOQuery1->close();

@@ -186,8 +186,8 @@ restoreplan::ChosenSet TMain::backupSetOf(const QString& BakPath) {
 }
 
 void TMain::SpeedButton1Click() {
-    const auto folder =
-        modal::pickFolder(QStringLiteral("Виберіть каталог для розміщення MDF-файлу:"), QString());
+    const auto folder = modal::pickFolder(QStringLiteral("Виберіть каталог для розміщення MDF-файлу:"),
+                                          filechecks::folderPrefix(ui->edPathMDF2->text()));
     if (!folder || !filechecks::folderExists(*folder))
         return;
     // Logical names come from the backup, which may come from anywhere: each becomes one plain

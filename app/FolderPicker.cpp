@@ -1,6 +1,9 @@
 // The folder picker: prompt, folder tree, path field, OK and Cancel.
 #include "FolderPicker.h"
 
+#include "MessageDialog.h"
+#include "ModalSeam.h"
+
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
@@ -27,8 +30,11 @@ FolderPicker::FolderPicker(const QString& prompt, const QString& firstSelection,
     // Only folders are listed, and only an existing folder can be confirmed.
     m_folders->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
     m_folders->setRootPath(QDir::rootPath());
+    m_folders->setReadOnly(false); // a folder made here is named in place
     m_tree = new QTreeView(this);
     m_tree->setModel(m_folders);
+    // Only the folder just made is named in place: a double click opens a folder, as before.
+    m_tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_tree->setRootIndex(m_folders->index(QDir::rootPath()));
     for (int column = 1; column < m_folders->columnCount(); ++column)
         m_tree->hideColumn(column);
@@ -42,6 +48,10 @@ FolderPicker::FolderPicker(const QString& prompt, const QString& firstSelection,
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     m_ok = buttons->button(QDialogButtonBox::Ok);
     m_ok->setDefault(true);
+    auto* newFolder = buttons->addButton(QStringLiteral("Створити папку"), QDialogButtonBox::ActionRole);
+    newFolder->setObjectName(QStringLiteral("newFolder"));
+    newFolder->setAutoDefault(false);
+    connect(newFolder, &QPushButton::clicked, this, &FolderPicker::makeFolder);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -57,6 +67,13 @@ FolderPicker::FolderPicker(const QString& prompt, const QString& firstSelection,
                     m_path->setText(QDir::toNativeSeparators(m_folders->filePath(current)));
             });
     connect(m_path, &QLineEdit::textChanged, this, &FolderPicker::pathEdited);
+    // The path follows a folder renamed in the tree when it is the one selected.
+    connect(m_folders, &QFileSystemModel::fileRenamed, this,
+            [this](const QString& folder, const QString& oldName, const QString& newName) {
+                if (chosenFolder() == QDir::cleanPath(folder + QLatin1Char('/') + oldName))
+                    m_path->setText(
+                        QDir::toNativeSeparators(QDir::cleanPath(folder + QLatin1Char('/') + newName)));
+            });
 
     const bool usable = !firstSelection.isEmpty() && QFileInfo(firstSelection).isDir();
     select(usable ? firstSelection : QDir::homePath());
@@ -78,4 +95,25 @@ void FolderPicker::pathEdited() {
 
 QString FolderPicker::chosenFolder() const {
     return QDir::cleanPath(QDir::fromNativeSeparators(m_path->text()));
+}
+
+void FolderPicker::makeFolder() {
+    const QString parent =
+        QFileInfo(chosenFolder()).isDir() ? chosenFolder() : m_folders->filePath(m_tree->currentIndex());
+    const QModelIndex parentIndex = m_folders->index(parent);
+    const QString base = QStringLiteral("Нова папка");
+    QString name = base;
+    for (int n = 2; QFileInfo::exists(QDir(parent).filePath(name)); ++n)
+        name = base + QStringLiteral(" (%1)").arg(n);
+    const QModelIndex made = parentIndex.isValid() ? m_folders->mkdir(parentIndex, name) : QModelIndex();
+    if (!made.isValid()) {
+        modal::messageDialog(QStringLiteral("Не вдалося створити папку в ") +
+                                 QDir::toNativeSeparators(parent) +
+                                 QStringLiteral(": немає такої папки або права писати в неї."),
+                             DialogType::Error, {DialogButton::OK});
+        return;
+    }
+    m_tree->setCurrentIndex(made);
+    m_tree->scrollTo(made);
+    m_tree->edit(made);
 }

@@ -84,17 +84,9 @@ QString clipboardText(const QString& caption, const QString& message, const Dial
            QLatin1String("\r\n") + line;
 }
 
-QString accelerated(const QString& text) {
+QString shownAsIs(const QString& text) {
     QString out;
     for (int i = 0; i < text.size(); ++i) {
-        if (text[i] == QLatin1Char('&') && i + 1 < text.size()) {
-            ++i;
-            if (text[i] == QLatin1Char('&'))
-                out += QLatin1String("&amp;");
-            else
-                out += QLatin1String("<u>") + QString(text[i]).toHtmlEscaped() + QLatin1String("</u>");
-            continue;
-        }
         if (text[i] == QLatin1Char('\r') || text[i] == QLatin1Char('\n')) {
             out += QLatin1String("<br>");
             if (text[i] == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
@@ -148,7 +140,7 @@ MessageDialog::MessageDialog(const QString& message, DialogType type, DialogButt
         icon->setAlignment(Qt::AlignTop);
         top->addWidget(icon, 0, Qt::AlignTop);
     }
-    auto* label = new QLabel(accelerated(message), this);
+    auto* label = new QLabel(shownAsIs(message), this);
     label->setObjectName(QStringLiteral("message"));
     label->setTextFormat(Qt::RichText);
     label->setWordWrap(true);

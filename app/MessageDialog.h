@@ -31,8 +31,10 @@ int resultOf(DialogButton button);
 // What Ctrl+C puts on the clipboard: dashed lines around caption, message and button captions.
 QString clipboardText(const QString& caption, const QString& message, const DialogButtons& buttons);
 
-// "&x" underlines x, "&&" is a literal "&": the message is shown as rich text built from that.
-QString accelerated(const QString& text);
+// The message as the rich text that shows it as it is: every character (an "&" in a path or a
+// database name included), its line breaks and its runs of blanks. Messages carry names and paths
+// from the user, the file system and the server: a user must confirm exactly what is acted on.
+QString shownAsIs(const QString& text);
 
 class MessageDialog : public QDialog {
     Q_OBJECT

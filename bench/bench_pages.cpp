@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
          {QStringLiteral("USE master"), QStringLiteral("RESTORE FILELISTONLY FROM Disk = ") + bak}},
         {"backup",
          {QStringLiteral("Backup Database [src] to disk = ") + bak +
-          QStringLiteral(" WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT")}},
+          QStringLiteral(" WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT, CHECKSUM, COPY_ONLY")}},
     };
     for (const Page& page : pages) {
         const double ratio = sideBySide(

@@ -183,6 +183,8 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
         ended.setEndedConnection();
         throw ended;
     }
+    if (firstError.isEmpty() && reply.cutByCancel)
+        fail(QStringLiteral("Operation canceled"));
     if (!firstError.isEmpty())
         throw reply.linkLost ? servererror::linkLost(firstError, reply.errors + reply.notes)
                              : servererror::fromRecords(reply.errors + reply.notes, firstError);
@@ -195,19 +197,22 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
 
 AdoQuery::Reply AdoQuery::readReply(SQLHSTMT stmt, SQLRETURN rc, bool wantRows) {
     Reply reply;
-    // Held from the end of each call until its diagnostics have been read.
-    std::unique_lock<std::mutex> readingDiagnostics;
-    if (m_watch)
-        readingDiagnostics = m_watch->callEnded();
+    // Whether a cancel was sent while the call ran; once it has ended, no cancel touches the
+    // handle until this thread delivers one, after the diagnostics are read.
+    bool cancelSent = m_watch && m_watch->callEnded();
     int failures = 0;
     // Every result and message is read until the driver says there is no more: a BACKUP or RESTORE
     // whose stream is abandoned early gets cancelled by the server.
     for (;;) {
         // Only these come with messages; asking after a plain success costs a call for nothing.
-        if (rc == SQL_SUCCESS_WITH_INFO || rc == SQL_ERROR)
+        if (rc == SQL_SUCCESS_WITH_INFO || rc == SQL_ERROR) {
+            const qsizetype before = reply.errors.size() + reply.notes.size() + (reply.linkLost ? 1 : 0);
             collect(stmt, reply);
-        if (readingDiagnostics.owns_lock())
-            readingDiagnostics.unlock();
+            // The driver's cancel, catching the call just returned, cleared what it had to say:
+            // whatever the call did is not known, and never taken for done.
+            if (cancelSent && reply.errors.size() + reply.notes.size() + (reply.linkLost ? 1 : 0) == before)
+                reply.cutByCancel = true;
+        }
         if (rc == SQL_NO_DATA)
             break;
         if (rc == SQL_ERROR && !reply.linkLost && m_connection.isDead())
@@ -220,12 +225,14 @@ AdoQuery::Reply AdoQuery::readReply(SQLHSTMT stmt, SQLRETURN rc, bool wantRows) 
         if (SQL_SUCCEEDED(rc))
             readResult(stmt, wantRows && !reply.kept.hasRows, reply);
         if (m_watch) {
-            m_watch->deliverLateCancel(stmt);
+            // What the server said as it stopped ("aborted", "terminating abnormally") is the
+            // statement's own last word: kept, not cleared by the next call.
+            if (m_watch->deliverLateCancel(stmt))
+                collect(stmt, reply);
             m_watch->callStarts(); // a cancel not delivered above is sent while the call runs
         }
         rc = SQLMoreResults(stmt);
-        if (m_watch)
-            readingDiagnostics = m_watch->callEnded();
+        cancelSent = m_watch && m_watch->callEnded();
     }
     return reply;
 }

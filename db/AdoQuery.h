@@ -62,6 +62,8 @@ private:
         QList<OdbcRecord> notes;
         bool linkLost = false;
         bool truncated = false;
+        // A cancel cleared the diagnostics of a call before they were read: its outcome is unknown.
+        bool cutByCancel = false;
     };
     // The link was found gone before the server answered anything: the statement may be sent again.
     struct LinkLostBeforeReply {

@@ -35,6 +35,7 @@ struct BackupSetHeader {
     // The server that wrote the set, "15.0.2000"; empty in sets written before it was recorded.
     std::string version;
     bool checksums = false; // BACKUP … WITH CHECKSUM: checksum covers every byte of the files
+    bool copyOnly = false;  // BACKUP … WITH COPY_ONLY
     std::string checksum;   // from the end mark, once the set is complete
     bool damaged = false;   // the key=value block does not match its own check
 

@@ -358,6 +358,7 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
     set.started = engine::nowText();
     set.version = versionOf(m_instance.personality);
     set.checksums = st.checksum;
+    set.copyOnly = st.copyOnly;
 
     // Without INIT the set goes after the last one; media whose end is not a complete set cannot
     // take another.
@@ -628,7 +629,7 @@ bool Engine::restoreHeaderOnly(const tsql::Statement& st, bool last) {
             std::string("0"),
             std::string("0"),
             std::string("0"),
-            std::string("0"),
+            std::string(s.copyOnly ? "1" : "0"), // IsCopyOnly
             guidFor(s.familyGuid + "fork"),
             tds::Value(),
             std::string("FULL"),

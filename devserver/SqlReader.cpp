@@ -602,8 +602,9 @@ private:
             if (peek().kind != Token::Word)
                 fail();
             const std::string option = lower(t[pos].text);
-            if (dialect == Dialect::Sql2000 && (option == "checksum" || option == "no_checksum"))
-                fail(); // 2005 added backup checksums
+            if (dialect == Dialect::Sql2000 &&
+                (option == "checksum" || option == "no_checksum" || option == "copy_only"))
+                fail(); // 2005 added backup checksums and copy-only backups
             ++pos;
             if (option == "move") {
                 const std::string logical = stringValue();
@@ -629,6 +630,8 @@ private:
                     st.backupDescription = v;
                 else if (option == "checksum")
                     st.checksum = true;
+                else if (option == "copy_only")
+                    st.copyOnly = true;
             }
             if (!isSymbol(","))
                 break;

@@ -87,6 +87,7 @@ struct Statement {
     std::string backupDescription;
     int stats = 0; // 0: no progress messages
     bool checksum = false; // WITH CHECKSUM (from 2005; SQL Server 2000 does not know the word)
+    bool copyOnly = false; // WITH COPY_ONLY (from 2005): no base for later differential backups
     bool noInfoMessages = false; // DBCC … WITH NO_INFOMSGS
     int line = 1;
 };

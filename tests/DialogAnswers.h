@@ -4,7 +4,9 @@
 #include "MessageDialog.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QTest>
+#include <QTextDocument>
 
 // The numbers a message dialog answers with (the old client's modal results).
 struct Reply {
@@ -22,4 +24,16 @@ inline int pressKey(msgdlg::MessageDialog& dialog, int key) {
     QWidget* target = dialog.focusWidget() ? dialog.focusWidget() : &dialog;
     QTest::keyClick(target, Qt::Key(key));
     return dialog.result();
+}
+
+// The message as the dialog shows it to the eye: what its label draws, as plain text.
+inline QString shownText(const msgdlg::MessageDialog& dialog) {
+    const auto* label = dialog.findChild<QLabel*>(QStringLiteral("message"));
+    if (!label)
+        return QString();
+    QTextDocument drawn;
+    drawn.setHtml(label->text());
+    return drawn.toPlainText()
+        .replace(QChar::LineSeparator, QLatin1Char('\n'))
+        .replace(QChar::Nbsp, QLatin1Char(' '));
 }

@@ -51,6 +51,7 @@ struct DialogScript {
     QList<modal::Answer> queue;
 
     QList<std::optional<Qt::Key>> keys; // beside queue: a key to press on the real dialog instead
+    QStringList shown;                  // what each real dialog showed, as the eye reads it
 
     DialogScript() {
         modal::setResponder([this](const modal::Request& r) {
@@ -60,6 +61,7 @@ struct DialogScript {
             modal::Answer a = queue.takeFirst();
             if (const std::optional<Qt::Key> key = keys.isEmpty() ? std::nullopt : keys.takeFirst()) {
                 msgdlg::MessageDialog dialog(r.text, r.type, r.buttons);
+                shown << shownText(dialog);
                 a.result = pressKey(dialog, *key);
             }
             return a;

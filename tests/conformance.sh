@@ -111,14 +111,16 @@ SELECT name FROM master.dbo.sysdatabases WHERE name = N'Б д'")" "(1 row affect
     check "$version verify no set" "$(run_tsql "$p" 7.4 "RESTORE VERIFYONLY FROM DISK = N'$files/b.bak' WITH FILE = 2")" "Msg 4038" "VERIFY DATABASE is terminating abnormally."
     if [ "$version" = 2000 ]; then
         check "$version backup checksum" "$(run_tsql "$p" 7.4 "BACKUP DATABASE [Б д] TO DISK = N'$files/k.bak' WITH INIT, CHECKSUM")" "Msg 170"
+        check "$version backup copy only" "$(run_tsql "$p" 7.4 "BACKUP DATABASE [Б д] TO DISK = N'$files/k.bak' WITH INIT, COPY_ONLY")" "Msg 170"
     else
         check "$version verify without checksums" "$(run_tsql "$p" 7.4 "RESTORE VERIFYONLY FROM DISK = N'$files/b.bak' WITH FILE = 1, CHECKSUM")" \
             "Msg 3187" "RESTORE WITH CHECKSUM cannot be specified because the backup set does not contain checksum information." "VERIFY DATABASE is terminating abnormally."
-        out=$(run_tsql "$p" 7.4 "BACKUP DATABASE [Б д] TO DISK = N'$files/k.bak' WITH INIT, CHECKSUM
+        out=$(run_tsql "$p" 7.4 "BACKUP DATABASE [Б д] TO DISK = N'$files/k.bak' WITH INIT, CHECKSUM, COPY_ONLY
 RESTORE VERIFYONLY FROM DISK = N'$files/k.bak' WITH FILE = 1, CHECKSUM")
         check "$version verify checksums" "$out" "BACKUP DATABASE successfully processed" "$valid"
         out=$(run_tsql "$p" 7.4 "RESTORE HEADERONLY FROM DISK = N'$files/k.bak'")
         check "$version headeronly checksums" "$(column_value HasBackupChecksums "$out")" 1
+        check "$version headeronly copy only" "$(column_value IsCopyOnly "$out")" 1
         check "$version headeronly version" "$(column_value SoftwareVersionMajor "$out").$(column_value SoftwareVersionBuild "$out")" 15.2000
     fi
     start "damaged$version" "$version" --damage-backups

@@ -16,6 +16,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
+#include <future>
 #include <thread>
 
 namespace {
@@ -355,6 +357,79 @@ private slots:
             q.setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = N'W'"));
             q.openRowset();
             QCOMPARE(q.rowCount(), 1);
+        }
+    }
+
+    // A cancel delivered between two driver calls waits for the server to acknowledge it (the
+    // driver reads up to the acknowledgement): the other threads, the window's among them, never
+    // wait for that. The stand-in is stopped (SIGSTOP) to hold the acknowledgement back.
+    void cancelBetweenCallsKeepsOtherThreadsFree() {
+        DevServer dev(2019, {QStringLiteral("--throughput"), QStringLiteral("20")});
+        AdoConnection c;
+        c.setConnectionString(dev.connectionString());
+        AdoQuery q{c};
+        q.setText(QStringLiteral("CREATE DATABASE W"));
+        q.execute();
+        const QString backup =
+            QStringLiteral("BACKUP DATABASE W TO DISK = N'%1/w.bak' WITH INIT, STATS = 1\r\n")
+                .arg(dev.scratch());
+        const QString batch = backup + backup;
+        SQLHSTMT h = c.statementHandle();
+        StatementWatch watch;
+        QVERIFY(watch.begin(h));
+        QVERIFY(watch.callStarts());
+        const SQLRETURN rc =
+            SQLExecDirectW(h, const_cast<SQLWCHAR*>(reinterpret_cast<const SQLWCHAR*>(batch.utf16())),
+                           SQLINTEGER(batch.size()));
+        QVERIFY(SQL_SUCCEEDED(rc));
+        {
+            const auto ended = watch.callEnded();
+            (void)ended;
+        }
+        // Between the calls: the server stops, the user cancels, the worker delivers the cancel.
+        QCOMPARE(::kill(pid_t(dev.processId()), SIGSTOP), 0);
+        watch.cancel();
+        std::thread worker([&] { watch.deliverLateCancel(h); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        auto asked = std::async(std::launch::async, [&] { return watch.cancelRequested(); });
+        const bool answered = asked.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+        QCOMPARE(::kill(pid_t(dev.processId()), SIGCONT), 0);
+        worker.join();
+        watch.end();
+        QVERIFY2(answered, "another thread waited for the server's acknowledgement");
+        QVERIFY(asked.get());
+        QVERIFY(watch.cancelDelivered());
+        SQLFreeStmt(h, SQL_CLOSE);
+        q.setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = N'W'"));
+        q.openRowset();
+        QCOMPARE(q.rowCount(), 1);
+    }
+
+    // A statement the server refuses, cancelled from another thread at moments around its reply:
+    // reported refused or cancelled, never done. (A cancel that catches a call just returned
+    // clears what the driver had to say about it.)
+    void refusedStatementNeverLooksDoneWhateverTheCancel() {
+        Session s;
+        auto& [dev, c, q] = s;
+        q.setText(QStringLiteral("SELECT 1"));
+        q.openRowset();
+        for (int delayUs = 0; delayUs < 3000; delayUs += 25) {
+            StatementWatch watch;
+            q.setWatch(&watch);
+            q.setText(QStringLiteral("BACKUP DATABASE nosuch TO DISK = N'%1/n.bak'").arg(dev.scratch()));
+            std::thread canceller([&watch, delayUs] {
+                std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
+                watch.cancel();
+            });
+            bool refused = false;
+            try {
+                q.execute();
+            } catch (const DbError&) {
+                refused = true;
+            }
+            canceller.join();
+            q.setWatch(nullptr);
+            QVERIFY2(refused, qPrintable(QString::number(delayUs)));
         }
     }
 

@@ -1,7 +1,8 @@
 // The message dialog itself: Ukrainian captions, button order and answers, keyboard and clipboard.
+#include "DialogAnswers.h"
+#include "FolderPicker.h"
 #include "MessageDialog.h"
 #include "ModalSeam.h"
-#include "DialogAnswers.h"
 #include "RusUkrDlg.h"
 
 #include <QAbstractItemView>
@@ -14,6 +15,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeView>
 #include <QtTest>
 #include <algorithm>
 
@@ -133,12 +135,15 @@ private slots:
                                                         line + "\r\n");
     }
 
-    void ampersandIsAnAcceleratorMarker() {
-        MessageDialog d(QStringLiteral("/srv/a&b.mdf"), DialogType::Information, {DialogButton::OK});
-        const auto* label = d.findChild<QLabel*>(QStringLiteral("message"));
-        QVERIFY(label);
-        QVERIFY(!label->text().contains(QLatin1String("&b")));
-        QVERIFY(label->text().contains(QLatin1String("<u>b</u>")));
+    // Names and paths come from the user, the file system and the server: shown as they are, an
+    // "&" and "&&" included, with their line breaks and runs of blanks.
+    void messageIsShownAsItIs() {
+        for (const QString& message :
+             {QStringLiteral("/srv/a&b.mdf"), QStringLiteral("R&&D <b>x</b>\nдва  пропуски &")}) {
+            MessageDialog d(message, DialogType::Information, {DialogButton::OK});
+            QCOMPARE(shownText(d), message);
+        }
+        MessageDialog d(QStringLiteral("x"), DialogType::Information, {DialogButton::OK});
         QVERIFY(d.findChild<QLabel*>(QStringLiteral("icon")));
         MessageDialog custom(QStringLiteral("x"), DialogType::Custom, {DialogButton::OK});
         QVERIFY(!custom.findChild<QLabel*>(QStringLiteral("icon")));
@@ -209,6 +214,31 @@ private slots:
         QVERIFY2(pathAt.width() >= dialogWidth - 40,
                  qPrintable(QStringLiteral("path field %1 of %2 px").arg(pathAt.width()).arg(dialogWidth)));
         QCOMPARE(chosen, std::optional<QString>(folder.path()));
+    }
+
+    // The picker opens at the folder it is given and makes a new folder inside the one in its
+    // path field, named in place: the path follows the name typed.
+    void folderPickerMakesAFolder() {
+        QTemporaryDir folder;
+        QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("Нова папка")));
+        FolderPicker picker(QStringLiteral("?"), folder.path());
+        picker.show();
+        auto* path = picker.findChild<QLineEdit*>(QStringLiteral("path"));
+        QCOMPARE(path->text(), folder.path());
+        auto* make = picker.findChild<QPushButton*>(QStringLiteral("newFolder"));
+        QVERIFY(make);
+        make->click();
+        const QString made = folder.path() + QStringLiteral("/Нова папка (2)");
+        QVERIFY(QFileInfo(made).isDir());
+        QCOMPARE(picker.chosenFolder(), made);
+        auto* tree = picker.findChild<QTreeView*>();
+        auto* editor = tree->findChild<QLineEdit*>();
+        QVERIFY2(editor && editor->isVisible(), "the new folder's name is open for typing");
+        editor->setText(QStringLiteral("Звіти"));
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_VERIFY(QFileInfo(folder.path() + QStringLiteral("/Звіти")).isDir());
+        QTRY_COMPARE(picker.chosenFolder(), folder.path() + QStringLiteral("/Звіти"));
+        QVERIFY(!QFileInfo::exists(made));
     }
 };
 

@@ -39,8 +39,9 @@ private slots:
                                                           "відновити базу даних."));
         QVERIFY(QFile::exists(bak));
         QVERIFY(h.server.receivedStatements().contains(
-            QStringLiteral(
-                "Backup Database %1 to disk = %2 WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT")
+            QStringLiteral("Backup Database %1 to disk = %2 WITH INIT , NOUNLOAD , SKIP , STATS = 10, "
+                           "NOFORMAT, CHECKSUM, "
+                           "COPY_ONLY\r\n")
                 .arg(sqlquote::name(name), sqlquote::literal(bak))));
 
         // Restore: the file list proposes the recorded paths and fills the logical names.
@@ -178,6 +179,13 @@ private slots:
         QCOMPARE(h.script.last().directory, QStringLiteral("//"));
         QCOMPARE(h.restoreLdf()->text(), h.server.scratch() + QStringLiteral("/Нова_Log.LDF"));
         QCOMPARE(h.restoreMdf()->text(), QStringLiteral("//Нова_Data.MDF"));
+        // Each folder button opens its picker at its own field's folder.
+        h.restoreFolderButton()->click();
+        QCOMPARE(h.script.last().directory, QStringLiteral("//"));
+        h.restoreMdf()->setText(h.server.scratch() + QStringLiteral("/x.mdf"));
+        h.restoreFolderButton()->click();
+        QCOMPARE(h.script.last().directory, h.server.scratch() + QLatin1Char('/'));
+        QCOMPARE(h.restoreMdf()->text(), h.server.scratch() + QStringLiteral("/x.mdf"));
         // A cancelled choice changes nothing.
         h.logFolderButton()->click();
         QCOMPARE(h.restoreLdf()->text(), h.server.scratch() + QStringLiteral("/Нова_Log.LDF"));

@@ -35,6 +35,12 @@ private slots:
             "Backup Database [db] to disk = N'/b.bak' WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT");
         QCOMPARE(st.at(0).stats, 10);
         QVERIFY(st.at(0).init);
+        QVERIFY(!st.at(0).copyOnly);
+        const std::string copyOnly =
+            "BACKUP DATABASE [db] TO DISK = N'/b.bak' WITH INIT, CHECKSUM, COPY_ONLY";
+        QVERIFY(tsql::parse(copyOnly).at(0).copyOnly);
+        // 2000 knows neither word: the statement never runs there.
+        QVERIFY_THROWS_EXCEPTION(tsql::SyntaxError, tsql::parse(copyOnly, tsql::Dialect::Sql2000));
         st = tsql::parse("RESTORE DATABASE \"q\" FROM DISK = N'/b.bak' WITH REPLACE, MOVE N'd' TO N'/x.mdf', "
                          "MOVE 'l' TO '/x.ldf'");
         QCOMPARE(st.at(0).name, std::string("q"));

@@ -83,14 +83,25 @@ private slots:
 
         QCOMPARE(h.script.last().text, QStringLiteral("Створення резервної копії бази даних Sales успішно виконано.\n") +
                                            QString::fromUtf8(kChecked));
+        // From 2005 the copy is also COPY_ONLY: the site's own differential backups keep their base.
         const QString checksum = version == 2000 ? QString() : QStringLiteral(", CHECKSUM");
         const QString received = h.server.receivedStatements();
         const qsizetype backup = sentAt(
-            received, QStringLiteral("Backup Database [Sales] to disk = %1 WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT%2")
-                          .arg(literal(bak), checksum));
+            received,
+            QStringLiteral(
+                "Backup Database [Sales] to disk = %1 WITH INIT , NOUNLOAD , SKIP , STATS = 10, NOFORMAT%2")
+                .arg(literal(bak), version == 2000 ? QString() : QStringLiteral(", CHECKSUM, COPY_ONLY")));
         const qsizetype verify =
             sentAt(received, QStringLiteral("RESTORE VERIFYONLY FROM DISK = %1 WITH FILE = 1%2").arg(literal(bak), checksum));
         QVERIFY2(backup >= 0 && verify > backup, qPrintable(received));
+        if (version != 2000) {
+            AdoConnection c;
+            c.setConnectionString(h.server.connectionString());
+            AdoQuery q(c);
+            q.setText(QStringLiteral("RESTORE HEADERONLY FROM DISK = ") + literal(bak));
+            q.openRowset();
+            QCOMPARE(q.field(QStringLiteral("IsCopyOnly")), QStringLiteral("1"));
+        }
         QCOMPARE(progress.lines, QStringList{QStringLiteral("Перевірка…")});
     }
 
