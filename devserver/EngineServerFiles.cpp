@@ -218,7 +218,7 @@ bool Engine::fileProcedure(const tsql::Statement& st, bool last) {
     m_out.columns(columns);
     for (const Row& row : rows)
         m_out.row(columns, row);
-    m_out.done(tds::DoneMore | tds::DoneCount, 0xC1, rows.size());
+    m_out.done(tds::DoneMore | tds::DoneCount, 0xC1, rows.size(), 0xFF); // DONEINPROC, as a procedure's
     m_out.returnStatus(0);
     m_out.done(last ? tds::DoneFinal : tds::DoneMore, 0xE0, 0, 0xFE);
     return true;

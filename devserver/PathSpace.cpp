@@ -122,7 +122,7 @@ std::string server(const std::string& hostPath) {
         return {};
     }
     if (g_root.empty())
-        return hostPath;
+        return hostPath.empty() || hostPath[0] == '/' ? hostPath : path; // SQL Server names folders in full
     if (!inside(path, g_root, rest))
         return {};
     return "/" + rest;

@@ -377,6 +377,22 @@ private:
                 expectSymbol(")");
                 st.casts.resize(st.columns.size());
                 st.casts.back() = type;
+            } else if (isWord("convert") && peek(1).kind == Token::Symbol && peek(1).text == "(") {
+                // CONVERT(nvarchar(128), SERVERPROPERTY('ProductVersion')): CAST written the other way.
+                pos += 2;
+                if (peek().kind != Token::Word)
+                    fail();
+                std::string type = lower(t[pos++].text);
+                if (isSymbol("(")) {
+                    ++pos;
+                    type += "(" + lower(value()) + ")";
+                    expectSymbol(")");
+                }
+                expectSymbol(",");
+                st.columns.push_back(functionColumn());
+                expectSymbol(")");
+                st.casts.resize(st.columns.size());
+                st.casts.back() = type;
             } else if (tok.kind == Token::Word || tok.kind == Token::Ident) {
                 st.columns.push_back(functionColumn());
             } else {
@@ -386,6 +402,10 @@ private:
             if (isWord("as")) {
                 ++pos;
                 st.aliases.back() = value();
+            } else if (peek().kind == Token::Ident ||
+                       (peek().kind == Token::Word && !reserved().count(lower(peek().text)) &&
+                        !statementStarts().count(lower(peek().text)) && lower(peek().text) != "order")) {
+                st.aliases.back() = t[pos++].text; // an alias without AS
             }
             if (!isSymbol(","))
                 break;

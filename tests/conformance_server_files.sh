@@ -21,6 +21,7 @@ for version in 2000 2012 2016 2019 2022; do
     out=$(q "$p" "SELECT SERVERPROPERTY('ProductVersion') AS v, SERVERPROPERTY('ProductLevel'), SERVERPROPERTY('EngineEdition'), SERVERPROPERTY('InstanceName'), CAST(SERVERPROPERTY('MachineName') AS nvarchar(128)) AS m, SERVERPROPERTY('ServerName') AS s")
     check "$version properties" "$out" "(1 row affected)" "$(printf '\tNULL\t')"
     absent "$version properties" "$out" "Msg "
+    check "$version convert" "$(q "$p" "SELECT CONVERT(nvarchar(128), SERVERPROPERTY('ProductVersion')) v, @@VERSION")" "$(q "$p" "SELECT SERVERPROPERTY('ProductVersion')" | grep -E '^[0-9]+\.[0-9]')"
     out=$(q "$p" "SELECT SERVERPROPERTY('InstanceDefaultDataPath'), SERVERPROPERTY('InstanceDefaultLogPath'), SERVERPROPERTY('InstanceDefaultBackupPath')")
     case $version in
     2000 | 2008) check "$version no default paths" "$out" "$(printf 'NULL\tNULL\tNULL')" ;;
