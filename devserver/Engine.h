@@ -126,6 +126,9 @@ private:
     std::string restoringText(const std::string& name) const;
     std::string syntaxText(const tsql::SyntaxError& e) const;
     bool is2000() const { return m_instance.personality.is2000(); }
+    // SQL Server on Linux meets ENOENT as error 2 whether the file or a folder on its way is missing;
+    // on Windows a missing folder is 3.
+    int osError(int code) const { return code == 3 && m_instance.personality.onLinux() ? 2 : code; }
 
     Instance& m_instance;
     tds::Writer& m_out;

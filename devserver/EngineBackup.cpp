@@ -324,7 +324,7 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
             return fail(911, 11, missingDatabaseText(st.name));
         if (db->restoring)
             return fail(927, 2, restoringText(db->name));
-        const int code = storage::checkWrite(device);
+        const int code = osError(storage::checkWrite(device));
         if (code != 0)
             return fail(3201, 1,
                         is2000()
@@ -417,7 +417,7 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
 bool Engine::openMedia(const tsql::Statement& st, const char* terminating, BackupSetHeader& set,
                        std::vector<BackupSetHeader>* all) {
     const std::string device = resolve(st.disk);
-    const int code = storage::checkRead(device);
+    const int code = osError(storage::checkRead(device));
     if (code != 0) {
         error(3201, 2, 16,
               is2000() ? fmt("Cannot open backup device '%1'. Device error or device off-line. See the SQL "

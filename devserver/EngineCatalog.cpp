@@ -107,7 +107,7 @@ bool Engine::createDatabase(const tsql::Statement& st, bool last) {
         sizes.push_back(specs[i].size > 0 ? std::max(specs[i].size, storage::kPageSize) : model);
     }
     for (const DbFile& f : files) {
-        const int code = storage::checkWrite(f.physical);
+        const int code = osError(storage::checkWrite(f.physical));
         if (code != 0)
             return createFailed(last, code, f.physical);
         if (storage::exists(f.physical)) {
@@ -174,7 +174,7 @@ bool Engine::attachFiles(const tsql::Statement& st) {
     // Opening a file the way the engine would: read and write access, and not held by another database.
     // True when it failed, after the messages.
     auto openFailure = [&](const std::string& path) {
-        int code = storage::checkRead(path);
+        int code = osError(storage::checkRead(path));
         if (code == 0 && catalog.owner(path))
             code = 32;
         if (code == 0)
