@@ -22,10 +22,25 @@ build_packages=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools qt6-sv
                 dpkg-dev file lintian desktop-file-utils appstream xvfb x11-utils xdotool ccache
                 libssl-dev libxcb1-dev)
 
-# build_zelvaro [BUILD_DIR [CMAKE_ARGS...]]
-build_zelvaro() {
+# configure_zelvaro [BUILD_DIR [CMAKE_ARGS...]]
+configure_zelvaro() {
     local dir=${1:-$zelvaro_root/build}
     shift || true
     cmake -S "$zelvaro_root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+}
+
+# build_zelvaro [BUILD_DIR [CMAKE_ARGS...]]: every target, the tests' included.
+build_zelvaro() {
+    local dir=${1:-$zelvaro_root/build}
+    configure_zelvaro "$@"
     cmake --build "$dir" -j "$(nproc)"
+}
+
+# build_zelvaro_targets BUILD_DIR TARGET...: only these targets and what they need, so that
+# starting the window does not wait for the tests to compile.
+build_zelvaro_targets() {
+    local dir=$1
+    shift
+    configure_zelvaro "$dir"
+    cmake --build "$dir" -j "$(nproc)" --target "$@"
 }

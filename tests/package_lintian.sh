@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# lintian on both packages: no error, and no warning but the ones README's "Install" section
+# lintian on both packages: no error, and no warning but the ones docs/packaging.md
 # names and justifies (listed here, so that a new one fails until it is looked at).
 #   package_lintian.sh DEB_DIR
 set -uo pipefail
