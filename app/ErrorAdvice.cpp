@@ -3,6 +3,7 @@
 
 #include "AccessDenied.h"
 
+#include <QLocale>
 #include <QRegularExpression>
 
 namespace erroradvice {
@@ -27,6 +28,22 @@ const char* const kLinkLostLine =
     "перегляньте список баз даних або файл, перш ніж повторювати.";
 const char* const kNewerBackupLine =
     "Копію створив %1 — новіший за цей сервер: відновіть її на сервері тієї ж або новішої версії.";
+const char* const kOlderBackupLine =
+    "Копію створив %1 — занадто старий для цього сервера: відновіть її спершу на SQL Server 2005, 2008 або "
+    "2008 R2, створіть там нову копію й відновіть тут уже її.";
+// Room on the disk: the server says how much it needs (3257) or the system that it ran out (112).
+const char* const kRoomLine =
+    "На диску сервера бракує місця для файлів — справа не в правах доступу: звільніть місце або виберіть "
+    "папку на іншому диску.";
+const char* const kRoomNumbersLine =
+    "На диску сервера бракує місця для файлів — справа не в правах доступу: потрібно ще %1, вільно лише %2. "
+    "Звільніть місце або виберіть папку на іншому диску.";
+const char* const kWindowsPathLine =
+    "Це шлях Windows (з літерою диска чи зворотними скісними рисками), а сервер працює на Linux і такого шляху "
+    "не має: вкажіть папку на комп'ютері сервера, наприклад /var/opt/mssql/data.";
+const char* const kEndedLine =
+    "Сервер розірвав з'єднання після помилки %1: операцію не виконано, наступна дія підключиться знову.";
+const int kNoRoom = 112;
 
 enum Os { AnyOs = 0, NotFound = -1 /* 2 or 3 */, Denied = 5 };
 
@@ -93,6 +110,21 @@ const Entry kTable[] = {
      "Сервер відкриває файл копії сам, від імені своєї служби: шлях має існувати на комп'ютері сервера, а "
      "служба — мати право записувати в папку (резервне копіювання) або читати файл (відновлення)."},
 
+    // Files and backups of another version. 2000 has no 948: a newer file fails there with 602.
+    {948, AnyOs, false,
+     "Ці файли бази даних створив новіший SQL Server, ніж цей сервер, а старіша версія їх не відкриває: "
+     "приєднайте їх на сервері тієї ж або новішої версії (перенести базу на старіший сервер можна лише "
+     "скриптами чи вивантаженням даних)."},
+    {602, AnyOs, false,
+     "SQL Server 2000 не знайшов у файлах своїх системних таблиць: найчастіше це файли новішої версії SQL "
+     "Server (2005 і пізніших), яких 2000 не відкриває, — приєднайте їх на сервері тієї ж або новішої версії."},
+    {950, AnyOs, false,
+     "Це файли SQL Server 2000 — занадто старої версії для цього сервера (SQL Server 2012 і новіші їх не "
+     "відкривають): спершу приєднайте їх на SQL Server 2005, 2008 або 2008 R2 (сервер оновить їх), а тоді "
+     "приєднайте оновлені файли тут."},
+    {3205, AnyOs, false,
+     "SQL Server 2000 не може прочитати цей файл: найчастіше це копія новішої версії SQL Server (2005 і "
+     "пізніших) — відновіть її на сервері тієї ж або новішої версії."},
     {5172, AnyOs, false,
      "Файл не є придатним файлом бази даних або пошкоджений: виберіть справжні файли MDF і LDF цієї бази."},
     {1801, AnyOs, false, "База даних з такою назвою вже є на сервері: виберіть іншу назву."},
@@ -120,8 +152,9 @@ const Entry kTable[] = {
      "У цій копії немає файлів з такими логічними назвами: виберіть файл копії ще раз, щоб прочитати її "
      "список файлів."},
     {3241, AnyOs, false,
-     "Файл не є резервною копією SQL Server, пошкоджений або створений новішою версією SQL Server, ніж цей "
-     "сервер."},
+     "Сервер не може прочитати файл як резервну копію: або її створив новіший SQL Server, ніж цей сервер "
+     "(тоді відновіть її на сервері тієї ж або новішої версії), або файл пошкоджений чи не є резервною копією "
+     "SQL Server."},
     // A backup whose bytes are not what was written (its checksum or a page read back says so).
     {3189, AnyOs, false,
      "Файл резервної копії пошкоджений: відновити з нього базу даних не можна. Створіть копію ще раз і "
@@ -174,6 +207,43 @@ const Entry* find(int number, int os) {
     return any;
 }
 
+// "3,0 ГБ", "512 МБ": a byte count as a person reads it.
+QString sizeText(qint64 bytes) {
+    const double mb = double(bytes) / (1024.0 * 1024.0);
+    if (mb >= 1024.0)
+        return QStringLiteral("%1 ГБ").arg(QLocale(QLocale::Ukrainian).toString(mb / 1024.0, 'f', 1));
+    return QStringLiteral("%1 МБ").arg(QLocale(QLocale::Ukrainian).toString(mb < 1 ? mb : qRound(mb), 'f', mb < 1 ? 1 : 0));
+}
+
+// 3257's "requires N additional free bytes, while only M bytes are available": the two numbers.
+QString roomLine(const QString& text) {
+    static const QRegularExpression numbers(QStringLiteral("(\\d+)\\D+?(\\d+) bytes"));
+    const QRegularExpressionMatch m = numbers.match(text.mid(text.indexOf(QLatin1String("requires"))));
+    if (!text.contains(QLatin1String("requires")) || !m.hasMatch())
+        return QString::fromUtf8(kRoomLine);
+    return QString::fromUtf8(kRoomNumbersLine)
+        .arg(sizeText(m.captured(1).toLongLong()), sizeText(m.captured(2).toLongLong()));
+}
+
+// A path the server was given in Windows form: a drive letter or a backslash inside the quotes.
+bool namesWindowsPath(const QString& text) {
+    static const QRegularExpression windows(QStringLiteral("[\"'](?:[A-Za-z]:[\\\\/]|\\\\\\\\)|[\"'][^\"']*\\\\"));
+    return windows.match(text).hasMatch();
+}
+
+// 3169 names the version that made the backup and this server's: "running version 8.00.2039 …
+// which is running version 11.00.2100". True when the backup's is the older.
+bool olderBackup(const QString& text) {
+    static const QRegularExpression version(QStringLiteral("running version (\\d+)\\.(\\d+)"));
+    auto it = version.globalMatch(text);
+    QList<int> found;
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        found << m.captured(1).toInt() * 100 + m.captured(2).toInt();
+    }
+    return found.size() == 2 && found[0] < found[1];
+}
+
 bool hasState(const DbError& error, QLatin1String prefix) {
     for (const DbError::Record& r : error.records())
         if (r.state.startsWith(prefix))
@@ -202,7 +272,8 @@ QString productInText(const QString& text) {
                 : QStringLiteral("SQL Server %1").arg(shown);
 }
 
-QString line(const DbError& error) {
+namespace {
+QString causeLine(const DbError& error) {
     const QList<DbError::Record>& records = error.records();
     // Could not connect at all: the driver's codes, or a login that timed out unanswered.
     for (const DbError::Record& r : records)
@@ -211,12 +282,19 @@ QString line(const DbError& error) {
     if (hasState(error, QLatin1String("HYT00")) && hasState(error, QLatin1String("08001")))
         return QString::fromUtf8(kUnreachableLine);
 
+    if (!records.isEmpty() && records[0].native == 3257)
+        return roomLine(error.message());
+    if (osErrorCode(error.message()) == kNoRoom)
+        return QString::fromUtf8(kRoomLine);
+    if (!records.isEmpty() && records[0].native == 5133 && namesWindowsPath(error.message()))
+        return QString::fromUtf8(kWindowsPathLine);
     const Entry* general = nullptr;
     for (int i = 0; i < records.size(); ++i) {
         if (records[i].native == kNewerBackup) {
             const QString product = i == 0 ? productInText(error.message()) : QString();
             if (!product.isEmpty())
-                return QString::fromUtf8(kNewerBackupLine).arg(product);
+                return QString::fromUtf8(olderBackup(error.message()) ? kOlderBackupLine : kNewerBackupLine)
+                    .arg(product);
             return QString::fromUtf8(find(3241, 0)->line);
         }
         const Entry* e = find(records[i].native, i == 0 ? osErrorCode(error.message()) : 0);
@@ -233,6 +311,16 @@ QString line(const DbError& error) {
             r.state != QLatin1String("08004"))
             return QString::fromUtf8(kLinkLostLine);
     return {};
+}
+} // namespace
+
+QString line(const DbError& error) {
+    const QString cause = causeLine(error);
+    if (!error.endedConnection())
+        return cause;
+    const int number = error.records().isEmpty() ? 0 : error.records().first().native;
+    const QString ended = QString::fromUtf8(kEndedLine).arg(number);
+    return cause.isEmpty() ? ended : cause + QLatin1Char('\n') + ended;
 }
 
 QString appended(const QString& shownText, const DbError& error) {

@@ -153,6 +153,10 @@ void AdoConnection::reviveIfStale() {
     open();
 }
 
+bool AdoConnection::closedByServerWithin(int millis) const {
+    return m_dbc && m_socket >= 0 && linksocket::closedWithin(m_socket, millis);
+}
+
 bool AdoConnection::isDead() const {
     if (!m_dbc)
         return true;

@@ -66,6 +66,10 @@ public:
     void dropBrokenLink();
     // Whether the driver knows the link to be gone.
     bool isDead() const;
+    // Whether the server closes the link within millis of a reply. SQL Server ends the session
+    // after an error of severity 20 or more (a database file too new for it, say) right after the
+    // reply; the driver does not give the severity, nor notice the close before the next call.
+    bool closedByServerWithin(int millis) const;
     // A connection may have lost its server meanwhile (a restart, say). Before a statement that
     // must not run twice, a link the server is seen to have closed is opened again at once (nothing
     // was sent on it), and an idle one is tested with a harmless statement and opened again when it

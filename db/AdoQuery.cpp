@@ -22,6 +22,9 @@ struct StatementInUse {
 
 // Setting up a block read costs about as much as reading a few dozen values one by one.
 const int kRowsBeforeBlocks = 64;
+// How long after a failed statement's reply the server's closing of the link is waited for: it
+// closes at once, so only a link that stays up (every other failure) waits this long.
+const int kSessionEndMillis = 100;
 
 // Appends the cell to the row's cells; NULL reads as an empty text.
 void readCell(SQLHSTMT stmt, SQLUSMALLINT column, FlatStrings& cells) {
@@ -159,6 +162,14 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
     m_connection.markUsed();
 
     const QString firstError = firstErrorOf(reply);
+    // An error that ends the session: the server closes the link right after its reply.
+    bool endedByServer = false;
+    if (!firstError.isEmpty() && !reply.linkLost && m_connection.closedByServerWithin(kSessionEndMillis)) {
+        endedByServer = true;
+        watched.letGo();
+        stmt.release();
+        m_connection.dropBrokenLink();
+    }
     if (reply.linkLost) {
         // The handle goes with the link: the watch lets go of it first.
         watched.letGo();
@@ -166,6 +177,11 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
         m_connection.dropBrokenLink();
         if (!reply.kept.hasRows && m_messages.isEmpty())
             throw LinkLostBeforeReply{firstError, reply.errors};
+    }
+    if (endedByServer) {
+        DbError ended = servererror::fromRecords(reply.errors + reply.notes, firstError);
+        ended.setEndedConnection();
+        throw ended;
     }
     if (!firstError.isEmpty())
         throw reply.linkLost ? servererror::linkLost(firstError, reply.errors + reply.notes)

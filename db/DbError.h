@@ -22,7 +22,13 @@ public:
     // errors of this layer's own making.
     const QList<Record>& records() const { return m_records; }
 
+    // The server ended the connection after sending this error (SQL Server does so at severity 20
+    // and above): the statement failed, and the link is gone.
+    bool endedConnection() const { return m_endedConnection; }
+    void setEndedConnection() { m_endedConnection = true; }
+
 private:
     QString m_message;
     QList<Record> m_records;
+    bool m_endedConnection = false;
 };

@@ -1,6 +1,8 @@
 // Finding the connection's socket and asking it, without a round trip, whether the server left.
 #include "LinkSocket.h"
 
+#include <cerrno>
+
 #include <algorithm>
 #include <cstdlib>
 #include <dirent.h>
@@ -47,6 +49,15 @@ bool peerClosed(int socket) {
     if (::poll(&watch, 1, 0) != 1)
         return false;
     return (watch.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+bool closedWithin(int socket, int millis) {
+    pollfd watch{socket, POLLRDHUP, 0};
+    int ready;
+    do
+        ready = ::poll(&watch, 1, millis);
+    while (ready < 0 && errno == EINTR);
+    return ready == 1 && (watch.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 } // namespace linksocket

@@ -13,5 +13,7 @@ std::vector<int> streamSockets();
 int added(const std::vector<int>& before, const std::vector<int>& after);
 // Whether the other end has closed the socket (or it failed). Does not block; reads nothing.
 bool peerClosed(int socket);
+// Whether the other end closes the socket within millis (at once when it already has). Reads nothing.
+bool closedWithin(int socket, int millis);
 
 } // namespace linksocket

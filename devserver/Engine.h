@@ -5,6 +5,7 @@
 #include "BackupChecksum.h"
 #include "BackupFormat.h"
 #include "Catalog.h"
+#include "Edition.h"
 #include "Personality.h"
 #include "SqlReader.h"
 #include "TdsWriter.h"
@@ -32,6 +33,8 @@ struct Instance {
     std::string defaultLogDir;      // where a log rebuilt on attach goes; empty: beside the data file
     bool rebuiltLogNoticeAsError = false; // 2000: send 5182 at severity 16 (its table's), not 10
     bool damageBackups = false;     // fault: flip one byte in the middle of every backup set written
+    Edition edition = Edition::Developer;
+    long long sizeCapOverrideMB = 0; // --size-cap-mb: a lower Express cap, for tests
 };
 
 class Engine {
@@ -48,6 +51,8 @@ private:
     bool run(const tsql::Statement& st, bool last);
 
     void error(int number, int state, int cls, const std::string& text, const std::string& proc = "");
+    // Informational messages go with class 0, as captures of real servers show for all of them
+    // (progress, "Processed", attach notes), whatever severity sys.messages lists.
     void info(int number, const std::string& text, int cls = 0);
     void done(bool last, bool failed, uint16_t curCmd = 0, uint64_t rows = 0, bool counted = false);
     bool progress(const std::string& text, int number = 3211);
@@ -66,8 +71,18 @@ private:
     // Server would; false after the messages when it would refuse. files gets the new log.
     bool rebuildLog(const tsql::Statement& st, const FileHeader& primary, const std::string& dataPath,
                     const std::vector<DbFile>& missing, int logCount, std::vector<DbFile>& files);
+    // 948 or 950 (602 on 2000) for a primary file whose on-disk version this server cannot open,
+    // ending the connection as their severity does; true when it can.
+    bool openableVersion(const std::string& name, const FileHeader& primary);
+    // 944 and a 951 per step for a file of an older version, which the attach converts.
+    bool upgradeAttached(const std::string& name, const FileHeader& primary);
+    // DBCC CHECKPRIMARYFILE: what a primary file not attached says of its database.
+    bool checkPrimaryFile(const tsql::Statement& st, bool last);
+    // An error of severity 20 or more: sent, then the connection is closed. Always false.
+    bool fatal(int number, int state, int cls, const std::string& text);
     bool exec(const tsql::Statement& st, bool last);
     bool attachSingleFile(const tsql::Statement& st, bool last);
+    bool attachDb(const tsql::Statement& st, bool last);
     bool drop(const tsql::Statement& st, bool last);
     bool backup(const tsql::Statement& st, bool last);
     bool restoreFileList(const tsql::Statement& st, bool last);
@@ -118,6 +133,23 @@ private:
     bool serverProperty(const std::string& lowered, tds::Column& column, tds::Value& value) const;
     bool fileProcedure(const tsql::Statement& st, bool last);
     bool serverView(const tsql::Statement& st, bool last);
+    // The rows a view or function gives, as the statement picks, filters and names them: 207 for a
+    // column it does not have. The caller must not hold the catalog's lock (DB_ID takes it).
+    bool answerRows(const tsql::Statement& st, const std::vector<tds::Column>& known,
+                    const std::vector<Row>& all, bool last);
+    // Who is connected (EngineSessions.cpp): sys.dm_exec_sessions, sysprocesses; false when the
+    // statement asks for neither.
+    bool sessionView(const tsql::Statement& st, bool last);
+    // ALTER DATABASE … SET SINGLE_USER | RESTRICTED_USER | MULTI_USER, ending others on ROLLBACK.
+    bool alterDatabase(const tsql::Statement& st, bool last);
+    // 924 when another session holds the single-user database; true when this one may use it.
+    bool mayEnter(const Database& db);
+    // 1827 when the data files would pass the edition's cap; true when within it (EngineEdition.cpp).
+    bool withinSizeCap(long long dataBytes);
+    // Free space as the server sees it (EngineFreeSpace.cpp): sys.dm_os_volume_stats,
+    // sys.dm_os_enumerate_fixed_drives, and xp_fixeddrives as a procedure.
+    bool volumeView(const tsql::Statement& st, bool last);
+    bool fixedDrives(const tsql::Statement& st, bool last);
     // 3257 when a volume has no room for the files a restore would write; true when there is room.
     bool roomFor(const std::vector<BackupFileEntry>& targets);
     static void nameColumns(const tsql::Statement& st, std::vector<tds::Column>& columns);

@@ -34,30 +34,26 @@ bool Engine::rebuildLog(const tsql::Statement& st, const FileHeader& primary, co
                                 "database or the log may have been rebuilt previously."
                               : "Log file '%1' does not match the primary file. It may be from a different "
                                 "database or the log may have been rebuilt previously.",
-                     m.physical),
-                 10);
+                     m.physical));
         else if (is2000())
             info(5105,
-                 fmt("Device activation error. The physical file name '%1' may be incorrect.", m.physical),
-                 10);
+                 fmt("Device activation error. The physical file name '%1' may be incorrect.", m.physical));
         else
             info(5111,
-                 fmt("File activation failure. The physical file name \"%1\" may be incorrect.", m.physical),
-                 10);
+                 fmt("File activation failure. The physical file name \"%1\" may be incorrect.", m.physical));
     }
     if (!primary.clean) {
         info(5113,
              "The log cannot be rebuilt because there were open transactions/users when the database was "
              "shutdown, no checkpoint occurred to the database, or the database was read-only. This error "
              "could occur if the transaction log file was manually deleted or lost due to a hardware or "
-             "environment failure.",
-             10);
+             "environment failure.");
         return aborted();
     }
     // Plain FOR ATTACH rebuilds a single log only; FOR ATTACH_REBUILD_LOG (2005 on) rebuilds any number.
     if (logCount > 1 && !st.rebuildLog) {
         if (!is2000())
-            info(5131, "The log was not rebuilt because there is more than one log file.", 10);
+            info(5131, "The log was not rebuilt because there is more than one log file.");
         return aborted();
     }
 

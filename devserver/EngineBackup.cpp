@@ -3,11 +3,13 @@
 #include "Engine.h"
 
 #include "BackupFormat.h"
+#include "DiskVersions.h"
 #include "EngineHelpers.h"
 #include "Utf.h"
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <functional>
 #include <cstdio>
 #include <fcntl.h>
@@ -76,14 +78,11 @@ bool newerThan(const BackupSetHeader& set, const Personality& p) {
     return w.major > p.major || (w.major == p.major && w.minor > p.minor);
 }
 
-// The on-disk version of databases of the major version that wrote a set.
-int databaseVersionOf(int major) {
-    for (int year : {2000, 2005, 2008, 2012, 2014, 2016, 2017, 2019, 2022, 2025}) {
-        Personality known;
-        if (personalityFor(year, known) && known.major == major)
-            return known.databaseVersion();
-    }
-    return 904 + 10 * (major - 15); // a version this server has never heard of is newer still
+int utcOffsetQuarters() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    return int(local.tm_gmtoff / 900);
 }
 
 // The on-disk version the database in a set had where it was backed up; 0 for a set written before
@@ -93,16 +92,13 @@ int writtenDatabaseVersion(const BackupSetHeader& set) {
         return 0;
     int major = 0;
     std::sscanf(set.version.c_str(), "%d", &major);
-    return databaseVersionOf(major);
+    return diskversion::ofMajor(major);
 }
 
-// 3169: SQL Server 2000 names the on-disk versions; later versions the servers' own, "15.00.2000".
-std::string newerBackupText(const BackupSetHeader& set, const Personality& p) {
+// 3169, for a set too new for this server and, from 2012 on, for one too old (a 2000 backup): both
+// versions as the servers name themselves, "15.00.2000".
+std::string incompatibleBackupText(const BackupSetHeader& set, const Personality& p) {
     const WrittenBy w = writtenBy(set, p);
-    if (p.is2000())
-        return fmt("The backed-up database has on-disk structure version %1. The server supports version %2 "
-                   "and cannot restore or upgrade this database.",
-                   std::to_string(databaseVersionOf(w.major)), std::to_string(p.databaseVersion()));
     const auto shown = [](int major, int minor, int build) {
         char text[32];
         std::snprintf(text, sizeof text, "%d.%02d.%04d", major, minor, build);
@@ -112,6 +108,13 @@ std::string newerBackupText(const BackupSetHeader& set, const Personality& p) {
                "this server, which is running version %2. Either restore the database on a server that "
                "supports the backup, or use a backup that is compatible with this server.",
                shown(w.major, w.minor, w.build), shown(p.major, p.minor, p.build));
+}
+
+// 2000, 2005 and 2008 cannot even read the media a newer version writes: they take it for damaged
+// media (3241) or, 2000, for a set striped over more devices than it allows (3205). 3169 came with
+// 2012 (users restoring 2008 R2 and 2012 backups on 2005 and 2008 met 3241, on 2000 3205).
+bool unreadableHere(const BackupSetHeader& set, const Personality& p) {
+    return p.year <= 2008 && newerThan(set, p);
 }
 
 } // namespace
@@ -189,16 +192,17 @@ bool Engine::reportCopied(const char* operation, const std::vector<BackupFileEnt
                       4035))
             return false;
     }
-    // A database from an older server is converted as it is restored, one on-disk version at a time.
+    // A database from an older server is converted as it is restored, through the versions SQL
+    // Server's upgrade steps pass.
     const int current = m_instance.personality.databaseVersion();
     if (upgradedFrom > 0 && upgradedFrom < current) {
         if (!progress(fmt("Converting database '%1' from version %2 to the current version %3.", database,
                           std::to_string(upgradedFrom), std::to_string(current)),
                       944))
             return false;
-        for (int v = upgradedFrom; v < current; ++v)
+        for (const auto& [from, to] : diskversion::upgradeSteps(upgradedFrom, current))
             if (!progress(fmt("Database '%1' running the upgrade step from version %2 to version %3.",
-                              database, std::to_string(v), std::to_string(v + 1)),
+                              database, std::to_string(from), std::to_string(to)),
                           951))
                 return false;
     }
@@ -368,7 +372,7 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
                  fmt("The backup data in '%1' is incorrectly formatted. Backups cannot be appended, but "
                      "existing backup sets may still be usable.",
                      device),
-                 10);
+                 10); // a warning of 2000's own, at its table's severity
             error(3013, 1, 16, terminating);
             done(last, true);
             return true;
@@ -448,6 +452,19 @@ bool Engine::openMedia(const tsql::Statement& st, const char* terminating, Backu
         error(3013, 1, 16, terminating);
         return false;
     }
+    for (const BackupSetHeader& s : sets) {
+        if (!unreadableHere(s, m_instance.personality))
+            continue;
+        if (is2000())
+            error(3205, 1, 16, "Too many backup devices specified for backup or restore; only 64 are allowed.");
+        else
+            error(3241, 0, 16,
+                  fmt("The media family on device '%1' is incorrectly formed. SQL Server cannot process this "
+                      "media family.",
+                      device));
+        error(3013, 1, 16, terminating);
+        return false;
+    }
     if (all) {
         *all = sets;
         return true;
@@ -468,8 +485,10 @@ bool Engine::openMedia(const tsql::Statement& st, const char* terminating, Backu
         error(3013, 1, 16, terminating);
         return false;
     }
-    if (newerThan(set, m_instance.personality)) {
-        error(3169, 1, 16, newerBackupText(set, m_instance.personality));
+    const int written = writtenDatabaseVersion(set);
+    if (newerThan(set, m_instance.personality) ||
+        (written > 0 && written < diskversion::oldestOpened(m_instance.personality))) {
+        error(3169, 1, 16, incompatibleBackupText(set, m_instance.personality));
         error(3013, 1, 16, terminating);
         return false;
     }
@@ -575,7 +594,8 @@ bool Engine::restoreHeaderOnly(const tsql::Statement& st, bool last) {
             s.user.empty() ? std::string("sa") : s.user,
             s.server,
             s.database,
-            std::to_string(p.databaseVersion()),
+            // The version the database had where it was backed up, as the set records it.
+            std::to_string(writtenDatabaseVersion(s) > 0 ? writtenDatabaseVersion(s) : p.databaseVersion()),
             optional(s.created.empty() ? s.started : s.created),
             size,
             lsn,
@@ -622,7 +642,9 @@ bool Engine::restoreHeaderOnly(const tsql::Statement& st, bool last) {
             tds::Value(),
             tds::Value(),
             tds::Value(),
-            tds::Value(),
+            // TimeZone: the server's offset from UTC as a number (of quarter hours, as msdb's
+            // backupset.time_zone counts), not a name.
+            std::to_string(utcOffsetQuarters()),
             tds::Value(),
         };
         row.resize(all.size());
@@ -835,6 +857,12 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
     }
     if (problems || !roomFor(targets))
         return abort(true);
+    long long dataBytes = 0;
+    for (const BackupFileEntry& f : targets)
+        if (f.file.type == 'D')
+            dataBytes += f.size;
+    if (!withinSizeCap(dataBytes))
+        return abort(false);
 
     std::vector<DbFile> files;
     for (const BackupFileEntry& f : targets)
@@ -885,8 +913,10 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
         done(last, true);
         return true; // the database stays "restoring": its files hold what could be read
     }
-    // The primary file now records the database's name and where its files are.
+    // The primary file now records the database's name, where its files are and, upgraded as it was
+    // restored, this server's on-disk version.
     FileHeader header;
+    header.version = m_instance.personality.databaseVersion();
     header.database = st.name;
     header.familyGuid = set.familyGuid;
     header.created = set.created;

@@ -2,10 +2,12 @@
 // sp_attach_single_file_db), detach (sp_detach_db) and DROP DATABASE.
 #include "Engine.h"
 
+#include "DiskVersions.h"
 #include "EngineHelpers.h"
 #include "Utf.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <unistd.h>
 
@@ -17,8 +19,9 @@ namespace {
 
 // The header a database file carries; the primary file also lists every file of the database.
 FileHeader headerFor(const std::string& database, const std::string& family, const std::string& created,
-                     const DbFile& file, const std::vector<DbFile>& all) {
+                     const DbFile& file, const std::vector<DbFile>& all, int version) {
     FileHeader h;
+    h.version = version;
     h.type = file.type;
     h.database = database;
     h.familyGuid = family;
@@ -106,6 +109,13 @@ bool Engine::createDatabase(const tsql::Statement& st, bool last) {
             log ? m_instance.personality.defaultLogSize() : m_instance.personality.defaultDataSize();
         sizes.push_back(specs[i].size > 0 ? std::max(specs[i].size, storage::kPageSize) : model);
     }
+    long long dataBytes = 0;
+    for (size_t i = 0; i < dataCount; ++i)
+        dataBytes += sizes[i];
+    if (!withinSizeCap(dataBytes)) {
+        done(last, true);
+        return true;
+    }
     for (const DbFile& f : files) {
         const int code = osError(storage::checkWrite(f.physical));
         if (code != 0)
@@ -126,7 +136,9 @@ bool Engine::createDatabase(const tsql::Statement& st, bool last) {
     const std::string created = engine::nowText();
     for (size_t i = 0; i < files.size(); ++i) {
         if (!storage::createDatabaseFile(files[i].physical,
-                                         headerFor(st.name, family, created, files[i], files), sizes[i])) {
+                                         headerFor(st.name, family, created, files[i], files,
+                                                   m_instance.personality.databaseVersion()),
+                                         sizes[i])) {
             for (size_t k = 0; k < i; ++k)
                 storage::removeFile(files[k].physical);
             return createFailed(last, 5, files[i].physical);
@@ -140,6 +152,8 @@ bool Engine::createDatabase(const tsql::Statement& st, bool last) {
 
 bool Engine::attach(const tsql::Statement& st, bool last) {
     const bool attached = attachFiles(st);
+    if (m_connectionCut)
+        return false; // a fatal error has ended the connection
     done(last, !attached);
     return true;
 }
@@ -280,10 +294,21 @@ bool Engine::attachFiles(const tsql::Statement& st) {
             files.push_back(f);
         }
     }
+    if (!openableVersion(st.name, primary))
+        return false;
+    long long dataBytes = 0;
+    for (const DbFile& f : files)
+        if (f.type == 'D')
+            dataBytes += std::max(0LL, storage::fileSize(f.physical));
+    if (!withinSizeCap(dataBytes))
+        return false;
     if (!missingLogs.empty() && !rebuildLog(st, primary, dataPath, missingLogs, logCount, files))
         return false;
+    if (!upgradeAttached(st.name, primary))
+        return false;
     const std::string family = primary.familyGuid.empty() ? engine::newGuid() : primary.familyGuid;
-    FileHeader updated = headerFor(st.name, family, primary.created, files[0], files);
+    FileHeader updated = headerFor(st.name, family, primary.created, files[0], files,
+                                   m_instance.personality.databaseVersion());
     storage::rewriteHeader(dataPath, updated);
     catalog.add(st.name, files, family, primary.created);
     catalog.save();
@@ -291,10 +316,13 @@ bool Engine::attachFiles(const tsql::Statement& st) {
 }
 
 bool Engine::exec(const tsql::Statement& st, bool last) {
-    if (fileProcedure(st, last))
+    if (fileProcedure(st, last) || fixedDrives(st, last))
         return true;
     if (lower(st.name) == "sp_attach_single_file_db")
         return attachSingleFile(st, last);
+    // Deprecated since 2005 and still there up to 2022; 2025 no longer has it.
+    if (lower(st.name) == "sp_attach_db" && m_instance.personality.year <= 2022)
+        return attachDb(st, last);
     if (lower(st.name) != "sp_detach_db") {
         error(2812, 62, 16, fmt("Could not find stored procedure '%1'.", st.name));
         done(last, true);
@@ -373,6 +401,63 @@ bool Engine::attachSingleFile(const tsql::Statement& st, bool last) {
     attach.name = values[0];
     attach.dataFiles = {values[1]};
     const bool attached = attachFiles(attach);
+    if (m_connectionCut)
+        return false;
+    m_out.returnStatus(attached ? 0 : 1);
+    m_out.done(uint16_t((last ? tds::DoneFinal : tds::DoneMore) | (attached ? 0 : tds::DoneError)), 0xE0, 0,
+               0xFE);
+    return true;
+}
+
+// sp_attach_db @dbname, @filename1 … @filename16: CREATE DATABASE … ON (FILENAME = …), … FOR ATTACH,
+// answered as a procedure.
+bool Engine::attachDb(const tsql::Statement& st, bool last) {
+    std::string values[17];
+    bool given[17] = {};
+    for (size_t i = 0; i < st.args.size(); ++i) {
+        int k = -1;
+        const std::string named = lower(st.argNames[i]);
+        if (named.empty())
+            k = i < 17 ? int(i) : -1;
+        else if (named == "@dbname")
+            k = 0;
+        else if (named.rfind("@filename", 0) == 0)
+            k = std::atoi(named.c_str() + 9);
+        if (k < 0 || k > 16 || (k > 0 && named.size() > 9 && std::to_string(k) != named.substr(9))) {
+            error(8145, 2, 16,
+                  fmt("%1 is not a parameter for procedure %2.", st.argNames[i].empty() ? "@filename17"
+                                                                                        : st.argNames[i],
+                      "sp_attach_db"),
+                  "sp_attach_db");
+            done(last, true);
+            return true;
+        }
+        values[k] = st.args[i];
+        given[k] = true;
+    }
+    for (int k = 0; k < 2; ++k) {
+        if (!given[k]) {
+            const std::string parameter = k == 0 ? "@dbname" : "@filename1";
+            error(201, 4, 16,
+                  is2000() ? fmt("Procedure '%1' expects parameter '%2', which was not supplied.", "sp_attach_db",
+                                 parameter)
+                           : fmt("Procedure or function '%1' expects parameter '%2', which was not supplied.",
+                                 "sp_attach_db", parameter),
+                  "sp_attach_db");
+            done(last, true);
+            return true;
+        }
+    }
+    tsql::Statement attach;
+    attach.kind = tsql::Statement::CreateDatabase;
+    attach.forAttach = true;
+    attach.name = values[0];
+    for (int k = 1; k <= 16; ++k)
+        if (given[k] && !values[k].empty())
+            attach.dataFiles.push_back(values[k]);
+    const bool attached = attachFiles(attach);
+    if (m_connectionCut)
+        return false;
     m_out.returnStatus(attached ? 0 : 1);
     m_out.done(uint16_t((last ? tds::DoneFinal : tds::DoneMore) | (attached ? 0 : tds::DoneError)), 0xE0, 0,
                0xFE);

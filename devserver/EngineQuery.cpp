@@ -30,7 +30,7 @@ const char* const kSchemas[] = {"dbo",
 } // namespace
 
 bool Engine::select(const tsql::Statement& st, bool last) {
-    if (serverView(st, last))
+    if (serverView(st, last) || sessionView(st, last) || volumeView(st, last))
         return true;
     Catalog& catalog = *m_instance.catalog;
     std::lock_guard<std::mutex> lock(catalog.mutex());
@@ -132,7 +132,13 @@ bool Engine::select(const tsql::Statement& st, bool last) {
             const bool status = l == "status" && table == "sysdatabases";
             if (status)
                 columns.push_back({"status", tds::ColumnType::Int, 4, 0, true});
-            if (l != "name" && l != "*" && l != "dbid" && l != "database_id" && !status)
+            // sys.databases' state as clients read it: 0 ONLINE, 1 RESTORING (a restore left unfinished).
+            const bool state = (l == "state" || l == "state_desc") && table == "databases";
+            if (l == "state" && state)
+                columns.push_back({"state", tds::ColumnType::TinyInt, 1, 0, true});
+            if (l == "state_desc" && state)
+                columns.push_back({"state_desc", tds::ColumnType::NVarChar, 60, 0, true});
+            if (l != "name" && l != "*" && l != "dbid" && l != "database_id" && !status && !state)
                 return columnError(c);
         }
         if (!st.whereColumn.empty() && lower(st.whereColumn) != "name")
@@ -145,9 +151,11 @@ bool Engine::select(const tsql::Statement& st, bool last) {
             Row row;
             const int status = (is2000() ? 16 : 65536) | (db.restoring ? 32 : 0);
             for (const tds::Column& c : columns)
-                row.push_back(c.name == "name"     ? db.name
-                              : c.name == "status" ? std::to_string(status)
-                                                   : std::to_string(db.dbid));
+                row.push_back(c.name == "name"         ? db.name
+                              : c.name == "status"     ? std::to_string(status)
+                              : c.name == "state"      ? std::string(db.restoring ? "1" : "0")
+                              : c.name == "state_desc" ? std::string(db.restoring ? "RESTORING" : "ONLINE")
+                                                       : std::to_string(db.dbid));
             rows.push_back(row);
         }
     } else if (schemata) {

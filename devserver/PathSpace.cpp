@@ -66,6 +66,13 @@ void setRoot(const std::string& hostFolder) {
     g_root = canonical(hostFolder);
 }
 
+std::string driveLetters() {
+    std::string letters;
+    for (const auto& drive : g_drives)
+        letters += drive.first;
+    return letters;
+}
+
 bool addDrive(char letter, const std::string& hostFolder) {
     if (!std::isalpha(static_cast<unsigned char>(letter)))
         return false;

@@ -65,3 +65,5 @@ bool personalityFor(int year, Personality& out);
 // The TDS version both sides speak: the lower of the client's and the personality's.
 uint32_t negotiateTds(uint32_t clientVersion, uint32_t serverVersion);
 bool isTds72OrLater(uint32_t version);
+// How LOGINACK acknowledges a TDS 7.0 login (whose LOGIN7 says 0x70000000).
+constexpr uint32_t kTds70Ack = 0x07000000;

@@ -1,5 +1,6 @@
 #include "Session.h"
 
+#include "EngineHelpers.h"
 #include "Prelogin.h"
 #include "Rpc.h"
 #include "TdsWriter.h"
@@ -94,6 +95,7 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
                 break;
             tdsVersion = negotiateTds(le32(p, 4), instance.personality.tdsVersion);
             out.setWide(isTds72OrLater(tdsVersion));
+            out.setTds70(tdsVersion == kTds70Ack);
             const uint32_t asked = le32(p, 8);
             const size_t packetSize = asked >= 512 && asked <= 32767 ? asked : 4096;
             const std::string user = loginString(p, 40);
@@ -110,10 +112,20 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
             if (!wanted.empty()) {
                 std::lock_guard<std::mutex> lock(instance.catalog->mutex());
                 const Database* db = instance.catalog->find(wanted);
-                if (!db) {
+                // A database held in single-user mode by another session refuses the login as it
+                // refuses USE (924), before the usual 4060.
+                const bool held = db && db->singleUser && instance.catalog->inUseByOthers(db->name, sessionId);
+                if (!db || held) {
+                    if (held)
+                        out.message(true, 924, 1, 14,
+                                    "Database '" + db->name +
+                                        "' is already open and can only have one user at a time.",
+                                    instance.serverName, "", 1);
                     out.message(true, 4060, 1, 11,
-                                "Cannot open database \"" + wanted +
-                                    "\" requested by the login. The login failed.",
+                                instance.personality.is2000()
+                                    ? "Cannot open database requested in login '" + wanted + "'. Login fails."
+                                    : "Cannot open database \"" + wanted +
+                                          "\" requested by the login. The login failed.",
                                 instance.serverName, "", 1);
                     out.message(true, 18456, 1, 14, "Login failed for user '" + user + "'.",
                                 instance.serverName, "", 1);
@@ -125,12 +137,20 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
             }
             {
                 std::lock_guard<std::mutex> lock(instance.catalog->mutex());
-                instance.catalog->enter(sessionId, database);
+                SessionInfo info;
+                info.database = database;
+                info.login = user;
+                info.host = loginString(p, 36);
+                info.program = loginString(p, 48);
+                info.loginTime = engine::nowText();
+                info.fd = fd;
+                instance.catalog->open(sessionId, info);
             }
             out.envChange(1, database, "master");
             out.message(false, 5701, 2, 0, "Changed database context to '" + database + "'.",
                         instance.serverName, "", 1);
-            out.collationChange();
+            if (tdsVersion != kTds70Ack)
+                out.collationChange(); // collations came with TDS 7.1
             out.envChange(2, "us_english", "");
             out.message(false, 5703, 1, 0, "Changed language setting to us_english.", instance.serverName, "",
                         1);

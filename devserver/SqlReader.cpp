@@ -3,6 +3,7 @@
 #include "Utf.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <set>
 
 namespace tsql {
@@ -35,7 +36,8 @@ const std::set<std::string>& reserved() {
 
 const std::set<std::string>& statementStarts() {
     static const std::set<std::string> words = {"use",  "select", "create",  "exec", "execute",
-                                                "drop", "backup", "restore", "set"};
+                                                "drop", "backup", "restore", "set", "dbcc",
+                                                "alter"};
     return words;
 }
 
@@ -43,8 +45,8 @@ const std::set<std::string>& statementStarts() {
 // not play (a syntax error here), never a call of a procedure by that name.
 const std::set<std::string>& otherStatementStarts() {
     static const std::set<std::string> words = {
-        "alter",     "begin",      "break",       "checkpoint", "close",  "commit",     "continue",
-        "dbcc",      "deallocate", "declare",     "delete",     "deny",   "fetch",      "goto",
+        "begin",      "break",       "checkpoint", "close",  "commit",     "continue",
+        "deallocate", "declare",     "delete",     "deny",   "fetch",      "goto",
         "grant",     "if",         "insert",      "kill",       "merge",  "open",       "print",
         "raiserror", "readtext",   "reconfigure", "return",     "revoke", "rollback",   "save",
         "setuser",   "shutdown",   "throw",       "truncate",   "update", "updatetext", "waitfor",
@@ -276,6 +278,11 @@ private:
             if (!isSymbol("."))
                 break;
             ++pos;
+            // master..sysprocesses: the schema left out between the dots.
+            while (isSymbol(".") && parts.size() < 3) {
+                parts.emplace_back();
+                ++pos;
+            }
         }
         return parts;
     }
@@ -316,6 +323,10 @@ private:
             backup(st);
         } else if (head == "restore") {
             restore(st);
+        } else if (head == "dbcc") {
+            dbcc(st);
+        } else if (head == "alter") {
+            alterDatabase(st);
         } else {
             st.kind = Statement::Set;
             // SET options end at the next statement or ";".
@@ -346,6 +357,61 @@ private:
             column += "(" + arguments + ")";
         }
         return column;
+    }
+
+    // ALTER DATABASE name SET SINGLE_USER | RESTRICTED_USER | MULTI_USER
+    //     [WITH ROLLBACK IMMEDIATE | ROLLBACK AFTER n [SECONDS] | NO_WAIT]: the one ALTER played.
+    void alterDatabase(Statement& st) {
+        expectWord("database");
+        st.kind = Statement::AlterDatabase;
+        st.name = name();
+        expectWord("set");
+        const std::string access = peek().kind == Token::Word ? lower(peek().text) : "";
+        if (access != "single_user" && access != "restricted_user" && access != "multi_user")
+            fail();
+        ++pos;
+        st.userAccess = access;
+        if (!isWord("with"))
+            return;
+        ++pos;
+        if (isWord("no_wait")) {
+            ++pos;
+            st.termination = "no_wait";
+            return;
+        }
+        expectWord("rollback");
+        if (isWord("immediate")) {
+            ++pos;
+            st.termination = "rollback immediate";
+            return;
+        }
+        expectWord("after");
+        if (peek().kind != Token::Number)
+            fail();
+        ++pos;
+        if (isWord("seconds"))
+            ++pos;
+        st.termination = "rollback after";
+    }
+
+    // DBCC CHECKPRIMARYFILE (N'path' [, option]) [WITH NO_INFOMSGS]: the one DBCC statement played.
+    void dbcc(Statement& st) {
+        expectWord("checkprimaryfile");
+        st.kind = Statement::CheckPrimaryFile;
+        expectSymbol("(");
+        st.disk = stringValue();
+        if (isSymbol(",")) {
+            ++pos;
+            if (peek().kind != Token::Number)
+                fail();
+            st.file = std::atoi(t[pos++].text.c_str());
+        }
+        expectSymbol(")");
+        if (isWord("with")) {
+            ++pos;
+            expectWord("no_infomsgs");
+            st.noInfoMessages = true;
+        }
     }
 
     void select(Statement& st) {

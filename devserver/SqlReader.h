@@ -40,6 +40,8 @@ struct Statement {
         RestoreHeaderOnly,
         RestoreDatabase,
         RestoreVerifyOnly,
+        CheckPrimaryFile, // DBCC CHECKPRIMARYFILE (path in disk, option in file)
+        AlterDatabase,    // ALTER DATABASE name SET SINGLE_USER | RESTRICTED_USER | MULTI_USER
         Set,
     } kind = Set;
 
@@ -86,6 +88,11 @@ struct Statement {
     std::string backupDescription;
     int stats = 0; // 0: no progress messages
     bool checksum = false; // WITH CHECKSUM (from 2005; SQL Server 2000 does not know the word)
+    bool noInfoMessages = false; // DBCC … WITH NO_INFOMSGS
+
+    // ALTER DATABASE … SET
+    std::string userAccess;  // "single_user", "restricted_user" or "multi_user"
+    std::string termination; // "rollback immediate", "rollback after", "no_wait" or "" (wait)
     int line = 1;
 };
 

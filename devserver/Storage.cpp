@@ -301,6 +301,8 @@ std::string headerText(const FileHeader& h) {
     add("fileid", std::to_string(h.fileId));
     add("logical", h.logical);
     add("clean", h.clean ? "1" : "0");
+    if (h.version > 0)
+        add("version", std::to_string(h.version));
     for (const DbFile& m : h.members) {
         const std::string k = "member." + std::to_string(m.fileId) + ".";
         add(k + "logical", m.logical);
@@ -373,6 +375,7 @@ bool readHeader(const std::string& serverPath, FileHeader& out) {
     out.created = field(fields, "created");
     out.logical = field(fields, "logical");
     out.clean = field(fields, "clean") != "0";
+    out.version = std::atoi(field(fields, "version").c_str());
     const std::string id = field(fields, "fileid");
     out.fileId = id.empty() ? (data ? 1 : 2) : std::atoi(id.c_str());
     for (int i = 1; i <= 32767; ++i) {

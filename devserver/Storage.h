@@ -30,6 +30,10 @@ struct FileHeader {
     // says yes. Only a cleanly shut down database may have its log rebuilt at attach. Headers
     // written before the flag existed read as clean.
     bool clean = false;
+    // The on-disk version of the server that last wrote the database (539 for 2000 … 998 for 2025),
+    // as SQL Server's boot page records it; 0 in headers written before it was recorded, which
+    // count as the reading server's own.
+    int version = 0;
 };
 
 namespace storage {

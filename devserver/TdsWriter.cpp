@@ -1,8 +1,10 @@
 #include "TdsWriter.h"
 
+#include "CollationBytes.h"
 #include "Utf.h"
 #include "WholeTransfer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -13,8 +15,15 @@
 namespace tds {
 
 namespace {
-// SQL_Latin1_General_CP1_CI_AS, the collation every column and the session report.
-const uint8_t kCollation[5] = {0x09, 0x04, 0xD0, 0x00, 0x34};
+// The server's collation, as every character column, sql_variant string and the login carry it.
+collation::Bytes kCollation = collation::kDefault;
+} // namespace
+
+void setCollation(const collation::Bytes& bytes) {
+    kCollation = bytes;
+}
+
+namespace {
 
 int numericLength(int precision) {
     if (precision <= 9)
@@ -139,8 +148,16 @@ void Writer::collationChange() {
     u8(0);
 }
 
+void Writer::typeCollation() {
+    // TDS 7.0 knows no collations: its character types end at their length.
+    if (!m_tds70)
+        for (uint8_t b : kCollation)
+            u8(b);
+}
+
 void Writer::loginAck(uint32_t tdsVersion, uint8_t major, uint8_t minor, uint16_t build) {
-    const std::string program = "Microsoft SQL Server";
+    // The name as real servers send it: 22 characters, the last two NUL.
+    const std::string program("Microsoft SQL Server\0\0", 22);
     u8(0xAD);
     u16(uint16_t(1 + 4 + 1 + program.size() * 2 + 4));
     u8(1); // SQL_TSQL: FreeTDS refuses the default interface value
@@ -194,8 +211,7 @@ void Writer::typeInfo(const Column& c) {
             u8(0x63);
             u32(0x7FFFFFFF);
         }
-        for (uint8_t b : kCollation)
-            u8(b);
+        typeCollation();
         return;
     }
     switch (c.type) {
@@ -203,15 +219,13 @@ void Writer::typeInfo(const Column& c) {
     case ColumnType::NChar:
         u8(c.type == ColumnType::NVarChar ? 0xE7 : 0xEF);
         u16(uint16_t(c.size * 2));
-        for (uint8_t b : kCollation)
-            u8(b);
+        typeCollation();
         break;
     case ColumnType::VarChar:
     case ColumnType::Char:
         u8(c.type == ColumnType::VarChar ? 0xA7 : 0xAF);
         u16(uint16_t(c.size));
-        for (uint8_t b : kCollation)
-            u8(b);
+        typeCollation();
         break;
     case ColumnType::Int:
         u8(0x26);
@@ -250,6 +264,10 @@ void Writer::typeInfo(const Column& c) {
     case ColumnType::DateTime:
         u8(0x6F);
         u8(8);
+        break;
+    case ColumnType::Variant:
+        u8(0x62);
+        u32(8016); // the largest value a sql_variant holds
         break;
     }
 }
@@ -405,6 +423,32 @@ void Writer::row(const std::vector<Column>& columns, const std::vector<Value>& v
             u8(8);
             u32(uint32_t(int32_t(days)));
             u32(ticks);
+            break;
+        }
+        case ColumnType::Variant: {
+            if (!v) {
+                u32(0);
+                break;
+            }
+            // The value's own type goes with it: base type, the size of its properties, them, the bytes.
+            const bool whole = !v->empty() && v->find_first_not_of("-0123456789") == std::string::npos &&
+                               v->size() < 11;
+            if (whole) {
+                u32(2 + 4);
+                u8(0x38); // int
+                u8(0);
+                u32(uint32_t(int32_t(std::strtol(v->c_str(), nullptr, 10))));
+                break;
+            }
+            const std::u16string w = utf::toUtf16(*v);
+            u32(uint32_t(2 + 7 + w.size() * 2));
+            u8(0xE7); // nvarchar: its collation and maximum length are its properties
+            u8(7);
+            for (uint8_t b : kCollation)
+                u8(b);
+            u16(uint16_t(std::max<size_t>(w.size() * 2, 2)));
+            for (char16_t ch : w)
+                u16(ch);
             break;
         }
         case ColumnType::VarBinary:

@@ -2,6 +2,7 @@
 // (7.1 has 2-byte line numbers and user types and 4-byte row counts).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,7 +23,9 @@ enum class ColumnType {
     Bit,
     Guid,
     VarBinary,
-    DateTime // values as "YYYY-MM-DD hh:mm:ss.mmm"
+    DateTime, // values as "YYYY-MM-DD hh:mm:ss.mmm"
+    // sql_variant: a value that reads as a whole number goes as an int, any other as an nvarchar
+    Variant
 };
 
 struct Column {
@@ -40,13 +43,18 @@ enum DoneStatus : uint16_t {
     DoneMore = 1,
     DoneError = 2,
     DoneCount = 0x10,
-    DoneAttention = 0x20
+    DoneAttention = 0x20,
+    DoneServerError = 0x100 // the statement ended in an error that ends the session
 };
+
+// The collation the server reports (SQL_Latin1_General_CP1_CI_AS until set); set once at start-up.
+void setCollation(const std::array<uint8_t, 5>& bytes);
 
 class Writer {
 public:
     Writer(int fd, bool tds72OrLater) : m_fd(fd), m_wide(tds72OrLater) {}
     void setWide(bool tds72OrLater) { m_wide = tds72OrLater; }
+    void setTds70(bool tds70) { m_tds70 = tds70; }
     void setPacketSize(size_t size) { m_packetSize = size; }
     void setSpid(uint16_t spid) { m_spid = spid; }
     int fd() const { return m_fd; }
@@ -91,6 +99,8 @@ private:
 
     int m_fd;
     bool m_wide;
+    bool m_tds70 = false; // a TDS 7.0 client: no collations anywhere
+    void typeCollation();
     size_t m_packetSize = 4096;
     uint16_t m_spid = 51;
     bool m_insideProcedure = false;

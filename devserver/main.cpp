@@ -1,6 +1,8 @@
 // zelvaro-devserver: a stand-in SQL Server on loopback for Zelvaro's tests and first tries.
 #include "BackupFormat.h"
 #include "Catalog.h"
+#include "CollationBytes.h"
+#include "Edition.h"
 #include "Engine.h"
 #include "PathSpace.h"
 #include "RunAs.h"
@@ -48,6 +50,7 @@ void onSignal(int) {
         "                         [--browser-lists-unknown] [--ignore-attention] [--silent]\n"
         "                         [--default-log-dir DIR] [--rebuilt-log-notice-as-error]\n"
         "                         [--slow-changes MS] [--run-as USER] [--root DIR] [--drive LETTER=DIR]...\n"
+        "                         [--edition express|standard|enterprise|developer] [--size-cap-mb N]\n"
         "  versions: 2000 2005 2008 2012 2014 2016 2017 2019 2022 2025; addresses: loopback only\n",
         problem.c_str());
     std::exit(2);
@@ -141,8 +144,10 @@ void answerBrowser(int fd, const std::vector<std::unique_ptr<Instance>>& instanc
             const std::string name = in.instanceName.empty() ? "MSSQLSERVER" : in.instanceName;
             if (!only.empty() && upper(only) != upper(name))
                 continue;
-            text += "ServerName;" + host + ";InstanceName;" + name + ";IsClustered;No;Version;" +
-                    in.personality.productVersion + ";tcp;" + std::to_string(ports[i]) + ";;";
+            // 2000's listener reports the release it shipped with, 8.00.194, whatever its service pack.
+            const std::string version = in.personality.is2000() ? "8.00.194" : in.personality.productVersion;
+            text += "ServerName;" + host + ";InstanceName;" + name + ";IsClustered;No;Version;" + version +
+                    ";tcp;" + std::to_string(ports[i]) + ";;";
         }
     };
     list(wanted);
@@ -213,6 +218,9 @@ int main(int argc, char** argv) {
     bool damageBackups = false;
     std::string runAs, root;
     bool dataDirGiven = false;
+    Edition edition = Edition::Developer;
+    bool editionGiven = false;
+    int sizeCapMB = 0;
 
     auto number = [&](int& i, const char* what) {
         if (i + 1 >= argc)
@@ -254,6 +262,14 @@ int main(int argc, char** argv) {
         } else if (a == "--data-dir") {
             dataDir = text(i, "--data-dir");
             dataDirGiven = true;
+        } else if (a == "--edition") {
+            if (!editionFor(text(i, "--edition"), edition))
+                usage("--edition takes express, standard, enterprise or developer");
+            editionGiven = true;
+        } else if (a == "--size-cap-mb") {
+            sizeCapMB = number(i, "--size-cap-mb");
+            if (sizeCapMB == 0)
+                usage("--size-cap-mb takes a number of MB above 0");
         } else if (a == "--run-as") {
             runAs = text(i, "--run-as");
         } else if (a == "--root") {
@@ -268,6 +284,10 @@ int main(int argc, char** argv) {
                 usage("--drive takes LETTER=DIR, DIR a folder that exists or can be made");
         } else if (a == "--collation") {
             Catalog::setCollation(text(i, "--collation"));
+            // Columns and the login carry it too; a name not known here keeps the default's bytes.
+            collation::Bytes bytes;
+            if (collation::bytesOf(Catalog::collation(), bytes))
+                tds::setCollation(bytes);
         } else if (a == "--deny") {
             storage::denyPath(text(i, "--deny"));
         } else if (a == "--log-statements") {
@@ -349,6 +369,11 @@ int main(int argc, char** argv) {
                 p.versionBanner = p.versionBanner.substr(0, linuxAt) +
                                   " on Windows Server 2019 Datacenter 10.0 <X64> (Build 17763: ) (Hypervisor)";
         }
+        // @@VERSION names the build's own edition unless one is asked for.
+        instance->edition = edition;
+        instance->sizeCapOverrideMB = sizeCapMB;
+        if (editionGiven)
+            instance->personality.versionBanner = bannerFor(edition, instance->personality);
         instance->serverName = upper(hostName()) + (name.empty() ? "" : "\\" + upper(name));
         instance->statementLog = statementLog;
         instance->loginName = login.user;

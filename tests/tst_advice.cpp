@@ -106,6 +106,14 @@ struct Scene {
         QVERIFY(h.connect());
         h.readFileList(scratch + "/junk.bak");
     }
+    // A backup a 2012 server made, its file list read here.
+    void newerBackup() {
+        DevServer newer(2012);
+        newer.tsql(QStringLiteral("CREATE DATABASE N\nBACKUP DATABASE N TO DISK = N'%1/n.bak'").arg(scratch));
+        QVERIFY(QFile::exists(scratch + "/n.bak"));
+        QVERIFY(h.connect());
+        h.readFileList(scratch + "/n.bak");
+    }
     void fileListDenied() {
         QVERIFY(h.makeBackup(QStringLiteral("D1"), scratch + "/d1.bak"));
         QVERIFY(QFile::copy(scratch + "/d1.bak", locked + "/d1.bak"));
@@ -248,6 +256,12 @@ private slots:
         }
         row(2000, "attach, file denied", &Scene::attachDenied, dialog, "Device activation error",
             "від імені своєї служби");
+        // A newer server's backup is unreadable media before 2012: the line names that cause too.
+        for (int v : {2005, 2008})
+            row(v, "file list of a newer server's backup", &Scene::newerBackup, error,
+                "The media family on device", "або її створив новіший SQL Server");
+        row(2000, "file list of a newer server's backup", &Scene::newerBackup, error,
+            "Too many backup devices specified", "копія новішої версії SQL Server");
         row(2016, "restore, folder missing", &Scene::restoreMissingFolder, dialog,
             "Directory lookup for the file", "папка для нового файлу має існувати");
     }
@@ -362,6 +376,45 @@ private slots:
                "'RestoreContainer::ValidateTargetForCreation' "
                "on '/d/x.mdf'."
             << QList<int>{3634, 3156, 3119, 3013} << "права його служби";
+        // Versions: files and backups of a newer server, and of one too old for this one.
+        QTest::newRow("948 newer files")
+            << "The database 'X' cannot be opened because it is version 904. This server supports version 852 "
+               "and earlier. A downgrade path is not supported."
+            << QList<int>{948, 1813} << "приєднайте їх на сервері тієї ж або новішої версії";
+        QTest::newRow("602 newer files on 2000")
+            << "Could not find row in sysindexes for database ID 7, object ID 1, index ID 1. Run DBCC CHECKTABLE "
+               "on sysindexes."
+            << QList<int>{602} << "новішої версії SQL Server";
+        QTest::newRow("950 files of 2000")
+            << "Database 'X' cannot be upgraded because its non-release version (539) is not supported by this "
+               "version of SQL Server."
+            << QList<int>{950, 1813} << "спершу приєднайте їх на SQL Server 2005, 2008 або 2008 R2";
+        QTest::newRow("3241 names both causes")
+            << "The media family on device '/d/x.bak' is incorrectly formed. SQL Server cannot process this "
+               "media family."
+            << QList<int>{3241, 3013} << "або її створив новіший SQL Server";
+        QTest::newRow("3205 on 2000") << "Too many backup devices specified for backup or restore; only 64 are allowed."
+                                      << QList<int>{3205, 3013} << "копія новішої версії SQL Server";
+        QTest::newRow("3169 a backup too old for this server")
+            << "The database was backed up on a server running version 8.00.2039. That version is "
+               "incompatible with this server, which is running version 11.00.2100."
+            << QList<int>{3169, 3013} << "занадто старий для цього сервера";
+        // Room on the disk is no matter of permissions.
+        QTest::newRow("3257 how much is needed")
+            << "There is insufficient free space on disk volume '/d' to create the database. The database "
+               "requires 3221225472 additional free bytes, while only 1073741824 bytes are available."
+            << QList<int>{3257, 3119, 3013} << "потрібно ще 3,0 ГБ, вільно лише 1,0 ГБ";
+        QTest::newRow("112 a write that ran out of room")
+            << "Write on \"/d/x.bak\" failed: 112(There is not enough space on the disk.)"
+            << QList<int>{3202, 3013} << "бракує місця";
+        QTest::newRow("112 is not about permissions")
+            << "CREATE FILE encountered operating system error 112(There is not enough space on the disk.) "
+               "while attempting to open or create the physical file '/d/x.mdf'."
+            << QList<int>{5123, 1802} << "справа не в правах доступу";
+        QTest::newRow("5133 a Windows path on a Linux server")
+            << "Directory lookup for the file \"C:\\Data\\x.mdf\" failed with the operating system error "
+               "2(The system cannot find the file specified.)."
+            << QList<int>{5133, 3156, 3119, 3013} << "шлях Windows";
         QTest::newRow("an unknown number") << "Incorrect syntax near 'x'." << QList<int>{102} << "";
     }
 
@@ -377,6 +430,22 @@ private slots:
             QVERIFY2(line.isEmpty(), qPrintable(line));
         else
             QVERIFY2(line.contains(advice), qPrintable(line));
+    }
+
+    // An error after which the server ended the connection says so, with its number, after the
+    // line for the error itself; the same error on a link that stays up does not.
+    void aConnectionEndedByTheServerIsToldAsSuch() {
+        const QString text = QStringLiteral("The database 'X' cannot be opened because it is version 904. This "
+                                            "server supports version 852 and earlier");
+        DbError ended(text, {{QStringLiteral("42000"), 948}, {QStringLiteral("42000"), 1813}});
+        ended.setEndedConnection();
+        const QStringList lines = erroradvice::appended(ended).split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[0], text);
+        QVERIFY2(lines[1].contains(QStringLiteral("новішої версії")), qPrintable(lines[1]));
+        QVERIFY2(lines[2].startsWith(QStringLiteral("Сервер розірвав з'єднання після помилки 948")), qPrintable(lines[2]));
+        DbError kept(text, {{QStringLiteral("42000"), 948}});
+        QVERIFY(!erroradvice::appended(kept).contains(QStringLiteral("розірвав")));
     }
 };
 

@@ -152,6 +152,33 @@ private slots:
         QVERIFY2(h.script.last().text.contains(QStringLiteral("успішно")), qPrintable(h.script.last().text));
     }
 
+    // Files a newer server wrote, attached on an older one: the server ends the connection (948 at
+    // severity 20). The window shows its text, says what to do with such files and that the
+    // connection is gone, and the next action connects again instead of failing on the dead link.
+    void aNewerServersFilesEndTheConnection() {
+        WindowHarness h(2016);
+        DevServer newer(2019);
+        const QString folder = h.server.scratch();
+        newer.tsql(QStringLiteral("CREATE DATABASE N ON (FILENAME = N'%1/n.mdf') LOG ON (FILENAME = N'%1/n.ldf')\n"
+                                  "EXEC sp_detach_db N'N'")
+                       .arg(folder));
+        QVERIFY(QFile::exists(folder + "/n.mdf"));
+        QVERIFY(h.connect());
+        QVERIFY(!h.window->AttachDatabase(QStringLiteral("N"), folder + "/n.mdf", folder + "/n.ldf"));
+        const QString shown = h.script.last().text;
+        QVERIFY2(shown.startsWith(QStringLiteral("The database 'N' cannot be opened because it is version 904. "
+                                                 "This server supports version 852 and earlier")),
+                 qPrintable(shown));
+        QVERIFY2(shown.contains(QStringLiteral("створив новіший SQL Server")), qPrintable(shown));
+        QVERIFY2(shown.contains(QStringLiteral("Сервер розірвав з'єднання після помилки 948")), qPrintable(shown));
+        QVERIFY2(!shown.contains(QStringLiteral("Unknown error")), qPrintable(shown));
+        QVERIFY(!h.databases().contains(QStringLiteral("N")));
+        // The next action finds the link gone and connects again: the list is read, no error shown.
+        h.script.clear();
+        h.openPage(1);
+        QVERIFY2(h.script.seen.isEmpty(), qPrintable(h.script.texts().join(QLatin1Char('|'))));
+    }
+
     // The file the server's account may not open is named, whichever of the two it is.
     void accessDeniedNamesTheFile_data() {
         QTest::addColumn<QString>("denied");
