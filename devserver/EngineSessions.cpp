@@ -138,6 +138,11 @@ bool Engine::alterDatabase(const tsql::Statement& st, bool last) {
     const std::string option = st.userAccess == "single_user"       ? "SINGLE_USER"
                                : st.userAccess == "restricted_user" ? "RESTRICTED_USER"
                                                                     : "MULTI_USER";
+    // A restore left unfinished: the database takes no options until a restore completes it.
+    if (db->restoring) {
+        error(5052, 1, 16, "ALTER DATABASE is not permitted while a database is in the Restoring state.");
+        return failed();
+    }
     if (Catalog::isSystem(name) && st.userAccess != "multi_user") {
         error(5058, 4, 16, fmt("Option '%1' cannot be set in database '%2'.", option, name));
         return failed();

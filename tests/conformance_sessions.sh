@@ -43,9 +43,15 @@ out=$(run_tsql "$port" 7.4 "use [Склад]")
 check "2019 single user held by another" "$out" "Msg 924" \
     "Database 'Склад' is already open and can only have one user at a time."
 sleep 4
+out=$(run_tsql "$port" 7.4 "select name, user_access_desc from sys.databases where name = N'Склад'")
+check "2019 sys.databases says SINGLE_USER" "$out" "SINGLE_USER"
 out=$(run_tsql "$port" 7.4 "alter database [Склад] set multi_user
 restore database [Склад] from disk = N'$work/sklad.bak' with replace")
 check "2019 multi user again, then the restore" "$out" "RESTORE DATABASE successfully processed"
+out=$(run_tsql "$port" 7.4 "select user_access_desc from sys.databases where name = N'Склад'")
+check "2019 sys.databases says MULTI_USER" "$out" "MULTI_USER"
+run_tsql "$port" 7.4 "create database Wide on (name = Wide, filename = N'$work/wide.mdf', size = 2MB) log on (name = Wide_log, filename = N'$work/wide.ldf')
+exec sp_detach_db N'Wide'" >/dev/null
 
 start s2005 2005
 run_tsql "$port" 7.2 "create database Sklad" >/dev/null
@@ -80,6 +86,10 @@ cp "$work/sklad.bak" "$work/s2019e/"
 out=$(run_tsql "$port" 7.4 "restore database Sklad from disk = N'$work/s2019e/sklad.bak' with move N'Склад' to N'$work/s2019e/s.mdf', move N'Склад_log' to N'$work/s2019e/s.ldf'")
 check "2019 Express restore past the cap" "$out" "Msg 1827" "licensed limit of 1 MB per database" \
     "RESTORE DATABASE is terminating abnormally."
+out=$(run_tsql "$port" 7.4 "create database Wide on (filename = N'$work/wide.mdf'), (filename = N'$work/wide.ldf') for attach")
+check "2019 Express attach past the cap" "$out" "Msg 1827" "licensed limit of 1 MB per database"
+out=$(run_tsql "$port" 7.4 "select name from sys.databases where name = N'Wide'")
+absent "2019 Express attached nothing" "$out" "Wide"
 start s2016s 2016 --edition standard
 out=$(run_tsql "$port" 7.4 "select serverproperty('EngineEdition') as n, serverproperty('Edition') as e")
 check "2016 Standard" "$out" "Standard Edition (64-bit)"
