@@ -70,6 +70,12 @@ out=$(run_tsql "$port" 7.1 "select spid, program_name from master..sysprocesses 
 check "2000 sysprocesses" "$out" "TSQL"
 out=$(run_tsql "$port" 7.1 "drop database Sklad")
 check "2000 drop while in use" "$out" "Cannot drop the database 'Sklad' because it is currently in use."
+sleep 2
+hold "$port" Sklad 3 "$work/holder5"
+out=$(run_tsql "$port" 7.1 "alter database Sklad set single_user with rollback immediate
+drop database Sklad")
+check "2000 rollback immediate, then the drop" "$out" "Nonqualified transactions are being rolled back."
+absent "2000 rollback immediate, then the drop" "$out" "Msg 3702"
 out=$(run_tsql "$port" 7.1 "select serverproperty('Edition') as e, serverproperty('EngineEdition') as n")
 check "2000 Desktop Engine" "$out" "Desktop Engine" $'\t1'
 out=$(run_tsql "$port" 7.1 "exec master.dbo.xp_fixeddrives")
