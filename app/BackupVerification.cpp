@@ -43,6 +43,9 @@ longop::FollowUp afterBackup(const QString& database, const QString& backupPath,
     return {statement(backupPath, position, checksum), QString::fromUtf8(kLine),
             QStringLiteral("Перевірку резервної копії бази даних ") + database +
                 QStringLiteral(" скасовано: копію у файлі ") + backupPath +
+                QStringLiteral(" створено, але не перевірено."),
+            QStringLiteral("Створення резервної копії бази даних ") + database +
+                QStringLiteral(" перервано, але сервер встиг її завершити: копію у файлі ") + backupPath +
                 QStringLiteral(" створено, але не перевірено.")};
 }
 

@@ -305,8 +305,9 @@ QString causeLine(const DbError& error) {
     }
     if (general)
         return QString::fromUtf8(general->line);
-    // SQLSTATE class 08 other than a refused connection: the link went away under a statement.
-    for (const DbError::Record& r : records)
+    // SQLSTATE class 08 other than a refused connection: the link went away under a statement
+    // (unless the server ended it after saying why: then the statement failed).
+    for (const DbError::Record& r : error.endedConnection() ? QList<DbError::Record>() : records)
         if (r.state.startsWith(QLatin1String("08")) && r.state != QLatin1String("08001") &&
             r.state != QLatin1String("08004"))
             return QString::fromUtf8(kLinkLostLine);

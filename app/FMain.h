@@ -145,7 +145,10 @@ private:
     void BitBtn3Click();
     // Reads the backup file's header and chooses the set to restore.
     restoreplan::ChosenSet backupSetOf(const QString& BakPath);
-    bool confirmReplacingAnotherDatabase(const QString& Name, const QString& backedUpName);
+    // Reads the file list of the backup the path field names, as choosing it does.
+    void readBackupFileList();
+    QString removeHalfRestored(const QString& Name, bool replacing);
+    bool confirmReplacingAnotherDatabase(const QString& Name, const restoreplan::ChosenSet& set);
     void edPathBAKChange();
     void forgetBackupFileList();
     OperationPlan restorePlan(const QString& Name, const QString& MdfPath, const QString& LdfPath,

@@ -50,8 +50,8 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     // data file is attached alone and the server builds a new log, which it can do for a database
     // that was shut down cleanly and had a single log file; where it puts it is its own choice.
     const bool withoutLog = !filechecks::fileExists(logPath);
-    // Errors of the existence test, the file list and the detach end the handler in the plain
-    // error box. The old database's files are read first so that a failed attach can put it back.
+    // Errors of the existence test and the file list end the handler in the plain error box. The
+    // old database's files are read first so that a failed attach can put it back.
     QStringList oldFiles;
     if (DatabaseExists(Name)) {
         oldFiles = databaseFiles(Name);
@@ -59,7 +59,23 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
             throw DbError(QStringLiteral("Не вдалося прочитати, які файли має база даних %1, тому її не "
                                          "від'єднано і нічого не приєднано")
                               .arg(Name));
-        DetachDatabase(Name);
+        // The server may have detached it before the failure reached us (a link lost after the
+        // detach): from here every failure goes through the put-back, which asks the server first.
+        try {
+            DetachDatabase(Name);
+        } catch (const DbError& e) {
+            // Refused, and the database is there as it was: the plain error, nothing to put back.
+            bool untouched = false;
+            try {
+                untouched = DatabaseExists(Name) && databaseFiles(Name) == oldFiles;
+            } catch (const DbError&) {
+            }
+            if (untouched)
+                throw;
+            reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), {MdfPath, logPath},
+                              putBackDatabase(Name, oldFiles));
+            return false;
+        }
     }
 
     ADOQuery1->close();
@@ -115,9 +131,16 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     if (withoutLog) {
         // The server tells where it built the log only in a message meant for people: the file
         // list says it in every language.
-        const QStringList logs = databaseFiles(Name, FileKinds::LogOnly);
-        done += QLatin1Char('\n') + QStringLiteral("Файлу журналу не було; сервер створив новий: %1.")
-                                        .arg(logs.join(QLatin1String(", ")));
+        // The database is attached whatever this read comes to: a failed read only leaves the path out.
+        QStringList logs;
+        try {
+            logs = databaseFiles(Name, FileKinds::LogOnly);
+        } catch (const DbError&) {
+        }
+        done += QLatin1Char('\n') + (logs.isEmpty()
+                                         ? QStringLiteral("Файлу журналу не було; сервер створив новий.")
+                                         : QStringLiteral("Файлу журналу не було; сервер створив новий: %1.")
+                                               .arg(logs.join(QLatin1String(", "))));
     }
     modal::messageDialog(done, DialogType::Information, {DialogButton::OK});
     return true;
@@ -172,6 +195,16 @@ QStringList TMain::databaseFiles(const QString& Name, FileKinds kinds) {
 }
 
 QString TMain::putBackDatabase(const QString& Name, const QStringList& files) {
+    // The server says first whether the old database is still there (a detach cut off before it
+    // ran); asking opens the connection again after a lost link.
+    try {
+        if (DatabaseExists(Name) && databaseFiles(Name) == files)
+            return QStringLiteral("Базу даних %1 не від'єднано: вона залишилася на сервері.").arg(Name);
+    } catch (const DbError&) {
+        return QStringLiteral("Сервер не відповів, чи залишилася на ньому попередня база даних %1; якщо її "
+                              "немає у списку баз даних, приєднайте її файли вручну: %2.")
+            .arg(Name, files.join(QLatin1String(", ")));
+    }
     QStringList specs;
     for (const QString& f : files)
         specs.append(QLatin1String("(FILENAME = ") + sqlquote::literal(f) + QLatin1Char(')'));

@@ -36,6 +36,10 @@ void TMain::SpeedButton5Click() {
                             ui->edPathBAK->text());
     if (!chosen.isEmpty())
         ui->edPathBAK->setText(chosen);
+    readBackupFileList();
+}
+
+void TMain::readBackupFileList() {
     // Whatever this read comes to, no list of an earlier read stays in force.
     forgetBackupFileList();
     // A typed path is read too when the dialog was cancelled.
@@ -112,11 +116,14 @@ restoreplan::ChosenSet TMain::backupSetOf(const QString& BakPath) {
     ADOQuery1->setText(QLatin1String("RESTORE HEADERONLY FROM DISK = ") + sqlquote::literal(BakPath));
     ADOQuery1->openRowset();
     QList<restoreplan::BackupSet> sets;
+    const bool identified = !serverIs2000(); // 2000's header names no family and no set identity
     for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next())
         sets.append({ADOQuery1->field(QStringLiteral("Position")).toInt(),
                      ADOQuery1->field(QStringLiteral("BackupType")).toInt(),
                      ADOQuery1->field(QStringLiteral("DatabaseName")),
-                     ADOQuery1->field(QStringLiteral("BackupFinishDate"))});
+                     ADOQuery1->field(QStringLiteral("BackupFinishDate")),
+                     identified ? ADOQuery1->field(QStringLiteral("FamilyGUID")) : QString(),
+                     identified ? ADOQuery1->field(QStringLiteral("BackupSetGUID")) : QString()});
     ADOQuery1->close();
     return restoreplan::chooseSet(BakPath, sets);
 }
@@ -168,22 +175,41 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     useMaster();
     if (FLogicalDataName.isEmpty() || FLogicalLogName.isEmpty())
         return false;
-    // The set whose file list was read, unless the path has changed since: then the header of the
-    // file named now says which set is restored and which database it holds.
-    restoreplan::ChosenSet set = FBackupSet;
-    if (set.backupPath != BakPath) {
-        try {
-            set = backupSetOf(BakPath);
-        } catch (const DbError& e) {
-            reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "),
-                              {MdfPath, LdfPath, BakPath});
-            return false;
-        }
+    // The header is read again right before the restore: the file may have been written anew since
+    // its list was read (another backup into the same file), and a list of another set names
+    // other files.
+    restoreplan::ChosenSet set;
+    try {
+        set = backupSetOf(BakPath);
+    } catch (const DbError& e) {
+        // A header read before that cannot be read now (the file was damaged or replaced since)
+        // stops the restore before anything is touched, and the user is told so.
+        reportFileFailure(
+            e, QStringLiteral("Не можливо створити фізичний файл "), {MdfPath, LdfPath, BakPath},
+            FBackupSet.backupPath == BakPath ? QStringLiteral("Базу даних %1 не змінено.").arg(Name)
+                                             : QString());
+        return false;
     }
-    // WITH REPLACE switches off the server's own check that the backup holds the database it
-    // would overwrite: the user is asked instead.
+    if (FBackupSet.backupPath == BakPath && !restoreplan::sameSet(set, FBackupSet)) {
+        readBackupFileList();
+        modal::messageDialog(
+            QStringLiteral(
+                "Файл резервної копії %1 змінився після того, як його було прочитано: тепер у ньому "
+                "копія бази даних %2%3. Список її файлів прочитано знову; перевірте шляхи й "
+                "натисніть «Відновити» ще раз.")
+                .arg(BakPath, set.databaseName,
+                     set.finishDate.isEmpty()
+                         ? QString()
+                         : QStringLiteral(" від ") + restoreplan::shownDate(set.finishDate)),
+            DialogType::Warning, {DialogButton::OK});
+        return false;
+    }
+    // WITH REPLACE switches off the server's own guards: that the backup holds the database it
+    // would overwrite (3154), that the tail of its log was backed up (3159), and that no file lies
+    // at a target (3142). It is said only when a database of that name is replaced and the user
+    // agreed; a restore under a new name keeps every guard of the server on.
     const bool replacing = DatabaseExists(Name);
-    if (replacing && !confirmReplacingAnotherDatabase(Name, set.databaseName))
+    if (replacing && !confirmReplacingAnotherDatabase(Name, set))
         return false;
     const QStringList replacedFiles = replacing ? databaseFiles(Name) : QStringList();
     // A file of the replaced database may be overwritten; anybody else's may not.
@@ -200,9 +226,11 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
                         QLatin1String(" FROM DISK = ") + sqlquote::literal(BakPath) + QLatin1String(" WITH ");
     if (set.position)
         statement += QLatin1String("FILE = ") + QString::number(set.position) + QLatin1String(", ");
-    statement += QLatin1String("REPLACE, MOVE ") + sqlquote::literal(FLogicalDataName) +
-                 QLatin1String(" TO ") + sqlquote::literal(MdfPath) + QLatin1String(", MOVE ") +
-                 sqlquote::literal(FLogicalLogName) + QLatin1String(" TO ") + sqlquote::literal(LdfPath);
+    if (replacing)
+        statement += QLatin1String("REPLACE, ");
+    statement += QLatin1String("MOVE ") + sqlquote::literal(FLogicalDataName) + QLatin1String(" TO ") +
+                 sqlquote::literal(MdfPath) + QLatin1String(", MOVE ") + sqlquote::literal(FLogicalLogName) +
+                 QLatin1String(" TO ") + sqlquote::literal(LdfPath);
     for (const restoreplan::Move& m : further)
         statement += QLatin1String(", MOVE ") + sqlquote::literal(m.logicalName) + QLatin1String(" TO ") +
                      sqlquote::literal(m.target);
@@ -235,6 +263,9 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
             const QStringList files = databaseFiles(Name);
             if (files != replacedFiles && files.contains(MdfPath))
                 return longop::Left::Done;
+            // Still the old files, and the restore was to put the data elsewhere: it never ran.
+            if (files == replacedFiles && !replacedFiles.contains(MdfPath))
+                return longop::Left::NotDone;
             // Restored over itself, to the paths it had: whether the restore wrote the data file
             // tells the restored database from the old one (the paths are this computer's).
             const QFileInfo data(MdfPath);
@@ -245,7 +276,7 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
         longop::run(this, *ADOQuery1, restoring);
     } catch (const DbError& e) {
         reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "),
-                          plan.writes + QStringList{BakPath});
+                          plan.writes + QStringList{BakPath}, removeHalfRestored(Name, replacing));
         return false;
     }
     QString done =
@@ -261,6 +292,30 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     return true;
 }
 
+// A restore that failed part-way (a damaged backup, a full disk) leaves its database restoring. One
+// under a new name was ours alone and is dropped with what it wrote; a replaced one is named with
+// its state, for the user to decide. Returns the line that says which, empty when nothing was left.
+QString TMain::removeHalfRestored(const QString& Name, bool replacing) {
+    const QString unusable =
+        QStringLiteral(" залишилася в стані відновлення (RESTORING): користуватися нею не "
+                       "можна, доки її не буде відновлено повністю або видалено.");
+    try {
+        if (serverstate::database(*ADOQuery1, Name) != serverstate::Database::Restoring)
+            return {};
+        if (replacing)
+            return QStringLiteral("База даних ") + Name + unusable;
+        ADOQuery1->close();
+        ADOQuery1->setText(QLatin1String("DROP DATABASE ") + sqlquote::name(Name));
+        ADOQuery1->execute();
+        ADOQuery1->close();
+        return QStringLiteral("Незавершену базу даних %1 видалено разом із записаними файлами.").arg(Name);
+    } catch (const DbError&) {
+        return QStringLiteral("База даних ") + Name +
+               QStringLiteral(
+                   " може залишитися в стані відновлення (RESTORING): перегляньте список баз даних.");
+    }
+}
+
 OperationPlan TMain::restorePlan(const QString& Name, const QString& MdfPath, const QString& LdfPath,
                                  const QList<restoreplan::Move>& further, bool replacing,
                                  const QStringList& replacedFiles) const {
@@ -272,8 +327,10 @@ OperationPlan TMain::restorePlan(const QString& Name, const QString& MdfPath, co
     for (const restoreplan::Move& m : further)
         plan.writes.append(m.target);
     // The replaced database's own files are overwritten by its own restore; anybody else's only
-    // when the user says so (WITH REPLACE switches the server's own check off).
-    plan.othersFiles = restoreplan::othersFiles(plan.writes, replacedFiles);
+    // when the user says so (WITH REPLACE switches the server's own check off). Under a new name
+    // there is nothing to ask: without REPLACE the server refuses any file that lies there (3142).
+    if (replacing)
+        plan.othersFiles = restoreplan::othersFiles(plan.writes, replacedFiles);
     return plan;
 }
 
@@ -282,14 +339,25 @@ bool TMain::confirmPlan(const OperationPlan& plan) {
     return question.isEmpty() || modal::confirm(question);
 }
 
-// Asked only when a database of that name exists.
-bool TMain::confirmReplacingAnotherDatabase(const QString& Name, const QString& backedUpName) {
-    // The same database or not is the server's to say: its collation decides whether names that
-    // differ in case are one name.
-    if (backedUpName.isEmpty() || sameDatabase(Name, backedUpName))
-        return true;
-    return modal::confirm(
-        QStringLiteral("Резервна копія містить базу даних %1, а на сервері вже є інша база даних %2. "
-                       "Замінити базу даних %2 вмістом копії?")
-            .arg(backedUpName, Name));
+// Asked whenever a database of that name exists: the restore replaces it whole, and what it held
+// since the backup is lost. The question says whether the backup is of that database at all.
+bool TMain::confirmReplacingAnotherDatabase(const QString& Name, const restoreplan::ChosenSet& set) {
+    // The same database is the same family (the server's own test, 3154, from 2005 on); where
+    // either side names none (2000), the same name as the server compares names.
+    const QString family = serverstate::familyGuid(*ADOQuery1, Name, serverIs2000());
+    const bool same = !family.isEmpty() && !set.familyGuid.isEmpty()
+                          ? family.compare(set.familyGuid, Qt::CaseInsensitive) == 0
+                          : !set.databaseName.isEmpty() && sameDatabase(Name, set.databaseName);
+    if (!same)
+        return modal::confirm(
+            QStringLiteral("Резервна копія містить базу даних %1, а на сервері вже є інша база даних %2. "
+                           "Замінити базу даних %2 вмістом копії?")
+                .arg(set.databaseName, Name));
+    const QString when = set.finishDate.isEmpty()
+                             ? QString()
+                             : QStringLiteral(" від ") + restoreplan::shownDate(set.finishDate);
+    return modal::confirm(QStringLiteral("Резервна копія%2 — копія бази даних %1, яка вже є на сервері. "
+                                         "Замінити базу даних %1 вмістом копії? Усе, що змінено в ній після "
+                                         "створення копії, буде втрачено.")
+                              .arg(Name, when));
 }

@@ -71,6 +71,15 @@ bool endedByCancel(const DbError& error) {
     return true;
 }
 
+// Whether the statement ended because the link to the server went (SQLSTATE class 08): then the
+// server may have done the statement all the same, and only it can say.
+bool linkLost(const DbError& error) {
+    for (const DbError::Record& r : error.records())
+        if (r.state.startsWith(QLatin1String("08")))
+            return true;
+    return false;
+}
+
 Operation named(Mode mode, const QString& title, const QString& subject) {
     Operation o;
     o.mode = mode;
@@ -255,12 +264,22 @@ void run(QWidget* window, AdoQuery& query, const Operation& operation, const Fol
     g_running = {};
 
     // The operation's own statement had succeeded when the follow-up (the check of a backup) was
-    // cancelled or failed: the user is told that, never the success message.
-    if (outcome.inFollowUp) {
+    // cancelled or failed: the user is told that, never the success message. A follow-up skipped
+    // for a cancel is no such case: the statement's end said nothing certain, the server is asked.
+    if (outcome.inFollowUp && !outcome.followUpSkipped) {
         if (cancelled)
             throw OperationCancelled{followUp.cancelled};
         if (outcome.failed)
             throw FollowUpFailed(outcome.error);
+        return;
+    }
+    // A link lost while the statement ran is asked about as a cancel is: done after all returns as
+    // a success does; anything else is the statement's failure, and the caller tells what it left.
+    if (!watch.cancelRequested() && !outcome.inFollowUp && outcome.failed && linkLost(outcome.error)) {
+        if (askServer(operation) != Left::Done)
+            throw outcome.error;
+        if (!followUp.statement.isEmpty())
+            throw OperationCancelled{followUp.notRun};
         return;
     }
     // Any cancel the user asked for sends the server asking, even one the driver reports no trace
@@ -273,6 +292,9 @@ void run(QWidget* window, AdoQuery& query, const Operation& operation, const Fol
     }
     switch (askServer(operation)) {
     case Left::Done:
+        // Done, but whatever was to follow never ran: the caller's success message would claim it.
+        if (!followUp.statement.isEmpty())
+            throw OperationCancelled{followUp.notRun};
         return;
     case Left::NotDone:
         throw OperationCancelled{operation.notDone};

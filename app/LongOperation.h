@@ -52,8 +52,9 @@ Operation fileList(const QString& backupFile);
 // Runs the query's text as the operation says (execute, or openRowset keeping its rows) and returns
 // when the statement has ended, the event loop running meanwhile. A failure is thrown here as the
 // DbError the statement gave, also when the user had pressed Cancel meanwhile (the server's own
-// error is not hidden behind the cancel). After a cancel the server is asked what it holds: done
-// after all returns as a success does, so the caller tells its success; otherwise
+// error is not hidden behind the cancel). A lost link asks the server as a cancel does: done after
+// all returns as a success, anything else throws the link's error. After a cancel the server is asked what it
+// holds: done after all returns as a success does, so the caller tells its success; otherwise
 // OperationCancelled is thrown with what is true.
 void run(QWidget* window, AdoQuery& query, const Operation& operation);
 
@@ -64,13 +65,18 @@ struct FollowUp {
     QString statement;
     QString line;      // "Перевірка…"
     QString cancelled; // what the user is told after a cancel of the follow-up
+    // What the user is told when a cancel or a lost link kept the follow-up from running and the
+    // server says the operation was done all the same: done, but not checked.
+    QString notRun;
 };
 // The follow-up's statement failed: the operation itself had succeeded.
 struct FollowUpFailed : DbError {
     explicit FollowUpFailed(const DbError& e) : DbError(e) {}
 };
 // As run() above, then the follow-up; its failure is thrown as FollowUpFailed, its cancel as
-// OperationCancelled after its own message.
+// OperationCancelled after its own message. Returns only when the follow-up ran and succeeded: a
+// cancel that kept it from running asks the server, and even an operation done after all is
+// thrown as OperationCancelled with `notRun`.
 void run(QWidget* window, AdoQuery& query, const Operation& operation, const FollowUp& followUp);
 
 bool isRunning();

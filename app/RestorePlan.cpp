@@ -103,8 +103,16 @@ ChosenSet chooseSet(const QString& backupPath, const QList<BackupSet>& sets) {
         chosen.position = sets.size() > 1 ? set->position : 0;
         chosen.finishDate = set->finishDate;
         chosen.databaseName = set->databaseName;
+        chosen.familyGuid = set->familyGuid;
+        chosen.setGuid = set->setGuid;
     }
     return chosen;
+}
+
+bool sameSet(const ChosenSet& a, const ChosenSet& b) {
+    if (!a.setGuid.isEmpty() || !b.setGuid.isEmpty())
+        return a.setGuid.compare(b.setGuid, Qt::CaseInsensitive) == 0;
+    return a.position == b.position && a.databaseName == b.databaseName && a.finishDate == b.finishDate;
 }
 
 QString shownDate(const QString& serverDate) {

@@ -23,6 +23,10 @@ struct BackupSet {
     int backupType = 1; // 1 is a full database backup
     QString databaseName;
     QString finishDate; // as the server sent it
+    // From 2005 on: the database's family (kept through its backups and restores) and the set's
+    // own identity; empty on 2000, whose header has neither.
+    QString familyGuid;
+    QString setGuid;
 };
 
 // The set to restore: the newest full database backup, else the newest set of any kind; never a
@@ -36,8 +40,15 @@ struct ChosenSet {
     int position = 0; // 0 when the file holds a single set: the statements then name none
     QString finishDate;
     QString databaseName;
+    QString familyGuid;
+    QString setGuid;
 };
 ChosenSet chooseSet(const QString& backupPath, const QList<BackupSet>& sets);
+
+// Whether two readings of a backup file's header chose the same set: by the set's identity where
+// the server gives one, else (2000) by its place, database and finish time. A file written again
+// between the readings holds another set, even under the same name.
+bool sameSet(const ChosenSet& a, const ChosenSet& b);
 
 // "07.12.2026 14:03" from the server's "2026-12-07 14:03:12.000"; the text as given otherwise.
 QString shownDate(const QString& serverDate);

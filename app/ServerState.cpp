@@ -24,6 +24,19 @@ Database database(AdoQuery& query, const QString& name) {
     return state;
 }
 
+QString familyGuid(AdoQuery& query, const QString& name, bool is2000) {
+    if (is2000)
+        return {};
+    query.close();
+    query.setText(
+        QLatin1String("SELECT family_guid FROM sys.database_recovery_status WHERE database_id = DB_ID(") +
+        sqlquote::literal(name) + QLatin1Char(')'));
+    query.openRowset();
+    const QString family = query.atEnd() ? QString() : query.field(QStringLiteral("family_guid"));
+    query.close();
+    return family;
+}
+
 bool backupWritten(AdoQuery& query, const QString& file, const QString& database, const QDateTime& since) {
     // A cancel that came before the server began leaves the file as it was, older sets included.
     const QFileInfo info(file);

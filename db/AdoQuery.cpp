@@ -24,7 +24,7 @@ struct StatementInUse {
 const int kRowsBeforeBlocks = 64;
 // How long after a failed statement's reply the server's closing of the link is waited for: it
 // closes at once, so only a link that stays up (every other failure) waits this long.
-const int kSessionEndMillis = 100;
+const int kSessionEndMillis = 50;
 
 // Appends the cell to the row's cells; NULL reads as an empty text.
 void readCell(SQLHSTMT stmt, SQLUSMALLINT column, FlatStrings& cells) {
@@ -292,6 +292,7 @@ QString AdoQuery::firstErrorOf(Reply& reply) const {
     // as a bare "Unknown error", also after it has already said the link is gone: that tells the
     // user nothing. A server that died while the statement waited for it leaves only "Unexpected
     // EOF from the server", filed as informational (01000): the statement did not end, so it failed.
+    // A link that went before the server's reply may bring no error text at all: never a success.
     if (reply.linkLost && (first.isEmpty() || first == QLatin1String("Unknown error")))
         return QStringLiteral("Communication link failure: the connection to the server was lost");
     return first;

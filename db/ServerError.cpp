@@ -22,7 +22,19 @@ DbError fromRecords(const QList<OdbcRecord>& records, const QString& fallback) {
 DbError linkLost(const QString& message, const QList<OdbcRecord>& records) {
     QList<DbError::Record> codes = fromRecords(records, message).records();
     codes.append({QStringLiteral("08S01"), 0});
-    return DbError(message, codes);
+    DbError error(message, codes);
+    if (serverSaidWhy(records))
+        error.setEndedConnection();
+    return error;
+}
+
+bool serverSaidWhy(const QList<OdbcRecord>& records) {
+    // The driver's own codes start at 20000 (FreeTDS's 20017 "Unexpected EOF", say); the server's
+    // errors that end a session are far below.
+    for (const OdbcRecord& r : records)
+        if (!odbcdiag::isInformational(r) && !odbcdiag::isLinkFailure(r) && r.native > 0 && r.native < 20000)
+            return true;
+    return false;
 }
 
 } // namespace servererror

@@ -12,7 +12,11 @@ namespace servererror {
 DbError fromRecords(const QList<OdbcRecord>& records, const QString& fallback);
 
 // A link found gone: the text as given, marked with the SQLSTATE of a broken link ("08S01") after
-// whatever records the driver gave.
+// whatever records the driver gave. When the server's own error came before the break, the server
+// ended the session for it (SQL Server does at severity 20 and above): the error says so.
 DbError linkLost(const QString& message, const QList<OdbcRecord>& records = {});
+
+// Whether the records hold an error of the server's own (not the driver's, nor a message).
+bool serverSaidWhy(const QList<OdbcRecord>& records);
 
 } // namespace servererror

@@ -79,6 +79,22 @@ std::string Engine::syntaxText(const tsql::SyntaxError& e) const {
     }
 }
 
+namespace {
+// The statements that change the server's databases or files.
+bool isChange(const tsql::Statement& st) {
+    switch (st.kind) {
+    case tsql::Statement::CreateDatabase:
+    case tsql::Statement::Exec:
+    case tsql::Statement::DropDatabase:
+    case tsql::Statement::Backup:
+    case tsql::Statement::RestoreDatabase:
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
 bool Engine::runBatch(const std::string& text, const tsql::VariableValues* values) {
     if (!m_instance.statementLog.empty()) {
         std::ofstream log(m_instance.statementLog, std::ios::app | std::ios::binary);
@@ -124,6 +140,12 @@ bool Engine::runBatch(const std::string& text, const tsql::VariableValues* value
             return false;
         if (m_connectionCut)
             return false;
+        // The fault: the change is done, and the link goes before its reply.
+        if (isChange(statements[i]) && m_instance.dropAfterChange > 0 &&
+            ++m_instance.changesRun == m_instance.dropAfterChange) {
+            m_connectionCut = true;
+            return false;
+        }
         if (m_attention)
             break; // the rest of the batch is cancelled with it
     }
@@ -131,18 +153,8 @@ bool Engine::runBatch(const std::string& text, const tsql::VariableValues* value
 }
 
 void Engine::workOnChange(const tsql::Statement& st) {
-    if (m_instance.slowChangesMillis <= 0)
+    if (m_instance.slowChangesMillis <= 0 || !isChange(st))
         return;
-    switch (st.kind) {
-    case tsql::Statement::CreateDatabase:
-    case tsql::Statement::Exec:
-    case tsql::Statement::DropDatabase:
-    case tsql::Statement::Backup:
-    case tsql::Statement::RestoreDatabase:
-        break;
-    default:
-        return;
-    }
     const auto due =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(m_instance.slowChangesMillis);
     while (std::chrono::steady_clock::now() < due && !attentionArrived())

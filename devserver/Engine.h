@@ -2,6 +2,8 @@
 // the same message numbers, states, classes and texts, per personality.
 #pragma once
 
+#include <atomic>
+
 #include "BackupChecksum.h"
 #include "BackupFormat.h"
 #include "Catalog.h"
@@ -35,6 +37,9 @@ struct Instance {
     bool damageBackups = false;     // fault: flip one byte in the middle of every backup set written
     Edition edition = Edition::Developer;
     long long sizeCapOverrideMB = 0; // --size-cap-mb: a lower Express cap, for tests
+    int dropAfterChange = 0;        // fault: cut the connection once change number N (counted from
+                                    // the start, 1 the first) is done, before its reply is sent
+    std::atomic<int> changesRun{0};
 };
 
 class Engine {

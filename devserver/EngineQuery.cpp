@@ -48,6 +48,7 @@ bool Engine::select(const tsql::Statement& st, bool last) {
     const bool schemata = table == "schemata" && schema == "information_schema";
     const bool altfiles = table == "sysaltfiles" && (schema.empty() || schema == "dbo" || schema == "sys");
     const bool masterFiles = table == "master_files" && schema == "sys" && !is2000();
+    const bool recoveryStatus = table == "database_recovery_status" && schema == "sys" && !is2000();
 
     auto columnError = [&](const std::string& name) {
         error(207, 1, 16, fmt(is2000() ? "Invalid column name '%1'." : "Invalid column name '%1'.", name));
@@ -216,6 +217,42 @@ bool Engine::select(const tsql::Statement& st, bool last) {
                 row.push_back(c.name == "CATALOG_NAME"  ? candidate[0]
                               : c.name == "SCHEMA_NAME" ? candidate[1]
                                                         : candidate[2]);
+            rows.push_back(row);
+        }
+    } else if (recoveryStatus) {
+        // One row per database; its GUIDs are NULL while it cannot start (a restore left unfinished).
+        for (const std::string& c : st.columns) {
+            const std::string l = lower(c);
+            if (l == "database_id" || l == "*")
+                columns.push_back({"database_id", tds::ColumnType::Int, 4, 0, false});
+            if (l == "database_guid" || l == "*")
+                columns.push_back({"database_guid", tds::ColumnType::Guid, 16});
+            if (l == "family_guid" || l == "*")
+                columns.push_back({"family_guid", tds::ColumnType::Guid, 16});
+            if (l != "database_id" && l != "database_guid" && l != "family_guid" && l != "*")
+                return columnError(c);
+        }
+        if (!st.whereColumn.empty() && lower(st.whereColumn) != "database_id")
+            return columnError(st.whereColumn);
+        // DB_ID of an unknown name is NULL, and nothing equals NULL.
+        int wanted = -1;
+        if (!st.whereColumn.empty()) {
+            const Database* named = st.whereFunction == "db_id" ? catalog.find(st.whereValue) : nullptr;
+            wanted =
+                st.whereFunction == "db_id" ? (named ? named->dbid : 0) : std::atoi(st.whereValue.c_str());
+        }
+        for (const Database& db : catalog.databases()) {
+            if (wanted >= 0 && db.dbid != wanted)
+                continue;
+            // A database kept from before families were recorded has the family its backups carry.
+            const std::string family = db.familyGuid.empty() ? engine::guidFor(db.name) : db.familyGuid;
+            Row row;
+            for (const tds::Column& c : columns)
+                row.push_back(c.name == "database_id" ? tds::Value(std::to_string(db.dbid))
+                              : db.restoring          ? tds::Value()
+                              : c.name == "family_guid"
+                                  ? tds::Value(family)
+                                  : tds::Value(engine::guidFor(family + db.created + "database")));
             rows.push_back(row);
         }
     } else if (altfiles || masterFiles) {

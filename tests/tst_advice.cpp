@@ -4,6 +4,7 @@
 #include "WindowHarness.h"
 
 #include "ErrorAdvice.h"
+#include "ServerError.h"
 
 #include <QDir>
 #include <QFile>
@@ -130,6 +131,8 @@ struct Scene {
         h.readFileList(scratch + "/w1.bak");
         if (inUse)
             other = useElsewhere(h, name);
+        if (name != QLatin1String("W3"))
+            h.script.answer(Reply::Yes); // replacing an existing database is asked
         h.window->RestoreDatabase(name, bak, mdf, scratch + "/w3.ldf");
     }
     void wrongLogicalName() { restore(QStringLiteral("W2"), scratch + "/w2.bak", scratch + "/w3.mdf"); }
@@ -446,6 +449,26 @@ private slots:
         QVERIFY2(lines[2].startsWith(QStringLiteral("Сервер розірвав з'єднання після помилки 948")), qPrintable(lines[2]));
         DbError kept(text, {{QStringLiteral("42000"), 948}});
         QVERIFY(!erroradvice::appended(kept).contains(QStringLiteral("розірвав")));
+    }
+
+    // A server may also close the link without ending its reply: the driver then reports the
+    // server's error and a broken link. The server said why, so that is told, not "the operation
+    // may or may not have finished"; a link that broke without a word from the server still is.
+    void aLinkBrokenAfterTheServersErrorIsEndedByTheServer() {
+        const QString text = QStringLiteral("Database 'X' cannot be upgraded because its non-release version (539) "
+                                            "is not supported by this version of SQL Server");
+        const DbError ended = servererror::linkLost(
+            text, {{QStringLiteral("42000"), 950, text}, {QStringLiteral("08S01"), 20017, QStringLiteral("EOF")}});
+        QVERIFY(ended.endedConnection());
+        const QString shown = erroradvice::appended(ended);
+        QVERIFY2(shown.contains(QStringLiteral("Сервер розірвав з'єднання після помилки 950")), qPrintable(shown));
+        QVERIFY2(!shown.contains(QStringLiteral("могла як завершитися")), qPrintable(shown));
+        const DbError cut = servererror::linkLost(
+            QStringLiteral("Communication link failure"),
+            {{QStringLiteral("01000"), 3211, QStringLiteral("10 percent processed.")},
+             {QStringLiteral("08S01"), 20017, QStringLiteral("EOF")}});
+        QVERIFY(!cut.endedConnection());
+        QVERIFY(erroradvice::appended(cut).contains(QStringLiteral("могла як завершитися")));
     }
 };
 

@@ -120,12 +120,15 @@ private slots:
         h.restoreButton()->click();
         QVERIFY(h.script.last().text.startsWith(QStringLiteral("База даних VTR успішно відновлена")));
 
-        // A database's own backup over it asks nothing, whatever the case of the name.
+        // A database's own backup over it is asked as its own, whatever the case of the name.
         h.chooseRestoreFolder(h.folder(QStringLiteral("own")));
         h.script.clear();
+        h.script.answer(Reply::Yes);
         h.script.answer(Reply::OK);
         h.restoreAs(QStringLiteral("sales"));
-        QVERIFY(!askedToConfirm(h));
+        QVERIFY(askedToConfirm(h));
+        QVERIFY(h.script.seen.first().text.contains(
+            QStringLiteral("копія бази даних sales, яка вже є на сервері")));
         QVERIFY(h.script.last().text.startsWith(QStringLiteral("База даних sales успішно відновлена")));
     }
 
@@ -149,7 +152,7 @@ private slots:
         h.script.answer(Reply::OK);
         h.restoreAs(QStringLiteral("Restored"));
         QVERIFY(h.server.receivedStatements().contains(
-            QStringLiteral("RESTORE DATABASE [Restored] FROM DISK = %1 WITH FILE = 2, REPLACE, MOVE N'Newer'")
+            QStringLiteral("RESTORE DATABASE [Restored] FROM DISK = %1 WITH FILE = 2, MOVE N'Newer'")
                 .arg(literal(bak))));
         const QString shown = h.script.last().text;
         QVERIFY2(QRegularExpression(QStringLiteral("^База даних Restored успішно відновлена із файлу .*\n"

@@ -274,11 +274,19 @@ private slots:
         QTest::newRow("backup, cancelled")
             << "backup" << false
             << "Створення резервної копії бази даних Old скасовано. Повної резервної копії у файлі";
-        QTest::newRow("backup, finished anyway") << "backup" << true << backupDone(QStringLiteral("Old"));
+        // The check never ran: the copy is not called checked.
+        QTest::newRow("backup, finished anyway")
+            << "backup" << true
+            << "Створення резервної копії бази даних Old перервано, але сервер встиг її завершити: копію у "
+               "файлі ";
         QTest::newRow("restore, cancelled")
             << "restore" << false << "Відновлення бази даних Copy скасовано. База даних не відновлена.";
         QTest::newRow("restore, finished anyway")
             << "restore" << true << "База даних Copy успішно відновлена із файлу ";
+        // Over a database of that name, into new paths: cancelled before the server began, the
+        // database is as it was, with its old files.
+        QTest::newRow("restore over a database, cancelled")
+            << "replace" << false << "Відновлення бази даних Old скасовано. База даних не відновлена.";
     }
     void cancelTellsWhatTheServerDid() {
         QFETCH(QString, operation);
@@ -292,7 +300,7 @@ private slots:
                            "N'%1/new.ldf')\nEXEC sp_detach_db N'New', 'true'\nCREATE DATABASE Old ON PRIMARY "
                            "(FILENAME = N'%1/old.mdf') LOG ON (FILENAME = N'%1/old.ldf')")
                 .arg(folder));
-        if (operation == QLatin1String("restore"))
+        if (operation == QLatin1String("restore") || operation == QLatin1String("replace"))
             h.sql(QStringLiteral("BACKUP DATABASE Old TO DISK = N'%1'").arg(bak));
         // From here each change keeps the server busy for a second: the cancel comes while it works.
         QStringList slow = {QStringLiteral("--slow-changes"), QStringLiteral("1000")};
@@ -322,9 +330,12 @@ private slots:
             h.openPage(2);
             h.script.choose(bak);
             h.button("SpeedButton5")->click();
-            h.edit("Edit1")->setText(QStringLiteral("Copy"));
+            const bool replace = operation == QLatin1String("replace");
+            h.edit("Edit1")->setText(replace ? QStringLiteral("Old") : QStringLiteral("Copy"));
             h.script.choose(h.folder(QStringLiteral("copy")));
             h.button("SpeedButton1")->click();
+            if (replace)
+                h.script.answer(6); // replacing Old is asked
             cancelOnceShown(watch);
             h.button("BitBtn3")->click();
         }
@@ -343,6 +354,8 @@ private slots:
             QCOMPARE(h.listed().contains(QStringLiteral("Old")), !finishesAnyway);
         } else if (operation == QLatin1String("restore")) {
             QCOMPARE(databases.contains(QStringLiteral("Copy")), finishesAnyway);
+        } else if (operation == QLatin1String("replace")) {
+            QVERIFY2(files.contains("old.mdf"), qPrintable(files));
         }
     }
 
@@ -399,7 +412,9 @@ private slots:
         };
         h.script.clear();
         startBackup(h, QStringLiteral("Big"), h.server.scratch() + "/lost.bak");
-        QVERIFY(!h.window->connection().isOpen());
+        // The link went; the server, asked on a new one, has no complete backup.
+        QVERIFY(h.window->connection().isOpen());
+        QVERIFY(!h.script.last().text.contains(QStringLiteral("успішно")));
         watch.reset();
         h.script.answer(1);
         startBackup(h, QStringLiteral("Big"), h.server.scratch() + "/again.bak");

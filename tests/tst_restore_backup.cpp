@@ -76,6 +76,89 @@ private slots:
         QCOMPARE(h.databases().filter(newName).size(), 1);
     }
 
+    // A restore under a new name leaves the server's own guard against overwriting a file on: a
+    // detached database's files, where the server sees them and this computer does not (names
+    // the server takes relative to its own folder), stay as they were.
+    void newNameNeverOverwritesFilesTheServerSees() {
+        WindowHarness h;
+        const QString bak = h.server.scratch() + "/src.bak";
+        QVERIFY(h.makeBackup(QStringLiteral("Src"), bak));
+        const QString data = h.server.dataDir() + "/gone.mdf";
+        QVERIFY(h.makeDatabase(QStringLiteral("Gone"), data, h.server.dataDir() + "/gone_log.ldf", true));
+        const QByteArray before = fileBytes(data);
+        QVERIFY(h.connect());
+        h.readFileList(bak);
+        h.script.clear();
+        h.restoreAs(QStringLiteral("Fresh"), QStringLiteral("gone.mdf"), QStringLiteral("gone_log.ldf"));
+        QVERIFY2(h.script.last().text.contains(QLatin1String("cannot be restored over the existing")),
+                 qPrintable(h.script.texts().join('|')));
+        QCOMPARE(fileBytes(data), before);
+        QVERIFY(!h.databases().contains(QStringLiteral("Fresh")));
+        QVERIFY(!h.server.receivedStatements().contains(QLatin1String("REPLACE")));
+    }
+
+    // Replacing a database is always asked, and the question says whether the backup is of that
+    // database (its family, as the server keeps it) or of another one under the same name.
+    void replacingIsAskedByFamily() {
+        WindowHarness h;
+        const QString bak = h.server.scratch() + "/sales.bak";
+        QVERIFY(h.makeBackup(QStringLiteral("Sales"), bak));
+        const QString other = h.server.scratch() + "/other.mdf";
+        h.sql(QStringLiteral("DROP DATABASE Sales\nCREATE DATABASE Sales ON PRIMARY (FILENAME = %1) LOG ON "
+                             "(FILENAME = %2)")
+                  .arg(sqlquote::literal(other), sqlquote::literal(h.server.scratch() + "/other_log.ldf")));
+        QVERIFY(h.connect());
+        h.readFileList(bak);
+        h.chooseRestoreFolder(h.folder(QStringLiteral("restored")));
+        h.script.clear();
+        h.script.answer(Reply::No);
+        h.restoreAs(QStringLiteral("Sales"));
+        QCOMPARE(h.script.seen.size(), 1);
+        QCOMPARE(h.script.last().text,
+                 QStringLiteral("Резервна копія містить базу даних Sales, а на сервері вже є інша база даних "
+                                "Sales. Замінити базу даних Sales вмістом копії?"));
+        QVERIFY(QFile::exists(other));
+        QVERIFY(!h.server.receivedStatements().contains(QLatin1String("RESTORE DATABASE")));
+
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::OK);
+        h.restoreButton()->click();
+        QVERIFY(h.script.last().text.contains(QStringLiteral("успішно відновлена")));
+        QVERIFY(!QFile::exists(other));
+
+        // Now the database is of the backup's family: the question names it as the same one.
+        h.script.clear();
+        h.script.answer(Reply::No);
+        h.restoreButton()->click();
+        QCOMPARE(h.script.seen.size(), 1);
+        QVERIFY2(
+            h.script.last().text.contains(QStringLiteral("— копія бази даних Sales, яка вже є на сервері")) &&
+                h.script.last().text.contains(QStringLiteral("після створення копії, буде втрачено")),
+            qPrintable(h.script.last().text));
+    }
+
+    // The backup file written anew between the reading of its list and the restore: the list is
+    // read again and the user told, nothing restored from a list of another set.
+    void backupWrittenAnewIsReadAgain() {
+        WindowHarness h;
+        const QString bak = h.server.scratch() + "/shared.bak";
+        QVERIFY(h.makeBackup(QStringLiteral("Alpha"), bak));
+        h.sql(QStringLiteral("CREATE DATABASE Beta"));
+        QVERIFY(h.connect());
+        h.readFileList(bak);
+        h.chooseRestoreFolder(h.folder(QStringLiteral("r")));
+        h.sql(QStringLiteral("BACKUP DATABASE Beta TO DISK = %1 WITH INIT").arg(sqlquote::literal(bak)));
+        h.script.clear();
+        h.restoreAs(QStringLiteral("Copy"));
+        QVERIFY2(
+            h.script.last().text.contains(QStringLiteral("змінився після того, як його було прочитано")) &&
+                h.script.last().text.contains(QStringLiteral("копія бази даних Beta")),
+            qPrintable(h.script.texts().join('|')));
+        QCOMPARE(h.window->logicalDataName(), QStringLiteral("Beta"));
+        QVERIFY(!h.databases().contains(QStringLiteral("Copy")));
+        QVERIFY(!h.server.receivedStatements().contains(QLatin1String("RESTORE DATABASE")));
+    }
+
     void logFolderOnlyAndRootFolders() {
         WindowHarness h;
         QVERIFY(h.connect());

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include "SqlQuote.h"
 
+#include <QDir>
 #include <QFile>
 #include <QtTest>
 
@@ -144,14 +145,18 @@ private slots:
         if (version == 2000)
             flipByte(bak, 40); // inside the set's header block
         h.script.clear();
+        h.script.answer(Reply::Yes); // replacing Sales
         h.restoreAs(QStringLiteral("Sales"));
 
         QVERIFY2(errorShownWith(h, QStringLiteral("Базу даних Sales не змінено.")), qPrintable(h.script.texts().join('|')));
         QVERIFY(h.script.last().text.contains(version == 2000 ? QStringLiteral("incorrectly formed")
                                                               : QStringLiteral("Damage to the backup set was detected")));
+        // 2000: the header read again right before the restore already finds the damage.
         const QString received = h.server.receivedStatements();
-        QVERIFY2(sentAt(received, QStringLiteral("RESTORE VERIFYONLY FROM DISK = %1 WITH FILE = 1%2").arg(literal(bak), checksum)) >= 0,
-                 qPrintable(received));
+        if (version != 2000)
+            QVERIFY2(sentAt(received, QStringLiteral("RESTORE VERIFYONLY FROM DISK = %1 WITH FILE = 1%2")
+                                          .arg(literal(bak), checksum)) >= 0,
+                     qPrintable(received));
         QVERIFY(!received.contains(QLatin1String("RESTORE DATABASE")));
         QCOMPARE(fileBytes(folder + "/Sales.mdf"), mdf);
         QCOMPARE(fileBytes(folder + "/Sales_log.ldf"), ldf);
@@ -173,6 +178,7 @@ private slots:
                   .arg(literal(bak), option));
         QVERIFY(connectAs(h, 2019));
         h.readFileList(bak);
+        h.script.answer(Reply::Yes);
         h.script.answer(Reply::OK);
         h.restoreAs(QStringLiteral("Sales"));
         QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних Sales успішно відновлена")),
@@ -199,6 +205,11 @@ private slots:
         QVERIFY(h.script.last().text.contains(QString::fromUtf8(kDamagedAdvice)));
         QCOMPARE(h.script.seen.size(), 1);
         QVERIFY(!h.sql(QStringLiteral("USE [Sales]")).contains(QLatin1String("Msg ")));
+        // The half-restored database was the restore's own: removed with its files, and said so.
+        QVERIFY(h.script.last().text.endsWith(QStringLiteral("Незавершену базу даних Copy видалено разом із "
+                                                             "записаними файлами.")));
+        QVERIFY(!h.databases().contains(QStringLiteral("Copy")));
+        QVERIFY(QDir(h.folder(QStringLiteral("copy"))).isEmpty());
     }
 
     // A backup made by a newer server: the file list is refused (3169) and the advice names the
