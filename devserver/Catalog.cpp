@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <sstream>
+#include <sys/socket.h>
 
 namespace {
 const char* const kSystem[] = {"master", "tempdb", "model", "msdb"};
@@ -149,8 +150,15 @@ bool Catalog::save() const {
     return storage::writeAll(m_folder + "/catalog.txt", text);
 }
 
+void Catalog::open(int session, const SessionInfo& info) {
+    m_sessions[session] = info;
+}
+
 void Catalog::enter(int session, const std::string& database) {
-    m_sessions[session] = database;
+    // A session already ended by ROLLBACK IMMEDIATE stays ended.
+    const auto it = m_sessions.find(session);
+    if (it != m_sessions.end())
+        it->second.database = database;
 }
 
 void Catalog::leave(int session) {
@@ -158,8 +166,25 @@ void Catalog::leave(int session) {
 }
 
 bool Catalog::inUseByOthers(const std::string& database, int session) const {
-    for (const auto& [id, db] : m_sessions)
-        if (id != session && sameName(db, database))
+    for (const auto& [id, info] : m_sessions)
+        if (id != session && sameName(info.database, database))
             return true;
     return false;
+}
+
+int Catalog::endOthersIn(const std::string& database, int session) {
+    int ended = 0;
+    for (auto it = m_sessions.begin(); it != m_sessions.end();) {
+        if (it->first == session || !sameName(it->second.database, database)) {
+            ++it;
+            continue;
+        }
+        // Shut down, not closed: the session's own thread still owns the descriptor and closes it
+        // when its next read fails.
+        if (it->second.fd >= 0)
+            ::shutdown(it->second.fd, SHUT_RDWR);
+        it = m_sessions.erase(it);
+        ++ended;
+    }
+    return ended;
 }

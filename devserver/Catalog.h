@@ -16,6 +16,18 @@ struct Database {
     std::string familyGuid;    // kept through backup and restore; a new CREATE gets a new one
     std::string created;       // creation date, as backups record it
     bool restoring = false;    // a restore was interrupted: the database cannot be used
+    bool singleUser = false;   // SET SINGLE_USER: one session at a time may use it
+};
+
+// What a session told the server in LOGIN7, and where it is now; sysprocesses and
+// sys.dm_exec_sessions list these.
+struct SessionInfo {
+    std::string database;
+    std::string login;
+    std::string host;
+    std::string program;
+    std::string loginTime; // as a datetime shows it
+    int fd = -1;           // the connection, so that ROLLBACK IMMEDIATE can end it
 };
 
 class Catalog {
@@ -37,9 +49,14 @@ public:
     const std::string& folder() const { return m_folder; }
 
     // Sessions say which database they are in, so detach and drop can refuse one in use.
+    void open(int session, const SessionInfo& info);
     void enter(int session, const std::string& database);
     void leave(int session);
     bool inUseByOthers(const std::string& database, int session) const;
+    const std::map<int, SessionInfo>& sessions() const { return m_sessions; }
+    // Ends every other session in the database as ALTER DATABASE … WITH ROLLBACK IMMEDIATE does:
+    // their connections are closed and they are gone from the lists at once. How many were ended.
+    int endOthersIn(const std::string& database, int session);
 
     static bool isSystem(const std::string& name);
     // Names of databases (and of their files) compare as the server's collation compares them:
@@ -53,5 +70,5 @@ private:
     std::string m_folder;
     mutable std::mutex m_mutex;
     std::vector<Database> m_databases;
-    std::map<int, std::string> m_sessions;
+    std::map<int, SessionInfo> m_sessions;
 };

@@ -186,6 +186,8 @@ bool Engine::run(const tsql::Statement& st, bool last) {
         return restoreVerifyOnly(st, last);
     case tsql::Statement::CheckPrimaryFile:
         return checkPrimaryFile(st, last);
+    case tsql::Statement::AlterDatabase:
+        return alterDatabase(st, last);
     case tsql::Statement::Set:
         done(last, false);
         return true;
@@ -204,6 +206,10 @@ bool Engine::use(const tsql::Statement& st, bool last) {
     }
     if (db->restoring) {
         error(927, 2, 14, restoringText(db->name));
+        done(last, true);
+        return true;
+    }
+    if (!mayEnter(*db)) {
         done(last, true);
         return true;
     }

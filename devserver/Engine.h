@@ -7,6 +7,7 @@
 #include "BackupChecksum.h"
 #include "BackupFormat.h"
 #include "Catalog.h"
+#include "Edition.h"
 #include "Personality.h"
 #include "SqlReader.h"
 #include "TdsWriter.h"
@@ -34,6 +35,8 @@ struct Instance {
     std::string defaultLogDir;      // where a log rebuilt on attach goes; empty: beside the data file
     bool rebuiltLogNoticeAsError = false; // 2000: send 5182 at severity 16 (its table's), not 10
     bool damageBackups = false;     // fault: flip one byte in the middle of every backup set written
+    Edition edition = Edition::Developer;
+    long long sizeCapOverrideMB = 0; // --size-cap-mb: a lower Express cap, for tests
     int dropAfterChange = 0;        // fault: cut the connection once change number N (counted from
                                     // the start, 1 the first) is done, before its reply is sent
     std::atomic<int> changesRun{0};
@@ -135,6 +138,23 @@ private:
     bool serverProperty(const std::string& lowered, tds::Column& column, tds::Value& value) const;
     bool fileProcedure(const tsql::Statement& st, bool last);
     bool serverView(const tsql::Statement& st, bool last);
+    // The rows a view or function gives, as the statement picks, filters and names them: 207 for a
+    // column it does not have. The caller must not hold the catalog's lock (DB_ID takes it).
+    bool answerRows(const tsql::Statement& st, const std::vector<tds::Column>& known,
+                    const std::vector<Row>& all, bool last);
+    // Who is connected (EngineSessions.cpp): sys.dm_exec_sessions, sysprocesses; false when the
+    // statement asks for neither.
+    bool sessionView(const tsql::Statement& st, bool last);
+    // ALTER DATABASE … SET SINGLE_USER | RESTRICTED_USER | MULTI_USER, ending others on ROLLBACK.
+    bool alterDatabase(const tsql::Statement& st, bool last);
+    // 924 when another session holds the single-user database; true when this one may use it.
+    bool mayEnter(const Database& db);
+    // 1827 when the data files would pass the edition's cap; true when within it (EngineEdition.cpp).
+    bool withinSizeCap(long long dataBytes);
+    // Free space as the server sees it (EngineFreeSpace.cpp): sys.dm_os_volume_stats,
+    // sys.dm_os_enumerate_fixed_drives, and xp_fixeddrives as a procedure.
+    bool volumeView(const tsql::Statement& st, bool last);
+    bool fixedDrives(const tsql::Statement& st, bool last);
     // 3257 when a volume has no room for the files a restore would write; true when there is room.
     bool roomFor(const std::vector<BackupFileEntry>& targets);
     static void nameColumns(const tsql::Statement& st, std::vector<tds::Column>& columns);
@@ -143,6 +163,9 @@ private:
     std::string restoringText(const std::string& name) const;
     std::string syntaxText(const tsql::SyntaxError& e) const;
     bool is2000() const { return m_instance.personality.is2000(); }
+    // SQL Server on Linux meets ENOENT as error 2 whether the file or a folder on its way is missing;
+    // on Windows a missing folder is 3.
+    int osError(int code) const { return code == 3 && m_instance.personality.onLinux() ? 2 : code; }
 
     Instance& m_instance;
     tds::Writer& m_out;

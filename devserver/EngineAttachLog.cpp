@@ -63,9 +63,9 @@ bool Engine::rebuildLog(const tsql::Statement& st, const FileHeader& primary, co
     if (const size_t dot = stem.rfind('.'); dot != std::string::npos && dot > 0)
         stem.erase(dot);
     const std::string folder =
-        m_instance.defaultLogDir.empty() ? folderOf(dataPath) : m_instance.defaultLogDir + "/";
+        m_instance.defaultLogDir.empty() ? folderOf(dataPath) : m_instance.defaultLogDir + pathspace::separator();
     const std::string rebuilt = folder + stem + "_log.LDF";
-    const int code = storage::checkWrite(rebuilt);
+    const int code = osError(storage::checkWrite(rebuilt));
     if (code != 0) {
         error(5123, 1, 16,
               fmt("CREATE FILE encountered operating system error %1 while attempting to open or create the "

@@ -328,7 +328,7 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
             return fail(911, 11, missingDatabaseText(st.name));
         if (db->restoring)
             return fail(927, 2, restoringText(db->name));
-        const int code = storage::checkWrite(device);
+        const int code = osError(storage::checkWrite(device));
         if (code != 0)
             return fail(3201, 1,
                         is2000()
@@ -422,7 +422,7 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
 bool Engine::openMedia(const tsql::Statement& st, const char* terminating, BackupSetHeader& set,
                        std::vector<BackupSetHeader>* all) {
     const std::string device = resolve(st.disk);
-    const int code = storage::checkRead(device);
+    const int code = osError(storage::checkRead(device));
     if (code != 0) {
         error(3201, 2, 16,
               is2000() ? fmt("Cannot open backup device '%1'. Device error or device off-line. See the SQL "
@@ -858,6 +858,12 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
     }
     if (problems || !roomFor(targets))
         return abort(true);
+    long long dataBytes = 0;
+    for (const BackupFileEntry& f : targets)
+        if (f.file.type == 'D')
+            dataBytes += f.size;
+    if (!withinSizeCap(dataBytes))
+        return abort(false);
 
     std::vector<DbFile> files;
     for (const BackupFileEntry& f : targets)

@@ -109,8 +109,15 @@ bool Engine::createDatabase(const tsql::Statement& st, bool last) {
             log ? m_instance.personality.defaultLogSize() : m_instance.personality.defaultDataSize();
         sizes.push_back(specs[i].size > 0 ? std::max(specs[i].size, storage::kPageSize) : model);
     }
+    long long dataBytes = 0;
+    for (size_t i = 0; i < dataCount; ++i)
+        dataBytes += sizes[i];
+    if (!withinSizeCap(dataBytes)) {
+        done(last, true);
+        return true;
+    }
     for (const DbFile& f : files) {
-        const int code = storage::checkWrite(f.physical);
+        const int code = osError(storage::checkWrite(f.physical));
         if (code != 0)
             return createFailed(last, code, f.physical);
         if (storage::exists(f.physical)) {
@@ -181,7 +188,7 @@ bool Engine::attachFiles(const tsql::Statement& st) {
     // Opening a file the way the engine would: read and write access, and not held by another database.
     // True when it failed, after the messages.
     auto openFailure = [&](const std::string& path) {
-        int code = storage::checkRead(path);
+        int code = osError(storage::checkRead(path));
         if (code == 0 && catalog.owner(path))
             code = 32;
         if (code == 0)
@@ -289,6 +296,12 @@ bool Engine::attachFiles(const tsql::Statement& st) {
     }
     if (!openableVersion(st.name, primary))
         return false;
+    long long dataBytes = 0;
+    for (const DbFile& f : files)
+        if (f.type == 'D')
+            dataBytes += std::max(0LL, storage::fileSize(f.physical));
+    if (!withinSizeCap(dataBytes))
+        return false;
     if (!missingLogs.empty() && !rebuildLog(st, primary, dataPath, missingLogs, logCount, files))
         return false;
     if (!upgradeAttached(st.name, primary))
@@ -303,7 +316,7 @@ bool Engine::attachFiles(const tsql::Statement& st) {
 }
 
 bool Engine::exec(const tsql::Statement& st, bool last) {
-    if (fileProcedure(st, last))
+    if (fileProcedure(st, last) || fixedDrives(st, last))
         return true;
     if (lower(st.name) == "sp_attach_single_file_db")
         return attachSingleFile(st, last);

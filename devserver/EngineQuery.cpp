@@ -30,7 +30,7 @@ const char* const kSchemas[] = {"dbo",
 } // namespace
 
 bool Engine::select(const tsql::Statement& st, bool last) {
-    if (serverView(st, last))
+    if (serverView(st, last) || sessionView(st, last) || volumeView(st, last))
         return true;
     Catalog& catalog = *m_instance.catalog;
     std::lock_guard<std::mutex> lock(catalog.mutex());
@@ -139,7 +139,13 @@ bool Engine::select(const tsql::Statement& st, bool last) {
                 columns.push_back({"state", tds::ColumnType::TinyInt, 1, 0, true});
             if (l == "state_desc" && state)
                 columns.push_back({"state_desc", tds::ColumnType::NVarChar, 60, 0, true});
-            if (l != "name" && l != "*" && l != "dbid" && l != "database_id" && !status && !state)
+            // 0 MULTI_USER, 1 SINGLE_USER (sysdatabases says it with status bit 4096).
+            const bool access = (l == "user_access" || l == "user_access_desc") && table == "databases";
+            if (l == "user_access" && access)
+                columns.push_back({"user_access", tds::ColumnType::TinyInt, 1, 0, true});
+            if (l == "user_access_desc" && access)
+                columns.push_back({"user_access_desc", tds::ColumnType::NVarChar, 60, 0, true});
+            if (l != "name" && l != "*" && l != "dbid" && l != "database_id" && !status && !state && !access)
                 return columnError(c);
         }
         if (!st.whereColumn.empty() && lower(st.whereColumn) != "name")
@@ -150,13 +156,15 @@ bool Engine::select(const tsql::Statement& st, bool last) {
             if (st.whereOp == "like" && !like(db.name, st.whereValue))
                 continue;
             Row row;
-            const int status = (is2000() ? 16 : 65536) | (db.restoring ? 32 : 0);
+            const int status = (is2000() ? 16 : 65536) | (db.restoring ? 32 : 0) | (db.singleUser ? 4096 : 0);
             for (const tds::Column& c : columns)
-                row.push_back(c.name == "name"         ? db.name
-                              : c.name == "status"     ? std::to_string(status)
-                              : c.name == "state"      ? std::string(db.restoring ? "1" : "0")
-                              : c.name == "state_desc" ? std::string(db.restoring ? "RESTORING" : "ONLINE")
-                                                       : std::to_string(db.dbid));
+                row.push_back(c.name == "name"               ? db.name
+                              : c.name == "status"           ? std::to_string(status)
+                              : c.name == "state"            ? std::string(db.restoring ? "1" : "0")
+                              : c.name == "state_desc"       ? std::string(db.restoring ? "RESTORING" : "ONLINE")
+                              : c.name == "user_access"      ? std::string(db.singleUser ? "1" : "0")
+                              : c.name == "user_access_desc" ? std::string(db.singleUser ? "SINGLE_USER" : "MULTI_USER")
+                                                             : std::to_string(db.dbid));
             rows.push_back(row);
         }
     } else if (schemata) {

@@ -155,9 +155,9 @@ bool Engine::serverProperty(const std::string& lowered, tds::Column& column, tds
         // The personalities' builds: 2000 is SP4 (8.00.2039), 2005 SP2 (9.00.3042), the rest RTM.
         value = std::string(p.year == 2000 ? "SP4" : p.year == 2005 ? "SP2" : "RTM");
     } else if (name == "edition") {
-        value = std::string(p.year <= 2005 ? "Developer Edition" : "Developer Edition (64-bit)");
+        value = editionName(m_instance.edition, p);
     } else if (name == "engineedition") {
-        value = std::string("3");
+        value = std::to_string(engineEdition(m_instance.edition, p));
     } else if (name == "machinename") {
         value = machineName();
     } else if (name == "servername") {
@@ -220,7 +220,7 @@ bool Engine::fileProcedure(const tsql::Statement& st, bool last) {
     m_out.columns(columns);
     for (const Row& row : rows)
         m_out.row(columns, row);
-    m_out.done(tds::DoneMore | tds::DoneCount, 0xC1, rows.size());
+    m_out.done(tds::DoneMore | tds::DoneCount, 0xC1, rows.size(), 0xFF); // DONEINPROC, as a procedure's
     m_out.returnStatus(0);
     m_out.done(last ? tds::DoneFinal : tds::DoneMore, 0xE0, 0, 0xFE);
     return true;
@@ -305,7 +305,12 @@ bool Engine::serverView(const tsql::Statement& st, bool last) {
     } else {
         return false;
     }
+    return answerRows(st, known, all, last);
+}
 
+bool Engine::answerRows(const tsql::Statement& st, const std::vector<tds::Column>& known,
+                        const std::vector<Row>& all, bool last) {
+    using tds::ColumnType;
     std::vector<size_t> picked;
     for (const std::string& c : st.columns) {
         if (c == "*") {
@@ -338,13 +343,24 @@ bool Engine::serverView(const tsql::Statement& st, bool last) {
     for (size_t k : picked)
         columns.push_back(known[k]);
     nameColumns(st, columns);
+    // DB_ID(N'name'): the database's id, or NULL for a name the server does not have, which nothing
+    // equals.
+    std::string whereValue = st.whereValue;
+    if (st.whereFunction == "db_id") {
+        std::lock_guard<std::mutex> lock(m_instance.catalog->mutex());
+        const Database* db = m_instance.catalog->find(st.whereValue);
+        whereValue = db ? std::to_string(db->dbid) : "";
+    }
     std::vector<Row> rows;
     for (const Row& row : all) {
         if (whereIndex < known.size()) {
             const std::string v = row[whereIndex].value_or("");
-            if (st.whereOp == "=" && (known[whereIndex].type == ColumnType::NVarChar
-                                          ? !Catalog::sameName(v, st.whereValue)
-                                          : std::atoll(v.c_str()) != std::atoll(st.whereValue.c_str())))
+            if (st.whereFunction == "db_id" && whereValue.empty())
+                continue;
+            const bool text = known[whereIndex].type == ColumnType::NVarChar ||
+                              known[whereIndex].type == ColumnType::NChar;
+            if (st.whereOp == "=" && (text ? !Catalog::sameName(v, whereValue)
+                                           : std::atoll(v.c_str()) != std::atoll(whereValue.c_str())))
                 continue;
             if (st.whereOp == "like" && !engine::like(v, st.whereValue))
                 continue;

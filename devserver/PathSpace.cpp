@@ -66,6 +66,13 @@ void setRoot(const std::string& hostFolder) {
     g_root = canonical(hostFolder);
 }
 
+std::string driveLetters() {
+    std::string letters;
+    for (const auto& drive : g_drives)
+        letters += drive.first;
+    return letters;
+}
+
 bool addDrive(char letter, const std::string& hostFolder) {
     if (!std::isalpha(static_cast<unsigned char>(letter)))
         return false;
@@ -122,7 +129,7 @@ std::string server(const std::string& hostPath) {
         return {};
     }
     if (g_root.empty())
-        return hostPath;
+        return hostPath.empty() || hostPath[0] == '/' ? hostPath : path; // SQL Server names folders in full
     if (!inside(path, g_root, rest))
         return {};
     return "/" + rest;

@@ -15,6 +15,7 @@ namespace pathspace {
 void setRoot(const std::string& hostFolder);
 bool addDrive(char letter, const std::string& hostFolder);
 bool windows(); // drives were given: paths are C:\…
+std::string driveLetters(); // the letters given, in order ("CD")
 bool rooted();  // a root or drives: host paths mean nothing to the server
 
 // The host path of a server path; empty when the path cannot name anything on this server (a

@@ -1,5 +1,6 @@
 #include "Session.h"
 
+#include "EngineHelpers.h"
 #include "Prelogin.h"
 #include "Rpc.h"
 #include "TdsWriter.h"
@@ -111,7 +112,15 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
             if (!wanted.empty()) {
                 std::lock_guard<std::mutex> lock(instance.catalog->mutex());
                 const Database* db = instance.catalog->find(wanted);
-                if (!db) {
+                // A database held in single-user mode by another session refuses the login as it
+                // refuses USE (924), before the usual 4060.
+                const bool held = db && db->singleUser && instance.catalog->inUseByOthers(db->name, sessionId);
+                if (!db || held) {
+                    if (held)
+                        out.message(true, 924, 1, 14,
+                                    "Database '" + db->name +
+                                        "' is already open and can only have one user at a time.",
+                                    instance.serverName, "", 1);
                     out.message(true, 4060, 1, 11,
                                 instance.personality.is2000()
                                     ? "Cannot open database requested in login '" + wanted + "'. Login fails."
@@ -128,7 +137,14 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
             }
             {
                 std::lock_guard<std::mutex> lock(instance.catalog->mutex());
-                instance.catalog->enter(sessionId, database);
+                SessionInfo info;
+                info.database = database;
+                info.login = user;
+                info.host = loginString(p, 36);
+                info.program = loginString(p, 48);
+                info.loginTime = engine::nowText();
+                info.fd = fd;
+                instance.catalog->open(sessionId, info);
             }
             out.envChange(1, database, "master");
             out.message(false, 5701, 2, 0, "Changed database context to '" + database + "'.",

@@ -36,7 +36,8 @@ const std::set<std::string>& reserved() {
 
 const std::set<std::string>& statementStarts() {
     static const std::set<std::string> words = {"use",  "select", "create",  "exec", "execute",
-                                                "drop", "backup", "restore", "set", "dbcc"};
+                                                "drop", "backup", "restore", "set", "dbcc",
+                                                "alter"};
     return words;
 }
 
@@ -44,7 +45,7 @@ const std::set<std::string>& statementStarts() {
 // not play (a syntax error here), never a call of a procedure by that name.
 const std::set<std::string>& otherStatementStarts() {
     static const std::set<std::string> words = {
-        "alter",     "begin",      "break",       "checkpoint", "close",  "commit",     "continue",
+        "begin",      "break",       "checkpoint", "close",  "commit",     "continue",
         "deallocate", "declare",     "delete",     "deny",   "fetch",      "goto",
         "grant",     "if",         "insert",      "kill",       "merge",  "open",       "print",
         "raiserror", "readtext",   "reconfigure", "return",     "revoke", "rollback",   "save",
@@ -277,6 +278,11 @@ private:
             if (!isSymbol("."))
                 break;
             ++pos;
+            // master..sysprocesses: the schema left out between the dots.
+            while (isSymbol(".") && parts.size() < 3) {
+                parts.emplace_back();
+                ++pos;
+            }
         }
         return parts;
     }
@@ -319,6 +325,8 @@ private:
             restore(st);
         } else if (head == "dbcc") {
             dbcc(st);
+        } else if (head == "alter") {
+            alterDatabase(st);
         } else {
             st.kind = Statement::Set;
             // SET options end at the next statement or ";".
@@ -349,6 +357,41 @@ private:
             column += "(" + arguments + ")";
         }
         return column;
+    }
+
+    // ALTER DATABASE name SET SINGLE_USER | RESTRICTED_USER | MULTI_USER
+    //     [WITH ROLLBACK IMMEDIATE | ROLLBACK AFTER n [SECONDS] | NO_WAIT]: the one ALTER played.
+    void alterDatabase(Statement& st) {
+        expectWord("database");
+        st.kind = Statement::AlterDatabase;
+        st.name = name();
+        expectWord("set");
+        const std::string access = peek().kind == Token::Word ? lower(peek().text) : "";
+        if (access != "single_user" && access != "restricted_user" && access != "multi_user")
+            fail();
+        ++pos;
+        st.userAccess = access;
+        if (!isWord("with"))
+            return;
+        ++pos;
+        if (isWord("no_wait")) {
+            ++pos;
+            st.termination = "no_wait";
+            return;
+        }
+        expectWord("rollback");
+        if (isWord("immediate")) {
+            ++pos;
+            st.termination = "rollback immediate";
+            return;
+        }
+        expectWord("after");
+        if (peek().kind != Token::Number)
+            fail();
+        ++pos;
+        if (isWord("seconds"))
+            ++pos;
+        st.termination = "rollback after";
     }
 
     // DBCC CHECKPRIMARYFILE (N'path' [, option]) [WITH NO_INFOMSGS]: the one DBCC statement played.
@@ -400,6 +443,22 @@ private:
                 expectSymbol(")");
                 st.casts.resize(st.columns.size());
                 st.casts.back() = type;
+            } else if (isWord("convert") && peek(1).kind == Token::Symbol && peek(1).text == "(") {
+                // CONVERT(nvarchar(128), SERVERPROPERTY('ProductVersion')): CAST written the other way.
+                pos += 2;
+                if (peek().kind != Token::Word)
+                    fail();
+                std::string type = lower(t[pos++].text);
+                if (isSymbol("(")) {
+                    ++pos;
+                    type += "(" + lower(value()) + ")";
+                    expectSymbol(")");
+                }
+                expectSymbol(",");
+                st.columns.push_back(functionColumn());
+                expectSymbol(")");
+                st.casts.resize(st.columns.size());
+                st.casts.back() = type;
             } else if (tok.kind == Token::Word || tok.kind == Token::Ident) {
                 st.columns.push_back(functionColumn());
             } else {
@@ -409,6 +468,10 @@ private:
             if (isWord("as")) {
                 ++pos;
                 st.aliases.back() = value();
+            } else if (peek().kind == Token::Ident ||
+                       (peek().kind == Token::Word && !reserved().count(lower(peek().text)) &&
+                        !statementStarts().count(lower(peek().text)) && lower(peek().text) != "order")) {
+                st.aliases.back() = t[pos++].text; // an alias without AS
             }
             if (!isSymbol(","))
                 break;

@@ -41,6 +41,7 @@ struct Statement {
         RestoreDatabase,
         RestoreVerifyOnly,
         CheckPrimaryFile, // DBCC CHECKPRIMARYFILE (path in disk, option in file)
+        AlterDatabase,    // ALTER DATABASE name SET SINGLE_USER | RESTRICTED_USER | MULTI_USER
         Set,
     } kind = Set;
 
@@ -89,6 +90,10 @@ struct Statement {
     bool checksum = false; // WITH CHECKSUM (from 2005; SQL Server 2000 does not know the word)
     bool copyOnly = false; // WITH COPY_ONLY (from 2005): no base for later differential backups
     bool noInfoMessages = false; // DBCC … WITH NO_INFOMSGS
+
+    // ALTER DATABASE … SET
+    std::string userAccess;  // "single_user", "restricted_user" or "multi_user"
+    std::string termination; // "rollback immediate", "rollback after", "no_wait" or "" (wait)
     int line = 1;
 };
 

@@ -2,6 +2,7 @@
 #include "BackupFormat.h"
 #include "Catalog.h"
 #include "CollationBytes.h"
+#include "Edition.h"
 #include "Engine.h"
 #include "PathSpace.h"
 #include "RunAs.h"
@@ -48,8 +49,9 @@ void onSignal(int) {
         "                         [--demo-files DIR] [--collation NAME] [--force-encryption]\n"
         "                         [--browser-lists-unknown] [--ignore-attention] [--silent]\n"
         "                         [--default-log-dir DIR] [--rebuilt-log-notice-as-error]\n"
-        "                         [--slow-changes MS] [--drop-after-change N]\n"
-        "                         [--run-as USER] [--root DIR] [--drive LETTER=DIR]...\n"
+        "                         [--slow-changes MS] [--run-as USER] [--root DIR] [--drive LETTER=DIR]...\n"
+        "                         [--drop-after-change N]\n"
+        "                         [--edition express|standard|enterprise|developer] [--size-cap-mb N]\n"
         "  versions: 2000 2005 2008 2012 2014 2016 2017 2019 2022 2025; addresses: loopback only\n",
         problem.c_str());
     std::exit(2);
@@ -217,6 +219,9 @@ int main(int argc, char** argv) {
     bool damageBackups = false;
     std::string runAs, root;
     bool dataDirGiven = false;
+    Edition edition = Edition::Developer;
+    bool editionGiven = false;
+    int sizeCapMB = 0;
     int dropAfterChange = 0;
 
     auto number = [&](int& i, const char* what) {
@@ -259,6 +264,14 @@ int main(int argc, char** argv) {
         } else if (a == "--data-dir") {
             dataDir = text(i, "--data-dir");
             dataDirGiven = true;
+        } else if (a == "--edition") {
+            if (!editionFor(text(i, "--edition"), edition))
+                usage("--edition takes express, standard, enterprise or developer");
+            editionGiven = true;
+        } else if (a == "--size-cap-mb") {
+            sizeCapMB = number(i, "--size-cap-mb");
+            if (sizeCapMB == 0)
+                usage("--size-cap-mb takes a number of MB above 0");
         } else if (a == "--run-as") {
             runAs = text(i, "--run-as");
         } else if (a == "--root") {
@@ -360,6 +373,11 @@ int main(int argc, char** argv) {
                 p.versionBanner = p.versionBanner.substr(0, linuxAt) +
                                   " on Windows Server 2019 Datacenter 10.0 <X64> (Build 17763: ) (Hypervisor)";
         }
+        // @@VERSION names the build's own edition unless one is asked for.
+        instance->edition = edition;
+        instance->sizeCapOverrideMB = sizeCapMB;
+        if (editionGiven)
+            instance->personality.versionBanner = bannerFor(edition, instance->personality);
         instance->serverName = upper(hostName()) + (name.empty() ? "" : "\\" + upper(name));
         instance->statementLog = statementLog;
         instance->loginName = login.user;

@@ -5,7 +5,9 @@
 #include <QRegularExpression>
 
 #include <csignal>
+#include <pwd.h>
 #include <sys/prctl.h>
+#include <unistd.h>
 
 DevServer::DevServer(int version, QStringList extraArguments)
     : m_version(version), m_extra(std::move(extraArguments)) {
@@ -22,7 +24,12 @@ bool DevServer::start() {
                         QStringLiteral("--version"),        QString::number(m_version),
                         QStringLiteral("--data-dir"),       m_dataDir.path(),
                         QStringLiteral("--log-statements"), statementLog()};
-    args += m_extra;
+    // The account passes through the test's data folder to its own folders inside (--root, --drive).
+    if (m_extra.contains(QStringLiteral("--run-as")))
+        QFile::setPermissions(m_dataDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                    QFile::ExeGroup | QFile::ExeOther);
+    for (QString extra : m_extra)
+        args << extra.replace(QStringLiteral("@DATA@"), m_dataDir.path());
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // A test that dies takes its server with it.
     m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
@@ -44,6 +51,26 @@ bool DevServer::start() {
     const auto match = QRegularExpression(QStringLiteral(":(\\d+)")).match(m_lines.first());
     m_port = match.captured(1).toInt();
     return m_port > 0;
+}
+
+bool DevServer::canRunAs() {
+    return ::geteuid() == 0 && ::getpwnam("nobody") != nullptr;
+}
+
+QString DevServer::hostPath(const QString& serverPath) const {
+    const int root = m_extra.indexOf(QStringLiteral("--root"));
+    if (root >= 0 && root + 1 < m_extra.size()) {
+        QString top = m_extra[root + 1];
+        return top.replace(QStringLiteral("@DATA@"), m_dataDir.path()) + serverPath;
+    }
+    const int drive = m_extra.indexOf(QStringLiteral("--drive"));
+    if (drive >= 0 && drive + 1 < m_extra.size() && serverPath.size() >= 3 && serverPath[1] == QLatin1Char(':')) {
+        QString folder = m_extra[drive + 1].mid(2);
+        QString rest = serverPath.mid(2);
+        return folder.replace(QStringLiteral("@DATA@"), m_dataDir.path()) +
+               rest.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    }
+    return serverPath;
 }
 
 void DevServer::stop() {

@@ -17,6 +17,28 @@ public:
     // Options for the next start (a restart keeps the port and the data folder).
     void setExtraArguments(QStringList extraArguments) { m_extra = std::move(extraArguments); }
 
+    // The stand-in as somebody else, for extraArguments (combine them with +). "@DATA@" in an
+    // argument stands for this server's data folder.
+    // As another account (root only; tests use nobody): every file it touches, it touches with
+    // that account's rights. Its data folder is handed to the account.
+    static QStringList runAs(const QString& user = QStringLiteral("nobody")) {
+        return {QStringLiteral("--run-as"), user};
+    }
+    static bool canRunAs(); // root, and the account nobody exists
+    // In a file system of its own, as in a container: its paths are /var/opt/mssql/data/… and a
+    // path of this computer means nothing to it.
+    static QStringList ownRoot() {
+        return {QStringLiteral("--root"), QStringLiteral("@DATA@/root"), QStringLiteral("--data-dir"),
+                QStringLiteral("@DATA@/root/var/opt/mssql/data")};
+    }
+    // Playing Windows on drive C: (C:\SQLData\x.mdf), whatever the version.
+    static QStringList windowsDrive() {
+        return {QStringLiteral("--drive"), QStringLiteral("C=@DATA@/drive-c"), QStringLiteral("--data-dir"),
+                QStringLiteral("@DATA@/drive-c/SQLData")};
+    }
+    // Where a path the server names is on this computer (the path itself without --root/--drive).
+    QString hostPath(const QString& serverPath) const;
+
     int port() const { return m_port; }
     qint64 processId() const { return m_process.processId(); }
     QString dataDir() const { return m_dataDir.path(); }

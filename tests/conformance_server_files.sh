@@ -21,6 +21,7 @@ for version in 2000 2012 2016 2019 2022; do
     out=$(q "$p" "SELECT SERVERPROPERTY('ProductVersion') AS v, SERVERPROPERTY('ProductLevel'), SERVERPROPERTY('EngineEdition'), SERVERPROPERTY('InstanceName'), CAST(SERVERPROPERTY('MachineName') AS nvarchar(128)) AS m, SERVERPROPERTY('ServerName') AS s")
     check "$version properties" "$out" "(1 row affected)" "$(printf '\tNULL\t')"
     absent "$version properties" "$out" "Msg "
+    check "$version convert" "$(q "$p" "SELECT CONVERT(nvarchar(128), SERVERPROPERTY('ProductVersion')) v, @@VERSION")" "$(q "$p" "SELECT SERVERPROPERTY('ProductVersion')" | grep -E '^[0-9]+\.[0-9]')"
     out=$(q "$p" "SELECT SERVERPROPERTY('InstanceDefaultDataPath'), SERVERPROPERTY('InstanceDefaultLogPath'), SERVERPROPERTY('InstanceDefaultBackupPath')")
     case $version in
     2000 | 2008) check "$version no default paths" "$out" "$(printf 'NULL\tNULL\tNULL')" ;;
@@ -108,7 +109,10 @@ out=$(q "$p" "BACKUP DATABASE R TO DISK = N'/var/opt/mssql/backup/R.bak'
 RESTORE FILELISTONLY FROM DISK = N'/var/opt/mssql/backup/R.bak'")
 check "root: backup records its paths" "$out" "/var/opt/mssql/data/R.mdf"
 holds "root: backup inside the root" test -f "$work/rootfs/var/opt/mssql/backup/R.bak"
-check "root: a host path means nothing" "$(q "$p" "BACKUP DATABASE R TO DISK = N'$work/R.bak'")" "Msg 3201" "Operating system error 3(The system cannot find the path specified.)."
+# SQL Server on Linux says 2 for a missing folder too (the image's /var/opt/mssql/backup).
+check "root: a host path means nothing" "$(q "$p" "BACKUP DATABASE R TO DISK = N'$work/R.bak'")" "Msg 3201" "Operating system error 2(The system cannot find the file specified.)."
+check "root: the image's missing backup folder" "$(q "$p" "BACKUP DATABASE R TO DISK = N'/var/opt/mssql/nobackup/R.bak'")" "Operating system error 2(The system cannot find the file specified.)."
+check "root: attach from a host path" "$(q "$p" "CREATE DATABASE H ON (FILENAME = N'$work/tree/sub/b.mdf') FOR ATTACH")" "Msg 5120" "Operating system error 2: \"2(The system cannot find the file specified.)\"."
 check "root: nor a host file" "$(exists_row "$p" "$work/tree/a.bak")" "$(printf '0\t0\t0')"
 check "root: .. stays inside" "$(exists_row "$p" "/../../var/opt/mssql/backup/R.bak")" "$(printf '1\t0\t1')"
 check "root: listings" "$(q "$p" "EXEC master.dbo.xp_dirtree N'/var/opt/mssql', 1, 1")" "$(printf 'backup\t1\t0')" "$(printf 'data\t1\t0')"
@@ -141,7 +145,7 @@ absent "linux: nothing created" "$out" "successfully processed"
 holds "linux: no file called C:\\…" bash -c "! ls '$work/linux/data' | grep -q 'C:'"
 out=$(q "$p" "RESTORE DATABASE W FROM DISK = N'$work/cdrive/Backup/W.bak' WITH MOVE N'W' TO N'$work/linux/data/W.mdf', MOVE N'W_log' TO N'$work/linux/data/W_log.ldf'")
 check "linux: moved, restored" "$out" "RESTORE DATABASE successfully processed"
-check "linux: attach by a Windows path" "$(q "$p" "CREATE DATABASE X ON (FILENAME = N'C:\\SQLData\\W.mdf') FOR ATTACH")" "Msg 5120"
+check "linux: attach by a Windows path" "$(q "$p" "CREATE DATABASE X ON (FILENAME = N'C:\\SQLData\\W.mdf') FOR ATTACH")" "Msg 5120" "Operating system error 2: \"2(The system cannot find the file specified.)\"."
 
 # --- A disk without room ---
 if [ "$(id -u)" != 0 ] || ! { mkdir -p "$work/small" && mount -t tmpfs -o size=2m tmpfs "$work/small" 2>/dev/null; }; then

@@ -697,6 +697,33 @@ private slots:
         QVERIFY(reply.endsWith(doneProc(0)));
     }
 
+    // The file procedures called by name, arguments by position, as clients ask the server about a
+    // path: the row xp_fileexist gives and the entries xp_dirtree lists.
+    void fileProceduresByName() {
+        QFile file(m_2019.scratch() + QStringLiteral("/файл.bak"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        RawSession session(m_2019.port());
+        QVERIFY(session.loggedIn());
+        QByteArray reply = session.call(rpcByName(QStringLiteral("master.dbo.xp_fileexist"),
+                                                  nvarcharParam(QString(), file.fileName())));
+        const auto row = [](int a, int b, int c) {
+            return QByteArray::fromHex("d104") + le32(a) + char(4) + le32(b) + char(4) + le32(c);
+        };
+        const QByteArray ended = QByteArray::fromHex("7900000000") + doneProc(0).replace(3, 2, le16(0xE0));
+        const QByteArray existsRow = row(1, 0, 1);
+        QVERIFY2(reply.contains(existsRow), reply.toHex().constData());
+        QVERIFY(reply.endsWith(ended));
+        reply = session.call(rpcByName(QStringLiteral("xp_fileexist"),
+                                       nvarcharParam(QString(), m_2019.scratch() + QStringLiteral("/none/x"))));
+        QVERIFY(reply.contains(row(0, 0, 0)));
+        reply = session.call(rpcByName(QStringLiteral("xp_dirtree"), nvarcharParam(QString(), m_2019.scratch()) +
+                                                                          intParam(QString(), 1) +
+                                                                          intParam(QString(), 1)));
+        QVERIFY2(reply.contains(utf16(QStringLiteral("файл.bak"))), reply.toHex().constData());
+        QVERIFY(reply.endsWith(ended));
+    }
+
     // A well-formed call to a procedure the stand-in does not have gets SQL Server's message.
     void unknownProcedureByName() {
         QTcpSocket s;

@@ -152,6 +152,25 @@ private slots:
         QCOMPARE(order, orderBy);
     }
 
+    // What clients ask the server about itself: properties cast either way and named, and the file
+    // functions with their arguments, an alias and a filter.
+    void serverQuestions() {
+        auto st = tsql::parse("SELECT CAST(SERVERPROPERTY('ProductVersion') AS nvarchar(128)) AS v, "
+                              "CONVERT(sysname, SERVERPROPERTY('InstanceName')), SERVERPROPERTY('Edition') e")
+                      .at(0);
+        QCOMPARE(st.columns, (std::vector<std::string>{"SERVERPROPERTY('ProductVersion')",
+                                                       "SERVERPROPERTY('InstanceName')", "SERVERPROPERTY('Edition')"}));
+        QCOMPARE(st.casts, (std::vector<std::string>{"nvarchar(128)", "sysname", ""}));
+        QCOMPARE(st.aliases.at(0), std::string("v"));
+        st = tsql::parse("SELECT file_or_directory_name FROM sys.dm_os_enumerate_filesystem(N'C:\\Д', N'*') AS f "
+                         "WHERE level = 0")
+                 .at(0);
+        QVERIFY(st.fromCall);
+        QCOMPARE(st.fromArgs, (std::vector<std::string>{"C:\\Д", "*"}));
+        QCOMPARE(st.whereColumn, std::string("level"));
+        QCOMPARE(st.whereValue, std::string("0"));
+    }
+
     void commentsAreSkipped() {
         const auto st = tsql::parse("-- a comment\nDROP /* inline */ DATABASE [a], b");
         QCOMPARE(st.at(0).names.size(), size_t(2));

@@ -1,0 +1,118 @@
+#!/bin/bash
+# Sessions, editions and free space, checked with FreeTDS's own clients: a second client holds a
+# database open while another asks who uses it, restores, drops, detaches, or ends it with
+# ROLLBACK IMMEDIATE; an Express stand-in refuses data past its cap; each version answers free space
+# with the functions it has.
+source "$(dirname "$0")/conformance_lib.sh"
+
+hold() { # hold PORT DATABASE SECONDS OUTFILE: a client inside the database, then one more statement
+    (printf 'use [%s]\ngo\n' "$2"; sleep "$3"; printf 'select 42 as still_here\ngo\nquit\n') |
+        TDSVER=7.4 timeout 60 tsql -H 127.0.0.1 -p "$1" -U sa -P pvtmo >"$4" 2>&1 &
+    for _ in $(seq 50); do
+        run_tsql "$1" 7.4 "select spid from master..sysprocesses where dbid = db_id(N'$2')" | grep -q '^[0-9]' && return
+        sleep 0.1
+    done
+}
+
+start s2019 2019
+run_tsql "$port" 7.4 "create database [Склад]
+backup database [Склад] to disk = N'$work/sklad.bak'" >/dev/null
+hold "$port" "Склад" 4 "$work/holder"
+out=$(run_tsql "$port" 7.4 "select session_id, login_name, host_name, program_name from sys.dm_exec_sessions where database_id = db_id(N'Склад')")
+check "2019 dm_exec_sessions names the other client" "$out" "TSQL" "sa" "$(hostname)"
+out=$(run_tsql "$port" 7.4 "select spid, loginame, hostname, program_name from master..sysprocesses where dbid = db_id(N'Склад')")
+check "2019 sysprocesses names the other client" "$out" "TSQL"
+out=$(run_tsql "$port" 7.4 "drop database [Склад]")
+check "2019 drop while in use" "$out" "Msg 3702" 'Cannot drop database "Склад" because it is currently in use.'
+out=$(run_tsql "$port" 7.4 "exec sp_detach_db N'Склад'")
+check "2019 detach while in use" "$out" "Msg 3703" "Cannot detach the database 'Склад' because it is currently in use."
+out=$(run_tsql "$port" 7.4 "restore database [Склад] from disk = N'$work/sklad.bak' with replace")
+check "2019 restore while in use" "$out" "Msg 3101 (severity 16, state 1)" \
+    "Exclusive access could not be obtained because the database is in use." "Msg 3013"
+absent "2019 restore while in use" "$out" "Msg 3119"
+out=$(run_tsql "$port" 7.4 "alter database [Склад] set single_user with no_wait")
+check "2019 single user, no wait" "$out" "Msg 5061" "Msg 5069"
+out=$(run_tsql "$port" 7.4 "alter database [Склад] set single_user with rollback immediate
+select spid from master..sysprocesses where dbid = db_id(N'Склад')")
+check "2019 rollback immediate" "$out" "Nonqualified transactions are being rolled back."
+holds "2019 rollback immediate leaves nobody else in it" bash -c '! grep -A1 "spid$" <<<"$1" | grep -qE "^[0-9]+$"' _ "$out"
+sleep 5
+absent "2019 the ended client's next statement fails" "$(cat "$work/holder")" "still_here"
+hold "$port" "Склад" 3 "$work/holder2"
+out=$(run_tsql "$port" 7.4 "use [Склад]")
+check "2019 single user held by another" "$out" "Msg 924" \
+    "Database 'Склад' is already open and can only have one user at a time."
+sleep 4
+out=$(run_tsql "$port" 7.4 "select name, user_access_desc from sys.databases where name = N'Склад'")
+check "2019 sys.databases says SINGLE_USER" "$out" "SINGLE_USER"
+out=$(run_tsql "$port" 7.4 "alter database [Склад] set multi_user
+restore database [Склад] from disk = N'$work/sklad.bak' with replace")
+check "2019 multi user again, then the restore" "$out" "RESTORE DATABASE successfully processed"
+out=$(run_tsql "$port" 7.4 "select user_access_desc from sys.databases where name = N'Склад'")
+check "2019 sys.databases says MULTI_USER" "$out" "MULTI_USER"
+run_tsql "$port" 7.4 "create database Wide on (name = Wide, filename = N'$work/wide.mdf', size = 2MB) log on (name = Wide_log, filename = N'$work/wide.ldf')
+exec sp_detach_db N'Wide'" >/dev/null
+
+start s2005 2005
+run_tsql "$port" 7.2 "create database Sklad" >/dev/null
+hold "$port" Sklad 2 "$work/holder3"
+out=$(run_tsql "$port" 7.2 "select session_id, program_name from sys.dm_exec_sessions")
+check "2005 dm_exec_sessions" "$out" "TSQL"
+out=$(run_tsql "$port" 7.2 "select database_id from sys.dm_exec_sessions")
+check "2005 has no database_id in dm_exec_sessions" "$out" "Msg 207"
+out=$(run_tsql "$port" 7.2 "select spid, program_name from sys.sysprocesses where dbid = db_id(N'Sklad')")
+check "2005 sys.sysprocesses" "$out" "TSQL"
+
+start s2000 2000 --edition express
+run_tsql "$port" 7.1 "create database Sklad" >/dev/null
+hold "$port" Sklad 2 "$work/holder4"
+out=$(run_tsql "$port" 7.1 "select spid, program_name from master..sysprocesses where dbid = db_id(N'Sklad')")
+check "2000 sysprocesses" "$out" "TSQL"
+out=$(run_tsql "$port" 7.1 "drop database Sklad")
+check "2000 drop while in use" "$out" "Cannot drop the database 'Sklad' because it is currently in use."
+sleep 2
+hold "$port" Sklad 3 "$work/holder5"
+out=$(run_tsql "$port" 7.1 "alter database Sklad set single_user with rollback immediate
+drop database Sklad")
+check "2000 rollback immediate, then the drop" "$out" "Nonqualified transactions are being rolled back."
+absent "2000 rollback immediate, then the drop" "$out" "Msg 3702"
+out=$(run_tsql "$port" 7.1 "select serverproperty('Edition') as e, serverproperty('EngineEdition') as n")
+check "2000 Desktop Engine" "$out" "Desktop Engine" $'\t1'
+out=$(run_tsql "$port" 7.1 "exec master.dbo.xp_fixeddrives")
+check "2000 xp_fixeddrives" "$out" "MB free"
+
+# Express: the cap by version, lowered here to 1 MB so that small files pass it.
+start s2019e 2019 --edition express --size-cap-mb 1
+out=$(run_tsql "$port" 7.4 "select serverproperty('Edition') as e, serverproperty('EngineEdition') as n, @@version as v")
+check "2019 Express names itself" "$out" "Express Edition (64-bit)" $'\t4'
+out=$(run_tsql "$port" 7.4 "create database Big on (name = Big, filename = N'$work/s2019e/big.mdf', size = 2MB)")
+check "2019 Express create past the cap" "$out" "Msg 1827" \
+    "CREATE DATABASE or ALTER DATABASE failed because the resulting cumulative database size would exceed your licensed limit of 1 MB per database."
+cp "$work/sklad.bak" "$work/s2019e/"
+out=$(run_tsql "$port" 7.4 "restore database Sklad from disk = N'$work/s2019e/sklad.bak' with move N'Склад' to N'$work/s2019e/s.mdf', move N'Склад_log' to N'$work/s2019e/s.ldf'")
+check "2019 Express restore past the cap" "$out" "Msg 1827" "licensed limit of 1 MB per database" \
+    "RESTORE DATABASE is terminating abnormally."
+out=$(run_tsql "$port" 7.4 "create database Wide on (filename = N'$work/wide.mdf'), (filename = N'$work/wide.ldf') for attach")
+check "2019 Express attach past the cap" "$out" "Msg 1827" "licensed limit of 1 MB per database"
+out=$(run_tsql "$port" 7.4 "select name from sys.databases where name = N'Wide'")
+absent "2019 Express attached nothing" "$out" "Wide"
+start s2016s 2016 --edition standard
+out=$(run_tsql "$port" 7.4 "select serverproperty('EngineEdition') as n, serverproperty('Edition') as e")
+check "2016 Standard" "$out" "Standard Edition (64-bit)"
+
+# Free space, with the best function each version has.
+out=$(run_tsql "$port" 7.4 "exec master.dbo.xp_fixeddrives")
+check "2016 xp_fixeddrives" "$out" "MB free"
+run_tsql "$port" 7.4 "create database Sklad" >/dev/null
+out=$(run_tsql "$port" 7.4 "select volume_mount_point, available_bytes from sys.dm_os_volume_stats(5, 1)")
+check "2016 dm_os_volume_stats" "$out" "available_bytes" "/"
+start s2019f 2019
+out=$(run_tsql "$port" 7.4 "select fixed_drive_path, free_space_in_bytes from sys.dm_os_enumerate_fixed_drives")
+check "2019 dm_os_enumerate_fixed_drives" "$out" "free_space_in_bytes" "/"
+out=$(run_tsql "$port" 7.4 "exec master.dbo.xp_fixeddrives")
+check "2019 on Linux has no xp_fixeddrives" "$out" "Msg 2812"
+start s2008 2008
+out=$(run_tsql "$port" 7.3 "select available_bytes from sys.dm_os_volume_stats(1, 1)")
+check "2008 RTM has no dm_os_volume_stats" "$out" "Msg 208"
+
+finish
