@@ -2,6 +2,7 @@
 #include "LongOperation.h"
 
 #include "AdoQuery.h"
+#include "ControlsDisabled.h"
 #include "ModalSeam.h"
 #include "ProgressDialog.h"
 #include "StatementWatch.h"
@@ -35,29 +36,6 @@ struct Outcome {
     bool followUpSkipped = false;
 };
 
-// Disables the window's own controls (not its dialogs, which are windows of their own) for the
-// time of the operation, and gives them and the keyboard focus back afterwards.
-class ControlsDisabled {
-public:
-    explicit ControlsDisabled(QWidget* window) : m_focus(window->focusWidget()) {
-        for (QWidget* child : window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
-            if (!child->isWindow() && child->isEnabled()) {
-                child->setEnabled(false);
-                m_disabled.append(child);
-            }
-    }
-    ~ControlsDisabled() {
-        for (const QPointer<QWidget>& child : m_disabled)
-            if (child)
-                child->setEnabled(true);
-        if (m_focus && m_focus->isEnabled())
-            m_focus->setFocus();
-    }
-
-private:
-    QList<QPointer<QWidget>> m_disabled;
-    QPointer<QWidget> m_focus;
-};
 // Whether the statement's error is the cancel's own (the driver's "Operation canceled", the server's
 // "aborted" and "terminating abnormally", a link lost meanwhile) rather than the server refusing
 // the statement, which the user must see whatever Cancel did. The server's informational messages
