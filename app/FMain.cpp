@@ -1,6 +1,7 @@
 #include "FMain.h"
 
 #include "ButtonTabsStyle.h"
+#include "ConnectWait.h"
 #include "ConnectionSettings.h"
 #include "DatabaseNamesModel.h"
 #include "EnterPresses.h"
@@ -9,6 +10,7 @@
 #include "Images.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
+#include "ServerWait.h"
 #include "Version.h"
 #include "WindowPlacement.h"
 #include "ui_FMain.h"
@@ -31,7 +33,8 @@ const QSize kClientSize(852, 419);
 const int kPanelWidth = 212;
 
 // Indexed by TMain::Status.
-const char* const kStatusImages[3] = {"status-connected", "status-failed", "status-disconnected"};
+const char* const kStatusImages[4] = {"status-connected", "status-failed", "status-disconnected",
+                                      "status-connecting"};
 
 // The wanted family when it is installed, else the system's sans serif. Asking the font database
 // first spares the costly fallback search for a family that is not there. The installed families
@@ -277,6 +280,8 @@ void TMain::showEvent(QShowEvent* event) {
 }
 
 void TMain::closeEvent(QCloseEvent* event) {
+    // A connect in progress is given up: nothing has been done on the server yet.
+    serverwait::giveUp();
     // The statement runs on, on this window's connection: it is cancelled first, or nothing closes.
     if (longop::isRunning()) {
         event->ignore();
@@ -384,7 +389,12 @@ bool TMain::ConnectToServer(bool ShowSuccess) {
         ADOConnection->close();
     ADOConnection->setConnectionString(connection::buildConnectionString(version, server, user, password));
     try {
-        ADOConnection->open();
+        setStatusImage(Status::Connecting);
+        if (!connectwait::open(this, *ADOConnection, server)) {
+            // The user gave up waiting: back to not connected, and nothing to tell.
+            setStatusImage(Status::Disconnected);
+            return false;
+        }
     } catch (const DbError& e) {
         modal::messageDialog(erroradvice::appended(e), DialogType::Error, {DialogButton::Cancel});
         setStatusImage(Status::Failed);
@@ -399,12 +409,17 @@ bool TMain::ConnectToServer(bool ShowSuccess) {
 }
 
 void TMain::connectIfClosed() {
-    if (!ADOConnection->isOpen())
-        ConnectToServer(false);
+    // A failed connect lets the action go on (its statements report the failure), but one the user
+    // gave up waiting for ends it: going on would only start the wait again, frozen this time. The
+    // status picture tells the two apart: a failure shows red, a connect given up grey.
+    if (!ADOConnection->isOpen() && !ConnectToServer(false) && m_status == Status::Disconnected)
+        throw OperationCancelled{};
 }
 
 bool TMain::connectedOrConnect() {
-    connectIfClosed();
+    // A connect given up stops the step as a failed one does.
+    if (!ADOConnection->isOpen())
+        ConnectToServer(false);
     return ADOConnection->isOpen();
 }
 

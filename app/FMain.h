@@ -49,7 +49,7 @@ public:
     void Disconnect();
     QString GetComputerNameText() const;
     // The picture on the connect button.
-    enum class Status { Connected = 0, Failed = 1, Disconnected = 2 };
+    enum class Status { Connected = 0, Failed = 1, Disconnected = 2, Connecting = 3 };
     Status status() const { return m_status; }
     // The same as the number statusImageChanged() carries.
     int statusImage() const { return int(m_status); }

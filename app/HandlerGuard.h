@@ -16,7 +16,9 @@ template <typename Handler> void guarded(Handler&& handler) noexcept {
     try {
         std::forward<Handler>(handler)();
     } catch (const OperationCancelled& cancelled) {
-        modal::messageDialog(cancelled.message, DialogType::Warning, {DialogButton::OK});
+        // Without a message the user gave up before anything was done: there is nothing to tell.
+        if (!cancelled.message.isEmpty())
+            modal::messageDialog(cancelled.message, DialogType::Warning, {DialogButton::OK});
     } catch (const DbError& e) {
         modal::errorBox(erroradvice::appended(modal::errorBoxText(e.message()), e));
     } catch (const std::exception& e) {

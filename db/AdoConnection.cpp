@@ -1,5 +1,6 @@
 #include "AdoConnection.h"
 
+#include "ConnectAttempt.h"
 #include "ConnectionString.h"
 #include "LinkSocket.h"
 #include "OdbcDiagnostics.h"
@@ -50,56 +51,41 @@ AdoConnection::AdoConnection() {
         m_env = nullptr;
         throw DbError(QString::fromLatin1(kMissingClient));
     }
+    m_envOwner = std::shared_ptr<void>(m_env, [](void* env) { SQLFreeHandle(SQL_HANDLE_ENV, env); });
     m_driver = findFreeTdsDriver(m_env);
-    if (m_driver.isEmpty()) {
-        SQLFreeHandle(SQL_HANDLE_ENV, m_env);
-        m_env = nullptr;
+    if (m_driver.isEmpty())
         throw DbError(QString::fromLatin1(kMissingClient));
-    }
 }
 
 AdoConnection::~AdoConnection() {
     close();
-    if (m_env)
-        SQLFreeHandle(SQL_HANDLE_ENV, m_env);
 }
 
 void AdoConnection::open() {
+    const std::shared_ptr<ConnectAttempt> attempt = beginOpen();
+    attempt->run();
+    finishOpen(*attempt);
+}
+
+std::shared_ptr<ConnectAttempt> AdoConnection::beginOpen() {
     close();
     const connstr::Settings settings = connstr::parse(m_connectionString);
     // A value the driver would cut short logs in as someone else or fails as a wrong login.
     if (const QString refused = connstr::refusal(settings); !refused.isEmpty())
         throw DbError(refused);
-    SQLHDBC dbc = nullptr;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, m_env, &dbc)))
-        throwFrom(SQL_HANDLE_ENV, m_env, QStringLiteral("Cannot allocate an ODBC connection"));
-    const auto loginTimeout = static_cast<SQLULEN>(m_loginTimeoutSeconds);
-    SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(loginTimeout), 0);
-    SQLSetConnectAttrW(dbc, SQL_ATTR_CONNECTION_TIMEOUT, reinterpret_cast<SQLPOINTER>(loginTimeout), 0);
+    return std::make_shared<ConnectAttempt>(m_envOwner, connstr::toOdbc(settings, m_driver, QString()),
+                                            m_loginTimeoutSeconds, m_defaultDatabase);
+}
 
-    const QString odbc = connstr::toOdbc(settings, m_driver, QString());
-    const std::u16string wide = odbc.toStdU16String();
-    const std::vector<int> socketsBefore = linksocket::streamSockets();
-    const SQLRETURN rc =
-        SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(wide.c_str())),
-                          SQLSMALLINT(wide.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-    if (!SQL_SUCCEEDED(rc)) {
-        // FreeTDS lists "Unable to connect to data source" too; the server's own reason comes first.
-        const auto records = odbcdiag::read(SQL_HANDLE_DBC, dbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        throw servererror::fromRecords(records, QStringLiteral("Unable to connect to data source"));
-    }
-    m_dbc = dbc;
-    m_socket = linksocket::added(socketsBefore, linksocket::streamSockets());
+void AdoConnection::finishOpen(ConnectAttempt& attempt) {
+    close();
+    if (!attempt.succeeded())
+        throw attempt.error();
+    const ConnectAttempt::Link link = attempt.take();
+    m_dbc = link.dbc;
+    m_stmt = link.stmt;
+    m_socket = link.socket;
     markUsed();
-    if (!m_defaultDatabase.isEmpty()) {
-        try {
-            useDatabase(m_defaultDatabase);
-        } catch (...) {
-            close();
-            throw;
-        }
-    }
     if (m_openStateListener)
         m_openStateListener(true);
 }
@@ -187,17 +173,7 @@ void AdoConnection::useDatabase(const QString& name) {
     SQLHSTMT stmt = statementHandle();
     if (!stmt)
         throwFrom(SQL_HANDLE_DBC, m_dbc, QStringLiteral("Cannot allocate an ODBC statement"));
-    const std::u16string text = (QStringLiteral("USE ") + sqlquote::name(name)).toStdU16String();
-    SQLRETURN rc = SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(text.c_str())),
-                                  SQLINTEGER(text.size()));
-    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
-        const auto records = odbcdiag::read(SQL_HANDLE_STMT, stmt);
-        SQLFreeStmt(stmt, SQL_CLOSE);
-        throw servererror::fromRecords(records, QStringLiteral("USE failed"));
-    }
-    while (SQL_SUCCEEDED(SQLMoreResults(stmt))) {
-    }
-    SQLFreeStmt(stmt, SQL_CLOSE);
+    odbcuse::useDatabase(stmt, name);
 }
 
 int AdoConnection::serverMajorVersion() const {

@@ -7,9 +7,12 @@
 #include <QElapsedTimer>
 #include <QString>
 #include <functional>
+#include <memory>
 
 #include <sql.h>
 #include <sqlext.h>
+
+class ConnectAttempt;
 
 class AdoConnection {
 public:
@@ -23,6 +26,12 @@ public:
     const QString& connectionString() const { return m_connectionString; }
 
     void open();
+    // open() in two halves, for a caller that runs the login on a worker thread: beginOpen() closes
+    // the connection and checks the settings (throws their refusal) on the caller's thread; the
+    // attempt's run() blocks anywhere; finishOpen(), back on the caller's thread, takes the link or
+    // throws the attempt's error. An attempt never finished owns its link and frees it itself.
+    std::shared_ptr<ConnectAttempt> beginOpen();
+    void finishOpen(ConnectAttempt& attempt);
     void close();
     // Told after every open and every close, whoever caused it: also when a statement finds the
     // link gone and closes the connection, or opens it again by itself. Never throws.
@@ -83,6 +92,8 @@ public:
 private:
     void useDatabase(const QString& name);
 
+    // Shared with the connect attempts made in it: one given up may still run after the connection is gone.
+    std::shared_ptr<void> m_envOwner;
     SQLHENV m_env = nullptr;
     SQLHDBC m_dbc = nullptr;
     SQLHSTMT m_stmt = nullptr;

@@ -1,0 +1,27 @@
+// The one way the window waits for the server outside a long operation's statement (the connect
+// first): the work runs on a thread of its own while the window keeps painting and answering, its
+// controls disabled; a wait longer than about half a second shows the progress dialog of long
+// operations, its bar running without a share, with its Cancel.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace serverwait {
+
+// A round trip quicker than this shows nothing.
+inline constexpr int kShowAfterMs = 500;
+
+// Runs job on a worker thread and returns true once it has ended. Cancel (the button, Esc) or the
+// application quitting returns false at once, without waiting for the job: it runs on unobserved,
+// so it must own all it touches (shared pointers), and whatever it comes to is dropped with it.
+// title and subject are the dialog's lines: "Підключення до сервера", "Сервер: ...".
+bool run(QWidget* window, const QString& title, const QString& subject, std::function<void()> job);
+
+bool isWaiting();
+// Gives up the wait in progress, as its Cancel does (the window is being closed).
+void giveUp();
+
+} // namespace serverwait
