@@ -97,7 +97,7 @@ std::string line(const std::string& key, const std::string& value) {
 ReadResult readMedia(const std::string& path, std::vector<BackupSetHeader>& sets, long long& appendAt) {
     sets.clear();
     appendAt = 0;
-    const int fd = ::open(path.c_str(), O_RDONLY);
+    const int fd = storage::openFile(path, O_RDONLY);
     if (fd < 0)
         return ReadResult::Unreadable;
     const long long end = ::lseek(fd, 0, SEEK_END);
@@ -173,7 +173,7 @@ SetWriter::~SetWriter() {
 }
 
 bool SetWriter::open(const std::string& path, bool init, long long appendAt) {
-    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | (init ? O_TRUNC : 0), 0644);
+    m_fd = storage::openFile(path, O_WRONLY | O_CREAT | (init ? O_TRUNC : 0), 0644);
     if (m_fd < 0)
         return false;
     if (init || appendAt == 0) {
@@ -225,7 +225,7 @@ bool SetWriter::finish(const std::string& finished, const std::string& checksum)
 }
 
 bool damageMiddle(const std::string& path, long long from) {
-    const int fd = ::open(path.c_str(), O_RDWR);
+    const int fd = storage::openFile(path, O_RDWR);
     if (fd < 0)
         return false;
     const long long end = ::lseek(fd, 0, SEEK_END);

@@ -3,6 +3,7 @@
 #include "Engine.h"
 
 #include "EngineHelpers.h"
+#include "PathSpace.h"
 #include "Utf.h"
 
 #include <algorithm>
@@ -203,8 +204,8 @@ bool Engine::use(const tsql::Statement& st, bool last) {
 
 std::string Engine::resolve(const std::string& path) const {
     // A relative name lands in the instance's default folder, as SQL Server's default backup
-    // and data directories do.
-    if (path.empty() || path[0] == '/')
+    // and data directories do. A drive letter is never relative, even where it names nothing.
+    if (path.empty() || pathspace::absolute(path) || pathspace::driveLetterPath(path))
         return path;
-    return m_instance.catalog->folder() + "/" + path;
+    return pathspace::join(m_instance.dataFolder, path);
 }

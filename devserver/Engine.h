@@ -17,6 +17,8 @@ struct Instance {
     Personality personality;
     std::string serverName; // as messages carry it: HOST or HOST\INSTANCE
     std::string instanceName;
+    std::string dataFolder;   // the default data folder, as the server names it
+    std::string backupFolder; // the default backup folder, as the server names it
     std::string loginName = "sa"; // the login backups record as their user
     Catalog* catalog = nullptr;
     std::string statementLog;       // when set, every batch received is appended here
@@ -110,6 +112,15 @@ private:
     bool reportCopied(const char* operation, const std::vector<BackupFileEntry>& files,
                       const std::string& database, int position, long long bytes,
                       std::chrono::steady_clock::time_point started, bool last, int upgradedFrom = 0);
+    // What the server answers about itself and its files (EngineServerFiles.cpp), computed with the
+    // server account's rights inside its own file system. Each returns false when the statement is
+    // not one of its own.
+    bool serverProperty(const std::string& lowered, tds::Column& column, tds::Value& value) const;
+    bool fileProcedure(const tsql::Statement& st, bool last);
+    bool serverView(const tsql::Statement& st, bool last);
+    // 3257 when a volume has no room for the files a restore would write; true when there is room.
+    bool roomFor(const std::vector<BackupFileEntry>& targets);
+    static void nameColumns(const tsql::Statement& st, std::vector<tds::Column>& columns);
     std::string resolve(const std::string& path) const;
     std::string missingDatabaseText(const std::string& name) const;
     std::string restoringText(const std::string& name) const;

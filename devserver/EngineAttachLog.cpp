@@ -77,7 +77,7 @@ bool Engine::rebuildLog(const tsql::Statement& st, const FileHeader& primary, co
                   storage::osErrorText(code), rebuilt));
         return aborted();
     }
-    if (::access(rebuilt.c_str(), F_OK) == 0) {
+    if (storage::exists(rebuilt)) {
         error(5170, 1, 16,
               fmt(is2000() ? "Cannot create file '%1' because it already exists."
                            : "Cannot create file '%1' because it already exists. Change the file path or the "

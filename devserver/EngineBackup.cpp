@@ -147,7 +147,7 @@ bool Engine::restoreVerifyOnly(const tsql::Statement& st, bool last) {
     }
     // Every byte is read, as a restore reads it, and goes through the set's checksum when it has one.
     const std::string device = resolve(st.disk);
-    Fd media(::open(device.c_str(), O_RDONLY));
+    Fd media(storage::openFile(device, O_RDONLY));
     backupformat::SetChecksum sum;
     Transfer t;
     t.total = set.bytes();
@@ -337,7 +337,7 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
         set.familyGuid = db->familyGuid.empty() ? guidFor(db->name) : db->familyGuid;
         set.created = db->created;
         for (const DbFile& f : db->files) {
-            Fd fd(::open(f.physical.c_str(), O_RDONLY));
+            Fd fd(storage::openFile(f.physical, O_RDONLY));
             const long long size = storage::fileSize(f.physical);
             if (fd.fd < 0 || size < 0)
                 return fail(3203, 1, readFailed(is2000(), f.physical, 2));
@@ -386,7 +386,7 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
     set.position = int(sets.size()) + 1;
     backupformat::SetWriter writer;
     if (!writer.open(device, st.init, st.init ? 0 : appendAt) || !writer.writeHeader(set))
-        return fail(3202, 1, writeFailed(is2000(), device, 5));
+        return fail(3202, 1, writeFailed(is2000(), device, storage::lastError()));
 
     const auto started = std::chrono::steady_clock::now();
     Transfer t;
@@ -404,11 +404,11 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
                 return cancelled(terminating); // the set stays on the media unfinished
             if (t.result == storage::CopyResult::ReadFailed)
                 return fail(3203, 1, readFailed(is2000(), set.files[i].file.physical, 2));
-            return fail(3202, 1, writeFailed(is2000(), device, 5));
+            return fail(3202, 1, writeFailed(is2000(), device, storage::lastError()));
         }
     }
     if (!writer.finish(engine::nowText(), set.checksums ? sum.hex() : std::string()))
-        return fail(3202, 1, writeFailed(is2000(), device, 5));
+        return fail(3202, 1, writeFailed(is2000(), device, storage::lastError()));
     if (m_instance.damageBackups)
         backupformat::damageMiddle(device, st.init ? 0 : appendAt); // a failing disk, after the fact
     return reportCopied("BACKUP DATABASE", set.files, set.database, set.position, t.total, started, last);
@@ -785,7 +785,13 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
                 problems = true;
             }
         }
-        if (code != 0 && m_instance.personality.onLinux()) {
+        if (code != 0 && m_instance.personality.onLinux() && pathspace::driveLetterPath(path)) {
+            // A Windows path (a backup made on Windows, restored without MOVE) names no folder here.
+            error(5133, 1, 16,
+                  fmt("Directory lookup for the file \"%1\" failed with the operating system error %2.", path,
+                      storage::osErrorText(2)));
+            cannotRestore(3);
+        } else if (code != 0 && m_instance.personality.onLinux()) {
             // SQL Server on Linux checks the target before creating it and names that check; a
             // missing folder reads as a missing file there.
             error(3634, 1, 16,
@@ -827,7 +833,7 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
             cannotRestore(4);
         }
     }
-    if (problems)
+    if (problems || !roomFor(targets))
         return abort(true);
 
     std::vector<DbFile> files;
@@ -840,7 +846,7 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
             for (const DbFile& f : files)
                 reused = reused || f.physical == old.physical;
             if (!reused)
-                ::unlink(old.physical.c_str());
+                storage::removeFile(old.physical);
         }
         catalog.remove(existing->name);
     }
@@ -850,16 +856,16 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
     lock.unlock();
 
     const auto started = std::chrono::steady_clock::now();
-    Fd media(::open(device.c_str(), O_RDONLY));
+    Fd media(storage::openFile(device, O_RDONLY));
     backupformat::SetChecksum sum; // checked when the set has one, as SQL Server checks by default
     Transfer t;
     t.total = set.bytes();
     t.stats = st.stats;
     t.nextPercent = st.stats;
     for (const BackupFileEntry& f : targets) {
-        Fd out(::open(f.file.physical.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+        Fd out(storage::openFile(f.file.physical, O_WRONLY | O_CREAT | O_TRUNC, 0644));
         if (out.fd < 0 || media.fd < 0) {
-            error(3202, 1, 16, writeFailed(is2000(), f.file.physical, 5));
+            error(3202, 1, 16, writeFailed(is2000(), f.file.physical, storage::lastError()));
             return abort(false);
         }
         if (!copyWithProgress(media.fd, f.offset, f.size, out.fd, t, set.checksums ? &sum : nullptr)) {
@@ -870,7 +876,7 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
             if (t.result == storage::CopyResult::ReadFailed)
                 error(3203, 1, 16, readFailed(is2000(), device, 2));
             else
-                error(3202, 1, 16, writeFailed(is2000(), f.file.physical, 5));
+                error(3202, 1, 16, writeFailed(is2000(), f.file.physical, storage::lastError()));
             return abort(false);
         }
         ::fsync(out.fd);

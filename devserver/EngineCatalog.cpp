@@ -63,10 +63,10 @@ bool Engine::createDatabase(const tsql::Statement& st, bool last) {
     // their first appearance after PRIMARY.
     std::vector<tsql::Statement::FileSpec> specs = st.dataSpecs;
     if (specs.empty())
-        specs.push_back({st.name, catalog.folder() + "/" + st.name + ".mdf", -1, ""});
+        specs.push_back({st.name, pathspace::join(m_instance.dataFolder, st.name + ".mdf"), -1, ""});
     const size_t dataCount = specs.size();
     if (st.logSpecs.empty())
-        specs.push_back({st.name + "_log", catalog.folder() + "/" + st.name + "_log.ldf", -1, ""});
+        specs.push_back({st.name + "_log", pathspace::join(m_instance.dataFolder, st.name + "_log.ldf"), -1, ""});
     else
         specs.insert(specs.end(), st.logSpecs.begin(), st.logSpecs.end());
     std::vector<DbFile> files;
@@ -110,7 +110,7 @@ bool Engine::createDatabase(const tsql::Statement& st, bool last) {
         const int code = storage::checkWrite(f.physical);
         if (code != 0)
             return createFailed(last, code, f.physical);
-        if (::access(f.physical.c_str(), F_OK) == 0) {
+        if (storage::exists(f.physical)) {
             error(5170, 1, 16,
                   fmt("Cannot create file '%1' because it already exists. Change the file path or the file "
                       "name, and retry the operation.",
@@ -128,7 +128,7 @@ bool Engine::createDatabase(const tsql::Statement& st, bool last) {
         if (!storage::createDatabaseFile(files[i].physical,
                                          headerFor(st.name, family, created, files[i], files), sizes[i])) {
             for (size_t k = 0; k < i; ++k)
-                ::unlink(files[k].physical.c_str());
+                storage::removeFile(files[k].physical);
             return createFailed(last, 5, files[i].physical);
         }
     }
@@ -291,6 +291,8 @@ bool Engine::attachFiles(const tsql::Statement& st) {
 }
 
 bool Engine::exec(const tsql::Statement& st, bool last) {
+    if (fileProcedure(st, last))
+        return true;
     if (lower(st.name) == "sp_attach_single_file_db")
         return attachSingleFile(st, last);
     if (lower(st.name) != "sp_detach_db") {
@@ -414,7 +416,7 @@ bool Engine::drop(const tsql::Statement& st, bool last) {
         for (const DbFile& f : files) {
             if (is2000())
                 info(3738, fmt("Deleting database file '%1'.", f.physical));
-            ::unlink(f.physical.c_str());
+            storage::removeFile(f.physical);
         }
         catalog.remove(db->name);
         catalog.save();

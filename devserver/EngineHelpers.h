@@ -2,6 +2,8 @@
 // LIKE matching, page counts. Internal to the stand-in.
 #pragma once
 
+#include "PathSpace.h"
+
 #include <cctype>
 #include <cstdio>
 #include <string>
@@ -47,8 +49,9 @@ inline std::string guidFor(const std::string& seed) {
     return buffer;
 }
 
+// The folder part of a server path, with its separator ("C:\\SQLData\\" when the server plays Windows).
 inline std::string folderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
+    const size_t slash = pathspace::windows() ? path.find_last_of("\\/") : path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 

@@ -30,6 +30,8 @@ const char* const kSchemas[] = {"dbo",
 } // namespace
 
 bool Engine::select(const tsql::Statement& st, bool last) {
+    if (serverView(st, last))
+        return true;
     Catalog& catalog = *m_instance.catalog;
     std::lock_guard<std::mutex> lock(catalog.mutex());
     std::vector<tds::Column> columns;
@@ -75,6 +77,12 @@ bool Engine::select(const tsql::Statement& st, bool last) {
             } else if (l == "serverproperty('collation')") {
                 columns.push_back({"", tds::ColumnType::NVarChar, 128});
                 row.push_back(Catalog::collation());
+            } else if (l.rfind("serverproperty(", 0) == 0) {
+                tds::Column column{"", tds::ColumnType::NVarChar, 128};
+                tds::Value value;
+                serverProperty(l, column, value);
+                columns.push_back(column);
+                row.push_back(value);
             } else if (l == "db_name()") {
                 columns.push_back({"", tds::ColumnType::NVarChar, 128});
                 row.push_back(m_database);
@@ -222,6 +230,7 @@ bool Engine::select(const tsql::Statement& st, bool last) {
         });
     }
 
+    nameColumns(st, columns);
     m_out.columns(columns);
     for (const Row& row : rows)
         m_out.row(columns, row);

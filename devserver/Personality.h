@@ -15,7 +15,8 @@ struct Personality {
 
     bool is2000() const { return year == 2000; }
     // The personalities that play SQL Server on Linux, whose file checks differ (3634 on restore).
-    bool onLinux() const { return year >= 2017; }
+    bool onLinux() const { return year >= 2017 && !onWindows; }
+    bool onWindows = false; // a Linux-era personality made to play Windows (--drive)
     int fileListColumns() const { return year == 2000 ? 6 : year == 2005 ? 20 : year < 2016 ? 21 : 22; }
     // RESTORE HEADERONLY: 2000 ends at Collation, 2005 at BackupSetGUID, 2008 adds CompressedBackupSize,
     // 2012 containment, 2014 CU1 the encryption columns (the 2014 personality is RTM, 12.0.2000, which

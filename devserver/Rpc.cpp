@@ -252,15 +252,32 @@ bool RpcRunner::call(const rpc::Call& call, bool last) {
 
 // Any other procedure runs as EXEC would run it, its parameters bound as the arguments.
 bool RpcRunner::callByName(const std::string& name, const rpc::Call& call, bool last) {
-    if (lower(name) != "sp_detach_db") {
+    // The procedures a client calls by name: sp_detach_db with its named parameters, and the file
+    // procedures (xp_fileexist, xp_dirtree), whose arguments go by position.
+    struct Procedure {
+        const char* name;
+        std::vector<rpc::Declaration> parameters;
+        bool byPosition;
+    };
+    static const Procedure kProcedures[] = {
+        {"sp_detach_db",
+         {{"@dbname", "sysname", false}, {"@skipchecks", "nvarchar", false},
+          {"@keepfulltextindexfile", "nvarchar", false}},
+         false},
+        {"xp_fileexist", {{"@filename", "nvarchar", false}}, true},
+        {"xp_dirtree", {{"@directory", "nvarchar", false}, {"@depth", "int", false}, {"@file", "int", false}},
+         true},
+    };
+    const Procedure* procedure = nullptr;
+    for (const Procedure& p : kProcedures)
+        if (lower(name) == p.name)
+            procedure = &p;
+    if (!procedure) {
         error(2812, 62, "Could not find stored procedure '" + name + "'.", "");
         finish(call, last, 0, false);
         return true;
     }
-    static const char* const parameters[] = {"@dbname", "@skipchecks", "@keepfulltextindexfile"};
-    std::vector<rpc::Declaration> declarations;
-    for (const char* p : parameters)
-        declarations.push_back({p, p == parameters[0] ? "sysname" : "nvarchar", false});
+    const std::vector<rpc::Declaration>& declarations = procedure->parameters;
     rpc::Bindings bindings;
     bool tooMany = false;
     bindings.bind(declarations, call.params, tooMany);
@@ -269,13 +286,17 @@ bool RpcRunner::callByName(const std::string& name, const rpc::Call& call, bool 
         finish(call, last, 0, false);
         return true;
     }
-    std::string statement = "EXEC sp_detach_db";
+    std::string statement = std::string("EXEC ") + procedure->name;
     tsql::Token probe;
     bool first = true;
-    for (const char* p : parameters) {
-        if (!bindings.literal(p, probe))
+    for (const rpc::Declaration& d : declarations) {
+        const std::string p = d.name;
+        if (!bindings.literal(p, probe)) {
+            if (procedure->byPosition)
+                break;
             continue;
-        statement += std::string(first ? " " : ", ") + p + " = " + p;
+        }
+        statement += std::string(first ? " " : ", ") + (procedure->byPosition ? p : p + " = " + p);
         first = false;
     }
     // The procedure writes its own RETURNSTATUS and DONEPROC; only a later call keeps the reply open.

@@ -326,6 +326,28 @@ private:
         return st;
     }
 
+    // A column name, or a function of literal arguments: SERVERPROPERTY('Collation').
+    std::string functionColumn() {
+        if (peek().kind != Token::Word && peek().kind != Token::Ident)
+            fail();
+        std::string column = t[pos++].text;
+        if (isSymbol("(")) {
+            ++pos;
+            std::string arguments;
+            while (peek().kind == Token::String || peek().kind == Token::Number) {
+                arguments += (arguments.empty() ? "" : ",") +
+                             (peek().kind == Token::String ? "'" + peek().text + "'" : peek().text);
+                ++pos;
+                if (!isSymbol(","))
+                    break;
+                ++pos;
+            }
+            expectSymbol(")");
+            column += "(" + arguments + ")";
+        }
+        return column;
+    }
+
     void select(Statement& st) {
         st.kind = Statement::Select;
         for (;;) {
@@ -339,33 +361,57 @@ private:
             } else if (tok.kind == Token::String) {
                 st.columns.push_back((tok.national ? "N'" : "'") + tok.text);
                 ++pos;
-            } else if (tok.kind == Token::Word || tok.kind == Token::Ident) {
-                std::string column = tok.text;
-                ++pos;
+            } else if (isWord("cast") && peek(1).kind == Token::Symbol && peek(1).text == "(") {
+                // CAST(SERVERPROPERTY('ProductVersion') AS nvarchar(128)): the column and its new type.
+                pos += 2;
+                st.columns.push_back(functionColumn());
+                expectWord("as");
+                if (peek().kind != Token::Word)
+                    fail();
+                std::string type = lower(t[pos++].text);
                 if (isSymbol("(")) {
                     ++pos;
-                    // One literal argument at most: SERVERPROPERTY('Collation').
-                    std::string argument;
-                    if (peek().kind == Token::String)
-                        argument = "'" + peek().text + "'", ++pos;
+                    type += "(" + lower(value()) + ")";
                     expectSymbol(")");
-                    column += "(" + argument + ")";
                 }
-                st.columns.push_back(column);
+                expectSymbol(")");
+                st.casts.resize(st.columns.size());
+                st.casts.back() = type;
+            } else if (tok.kind == Token::Word || tok.kind == Token::Ident) {
+                st.columns.push_back(functionColumn());
             } else {
                 fail();
             }
+            st.aliases.resize(st.columns.size());
             if (isWord("as")) {
                 ++pos;
-                value();
+                st.aliases.back() = value();
             }
             if (!isSymbol(","))
                 break;
             ++pos;
         }
+        st.casts.resize(st.columns.size());
         if (isWord("from")) {
             ++pos;
             st.from = qualifiedName();
+            if (isSymbol("(")) {
+                ++pos;
+                st.fromCall = true;
+                while (!isSymbol(")")) {
+                    st.fromArgs.push_back(value());
+                    if (!isSymbol(","))
+                        break;
+                    ++pos;
+                }
+                expectSymbol(")");
+            }
+            if (isWord("as")) {
+                pos += 2;
+            } else if (peek().kind == Token::Word && !reserved().count(lower(peek().text)) &&
+                       !statementStarts().count(lower(peek().text)) && lower(peek().text) != "order") {
+                ++pos; // a table alias
+            }
         }
         if (isWord("where")) {
             ++pos;

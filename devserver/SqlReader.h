@@ -50,7 +50,11 @@ struct Statement {
 
     // SELECT
     std::vector<std::string> columns; // as written, "@@version", "name", "*", "'x'"
+    std::vector<std::string> aliases; // per column: its AS name, or ""
+    std::vector<std::string> casts;   // per column: the type CAST turns it into ("nvarchar(128)"), or ""
     std::vector<std::string> from;    // qualified name parts
+    bool fromCall = false;            // FROM names a table-valued function: sys.dm_os_file_exists(…)
+    std::vector<std::string> fromArgs; // its arguments, as literals
     std::string whereColumn;
     std::string whereOp; // "=" or "like"
     std::string whereValue;

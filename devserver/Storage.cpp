@@ -1,5 +1,6 @@
 #include "Storage.h"
 
+#include "PathSpace.h"
 #include "WholeTransfer.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <sstream>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace storage {
@@ -39,11 +41,6 @@ std::string folderOf(const std::string& path) {
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool isFolder(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // key=value lines after the magic line, up to an empty line; returns the offset after it.
@@ -82,29 +79,132 @@ void denyPath(const std::string& prefix) {
     g_denied.push_back(p);
 }
 
-int checkRead(const std::string& path) {
+namespace {
+thread_local int t_lastError = 5;
+
+// Whether the folder a file goes in is there, and if not why: 0 it is, else the OS error.
+int folderProblem(const std::string& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0)
+        return errno == EACCES ? 5 : 3;
+    return S_ISDIR(st.st_mode) ? 0 : 3;
+}
+} // namespace
+
+int osErrorOf(int err) {
+    switch (err) {
+    case 0:
+        return 0;
+    case ENOENT:
+        return 2;
+    case ENOTDIR:
+        return 3;
+    case ENOSPC:
+    case EDQUOT:
+        return 112;
+    default: // EACCES, EPERM, EROFS and the rest: the kernel refused
+        return 5;
+    }
+}
+
+int lastError() {
+    return t_lastError;
+}
+
+void noteError(int err) {
+    t_lastError = osErrorOf(err) ? osErrorOf(err) : 5;
+}
+
+int checkRead(const std::string& serverPath) {
+    const std::string path = pathspace::host(serverPath);
+    if (path.empty())
+        return 3; // a path this server's file system does not have
     if (isDenied(path))
         return 5;
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return errno == EACCES ? 5 : isFolder(folderOf(path)) ? 2 : 3;
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == EACCES)
+            return 5;
+        const int folder = folderProblem(folderOf(path));
+        return folder == 0 ? 2 : folder;
+    }
     if (S_ISDIR(st.st_mode))
         return 5;
     return ::access(path.c_str(), R_OK) == 0 ? 0 : 5;
 }
 
-int checkWrite(const std::string& path) {
+int checkWrite(const std::string& serverPath) {
+    const std::string path = pathspace::host(serverPath);
+    if (path.empty())
+        return 3;
     if (isDenied(path))
         return 5;
     const std::string folder = folderOf(path);
-    if (!isFolder(folder))
-        return 3;
+    if (const int problem = folderProblem(folder))
+        return problem;
     if (isDenied(folder) || ::access(folder.c_str(), W_OK) != 0)
         return 5;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || ::access(path.c_str(), W_OK) != 0))
         return 5;
     return 0;
+}
+
+int openFile(const std::string& serverPath, int flags, int mode) {
+    const std::string path = pathspace::host(serverPath);
+    if (path.empty()) {
+        errno = ENOENT;
+        noteError(errno);
+        return -1;
+    }
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    if (fd < 0)
+        noteError(errno);
+    return fd;
+}
+
+bool removeFile(const std::string& serverPath) {
+    const std::string path = pathspace::host(serverPath);
+    return !path.empty() && ::unlink(path.c_str()) == 0;
+}
+
+bool denied(const std::string& hostPath) {
+    return isDenied(hostPath);
+}
+
+bool exists(const std::string& serverPath) {
+    const std::string path = pathspace::host(serverPath);
+    return !path.empty() && ::access(path.c_str(), F_OK) == 0;
+}
+
+long long freeBytes(const std::string& serverPath, std::string& volume) {
+    std::string path = pathspace::host(serverPath);
+    if (path.empty())
+        return -1;
+    path = folderOf(path);
+    struct statvfs vfs {};
+    if (::statvfs(path.c_str(), &vfs) != 0)
+        return -1;
+    // The volume is named by where it is mounted: the highest folder on the same device.
+    struct stat st {};
+    std::string top = path;
+    if (::stat(path.c_str(), &st) == 0) {
+        for (std::string up = path; up != "/";) {
+            up = folderOf(up);
+            struct stat above {};
+            if (::stat(up.c_str(), &above) != 0 || above.st_dev != st.st_dev)
+                break;
+            top = up;
+        }
+    }
+    volume = pathspace::server(top);
+    if (volume.empty())
+        volume = pathspace::windows() ? std::string(1, serverPath[0]) + ":\\" : "/";
+    else if (pathspace::windows() && volume.back() != '\\')
+        volume += '\\';
+    else if (!pathspace::windows() && volume.back() != '/')
+        volume += '/';
+    return (long long)vfs.f_bavail * (long long)vfs.f_frsize;
 }
 
 std::string osErrorText(int code) {
@@ -119,6 +219,8 @@ std::string osErrorText(int code) {
         return "38(Reached the end of the file.)";
     case 32:
         return "32(The process cannot access the file because it is being used by another process.)";
+    case 112:
+        return "112(There is not enough space on the disk.)";
     default:
         return std::to_string(code) + "(error not found)";
     }
@@ -135,7 +237,10 @@ bool readAll(const std::string& path, std::string& out) {
 }
 
 bool writeFully(int fd, const char* data, size_t size) {
-    return transferWhole(data, size, [fd](const char* d, size_t n) { return ::write(fd, d, n); });
+    const bool ok = transferWhole(data, size, [fd](const char* d, size_t n) { return ::write(fd, d, n); });
+    if (!ok)
+        noteError(errno);
+    return ok;
 }
 
 bool writeAll(const std::string& path, const std::string& contents) {
@@ -212,14 +317,17 @@ std::string headerText(const FileHeader& h) {
 
 } // namespace
 
-bool createDatabaseFile(const std::string& path, const FileHeader& header, long long size) {
+bool createDatabaseFile(const std::string& serverPath, const FileHeader& header, long long size) {
+    const std::string path = pathspace::host(serverPath);
     const std::string page = headerText(header);
     const std::string temporary = path + ".zelvaro-tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
+    const int fd = path.empty() ? -1 : ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) {
+        noteError(path.empty() ? ENOENT : errno);
         return false;
-    bool ok = writeFully(fd, page.data(), page.size()) &&
-              ::ftruncate(fd, std::max<long long>(size, (long long)(page.size()))) == 0 && ::fsync(fd) == 0;
+    }
+    const long long total = std::max<long long>(size, (long long)(page.size()));
+    bool ok = writeFully(fd, page.data(), page.size()) && ::ftruncate(fd, total) == 0 && ::fsync(fd) == 0;
     ::close(fd);
     ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
     if (!ok)
@@ -227,7 +335,8 @@ bool createDatabaseFile(const std::string& path, const FileHeader& header, long 
     return ok;
 }
 
-bool rewriteHeader(const std::string& path, const FileHeader& header) {
+bool rewriteHeader(const std::string& serverPath, const FileHeader& header) {
+    const std::string path = pathspace::host(serverPath);
     const std::string page = headerText(header);
     if ((long long)(page.size()) > kPageSize)
         return false;
@@ -239,8 +348,9 @@ bool rewriteHeader(const std::string& path, const FileHeader& header) {
     return ok;
 }
 
-bool readHeader(const std::string& path, FileHeader& out) {
-    const int fd = ::open(path.c_str(), O_RDONLY);
+bool readHeader(const std::string& serverPath, FileHeader& out) {
+    const std::string path = pathspace::host(serverPath);
+    const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY);
     if (fd < 0)
         return false;
     std::string page(size_t(kPageSize), '\0');
@@ -286,15 +396,16 @@ bool readHeader(const std::string& path, FileHeader& out) {
     }
     if (data && out.fileId == 1 && out.members.empty()) {
         // A header written before files were listed: one data file and the log it names.
-        out.members.push_back({out.logical, path, 'D', 1, "PRIMARY", 1});
+        out.members.push_back({out.logical, serverPath, 'D', 1, "PRIMARY", 1});
         out.members.push_back({field(fields, "log"), "", 'L', 2, "", 0});
     }
     return data ? !out.logical.empty() : true;
 }
 
-long long fileSize(const std::string& path) {
+long long fileSize(const std::string& serverPath) {
+    const std::string path = pathspace::host(serverPath);
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? (long long)st.st_size : -1;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 ? (long long)st.st_size : -1;
 }
 
 namespace {

@@ -38,9 +38,25 @@ namespace storage {
 // the tests run as root). A path equal to or below one of them is refused with error 5.
 void denyPath(const std::string& prefix);
 
+// Paths here are the server's (see PathSpace.h); the host's file system is reached through them.
 // Operating-system error SQL Server would meet: 0 none, 2 file missing, 3 folder missing, 5 denied.
 int checkRead(const std::string& path);
 int checkWrite(const std::string& path);
+// The Windows error SQL Server reports for an errno: 2 file missing, 3 path missing, 5 denied,
+// 112 disk full.
+int osErrorOf(int err);
+// The OS error of this thread's last failed open or write (5 when none was noted).
+int lastError();
+void noteError(int err);
+// open(2) of a server path; -1 with errno (ENOENT for a path the server does not have).
+int openFile(const std::string& path, int flags, int mode = 0644);
+bool removeFile(const std::string& path);
+bool exists(const std::string& path);
+// Whether --deny keeps the service account away from a host path.
+bool denied(const std::string& hostPath);
+// Free bytes on the volume a file would be created in, and the volume's name as the server shows
+// it ("/", "C:\"); -1 when the folder cannot be looked at.
+long long freeBytes(const std::string& path, std::string& volume);
 // "5(Access is denied.)" and its kin, as SQL Server prints them on every platform.
 std::string osErrorText(int code);
 

@@ -2,6 +2,8 @@
 #include "BackupFormat.h"
 #include "Catalog.h"
 #include "Engine.h"
+#include "PathSpace.h"
+#include "RunAs.h"
 #include "Personality.h"
 #include "Prelogin.h"
 #include "Session.h"
@@ -45,7 +47,7 @@ void onSignal(int) {
         "                         [--demo-files DIR] [--collation NAME] [--force-encryption]\n"
         "                         [--browser-lists-unknown] [--ignore-attention] [--silent]\n"
         "                         [--default-log-dir DIR] [--rebuilt-log-notice-as-error]\n"
-        "                         [--slow-changes MS]\n"
+        "                         [--slow-changes MS] [--run-as USER] [--root DIR] [--drive LETTER=DIR]...\n"
         "  versions: 2000 2005 2008 2012 2014 2016 2017 2019 2022 2025; addresses: loopback only\n",
         problem.c_str());
     std::exit(2);
@@ -209,6 +211,8 @@ int main(int argc, char** argv) {
     std::string defaultLogDir;
     bool rebuiltLogNoticeAsError = false;
     bool damageBackups = false;
+    std::string runAs, root;
+    bool dataDirGiven = false;
 
     auto number = [&](int& i, const char* what) {
         if (i + 1 >= argc)
@@ -249,6 +253,19 @@ int main(int argc, char** argv) {
             login.password = spec.substr(colon + 1);
         } else if (a == "--data-dir") {
             dataDir = text(i, "--data-dir");
+            dataDirGiven = true;
+        } else if (a == "--run-as") {
+            runAs = text(i, "--run-as");
+        } else if (a == "--root") {
+            root = text(i, "--root");
+            if (!runas::makeFolders(root))
+                usage("cannot create the root " + root);
+            pathspace::setRoot(root);
+        } else if (a == "--drive") {
+            const std::string spec = text(i, "--drive");
+            if (spec.size() < 3 || spec[1] != '=' || !runas::makeFolders(spec.substr(2)) ||
+                !pathspace::addDrive(spec[0], spec.substr(2)))
+                usage("--drive takes LETTER=DIR, DIR a folder that exists or can be made");
         } else if (a == "--collation") {
             Catalog::setCollation(text(i, "--collation"));
         } else if (a == "--deny") {
@@ -300,7 +317,17 @@ int main(int argc, char** argv) {
             usage("refusing to listen on " + address + ": only loopback addresses are allowed");
     }
 
-    ::mkdir(dataDir.c_str(), 0755);
+    if (!root.empty() && pathspace::windows())
+        usage("--root and --drive are two different file systems: give one of them");
+    // The server's own data folder: inside its file system, where SQL Server on Linux and on
+    // Windows keep it unless told otherwise.
+    if (!dataDirGiven && !root.empty())
+        dataDir = root + "/var/opt/mssql/data";
+    if (!dataDirGiven && pathspace::windows())
+        dataDir = pathspace::host("C:\\SQLData").empty() ? dataDir : pathspace::host("C:\\SQLData");
+    runas::makeFolders(dataDir);
+    if (pathspace::rooted() && pathspace::server(dataDir).empty())
+        usage("the data folder " + dataDir + " is outside the server's file system");
     std::vector<std::unique_ptr<Catalog>> catalogs;
     std::vector<std::unique_ptr<Instance>> instances;
     auto addInstance = [&](const std::string& name, int year) {
@@ -312,6 +339,16 @@ int main(int argc, char** argv) {
         catalogs.push_back(std::make_unique<Catalog>(folder));
         instance->catalog = catalogs.back().get();
         instance->instanceName = name;
+        instance->dataFolder = pathspace::server(folder);
+        if (pathspace::windows()) {
+            // A Linux-era personality given drives plays SQL Server on Windows.
+            Personality& p = instance->personality;
+            p.onWindows = true;
+            const size_t linuxAt = p.versionBanner.find(" on Linux");
+            if (linuxAt != std::string::npos)
+                p.versionBanner = p.versionBanner.substr(0, linuxAt) +
+                                  " on Windows Server 2019 Datacenter 10.0 <X64> (Build 17763: ) (Hypervisor)";
+        }
         instance->serverName = upper(hostName()) + (name.empty() ? "" : "\\" + upper(name));
         instance->statementLog = statementLog;
         instance->loginName = login.user;
@@ -370,6 +407,18 @@ int main(int argc, char** argv) {
                 return 1;
             }
             browsers.push_back(fd);
+        }
+    }
+    // Ports are bound: from here on the server is its service account, with that account's rights
+    // on every file it opens, creates, lists or checks.
+    if (!runAs.empty()) {
+        std::string problem;
+        std::vector<std::string> owned = {dataDir};
+        if (!statementLog.empty())
+            owned.push_back(statementLog);
+        if (!runas::become(runAs, owned, problem) || !runas::canUse(dataDir, problem)) {
+            std::fprintf(stderr, "zelvaro-devserver: cannot run as %s: %s\n", runAs.c_str(), problem.c_str());
+            return 1;
         }
     }
     for (const std::string& line : lines)
