@@ -2,6 +2,7 @@
 #include "Generate.h"
 
 #include "Session.h"
+#include "Steer.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -35,6 +36,9 @@ const QList<QPair<QString, QStringList>> kPickers = {
     {"SpeedButton1", kFolders}, {"SpeedButton4", kFolders}, {"SpeedButton6", kSave}};
 const QStringList kButtons = {"BitBtn1", "BitBtn2", "BitBtn4", "BitBtn3", "BitBtn5"};
 
+const Kind kKinds[] = {Kind::Attach, Kind::Detach,  Kind::Delete,   Kind::Restore, Kind::Backup,
+                       Kind::Cancel, Kind::Restart, Kind::Settings, Kind::World};
+
 template <typename T> const T& pick(QRandomGenerator& r, const QList<T>& from) {
     return from[int(r.bounded(int(from.size())))];
 }
@@ -45,7 +49,7 @@ bool chance(QRandomGenerator& r, int percent) {
 
 QStringList actionNames() {
     return {"connect", "settings", "page", "type", "pick", "select", "press", "close",
-            "restart", "cut", "behind-detach", "behind-drop", "change-bak", "junk"};
+            "restart", "cut", "behind-detach", "behind-drop", "change-bak", "junk", "stop"};
 }
 
 Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& allowed) {
@@ -63,6 +67,15 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
     const bool listEmpty = w.findChild<QListView*>(QStringLiteral("ListDataBases"))->model()->rowCount() == 0;
     const bool canDrop = page == 1 && enabled("BitBtn2");
     const bool canRestore = page == 2 && enabled("BitBtn3");
+    // Now and then a walk towards the kind of step done least (more often while one is rare), so
+    // that every seed's run does each kind several times in the same number of steps.
+    int rarest = countOf(session, Kind::Attach);
+    for (Kind k : kKinds)
+        rarest = qMin(rarest, countOf(session, k));
+    if (chance(r, rarest < 3 ? 45 : 12))
+        if (std::optional<Step> s = steer(r, session, allowed))
+            // The world's steps come bare: their values are drawn as for any world step.
+            return s->isWorld() ? withValues(s->act, r, session) : *s;
     // Weights: a user mostly works on the page in front of them.
     const QList<QPair<Act, int>> weights = {
         {Act::Connect, shown ? 3 : 40},
@@ -74,7 +87,7 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
         {Act::Press, canDrop || canRestore ? 45 : page == 1 || page == 2 ? 30 : 20},
         {Act::CloseWindow, 1},
         {Act::Restart, 3},              {Act::Cut, 2},      {Act::BehindDetach, fewLeft ? 0 : 2},
-        {Act::BehindDrop, fewLeft ? 0 : 1}, {Act::ChangeBak, 2}, {Act::Junk, 1}};
+        {Act::BehindDrop, fewLeft ? 0 : 1}, {Act::ChangeBak, 2}, {Act::Junk, 1}, {Act::Stop, 1}};
     int total = 0;
     for (const auto& [act, weight] : weights)
         if (allowed.isEmpty() || allowed.contains(actionNames()[int(act)]))
@@ -90,7 +103,15 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
         }
         roll -= weight;
     }
+    return withValues(act, r, session);
+}
 
+Step withValues(Act act, QRandomGenerator& r, const Session& session) {
+    const TMain& w = *session.window();
+    auto* pages = w.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+    const bool shown = pages->isVisible();
+    const int page = pages->currentIndex();
+    const bool canRestore = page == 2 && w.findChild<QAbstractButton*>(QStringLiteral("BitBtn3"))->isEnabled();
     Step s;
     s.act = act;
     // Mostly the widgets of the open page; now and then another page's (the step then does nothing).
@@ -188,6 +209,10 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
         s.number = int(r.bounded(8));
         break;
     }
+    case Act::Stop:
+        // Longer than a quick statement, shorter than the driver's timeouts.
+        s.number = 200 + int(r.bounded(2300));
+        break;
     default:
         break;
     }

@@ -12,6 +12,7 @@
 #include <QFile>
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -97,6 +98,7 @@ World::World(int version) : m_version(version) {
 }
 
 World::~World() {
+    resumeA();
     QDir::setCurrent(QDir::tempPath());
 }
 
@@ -137,7 +139,10 @@ QString World::connectionString(int server) const {
     return (server == 0 ? m_a : m_b)->connectionString(provider);
 }
 
-bool World::run(int server, const QString& statement) const {
+bool World::run(int server, const QString& statement) {
+    // Another client's statement waits for a stopped server; the world does not wait with it.
+    if (server == 0)
+        resumeA();
     try {
         AdoConnection c;
         c.setConnectionString(connectionString(server));
@@ -210,7 +215,33 @@ Snapshot World::snapshot() const {
     return snap;
 }
 
+void World::pauseA(int ms) {
+    resumeA();
+    const auto pid = pid_t(m_a->processId());
+    if (pid <= 0)
+        return;
+    ::kill(pid, SIGSTOP);
+    m_stopped = true;
+    m_resumer = std::thread([this, pid, ms] {
+        std::unique_lock<std::mutex> lock(m_resumeLock);
+        m_resumeNow.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !m_stopped; });
+        ::kill(pid, SIGCONT);
+    });
+}
+
+void World::resumeA() {
+    {
+        const std::lock_guard<std::mutex> lock(m_resumeLock);
+        m_stopped = false;
+    }
+    m_resumeNow.notify_all();
+    if (m_resumer.joinable())
+        m_resumer.join();
+}
+
 void World::restartA(const QStringList& options) {
+    // A stopped process takes no signal to end until it goes on.
+    resumeA();
     m_options = options;
     m_a->stop();
     m_a->setExtraArguments(options);

@@ -8,7 +8,10 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace explore {
 
@@ -51,8 +54,10 @@ public:
     // The world's own actions.
     void restartA(const QStringList& options);
     void cutConnections();
+    // Server A stops answering (SIGSTOP) and goes on after `ms` (SIGCONT), while the session goes on.
+    void pauseA(int ms);
     // One statement on a connection of the explorer's own; false when the server refused it.
-    bool run(int server, const QString& statement) const;
+    bool run(int server, const QString& statement);
     QStringList lastOptions() const { return m_options; }
     bool aPaced() const { return !m_options.isEmpty(); }
 
@@ -65,6 +70,13 @@ private:
     std::unique_ptr<DevServer> m_a;
     std::unique_ptr<DevServer> m_b;
     QStringList m_options;
+    // The server goes on by itself, on a thread of its own: a window that waits for it on its
+    // own thread must not keep it stopped.
+    void resumeA();
+    std::thread m_resumer;
+    std::mutex m_resumeLock;
+    std::condition_variable m_resumeNow;
+    bool m_stopped = false;
 };
 
 } // namespace explore
