@@ -19,11 +19,12 @@ const QStringList kMdf = {"@S/src/Archive.mdf", "@S/src/Копія.mdf", "@S/liv
                           "@S/out/R.mdf",       "@S/out/Нова.mdf"};
 const QStringList kLdf = {"@S/src/Archive_log.ldf", "", "@S/nowhere/x.ldf", "@S/live/Sales_log.ldf",
                           "@S/out/R_log.ldf", "@S/out/Нова_log.ldf"};
-const QStringList kBak = {"@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak", "@S/bak/junk.bak",
+const QStringList kBak = {"@D/sales.bak", "@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak", "@S/bak/junk.bak",
                           "@S/out/b1.bak",    "@S/nowhere/x.bak", "@S/denied/d.bak"};
-const QStringList kFolders = {"@S/out", "@S/src", "@S/denied", "@S/live", "@S/nowhere", ""};
+// @D is server A's own folder: the one place it reaches when it runs as another account.
+const QStringList kFolders = {"@S/out", "@S/src", "@S/denied", "@S/live", "@S/nowhere", "", "@D"};
 const QStringList kSave = {"@S/out/b1.bak", "@S/out/Нова копія.bak", "@S/bak/sales.bak", "@S/denied/b.bak",
-                           "@S/nowhere/b.bak", "@S/src/Archive.mdf", "x.bak"};
+                           "@S/nowhere/b.bak", "@S/src/Archive.mdf", "x.bak", "@D/Копія.bak"};
 // Paced servers keep an operation running for seconds (a 16 MB restore takes 2 to 4 s), longer than
 // the latest cancel (1.5 s) but short enough that a run of restores does not take minutes.
 const QStringList kRestartOptions = {"",          "--slow 120",          "--slow 40",      "--slow 300",          "--throughput 4", "--throughput 8", "--throughput 6",
@@ -52,7 +53,7 @@ QStringList actionNames() {
             "restart", "cut", "behind-detach", "behind-drop", "change-bak", "junk", "stop"};
 }
 
-Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& allowed) {
+Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& allowed, Steering& steering) {
     const TMain& w = *session.window();
     auto* pages = w.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
     const bool shown = pages->isVisible();
@@ -73,7 +74,7 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
     for (Kind k : kKinds)
         rarest = qMin(rarest, countOf(session, k));
     if (chance(r, rarest < 3 ? 45 : 12))
-        if (std::optional<Step> s = steer(r, session, allowed))
+        if (std::optional<Step> s = steer(r, session, allowed, steering))
             // The world's steps come bare: their values are drawn as for any world step.
             return s->isWorld() ? withValues(s->act, r, session) : *s;
     // Weights: a user mostly works on the page in front of them.
@@ -146,7 +147,8 @@ Step withValues(Act act, QRandomGenerator& r, const Session& session) {
         s.text = chance(r, 15) ? QString() : pick(r, pool);
         // The backups that are there are chosen more often than the paths that lead nowhere.
         if (field == QLatin1String("SpeedButton5") && chance(r, 75))
-            s.text = pick(r, QStringList{"@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak", "@S/out/b1.bak"});
+            s.text = pick(r, QStringList{"@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak", "@S/out/b1.bak",
+                                         "@D/sales.bak"});
         break;
     }
     case Act::Select: {

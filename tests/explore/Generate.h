@@ -2,6 +2,7 @@
 // sometimes what the world does; drawn from pools of good, existing, new and hostile values.
 #pragma once
 
+#include "Steer.h"
 #include "Step.h"
 
 #include <QRandomGenerator>
@@ -15,7 +16,7 @@ class Session;
 // close, restart, cut, behind-detach, behind-drop, change-bak, junk, stop.
 QStringList actionNames();
 
-Step generate(QRandomGenerator& random, const Session& session, const QSet<QString>& allowed);
+Step generate(QRandomGenerator& random, const Session& session, const QSet<QString>& allowed, Steering& steering);
 
 // A step of the given kind with values drawn from the pools, as the window now stands.
 Step withValues(Act act, QRandomGenerator& random, const Session& session);

@@ -22,8 +22,8 @@ const OpPage kOps[] = {{Kind::Attach, 0, "BitBtn1"},  {Kind::Detach, 1, "BitBtn2
                        {Kind::Restore, 2, "BitBtn3"}, {Kind::Backup, 3, "BitBtn5"}};
 // Values that lead somewhere: files that are there, folders that exist.
 const QStringList kGoodMdf = {"@S/src/Archive.mdf", "@S/src/Копія.mdf", "@S/out/R.mdf", "@S/out/Нова.mdf"};
-const QStringList kGoodBak = {"@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak", "@S/out/b1.bak"};
-const QStringList kGoodSave = {"@S/out/b1.bak", "@S/out/Нова копія.bak", "@S/bak/sales.bak"};
+const QStringList kGoodBak = {"@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak", "@S/out/b1.bak", "@D/sales.bak"};
+const QStringList kGoodSave = {"@S/out/b1.bak", "@S/out/Нова копія.bak", "@S/bak/sales.bak", "@D/Копія.bak"};
 const QStringList kNewNames = {"Archive", "Нова", "Copy", "Sales", "Кадри"};
 
 QString pick(QRandomGenerator& r, const QStringList& from) {
@@ -140,7 +140,9 @@ int countOf(const Session& session, Kind kind) {
     return all[int(kind)];
 }
 
-std::optional<Step> steer(QRandomGenerator& r, const Session& session, const QSet<QString>& allowed) {
+std::optional<Step> steer(QRandomGenerator& r, const Session& session, const QSet<QString>& allowed,
+                          Steering& memory) {
+    const int kTries = 15, kRest = 60;
     const TMain& w = *session.window();
     auto* pages = w.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
     const View v{w, pages->isVisible(), pages->currentIndex()};
@@ -151,10 +153,23 @@ std::optional<Step> steer(QRandomGenerator& r, const Session& session, const QSe
         kinds << Kind(k);
     std::stable_sort(kinds.begin(), kinds.end(),
                      [&](Kind a, Kind b) { return countOf(session, a) < countOf(session, b); });
+    ++memory.steered;
     for (Kind kind : kinds) {
+        const int k = int(kind), count = countOf(session, kind);
+        if (count != memory.lastCount[k])
+            memory.tries[k] = 0, memory.lastCount[k] = count;
+        if (memory.steered < memory.restUntil[k])
+            continue;
+        if (memory.tries[k] >= kTries) {
+            memory.tries[k] = 0;
+            memory.restUntil[k] = memory.steered + kRest;
+            continue;
+        }
         const std::optional<Step> s = towards(r, session, v, kind);
-        if (s && (allowed.isEmpty() || allowed.contains(actionNames()[int(s->act)])))
+        if (s && (allowed.isEmpty() || allowed.contains(actionNames()[int(s->act)]))) {
+            ++memory.tries[k];
             return s;
+        }
     }
     return std::nullopt;
 }
