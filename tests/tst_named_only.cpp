@@ -44,7 +44,8 @@ private slots:
 
     // The restore overwrites nothing of somebody else's without asking: files of a detached
     // database at the paths its backup recorded, or of another restore of the same backup into
-    // the same folder. The replaced database's own files ask nothing.
+    // the same folder, also when the restore replaces a database of its own. The replaced
+    // database's own files ask nothing.
     void restoreAsksBeforeOverwritingSomebodyElsesFiles_data() {
         QTest::addColumn<int>("version");
         QTest::addColumn<QString>("situation");
@@ -54,6 +55,8 @@ private slots:
             QTest::newRow(v + " detached database's files") << version << "detached" << true;
             QTest::newRow(v + " second restore into one folder") << version << "sameFolder" << true;
             QTest::newRow(v + " the database's own files") << version << "own" << false;
+            QTest::newRow(v + " the database's own files, through a link") << version << "ownLinked" << false;
+            QTest::newRow(v + " replacing, over a detached database's files") << version << "replacing" << true;
         }
     }
     void restoreAsksBeforeOverwritingSomebodyElsesFiles() {
@@ -72,7 +75,24 @@ private slots:
         QVERIFY(h.connect());
         h.readFileList(bak);
         QString target = vtr;
-        QString name = situation == QLatin1String("own") ? QStringLiteral("VTR") : QStringLiteral("Copy");
+        QString name = situation.startsWith(QLatin1String("own")) || situation == QLatin1String("replacing")
+                           ? QStringLiteral("VTR")
+                           : QStringLiteral("Copy");
+        if (situation == QLatin1String("ownLinked")) {
+            // The same files by another path: the server names them one way, the user another.
+            target = h.server.scratch() + QStringLiteral("/link");
+            QVERIFY(QFile::link(vtr, target));
+            h.window->findChild<QLineEdit*>(QStringLiteral("edPathMDF2"))->setText(target + "/VTR.mdf");
+            h.window->findChild<QLineEdit*>(QStringLiteral("edPathLDF2"))->setText(target + "/VTR_log.ldf");
+        }
+        if (situation == QLatin1String("replacing")) {
+            // Where the folder button puts VTR's files, a detached database's files lie.
+            target = h.folder(QStringLiteral("old"));
+            h.sql(QStringLiteral("CREATE DATABASE [Old] ON PRIMARY (NAME = Old, FILENAME = %1) LOG ON (NAME = "
+                                 "Old_log, FILENAME = %2)\nEXEC sp_detach_db N'Old', 'true'")
+                      .arg(literal(target + "/VTR.MDF"), literal(target + "/VTR_log.LDF")));
+            h.chooseRestoreFolder(target);
+        }
         if (situation == QLatin1String("sameFolder")) {
             target = h.folder(QStringLiteral("together"));
             h.chooseRestoreFolder(target);
@@ -109,7 +129,7 @@ private slots:
         QCOMPARE(restoresSent(h), sent + 1);
         // Over another database's files the server itself refuses (1834); over a detached
         // database's files it restores.
-        QCOMPARE(h.databases().contains(name), situation == QLatin1String("detached"));
+        QCOMPARE(h.databases().contains(name), situation != QLatin1String("sameFolder"));
     }
 
     // The file list belongs to the path in the field: a path typed after a list was read, or a
