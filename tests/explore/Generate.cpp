@@ -19,8 +19,8 @@ const QStringList kMdf = {"@S/src/Archive.mdf", "@S/src/Копія.mdf", "@S/liv
                           "@S/out/R.mdf",       "@S/out/Нова.mdf"};
 const QStringList kLdf = {"@S/src/Archive_log.ldf", "", "@S/nowhere/x.ldf", "@S/live/Sales_log.ldf",
                           "@S/out/R_log.ldf", "@S/out/Нова_log.ldf"};
-const QStringList kBak = {"@D/sales.bak", "@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak", "@S/bak/junk.bak",
-                          "@S/out/b1.bak",    "@S/nowhere/x.bak", "@S/denied/d.bak"};
+const QStringList kBak = {"@D/sales.bak",  "@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak",
+                          "@S/bak/junk.bak", "@S/out/b1.bak",  "@S/nowhere/x.bak", "@S/denied/d.bak"};
 // @D is server A's own folder: the one place it reaches when it runs as another account.
 const QStringList kFolders = {"@S/out", "@S/src", "@S/denied", "@S/live", "@S/nowhere", "", "@D"};
 const QStringList kSave = {"@S/out/b1.bak", "@S/out/Нова копія.bak", "@S/bak/sales.bak", "@S/denied/b.bak",

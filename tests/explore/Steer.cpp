@@ -18,11 +18,15 @@ struct OpPage {
     int page;
     const char* button;
 };
-const OpPage kOps[] = {{Kind::Attach, 0, "BitBtn1"},  {Kind::Detach, 1, "BitBtn2"}, {Kind::Delete, 1, "BitBtn4"},
-                       {Kind::Restore, 2, "BitBtn3"}, {Kind::Backup, 3, "BitBtn5"}};
+const OpPage kOps[] = {{Kind::Attach, 0, "BitBtn1"},
+                       {Kind::Detach, 1, "BitBtn2"},
+                       {Kind::Delete, 1, "BitBtn4"},
+                       {Kind::Restore, 2, "BitBtn3"},
+                       {Kind::Backup, 3, "BitBtn5"}};
 // Values that lead somewhere: files that are there, folders that exist.
 const QStringList kGoodMdf = {"@S/src/Archive.mdf", "@S/src/Копія.mdf", "@S/out/R.mdf", "@S/out/Нова.mdf"};
-const QStringList kGoodBak = {"@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak", "@S/out/b1.bak", "@D/sales.bak"};
+const QStringList kGoodBak = {"@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak", "@S/out/b1.bak",
+                              "@D/sales.bak"};
 const QStringList kGoodSave = {"@S/out/b1.bak", "@S/out/Нова копія.bak", "@S/bak/sales.bak", "@D/Копія.bak"};
 const QStringList kNewNames = {"Archive", "Нова", "Copy", "Sales", "Кадри"};
 
@@ -35,10 +39,14 @@ struct View {
     const TMain& w;
     bool shown;
     int page;
-    bool enabled(const char* name) const { return w.findChild<QAbstractButton*>(QLatin1String(name))->isEnabled(); }
+    bool enabled(const char* name) const {
+        return w.findChild<QAbstractButton*>(QLatin1String(name))->isEnabled();
+    }
     QString text(const char* name) const { return w.findChild<QLineEdit*>(QLatin1String(name))->text(); }
-    int listed() const { return w.findChild<QListView*>(QStringLiteral("ListDataBases"))->model()->rowCount(); }
-    QString firstListed(QRandomGenerator& r) const {
+    int listed() const {
+        return w.findChild<QListView*>(QStringLiteral("ListDataBases"))->model()->rowCount();
+    }
+    QString someListed(QRandomGenerator& r) const {
         const QAbstractItemModel* m = w.findChild<QListView*>(QStringLiteral("ListDataBases"))->model();
         return m->index(int(r.bounded(m->rowCount())), 0).data().toString();
     }
@@ -65,7 +73,8 @@ Step goodSettings(const Session& session) {
 // The next step towards pressing an operation's button; none when the page has nothing to act on.
 std::optional<Step> towardsOp(QRandomGenerator& r, const Session& session, const View& v, const OpPage& op) {
     if (!v.shown) {
-        const bool good = v.text("edUserName") == QLatin1String("sa") && v.text("edUserPass") == QLatin1String("pvtmo") &&
+        const bool good = v.text("edUserName") == QLatin1String("sa") &&
+                          v.text("edUserPass") == QLatin1String("pvtmo") &&
                           session.world().serverOf(v.text("ServerName")) >= 0;
         return good ? make(Act::Connect) : goodSettings(session);
     }
@@ -83,7 +92,7 @@ std::optional<Step> towardsOp(QRandomGenerator& r, const Session& session, const
     case Kind::Delete:
         if (v.listed() == 0)
             return std::nullopt;
-        return make(Act::Select, QStringLiteral("ListDataBases"), v.firstListed(r));
+        return make(Act::Select, QStringLiteral("ListDataBases"), v.someListed(r));
     case Kind::Restore:
         if (v.text("Edit1").isEmpty() && r.bounded(2))
             return make(Act::Type, QStringLiteral("Edit1"), pick(r, kNewNames));
@@ -109,7 +118,8 @@ std::optional<Step> towards(QRandomGenerator& r, const Session& session, const V
     }
     case Kind::World: {
         // The world's disturbances other than a restart; each keeps its ordinary values.
-        static const Act kWorld[] = {Act::Cut, Act::BehindDetach, Act::BehindDrop, Act::ChangeBak, Act::Junk, Act::Stop};
+        static const Act kWorld[] = {Act::Cut,       Act::BehindDetach, Act::BehindDrop,
+                                     Act::ChangeBak, Act::Junk,         Act::Stop};
         return make(kWorld[r.bounded(int(std::size(kWorld)))]);
     }
     case Kind::Cancel: {
@@ -136,7 +146,8 @@ std::optional<Step> towards(QRandomGenerator& r, const Session& session, const V
 
 int countOf(const Session& session, Kind kind) {
     const Counts& c = session.counts();
-    const int all[] = {c.attach, c.detach, c.remove, c.restore, c.backup, c.cancel, c.restart, c.settings, c.world};
+    const int all[] = {c.attach, c.detach,  c.remove,   c.restore, c.backup,
+                       c.cancel, c.restart, c.settings, c.world};
     return all[int(kind)];
 }
 

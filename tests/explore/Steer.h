@@ -22,10 +22,10 @@ int countOf(const Session& session, Kind kind);
 // What the walk remembers: a kind it walked towards for long without getting there (a restore when
 // the server can read no backup) is left alone for a while.
 struct Steering {
-    int steered = 0;        // steps given so far
-    int tries[9] = {};      // steps given towards each kind since its count last rose
+    int steered = 0;   // steps given so far
+    int tries[9] = {}; // steps given towards each kind since its count last rose
     int lastCount[9] = {};
-    int restUntil[9] = {};  // left alone until this many steps were given
+    int restUntil[9] = {}; // left alone until this many steps were given
 };
 
 // The next step towards the least done kind it can reach from the window's state; none when no

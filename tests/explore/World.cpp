@@ -14,8 +14,8 @@
 
 #include <arpa/inet.h>
 #include <csignal>
-#include <pwd.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -66,7 +66,8 @@ int main(int argc, char** argv) {
     // A third of the seeds meet server A running as nobody, where the account exists and the
     // explorer may hand it its data folder (root).
     const bool nobodyPossible = ::geteuid() == 0 && ::getpwnam("nobody");
-    how.world = variantNamed(env("ZELVARO_EXPLORE_WORLD", (seed >> 1) % 3 == 2 && nobodyPossible ? "nobody" : "plain"));
+    how.world = variantNamed(
+        env("ZELVARO_EXPLORE_WORLD", (seed >> 1) % 3 == 2 && nobodyPossible ? "nobody" : "plain"));
     for (const QString& i : env("ZELVARO_EXPLORE_INVARIANTS", QStringLiteral("1,2,3,4")).split(QLatin1Char(',')))
         how.invariants.insert(i.trimmed().toInt());
     QSet<QString> allowed;
@@ -106,7 +107,8 @@ int main(int argc, char** argv) {
         Steering steering;
         const int total = replaying.isEmpty() ? steps : int(replaying.size());
         for (int i = 0; i < total && violations.isEmpty(); ++i) {
-            const Step step = replaying.isEmpty() ? generate(random, session, allowed, steering) : replaying[i];
+            const Step step =
+                replaying.isEmpty() ? generate(random, session, allowed, steering) : replaying[i];
             done << step;
             log.write((step.encode() + QLatin1Char('\n')).toUtf8());
             log.flush();
