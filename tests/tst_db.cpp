@@ -3,6 +3,7 @@
 #include "AdoQuery.h"
 #include "ConnectionString.h"
 #include "DevServer.h"
+#include "ServerError.h"
 #include "LinkSocket.h"
 #include "SqlQuote.h"
 
@@ -218,6 +219,29 @@ private slots:
             QVERIFY_THROWS_EXCEPTION(DbError, q.execute());
             QVERIFY2(c.isOpen(), qPrintable(statement));
         }
+    }
+
+    // The text shown for a failure is the cause's, wherever the server's 3013 trailer and its
+    // informational lines fall among the records, and the cause's numbers come first for the advice.
+    void theCauseIsShownAmongSeveralRecords_data() {
+        QTest::addColumn<QList<int>>("natives"); // 0: an informational line (01000)
+        QTest::addColumn<int>("shown");
+        QTest::newRow("cause, trailer") << QList<int>{3201, 3013} << 3201;
+        QTest::newRow("progress, cause, trailer") << QList<int>{0, 3201, 3013} << 3201;
+        QTest::newRow("trailer, cause") << QList<int>{3013, 3634, 3156, 3119} << 3634;
+        QTest::newRow("causes, trailer") << QList<int>{3634, 3156, 3119, 3013} << 3634;
+        QTest::newRow("the trailer alone") << QList<int>{0, 3013} << 3013;
+    }
+    void theCauseIsShownAmongSeveralRecords() {
+        QFETCH(QList<int>, natives);
+        QFETCH(int, shown);
+        QList<OdbcRecord> records;
+        for (int n : natives)
+            records.append({n ? QStringLiteral("42000") : QStringLiteral("01000"), n,
+                            QStringLiteral("[FreeTDS][SQL Server]message %1").arg(n)});
+        const DbError e = servererror::fromRecords(records, QStringLiteral("fallback"));
+        QCOMPARE(e.message(), QStringLiteral("message %1").arg(shown));
+        QCOMPARE(e.records().first().native, shown);
     }
 
     // Rowsets are read many rows per driver call: thousands of rows span many such blocks, and

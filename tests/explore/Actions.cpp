@@ -186,6 +186,9 @@ void Session::performWorld(const Step& step) {
     case Act::Cut:
         m_world.cutConnections();
         break;
+    case Act::Stop:
+        m_world.pauseA(step.number);
+        break;
     case Act::BehindDetach:
         m_world.run(step.number, QStringLiteral("EXEC sp_detach_db %1, 'true'").arg(sqlquote::literal(step.field)));
         break;

@@ -2,6 +2,7 @@
 #include "Generate.h"
 
 #include "Session.h"
+#include "Steer.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -18,11 +19,12 @@ const QStringList kMdf = {"@S/src/Archive.mdf", "@S/src/Копія.mdf", "@S/liv
                           "@S/out/R.mdf",       "@S/out/Нова.mdf"};
 const QStringList kLdf = {"@S/src/Archive_log.ldf", "", "@S/nowhere/x.ldf", "@S/live/Sales_log.ldf",
                           "@S/out/R_log.ldf", "@S/out/Нова_log.ldf"};
-const QStringList kBak = {"@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak", "@S/bak/junk.bak",
-                          "@S/out/b1.bak",    "@S/nowhere/x.bak", "@S/denied/d.bak"};
-const QStringList kFolders = {"@S/out", "@S/src", "@S/denied", "@S/live", "@S/nowhere", ""};
+const QStringList kBak = {"@D/sales.bak",  "@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak",
+                          "@S/bak/junk.bak", "@S/out/b1.bak",  "@S/nowhere/x.bak", "@S/denied/d.bak"};
+// @D is server A's own folder: the one place it reaches when it runs as another account.
+const QStringList kFolders = {"@S/out", "@S/src", "@S/denied", "@S/live", "@S/nowhere", "", "@D"};
 const QStringList kSave = {"@S/out/b1.bak", "@S/out/Нова копія.bak", "@S/bak/sales.bak", "@S/denied/b.bak",
-                           "@S/nowhere/b.bak", "@S/src/Archive.mdf", "x.bak"};
+                           "@S/nowhere/b.bak", "@S/src/Archive.mdf", "x.bak", "@D/Копія.bak"};
 // Paced servers keep an operation running for seconds (a 16 MB restore takes 2 to 4 s), longer than
 // the latest cancel (1.5 s) but short enough that a run of restores does not take minutes.
 const QStringList kRestartOptions = {"",          "--slow 120",          "--slow 40",      "--slow 300",          "--throughput 4", "--throughput 8", "--throughput 6",
@@ -35,6 +37,9 @@ const QList<QPair<QString, QStringList>> kPickers = {
     {"SpeedButton1", kFolders}, {"SpeedButton4", kFolders}, {"SpeedButton6", kSave}};
 const QStringList kButtons = {"BitBtn1", "BitBtn2", "BitBtn4", "BitBtn3", "BitBtn5"};
 
+const Kind kKinds[] = {Kind::Attach, Kind::Detach,  Kind::Delete,   Kind::Restore, Kind::Backup,
+                       Kind::Cancel, Kind::Restart, Kind::Settings, Kind::World};
+
 template <typename T> const T& pick(QRandomGenerator& r, const QList<T>& from) {
     return from[int(r.bounded(int(from.size())))];
 }
@@ -45,10 +50,10 @@ bool chance(QRandomGenerator& r, int percent) {
 
 QStringList actionNames() {
     return {"connect", "settings", "page", "type", "pick", "select", "press", "close",
-            "restart", "cut", "behind-detach", "behind-drop", "change-bak", "junk"};
+            "restart", "cut", "behind-detach", "behind-drop", "change-bak", "junk", "stop"};
 }
 
-Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& allowed) {
+Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& allowed, Steering& steering) {
     const TMain& w = *session.window();
     auto* pages = w.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
     const bool shown = pages->isVisible();
@@ -63,6 +68,15 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
     const bool listEmpty = w.findChild<QListView*>(QStringLiteral("ListDataBases"))->model()->rowCount() == 0;
     const bool canDrop = page == 1 && enabled("BitBtn2");
     const bool canRestore = page == 2 && enabled("BitBtn3");
+    // Now and then a walk towards the kind of step done least (more often while one is rare), so
+    // that every seed's run does each kind several times in the same number of steps.
+    int rarest = countOf(session, Kind::Attach);
+    for (Kind k : kKinds)
+        rarest = qMin(rarest, countOf(session, k));
+    if (chance(r, rarest < 3 ? 45 : 12))
+        if (std::optional<Step> s = steer(r, session, allowed, steering))
+            // The world's steps come bare: their values are drawn as for any world step.
+            return s->isWorld() ? withValues(s->act, r, session) : *s;
     // Weights: a user mostly works on the page in front of them.
     const QList<QPair<Act, int>> weights = {
         {Act::Connect, shown ? 3 : 40},
@@ -74,7 +88,7 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
         {Act::Press, canDrop || canRestore ? 45 : page == 1 || page == 2 ? 30 : 20},
         {Act::CloseWindow, 1},
         {Act::Restart, 3},              {Act::Cut, 2},      {Act::BehindDetach, fewLeft ? 0 : 2},
-        {Act::BehindDrop, fewLeft ? 0 : 1}, {Act::ChangeBak, 2}, {Act::Junk, 1}};
+        {Act::BehindDrop, fewLeft ? 0 : 1}, {Act::ChangeBak, 2}, {Act::Junk, 1}, {Act::Stop, 1}};
     int total = 0;
     for (const auto& [act, weight] : weights)
         if (allowed.isEmpty() || allowed.contains(actionNames()[int(act)]))
@@ -90,7 +104,15 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
         }
         roll -= weight;
     }
+    return withValues(act, r, session);
+}
 
+Step withValues(Act act, QRandomGenerator& r, const Session& session) {
+    const TMain& w = *session.window();
+    auto* pages = w.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+    const bool shown = pages->isVisible();
+    const int page = pages->currentIndex();
+    const bool canRestore = page == 2 && w.findChild<QAbstractButton*>(QStringLiteral("BitBtn3"))->isEnabled();
     Step s;
     s.act = act;
     // Mostly the widgets of the open page; now and then another page's (the step then does nothing).
@@ -125,7 +147,8 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
         s.text = chance(r, 15) ? QString() : pick(r, pool);
         // The backups that are there are chosen more often than the paths that lead nowhere.
         if (field == QLatin1String("SpeedButton5") && chance(r, 75))
-            s.text = pick(r, QStringList{"@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak", "@S/out/b1.bak"});
+            s.text = pick(r, QStringList{"@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak", "@S/out/b1.bak",
+                                         "@D/sales.bak"});
         break;
     }
     case Act::Select: {
@@ -188,6 +211,10 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
         s.number = int(r.bounded(8));
         break;
     }
+    case Act::Stop:
+        // Longer than a quick statement, shorter than the driver's timeouts.
+        s.number = 200 + int(r.bounded(2300));
+        break;
     default:
         break;
     }

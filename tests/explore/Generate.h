@@ -2,6 +2,7 @@
 // sometimes what the world does; drawn from pools of good, existing, new and hostile values.
 #pragma once
 
+#include "Steer.h"
 #include "Step.h"
 
 #include <QRandomGenerator>
@@ -12,9 +13,12 @@ namespace explore {
 class Session;
 
 // The names ZELVARO_EXPLORE_ACTIONS takes: connect, settings, page, type, pick, select, press,
-// close, restart, cut, behind-detach, behind-drop, change-bak, junk.
+// close, restart, cut, behind-detach, behind-drop, change-bak, junk, stop.
 QStringList actionNames();
 
-Step generate(QRandomGenerator& random, const Session& session, const QSet<QString>& allowed);
+Step generate(QRandomGenerator& random, const Session& session, const QSet<QString>& allowed, Steering& steering);
+
+// A step of the given kind with values drawn from the pools, as the window now stands.
+Step withValues(Act act, QRandomGenerator& random, const Session& session);
 
 } // namespace explore

@@ -133,6 +133,8 @@ QList<Violation> checkMessages(const StepRecord& r) {
             told("failure but done", QStringLiteral("database %1 is gone").arg(a.name));
         break;
     case Op::Detach:
+        if (success && is)
+            told("success but not done", QStringLiteral("database %1 is still there").arg(a.name));
         if (failure && was && !is)
             told("failure but done", QStringLiteral("database %1 is gone").arg(a.name));
         break;
@@ -149,6 +151,11 @@ QList<Violation> checkMessages(const StepRecord& r) {
         const bool written = r.after.files.contains(a.bak) && r.after.files.value(a.bak) != r.before.files.value(a.bak);
         if (success && !written)
             told("success but not done", QStringLiteral("backup file %1 was not written").arg(a.bak));
+        // A backup is called checked only when the server was asked to check it: after a cancel,
+        // or a server that stopped answering, the backup may be there while no check ever ran.
+        if (any(r, [](const modal::Request& d) { return d.text.contains(QStringLiteral("Копію перевірено")); }) &&
+            !r.sent.value(a.server).contains(QLatin1String("VERIFYONLY"), Qt::CaseInsensitive))
+            told("checked but not verified", QStringLiteral("no RESTORE VERIFYONLY reached the server"));
         break;
     }
     case Op::None:

@@ -25,6 +25,7 @@ struct StepRecord {
     Permit permit;
     Snapshot before, after;
     QList<modal::Request> dialogs; // every dialog shown during the step
+    QStringList sent;              // per server, the statements it received during the step
     bool exceptionInEventLoop = false;
 };
 

@@ -36,7 +36,8 @@ void StallWatch::start() {
     timer.start();
 }
 
-Session::Session(int version, QSet<int> invariants) : m_world(version), m_invariants(std::move(invariants)) {
+Session::Session(int version, QSet<int> invariants, Variant variant)
+    : m_world(version, variant), m_invariants(std::move(invariants)) {
     modal::setResponder([this](const modal::Request& r) {
         m_dialogs << r;
         modal::Answer a;
@@ -130,6 +131,8 @@ QList<Violation> Session::run(const Step& step) {
     record.dialogs = m_dialogs;
     record.after = m_world.snapshot();
     record.exceptionInEventLoop = g_exceptionInEventLoop;
+    for (int server : {0, 1})
+        record.sent << m_world.statementsBetween(server, record.before, record.after);
     m_state = record.after;
     noticeListsOfTheConnectedServer();
 

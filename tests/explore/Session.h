@@ -33,7 +33,7 @@ struct StallWatch {
 
 class Session {
 public:
-    Session(int version, QSet<int> invariants);
+    Session(int version, QSet<int> invariants, Variant variant = Variant::Plain);
     ~Session();
     bool ready() const { return m_world.ready(); }
 

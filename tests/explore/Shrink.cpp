@@ -9,7 +9,7 @@
 namespace explore {
 
 std::optional<Violation> replay(const Steps& steps, const Replay& how, int* stepsRun) {
-    Session session(how.version, how.invariants);
+    Session session(how.version, how.invariants, how.world);
     if (!session.ready())
         return std::nullopt;
     for (int i = 0; i < steps.size(); ++i) {

@@ -4,6 +4,7 @@
 
 #include "Invariants.h"
 #include "Step.h"
+#include "World.h"
 
 #include <QSet>
 #include <optional>
@@ -13,6 +14,7 @@ namespace explore {
 struct Replay {
     int version = 2019;
     QSet<int> invariants;
+    Variant world = Variant::Plain;
 };
 
 // Runs the steps in a fresh session; the first violation, if any.

@@ -29,7 +29,7 @@ QString shown(const QString& widget) {
 }
 const char* const kPages[] = {"Attach", "Detach", "Restore", "Backup"};
 const char* const kActs[] = {"connect", "settings", "page", "type", "pick", "select", "press", "close",
-                             "restart", "cut", "behind-detach", "behind-drop", "change-bak", "junk"};
+                             "restart", "cut", "behind-detach", "behind-drop", "change-bak", "junk", "stop"};
 } // namespace
 
 QString Step::describe() const {
@@ -73,6 +73,8 @@ QString Step::describe() const {
                            : QStringLiteral("[world] %1 is copied over %2").arg(field, quoted);
     case Act::Junk:
         return QStringLiteral("[world] %1 is filled with junk").arg(quoted);
+    case Act::Stop:
+        return QStringLiteral("[world] server A stops answering for %1 ms").arg(number);
     }
     return {};
 }

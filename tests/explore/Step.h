@@ -24,6 +24,7 @@ enum class Act {
     BehindDrop,  // drops it
     ChangeBak,   // changes a backup file on disk: appends a set of `field` (number 0) or copies `text` over it
     Junk,        // fills the file `text` with junk
+    Stop,        // server A stops answering (SIGSTOP) and goes on `number` ms later (SIGCONT)
 };
 
 struct Step {

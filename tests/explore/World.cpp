@@ -10,9 +10,12 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -87,16 +90,55 @@ const DbState* Snapshot::database(int server, const QString& name) const {
     return it == servers[server].constEnd() ? nullptr : &*it;
 }
 
-World::World(int version) : m_version(version) {
+Variant variantNamed(const QString& name) {
+    return name == QLatin1String("nobody") ? Variant::Nobody : Variant::Plain;
+}
+
+QString nameOf(Variant variant) {
+    return variant == Variant::Nobody ? QStringLiteral("nobody") : QStringLiteral("plain");
+}
+
+World::World(int version, Variant variant) : m_version(version), m_variant(variant) {
     m_a = std::make_unique<DevServer>(version);
     m_b = std::make_unique<DevServer>(version);
     // The open-file dialog moves the working directory; every path here is absolute anyway.
     QDir::setCurrent(m_a->scratch());
     if (m_a->port() > 0 && m_b->port() > 0)
         build();
+    if (m_ready && variant == Variant::Nobody)
+        m_ready = becomeNobody();
+}
+
+// The world is built by the user's server; then server A starts again as nobody, owning its data
+// folder and what is in it, while the scratch folder stays the user's alone.
+bool World::becomeNobody() {
+    const passwd* nobody = ::getpwnam("nobody");
+    if (!nobody || ::geteuid() != 0)
+        return false;
+    m_a->stop();
+    const QByteArray data = QFile::encodeName(m_a->dataDir());
+    bool ok = ::chown(data.constData(), nobody->pw_uid, nobody->pw_gid) == 0;
+    QDirIterator it(m_a->dataDir(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        ok = ::chown(QFile::encodeName(it.next()).constData(), nobody->pw_uid, nobody->pw_gid) == 0 && ok;
+    ok = ::chmod(QFile::encodeName(m_a->scratch()).constData(), 0700) == 0 && ok;
+    m_base = {QStringLiteral("--run-as"), QStringLiteral("nobody")};
+    m_a->setExtraArguments(m_base);
+    if (!ok || !m_a->start())
+        return false;
+    // Only a server that really is nobody makes this world.
+    QFile status(QStringLiteral("/proc/%1/status").arg(m_a->processId()));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("Uid:"))
+            return line.simplified().split(' ').value(2).toUInt() == nobody->pw_uid;
+    return false;
 }
 
 World::~World() {
+    resumeA();
     QDir::setCurrent(QDir::tempPath());
 }
 
@@ -137,7 +179,10 @@ QString World::connectionString(int server) const {
     return (server == 0 ? m_a : m_b)->connectionString(provider);
 }
 
-bool World::run(int server, const QString& statement) const {
+bool World::run(int server, const QString& statement) {
+    // Another client's statement waits for a stopped server; the world does not wait with it.
+    if (server == 0)
+        resumeA();
     try {
         AdoConnection c;
         c.setConnectionString(connectionString(server));
@@ -184,6 +229,8 @@ void World::build() {
     // A copy of an online database's files: a crashed database, attachable only with its log.
     QFile::copy(live + QStringLiteral("Кадри.mdf"), src + QStringLiteral("Копія.mdf"));
     writeFile(bak + QStringLiteral("junk.bak"), QByteArray(3000, 'j'));
+    // A backup in the server's own folder, where a server running as another account reads it.
+    QFile::copy(bak + QStringLiteral("sales.bak"), m_a->dataDir() + QStringLiteral("/sales.bak"));
     // Server B holds databases of the same names.
     ok = ok && run(1, QStringLiteral("CREATE DATABASE [Sales] ON PRIMARY %1 LOG ON %2")
                           .arg(file("Sales", s + "/b/Sales.mdf"), file("Sales_log", s + "/b/Sales_log.ldf")));
@@ -206,14 +253,49 @@ Snapshot World::snapshot() const {
                 snap.files.insert(path, digest(path));
         }
         snap.servers << readCatalog(server->dataDir());
+        snap.statementLogSize << QFileInfo(server->statementLog()).size();
     }
     return snap;
 }
 
+QString World::statementsBetween(int server, const Snapshot& before, const Snapshot& after) const {
+    const qint64 from = before.statementLogSize.value(server), to = after.statementLogSize.value(server);
+    QFile log((server == 0 ? m_a : m_b)->statementLog());
+    if (to <= from || !log.open(QIODevice::ReadOnly) || !log.seek(from))
+        return {};
+    return QString::fromUtf8(log.read(to - from));
+}
+
+void World::pauseA(int ms) {
+    resumeA();
+    const auto pid = pid_t(m_a->processId());
+    if (pid <= 0)
+        return;
+    ::kill(pid, SIGSTOP);
+    m_stopped = true;
+    m_resumer = std::thread([this, pid, ms] {
+        std::unique_lock<std::mutex> lock(m_resumeLock);
+        m_resumeNow.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !m_stopped; });
+        ::kill(pid, SIGCONT);
+    });
+}
+
+void World::resumeA() {
+    {
+        const std::lock_guard<std::mutex> lock(m_resumeLock);
+        m_stopped = false;
+    }
+    m_resumeNow.notify_all();
+    if (m_resumer.joinable())
+        m_resumer.join();
+}
+
 void World::restartA(const QStringList& options) {
+    // A stopped process takes no signal to end until it goes on.
+    resumeA();
     m_options = options;
     m_a->stop();
-    m_a->setExtraArguments(options);
+    m_a->setExtraArguments(m_base + options);
     m_a->start();
 }
 

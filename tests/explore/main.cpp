@@ -4,6 +4,8 @@
 // ZELVARO_EXPLORE_SEED        the seed (default: a new one, printed first)
 // ZELVARO_EXPLORE_STEPS       how many steps (default 500: well under a minute on two cores)
 // ZELVARO_EXPLORE_VERSION     2000 or 2019 (default: chosen by the seed)
+// ZELVARO_EXPLORE_WORLD       plain, or nobody: server A runs as nobody beside a closed scratch folder
+//                             (default: chosen by the seed; nobody only when run as root)
 // ZELVARO_EXPLORE_ACTIONS     the actions drawn from, comma separated (default: all; see Generate.h)
 // ZELVARO_EXPLORE_INVARIANTS  the invariants checked, e.g. "1,2,3" (default: 1,2,3,4)
 // ZELVARO_EXPLORE_REPLAY      a file of encoded steps to run instead of random ones
@@ -18,6 +20,8 @@
 #include <QFile>
 #include <QTextStream>
 #include <cstdio>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -59,6 +63,11 @@ int main(int argc, char** argv) {
     const int steps = env("ZELVARO_EXPLORE_STEPS", QStringLiteral("500")).toInt();
     Replay how;
     how.version = env("ZELVARO_EXPLORE_VERSION", seed % 2 ? QStringLiteral("2000") : QStringLiteral("2019")).toInt();
+    // A third of the seeds meet server A running as nobody, where the account exists and the
+    // explorer may hand it its data folder (root).
+    const bool nobodyPossible = ::geteuid() == 0 && ::getpwnam("nobody");
+    how.world = variantNamed(
+        env("ZELVARO_EXPLORE_WORLD", (seed >> 1) % 3 == 2 && nobodyPossible ? "nobody" : "plain"));
     for (const QString& i : env("ZELVARO_EXPLORE_INVARIANTS", QStringLiteral("1,2,3,4")).split(QLatin1Char(',')))
         how.invariants.insert(i.trimmed().toInt());
     QSet<QString> allowed;
@@ -75,7 +84,9 @@ int main(int argc, char** argv) {
                     replaying << s;
             }
     }
-    print(QStringLiteral("explore: version %1, invariants %2").arg(how.version).arg(env("ZELVARO_EXPLORE_INVARIANTS", "1,2,3,4")));
+    print(QStringLiteral("explore: version %1, world %2, invariants %3")
+              .arg(how.version)
+              .arg(nameOf(how.world), env("ZELVARO_EXPLORE_INVARIANTS", "1,2,3,4")));
 
     // Each step is written down before it runs, so that even a crash leaves the session to replay.
     QFile log(QDir::current().absoluteFilePath(QStringLiteral("explore-steps.txt")));
@@ -87,15 +98,17 @@ int main(int argc, char** argv) {
     int stalls = 0;
     qint64 longestStall = 0;
     {
-        Session session(how.version, how.invariants);
+        Session session(how.version, how.invariants, how.world);
         if (!session.ready()) {
             print(QStringLiteral("explore: the stand-in servers could not be set up"));
             return 2;
         }
         QRandomGenerator random(seed);
+        Steering steering;
         const int total = replaying.isEmpty() ? steps : int(replaying.size());
         for (int i = 0; i < total && violations.isEmpty(); ++i) {
-            const Step step = replaying.isEmpty() ? generate(random, session, allowed) : replaying[i];
+            const Step step =
+                replaying.isEmpty() ? generate(random, session, allowed, steering) : replaying[i];
             done << step;
             log.write((step.encode() + QLatin1Char('\n')).toUtf8());
             log.flush();
@@ -123,8 +136,9 @@ int main(int argc, char** argv) {
             if (shrunkFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
                 for (const Step& s : shrunk)
                     shrunkFile.write((s.encode() + QLatin1Char('\n')).toUtf8());
-            print(QStringLiteral("explore: replay it with ZELVARO_EXPLORE_REPLAY=%1 ZELVARO_EXPLORE_VERSION=%2")
-                      .arg(shrunkFile.fileName()).arg(how.version));
+            print(QStringLiteral("explore: replay it with ZELVARO_EXPLORE_REPLAY=%1 ZELVARO_EXPLORE_VERSION=%2 "
+                                 "ZELVARO_EXPLORE_WORLD=%3")
+                      .arg(shrunkFile.fileName()).arg(how.version).arg(nameOf(how.world)));
         }
     }
     if (stalls)
