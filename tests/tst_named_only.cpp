@@ -8,6 +8,7 @@
 
 #include <QComboBox>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -107,6 +108,59 @@ private slots:
         QVERIFY(!h.server.receivedStatements().contains(QLatin1String("REPLACE")));
         QCOMPARE(filesUnder(target), before);
         QCOMPARE(h.databases(), catalog);
+    }
+
+    // Replacing a database still asks about files of somebody else's at its targets (a detached
+    // database's, where the folder button puts the new files), but never about its own files, also
+    // when the user names them by another path (a link).
+    void replacingAsksAboutOthersFilesOnly_data() {
+        QTest::addColumn<QString>("situation");
+        QTest::newRow("over a detached database's files") << "others";
+        QTest::newRow("its own files, through a link") << "ownLinked";
+    }
+    void replacingAsksAboutOthersFilesOnly() {
+        QFETCH(QString, situation);
+        WindowHarness h(2019);
+        const QString vtr = h.folder(QStringLiteral("vtr"));
+        const QString bak = h.server.scratch() + QStringLiteral("/VTR.bak");
+        h.sql(QStringLiteral(
+                  "CREATE DATABASE [VTR] ON PRIMARY (NAME = VTR, FILENAME = %1) LOG ON (NAME = VTR_log, "
+                  "FILENAME = %2)\nBACKUP DATABASE [VTR] TO DISK = %3 WITH INIT")
+                  .arg(literal(vtr + "/VTR.mdf"), literal(vtr + "/VTR_log.ldf"), literal(bak)));
+        QVERIFY(h.connect());
+        h.readFileList(bak);
+        QString target;
+        if (situation == QLatin1String("others")) {
+            target = h.folder(QStringLiteral("old"));
+            h.sql(QStringLiteral("CREATE DATABASE [Old] ON PRIMARY (NAME = Old, FILENAME = %1) LOG ON (NAME = "
+                                 "Old_log, FILENAME = %2)\nEXEC sp_detach_db N'Old', 'true'")
+                      .arg(literal(target + "/VTR.MDF"), literal(target + "/VTR_log.LDF")));
+            h.chooseRestoreFolder(target);
+        } else {
+            target = h.server.scratch() + QStringLiteral("/link");
+            QVERIFY(QFile::link(vtr, target));
+            h.window->findChild<QLineEdit*>(QStringLiteral("edPathMDF2"))->setText(target + "/VTR.mdf");
+            h.window->findChild<QLineEdit*>(QStringLiteral("edPathLDF2"))->setText(target + "/VTR_log.ldf");
+        }
+        h.restoreName()->setText(QStringLiteral("VTR"));
+        const QMap<QString, QByteArray> before = filesUnder(target);
+        const int sent = restoresSent(h);
+        h.script.clear();
+        h.script.answer(Reply::Yes); // replace VTR
+        h.script.answer(Reply::No);  // somebody else's files, when asked
+        h.script.answer(Reply::OK);
+        h.restoreButton()->click();
+        const QStringList asked = confirmations(h);
+        if (situation == QLatin1String("others")) {
+            QCOMPARE(asked.size(), 2);
+            for (const QString& file : before.keys())
+                QVERIFY2(asked.last().contains(file), qPrintable(asked.last()));
+            QCOMPARE(restoresSent(h), sent);
+            QCOMPARE(filesUnder(target), before);
+        } else {
+            QVERIFY2(asked.size() == 1, qPrintable(asked.join('\n')));
+            QCOMPARE(restoresSent(h), sent + 1);
+        }
     }
 
     // The file list belongs to the path in the field: a path typed after a list was read, or a
