@@ -63,10 +63,14 @@ FolderPicker::FolderPicker(const QString& prompt, const QString& firstSelection,
 
     connect(m_tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) {
-                if (current.isValid())
+                if (current.isValid() && !m_rowsGoing)
                     m_path->setText(QDir::toNativeSeparators(m_folders->filePath(current)));
             });
     connect(m_path, &QLineEdit::textChanged, this, &FolderPicker::pathEdited);
+    // The watcher reports a renamed folder as a row gone (and one come) some time after the rename:
+    // the selection then falls back to the parent, which must not replace the path just renamed.
+    connect(m_folders, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this] { m_rowsGoing = true; });
+    connect(m_folders, &QAbstractItemModel::rowsRemoved, this, [this] { m_rowsGoing = false; });
     // The path follows a folder renamed in the tree when it is the one selected.
     connect(m_folders, &QFileSystemModel::fileRenamed, this,
             [this](const QString& folder, const QString& oldName, const QString& newName) {

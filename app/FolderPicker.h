@@ -30,4 +30,7 @@ private:
     QTreeView* m_tree;
     QLineEdit* m_path;
     QPushButton* m_ok;
+    // The model is taking rows away (a folder renamed or gone, found by its watcher later): the
+    // current row it moves meanwhile is not the user's choice.
+    bool m_rowsGoing = false;
 };
