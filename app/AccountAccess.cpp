@@ -1,5 +1,6 @@
 // Permission checks for another account (see AccountAccess.h), by the POSIX ACL access algorithm.
 #include "AccountAccess.h"
+#include "UserAclEntry.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -14,14 +15,6 @@
 #include <vector>
 
 namespace {
-
-int permsOf(acl_entry_t entry) {
-    acl_permset_t set = nullptr;
-    if (acl_get_permset(entry, &set) != 0)
-        return 0;
-    return (acl_get_perm(set, ACL_READ) == 1 ? 4 : 0) | (acl_get_perm(set, ACL_WRITE) == 1 ? 2 : 0) |
-           (acl_get_perm(set, ACL_EXECUTE) == 1 ? 1 : 0);
-}
 
 // The rights the account has on a file of this status and ACL (nullptr: the mode bits alone).
 int rightsOf(const struct stat& st, acl_t acl, const Account& account) {

@@ -11,8 +11,6 @@
 #include <cerrno>
 #include <cstring>
 
-namespace {
-
 int permsOf(acl_entry_t entry) {
     acl_permset_t set = nullptr;
     if (acl_get_permset(entry, &set) != 0)
@@ -20,6 +18,8 @@ int permsOf(acl_entry_t entry) {
     return (acl_get_perm(set, ACL_READ) == 1 ? 4 : 0) | (acl_get_perm(set, ACL_WRITE) == 1 ? 2 : 0) |
            (acl_get_perm(set, ACL_EXECUTE) == 1 ? 1 : 0);
 }
+
+namespace {
 
 void setPerms(acl_entry_t entry, int perms) {
     acl_permset_t set = nullptr;

@@ -13,7 +13,11 @@
 #include <QString>
 
 #include <optional>
+#include <sys/acl.h>
 #include <sys/types.h>
+
+// An ACL entry's rights as rwx bits (4 read, 2 write, 1 pass through); 0 when they cannot be read.
+int permsOf(acl_entry_t entry);
 
 struct AclChange {
     QString path;
