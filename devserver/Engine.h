@@ -140,6 +140,8 @@ private:
     bool serverView(const tsql::Statement& st, bool last);
     // The rows a view or function gives, as the statement picks, filters and names them: 207 for a
     // column it does not have. The caller must not hold the catalog's lock (DB_ID takes it).
+    // A system procedure's result set: its rows, DONEINPROC, return status 0, then the batch's DONE.
+    void procedureRows(const std::vector<tds::Column>& columns, const std::vector<Row>& rows, bool last);
     bool answerRows(const tsql::Statement& st, const std::vector<tds::Column>& known,
                     const std::vector<Row>& all, bool last);
     // Who is connected (EngineSessions.cpp): sys.dm_exec_sessions, sysprocesses; false when the

@@ -121,11 +121,6 @@ bool Engine::fixedDrives(const tsql::Statement& st, bool last) {
         if (v.free >= 0)
             rows.push_back({std::string(1, letter), std::to_string(v.free / (1024 * 1024))});
     }
-    m_out.columns(columns);
-    for (const Row& row : rows)
-        m_out.row(columns, row);
-    m_out.done(tds::DoneMore | tds::DoneCount, 0xC1, rows.size(), 0xFF); // DONEINPROC, as a procedure's
-    m_out.returnStatus(0);
-    m_out.done(last ? tds::DoneFinal : tds::DoneMore, 0xE0, 0, 0xFE);
+    procedureRows(columns, rows, last);
     return true;
 }

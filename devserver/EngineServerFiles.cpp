@@ -217,12 +217,7 @@ bool Engine::fileProcedure(const tsql::Statement& st, bool last) {
         };
         walk(path, 1);
     }
-    m_out.columns(columns);
-    for (const Row& row : rows)
-        m_out.row(columns, row);
-    m_out.done(tds::DoneMore | tds::DoneCount, 0xC1, rows.size(), 0xFF); // DONEINPROC, as a procedure's
-    m_out.returnStatus(0);
-    m_out.done(last ? tds::DoneFinal : tds::DoneMore, 0xE0, 0, 0xFE);
+    procedureRows(columns, rows, last);
     return true;
 }
 
@@ -402,4 +397,13 @@ bool Engine::roomFor(const std::vector<BackupFileEntry>& targets) {
         return false;
     }
     return true;
+}
+
+void Engine::procedureRows(const std::vector<tds::Column>& columns, const std::vector<Row>& rows, bool last) {
+    m_out.columns(columns);
+    for (const Row& row : rows)
+        m_out.row(columns, row);
+    m_out.done(tds::DoneMore | tds::DoneCount, 0xC1, rows.size(), 0xFF); // DONEINPROC, as a procedure's
+    m_out.returnStatus(0);
+    m_out.done(last ? tds::DoneFinal : tds::DoneMore, 0xE0, 0, 0xFE);
 }
