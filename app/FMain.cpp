@@ -372,7 +372,13 @@ void TMain::changeEvent(QEvent* event) {
 
 void TMain::setStatusImage(Status status) {
     m_status = status;
-    ui->ToolButton1->setIcon(zelvaroIcon(kStatusImages[int(status)]));
+    QIcon icon = zelvaroIcon(kStatusImages[int(status)]);
+    // The connecting picture shows while the window's controls are disabled for the wait: drawn
+    // greyed like them, it would not say anything.
+    if (status == Status::Connecting)
+        for (const QSize& size : icon.availableSizes())
+            icon.addPixmap(icon.pixmap(size), QIcon::Disabled);
+    ui->ToolButton1->setIcon(icon);
     emit statusImageChanged(int(status));
 }
 

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -61,6 +62,7 @@ struct WaitWatch {
     qint64 shownAfterMs = -1;
     qint64 cancelledAtMs = -1;
     int statusWhileUp = -1;
+    bool statusLegible = false; // the picture as drawn on the disabled button is the one it shows
     QString lineWhileUp;
     EventCounter counted;
     QTimer timer;
@@ -81,6 +83,12 @@ struct WaitWatch {
                 return;
             }
             statusWhileUp = int(h.window->status());
+            {
+                auto* button = h.window->findChild<QToolButton*>(QStringLiteral("ToolButton1"));
+                const QIcon icon = button->icon();
+                statusLegible = !button->isEnabled() &&
+                                icon.pixmap(32, QIcon::Disabled).toImage() == icon.pixmap(32).toImage();
+            }
             lineWhileUp = dialog->line();
             cancelledAtMs = clock.elapsed();
             QTest::keyClick(dialog.data(), Qt::Key_Escape);
@@ -116,6 +124,7 @@ private slots:
         QVERIFY(watch.shownAfterMs >= serverwait::kShowAfterMs - 50);
         QCOMPARE(watch.lineWhileUp, QStringLiteral("Підключення до сервера"));
         QCOMPARE(watch.statusWhileUp, int(TMain::Status::Connecting));
+        QVERIFY2(watch.statusLegible, "the connecting picture is greyed out with the disabled controls");
         QVERIFY(watch.counted.paints > 0);
         QCOMPARE(watch.counted.keys, 1);
         // Given up at once, not at the login time-out (15 s).
