@@ -148,6 +148,7 @@ ReadResult readMedia(const std::string& path, std::vector<BackupSetHeader>& sets
             f.file.filegroup = field(fields, k + "group");
             f.file.groupId = std::atoi(field(fields, k + "groupid").c_str());
             f.size = std::atoll(field(fields, k + "size").c_str());
+            f.pages = std::atoll(field(fields, k + "pages").c_str());
             f.offset = offset;
             offset += f.size;
             set.files.push_back(f);
@@ -209,6 +210,8 @@ bool SetWriter::writeHeader(const BackupSetHeader& h) {
              line(k + "type", std::string(1, f.file.type)) + line(k + "id", std::to_string(f.file.fileId)) +
              line(k + "group", f.file.filegroup) + line(k + "groupid", std::to_string(f.file.groupId)) +
              line(k + "size", std::to_string(f.size));
+        if (f.pages > 0)
+            s += line(k + "pages", std::to_string(f.pages));
     }
     s += line(kHeaderCheck, headerCheck(s.substr(sizeof kSetMark - 1))) + "\n";
     return write(s.data(), s.size());

@@ -15,6 +15,9 @@ struct BackupFileEntry {
     DbFile file;          // as the database had it: logical name, recorded path, type, id, filegroup
     long long size = 0;   // bytes of the file in the set
     long long offset = 0; // where those bytes start in the media file (known when reading)
+    // The pages the server counts as backed up for the file (those in use, not the whole file);
+    // 0 in sets written before they were recorded, which count the whole file.
+    long long pages = 0;
 };
 
 struct BackupSetHeader {

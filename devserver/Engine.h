@@ -67,7 +67,9 @@ private:
     bool fileRows(const tsql::Statement& st, bool altfiles, std::vector<tds::Column>& columns,
                   std::vector<Row>& rows);
     bool createDatabase(const tsql::Statement& st, bool last);
-    bool createFailed(bool last, int osError, const std::string& path);
+    // The messages of a CREATE DATABASE whose file could not be made; code is the server's OS error
+    // (3 a missing folder, 112 no room, 5 denied) before the Linux personalities reword it.
+    bool createFailed(bool last, int code, const std::string& path);
     bool attach(const tsql::Statement& st, bool last);
     // CREATE DATABASE … FOR ATTACH without ending the reply (sp_attach_single_file_db ends it as a
     // procedure does); true when the database was attached.
@@ -129,9 +131,25 @@ private:
     // progress lines, then 3014 with the real pages, seconds and MB/sec, then the final DONE.
     // upgradedFrom: the on-disk version a restored database had, when older than this server's (944
     // and the 951 steps follow the 4035 lines); 0 otherwise.
+    // linesSent: the 4035 lines went out as each file was copied (interleavesFileLines()).
     bool reportCopied(const char* operation, const std::vector<BackupFileEntry>& files,
-                      const std::string& database, int position, long long bytes,
+                      const std::string& database, int position, bool linesSent,
                       std::chrono::steady_clock::time_point started, bool last, int upgradedFrom = 0);
+    // A file's 4035 line ("Processed N pages …"); false when the client has gone.
+    bool fileProcessed(const BackupFileEntry& f, const std::string& database, int position);
+    // SQL Server on Linux sends each file's 4035 line once that file is copied, between the percent
+    // lines; on Windows every percent line comes first and the 4035 lines after them.
+    bool interleavesFileLines() const { return m_instance.personality.onLinux(); }
+    // The pages BACKUP counts for a database file: those in use (the model's pages of a new
+    // database and whatever has been written since), not the whole file.
+    long long pagesInUse(const DbFile& file, int fd, long long size) const;
+    static long long pagesInSet(const BackupFileEntry& f);
+    // HEADERONLY's BackupSize: the pages and the set's own blocks around them (its header and the
+    // database's metadata before the pages, the trailer after), in 64 KB transfer units.
+    static long long backupSizeOf(long long pages) {
+        const long long kBlock = 64 * 1024;
+        return (pages * 8192 + kBlock - 1) / kBlock * kBlock + 2 * kBlock;
+    }
     // What the server answers about itself and its files (EngineServerFiles.cpp), computed with the
     // server account's rights inside its own file system. Each returns false when the statement is
     // not one of its own.

@@ -99,10 +99,19 @@ bool Engine::rebuildLog(const tsql::Statement& st, const FileHeader& primary, co
     // FOR ATTACH_REBUILD_LOG makes a 1 MB log; FOR ATTACH one of the model's size.
     const long long size = st.rebuildLog ? 1 << 20 : m_instance.personality.defaultLogSize();
     if (!storage::createDatabaseFile(rebuilt, header, size)) {
-        error(5123, 1, 16,
-              fmt("CREATE FILE encountered operating system error %1 while attempting to open or create the "
-                  "physical file '%2'.",
-                  storage::osErrorText(5), rebuilt));
+        // What the kernel said: a disk without room is 112 (the log is given its size as it is
+        // made), anything else as it maps.
+        const int failure = storage::lastError();
+        if (failure == 112)
+            error(5149, 3, 16,
+                  fmt("MODIFY FILE encountered operating system error %1 while attempting to expand the "
+                      "physical file '%2'.",
+                      storage::osErrorText(112), rebuilt));
+        else
+            error(5123, 1, 16,
+                  fmt("CREATE FILE encountered operating system error %1 while attempting to open or create "
+                      "the physical file '%2'.",
+                      storage::osErrorText(osError(failure)), rebuilt));
         return aborted();
     }
     // 2000's message table gives 5182 severity 16; whether it is sent so is not known, so the

@@ -177,19 +177,37 @@ bool Engine::restoreVerifyOnly(const tsql::Statement& st, bool last) {
     return true;
 }
 
+long long Engine::pagesInSet(const BackupFileEntry& f) {
+    return f.pages > 0 ? f.pages : pagesOf(size_t(f.size));
+}
+
+long long Engine::pagesInUse(const DbFile& file, int fd, long long size) const {
+    // Page 0, our own header, stands for the file's header and allocation pages, which the
+    // baseline already counts; any other page that holds data is a page in use.
+    const long long written = std::max(0LL, storage::pagesHoldingData(fd, size) - 1);
+    const long long baseline = file.type == 'L'   ? 2 // the log's active part of a quiet database
+                               : file.fileId == 1 ? m_instance.personality.emptyDatabasePages()
+                                                  : 8; // a secondary file's first extent
+    return std::min(pagesOf(size_t(size)), baseline + written);
+}
+
+bool Engine::fileProcessed(const BackupFileEntry& f, const std::string& database, int position) {
+    // Each file's line goes out like a progress line, as SQL Server streams it.
+    return progress(fmt("Processed %1 pages for database '%2', file '%3' on file ", std::to_string(pagesInSet(f)),
+                        database, f.file.logical) +
+                        std::to_string(position) + ".",
+                    4035);
+}
+
 bool Engine::reportCopied(const char* operation, const std::vector<BackupFileEntry>& files,
-                          const std::string& database, int position, long long bytes,
+                          const std::string& database, int position, bool linesSent,
                           std::chrono::steady_clock::time_point started, bool last, int upgradedFrom) {
     const double seconds =
         std::max(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 0.001);
     long long pages = 0;
     for (const BackupFileEntry& f : files) {
-        pages += pagesOf(size_t(f.size));
-        // Each file's line goes out like a progress line, as SQL Server streams it.
-        if (!progress(fmt("Processed %1 pages for database '%2', file '%3' on file ",
-                          std::to_string(pagesOf(size_t(f.size))), database, f.file.logical) +
-                          std::to_string(position) + ".",
-                      4035))
+        pages += pagesInSet(f);
+        if (!linesSent && !fileProcessed(f, database, position))
             return false;
     }
     // A database from an older server is converted as it is restored, through the versions SQL
@@ -206,7 +224,8 @@ bool Engine::reportCopied(const char* operation, const std::vector<BackupFileEnt
                           951))
                 return false;
     }
-    const double megabytes = double(bytes) / (1024.0 * 1024.0);
+    // The rate is that of the pages processed, as 3014 counts it, not of the files' bytes.
+    const double megabytes = double(pages) * 8192.0 / (1024.0 * 1024.0);
     info(3014, fmt("%1 successfully processed %2 pages in %3 seconds (", operation, std::to_string(pages),
                    threeDecimals(seconds)) +
                    threeDecimals(megabytes / seconds) + " MB/sec).");
@@ -345,7 +364,9 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
             const long long size = storage::fileSize(f.physical);
             if (fd.fd < 0 || size < 0)
                 return fail(3203, 1, readFailed(is2000(), f.physical, 2));
-            set.files.push_back({f, size, 0});
+            BackupFileEntry entry{f, size, 0};
+            entry.pages = pagesInUse(f, fd.fd, size);
+            set.files.push_back(entry);
             sources.push_back(std::move(fd));
         }
     }
@@ -411,12 +432,15 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
                 return fail(3203, 1, readFailed(is2000(), set.files[i].file.physical, 2));
             return fail(3202, 1, writeFailed(is2000(), device, storage::lastError()));
         }
+        if (interleavesFileLines() && !fileProcessed(set.files[i], set.database, set.position))
+            return false;
     }
     if (!writer.finish(engine::nowText(), set.checksums ? sum.hex() : std::string()))
         return fail(3202, 1, writeFailed(is2000(), device, storage::lastError()));
     if (m_instance.damageBackups)
         backupformat::damageMiddle(device, st.init ? 0 : appendAt); // a failing disk, after the fact
-    return reportCopied("BACKUP DATABASE", set.files, set.database, set.position, t.total, started, last);
+    return reportCopied("BACKUP DATABASE", set.files, set.database, set.position, interleavesFileLines(), started,
+                        last);
 }
 
 bool Engine::openMedia(const tsql::Statement& st, const char* terminating, BackupSetHeader& set,
@@ -575,12 +599,12 @@ bool Engine::restoreHeaderOnly(const tsql::Statement& st, bool last) {
     for (const BackupSetHeader& s : sets) {
         if (!s.complete)
             continue; // an interrupted set is no set: it cannot be restored (3256)
-        // The set's byte size as the server counts it: the pages it wrote (as 3014 reports them),
-        // not the media file's size.
+        // The set's byte size as the server counts it: the pages it wrote (as 3014 reports them)
+        // and the set's own blocks, not the media file's size.
         long long pages = 0;
         for (const BackupFileEntry& f : s.files)
-            pages += pagesOf(size_t(f.size));
-        const std::string size = std::to_string(pages * 8192);
+            pages += pagesInSet(f);
+        const std::string size = std::to_string(backupSizeOf(pages));
         const std::string lsn = std::to_string(1000000 + s.position) + "00000001";
         const auto optional = [](const std::string& v) { return v.empty() ? tds::Value() : tds::Value(v); };
         const WrittenBy written = writtenBy(s, p);
@@ -705,7 +729,7 @@ bool Engine::restoreFileList(const tsql::Statement& st, bool last) {
             guidFor(set.familyGuid + f.file.logical),
             std::string("0"),
             std::string("0"),
-            size,
+            std::to_string(pagesInSet(f) * 8192), // BackupSizeInBytes: the pages in use the set holds
             std::string("4096"),
             std::to_string(f.file.groupId),
             tds::Value(),
@@ -826,10 +850,10 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
             if (is2000())
                 error(5105, 2, 16,
                       fmt("Device activation error. The physical file name '%1' may be incorrect.", path));
-            else
+            else // Windows looks the folder up and finds no path: error 3
                 error(5133, 1, 16,
                       fmt("Directory lookup for the file \"%1\" failed with the operating system error %2.",
-                          path, storage::osErrorText(2)));
+                          path, storage::osErrorText(3)));
             cannotRestore(3);
         } else if (code != 0) {
             error(5123, 1, 16,
@@ -909,6 +933,8 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
             return abort(false);
         }
         ::fsync(out.fd);
+        if (interleavesFileLines() && !fileProcessed(f, st.name, set.position))
+            return false;
     }
     if (damagedSet(set, sum, terminating)) {
         done(last, true);
@@ -930,6 +956,6 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
     catalog.save();
     lock.unlock();
 
-    return reportCopied("RESTORE DATABASE", targets, st.name, set.position, t.total, started, last,
+    return reportCopied("RESTORE DATABASE", targets, st.name, set.position, interleavesFileLines(), started, last,
                         writtenDatabaseVersion(set));
 }

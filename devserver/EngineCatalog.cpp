@@ -35,15 +35,44 @@ FileHeader headerFor(const std::string& database, const std::string& family, con
 
 } // namespace
 
-bool Engine::createFailed(bool last, int osError, const std::string& path) {
+bool Engine::createFailed(bool last, int code, const std::string& path) {
+    // 2000 closes its message with "Check previous errors." at severity 11, later servers with
+    // "Check related errors." at 16.
+    auto failed = [&](int state) {
+        if (is2000())
+            error(1802, 1, 11,
+                  "CREATE DATABASE failed. Some file names listed could not be created. Check previous errors.");
+        else
+            error(1802, state, 16,
+                  "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
+        done(last, true);
+        return true;
+    };
+    if (code == 3 && is2000()) {
+        // 2000 has no directory lookup message: the file's device cannot be activated.
+        error(5105, 2, 16, fmt("Device activation error. The physical file name '%1' may be incorrect.", path));
+        return failed(1);
+    }
+    if (code == 3) {
+        // The folder is looked up before the file is created: error 3 on Windows, 2 on Linux.
+        error(5133, 1, 16,
+              fmt("Directory lookup for the file \"%1\" failed with the operating system error %2.", path,
+                  storage::osErrorText(osError(3))));
+        return failed(1);
+    }
+    if (code == 112) {
+        // The file is given its whole size as it is created; a disk without room fails there.
+        error(5149, 3, 16,
+              fmt("MODIFY FILE encountered operating system error %1 while attempting to expand the physical "
+                  "file '%2'.",
+                  storage::osErrorText(112), path));
+        return failed(4);
+    }
     error(5123, 1, 16,
           fmt("CREATE FILE encountered operating system error %1 while attempting to open or create the "
               "physical file '%2'.",
-              storage::osErrorText(osError), path));
-    error(1802, 4, 16,
-          "CREATE DATABASE failed. Some file names listed could not be created. Check related errors.");
-    done(last, true);
-    return true;
+              storage::osErrorText(osError(code)), path));
+    return failed(4);
 }
 
 bool Engine::createDatabase(const tsql::Statement& st, bool last) {
@@ -117,7 +146,7 @@ bool Engine::createDatabase(const tsql::Statement& st, bool last) {
         return true;
     }
     for (const DbFile& f : files) {
-        const int code = osError(storage::checkWrite(f.physical));
+        const int code = storage::checkWrite(f.physical);
         if (code != 0)
             return createFailed(last, code, f.physical);
         if (storage::exists(f.physical)) {
@@ -139,9 +168,10 @@ bool Engine::createDatabase(const tsql::Statement& st, bool last) {
                                          headerFor(st.name, family, created, files[i], files,
                                                    m_instance.personality.databaseVersion()),
                                          sizes[i])) {
+            const int code = storage::lastError();
             for (size_t k = 0; k < i; ++k)
                 storage::removeFile(files[k].physical);
-            return createFailed(last, 5, files[i].physical);
+            return createFailed(last, code, files[i].physical);
         }
     }
     catalog.add(st.name, files, family, created);

@@ -57,6 +57,21 @@ struct Personality {
     // The model database's file sizes, which a CREATE DATABASE without SIZE gets.
     long long defaultDataSize() const { return year == 2000 ? 1 << 20 : year < 2016 ? 2 << 20 : 8 << 20; }
     long long defaultLogSize() const { return year == 2000 ? 1 << 20 : year < 2016 ? 1 << 20 : 8 << 20; }
+    // The pages a new database's primary data file has in use, copied from model: what BACKUP
+    // processes of a database nobody has written to. 2000 to 2012 are the model database's reserved
+    // space as Microsoft published it (528, 1136, 1200, 2096 KB); later versions are estimates
+    // that grow as model did.
+    long long emptyDatabasePages() const {
+        return year == 2000   ? 66
+               : year == 2005 ? 142
+               : year == 2008 ? 150
+               : year == 2012 ? 262
+               : year == 2014 ? 288
+               : year == 2016 ? 328
+               : year == 2017 ? 344
+               : year == 2019 ? 360
+                              : 392;
+    }
 };
 
 // Known years are 2000 2005 2008 2012 2014 2016 2017 2019 2022 2025; false for any other.

@@ -329,12 +329,50 @@ bool createDatabaseFile(const std::string& serverPath, const FileHeader& header,
         return false;
     }
     const long long total = std::max<long long>(size, (long long)(page.size()));
-    bool ok = writeFully(fd, page.data(), page.size()) && ::ftruncate(fd, total) == 0 && ::fsync(fd) == 0;
+    bool ok = writeFully(fd, page.data(), page.size());
+    // The file gets its whole size on the disk now, as SQL Server's files do (a log is zeroed, a
+    // data file allocated even when it is not): a disk without room refuses the file here, with
+    // error 112, rather than at some later write.
+    if (ok) {
+        const int err = ::posix_fallocate(fd, 0, total);
+        if (err != 0)
+            noteError(err);
+        ok = err == 0;
+    }
+    if (ok && ::fsync(fd) != 0) {
+        noteError(errno);
+        ok = false;
+    }
     ::close(fd);
     ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
     if (!ok)
         ::unlink(temporary.c_str());
     return ok;
+}
+
+long long pagesHoldingData(int fd, long long size) {
+    long long pages = 0;
+    std::string page(size_t(kPageSize), '\0');
+    long long at = 0;
+    while (at < size) {
+        // Holes read as zeros: go straight to the next part that holds data.
+        const off_t data = ::lseek(fd, off_t(at), SEEK_DATA);
+        if (data < 0)
+            break; // no data beyond (ENXIO), or the file system cannot say: what was counted stands
+        at = (long long)(data) / kPageSize * kPageSize;
+        if (at >= size)
+            break;
+        const off_t hole = ::lseek(fd, off_t(at), SEEK_HOLE);
+        const long long end = std::min(size, hole > at ? (long long)(hole) : size);
+        for (; at < end; at += kPageSize) {
+            const ssize_t n = ::pread(fd, &page[0], size_t(std::min(kPageSize, size - at)), off_t(at));
+            if (n <= 0)
+                return pages;
+            if (std::any_of(page.begin(), page.begin() + n, [](char c) { return c != 0; }))
+                ++pages;
+        }
+    }
+    return pages;
 }
 
 bool rewriteHeader(const std::string& serverPath, const FileHeader& header) {

@@ -72,13 +72,17 @@ bool writeAll(const std::string& path, const std::string& contents);
 
 // The header occupies the first page of a database file.
 constexpr long long kPageSize = 8192;
-// A new database file: its header page, then zero pages up to size bytes in all (held sparse).
+// A new database file: its header page, then zero pages up to size bytes in all, allocated on the
+// disk (a disk without room refuses it; storage::lastError() then says 112).
 bool createDatabaseFile(const std::string& path, const FileHeader& header, long long size);
 // Rewrites the header page in place (attach and restore record the database's current paths).
 bool rewriteHeader(const std::string& path, const FileHeader& header);
 // Reads the header page; false when the file cannot be read or the header is not ours.
 bool readHeader(const std::string& path, FileHeader& out);
 long long fileSize(const std::string& path); // -1 when missing
+// How many of the first size bytes' pages (kPageSize each) hold any byte that is not zero; the
+// file's holes are skipped without being read.
+long long pagesHoldingData(int fd, long long size);
 
 enum class CopyResult { Done, ReadFailed, WriteFailed, Stopped };
 // Copies size bytes from in (at offset) to out's current position in chunks of at most chunk bytes,

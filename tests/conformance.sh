@@ -76,12 +76,14 @@ SELECT name FROM master.dbo.sysdatabases WHERE name = N'Б д'")" "(1 row affect
     else
         check "$version append to junk" "$out" "Msg 3266 (severity 16" "The backup data at the end of \"$files/junk.bak\" is incorrectly formatted." "Msg 3013"
     fi
-    # A disk file's DeviceType is 2; BackupSize is the pages written (as 3014 counts them), not more.
+    # A disk file's DeviceType is 2; BackupSize is the pages written (as 3014 counts them) in 64 KB
+    # units and the set's two blocks of its own.
     out=$(run_tsql "$p" 7.4 "RESTORE HEADERONLY FROM DISK = N'$files/b.bak'")
     pages=$(grep -o 'processed [0-9]* pages' <<<"$(run_tsql "$p" 7.4 "BACKUP DATABASE [Б д] TO DISK = N'$files/b.bak' WITH INIT")" | grep -o '[0-9]*')
     device_type=$(grep -m1 -A1 BackupName <<<"$out" | tail -1 | cut -f7)
     [ "$device_type" = 2 ] && pass || fail "$version headeronly device type $device_type"
-    check "$version headeronly backup size" "$(grep -m1 -A1 BackupName <<<"$out" | tail -1 | cut -f13)" "$((pages * 8192))"
+    blocks=$(((pages * 8192 + 65535) / 65536))
+    check "$version headeronly backup size" "$(grep -m1 -A1 BackupName <<<"$out" | tail -1 | cut -f13)" "$(((blocks + 2) * 65536))"
     check "$version backup isql" "$(run_isql "$p" 7.3 "BACKUP DATABASE [Б д] TO DISK = N'$files/c.bak' WITH STATS = 50")" "successfully processed"
     check "$version backup missing db" "$(run_tsql "$p" 7.4 "BACKUP DATABASE nosuch TO DISK = N'$files/n.bak'")" "Msg 911" "Msg 3013" "BACKUP DATABASE is terminating abnormally."
     check "$version backup bad path" "$(run_tsql "$p" 7.4 "BACKUP DATABASE [Б д] TO DISK = N'/no/such/x.bak'")" "Msg 3201" "Msg 3013"

@@ -164,6 +164,14 @@ else
     check "full disk: restore checks room first" "$out" "Msg 3257" "There is insufficient free space on disk volume '$work/small/' to create the database. The database requires 4194304 additional free bytes, while only" "Msg 3119" "Msg 3013"
     holds "full disk: nothing written" test ! -e "$work/small/c.mdf"
     absent "full disk: not in the catalog" "$(q "$p" "SELECT name FROM master.dbo.sysdatabases WHERE name = N'Copy'")" "(1 row affected)"
+    # A new file is given its whole size as it is made: a file larger than the room left fails
+    # there, with 112, and the files made before it go away.
+    out=$(q "$p" "CREATE DATABASE Wide ON (NAME = w, FILENAME = N'$work/small/w.mdf', SIZE = 1MB) LOG ON (NAME = w_log, FILENAME = N'$work/small/w.ldf', SIZE = 4MB)")
+    check "full disk: create" "$out" "Msg 5149 (severity 16, state 3)" \
+        "MODIFY FILE encountered operating system error 112(There is not enough space on the disk.) while attempting to expand the physical file '$work/small/w.ldf'." \
+        "Msg 1802 (severity 16, state 4)"
+    absent "full disk: create is not access" "$out" "Access is denied" "Msg 5123"
+    holds "full disk: nothing left of the create" test -z "$(ls "$work/small")"
 fi
 
 finish

@@ -124,7 +124,8 @@ private slots:
             rc = odbc.next();
         const QList<int> seen = percents(odbc.messages());
         QCOMPARE(seen, expected);
-        // Every share comes before the files' "Processed" lines.
+        // On Windows every share comes before the files' "Processed" lines; on Linux the data
+        // file's line comes once it is copied (at 75 percent: 6 MB of 8), before the log's shares.
         int lastShare = 0, firstFile = int(odbc.messages().size());
         for (int i = 0; i < odbc.messages().size(); ++i) {
             if (odbc.messages()[i].startsWith(QStringLiteral("3211 ")))
@@ -132,13 +133,15 @@ private slots:
             else if (odbc.messages()[i].startsWith(QStringLiteral("4035 ")))
                 firstFile = std::min(firstFile, i);
         }
-        QVERIFY(lastShare < firstFile);
+        QVERIFY2(version >= 2017 ? firstFile < lastShare : lastShare < firstFile,
+                 qPrintable(odbc.messages().join('\n')));
         // 8 MB at 8 MB/s: the shares arrive spread over the copy, not at once at its end.
         QVERIFY2(odbc.arrivals()[seen.size() - 1] - odbc.arrivals()[0] >= 400,
                  qPrintable(odbc.messages().join('\n')));
         const QString last = odbc.messages().last();
+        // The pages in use (a new database's), not the files' 1024.
         QVERIFY2(last.startsWith(QStringLiteral("3014 ")) &&
-                     last.contains(QStringLiteral(" processed 1024 pages in ")),
+                     last.contains(QStringLiteral(" processed %1 pages in ").arg(version == 2000 ? 68 : 362)),
                  qPrintable(last));
     }
 
