@@ -18,7 +18,9 @@ void Engine::error(int number, int state, int cls, const std::string& text, cons
 }
 
 void Engine::info(int number, const std::string& text, int cls) {
-    m_out.message(false, number, 1, cls, text, m_instance.serverName, "", 1);
+    // SQL Server sends its severity 10 messages as 0 "for compatibility reasons", so every
+    // informational message carries the same class byte.
+    m_out.message(false, number, 1, cls == 10 ? 0 : cls, text, m_instance.serverName, "", 1);
 }
 
 void Engine::done(bool last, bool failed, uint16_t curCmd, uint64_t rows, bool counted) {

@@ -57,7 +57,8 @@ private:
 
     void error(int number, int state, int cls, const std::string& text, const std::string& proc = "");
     // Informational messages go with class 0, as captures of real servers show for all of them
-    // (progress, "Processed", attach notes), whatever severity sys.messages lists.
+    // (progress, "Processed", attach notes): a severity of 10 from the message table is sent as 0,
+    // as SQL Server converts it.
     void info(int number, const std::string& text, int cls = 0);
     void done(bool last, bool failed, uint16_t curCmd = 0, uint64_t rows = 0, bool counted = false);
     bool progress(const std::string& text, int number = 3211);

@@ -68,11 +68,12 @@ SELECT name FROM master.dbo.sysdatabases WHERE name = N'Б д'")" "(1 row affect
         "$percent" "Msg 4035" "BACKUP DATABASE successfully processed"
     check "$version backup tempdb" "$(run_tsql "$p" 7.4 "BACKUP DATABASE tempdb TO DISK = N'$files/t.bak'")" "Msg 3147" \
         "Backup and restore operations are not allowed on database tempdb." "Msg 3013"
-    # Appending to a file whose end is not a backup set; 2000 words it as a warning of its own.
+    # Appending to a file whose end is not a backup set; 2000 words it as a warning of its own (its
+    # table's severity 10, sent as 0 like every informational message).
     echo "junk" >"$files/junk.bak"
     out=$(run_tsql "$p" 7.4 "BACKUP DATABASE [Б д] TO DISK = N'$files/junk.bak'")
     if [ "$version" = 2000 ]; then
-        check "$version append to junk" "$out" "Msg 3266 (severity 10" "The backup data in '$files/junk.bak' is incorrectly formatted. Backups cannot be appended, but existing backup sets may still be usable." "Msg 3013"
+        check "$version append to junk" "$out" "Msg 3266 (severity 0," "The backup data in '$files/junk.bak' is incorrectly formatted. Backups cannot be appended, but existing backup sets may still be usable." "Msg 3013"
     else
         check "$version append to junk" "$out" "Msg 3266 (severity 16" "The backup data at the end of \"$files/junk.bak\" is incorrectly formatted." "Msg 3013"
     fi
