@@ -161,7 +161,7 @@ void TMain::BitBtn5Click() {
                              DialogType::Error, {DialogButton::OK});
         return;
     } catch (const DbError& e) {
-        modal::simpleMessage(erroradvice::appended(e));
+        modal::simpleMessage(erroradvice::appended(e) + (throughShared ? removedFromShared(path) : QString()));
         return;
     } catch (OperationCancelled& e) {
         if (throughShared)
