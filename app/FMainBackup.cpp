@@ -27,6 +27,14 @@ bool chosenOnServer(const QLineEdit* field) {
     return !onServer.isEmpty() && onServer == field->text();
 }
 
+// Says a folder's lack of room, when there is one: true when it was said.
+bool toldNoRoom(const QString& noRoom) {
+    if (noRoom.isEmpty())
+        return false;
+    modal::messageDialog(noRoom, DialogType::Error, {DialogButton::OK});
+    return true;
+}
+
 // A backup cut short or found damaged in the shared folder is not the user's: it goes.
 QString removedFromShared(const QString& chosen) {
     return QStringLiteral("\nКопію зі спільної теки вилучено, до %1 її не перенесено.").arg(chosen);
@@ -116,13 +124,8 @@ void TMain::BitBtn5Click() {
     }
     if (plan.files.first().reach == Reach::Unknown && !seenHere)
         return;
-    if (!plan.refused()) {
-        const QString noRoom = backuproom::check(*ADOQuery1, name, serverFolder);
-        if (!noRoom.isEmpty()) {
-            modal::messageDialog(noRoom, DialogType::Error, {DialogButton::OK});
-            return;
-        }
-    }
+    if (!plan.refused() && toldNoRoom(backuproom::check(*ADOQuery1, name, serverFolder)))
+        return;
     if (!confirmPlan(plan))
         return;
     const bool throughShared = !plan.backupWrittenAt.isEmpty();
@@ -130,13 +133,11 @@ void TMain::BitBtn5Click() {
     // Nothing of ours stays in the shared folder, whatever the backup comes to; the moved copy is
     // the user's own file.
     std::unique_ptr<SharedCopy> inShared = throughShared ? std::make_unique<SharedCopy>(written) : nullptr;
-    if (throughShared) {
-        const QString noRoom = backuproom::check(*ADOQuery1, name, QFileInfo(written).path(), QFileInfo(path).path());
-        if (!noRoom.isEmpty()) {
-            modal::messageDialog(noRoom, DialogType::Error, {DialogButton::OK});
-            return;
-        }
-    }
+    // The server writes into the shared folder, and this computer copies the file to the chosen
+    // folder: both need the room.
+    if (throughShared &&
+        toldNoRoom(backuproom::check(*ADOQuery1, name, QFileInfo(written).path(), QFileInfo(path).path())))
+        return;
     // What the file held before, as the server reads it: after a cancel only a set that was not
     // there then is the new backup.
     serverstate::BackupSets before;
