@@ -15,9 +15,10 @@ qint64 usedBytes(AdoQuery& query, const serverquestions::ServerVersion& v, const
     // database it is in (a USE would keep the database busy for a later detach or drop).
     const bool catalogViews = v.major >= 9;
     query.close();
-    query.setText(catalogViews
-                      ? QStringLiteral("SELECT total_pages FROM %1.sys.allocation_units").arg(sqlquote::name(database))
-                      : QStringLiteral("SELECT indid, reserved FROM %1.dbo.sysindexes").arg(sqlquote::name(database)));
+    query.setText(
+        catalogViews
+            ? QStringLiteral("SELECT total_pages FROM %1.sys.allocation_units").arg(sqlquote::name(database))
+            : QStringLiteral("SELECT indid, reserved FROM %1.dbo.sysindexes").arg(sqlquote::name(database)));
     query.openRowset();
     qint64 pages = 0;
     for (query.first(); !query.atEnd(); query.next()) {

@@ -37,8 +37,9 @@ void offer(OperationPlan& plan, serverfiles::ServerFiles& files,
                        "нічого не залишиться, права ваших каталогів не зміняться. Зробити так?")
             .arg(plan.serverAccount, sharedFolderPlaces().first(), chosen);
     plan.remedy.apply = [&files, chosen, statementFor = std::move(statementFor)](OperationPlan& p) {
-        const SharedFolder shared = prepareSharedFolder(
-            uid_t(p.serverUid), p.serverAccount, [&files](const QString& f) { return reachesFolder(files, f); });
+        const SharedFolder shared =
+            prepareSharedFolder(uid_t(p.serverUid), p.serverAccount,
+                                [&files](const QString& f) { return reachesFolder(files, f); });
         if (!shared.ok()) {
             QStringList lines = shared.problems;
             if (!shared.sudoCommand.isEmpty())

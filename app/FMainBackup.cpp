@@ -51,7 +51,8 @@ void TMain::SpeedButton6Click() {
     // A server that sees none of this computer's files (a container, another machine) writes where
     // it can: its own folders are offered, and what is chosen there goes to it unchanged.
     if (!serverSeesThisComputer()) {
-        const QString chosen = pickServerFile(QStringLiteral("Резервна копія на сервері"), {QStringLiteral("bak")});
+        const QString chosen =
+            pickServerFile(QStringLiteral("Резервна копія на сервері"), {QStringLiteral("bak")});
         if (chosen.isEmpty())
             return;
         ui->edSavePathBAK->setProperty(kServerPath, chosen);
@@ -107,7 +108,9 @@ void TMain::BitBtn5Click() {
     // file is moved or deleted their chain could not be restored. 2000 knows neither option.
     const bool is2000 = serverIs2000();
     const bool checksum = !is2000;
-    const auto statementFor = [&](const QString& target) { return backupsql::backup(name, target, checksum, !is2000); };
+    const auto statementFor = [&](const QString& target) {
+        return backupsql::backup(name, target, checksum, !is2000);
+    };
     OperationPlan plan = newPlan(OperationPlan::Kind::Backup, name);
     plan.write(path);
     plan.writes = {path};
@@ -152,8 +155,9 @@ void TMain::BitBtn5Click() {
         // WITH INIT leaves the new set alone in the file: it is set 1.
         longop::Operation backingUp = longop::backup(name, written);
         backingUp.ask = [this, written, name, before, is2000] {
-            return serverstate::backupWritten(*ADOQuery1, written, name, before, is2000) ? longop::Left::Done
-                                                                                       : longop::Left::NotDone;
+            return serverstate::backupWritten(*ADOQuery1, written, name, before, is2000)
+                       ? longop::Left::Done
+                       : longop::Left::NotDone;
         };
         longop::run(this, *ADOQuery1, backingUp, verification::afterBackup(name, written, 1, checksum));
     } catch (const longop::FollowUpFailed& e) {
@@ -162,7 +166,8 @@ void TMain::BitBtn5Click() {
                              DialogType::Error, {DialogButton::OK});
         return;
     } catch (const DbError& e) {
-        modal::simpleMessage(erroradvice::appended(e) + (throughShared ? removedFromShared(path) : QString()));
+        modal::simpleMessage(erroradvice::appended(e) +
+                             (throughShared ? removedFromShared(path) : QString()));
         return;
     } catch (OperationCancelled& e) {
         if (throughShared)
@@ -183,6 +188,7 @@ void TMain::BitBtn5Click() {
         }
     }
     modal::messageDialog(QStringLiteral("Створення резервної копії бази даних ") + name +
-                             QStringLiteral(" успішно виконано.") + QLatin1Char('\n') + verification::checkedLine(),
+                             QStringLiteral(" успішно виконано.") + QLatin1Char('\n') +
+                             verification::checkedLine(),
                          DialogType::Information, {DialogButton::OK});
 }

@@ -5,7 +5,6 @@
 #include "DbError.h"
 #include "SqlQuote.h"
 
-
 namespace serverstate {
 
 Database database(AdoQuery& query, const QString& name) {

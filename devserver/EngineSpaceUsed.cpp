@@ -69,9 +69,9 @@ bool Engine::spaceView(const tsql::Statement& st, bool last) {
                            std::string("1"), n, n, n});
         }
     } else {
-        known = {{"id", ColumnType::Int, 4, 0, false},       {"indid", ColumnType::SmallInt, 2, 0, false},
-                 {"name", ColumnType::NVarChar, 128},       {"reserved", ColumnType::Int, 4},
-                 {"used", ColumnType::Int, 4},              {"dpages", ColumnType::Int, 4}};
+        known = {{"id", ColumnType::Int, 4, 0, false}, {"indid", ColumnType::SmallInt, 2, 0, false},
+                 {"name", ColumnType::NVarChar, 128},  {"reserved", ColumnType::Int, 4},
+                 {"used", ColumnType::Int, 4},         {"dpages", ColumnType::Int, 4}};
         for (size_t i = 0; i < pages.size(); ++i) {
             const std::string n = std::to_string(pages[i]);
             all.push_back({std::to_string(1977058079 + int(i)), std::string("1"),

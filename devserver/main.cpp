@@ -6,8 +6,6 @@
 #include "Engine.h"
 #include "PathSpace.h"
 #include "RunAs.h"
-
-#include <pwd.h>
 #include "Personality.h"
 #include "Prelogin.h"
 #include "Session.h"
@@ -23,6 +21,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>

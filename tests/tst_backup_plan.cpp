@@ -60,8 +60,9 @@ private slots:
         WindowHarness h(2019);
         SmallDisk disk(h.server.scratch() + QStringLiteral("/small"), 8);
         QVERIFY(disk.mounted);
-        h.sql(QStringLiteral("CREATE DATABASE [Облік] ON PRIMARY (NAME = N'Облік', FILENAME = N'%1/Облік.mdf', SIZE = "
-                             "3MB) LOG ON (NAME = N'Облік_log', FILENAME = N'%2/Облік_log.ldf', SIZE = 1MB)")
+        h.sql(QStringLiteral(
+                  "CREATE DATABASE [Облік] ON PRIMARY (NAME = N'Облік', FILENAME = N'%1/Облік.mdf', SIZE = "
+                  "3MB) LOG ON (NAME = N'Облік_log', FILENAME = N'%2/Облік_log.ldf', SIZE = 1MB)")
                   .arg(disk.path, h.server.scratch()));
         const QString filler = disk.path + QStringLiteral("/filler");
         QVERIFY(writeFile(filler, QByteArray(6 << 20, 'f')));
@@ -83,7 +84,8 @@ private slots:
         h.script.clear();
         h.script.answer(Reply::OK);
         h.backup(QStringLiteral("Облік"), target);
-        QVERIFY2(h.script.last().text.contains(QStringLiteral("успішно виконано")), qPrintable(h.script.last().text));
+        QVERIFY2(h.script.last().text.contains(QStringLiteral("успішно виконано")),
+                 qPrintable(h.script.last().text));
         QVERIFY(QFile::exists(target));
     }
 
@@ -91,9 +93,11 @@ private slots:
     void usedSizeOnEveryVersion() {
         for (const int version : {2000, 2019}) {
             DevServer server(version);
-            server.tsql(QStringLiteral("CREATE DATABASE [Склад] ON PRIMARY (NAME = N'Склад', FILENAME = N'%1/Склад.mdf', "
-                                       "SIZE = 2MB) LOG ON (NAME = N'Склад_log', FILENAME = N'%1/Склад_log.ldf')")
-                            .arg(server.scratch()));
+            server.tsql(
+                QStringLiteral(
+                    "CREATE DATABASE [Склад] ON PRIMARY (NAME = N'Склад', FILENAME = N'%1/Склад.mdf', "
+                    "SIZE = 2MB) LOG ON (NAME = N'Склад_log', FILENAME = N'%1/Склад_log.ldf')")
+                    .arg(server.scratch()));
             AdoConnection c;
             c.setConnectionString(server.connectionString());
             AdoQuery q(c);
@@ -134,8 +138,9 @@ private slots:
         h.script.answer(Reply::Yes);
         h.script.answer(Reply::OK);
         h.backup(QStringLiteral("Облік"), target);
-        QCOMPARE(h.script.last().text, QStringLiteral("Створення резервної копії бази даних Облік успішно виконано.\n"
-                                                      "Копію перевірено: з неї можна відновити базу даних."));
+        QCOMPARE(h.script.last().text,
+                 QStringLiteral("Створення резервної копії бази даних Облік успішно виконано.\n"
+                                "Копію перевірено: з неї можна відновити базу даних."));
         QVERIFY(h.server.receivedStatements().contains(QLatin1String("RESTORE VERIFYONLY")));
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(target).constData(), &st), 0);
@@ -167,7 +172,8 @@ private slots:
         QVERIFY(h.backupButton()->isEnabled());
         h.script.answer(Reply::OK);
         h.backupButton()->click();
-        QVERIFY2(h.script.last().text.contains(QStringLiteral("успішно виконано")), qPrintable(h.script.last().text));
+        QVERIFY2(h.script.last().text.contains(QStringLiteral("успішно виконано")),
+                 qPrintable(h.script.last().text));
         QVERIFY(h.server.receivedStatements().contains(target));
         QVERIFY(QFileInfo(h.server.hostPath(target)).size() > 0);
     }

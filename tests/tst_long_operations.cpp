@@ -376,7 +376,8 @@ private slots:
         QFETCH(QString, told);
         WindowHarness h(2019, ownRoot ? DevServer::ownRoot() : QStringList());
         h.sql(QStringLiteral("CREATE DATABASE Old"));
-        const QString target = ownRoot ? QStringLiteral("/var/opt/mssql/data/Old.bak") : h.server.scratch() + "/old.bak";
+        const QString target =
+            ownRoot ? QStringLiteral("/var/opt/mssql/data/Old.bak") : h.server.scratch() + "/old.bak";
         QStringList slow = {QStringLiteral("--slow-changes"), QStringLiteral("1000")};
         if (ownRoot) {
             slow = DevServer::ownRoot() + slow + QStringList{QStringLiteral("--ignore-attention")};
@@ -384,7 +385,8 @@ private slots:
             h.sql(QStringLiteral("BACKUP DATABASE Old TO DISK = N'%1'").arg(target));
             QFile earlier(target);
             QVERIFY(earlier.open(QIODevice::ReadWrite));
-            QVERIFY(earlier.setFileTime(QDateTime::currentDateTime().addSecs(3600), QFileDevice::FileModificationTime));
+            QVERIFY(earlier.setFileTime(QDateTime::currentDateTime().addSecs(3600),
+                                        QFileDevice::FileModificationTime));
         }
         restartWith(h, slow);
         QVERIFY(h.connect());
