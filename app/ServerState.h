@@ -2,7 +2,6 @@
 // usable, and whether a backup file holds the complete set just written.
 #pragma once
 
-#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
