@@ -57,7 +57,8 @@ BackupSets backupSets(AdoQuery& query, const QString& file, bool is2000) {
     for (query.first(); !query.atEnd(); query.next()) {
         sets.ids << (is2000 ? QStringList{query.field(QStringLiteral("Position")),
                                           query.field(QStringLiteral("BackupStartDate")),
-                                          query.field(QStringLiteral("BackupFinishDate"))}
+                                          query.field(QStringLiteral("BackupFinishDate")),
+                                          query.field(QStringLiteral("CheckpointLSN"))}
                                   .join(QLatin1Char('|'))
                             : query.field(QStringLiteral("BackupSetGUID")));
         sets.databases << query.field(QStringLiteral("DatabaseName"));

@@ -20,7 +20,8 @@ Database database(AdoQuery& query, const QString& name);
 QString familyGuid(AdoQuery& query, const QString& name, bool is2000);
 
 // The complete sets a backup file holds, as the server reads it (RESTORE HEADERONLY): each set's
-// identity (BackupSetGUID from 2005; position, start and finish on 2000, whose header has no GUID)
+// identity (BackupSetGUID from 2005; on 2000, whose header has no GUID, its position, start and
+// finish times and checkpoint LSN, which a new backup's checkpoint moves on)
 // with the database it is of. Empty when the server finds no file there, or nothing it can read as
 // a backup (a set cut short is no set). Throws DbError when the server cannot be asked.
 struct BackupSets {

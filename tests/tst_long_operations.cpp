@@ -364,17 +364,21 @@ private slots:
     // file that already held a backup of the database, stamped later than now by a clock that runs
     // ahead, is not a new one.
     void cancelledBackupIsJudgedByTheServer_data() {
+        QTest::addColumn<int>("version");
         QTest::addColumn<bool>("ownRoot");
         QTest::addColumn<QString>("told");
         QTest::newRow("in its own root, finished anyway")
-            << true << "Створення резервної копії бази даних Old перервано, але сервер встиг її завершити";
-        QTest::newRow("an earlier set stamped ahead, not begun")
-            << false << "Створення резервної копії бази даних Old скасовано.";
+            << 2019 << true
+            << "Створення резервної копії бази даних Old перервано, але сервер встиг її завершити";
+        for (const int version : {2000, 2019})
+            QTest::addRow("%d: an earlier set stamped ahead, not begun", version)
+                << version << false << "Створення резервної копії бази даних Old скасовано.";
     }
     void cancelledBackupIsJudgedByTheServer() {
+        QFETCH(int, version);
         QFETCH(bool, ownRoot);
         QFETCH(QString, told);
-        WindowHarness h(2019, ownRoot ? DevServer::ownRoot() : QStringList());
+        WindowHarness h(version, ownRoot ? DevServer::ownRoot() : QStringList());
         h.sql(QStringLiteral("CREATE DATABASE Old"));
         const QString target =
             ownRoot ? QStringLiteral("/var/opt/mssql/data/Old.bak") : h.server.scratch() + "/old.bak";
