@@ -1,7 +1,9 @@
 // Backup page: a full backup of a listed database into a chosen file.
 #include "FMain.h"
 
+#include "BackupRoom.h"
 #include "BackupStatements.h"
+#include "BackupThroughShared.h"
 #include "BackupVerification.h"
 #include "ErrorAdvice.h"
 #include "FileChecks.h"
@@ -9,9 +11,36 @@
 #include "ModalSeam.h"
 #include "OperationPlan.h"
 #include "ServerState.h"
+#include "SharedCopy.h"
 #include "ui_FMain.h"
 
-#include <QDateTime>
+#include <QFileInfo>
+
+namespace {
+
+// The field keeps the path last chosen in the server's own file dialog: this computer cannot check
+// it, and need not.
+const char* const kServerPath = "zelvaroServerPath";
+
+bool chosenOnServer(const QLineEdit* field) {
+    const QString onServer = field->property(kServerPath).toString();
+    return !onServer.isEmpty() && onServer == field->text();
+}
+
+// Says a folder's lack of room, when there is one: true when it was said.
+bool toldNoRoom(const QString& noRoom) {
+    if (noRoom.isEmpty())
+        return false;
+    modal::messageDialog(noRoom, DialogType::Error, {DialogButton::OK});
+    return true;
+}
+
+// A backup cut short or found damaged in the shared folder is not the user's: it goes.
+QString removedFromShared(const QString& chosen) {
+    return QStringLiteral("\nКопію зі спільної теки вилучено, до %1 її не перенесено.").arg(chosen);
+}
+
+} // namespace
 
 void TMain::openBackupPage() {
     FillDatabaseCombo(ui->cbDataBase1);
@@ -19,6 +48,18 @@ void TMain::openBackupPage() {
 }
 
 void TMain::SpeedButton6Click() {
+    // A server that sees none of this computer's files (a container, another machine) writes where
+    // it can: its own folders are offered, and what is chosen there goes to it unchanged.
+    if (!serverSeesThisComputer()) {
+        const QString chosen =
+            pickServerFile(QStringLiteral("Резервна копія на сервері"), {QStringLiteral("bak")});
+        if (chosen.isEmpty())
+            return;
+        ui->edSavePathBAK->setProperty(kServerPath, chosen);
+        ui->edSavePathBAK->setText(chosen);
+        ui->BitBtn5->setEnabled(true);
+        return;
+    }
     modal::Request request;
     request.kind = modal::Kind::SaveFile;
     request.caption = QStringLiteral("Збереження");
@@ -37,14 +78,16 @@ void TMain::SpeedButton6Click() {
 void TMain::edSavePathBAKChange() {
     const QString path = ui->edSavePathBAK->text();
     if (path.size() > 4)
-        ui->BitBtn5->setEnabled(filechecks::folderExists(filechecks::folderPart(path)));
+        ui->BitBtn5->setEnabled(chosenOnServer(ui->edSavePathBAK) ||
+                                filechecks::folderExists(filechecks::folderPart(path)));
 }
 
 void TMain::cbDataBase1Change() {
     // A path typed before the database was chosen (or kept from the page's last visit) counts as
     // much as one typed after.
     if (ui->cbDataBase1->currentIndex() >= 0 && ui->edSavePathBAK->text().size() > 4 &&
-        filechecks::folderExists(filechecks::folderPart(ui->edSavePathBAK->text())))
+        (chosenOnServer(ui->edSavePathBAK) ||
+         filechecks::folderExists(filechecks::folderPart(ui->edSavePathBAK->text()))))
         ui->BitBtn5->setEnabled(true);
 }
 
@@ -59,44 +102,93 @@ void TMain::BitBtn5Click() {
     // Goes on whatever the connection came to: the statement below opens it again itself, and a
     // failure there is reported as the backup's own.
     connectIfClosed();
-    OperationPlan plan = newPlan(OperationPlan::Kind::Backup, name);
-    plan.write(path);
-    plan.writes = {path};
-    if (ADOConnection->isOpen()) {
-        serverfiles::ServerFiles files = serverFiles();
-        askServerAbout(plan, files);
-    }
-    if (plan.files.first().reach == Reach::Unknown && !seenHere)
-        return;
     // From 2005 on the server checksums every page it writes, so the check afterwards finds a
     // changed byte anywhere in the file. And the copy is COPY_ONLY: a plain full backup would
     // become the base of the next differential backup of the site's own schedule, and once our
     // file is moved or deleted their chain could not be restored. 2000 knows neither option.
-    const bool newerServer = !serverIs2000();
-    const bool checksum = newerServer;
-    plan.statements = {backupsql::backup(name, path, checksum, newerServer)};
+    const bool is2000 = serverIs2000();
+    const bool checksum = !is2000;
+    const auto statementFor = [&](const QString& target) {
+        return backupsql::backup(name, target, checksum, !is2000);
+    };
+    OperationPlan plan = newPlan(OperationPlan::Kind::Backup, name);
+    plan.write(path);
+    plan.writes = {path};
+    plan.statements = {statementFor(path)};
+    serverfiles::ServerFiles files = serverFiles();
+    QString serverFolder = filechecks::folderPart(path);
+    if (ADOConnection->isOpen()) {
+        askServerAbout(plan, files);
+        backupshared::offer(plan, files, statementFor);
+        try {
+            serverFolder = serverfiles::folderOf(path, files.platform());
+        } catch (const DbError&) {
+        }
+    }
+    if (plan.files.first().reach == Reach::Unknown && !seenHere)
+        return;
+    if (!plan.refused() && toldNoRoom(backuproom::check(*ADOQuery1, name, serverFolder)))
+        return;
     if (!confirmPlan(plan))
         return;
+    const bool throughShared = !plan.backupWrittenAt.isEmpty();
+    const QString written = throughShared ? plan.backupWrittenAt : path;
+    // Nothing of ours stays in the shared folder, whatever the backup comes to; the moved copy is
+    // the user's own file.
+    std::unique_ptr<SharedCopy> inShared = throughShared ? std::make_unique<SharedCopy>(written) : nullptr;
+    // The server writes into the shared folder, and this computer copies the file to the chosen
+    // folder: both need the room.
+    if (throughShared &&
+        toldNoRoom(backuproom::check(*ADOQuery1, name, QFileInfo(written).path(), QFileInfo(path).path())))
+        return;
+    // What the file held before, as the server reads it: after a cancel only a set that was not
+    // there then is the new backup.
+    serverstate::BackupSets before;
+    try {
+        before = serverstate::backupSets(*ADOQuery1, written, is2000);
+    } catch (const DbError&) {
+    }
     ADOQuery1->close();
     ADOQuery1->setText(plan.statements.first());
     try {
         // Runs to the end of the server's messages: the file is complete when the check starts.
         // WITH INIT leaves the new set alone in the file: it is set 1.
-        longop::Operation backingUp = longop::backup(name, path);
-        backingUp.ask = [this, path, name, started = QDateTime::currentDateTime()] {
-            return serverstate::backupWritten(*ADOQuery1, path, name, started) ? longop::Left::Done
-                                                                               : longop::Left::NotDone;
+        longop::Operation backingUp = longop::backup(name, written);
+        backingUp.ask = [this, written, name, before, is2000] {
+            return serverstate::backupWritten(*ADOQuery1, written, name, before, is2000)
+                       ? longop::Left::Done
+                       : longop::Left::NotDone;
         };
-        longop::run(this, *ADOQuery1, backingUp, verification::afterBackup(name, path, 1, checksum));
+        longop::run(this, *ADOQuery1, backingUp, verification::afterBackup(name, written, 1, checksum));
     } catch (const longop::FollowUpFailed& e) {
         // Written, but not as it was meant to be: never the success message.
-        modal::messageDialog(erroradvice::appended(e), DialogType::Error, {DialogButton::OK});
+        modal::messageDialog(erroradvice::appended(e) + (throughShared ? removedFromShared(path) : QString()),
+                             DialogType::Error, {DialogButton::OK});
         return;
     } catch (const DbError& e) {
-        modal::simpleMessage(erroradvice::appended(e));
+        modal::simpleMessage(erroradvice::appended(e) +
+                             (throughShared ? removedFromShared(path) : QString()));
         return;
+    } catch (OperationCancelled& e) {
+        if (throughShared)
+            e.message += removedFromShared(path);
+        throw;
+    }
+    if (throughShared) {
+        try {
+            moveToChosenPath(this, written, path);
+        } catch (const FileTransferFailed& e) {
+            // The verified backup stays where the server wrote it: the message says where.
+            inShared->keep();
+            modal::messageDialog(QString::fromStdString(e.what()), DialogType::Error, {DialogButton::OK});
+            return;
+        } catch (const OperationCancelled&) {
+            inShared->keep();
+            throw;
+        }
     }
     modal::messageDialog(QStringLiteral("Створення резервної копії бази даних ") + name +
-                             QStringLiteral(" успішно виконано.") + QLatin1Char('\n') + verification::checkedLine(),
+                             QStringLiteral(" успішно виконано.") + QLatin1Char('\n') +
+                             verification::checkedLine(),
                          DialogType::Information, {DialogButton::OK});
 }

@@ -90,4 +90,8 @@ struct OperationPlan {
 
     // The Yes/No question about what the user did not name; empty when there is nothing to ask.
     QString restoreConfirmation() const;
+
+    // backup: where the server writes the backup when it cannot write the path the user chose (a
+    // new file in the shared folder, moved to the chosen path once verified); empty: the chosen path.
+    QString backupWrittenAt;
 };

@@ -236,9 +236,14 @@ void ServerFileDialog::activate(QListWidgetItem* item) {
 }
 
 void ServerFileDialog::pathEntered() {
-    const QString typed = m_path->text().trimmed();
+    QString typed = m_path->text().trimmed();
     if (typed.isEmpty())
         return;
+    // A bare name means the folder on show: a new backup's name typed there, for one. ("D:" is a
+    // drive, not a name.)
+    if (!typed.contains(QLatin1Char('/')) && !typed.contains(QLatin1Char('\\')) &&
+        !typed.contains(QLatin1Char(':')))
+        typed = serverfiles::joined(m_folder, typed);
     if (m_kind == modal::Kind::ServerFile && wanted(typed) && !m_extensions.isEmpty())
         choosePath(typed);
     else

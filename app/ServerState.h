@@ -2,8 +2,8 @@
 // usable, and whether a backup file holds the complete set just written.
 #pragma once
 
-#include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 class AdoQuery;
 
@@ -19,8 +19,21 @@ Database database(AdoQuery& query, const QString& name);
 // none (2000) or does not name one. Throws DbError when the server cannot be asked.
 QString familyGuid(AdoQuery& query, const QString& name, bool is2000);
 
-// Whether the file was written since `since` and its sets list a complete backup of the database
-// (the server lists no set that was cut short). Throws DbError when the server cannot read it.
-bool backupWritten(AdoQuery& query, const QString& file, const QString& database, const QDateTime& since);
+// The complete sets a backup file holds, as the server reads it (RESTORE HEADERONLY): each set's
+// identity (BackupSetGUID from 2005; on 2000, whose header has no GUID, its position, start and
+// finish times and checkpoint LSN, which a new backup's checkpoint moves on)
+// with the database it is of. Empty when the server finds no file there, or nothing it can read as
+// a backup (a set cut short is no set). Throws DbError when the server cannot be asked.
+struct BackupSets {
+    QStringList ids;
+    QStringList databases; // per id
+};
+BackupSets backupSets(AdoQuery& query, const QString& file, bool is2000);
+
+// Whether the file now holds a complete set of the database that `before` (read before the backup
+// was sent) did not: only the server's word counts, never this computer's file times, which may
+// not even be of the same file. Throws DbError when the server cannot be asked.
+bool backupWritten(AdoQuery& query, const QString& file, const QString& database, const BackupSets& before,
+                   bool is2000);
 
 } // namespace serverstate

@@ -175,6 +175,8 @@ private:
     // Free space as the server sees it (EngineFreeSpace.cpp): sys.dm_os_volume_stats,
     // sys.dm_os_enumerate_fixed_drives, and xp_fixeddrives as a procedure.
     bool volumeView(const tsql::Statement& st, bool last);
+    // The data pages a database takes (EngineSpaceUsed.cpp): [db].sys.allocation_units, [db].dbo.sysindexes.
+    bool spaceView(const tsql::Statement& st, bool last);
     bool fixedDrives(const tsql::Statement& st, bool last);
     // 3257 when a volume has no room for the files a restore would write; true when there is room.
     bool roomFor(const std::vector<BackupFileEntry>& targets);

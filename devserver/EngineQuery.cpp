@@ -30,7 +30,8 @@ const char* const kSchemas[] = {"dbo",
 } // namespace
 
 bool Engine::select(const tsql::Statement& st, bool last) {
-    if (serverView(st, last) || sessionView(st, last) || volumeView(st, last))
+    if (serverView(st, last) || sessionView(st, last) || volumeView(st, last) ||
+        spaceView(st, last))
         return true;
     Catalog& catalog = *m_instance.catalog;
     std::lock_guard<std::mutex> lock(catalog.mutex());

