@@ -4,6 +4,7 @@
 #include "AdoConnection.h"
 #include "AdoQuery.h"
 #include "OperationPlan.h"
+#include "RestoreChecks.h"
 #include "RestorePlan.h"
 
 #include <QHash>
@@ -148,7 +149,12 @@ private:
     // Reads the file list of the backup the path field names, as choosing it does.
     void readBackupFileList();
     QString removeHalfRestored(const QString& Name, bool replacing);
-    bool confirmReplacingAnotherDatabase(const QString& Name, const restoreplan::ChosenSet& set);
+    // The question asked before a database is replaced: whether the backup is of that database.
+    QString replacingQuestion(const QString& Name, const restoreplan::ChosenSet& set);
+    // Every file the restore creates, with its size from the backup's list.
+    QList<restorechecks::Target> restoreTargets(const QString& MdfPath, const QString& LdfPath,
+                                                const QList<restoreplan::Move>& further,
+                                                const QStringList& replacedFiles) const;
     void edPathBAKChange();
     void forgetBackupFileList();
     // The files the restore writes and, among them, the ones that are somebody else's (`lies`:

@@ -3,10 +3,14 @@
 #include "FMain.h"
 
 #include "BackupVerification.h"
+#include "ErrorAdvice.h"
+#include "DisconnectOthers.h"
 #include "FileChecks.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
 #include "OperationPlan.h"
+#include "RestoreChecks.h"
+#include "ServerQuestions.h"
 #include "ServerFiles.h"
 #include "ServerState.h"
 #include "SqlQuote.h"
@@ -80,6 +84,14 @@ void TMain::readBackupFileList() {
     // A backup file may hold several sets (a backup without INIT appends one): the newest full
     // backup is the one read and restored.
     const restoreplan::ChosenSet chosenSet = backupSetOf(bak);
+    // A newer server's backup is told from its header, before its list is read (the server would
+    // say 3169 only after reading the whole file).
+    const QString tooNew = restorechecks::tooNew(bak, chosenSet.major, chosenSet.minor, chosenSet.build,
+                                                 serverquestions::version(*ADOQuery1));
+    if (!tooNew.isEmpty()) {
+        modal::messageDialog(tooNew, DialogType::Error, {DialogButton::OK});
+        return;
+    }
     const int position = chosenSet.position;
     ADOQuery1->setText(QLatin1String("RESTORE FILELISTONLY FROM Disk = ") + sqlquote::literal(bak) +
                        (position ? QLatin1String(" WITH FILE = ") + QString::number(position) : QString()));
@@ -119,7 +131,8 @@ void TMain::readBackupFileList() {
     for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next())
         FBackupFiles.append({ADOQuery1->field(QStringLiteral("LogicalName")),
                              ADOQuery1->field(QStringLiteral("Type")).toUpper(),
-                             ADOQuery1->field(QStringLiteral("PhysicalName"))});
+                             ADOQuery1->field(QStringLiteral("PhysicalName")),
+                             ADOQuery1->field(QStringLiteral("Size")).toLongLong()});
     ADOQuery1->close();
     proposeServerFolders();
 }
@@ -180,7 +193,12 @@ restoreplan::ChosenSet TMain::backupSetOf(const QString& BakPath) {
                      ADOQuery1->field(QStringLiteral("DatabaseName")),
                      ADOQuery1->field(QStringLiteral("BackupFinishDate")),
                      identified ? ADOQuery1->field(QStringLiteral("FamilyGUID")) : QString(),
-                     identified ? ADOQuery1->field(QStringLiteral("BackupSetGUID")) : QString()});
+                     identified ? ADOQuery1->field(QStringLiteral("BackupSetGUID")) : QString(),
+                     ADOQuery1->field(QStringLiteral("SoftwareVersionMajor")).toInt(),
+                     ADOQuery1->field(QStringLiteral("SoftwareVersionMinor")).toInt(),
+                     ADOQuery1->field(QStringLiteral("SoftwareVersionBuild")).toInt(),
+                     ADOQuery1->field(QStringLiteral("Collation")),
+                     identified && ADOQuery1->field(QStringLiteral("HasBackupChecksums")).toInt() != 0});
     ADOQuery1->close();
     return restoreplan::chooseSet(BakPath, sets);
 }
@@ -280,8 +298,6 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     // at a target (3142). It is said only when a database of that name is replaced and the user
     // agreed; a restore under a new name keeps every guard of the server on.
     const bool replacing = DatabaseExists(Name);
-    if (replacing && !confirmReplacingAnotherDatabase(Name, set))
-        return false;
     const QStringList replacedFiles = replacing ? databaseFiles(Name) : QStringList();
     // Whether a file lies at a target is the server's to say: it writes there.
     const auto lies = [&](const QString& path) { return fileSeen(files, path); };
@@ -308,7 +324,34 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     // The server's share done every tenth, as the backup asks: the progress bar is real, and the
     // server is never silent for long.
     statement += QLatin1String(", STATS = 10");
-    plan.statements = {statement};
+
+    // What would stop the restore, or what the user should know, asked before anything is sent.
+    QList<serverquestions::Session> others;
+    try {
+        const serverquestions::ServerVersion version = serverquestions::version(*ADOQuery1);
+        const serverfiles::Platform platform = files.platform();
+        restorechecks::check(*ADOQuery1,
+                             {version, [platform](const QString& p) { return serverfiles::folderOf(p, platform); }},
+                             plan, restoreTargets(MdfPath, LdfPath, further, replacedFiles),
+                             {BakPath, set.major, set.minor, set.build, set.collation});
+        if (replacing)
+            others = serverquestions::othersUsing(*ADOQuery1, version, Name);
+    } catch (const DbError&) {
+        // A server that cannot be asked is not refused for it: the restore meets what it meets.
+    }
+    if (replacing)
+        plan.question = replacingQuestion(Name, set);
+    if (!others.isEmpty())
+        plan.findings.prepend(disconnectothers::finding(Name, others));
+    // In the order they are sent: a damaged backup never replaces a working database, and the
+    // others are disconnected only once the backup is known to be sound.
+    plan.statements.clear();
+    if (replacing)
+        plan.statements << verification::statement(BakPath, set.position ? set.position : 1,
+                                                   set.checksums && !serverIs2000());
+    if (!others.isEmpty())
+        plan.statements << disconnectothers::singleUser(Name);
+    plan.statements << statement;
     if (!confirmPlan(plan))
         return false;
     // A damaged backup must never replace a working database: a restore that fails half-way leaves
@@ -316,8 +359,19 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     if (replacing && !verification::beforeReplacing(this, *ADOQuery1, Name, BakPath, set.position ? set.position : 1,
                                                     !serverIs2000()))
         return false;
+    // Whatever stops the restore from here on opens the database to everybody again.
+    DisconnectOthers alone(*ADOQuery1, Name);
+    try {
+        if (!others.isEmpty())
+            alone.disconnect();
+    } catch (const DbError& e) {
+        modal::messageDialog(erroradvice::appended(e) + QLatin1Char('\n') +
+                                 QStringLiteral("Базу даних %1 не змінено.").arg(Name),
+                             DialogType::Error, {DialogButton::OK});
+        return false;
+    }
     ADOQuery1->close();
-    ADOQuery1->setText(plan.statements.first());
+    ADOQuery1->setText(statement);
     try {
         longop::Operation restoring = longop::restore(Name);
         const QDateTime started = QDateTime::currentDateTime();
@@ -353,6 +407,7 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
                           plan.writes + QStringList{BakPath}, removeHalfRestored(Name, replacing));
         return false;
     }
+    alone.keep();
     QString done =
         QStringLiteral("База даних ") + Name + QStringLiteral(" успішно відновлена із файлу ") + BakPath;
     if (set.position)
@@ -407,7 +462,7 @@ void TMain::fillRestorePlan(OperationPlan& plan, const QString& MdfPath, const Q
 
 // Asked whenever a database of that name exists: the restore replaces it whole, and what it held
 // since the backup is lost. The question says whether the backup is of that database at all.
-bool TMain::confirmReplacingAnotherDatabase(const QString& Name, const restoreplan::ChosenSet& set) {
+QString TMain::replacingQuestion(const QString& Name, const restoreplan::ChosenSet& set) {
     // The same database is the same family (the server's own test, 3154, from 2005 on); where
     // either side names none (2000), the same name as the server compares names.
     const QString family = serverstate::familyGuid(*ADOQuery1, Name, serverIs2000());
@@ -415,15 +470,41 @@ bool TMain::confirmReplacingAnotherDatabase(const QString& Name, const restorepl
                           ? family.compare(set.familyGuid, Qt::CaseInsensitive) == 0
                           : !set.databaseName.isEmpty() && sameDatabase(Name, set.databaseName);
     if (!same)
-        return modal::confirm(
-            QStringLiteral("Резервна копія містить базу даних %1, а на сервері вже є інша база даних %2. "
-                           "Замінити базу даних %2 вмістом копії?")
-                .arg(set.databaseName, Name));
+        return QStringLiteral("Резервна копія містить базу даних %1, а на сервері вже є інша база даних %2. "
+                              "Замінити базу даних %2 вмістом копії?")
+            .arg(set.databaseName, Name);
     const QString when = set.finishDate.isEmpty()
                              ? QString()
                              : QStringLiteral(" від ") + restoreplan::shownDate(set.finishDate);
-    return modal::confirm(QStringLiteral("Резервна копія%2 — копія бази даних %1, яка вже є на сервері. "
-                                         "Замінити базу даних %1 вмістом копії? Усе, що змінено в ній після "
-                                         "створення копії, буде втрачено.")
-                              .arg(Name, when));
+    return QStringLiteral("Резервна копія%2 — копія бази даних %1, яка вже є на сервері. "
+                          "Замінити базу даних %1 вмістом копії? Усе, що змінено в ній після "
+                          "створення копії, буде втрачено.")
+        .arg(Name, when);
+}
+
+QList<restorechecks::Target> TMain::restoreTargets(const QString& MdfPath, const QString& LdfPath,
+                                                   const QList<restoreplan::Move>& further,
+                                                   const QStringList& replacedFiles) const {
+    // The page's two paths take the first data and the first log file of the list; every other
+    // file goes where its move says.
+    QList<restorechecks::Target> targets;
+    bool data = false, log = false;
+    for (const restoreplan::BackupFile& f : FBackupFiles) {
+        const bool isLog = f.type == QLatin1String("L");
+        QString path;
+        if (isLog && !log) {
+            path = LdfPath;
+            log = true;
+        } else if (!isLog && !data && f.type == QLatin1String("D")) {
+            path = MdfPath;
+            data = true;
+        } else {
+            for (const restoreplan::Move& m : further)
+                if (m.logicalName == f.logicalName)
+                    path = m.target;
+        }
+        if (!path.isEmpty())
+            targets.append({path, f.bytes, !isLog, replacedFiles.contains(path)});
+    }
+    return targets;
 }

@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -75,13 +76,17 @@ int resultOf(DialogButton button) {
     return kResults[int(button)];
 }
 
-QString clipboardText(const QString& caption, const QString& message, const DialogButtons& buttons) {
+QString clipboardText(const QString& caption, const QString& message, const DialogButtons& buttons,
+                      const QString& statements) {
     const QString line = QString(27, QLatin1Char('-')) + QLatin1String("\r\n");
     QString captions;
     for (DialogButton b : buttons)
         captions += withoutMarkers(buttonCaption(b)) + QLatin1String("   ");
-    return line + caption + QLatin1String("\r\n") + line + message + QLatin1String("\r\n") + line + captions +
-           QLatin1String("\r\n") + line;
+    QString text = line + caption + QLatin1String("\r\n") + line + message + QLatin1String("\r\n") + line +
+                   captions + QLatin1String("\r\n") + line;
+    if (!statements.isEmpty())
+        text += statements + QLatin1String("\r\n") + line;
+    return text;
 }
 
 QString shownAsIs(const QString& text) {
@@ -112,8 +117,9 @@ const QScreen* placementScreen(const QWidget* parent) {
 }
 } // namespace
 
-MessageDialog::MessageDialog(const QString& message, DialogType type, DialogButtons buttons, QWidget* parent)
-    : QDialog(parent), m_message(message) {
+MessageDialog::MessageDialog(const QString& message, DialogType type, DialogButtons buttons, QWidget* parent,
+                             const QString& statements)
+    : QDialog(parent), m_message(message), m_statements(statements) {
     std::sort(buttons.begin(), buttons.end());
     buttons.erase(std::unique(buttons.begin(), buttons.end()), buttons.end());
     m_kinds = buttons;
@@ -157,6 +163,26 @@ MessageDialog::MessageDialog(const QString& message, DialogType type, DialogButt
         buttonWidth = qMax(buttonWidth, fm.horizontalAdvance(withoutMarkers(buttonCaption(b))) + 8);
     auto* row = new QHBoxLayout;
     row->setSpacing(horizontal(4));
+    QPushButton* statementsButton = nullptr;
+    if (!statements.isEmpty()) {
+        // Hidden until asked for: most users decide from the words; an administrator checks or
+        // copies the statements. Tab reaches the button, Space shows them, Tab again reaches the text.
+        statementsButton = new QPushButton(QStringLiteral("T-SQL"), this);
+        statementsButton->setObjectName(QStringLiteral("showStatements"));
+        statementsButton->setCheckable(true);
+        statementsButton->setAutoDefault(false);
+        statementsButton->setToolTip(QStringLiteral("Показати інструкції T-SQL, які буде надіслано серверу"));
+        row->addWidget(statementsButton);
+        auto* view = new QPlainTextEdit(this);
+        view->setObjectName(QStringLiteral("statements"));
+        view->setReadOnly(true);
+        view->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        view->setLineWrapMode(QPlainTextEdit::NoWrap);
+        view->setPlainText(statements);
+        view->setMinimumHeight(vertical(60));
+        view->hide();
+        m_statementsView = view;
+    }
     row->addStretch();
     for (DialogButton b : m_kinds) {
         auto* button = new QPushButton(buttonCaption(b), this);
@@ -170,6 +196,10 @@ MessageDialog::MessageDialog(const QString& message, DialogType type, DialogButt
     }
     row->addStretch();
     outer->addLayout(row);
+    if (m_statementsView) {
+        outer->addWidget(m_statementsView);
+        connect(statementsButton, &QPushButton::toggled, this, [this](bool on) { showStatements(on); });
+    }
 
     // Enter: OK, else Yes, else Retry. Escape: Cancel, else No, else OK.
     for (DialogButton preferred : {DialogButton::OK, DialogButton::Yes, DialogButton::Retry})
@@ -195,6 +225,15 @@ MessageDialog::MessageDialog(const QString& message, DialogType type, DialogButt
     }
 }
 
+void MessageDialog::showStatements(bool shown) {
+    m_statementsView->setVisible(shown);
+    // The dialog keeps a fixed size; it grows for the statements and shrinks back without them.
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    adjustSize();
+    setFixedSize(sizeHint());
+}
+
 QPushButton* MessageDialog::button(DialogButton kind) const {
     const int index = m_kinds.indexOf(kind);
     return index < 0 ? nullptr : m_buttons[index];
@@ -208,7 +247,7 @@ void MessageDialog::keyPressEvent(QKeyEvent* event) {
     }
     if (event->matches(QKeySequence::Copy)) {
         QApplication::beep();
-        QGuiApplication::clipboard()->setText(clipboardText(windowTitle(), m_message, m_kinds));
+        QGuiApplication::clipboard()->setText(clipboardText(windowTitle(), m_message, m_kinds, m_statements));
         return;
     }
     QDialog::keyPressEvent(event);

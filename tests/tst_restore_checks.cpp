@@ -1,0 +1,240 @@
+// What would stop a restore, told before anything is sent, through the real window against the
+// stand-in: another program inside the database, a disk too small, a newer server's backup, the
+// Express cap; what the user should know (an older server's backup, another collation); and the
+// one confirmation's T-SQL section, which holds the statements exactly as they are sent.
+#include "WindowHarness.h"
+
+#include "PlainOdbc.h"
+#include "SqlQuote.h"
+
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// Another program's connection, sitting in a database as a report tool would.
+class OtherProgram : public PlainOdbc {
+public:
+    using PlainOdbc::PlainOdbc;
+    bool run(const QString& batch) {
+        SQLFreeStmt(m_stmt, SQL_CLOSE);
+        const std::u16string text = batch.toStdU16String();
+        const SQLRETURN rc =
+            SQLExecDirectW(m_stmt, reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(text.c_str())), SQL_NTS);
+        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
+            return false;
+        while (SQLMoreResults(m_stmt) == SQL_SUCCESS) {
+        }
+        return true;
+    }
+};
+
+// A file system of a few megabytes, as a small disk: unmounted when the test ends.
+struct SmallDisk {
+    QTemporaryDir dir;
+    bool mounted = false;
+    explicit SmallDisk(const QString& size) {
+        mounted = QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                                              QStringLiteral("-o"), QStringLiteral("size=") + size,
+                                                              QStringLiteral("tmpfs"), dir.path()}) == 0;
+    }
+    ~SmallDisk() {
+        if (mounted)
+            QProcess::execute(QStringLiteral("umount"), {dir.path()});
+    }
+};
+
+// A backup of `name` made by another server (another version, collation, edition), data file of
+// `sizeMB`, in `folder`.
+QString backupFrom(DevServer& other, const QString& name, const QString& folder, int sizeMB = 0) {
+    const QString size = sizeMB ? QStringLiteral(", SIZE = %1MB").arg(sizeMB) : QString();
+    other.tsql(QStringLiteral("CREATE DATABASE %1 ON PRIMARY (NAME = %2, FILENAME = %3%4) LOG ON (NAME = %5, "
+                              "FILENAME = %6)\nBACKUP DATABASE %1 TO DISK = %7")
+                   .arg(sqlquote::name(name), sqlquote::literal(name), sqlquote::literal(folder + "/" + name + ".mdf"),
+                        size, sqlquote::literal(name + "_log"), sqlquote::literal(folder + "/" + name + "_log.ldf"),
+                        sqlquote::literal(folder + "/" + name + ".bak")));
+    return folder + "/" + name + ".bak";
+}
+
+bool restoreSent(const WindowHarness& h) {
+    return h.server.receivedStatements().contains(QLatin1String("RESTORE DATABASE"));
+}
+
+} // namespace
+
+class RestoreChecks : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { prepareApplication(); }
+
+    // Somebody inside the database: named in the one confirmation with the statements that
+    // disconnect them; No leaves them connected, Yes ends their session and restores.
+    void othersInsideAreNamedAndDisconnectedOnYes() {
+        WindowHarness h;
+        const QString bak = h.server.scratch() + "/Склад.bak";
+        QVERIFY(h.makeBackup(QStringLiteral("Склад"), bak));
+        OtherProgram other(h.server.port(), QStringLiteral("7.4"));
+        QVERIFY(other.connected());
+        QVERIFY(other.run(QStringLiteral("USE [Склад]")));
+        QVERIFY(h.connect());
+        h.readFileList(bak);
+        h.chooseRestoreFolder(h.folder(QStringLiteral("restored")));
+
+        h.script.clear();
+        h.script.answer(Reply::No);
+        h.restoreAs(QStringLiteral("Склад"));
+        QCOMPARE(h.script.seen.size(), 1);
+        const modal::Request asked = h.script.last();
+        QVERIFY2(asked.text.startsWith(QStringLiteral("Базою даних Склад зараз користуються інші сеанси:\n  сеанс ")),
+                 qPrintable(asked.text));
+        QVERIFY(asked.text.contains(QStringLiteral(": sa")));
+        QVERIFY(asked.text.endsWith(QStringLiteral("Замінити базу даних Склад вмістом копії? Усе, що змінено в ній "
+                                                   "після створення копії, буде втрачено.")));
+        const QStringList statements = asked.statements.split(QLatin1Char('\n'));
+        QCOMPARE(statements.size(), 3);
+        QVERIFY(statements[0].startsWith(QStringLiteral("RESTORE VERIFYONLY FROM DISK = ")));
+        QCOMPARE(statements[1], QStringLiteral("ALTER DATABASE [Склад] SET SINGLE_USER WITH ROLLBACK IMMEDIATE"));
+        QVERIFY(statements[2].startsWith(QStringLiteral("RESTORE DATABASE [Склад] FROM DISK = ")));
+        QVERIFY(!h.server.receivedStatements().contains(QLatin1String("SINGLE_USER")));
+        QVERIFY(!restoreSent(h));
+        QVERIFY(other.run(QStringLiteral("SELECT 1")));
+
+        // Yes: every statement shown is sent as shown, and the other session is ended.
+        h.script.clear();
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::OK);
+        h.restoreButton()->click();
+        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних Склад успішно відновлена")),
+                 qPrintable(h.script.last().text));
+        const QString sent = h.server.receivedStatements();
+        for (const QString& s : h.script.seen.first().statements.split(QLatin1Char('\n')))
+            QVERIFY2(sent.contains(s), qPrintable(s));
+        QVERIFY(!sent.contains(QLatin1String("MULTI_USER")));
+        QVERIFY(!other.run(QStringLiteral("SELECT 1")));
+    }
+
+    // A folder on a disk too small for the backup's files: told with both sizes, nothing sent.
+    void aDiskTooSmallIsToldBeforeAnythingIsSent() {
+        SmallDisk disk(QStringLiteral("4m"));
+        if (!disk.mounted)
+            QSKIP("mounting a tmpfs needs root");
+        QDir().mkpath(disk.dir.path() + "/target");
+        WindowHarness h(2019, DevServer::windowsDrive() + QStringList{QStringLiteral("--drive"),
+                                                                      QStringLiteral("D=") + disk.dir.path()});
+        h.sql(QStringLiteral("CREATE DATABASE Big ON PRIMARY (NAME = Big, FILENAME = N'C:\\SQLData\\Big.mdf', "
+                             "SIZE = 8MB) LOG ON (NAME = Big_log, FILENAME = N'C:\\SQLData\\Big_log.ldf')\n"
+                             "BACKUP DATABASE Big TO DISK = N'C:\\SQLData\\Big.bak'"));
+        QVERIFY(h.connect());
+        h.readFileList(QStringLiteral("C:\\SQLData\\Big.bak"));
+        h.script.clear();
+        h.script.answer(Reply::OK);
+        h.restoreAs(QStringLiteral("Копія"), QStringLiteral("D:\\target\\Копія.mdf"),
+                    QStringLiteral("D:\\target\\Копія_log.ldf"));
+        QCOMPARE(h.script.seen.size(), 1);
+        QCOMPARE(h.script.last().type, DialogType::Error);
+        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("Для файлів бази даних у каталозі D:\\target "
+                                                                "потрібно 8,")),
+                 qPrintable(h.script.last().text));
+        QVERIFY(h.script.last().text.endsWith(QStringLiteral("\nСерверу нічого не надіслано.")));
+        QVERIFY(!restoreSent(h));
+        QVERIFY(QDir(disk.dir.path() + "/target").isEmpty());
+    }
+
+    // A newer server's backup is told from its header, with both versions, before its list is read.
+    void aNewerServersBackupIsToldFromItsHeader() {
+        WindowHarness h(2019);
+        DevServer newer(2022);
+        const QString bak = backupFrom(newer, QStringLiteral("Nova"), h.server.scratch());
+        QVERIFY(h.connect());
+        h.script.clear();
+        h.script.answer(Reply::OK);
+        h.readFileList(bak);
+        QCOMPARE(h.script.last().type, DialogType::Error);
+        QVERIFY2(h.script.last().text.contains(QStringLiteral("новішим сервером — SQL Server 2022 (16.0.")),
+                 qPrintable(h.script.last().text));
+        QVERIFY(h.script.last().text.contains(QStringLiteral("а цей сервер — SQL Server 2019 (15.0.")));
+        QVERIFY(!h.server.receivedStatements().contains(QLatin1String("FILELISTONLY")));
+        QVERIFY(!h.restoreButton()->isEnabled());
+    }
+
+    // An older server's backup and another collation: a line each in the confirmation of a
+    // restore that asks nothing otherwise; No sends nothing, Yes restores.
+    void anOlderServersBackupInAnotherCollationIsSaid() {
+        WindowHarness h(2019);
+        DevServer older(2017, {QStringLiteral("--collation"), QStringLiteral("Cyrillic_General_CI_AS")});
+        const QString bak = backupFrom(older, QStringLiteral("Stara"), h.server.scratch());
+        QVERIFY(h.connect());
+        h.readFileList(bak);
+        h.chooseRestoreFolder(h.folder(QStringLiteral("restored")));
+        h.script.clear();
+        h.script.answer(Reply::No);
+        h.restoreAs(QStringLiteral("Stara"));
+        QCOMPARE(h.script.seen.size(), 1);
+        const QStringList lines = h.script.last().text.split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines[0].startsWith(QStringLiteral("Копію зроблено старішим сервером — SQL Server 2017 (14.0.")),
+                 qPrintable(lines[0]));
+        QVERIFY(lines[1].startsWith(QStringLiteral("Порядок сортування (collation) бази даних у копії — "
+                                                   "Cyrillic_General_CI_AS, а сервера — SQL_Latin1_General_CP1_CI_AS")));
+        QCOMPARE(lines[2], QStringLiteral("Продовжити?"));
+        QVERIFY(h.script.last().statements.startsWith(QStringLiteral("RESTORE DATABASE [Stara]")));
+        QVERIFY(!restoreSent(h));
+
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::OK);
+        h.restoreButton()->click();
+        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних Stara успішно відновлена")),
+                 qPrintable(h.script.last().text));
+    }
+
+    // Express refuses data past its cap (1827 once the files are made): told with cap and size.
+    void theExpressCapIsToldBeforeAnythingIsSent() {
+        WindowHarness h(2019, {QStringLiteral("--edition"), QStringLiteral("express"), QStringLiteral("--size-cap-mb"),
+                               QStringLiteral("2")});
+        DevServer full(2019);
+        const QString bak = backupFrom(full, QStringLiteral("Velyka"), h.server.scratch(), 3);
+        QVERIFY(h.connect());
+        h.readFileList(bak);
+        h.chooseRestoreFolder(h.folder(QStringLiteral("restored")));
+        h.script.clear();
+        h.script.answer(Reply::OK);
+        h.restoreAs(QStringLiteral("Velyka"));
+        QCOMPARE(h.script.seen.size(), 1);
+        QVERIFY2(h.script.last().text.contains(QStringLiteral("може мати не більше 2,0\u00a0МБ даних, а файли даних "
+                                                              "цієї копії займають 3,0\u00a0МБ")),
+                 qPrintable(h.script.last().text));
+        QVERIFY(!restoreSent(h));
+        QVERIFY(QDir(h.server.scratch() + "/restored").isEmpty());
+    }
+
+    // The T-SQL section: hidden until its button is pressed (Tab reaches it, Space presses it),
+    // then the statements as they are, read-only and selectable.
+    void theStatementsAreShownOnRequest() {
+        const QString statements = QStringLiteral("ALTER DATABASE [a&b] SET SINGLE_USER WITH ROLLBACK IMMEDIATE\n"
+                                                  "RESTORE DATABASE [a&b] FROM DISK = N'/x/it''s.bak'");
+        msgdlg::MessageDialog dialog(QStringLiteral("Замінити?"), DialogType::Confirmation,
+                                     {DialogButton::Yes, DialogButton::No}, nullptr, statements);
+        auto* view = dialog.findChild<QPlainTextEdit*>(QStringLiteral("statements"));
+        auto* toggle = dialog.findChild<QPushButton*>(QStringLiteral("showStatements"));
+        QVERIFY(view && toggle);
+        dialog.show();
+        QVERIFY(!view->isVisible());
+        QVERIFY(toggle->focusPolicy() & Qt::TabFocus);
+        toggle->setFocus();
+        QTest::keyClick(toggle, Qt::Key_Space);
+        QVERIFY(view->isVisible());
+        QVERIFY(view->isReadOnly());
+        QVERIFY(view->textInteractionFlags() & Qt::TextSelectableByKeyboard);
+        QCOMPARE(view->toPlainText(), statements);
+        QVERIFY(msgdlg::clipboardText(QStringLiteral("c"), QStringLiteral("m"), {DialogButton::OK}, statements)
+                    .contains(statements));
+        QVERIFY(!msgdlg::MessageDialog(QStringLiteral("x"), DialogType::Information, {DialogButton::OK})
+                     .findChild<QPushButton*>(QStringLiteral("showStatements")));
+    }
+};
+
+QTEST_MAIN(RestoreChecks)
+#include "tst_restore_checks.moc"
