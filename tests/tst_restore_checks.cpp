@@ -4,6 +4,7 @@
 // one confirmation's T-SQL section, which holds the statements exactly as they are sent.
 #include "WindowHarness.h"
 
+#include "BackupFormat.h"
 #include "PlainOdbc.h"
 #include "SqlQuote.h"
 
@@ -12,6 +13,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <unistd.h>
 
 namespace {
 
@@ -47,16 +50,33 @@ struct SmallDisk {
     }
 };
 
-// A backup of `name` made by another server (another version, collation, edition), data file of
-// `sizeMB`, in `folder`.
-QString backupFrom(DevServer& other, const QString& name, const QString& folder, int sizeMB = 0) {
-    const QString size = sizeMB ? QStringLiteral(", SIZE = %1MB").arg(sizeMB) : QString();
-    other.tsql(QStringLiteral("CREATE DATABASE %1 ON PRIMARY (NAME = %2, FILENAME = %3%4) LOG ON (NAME = %5, "
-                              "FILENAME = %6)\nBACKUP DATABASE %1 TO DISK = %7")
+// A backup of `name` made by another server (another version), in `folder`.
+QString backupFrom(DevServer& other, const QString& name, const QString& folder) {
+    other.tsql(QStringLiteral("CREATE DATABASE %1 ON PRIMARY (NAME = %2, FILENAME = %3) LOG ON (NAME = %4, "
+                              "FILENAME = %5)\nBACKUP DATABASE %1 TO DISK = %6")
                    .arg(sqlquote::name(name), sqlquote::literal(name), sqlquote::literal(folder + "/" + name + ".mdf"),
-                        size, sqlquote::literal(name + "_log"), sqlquote::literal(folder + "/" + name + "_log.ldf"),
+                        sqlquote::literal(name + "_log"), sqlquote::literal(folder + "/" + name + "_log.ldf"),
                         sqlquote::literal(folder + "/" + name + ".bak")));
     return folder + "/" + name + ".bak";
+}
+
+// A backup in the stand-in's format whose data file takes `dataBytes`, written as a hole: its
+// file list says how large the database is without the disk holding it.
+bool sparseBackup(const QString& path, const QString& name, long long dataBytes) {
+    BackupSetHeader set;
+    set.database = name.toStdString();
+    set.familyGuid = "6F9619FF-8B86-D011-B42D-00C04FC964FF";
+    set.setGuid = "7A3C1E2B-0000-4000-8000-000000000001";
+    set.created = set.started = "2026-12-08 05:00:00.000";
+    set.user = "sa";
+    set.server = set.machine = "elsewhere";
+    set.version = "15.0.2000";
+    const long long logBytes = 1 << 20;
+    set.files = {{{name.toStdString(), "/var/opt/mssql/data/v.mdf", 'D', 1, "PRIMARY", 1}, dataBytes},
+                 {{(name + "_log").toStdString(), "/var/opt/mssql/data/v_log.ldf", 'L', 2, "", 0}, logBytes}};
+    backupformat::SetWriter writer;
+    return writer.open(path.toStdString(), true, 0) && writer.writeHeader(set) &&
+           ::lseek(writer.fd(), dataBytes + logBytes, SEEK_CUR) > 0 && writer.finish("2026-12-08 05:00:01.000");
 }
 
 bool restoreSent(const WindowHarness& h) {
@@ -121,9 +141,10 @@ private slots:
         SmallDisk disk(QStringLiteral("4m"));
         if (!disk.mounted)
             QSKIP("mounting a tmpfs needs root");
-        QDir().mkpath(disk.dir.path() + "/target");
-        WindowHarness h(2019, DevServer::windowsDrive() + QStringList{QStringLiteral("--drive"),
-                                                                      QStringLiteral("D=") + disk.dir.path()});
+        // Drive D is a folder on the small disk.
+        const QString d = disk.dir.path() + "/d";
+        QDir().mkpath(d + "/target");
+        WindowHarness h(2019, DevServer::windowsDrive() + QStringList{QStringLiteral("--drive"), QStringLiteral("D=") + d});
         h.sql(QStringLiteral("CREATE DATABASE Big ON PRIMARY (NAME = Big, FILENAME = N'C:\\SQLData\\Big.mdf', "
                              "SIZE = 8MB) LOG ON (NAME = Big_log, FILENAME = N'C:\\SQLData\\Big_log.ldf')\n"
                              "BACKUP DATABASE Big TO DISK = N'C:\\SQLData\\Big.bak'"));
@@ -136,11 +157,11 @@ private slots:
         QCOMPARE(h.script.seen.size(), 1);
         QCOMPARE(h.script.last().type, DialogType::Error);
         QVERIFY2(h.script.last().text.startsWith(QStringLiteral("Для файлів бази даних у каталозі D:\\target "
-                                                                "потрібно 8,")),
+                                                                "потрібно 16,0\u00a0МБ, а вільно там лише 4,0\u00a0МБ.")),
                  qPrintable(h.script.last().text));
         QVERIFY(h.script.last().text.endsWith(QStringLiteral("\nСерверу нічого не надіслано.")));
         QVERIFY(!restoreSent(h));
-        QVERIFY(QDir(disk.dir.path() + "/target").isEmpty());
+        QVERIFY(QDir(d + "/target").isEmpty());
     }
 
     // A newer server's backup is told from its header, with both versions, before its list is read.
@@ -150,8 +171,10 @@ private slots:
         const QString bak = backupFrom(newer, QStringLiteral("Nova"), h.server.scratch());
         QVERIFY(h.connect());
         h.script.clear();
+        h.openPage(WindowHarness::RestorePage);
+        h.script.choose(bak);
         h.script.answer(Reply::OK);
-        h.readFileList(bak);
+        h.pickBackupButton()->click();
         QCOMPARE(h.script.last().type, DialogType::Error);
         QVERIFY2(h.script.last().text.contains(QStringLiteral("новішим сервером — SQL Server 2022 (16.0.")),
                  qPrintable(h.script.last().text));
@@ -163,8 +186,8 @@ private slots:
     // An older server's backup and another collation: a line each in the confirmation of a
     // restore that asks nothing otherwise; No sends nothing, Yes restores.
     void anOlderServersBackupInAnotherCollationIsSaid() {
-        WindowHarness h(2019);
-        DevServer older(2017, {QStringLiteral("--collation"), QStringLiteral("Cyrillic_General_CI_AS")});
+        WindowHarness h(2019, {QStringLiteral("--collation"), QStringLiteral("Cyrillic_General_CI_AS")});
+        DevServer older(2017);
         const QString bak = backupFrom(older, QStringLiteral("Stara"), h.server.scratch());
         QVERIFY(h.connect());
         h.readFileList(bak);
@@ -178,7 +201,7 @@ private slots:
         QVERIFY2(lines[0].startsWith(QStringLiteral("Копію зроблено старішим сервером — SQL Server 2017 (14.0.")),
                  qPrintable(lines[0]));
         QVERIFY(lines[1].startsWith(QStringLiteral("Порядок сортування (collation) бази даних у копії — "
-                                                   "Cyrillic_General_CI_AS, а сервера — SQL_Latin1_General_CP1_CI_AS")));
+                                                   "SQL_Latin1_General_CP1_CI_AS, а сервера — Cyrillic_General_CI_AS")));
         QCOMPARE(lines[2], QStringLiteral("Продовжити?"));
         QVERIFY(h.script.last().statements.startsWith(QStringLiteral("RESTORE DATABASE [Stara]")));
         QVERIFY(!restoreSent(h));
@@ -192,10 +215,9 @@ private slots:
 
     // Express refuses data past its cap (1827 once the files are made): told with cap and size.
     void theExpressCapIsToldBeforeAnythingIsSent() {
-        WindowHarness h(2019, {QStringLiteral("--edition"), QStringLiteral("express"), QStringLiteral("--size-cap-mb"),
-                               QStringLiteral("2")});
-        DevServer full(2019);
-        const QString bak = backupFrom(full, QStringLiteral("Velyka"), h.server.scratch(), 3);
+        WindowHarness h(2019, {QStringLiteral("--edition"), QStringLiteral("express")});
+        const QString bak = h.server.scratch() + "/Velyka.bak";
+        QVERIFY(sparseBackup(bak, QStringLiteral("Velyka"), 11LL << 30));
         QVERIFY(h.connect());
         h.readFileList(bak);
         h.chooseRestoreFolder(h.folder(QStringLiteral("restored")));
@@ -203,8 +225,8 @@ private slots:
         h.script.answer(Reply::OK);
         h.restoreAs(QStringLiteral("Velyka"));
         QCOMPARE(h.script.seen.size(), 1);
-        QVERIFY2(h.script.last().text.contains(QStringLiteral("може мати не більше 2,0\u00a0МБ даних, а файли даних "
-                                                              "цієї копії займають 3,0\u00a0МБ")),
+        QVERIFY2(h.script.last().text.contains(QStringLiteral("може мати не більше 10,0\u00a0ГБ даних, а файли даних "
+                                                              "цієї копії займають 11,0\u00a0ГБ")),
                  qPrintable(h.script.last().text));
         QVERIFY(!restoreSent(h));
         QVERIFY(QDir(h.server.scratch() + "/restored").isEmpty());
