@@ -11,6 +11,7 @@
 #include "OperationPlan.h"
 #include "RestoreChecks.h"
 #include "ServerQuestions.h"
+#include "ServerFileDialog.h"
 #include "ServerFiles.h"
 #include "ServerState.h"
 #include "SqlQuote.h"
@@ -19,6 +20,8 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QSignalBlocker>
+
+#include <algorithm>
 
 void TMain::openRestorePage() {
     {
@@ -203,10 +206,34 @@ restoreplan::ChosenSet TMain::backupSetOf(const QString& BakPath) {
     return restoreplan::chooseSet(BakPath, sets);
 }
 
-void TMain::SpeedButton1Click() {
-    const auto folder = modal::pickFolder(QStringLiteral("Виберіть каталог для розміщення MDF-файлу:"),
-                                          filechecks::folderPrefix(ui->edPathMDF2->text()));
+std::optional<QString> TMain::pickRestoreFolder(const QString& text, const QString& path) {
+    // A server that sees none of this computer's folders (a container, another machine) is offered
+    // its own: a folder of this computer would mean nothing to it. Its paths are not looked up here.
+    if (!serverSeesThisComputer()) {
+        QString start = path.isEmpty() ? QString() : serverfiles::parentOf(path);
+        if (start.isEmpty())
+            try {
+                start = serverfiles::defaultFolders(*ADOQuery1).data;
+            } catch (const DbError&) {
+            }
+        return serverfiles::pick(modal::Kind::ServerFolder, text, {}, start, serverfiles::lister(*ADOQuery1));
+    }
+    const auto folder = modal::pickFolder(text, filechecks::folderPrefix(path));
     if (!folder || !filechecks::folderExists(*folder))
+        return std::nullopt;
+    return folder;
+}
+
+QString TMain::inRestoreFolder(const QString& folder, const QString& fileName) const {
+    return folder.contains(QLatin1Char('\\')) || (folder.size() >= 2 && folder[1] == QLatin1Char(':'))
+               ? serverfiles::joined(folder, fileName)
+               : filechecks::join(folder, fileName);
+}
+
+void TMain::SpeedButton1Click() {
+    const auto folder = pickRestoreFolder(QStringLiteral("Виберіть каталог для розміщення MDF-файлу:"),
+                                          ui->edPathMDF2->text());
+    if (!folder)
         return;
     // Logical names come from the backup, which may come from anywhere: each becomes one plain
     // file name inside the chosen folder.
@@ -219,21 +246,21 @@ void TMain::SpeedButton1Click() {
         FLogicalLogName.isEmpty()
             ? restoreplan::plainFileName(name + QLatin1String("_Log"), QStringLiteral(".LDF"))
             : restoreplan::plainFileName(FLogicalLogName, QStringLiteral(".LDF"));
-    ui->edPathMDF2->setText(filechecks::join(*folder, dataFile));
-    ui->edPathLDF2->setText(filechecks::join(*folder, logFile));
+    ui->edPathMDF2->setText(inRestoreFolder(*folder, dataFile));
+    ui->edPathLDF2->setText(inRestoreFolder(*folder, logFile));
 }
 
 void TMain::SpeedButton4Click() {
-    const auto folder = modal::pickFolder(QStringLiteral("Виберіть каталог для розміщення LDF-файлу:"),
-                                          filechecks::folderPrefix(ui->edPathLDF2->text()));
-    if (!folder || !filechecks::folderExists(*folder))
+    const auto folder = pickRestoreFolder(QStringLiteral("Виберіть каталог для розміщення LDF-файлу:"),
+                                          ui->edPathLDF2->text());
+    if (!folder)
         return;
     const QString logFile =
         FLogicalLogName.isEmpty()
             ? restoreplan::plainFileName(filechecks::trimmed(ui->Edit1->text()) + QLatin1String("_Log"),
                                          QStringLiteral(".LDF"))
             : restoreplan::plainFileName(FLogicalLogName, QStringLiteral(".LDF"));
-    ui->edPathLDF2->setText(filechecks::join(*folder, logFile));
+    ui->edPathLDF2->setText(inRestoreFolder(*folder, logFile));
 }
 
 void TMain::BitBtn3Click() {
@@ -243,8 +270,12 @@ void TMain::BitBtn3Click() {
     RestoreDatabase(ui->Edit1->text(), ui->edPathBAK->text(), ui->edPathMDF2->text(), ui->edPathLDF2->text());
 }
 
-bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const QString& MdfPath,
-                            const QString& LdfPath) {
+bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const QString& ChosenMdfPath,
+                            const QString& ChosenLdfPath) {
+    // Where the files go: the chosen paths, or the server's own folders when the user takes them
+    // instead of a folder the server cannot create files in.
+    QString MdfPath = ChosenMdfPath;
+    QString LdfPath = ChosenLdfPath;
     if (!connectedOrConnect())
         return false;
     useMaster();
@@ -262,6 +293,7 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     }
     askServerAbout(plan, files);
     offerReadGrant(plan, files);
+    offerServerFolders(plan, files, MdfPath, LdfPath);
     if (plan.refused() && !confirmPlan(plan))
         return false;
     // The header is read again right before the restore: the file may have been written anew since
@@ -419,6 +451,56 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
         done += QLatin1Char('\n') + furtherDone;
     modal::messageDialog(done, DialogType::Information, {DialogButton::OK});
     return true;
+}
+
+void TMain::offerServerFolders(OperationPlan& plan, serverfiles::ServerFiles& files, QString& MdfPath,
+                               QString& LdfPath) {
+    // Only for folders the server cannot create files in, and only when nothing else is refused:
+    // a backup it cannot read is no matter of where the files go.
+    const QStringList refused = plan.refusedPaths(FileUse::CreateIn);
+    if (refused.isEmpty() || plan.remedy.apply || !plan.refusedPaths(FileUse::Read).isEmpty())
+        return;
+    serverfiles::DefaultFolders folders;
+    serverfiles::Platform platform;
+    try {
+        platform = files.platform();
+        folders = files.defaultFolders();
+    } catch (const DbError&) {
+        return;
+    }
+    if (folders.data.isEmpty())
+        return;
+    if (folders.log.isEmpty())
+        folders.log = folders.data;
+    const QString mdfFolder = serverfiles::folderOf(MdfPath, platform);
+    const QString ldfFolder = serverfiles::folderOf(LdfPath, platform);
+    const QString newMdf = refused.contains(mdfFolder)
+                               ? serverfiles::joined(folders.data, serverfiles::fileNameOf(MdfPath), platform)
+                               : MdfPath;
+    const QString newLdf = refused.contains(ldfFolder)
+                               ? serverfiles::joined(folders.log, serverfiles::fileNameOf(LdfPath), platform)
+                               : LdfPath;
+    plan.remedy.offer = QStringLiteral("Створити файли бази даних у власному каталозі сервера?\n%1\n%2")
+                            .arg(newMdf, newLdf);
+    plan.remedy.apply = [&, newMdf, newLdf, platform](OperationPlan& p) {
+        MdfPath = newMdf;
+        LdfPath = newLdf;
+        ui->edPathMDF2->setText(MdfPath);
+        ui->edPathLDF2->setText(LdfPath);
+        // The plan names the new folders, and is relied on only once the server says it reaches them.
+        p.files.erase(std::remove_if(p.files.begin(), p.files.end(),
+                                     [](const PlannedFile& f) { return f.use == FileUse::CreateIn; }),
+                      p.files.end());
+        p.createIn(serverfiles::folderOf(MdfPath, platform));
+        p.createIn(serverfiles::folderOf(LdfPath, platform));
+        askServerAbout(p, files);
+        if (p.refused()) {
+            p.remedy = {};
+            modal::messageDialog(p.refusal(), DialogType::Error, {DialogButton::OK});
+            return false;
+        }
+        return true;
+    };
 }
 
 // A restore that failed part-way (a damaged backup, a full disk) leaves its database restoring. One

@@ -6,6 +6,7 @@
 
 #include "BackupFormat.h"
 #include "PlainOdbc.h"
+#include "ServerFileDialog.h"
 #include "SqlQuote.h"
 
 #include <QPlainTextEdit>
@@ -230,6 +231,57 @@ private slots:
                  qPrintable(h.script.last().text));
         QVERIFY(!restoreSent(h));
         QVERIFY(QDir(h.server.scratch() + "/restored").isEmpty());
+    }
+
+    // A server that runs as another account cannot create files in the user's closed folder: the
+    // dialog offers its own folder; No sends nothing, Yes restores there.
+    void theServersOwnFolderTakesFilesItCannotCreateInTheChosenOne() {
+        if (!DevServer::canRunAs())
+            QSKIP("needs root and the account nobody");
+        WindowHarness h(2019, DevServer::runAs());
+        const QString bak = h.server.dataDir() + "/Sklad.bak";
+        h.sql(QStringLiteral("CREATE DATABASE Sklad\nBACKUP DATABASE Sklad TO DISK = %1").arg(sqlquote::literal(bak)));
+        QTemporaryDir home; // 0700, as a user's home is
+        const QString closed = home.path() + "/db";
+        QVERIFY(QDir().mkpath(closed));
+        QVERIFY(h.connect());
+        h.readFileList(bak);
+        h.script.clear();
+        h.script.answer(Reply::No);
+        h.restoreAs(QStringLiteral("Kopia"), closed + "/Kopia.mdf", closed + "/Kopia_log.ldf");
+        QCOMPARE(h.script.seen.size(), 1);
+        const QString offered = QStringLiteral("Створити файли бази даних у власному каталозі сервера?\n%1\n%2")
+                                    .arg(serverfiles::joined(h.server.dataDir(), QStringLiteral("Kopia.mdf")),
+                                         serverfiles::joined(h.server.dataDir(), QStringLiteral("Kopia_log.ldf")));
+        QVERIFY2(h.script.last().text.endsWith(offered), qPrintable(h.script.last().text));
+        QVERIFY(!restoreSent(h));
+
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::OK);
+        h.restoreButton()->click();
+        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних Kopia успішно відновлена")),
+                 qPrintable(h.script.texts().join(QLatin1Char('|'))));
+        QVERIFY(QFile::exists(serverfiles::joined(h.server.dataDir(), QStringLiteral("Kopia.mdf"))));
+        QVERIFY(QDir(closed).isEmpty());
+    }
+
+    // A server in its own file system (a container): the folder buttons list its folders, and the
+    // folder chosen there is used as the server names it.
+    void theFolderButtonsOfferTheServersOwnFolders() {
+        WindowHarness h(2019, DevServer::ownRoot());
+        const QString bak = QStringLiteral("/var/opt/mssql/data/Sklad.bak");
+        h.sql(QStringLiteral("CREATE DATABASE Sklad\nBACKUP DATABASE Sklad TO DISK = %1").arg(sqlquote::literal(bak)));
+        QVERIFY(QDir().mkpath(h.server.hostPath(QStringLiteral("/var/opt/mssql/restored"))));
+        QVERIFY(h.connect());
+        h.readFileList(bak);
+        h.chooseRestoreFolder(QStringLiteral("/var/opt/mssql/restored"));
+        QCOMPARE(h.script.last().kind, modal::Kind::ServerFolder);
+        QCOMPARE(h.restoreMdf()->text(), QStringLiteral("/var/opt/mssql/restored/Sklad.MDF"));
+        h.script.answer(Reply::OK);
+        h.restoreAs(QStringLiteral("Kopia"));
+        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних Kopia успішно відновлена")),
+                 qPrintable(h.script.last().text));
+        QVERIFY(QFile::exists(h.server.hostPath(QStringLiteral("/var/opt/mssql/restored/Sklad.MDF"))));
     }
 
     // The T-SQL section: hidden until its button is pressed (Tab reaches it, Space presses it),
