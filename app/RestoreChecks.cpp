@@ -62,7 +62,9 @@ QString humanSize(qint64 bytes) {
 }
 
 QString serverName(int major, int minor, int build) {
-    const QString number = QStringLiteral("%1.%2.%3").arg(major).arg(minor).arg(build);
+    // As the servers name themselves in their messages: "15.00.2000".
+    const QString number =
+        QStringLiteral("%1.%2.%3").arg(major).arg(minor, 2, 10, QLatin1Char('0')).arg(build, 4, 10, QLatin1Char('0'));
     const QString year = productYear(major, minor);
     return year.isEmpty() ? number : QStringLiteral("SQL Server %1 (%2)").arg(year, number);
 }

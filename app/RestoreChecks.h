@@ -17,7 +17,7 @@ namespace restorechecks {
 
 // "3,0 МБ": bytes in the largest unit that keeps the number at or above 1.
 QString humanSize(qint64 bytes);
-// "SQL Server 2019 (15.0.2000)", the product by its version number; the number alone for one
+// "SQL Server 2019 (15.00.2000)", the product by its version number; the number alone for one
 // this program does not know.
 QString serverName(int major, int minor, int build);
 

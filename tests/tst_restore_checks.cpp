@@ -177,9 +177,9 @@ private slots:
         h.script.answer(Reply::OK);
         h.pickBackupButton()->click();
         QCOMPARE(h.script.last().type, DialogType::Error);
-        QVERIFY2(h.script.last().text.contains(QStringLiteral("новішим сервером — SQL Server 2022 (16.0.")),
+        QVERIFY2(h.script.last().text.contains(QStringLiteral("новішим сервером — SQL Server 2022 (16.00.")),
                  qPrintable(h.script.last().text));
-        QVERIFY(h.script.last().text.contains(QStringLiteral("а цей сервер — SQL Server 2019 (15.0.")));
+        QVERIFY(h.script.last().text.contains(QStringLiteral("а цей сервер — SQL Server 2019 (15.00.")));
         QVERIFY(!h.server.receivedStatements().contains(QLatin1String("FILELISTONLY")));
         QVERIFY(!h.restoreButton()->isEnabled());
     }
@@ -199,7 +199,7 @@ private slots:
         QCOMPARE(h.script.seen.size(), 1);
         const QStringList lines = h.script.last().text.split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 3);
-        QVERIFY2(lines[0].startsWith(QStringLiteral("Копію зроблено старішим сервером — SQL Server 2017 (14.0.")),
+        QVERIFY2(lines[0].startsWith(QStringLiteral("Копію зроблено старішим сервером — SQL Server 2017 (14.00.")),
                  qPrintable(lines[0]));
         QVERIFY(lines[1].startsWith(QStringLiteral("Порядок сортування (collation) бази даних у копії — "
                                                    "SQL_Latin1_General_CP1_CI_AS, а сервера — Cyrillic_General_CI_AS")));
