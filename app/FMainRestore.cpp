@@ -12,13 +12,12 @@
 #include "RestoreChecks.h"
 #include "ServerQuestions.h"
 #include "ServerFileDialog.h"
+#include "ServerFileTimes.h"
 #include "ServerFiles.h"
 #include "ServerState.h"
 #include "SqlQuote.h"
 #include "ui_FMain.h"
 
-#include <QDateTime>
-#include <QFileInfo>
 #include <QSignalBlocker>
 
 #include <algorithm>
@@ -402,11 +401,21 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
                              DialogType::Error, {DialogButton::OK});
         return false;
     }
+    // Restored over itself to the files it has, the database looks the same after a cancel whether
+    // the restore ran or not: when the server last wrote its data file tells, as the server says.
+    const bool overItself = replacing && replacedFiles.contains(MdfPath);
+    const int major = ADOConnection->serverMajorVersion();
+    const serverfiles::Platform platform = files.platform();
+    QString writtenBefore;
+    if (overItself)
+        try {
+            writtenBefore = serverfiletimes::lastWritten(*ADOQuery1, major, MdfPath, platform);
+        } catch (const DbError&) {
+        }
     ADOQuery1->close();
     ADOQuery1->setText(statement);
     try {
         longop::Operation restoring = longop::restore(Name);
-        const QDateTime started = QDateTime::currentDateTime();
         restoring.ask = [&] {
             switch (serverstate::database(*ADOQuery1, Name)) {
             case serverstate::Database::Missing:
@@ -427,10 +436,12 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
             if (files == replacedFiles && !replacedFiles.contains(MdfPath))
                 return longop::Left::NotDone;
             // Restored over itself, to the paths it had: whether the restore wrote the data file
-            // tells the restored database from the old one (the paths are this computer's).
-            const QFileInfo data(MdfPath);
-            if (files == replacedFiles && data.exists())
-                return data.lastModified() >= started ? longop::Left::Done : longop::Left::NotDone;
+            // tells the restored database from the old one.
+            if (files == replacedFiles && overItself && !writtenBefore.isEmpty()) {
+                const QString writtenNow = serverfiletimes::lastWritten(*ADOQuery1, major, MdfPath, platform);
+                if (!writtenNow.isEmpty())
+                    return writtenNow != writtenBefore ? longop::Left::Done : longop::Left::NotDone;
+            }
             return longop::Left::Unknown;
         };
         longop::run(this, *ADOQuery1, restoring);

@@ -6,10 +6,12 @@
 
 #include "BackupFormat.h"
 #include "PlainOdbc.h"
+#include "ProgressDialog.h"
 #include "ServerFileDialog.h"
 #include "SqlQuote.h"
 
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -135,6 +137,44 @@ private slots:
             QVERIFY2(sent.contains(s), qPrintable(s));
         QVERIFY(!sent.contains(QLatin1String("MULTI_USER")));
         QVERIFY(!other.run(QStringLiteral("SELECT 1")));
+    }
+
+    // The restore cancelled after the others were disconnected: the database is open to everybody
+    // again, as it was.
+    void aCancelledRestoreOpensTheDatabaseAgain() {
+        WindowHarness h;
+        const QString bak = h.server.scratch() + "/Sklad.bak";
+        QVERIFY(h.makeBackup(QStringLiteral("Sklad"), bak));
+        h.server.stop();
+        h.server.setExtraArguments({QStringLiteral("--slow-changes"), QStringLiteral("1000")});
+        QVERIFY(h.server.start());
+        OtherProgram other(h.server.port(), QStringLiteral("7.4"));
+        QVERIFY(other.run(QStringLiteral("USE Sklad")));
+        QVERIFY(h.connect());
+        h.readFileList(bak);
+        h.chooseRestoreFolder(h.folder(QStringLiteral("restored")));
+        bool cancelled = false;
+        modal::setProgressWatcher([&](ProgressDialog& d) {
+            if (!d.line().startsWith(QStringLiteral("Відновлення")))
+                return;
+            QTimer::singleShot(200, &d, [&d, &cancelled] {
+                d.cancelButton()->click();
+                cancelled = true;
+            });
+        });
+        h.script.clear();
+        h.script.answer(Reply::Yes);
+        h.restoreAs(QStringLiteral("Sklad"));
+        modal::setProgressWatcher(nullptr);
+        QVERIFY(cancelled);
+        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("Відновлення бази даних Sklad скасовано. База даних не "
+                                                                "відновлена.")),
+                 qPrintable(h.script.last().text));
+        QVERIFY(h.server.receivedStatements().contains(QStringLiteral("ALTER DATABASE [Sklad] SET MULTI_USER")));
+        QVERIFY(h.sql(QStringLiteral("SELECT user_access_desc FROM sys.databases WHERE name = N'Sklad'"))
+                    .contains(QLatin1String("MULTI_USER")));
+        OtherProgram next(h.server.port(), QStringLiteral("7.4"));
+        QVERIFY(next.run(QStringLiteral("USE Sklad")));
     }
 
     // A folder on a disk too small for the backup's files: told with both sizes, nothing sent.
@@ -282,6 +322,42 @@ private slots:
         QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних Kopia успішно відновлена")),
                  qPrintable(h.script.last().text));
         QVERIFY(QFile::exists(h.server.hostPath(QStringLiteral("/var/opt/mssql/restored/Sklad.MDF"))));
+    }
+
+    // A restore over a database, to the files it has, cancelled when the server goes on anyway
+    // (it ignores the cancel): whether the restore wrote the data file is the server's to say, as
+    // the server's paths are not this computer's.
+    void aCancelledRestoreOverItselfIsToldFromTheServer() {
+        WindowHarness h(2019, DevServer::ownRoot());
+        const QString bak = QStringLiteral("/var/opt/mssql/data/Old.bak");
+        h.sql(QStringLiteral("CREATE DATABASE Old\nBACKUP DATABASE Old TO DISK = %1").arg(sqlquote::literal(bak)));
+        h.server.stop();
+        h.server.setExtraArguments(DevServer::ownRoot() + QStringList{QStringLiteral("--slow-changes"),
+                                                                      QStringLiteral("1000"),
+                                                                      QStringLiteral("--ignore-attention")});
+        QVERIFY(h.server.start());
+        QVERIFY(h.connect());
+        h.readFileList(bak);
+        QCOMPARE(h.restoreMdf()->text(), QStringLiteral("/var/opt/mssql/data/Old.mdf"));
+        bool cancelled = false;
+        modal::setProgressWatcher([&](ProgressDialog& d) {
+            // The restore's own dialog, not the check before it.
+            if (!d.line().startsWith(QStringLiteral("Відновлення")))
+                return;
+            QTimer::singleShot(300, &d, [&d, &cancelled] {
+                if (d.cancelButton()->isEnabled()) {
+                    d.cancelButton()->click();
+                    cancelled = true;
+                }
+            });
+        });
+        h.script.clear();
+        h.script.answer(Reply::Yes);
+        h.restoreAs(QStringLiteral("Old"));
+        modal::setProgressWatcher(nullptr);
+        QVERIFY(cancelled);
+        QVERIFY2(h.script.texts().join('|').contains(QStringLiteral("База даних Old успішно відновлена із файлу ")),
+                 qPrintable(h.script.texts().join('|')));
     }
 
     // The T-SQL section: hidden until its button is pressed (Tab reaches it, Space presses it),
