@@ -4,6 +4,7 @@
 
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -179,7 +180,18 @@ MessageDialog::MessageDialog(const QString& message, DialogType type, DialogButt
         view->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
         view->setLineWrapMode(QPlainTextEdit::NoWrap);
         view->setPlainText(statements);
-        view->setMinimumHeight(vertical(60));
+        view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        // Wide enough for the longest statement, up to half the screen; long ones scroll.
+        const QFontMetrics fixed(view->font());
+        const QStringList lines = statements.split(QLatin1Char('\n'));
+        int widest = 0;
+        for (const QString& line : lines)
+            widest = qMax(widest, fixed.horizontalAdvance(line));
+        const int frame = 2 * (view->frameWidth() + int(view->document()->documentMargin())) +
+                          style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
+        const QScreen* on = placementScreen(parent);
+        view->setMinimumWidth(qMin(widest + frame, on ? on->availableGeometry().width() / 2 : 640));
+        view->setMinimumHeight(qBound(3, int(lines.size()), 12) * fixed.lineSpacing() + frame);
         view->hide();
         m_statementsView = view;
     }
