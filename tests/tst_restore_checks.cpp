@@ -11,10 +11,10 @@
 #include "SqlQuote.h"
 
 #include <QPlainTextEdit>
-#include <QTimer>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <unistd.h>
@@ -82,6 +82,30 @@ bool sparseBackup(const QString& path, const QString& name, long long dataBytes)
            ::lseek(writer.fd(), dataBytes + logBytes, SEEK_CUR) > 0 && writer.finish("2026-12-08 05:00:01.000");
 }
 
+// The stand-in runs with these options from here on; what the test set up before stays.
+void restartWith(WindowHarness& h, const QStringList& options) {
+    h.server.stop();
+    h.server.setExtraArguments(options);
+    QVERIFY(h.server.start());
+}
+
+// Presses Cancel on the restore's progress dialog (not the check before it) `afterMs` after it
+// opens; `pressed` says it came to that.
+void cancelTheRestore(int afterMs, bool& pressed) {
+    modal::setProgressWatcher([afterMs, &pressed](ProgressDialog& d) {
+        if (d.line().startsWith(QStringLiteral("Відновлення")))
+            QTimer::singleShot(afterMs, &d, [&d, &pressed] {
+                d.cancelButton()->click();
+                pressed = true;
+            });
+    });
+}
+
+// The last message said the restore of `name` succeeded.
+bool restored(const WindowHarness& h, const QString& name) {
+    return h.script.last().text.startsWith(QStringLiteral("База даних %1 успішно відновлена").arg(name));
+}
+
 bool restoreSent(const WindowHarness& h) {
     return h.server.receivedStatements().contains(QLatin1String("RESTORE DATABASE"));
 }
@@ -130,8 +154,7 @@ private slots:
         h.script.answer(Reply::Yes);
         h.script.answer(Reply::OK);
         h.restoreButton()->click();
-        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних Склад успішно відновлена")),
-                 qPrintable(h.script.last().text));
+        QVERIFY2(restored(h, QStringLiteral("Склад")), qPrintable(h.script.texts().join(QLatin1Char('|'))));
         const QString sent = h.server.receivedStatements();
         for (const QString& s : h.script.seen.first().statements.split(QLatin1Char('\n')))
             QVERIFY2(sent.contains(s), qPrintable(s));
@@ -145,23 +168,14 @@ private slots:
         WindowHarness h;
         const QString bak = h.server.scratch() + "/Sklad.bak";
         QVERIFY(h.makeBackup(QStringLiteral("Sklad"), bak));
-        h.server.stop();
-        h.server.setExtraArguments({QStringLiteral("--slow-changes"), QStringLiteral("1000")});
-        QVERIFY(h.server.start());
+        restartWith(h, {QStringLiteral("--slow-changes"), QStringLiteral("1000")});
         OtherProgram other(h.server.port(), QStringLiteral("7.4"));
         QVERIFY(other.run(QStringLiteral("USE Sklad")));
         QVERIFY(h.connect());
         h.readFileList(bak);
         h.chooseRestoreFolder(h.folder(QStringLiteral("restored")));
         bool cancelled = false;
-        modal::setProgressWatcher([&](ProgressDialog& d) {
-            if (!d.line().startsWith(QStringLiteral("Відновлення")))
-                return;
-            QTimer::singleShot(200, &d, [&d, &cancelled] {
-                d.cancelButton()->click();
-                cancelled = true;
-            });
-        });
+        cancelTheRestore(200, cancelled);
         h.script.clear();
         h.script.answer(Reply::Yes);
         h.restoreAs(QStringLiteral("Sklad"));
@@ -250,8 +264,7 @@ private slots:
         h.script.answer(Reply::Yes);
         h.script.answer(Reply::OK);
         h.restoreButton()->click();
-        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних Stara успішно відновлена")),
-                 qPrintable(h.script.last().text));
+        QVERIFY2(restored(h, QStringLiteral("Stara")), qPrintable(h.script.texts().join(QLatin1Char('|'))));
     }
 
     // Express refuses data past its cap (1827 once the files are made): told with cap and size.
@@ -299,8 +312,7 @@ private slots:
         h.script.answer(Reply::Yes);
         h.script.answer(Reply::OK);
         h.restoreButton()->click();
-        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних Kopia успішно відновлена")),
-                 qPrintable(h.script.texts().join(QLatin1Char('|'))));
+        QVERIFY2(restored(h, QStringLiteral("Kopia")), qPrintable(h.script.texts().join(QLatin1Char('|'))));
         QVERIFY(QFile::exists(serverfiles::joined(h.server.dataDir(), QStringLiteral("Kopia.mdf"))));
         QVERIFY(QDir(closed).isEmpty());
     }
@@ -319,8 +331,7 @@ private slots:
         QCOMPARE(h.restoreMdf()->text(), QStringLiteral("/var/opt/mssql/restored/Sklad.MDF"));
         h.script.answer(Reply::OK);
         h.restoreAs(QStringLiteral("Kopia"));
-        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних Kopia успішно відновлена")),
-                 qPrintable(h.script.last().text));
+        QVERIFY2(restored(h, QStringLiteral("Kopia")), qPrintable(h.script.texts().join(QLatin1Char('|'))));
         QVERIFY(QFile::exists(h.server.hostPath(QStringLiteral("/var/opt/mssql/restored/Sklad.MDF"))));
     }
 
@@ -331,26 +342,13 @@ private slots:
         WindowHarness h(2019, DevServer::ownRoot());
         const QString bak = QStringLiteral("/var/opt/mssql/data/Old.bak");
         h.sql(QStringLiteral("CREATE DATABASE Old\nBACKUP DATABASE Old TO DISK = %1").arg(sqlquote::literal(bak)));
-        h.server.stop();
-        h.server.setExtraArguments(DevServer::ownRoot() + QStringList{QStringLiteral("--slow-changes"),
-                                                                      QStringLiteral("1000"),
-                                                                      QStringLiteral("--ignore-attention")});
-        QVERIFY(h.server.start());
+        restartWith(h, DevServer::ownRoot() + QStringList{QStringLiteral("--slow-changes"), QStringLiteral("1000"),
+                                                          QStringLiteral("--ignore-attention")});
         QVERIFY(h.connect());
         h.readFileList(bak);
         QCOMPARE(h.restoreMdf()->text(), QStringLiteral("/var/opt/mssql/data/Old.mdf"));
         bool cancelled = false;
-        modal::setProgressWatcher([&](ProgressDialog& d) {
-            // The restore's own dialog, not the check before it.
-            if (!d.line().startsWith(QStringLiteral("Відновлення")))
-                return;
-            QTimer::singleShot(300, &d, [&d, &cancelled] {
-                if (d.cancelButton()->isEnabled()) {
-                    d.cancelButton()->click();
-                    cancelled = true;
-                }
-            });
-        });
+        cancelTheRestore(300, cancelled);
         h.script.clear();
         h.script.answer(Reply::Yes);
         h.restoreAs(QStringLiteral("Old"));
