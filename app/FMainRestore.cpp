@@ -3,17 +3,17 @@
 #include "FMain.h"
 
 #include "BackupVerification.h"
-#include "ErrorAdvice.h"
 #include "DisconnectOthers.h"
+#include "ErrorAdvice.h"
 #include "FileChecks.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
 #include "OperationPlan.h"
 #include "RestoreChecks.h"
-#include "ServerQuestions.h"
 #include "ServerFileDialog.h"
 #include "ServerFileTimes.h"
 #include "ServerFiles.h"
+#include "ServerQuestions.h"
 #include "ServerState.h"
 #include "SqlQuote.h"
 #include "ui_FMain.h"
@@ -88,8 +88,13 @@ void TMain::readBackupFileList() {
     const restoreplan::ChosenSet chosenSet = backupSetOf(bak);
     // A newer server's backup is told from its header, before its list is read (the server would
     // say 3169 only after reading the whole file).
-    const QString tooNew = restorechecks::tooNew(bak, chosenSet.major, chosenSet.minor, chosenSet.build,
-                                                 serverquestions::version(*ADOQuery1));
+    QString tooNew;
+    try {
+        tooNew = restorechecks::tooNew(bak, chosenSet.major, chosenSet.minor, chosenSet.build,
+                                       serverquestions::version(*ADOQuery1));
+    } catch (const DbError&) {
+        // A server that will not say its version reads the list as before, and says what it says.
+    }
     if (!tooNew.isEmpty()) {
         modal::messageDialog(tooNew, DialogType::Error, {DialogButton::OK});
         return;

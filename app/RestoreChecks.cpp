@@ -1,6 +1,7 @@
 #include "RestoreChecks.h"
 
 #include "AdoQuery.h"
+#include "ErrorAdvice.h"
 #include "OperationPlan.h"
 
 #include <QLocale>
@@ -10,22 +11,6 @@
 namespace restorechecks {
 
 namespace {
-
-QString productYear(int major, int minor) {
-    switch (major) {
-    case 8: return QStringLiteral("2000");
-    case 9: return QStringLiteral("2005");
-    case 10: return minor >= 50 ? QStringLiteral("2008 R2") : QStringLiteral("2008");
-    case 11: return QStringLiteral("2012");
-    case 12: return QStringLiteral("2014");
-    case 13: return QStringLiteral("2016");
-    case 14: return QStringLiteral("2017");
-    case 15: return QStringLiteral("2019");
-    case 16: return QStringLiteral("2022");
-    case 17: return QStringLiteral("2025");
-    default: return {};
-    }
-}
 
 // Builds within one major and minor version restore each other's backups; a newer minor (2008 R2
 // against 2008) or major cannot be read by the older server.
@@ -63,13 +48,14 @@ QString humanSize(qint64 bytes) {
 
 QString serverName(int major, int minor, int build) {
     // As the servers name themselves in their messages: "15.00.2000".
-    const QString number =
-        QStringLiteral("%1.%2.%3").arg(major).arg(minor, 2, 10, QLatin1Char('0')).arg(build, 4, 10, QLatin1Char('0'));
-    const QString year = productYear(major, minor);
-    return year.isEmpty() ? number : QStringLiteral("SQL Server %1 (%2)").arg(year, number);
+    return erroradvice::productInText(QStringLiteral("%1.%2.%3")
+                                          .arg(major)
+                                          .arg(minor, 2, 10, QLatin1Char('0'))
+                                          .arg(build, 4, 10, QLatin1Char('0')));
 }
 
-QString tooNew(const QString& backup, int major, int minor, int build, const serverquestions::ServerVersion& v) {
+QString tooNew(const QString& backup, int major, int minor, int build,
+               const serverquestions::ServerVersion& v) {
     if (major <= 0 || compared(major, minor, v) <= 0)
         return {};
     return QStringLiteral("Резервну копію %1 зроблено новішим сервером — %2, а цей сервер — %3. Новіший "
@@ -81,8 +67,9 @@ QString tooNew(const QString& backup, int major, int minor, int build, const ser
 QString upgraded(int major, int minor, int build, const serverquestions::ServerVersion& v) {
     if (major <= 0 || compared(major, minor, v) >= 0)
         return {};
-    return QStringLiteral("Копію зроблено старішим сервером — %1: під час відновлення сервер %2 оновить базу "
-                          "даних до своєї версії, і старіший сервер її вже не відкриє (сама копія не зміниться).")
+    return QStringLiteral(
+               "Копію зроблено старішим сервером — %1: під час відновлення сервер %2 оновить базу "
+               "даних до своєї версії, і старіший сервер її вже не відкриє (сама копія не зміниться).")
         .arg(serverName(major, minor, build), serverName(v.major, v.minor, v.build));
 }
 
@@ -90,9 +77,10 @@ QString otherCollation(const QString& backupCollation, const QString& serverColl
     if (backupCollation.isEmpty() || serverCollation.isEmpty() ||
         backupCollation.compare(serverCollation, Qt::CaseInsensitive) == 0)
         return {};
-    return QStringLiteral("Порядок сортування (collation) бази даних у копії — %1, а сервера — %2: запити, що "
-                          "поєднують її дані з тимчасовими таблицями, можуть завершуватися помилкою 468 "
-                          "(конфлікт порядків сортування).")
+    return QStringLiteral(
+               "Порядок сортування (collation) бази даних у копії — %1, а сервера — %2: запити, що "
+               "поєднують її дані з тимчасовими таблицями, можуть завершуватися помилкою 468 "
+               "(конфлікт порядків сортування).")
         .arg(backupCollation, serverCollation);
 }
 
@@ -110,10 +98,11 @@ void check(AdoQuery& query, const Server& server, OperationPlan& plan, const QLi
             data += t.bytes;
     const serverquestions::Edition edition = serverquestions::edition(query, server.version);
     if (edition.express() && data > edition.capMB * 1024 * 1024) {
-        plan.stop = QStringLiteral("Сервер %1 — редакція %2, у якій база даних може мати не більше %3 даних, а "
-                                   "файли даних цієї копії займають %4. Відновити її на цьому сервері не можна.\n"
-                                   "Серверу нічого не надіслано.")
-                        .arg(plan.server, edition.name, humanSize(edition.capMB * 1024 * 1024), humanSize(data));
+        plan.stop =
+            QStringLiteral("Сервер %1 — редакція %2, у якій база даних може мати не більше %3 даних, а "
+                           "файли даних цієї копії займають %4. Відновити її на цьому сервері не можна.\n"
+                           "Серверу нічого не надіслано.")
+                .arg(plan.server, edition.name, humanSize(edition.capMB * 1024 * 1024), humanSize(data));
         return;
     }
     // Each folder's files against the room of its volume (3257 or 1101 after minutes of copying

@@ -17,12 +17,13 @@ namespace restorechecks {
 
 // "3,0 МБ": bytes in the largest unit that keeps the number at or above 1.
 QString humanSize(qint64 bytes);
-// "SQL Server 2019 (15.00.2000)", the product by its version number; the number alone for one
-// this program does not know.
+// "SQL Server 2019 (15.00.2000)", the product by its version number; "SQL Server 18.00.100" for
+// one this program does not know.
 QString serverName(int major, int minor, int build);
 
 // The refusal for a backup made by a newer server (it cannot be restored here), empty otherwise.
-QString tooNew(const QString& backup, int major, int minor, int build, const serverquestions::ServerVersion& v);
+QString tooNew(const QString& backup, int major, int minor, int build,
+               const serverquestions::ServerVersion& v);
 // The line for a backup of an older server, which the restore upgrades; empty otherwise.
 QString upgraded(int major, int minor, int build, const serverquestions::ServerVersion& v);
 // The line for a backup whose collation is not the server's; empty when they agree or either is

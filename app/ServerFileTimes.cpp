@@ -20,7 +20,8 @@ QString lastWritten(AdoQuery& query, int majorVersion, const QString& path, serv
                       .arg(sqlquote::literal(folder)));
     query.openRowset();
     QString written;
-    const Qt::CaseSensitivity cs = platform == serverfiles::Platform::Windows ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    const Qt::CaseSensitivity cs =
+        platform == serverfiles::Platform::Windows ? Qt::CaseInsensitive : Qt::CaseSensitive;
     for (query.first(); !query.atEnd() && written.isEmpty(); query.next())
         if (query.field(QStringLiteral("file_or_directory_name")).compare(name, cs) == 0)
             written = query.field(QStringLiteral("last_write_time"));

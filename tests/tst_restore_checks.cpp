@@ -43,9 +43,10 @@ struct SmallDisk {
     QTemporaryDir dir;
     bool mounted = false;
     explicit SmallDisk(const QString& size) {
-        mounted = QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
-                                                              QStringLiteral("-o"), QStringLiteral("size=") + size,
-                                                              QStringLiteral("tmpfs"), dir.path()}) == 0;
+        mounted =
+            QProcess::execute(QStringLiteral("mount"),
+                              {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                               QStringLiteral("size=") + size, QStringLiteral("tmpfs"), dir.path()}) == 0;
     }
     ~SmallDisk() {
         if (mounted)
@@ -57,8 +58,9 @@ struct SmallDisk {
 QString backupFrom(DevServer& other, const QString& name, const QString& folder) {
     other.tsql(QStringLiteral("CREATE DATABASE %1 ON PRIMARY (NAME = %2, FILENAME = %3) LOG ON (NAME = %4, "
                               "FILENAME = %5)\nBACKUP DATABASE %1 TO DISK = %6")
-                   .arg(sqlquote::name(name), sqlquote::literal(name), sqlquote::literal(folder + "/" + name + ".mdf"),
-                        sqlquote::literal(name + "_log"), sqlquote::literal(folder + "/" + name + "_log.ldf"),
+                   .arg(sqlquote::name(name), sqlquote::literal(name),
+                        sqlquote::literal(folder + "/" + name + ".mdf"), sqlquote::literal(name + "_log"),
+                        sqlquote::literal(folder + "/" + name + "_log.ldf"),
                         sqlquote::literal(folder + "/" + name + ".bak")));
     return folder + "/" + name + ".bak";
 }
@@ -79,7 +81,8 @@ bool sparseBackup(const QString& path, const QString& name, long long dataBytes)
                  {{(name + "_log").toStdString(), "/var/opt/mssql/data/v_log.ldf", 'L', 2, "", 0}, logBytes}};
     backupformat::SetWriter writer;
     return writer.open(path.toStdString(), true, 0) && writer.writeHeader(set) &&
-           ::lseek(writer.fd(), dataBytes + logBytes, SEEK_CUR) > 0 && writer.finish("2026-12-08 05:00:01.000");
+           ::lseek(writer.fd(), dataBytes + logBytes, SEEK_CUR) > 0 &&
+           writer.finish("2026-12-08 05:00:01.000");
 }
 
 // The stand-in runs with these options from here on; what the test set up before stays.
@@ -135,15 +138,18 @@ private slots:
         h.restoreAs(QStringLiteral("Склад"));
         QCOMPARE(h.script.seen.size(), 1);
         const modal::Request asked = h.script.last();
-        QVERIFY2(asked.text.startsWith(QStringLiteral("Базою даних Склад зараз користуються інші сеанси:\n  сеанс ")),
+        QVERIFY2(asked.text.startsWith(
+                     QStringLiteral("Базою даних Склад зараз користуються інші сеанси:\n  сеанс ")),
                  qPrintable(asked.text));
         QVERIFY(asked.text.contains(QStringLiteral(": sa")));
-        QVERIFY(asked.text.endsWith(QStringLiteral("Замінити базу даних Склад вмістом копії? Усе, що змінено в ній "
-                                                   "після створення копії, буде втрачено.")));
+        QVERIFY(asked.text.endsWith(
+            QStringLiteral("Замінити базу даних Склад вмістом копії? Усе, що змінено в ній "
+                           "після створення копії, буде втрачено.")));
         const QStringList statements = asked.statements.split(QLatin1Char('\n'));
         QCOMPARE(statements.size(), 3);
         QVERIFY(statements[0].startsWith(QStringLiteral("RESTORE VERIFYONLY FROM DISK = ")));
-        QCOMPARE(statements[1], QStringLiteral("ALTER DATABASE [Склад] SET SINGLE_USER WITH ROLLBACK IMMEDIATE"));
+        QCOMPARE(statements[1],
+                 QStringLiteral("ALTER DATABASE [Склад] SET SINGLE_USER WITH ROLLBACK IMMEDIATE"));
         QVERIFY(statements[2].startsWith(QStringLiteral("RESTORE DATABASE [Склад] FROM DISK = ")));
         QVERIFY(!h.server.receivedStatements().contains(QLatin1String("SINGLE_USER")));
         QVERIFY(!restoreSent(h));
@@ -181,10 +187,12 @@ private slots:
         h.restoreAs(QStringLiteral("Sklad"));
         modal::setProgressWatcher(nullptr);
         QVERIFY(cancelled);
-        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("Відновлення бази даних Sklad скасовано. База даних не "
-                                                                "відновлена.")),
+        QVERIFY2(h.script.last().text.startsWith(
+                     QStringLiteral("Відновлення бази даних Sklad скасовано. База даних не "
+                                    "відновлена.")),
                  qPrintable(h.script.last().text));
-        QVERIFY(h.server.receivedStatements().contains(QStringLiteral("ALTER DATABASE [Sklad] SET MULTI_USER")));
+        QVERIFY(
+            h.server.receivedStatements().contains(QStringLiteral("ALTER DATABASE [Sklad] SET MULTI_USER")));
         QVERIFY(h.sql(QStringLiteral("SELECT user_access_desc FROM sys.databases WHERE name = N'Sklad'"))
                     .contains(QLatin1String("MULTI_USER")));
         OtherProgram next(h.server.port(), QStringLiteral("7.4"));
@@ -199,10 +207,12 @@ private slots:
         // Drive D is a folder on the small disk.
         const QString d = disk.dir.path() + "/d";
         QDir().mkpath(d + "/target");
-        WindowHarness h(2019, DevServer::windowsDrive() + QStringList{QStringLiteral("--drive"), QStringLiteral("D=") + d});
-        h.sql(QStringLiteral("CREATE DATABASE Big ON PRIMARY (NAME = Big, FILENAME = N'C:\\SQLData\\Big.mdf', "
-                             "SIZE = 8MB) LOG ON (NAME = Big_log, FILENAME = N'C:\\SQLData\\Big_log.ldf')\n"
-                             "BACKUP DATABASE Big TO DISK = N'C:\\SQLData\\Big.bak'"));
+        WindowHarness h(2019, DevServer::windowsDrive() +
+                                  QStringList{QStringLiteral("--drive"), QStringLiteral("D=") + d});
+        h.sql(
+            QStringLiteral("CREATE DATABASE Big ON PRIMARY (NAME = Big, FILENAME = N'C:\\SQLData\\Big.mdf', "
+                           "SIZE = 8MB) LOG ON (NAME = Big_log, FILENAME = N'C:\\SQLData\\Big_log.ldf')\n"
+                           "BACKUP DATABASE Big TO DISK = N'C:\\SQLData\\Big.bak'"));
         QVERIFY(h.connect());
         h.readFileList(QStringLiteral("C:\\SQLData\\Big.bak"));
         h.script.clear();
@@ -211,8 +221,9 @@ private slots:
                     QStringLiteral("D:\\target\\Копія_log.ldf"));
         QCOMPARE(h.script.seen.size(), 1);
         QCOMPARE(h.script.last().type, DialogType::Error);
-        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("Для файлів бази даних у каталозі D:\\target "
-                                                                "потрібно 16,0\u00a0МБ, а вільно там лише 4,0\u00a0МБ.")),
+        QVERIFY2(h.script.last().text.startsWith(
+                     QStringLiteral("Для файлів бази даних у каталозі D:\\target "
+                                    "потрібно 16,0\u00a0МБ, а вільно там лише 4,0\u00a0МБ.")),
                  qPrintable(h.script.last().text));
         QVERIFY(h.script.last().text.endsWith(QStringLiteral("\nСерверу нічого не надіслано.")));
         QVERIFY(!restoreSent(h));
@@ -253,10 +264,12 @@ private slots:
         QCOMPARE(h.script.seen.size(), 1);
         const QStringList lines = h.script.last().text.split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 3);
-        QVERIFY2(lines[0].startsWith(QStringLiteral("Копію зроблено старішим сервером — SQL Server 2017 (14.00.")),
-                 qPrintable(lines[0]));
-        QVERIFY(lines[1].startsWith(QStringLiteral("Порядок сортування (collation) бази даних у копії — "
-                                                   "SQL_Latin1_General_CP1_CI_AS, а сервера — Cyrillic_General_CI_AS")));
+        QVERIFY2(
+            lines[0].startsWith(QStringLiteral("Копію зроблено старішим сервером — SQL Server 2017 (14.00.")),
+            qPrintable(lines[0]));
+        QVERIFY(lines[1].startsWith(
+            QStringLiteral("Порядок сортування (collation) бази даних у копії — "
+                           "SQL_Latin1_General_CP1_CI_AS, а сервера — Cyrillic_General_CI_AS")));
         QCOMPARE(lines[2], QStringLiteral("Продовжити?"));
         QVERIFY(h.script.last().statements.startsWith(QStringLiteral("RESTORE DATABASE [Stara]")));
         QVERIFY(!restoreSent(h));
@@ -279,8 +292,9 @@ private slots:
         h.script.answer(Reply::OK);
         h.restoreAs(QStringLiteral("Velyka"));
         QCOMPARE(h.script.seen.size(), 1);
-        QVERIFY2(h.script.last().text.contains(QStringLiteral("може мати не більше 10,0\u00a0ГБ даних, а файли даних "
-                                                              "цієї копії займають 11,0\u00a0ГБ")),
+        QVERIFY2(h.script.last().text.contains(
+                     QStringLiteral("може мати не більше 10,0\u00a0ГБ даних, а файли даних "
+                                    "цієї копії займають 11,0\u00a0ГБ")),
                  qPrintable(h.script.last().text));
         QVERIFY(!restoreSent(h));
         QVERIFY(QDir(h.server.scratch() + "/restored").isEmpty());
@@ -293,7 +307,8 @@ private slots:
             QSKIP("needs root and the account nobody");
         WindowHarness h(2019, DevServer::runAs());
         const QString bak = h.server.dataDir() + "/Sklad.bak";
-        h.sql(QStringLiteral("CREATE DATABASE Sklad\nBACKUP DATABASE Sklad TO DISK = %1").arg(sqlquote::literal(bak)));
+        h.sql(QStringLiteral("CREATE DATABASE Sklad\nBACKUP DATABASE Sklad TO DISK = %1")
+                  .arg(sqlquote::literal(bak)));
         QTemporaryDir home; // 0700, as a user's home is
         const QString closed = home.path() + "/db";
         QVERIFY(QDir().mkpath(closed));
@@ -303,9 +318,10 @@ private slots:
         h.script.answer(Reply::No);
         h.restoreAs(QStringLiteral("Kopia"), closed + "/Kopia.mdf", closed + "/Kopia_log.ldf");
         QCOMPARE(h.script.seen.size(), 1);
-        const QString offered = QStringLiteral("Створити файли бази даних у власному каталозі сервера?\n%1\n%2")
-                                    .arg(serverfiles::joined(h.server.dataDir(), QStringLiteral("Kopia.mdf")),
-                                         serverfiles::joined(h.server.dataDir(), QStringLiteral("Kopia_log.ldf")));
+        const QString offered =
+            QStringLiteral("Створити файли бази даних у власному каталозі сервера?\n%1\n%2")
+                .arg(serverfiles::joined(h.server.dataDir(), QStringLiteral("Kopia.mdf")),
+                     serverfiles::joined(h.server.dataDir(), QStringLiteral("Kopia_log.ldf")));
         QVERIFY2(h.script.last().text.endsWith(offered), qPrintable(h.script.last().text));
         QVERIFY(!restoreSent(h));
 
@@ -322,7 +338,8 @@ private slots:
     void theFolderButtonsOfferTheServersOwnFolders() {
         WindowHarness h(2019, DevServer::ownRoot());
         const QString bak = QStringLiteral("/var/opt/mssql/data/Sklad.bak");
-        h.sql(QStringLiteral("CREATE DATABASE Sklad\nBACKUP DATABASE Sklad TO DISK = %1").arg(sqlquote::literal(bak)));
+        h.sql(QStringLiteral("CREATE DATABASE Sklad\nBACKUP DATABASE Sklad TO DISK = %1")
+                  .arg(sqlquote::literal(bak)));
         QVERIFY(QDir().mkpath(h.server.hostPath(QStringLiteral("/var/opt/mssql/restored"))));
         QVERIFY(h.connect());
         h.readFileList(bak);
@@ -341,8 +358,10 @@ private slots:
     void aCancelledRestoreOverItselfIsToldFromTheServer() {
         WindowHarness h(2019, DevServer::ownRoot());
         const QString bak = QStringLiteral("/var/opt/mssql/data/Old.bak");
-        h.sql(QStringLiteral("CREATE DATABASE Old\nBACKUP DATABASE Old TO DISK = %1").arg(sqlquote::literal(bak)));
-        restartWith(h, DevServer::ownRoot() + QStringList{QStringLiteral("--slow-changes"), QStringLiteral("1000"),
+        h.sql(QStringLiteral("CREATE DATABASE Old\nBACKUP DATABASE Old TO DISK = %1")
+                  .arg(sqlquote::literal(bak)));
+        restartWith(h, DevServer::ownRoot() + QStringList{QStringLiteral("--slow-changes"),
+                                                          QStringLiteral("1000"),
                                                           QStringLiteral("--ignore-attention")});
         QVERIFY(h.connect());
         h.readFileList(bak);
@@ -354,15 +373,17 @@ private slots:
         h.restoreAs(QStringLiteral("Old"));
         modal::setProgressWatcher(nullptr);
         QVERIFY(cancelled);
-        QVERIFY2(h.script.texts().join('|').contains(QStringLiteral("База даних Old успішно відновлена із файлу ")),
+        QVERIFY2(h.script.texts().join('|').contains(
+                     QStringLiteral("База даних Old успішно відновлена із файлу ")),
                  qPrintable(h.script.texts().join('|')));
     }
 
     // The T-SQL section: hidden until its button is pressed (Tab reaches it, Space presses it),
     // then the statements as they are, read-only and selectable.
     void theStatementsAreShownOnRequest() {
-        const QString statements = QStringLiteral("ALTER DATABASE [a&b] SET SINGLE_USER WITH ROLLBACK IMMEDIATE\n"
-                                                  "RESTORE DATABASE [a&b] FROM DISK = N'/x/it''s.bak'");
+        const QString statements =
+            QStringLiteral("ALTER DATABASE [a&b] SET SINGLE_USER WITH ROLLBACK IMMEDIATE\n"
+                           "RESTORE DATABASE [a&b] FROM DISK = N'/x/it''s.bak'");
         msgdlg::MessageDialog dialog(QStringLiteral("Замінити?"), DialogType::Confirmation,
                                      {DialogButton::Yes, DialogButton::No}, nullptr, statements);
         auto* view = dialog.findChild<QPlainTextEdit*>(QStringLiteral("statements"));
@@ -377,8 +398,9 @@ private slots:
         QVERIFY(view->isReadOnly());
         QVERIFY(view->textInteractionFlags() & Qt::TextSelectableByKeyboard);
         QCOMPARE(view->toPlainText(), statements);
-        QVERIFY(msgdlg::clipboardText(QStringLiteral("c"), QStringLiteral("m"), {DialogButton::OK}, statements)
-                    .contains(statements));
+        QVERIFY(
+            msgdlg::clipboardText(QStringLiteral("c"), QStringLiteral("m"), {DialogButton::OK}, statements)
+                .contains(statements));
         QVERIFY(!msgdlg::MessageDialog(QStringLiteral("x"), DialogType::Information, {DialogButton::OK})
                      .findChild<QPushButton*>(QStringLiteral("showStatements")));
     }
