@@ -4,6 +4,7 @@
 #include "AdoConnection.h"
 #include "AdoQuery.h"
 #include "OperationPlan.h"
+#include "RestoreChecks.h"
 #include "RestorePlan.h"
 
 #include <QHash>
@@ -11,6 +12,7 @@
 #include <QString>
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 namespace Ui {
 class TMain;
@@ -148,7 +150,20 @@ private:
     // Reads the file list of the backup the path field names, as choosing it does.
     void readBackupFileList();
     QString removeHalfRestored(const QString& Name, bool replacing);
-    bool confirmReplacingAnotherDatabase(const QString& Name, const restoreplan::ChosenSet& set);
+    // Offers the server's own default folders for a restore's files when it cannot create them in
+    // the chosen ones; Yes changes the paths (and the page's fields) to those.
+    void offerServerFolders(OperationPlan& plan, serverfiles::ServerFiles& files, QString& MdfPath,
+                            QString& LdfPath);
+    // The restore page's folder choice: this computer's folders, or the server's own when it does
+    // not see this computer; and a file name joined to a folder in that folder's path syntax.
+    std::optional<QString> pickRestoreFolder(const QString& text, const QString& path);
+    QString inRestoreFolder(const QString& folder, const QString& fileName) const;
+    // The question asked before a database is replaced: whether the backup is of that database.
+    QString replacingQuestion(const QString& Name, const restoreplan::ChosenSet& set);
+    // Every file the restore creates, with its size from the backup's list.
+    QList<restorechecks::Target> restoreTargets(const QString& MdfPath, const QString& LdfPath,
+                                                const QList<restoreplan::Move>& further,
+                                                const QStringList& replacedFiles) const;
     void edPathBAKChange();
     void forgetBackupFileList();
     // The files the restore writes and, among them, the ones that are somebody else's (`lies`:

@@ -125,19 +125,23 @@ void TMain::offerReadGrant(OperationPlan& plan, serverfiles::ServerFiles& files)
 }
 
 bool TMain::confirmPlan(OperationPlan& plan) {
+    if (!plan.stop.isEmpty()) {
+        modal::messageDialog(plan.stop, DialogType::Error, {DialogButton::OK}, plan.shownStatements());
+        return false;
+    }
     if (plan.refused()) {
         const QString refusal = plan.refusal();
         if (!plan.remedy.apply) {
-            modal::messageDialog(refusal, DialogType::Error, {DialogButton::OK});
+            modal::messageDialog(refusal, DialogType::Error, {DialogButton::OK}, plan.shownStatements());
             return false;
         }
-        if (!modal::confirm(refusal + QLatin1Char('\n') + plan.remedy.offer) || !plan.remedy.apply(plan))
+        if (!modal::confirm(refusal + QLatin1Char('\n') + plan.remedy.offer, plan.shownStatements()) ||
+            !plan.remedy.apply(plan))
             return false;
     }
-    if (!plan.question.isEmpty() && !modal::confirm(plan.question))
-        return false;
-    const QString overwrite = plan.restoreConfirmation();
-    return overwrite.isEmpty() || modal::confirm(overwrite);
+    // One dialog for all the rest: what was found, and the questions the operation asks.
+    const QString confirmation = plan.confirmation();
+    return confirmation.isEmpty() || modal::confirm(confirmation, plan.shownStatements());
 }
 
 bool TMain::serverSeesThisComputer() {

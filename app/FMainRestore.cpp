@@ -3,18 +3,24 @@
 #include "FMain.h"
 
 #include "BackupVerification.h"
+#include "DisconnectOthers.h"
+#include "ErrorAdvice.h"
 #include "FileChecks.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
 #include "OperationPlan.h"
+#include "RestoreChecks.h"
+#include "ServerFileDialog.h"
+#include "ServerFileTimes.h"
 #include "ServerFiles.h"
+#include "ServerQuestions.h"
 #include "ServerState.h"
 #include "SqlQuote.h"
 #include "ui_FMain.h"
 
-#include <QDateTime>
-#include <QFileInfo>
 #include <QSignalBlocker>
+
+#include <algorithm>
 
 void TMain::openRestorePage() {
     {
@@ -80,6 +86,19 @@ void TMain::readBackupFileList() {
     // A backup file may hold several sets (a backup without INIT appends one): the newest full
     // backup is the one read and restored.
     const restoreplan::ChosenSet chosenSet = backupSetOf(bak);
+    // A newer server's backup is told from its header, before its list is read (the server would
+    // say 3169 only after reading the whole file).
+    QString tooNew;
+    try {
+        tooNew = restorechecks::tooNew(bak, chosenSet.major, chosenSet.minor, chosenSet.build,
+                                       serverquestions::version(*ADOQuery1));
+    } catch (const DbError&) {
+        // A server that will not say its version reads the list as before, and says what it says.
+    }
+    if (!tooNew.isEmpty()) {
+        modal::messageDialog(tooNew, DialogType::Error, {DialogButton::OK});
+        return;
+    }
     const int position = chosenSet.position;
     ADOQuery1->setText(QLatin1String("RESTORE FILELISTONLY FROM Disk = ") + sqlquote::literal(bak) +
                        (position ? QLatin1String(" WITH FILE = ") + QString::number(position) : QString()));
@@ -119,7 +138,8 @@ void TMain::readBackupFileList() {
     for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next())
         FBackupFiles.append({ADOQuery1->field(QStringLiteral("LogicalName")),
                              ADOQuery1->field(QStringLiteral("Type")).toUpper(),
-                             ADOQuery1->field(QStringLiteral("PhysicalName"))});
+                             ADOQuery1->field(QStringLiteral("PhysicalName")),
+                             ADOQuery1->field(QStringLiteral("Size")).toLongLong()});
     ADOQuery1->close();
     proposeServerFolders();
 }
@@ -180,15 +200,44 @@ restoreplan::ChosenSet TMain::backupSetOf(const QString& BakPath) {
                      ADOQuery1->field(QStringLiteral("DatabaseName")),
                      ADOQuery1->field(QStringLiteral("BackupFinishDate")),
                      identified ? ADOQuery1->field(QStringLiteral("FamilyGUID")) : QString(),
-                     identified ? ADOQuery1->field(QStringLiteral("BackupSetGUID")) : QString()});
+                     identified ? ADOQuery1->field(QStringLiteral("BackupSetGUID")) : QString(),
+                     ADOQuery1->field(QStringLiteral("SoftwareVersionMajor")).toInt(),
+                     ADOQuery1->field(QStringLiteral("SoftwareVersionMinor")).toInt(),
+                     ADOQuery1->field(QStringLiteral("SoftwareVersionBuild")).toInt(),
+                     ADOQuery1->field(QStringLiteral("Collation")),
+                     identified && ADOQuery1->field(QStringLiteral("HasBackupChecksums")).toInt() != 0});
     ADOQuery1->close();
     return restoreplan::chooseSet(BakPath, sets);
 }
 
-void TMain::SpeedButton1Click() {
-    const auto folder = modal::pickFolder(QStringLiteral("Виберіть каталог для розміщення MDF-файлу:"),
-                                          filechecks::folderPrefix(ui->edPathMDF2->text()));
+std::optional<QString> TMain::pickRestoreFolder(const QString& text, const QString& path) {
+    // A server that sees none of this computer's folders (a container, another machine) is offered
+    // its own: a folder of this computer would mean nothing to it. Its paths are not looked up here.
+    if (!serverSeesThisComputer()) {
+        QString start = path.isEmpty() ? QString() : serverfiles::parentOf(path);
+        if (start.isEmpty())
+            try {
+                start = serverfiles::defaultFolders(*ADOQuery1).data;
+            } catch (const DbError&) {
+            }
+        return serverfiles::pick(modal::Kind::ServerFolder, text, {}, start, serverfiles::lister(*ADOQuery1));
+    }
+    const auto folder = modal::pickFolder(text, filechecks::folderPrefix(path));
     if (!folder || !filechecks::folderExists(*folder))
+        return std::nullopt;
+    return folder;
+}
+
+QString TMain::inRestoreFolder(const QString& folder, const QString& fileName) const {
+    return folder.contains(QLatin1Char('\\')) || (folder.size() >= 2 && folder[1] == QLatin1Char(':'))
+               ? serverfiles::joined(folder, fileName)
+               : filechecks::join(folder, fileName);
+}
+
+void TMain::SpeedButton1Click() {
+    const auto folder = pickRestoreFolder(QStringLiteral("Виберіть каталог для розміщення MDF-файлу:"),
+                                          ui->edPathMDF2->text());
+    if (!folder)
         return;
     // Logical names come from the backup, which may come from anywhere: each becomes one plain
     // file name inside the chosen folder.
@@ -201,21 +250,21 @@ void TMain::SpeedButton1Click() {
         FLogicalLogName.isEmpty()
             ? restoreplan::plainFileName(name + QLatin1String("_Log"), QStringLiteral(".LDF"))
             : restoreplan::plainFileName(FLogicalLogName, QStringLiteral(".LDF"));
-    ui->edPathMDF2->setText(filechecks::join(*folder, dataFile));
-    ui->edPathLDF2->setText(filechecks::join(*folder, logFile));
+    ui->edPathMDF2->setText(inRestoreFolder(*folder, dataFile));
+    ui->edPathLDF2->setText(inRestoreFolder(*folder, logFile));
 }
 
 void TMain::SpeedButton4Click() {
-    const auto folder = modal::pickFolder(QStringLiteral("Виберіть каталог для розміщення LDF-файлу:"),
-                                          filechecks::folderPrefix(ui->edPathLDF2->text()));
-    if (!folder || !filechecks::folderExists(*folder))
+    const auto folder = pickRestoreFolder(QStringLiteral("Виберіть каталог для розміщення LDF-файлу:"),
+                                          ui->edPathLDF2->text());
+    if (!folder)
         return;
     const QString logFile =
         FLogicalLogName.isEmpty()
             ? restoreplan::plainFileName(filechecks::trimmed(ui->Edit1->text()) + QLatin1String("_Log"),
                                          QStringLiteral(".LDF"))
             : restoreplan::plainFileName(FLogicalLogName, QStringLiteral(".LDF"));
-    ui->edPathLDF2->setText(filechecks::join(*folder, logFile));
+    ui->edPathLDF2->setText(inRestoreFolder(*folder, logFile));
 }
 
 void TMain::BitBtn3Click() {
@@ -225,8 +274,12 @@ void TMain::BitBtn3Click() {
     RestoreDatabase(ui->Edit1->text(), ui->edPathBAK->text(), ui->edPathMDF2->text(), ui->edPathLDF2->text());
 }
 
-bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const QString& MdfPath,
-                            const QString& LdfPath) {
+bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const QString& ChosenMdfPath,
+                            const QString& ChosenLdfPath) {
+    // Where the files go: the chosen paths, or the server's own folders when the user takes them
+    // instead of a folder the server cannot create files in.
+    QString MdfPath = ChosenMdfPath;
+    QString LdfPath = ChosenLdfPath;
     if (!connectedOrConnect())
         return false;
     useMaster();
@@ -244,6 +297,7 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     }
     askServerAbout(plan, files);
     offerReadGrant(plan, files);
+    offerServerFolders(plan, files, MdfPath, LdfPath);
     if (plan.refused() && !confirmPlan(plan))
         return false;
     // The header is read again right before the restore: the file may have been written anew since
@@ -280,8 +334,6 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     // at a target (3142). It is said only when a database of that name is replaced and the user
     // agreed; a restore under a new name keeps every guard of the server on.
     const bool replacing = DatabaseExists(Name);
-    if (replacing && !confirmReplacingAnotherDatabase(Name, set))
-        return false;
     const QStringList replacedFiles = replacing ? databaseFiles(Name) : QStringList();
     // Whether a file lies at a target is the server's to say: it writes there.
     const auto lies = [&](const QString& path) { return fileSeen(files, path); };
@@ -308,7 +360,34 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     // The server's share done every tenth, as the backup asks: the progress bar is real, and the
     // server is never silent for long.
     statement += QLatin1String(", STATS = 10");
-    plan.statements = {statement};
+
+    // What would stop the restore, or what the user should know, asked before anything is sent.
+    QList<serverquestions::Session> others;
+    try {
+        const serverquestions::ServerVersion version = serverquestions::version(*ADOQuery1);
+        const serverfiles::Platform platform = files.platform();
+        restorechecks::check(*ADOQuery1,
+                             {version, [platform](const QString& p) { return serverfiles::folderOf(p, platform); }},
+                             plan, restoreTargets(MdfPath, LdfPath, further, replacedFiles),
+                             {BakPath, set.major, set.minor, set.build, set.collation});
+        if (replacing)
+            others = serverquestions::othersUsing(*ADOQuery1, version, Name);
+    } catch (const DbError&) {
+        // A server that cannot be asked is not refused for it: the restore meets what it meets.
+    }
+    if (replacing)
+        plan.question = replacingQuestion(Name, set);
+    if (!others.isEmpty())
+        plan.findings.prepend(disconnectothers::finding(Name, others));
+    // In the order they are sent: a damaged backup never replaces a working database, and the
+    // others are disconnected only once the backup is known to be sound.
+    plan.statements.clear();
+    if (replacing)
+        plan.statements << verification::statement(BakPath, set.position ? set.position : 1,
+                                                   set.checksums && !serverIs2000());
+    if (!others.isEmpty())
+        plan.statements << disconnectothers::singleUser(Name);
+    plan.statements << statement;
     if (!confirmPlan(plan))
         return false;
     // A damaged backup must never replace a working database: a restore that fails half-way leaves
@@ -316,11 +395,32 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     if (replacing && !verification::beforeReplacing(this, *ADOQuery1, Name, BakPath, set.position ? set.position : 1,
                                                     !serverIs2000()))
         return false;
+    // Whatever stops the restore from here on opens the database to everybody again.
+    DisconnectOthers alone(*ADOQuery1, Name);
+    try {
+        if (!others.isEmpty())
+            alone.disconnect();
+    } catch (const DbError& e) {
+        modal::messageDialog(erroradvice::appended(e) + QLatin1Char('\n') +
+                                 QStringLiteral("Базу даних %1 не змінено.").arg(Name),
+                             DialogType::Error, {DialogButton::OK});
+        return false;
+    }
+    // Restored over itself to the files it has, the database looks the same after a cancel whether
+    // the restore ran or not: when the server last wrote its data file tells, as the server says.
+    const bool overItself = replacing && replacedFiles.contains(MdfPath);
+    const int major = ADOConnection->serverMajorVersion();
+    const serverfiles::Platform platform = files.platform();
+    QString writtenBefore;
+    if (overItself)
+        try {
+            writtenBefore = serverfiletimes::lastWritten(*ADOQuery1, major, MdfPath, platform);
+        } catch (const DbError&) {
+        }
     ADOQuery1->close();
-    ADOQuery1->setText(plan.statements.first());
+    ADOQuery1->setText(statement);
     try {
         longop::Operation restoring = longop::restore(Name);
-        const QDateTime started = QDateTime::currentDateTime();
         restoring.ask = [&] {
             switch (serverstate::database(*ADOQuery1, Name)) {
             case serverstate::Database::Missing:
@@ -341,10 +441,12 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
             if (files == replacedFiles && !replacedFiles.contains(MdfPath))
                 return longop::Left::NotDone;
             // Restored over itself, to the paths it had: whether the restore wrote the data file
-            // tells the restored database from the old one (the paths are this computer's).
-            const QFileInfo data(MdfPath);
-            if (files == replacedFiles && data.exists())
-                return data.lastModified() >= started ? longop::Left::Done : longop::Left::NotDone;
+            // tells the restored database from the old one.
+            if (files == replacedFiles && overItself && !writtenBefore.isEmpty()) {
+                const QString writtenNow = serverfiletimes::lastWritten(*ADOQuery1, major, MdfPath, platform);
+                if (!writtenNow.isEmpty())
+                    return writtenNow != writtenBefore ? longop::Left::Done : longop::Left::NotDone;
+            }
             return longop::Left::Unknown;
         };
         longop::run(this, *ADOQuery1, restoring);
@@ -353,6 +455,7 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
                           plan.writes + QStringList{BakPath}, removeHalfRestored(Name, replacing));
         return false;
     }
+    alone.keep();
     QString done =
         QStringLiteral("База даних ") + Name + QStringLiteral(" успішно відновлена із файлу ") + BakPath;
     if (set.position)
@@ -364,6 +467,56 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
         done += QLatin1Char('\n') + furtherDone;
     modal::messageDialog(done, DialogType::Information, {DialogButton::OK});
     return true;
+}
+
+void TMain::offerServerFolders(OperationPlan& plan, serverfiles::ServerFiles& files, QString& MdfPath,
+                               QString& LdfPath) {
+    // Only for folders the server cannot create files in, and only when nothing else is refused:
+    // a backup it cannot read is no matter of where the files go.
+    const QStringList refused = plan.refusedPaths(FileUse::CreateIn);
+    if (refused.isEmpty() || plan.remedy.apply || !plan.refusedPaths(FileUse::Read).isEmpty())
+        return;
+    serverfiles::DefaultFolders folders;
+    serverfiles::Platform platform;
+    try {
+        platform = files.platform();
+        folders = files.defaultFolders();
+    } catch (const DbError&) {
+        return;
+    }
+    if (folders.data.isEmpty())
+        return;
+    if (folders.log.isEmpty())
+        folders.log = folders.data;
+    const QString mdfFolder = serverfiles::folderOf(MdfPath, platform);
+    const QString ldfFolder = serverfiles::folderOf(LdfPath, platform);
+    const QString newMdf = refused.contains(mdfFolder)
+                               ? serverfiles::joined(folders.data, serverfiles::fileNameOf(MdfPath), platform)
+                               : MdfPath;
+    const QString newLdf = refused.contains(ldfFolder)
+                               ? serverfiles::joined(folders.log, serverfiles::fileNameOf(LdfPath), platform)
+                               : LdfPath;
+    plan.remedy.offer = QStringLiteral("Створити файли бази даних у власному каталозі сервера?\n%1\n%2")
+                            .arg(newMdf, newLdf);
+    plan.remedy.apply = [&, newMdf, newLdf, platform](OperationPlan& p) {
+        MdfPath = newMdf;
+        LdfPath = newLdf;
+        ui->edPathMDF2->setText(MdfPath);
+        ui->edPathLDF2->setText(LdfPath);
+        // The plan names the new folders, and is relied on only once the server says it reaches them.
+        p.files.erase(std::remove_if(p.files.begin(), p.files.end(),
+                                     [](const PlannedFile& f) { return f.use == FileUse::CreateIn; }),
+                      p.files.end());
+        p.createIn(serverfiles::folderOf(MdfPath, platform));
+        p.createIn(serverfiles::folderOf(LdfPath, platform));
+        askServerAbout(p, files);
+        if (p.refused()) {
+            p.remedy = {};
+            modal::messageDialog(p.refusal(), DialogType::Error, {DialogButton::OK});
+            return false;
+        }
+        return true;
+    };
 }
 
 // A restore that failed part-way (a damaged backup, a full disk) leaves its database restoring. One
@@ -407,7 +560,7 @@ void TMain::fillRestorePlan(OperationPlan& plan, const QString& MdfPath, const Q
 
 // Asked whenever a database of that name exists: the restore replaces it whole, and what it held
 // since the backup is lost. The question says whether the backup is of that database at all.
-bool TMain::confirmReplacingAnotherDatabase(const QString& Name, const restoreplan::ChosenSet& set) {
+QString TMain::replacingQuestion(const QString& Name, const restoreplan::ChosenSet& set) {
     // The same database is the same family (the server's own test, 3154, from 2005 on); where
     // either side names none (2000), the same name as the server compares names.
     const QString family = serverstate::familyGuid(*ADOQuery1, Name, serverIs2000());
@@ -415,15 +568,41 @@ bool TMain::confirmReplacingAnotherDatabase(const QString& Name, const restorepl
                           ? family.compare(set.familyGuid, Qt::CaseInsensitive) == 0
                           : !set.databaseName.isEmpty() && sameDatabase(Name, set.databaseName);
     if (!same)
-        return modal::confirm(
-            QStringLiteral("Резервна копія містить базу даних %1, а на сервері вже є інша база даних %2. "
-                           "Замінити базу даних %2 вмістом копії?")
-                .arg(set.databaseName, Name));
+        return QStringLiteral("Резервна копія містить базу даних %1, а на сервері вже є інша база даних %2. "
+                              "Замінити базу даних %2 вмістом копії?")
+            .arg(set.databaseName, Name);
     const QString when = set.finishDate.isEmpty()
                              ? QString()
                              : QStringLiteral(" від ") + restoreplan::shownDate(set.finishDate);
-    return modal::confirm(QStringLiteral("Резервна копія%2 — копія бази даних %1, яка вже є на сервері. "
-                                         "Замінити базу даних %1 вмістом копії? Усе, що змінено в ній після "
-                                         "створення копії, буде втрачено.")
-                              .arg(Name, when));
+    return QStringLiteral("Резервна копія%2 — копія бази даних %1, яка вже є на сервері. "
+                          "Замінити базу даних %1 вмістом копії? Усе, що змінено в ній після "
+                          "створення копії, буде втрачено.")
+        .arg(Name, when);
+}
+
+QList<restorechecks::Target> TMain::restoreTargets(const QString& MdfPath, const QString& LdfPath,
+                                                   const QList<restoreplan::Move>& further,
+                                                   const QStringList& replacedFiles) const {
+    // The page's two paths take the first data and the first log file of the list; every other
+    // file goes where its move says.
+    QList<restorechecks::Target> targets;
+    bool data = false, log = false;
+    for (const restoreplan::BackupFile& f : FBackupFiles) {
+        const bool isLog = f.type == QLatin1String("L");
+        QString path;
+        if (isLog && !log) {
+            path = LdfPath;
+            log = true;
+        } else if (!isLog && !data && f.type == QLatin1String("D")) {
+            path = MdfPath;
+            data = true;
+        } else {
+            for (const restoreplan::Move& m : further)
+                if (m.logicalName == f.logicalName)
+                    path = m.target;
+        }
+        if (!path.isEmpty())
+            targets.append({path, f.bytes, !isLog, replacedFiles.contains(path)});
+    }
+    return targets;
 }

@@ -4,11 +4,13 @@
 
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -75,13 +77,17 @@ int resultOf(DialogButton button) {
     return kResults[int(button)];
 }
 
-QString clipboardText(const QString& caption, const QString& message, const DialogButtons& buttons) {
+QString clipboardText(const QString& caption, const QString& message, const DialogButtons& buttons,
+                      const QString& statements) {
     const QString line = QString(27, QLatin1Char('-')) + QLatin1String("\r\n");
     QString captions;
     for (DialogButton b : buttons)
         captions += withoutMarkers(buttonCaption(b)) + QLatin1String("   ");
-    return line + caption + QLatin1String("\r\n") + line + message + QLatin1String("\r\n") + line + captions +
-           QLatin1String("\r\n") + line;
+    QString text = line + caption + QLatin1String("\r\n") + line + message + QLatin1String("\r\n") + line +
+                   captions + QLatin1String("\r\n") + line;
+    if (!statements.isEmpty())
+        text += statements + QLatin1String("\r\n") + line;
+    return text;
 }
 
 QString shownAsIs(const QString& text) {
@@ -112,8 +118,9 @@ const QScreen* placementScreen(const QWidget* parent) {
 }
 } // namespace
 
-MessageDialog::MessageDialog(const QString& message, DialogType type, DialogButtons buttons, QWidget* parent)
-    : QDialog(parent), m_message(message) {
+MessageDialog::MessageDialog(const QString& message, DialogType type, DialogButtons buttons, QWidget* parent,
+                             const QString& statements)
+    : QDialog(parent), m_message(message), m_statements(statements) {
     std::sort(buttons.begin(), buttons.end());
     buttons.erase(std::unique(buttons.begin(), buttons.end()), buttons.end());
     m_kinds = buttons;
@@ -157,6 +164,37 @@ MessageDialog::MessageDialog(const QString& message, DialogType type, DialogButt
         buttonWidth = qMax(buttonWidth, fm.horizontalAdvance(withoutMarkers(buttonCaption(b))) + 8);
     auto* row = new QHBoxLayout;
     row->setSpacing(horizontal(4));
+    QPushButton* statementsButton = nullptr;
+    if (!statements.isEmpty()) {
+        // Hidden until asked for: most users decide from the words; an administrator checks or
+        // copies the statements. Tab reaches the button, Space shows them, Tab again reaches the text.
+        statementsButton = new QPushButton(QStringLiteral("T-SQL"), this);
+        statementsButton->setObjectName(QStringLiteral("showStatements"));
+        statementsButton->setCheckable(true);
+        statementsButton->setAutoDefault(false);
+        statementsButton->setToolTip(QStringLiteral("Показати інструкції T-SQL, які буде надіслано серверу"));
+        row->addWidget(statementsButton);
+        auto* view = new QPlainTextEdit(this);
+        view->setObjectName(QStringLiteral("statements"));
+        view->setReadOnly(true);
+        view->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        view->setLineWrapMode(QPlainTextEdit::NoWrap);
+        view->setPlainText(statements);
+        view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        // Wide enough for the longest statement, up to half the screen; long ones scroll.
+        const QFontMetrics fixed(view->font());
+        const QStringList lines = statements.split(QLatin1Char('\n'));
+        int widest = 0;
+        for (const QString& line : lines)
+            widest = qMax(widest, fixed.horizontalAdvance(line));
+        const int frame = 2 * (view->frameWidth() + int(view->document()->documentMargin())) +
+                          style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
+        const QScreen* on = placementScreen(parent);
+        view->setMinimumWidth(qMin(widest + frame, on ? on->availableGeometry().width() / 2 : 640));
+        view->setMinimumHeight(qBound(3, int(lines.size()), 12) * fixed.lineSpacing() + frame);
+        view->hide();
+        m_statementsView = view;
+    }
     row->addStretch();
     for (DialogButton b : m_kinds) {
         auto* button = new QPushButton(buttonCaption(b), this);
@@ -170,6 +208,10 @@ MessageDialog::MessageDialog(const QString& message, DialogType type, DialogButt
     }
     row->addStretch();
     outer->addLayout(row);
+    if (m_statementsView) {
+        outer->addWidget(m_statementsView);
+        connect(statementsButton, &QPushButton::toggled, this, [this](bool on) { showStatements(on); });
+    }
 
     // Enter: OK, else Yes, else Retry. Escape: Cancel, else No, else OK.
     for (DialogButton preferred : {DialogButton::OK, DialogButton::Yes, DialogButton::Retry})
@@ -195,6 +237,15 @@ MessageDialog::MessageDialog(const QString& message, DialogType type, DialogButt
     }
 }
 
+void MessageDialog::showStatements(bool shown) {
+    m_statementsView->setVisible(shown);
+    // The dialog keeps a fixed size; it grows for the statements and shrinks back without them.
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    adjustSize();
+    setFixedSize(sizeHint());
+}
+
 QPushButton* MessageDialog::button(DialogButton kind) const {
     const int index = m_kinds.indexOf(kind);
     return index < 0 ? nullptr : m_buttons[index];
@@ -208,7 +259,7 @@ void MessageDialog::keyPressEvent(QKeyEvent* event) {
     }
     if (event->matches(QKeySequence::Copy)) {
         QApplication::beep();
-        QGuiApplication::clipboard()->setText(clipboardText(windowTitle(), m_message, m_kinds));
+        QGuiApplication::clipboard()->setText(clipboardText(windowTitle(), m_message, m_kinds, m_statements));
         return;
     }
     QDialog::keyPressEvent(event);

@@ -28,8 +28,10 @@ QString buttonCaption(DialogButton button);
 // The number the dialog returns when that button closes it (Help: 0, it does not close).
 int resultOf(DialogButton button);
 
-// What Ctrl+C puts on the clipboard: dashed lines around caption, message and button captions.
-QString clipboardText(const QString& caption, const QString& message, const DialogButtons& buttons);
+// What Ctrl+C puts on the clipboard: dashed lines around caption, message and button captions, and
+// the statements after them when the dialog has any.
+QString clipboardText(const QString& caption, const QString& message, const DialogButtons& buttons,
+                      const QString& statements = QString());
 
 // The message as the rich text that shows it as it is: every character (an "&" in a path or a
 // database name included), its line breaks and its runs of blanks. Messages carry names and paths
@@ -39,7 +41,10 @@ QString shownAsIs(const QString& text);
 class MessageDialog : public QDialog {
     Q_OBJECT
 public:
-    MessageDialog(const QString& message, DialogType type, DialogButtons buttons, QWidget* parent = nullptr);
+    // statements: the T-SQL the operation will send, exactly as it goes; non-empty adds the
+    // "T-SQL" button that shows it in a read-only, selectable text area below the message.
+    MessageDialog(const QString& message, DialogType type, DialogButtons buttons, QWidget* parent = nullptr,
+                  const QString& statements = QString());
     QPushButton* button(DialogButton kind) const;
     DialogButtons buttonKinds() const { return m_kinds; }
 
@@ -48,7 +53,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void showStatements(bool shown);
+
     QString m_message;
+    QString m_statements;
+    QWidget* m_statementsView = nullptr;
     DialogButtons m_kinds;
     QList<QPushButton*> m_buttons;
     int m_escapeResult = -1;

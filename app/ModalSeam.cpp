@@ -59,7 +59,7 @@ void progressOpened(ProgressDialog& dialog) {
         g_progressWatcher(dialog);
 }
 
-int messageDialog(const QString& text, DialogType type, const DialogButtons& buttons) {
+int messageDialog(const QString& text, DialogType type, const DialogButtons& buttons, const QString& statements) {
     if (g_responder) {
         Request r;
         r.kind = Kind::MessageDialog;
@@ -67,14 +67,15 @@ int messageDialog(const QString& text, DialogType type, const DialogButtons& but
         r.caption = msgdlg::typeCaption(type);
         r.type = type;
         r.buttons = buttons;
+        r.statements = statements;
         return g_responder(r).result;
     }
-    msgdlg::MessageDialog dialog(text, type, buttons, activeOwner());
+    msgdlg::MessageDialog dialog(text, type, buttons, activeOwner(), statements);
     return dialog.exec();
 }
 
-bool confirm(const QString& text) {
-    return messageDialog(text, DialogType::Confirmation, {DialogButton::Yes, DialogButton::No}) ==
+bool confirm(const QString& text, const QString& statements) {
+    return messageDialog(text, DialogType::Confirmation, {DialogButton::Yes, DialogButton::No}, statements) ==
            msgdlg::resultOf(DialogButton::Yes);
 }
 

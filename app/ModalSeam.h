@@ -37,6 +37,7 @@ struct Request {
     QString defaultExtension; // as the caller gives it: "*.mdf"
     QString directory;        // where the picker opens
     QString selectedFile;     // the path already filled in
+    QString statements;       // message dialogs: the T-SQL section, empty when there is none
 };
 
 struct Answer {
@@ -50,9 +51,11 @@ using Responder = std::function<Answer(const Request&)>;
 // Tests: answer every dialog through this function; an empty one brings back the real dialogs.
 void setResponder(Responder responder);
 
-int messageDialog(const QString& text, DialogType type, const DialogButtons& buttons);
+// statements: the T-SQL the dialog's operation sends, shown in its "T-SQL" section; none when empty.
+int messageDialog(const QString& text, DialogType type, const DialogButtons& buttons,
+                  const QString& statements = QString());
 // A confirmation with Yes and No: true only when the user answers Yes (No, Escape or closing is false).
-bool confirm(const QString& text);
+bool confirm(const QString& text, const QString& statements = QString());
 void simpleMessage(const QString& text);
 void systemMessageBox(QWidget* owner, const QString& text, const QString& caption);
 // The box for errors no handler caught: the text gets its full stop, caption the application title.

@@ -97,3 +97,20 @@ QString OperationPlan::restoreConfirmation() const {
                           "належать:\n%3\nПерезаписати ці файли?")
         .arg(database, server, othersFiles.join(QLatin1Char('\n')));
 }
+
+QString OperationPlan::confirmation() const {
+    QStringList parts = findings;
+    if (!question.isEmpty())
+        parts << question;
+    const QString overwrite = restoreConfirmation();
+    if (!overwrite.isEmpty())
+        parts << overwrite;
+    // Findings alone still need a question to answer.
+    if (!parts.isEmpty() && question.isEmpty() && overwrite.isEmpty())
+        parts << QStringLiteral("Продовжити?");
+    return parts.join(QLatin1Char('\n'));
+}
+
+QString OperationPlan::shownStatements() const {
+    return statements.join(QLatin1Char('\n'));
+}

@@ -55,6 +55,13 @@ struct OperationPlan {
     qint64 serverUid = -1; // the account's uid on this computer; -1 when it is not known
     QStringList statements; // the exact T-SQL, in the order it is sent
     QString question;       // a Yes/No question the operation asks anyway (detach, drop)
+    // What the checks before the operation found: lines the one confirmation shows above its
+    // question (somebody inside the database, a version upgrade, another collation). Any line makes
+    // the operation ask, even one that asks nothing otherwise.
+    QStringList findings;
+    // What a check found that stops the operation (no room, the edition's cap, a newer server's
+    // backup), with "nothing was sent"; the user is told and nothing is sent.
+    QString stop;
     PlanRemedy remedy;      // empty until a remedy is known for what was refused
     // What the remedy set up and must last as long as the operation (a grant taken back when the
     // plan goes).
@@ -90,6 +97,11 @@ struct OperationPlan {
 
     // The Yes/No question about what the user did not name; empty when there is nothing to ask.
     QString restoreConfirmation() const;
+    // The one confirmation's text: the findings, the operation's own question, the overwrite
+    // question; empty when there is nothing to ask.
+    QString confirmation() const;
+    // The statements as the confirmation's T-SQL section shows them, one after another.
+    QString shownStatements() const;
 
     // backup: where the server writes the backup when it cannot write the path the user chose (a
     // new file in the shared folder, moved to the chosen path once verified); empty: the chosen path.

@@ -107,6 +107,11 @@ ChosenSet chooseSet(const QString& backupPath, const QList<BackupSet>& sets) {
         chosen.databaseName = set->databaseName;
         chosen.familyGuid = set->familyGuid;
         chosen.setGuid = set->setGuid;
+        chosen.major = set->major;
+        chosen.minor = set->minor;
+        chosen.build = set->build;
+        chosen.collation = set->collation;
+        chosen.checksums = set->checksums;
     }
     return chosen;
 }

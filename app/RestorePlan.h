@@ -15,6 +15,7 @@ struct BackupFile {
     QString logicalName;
     QString type; // "D" data, "L" log; other kinds (full-text, FILESTREAM) are placed like data
     QString physicalName;
+    qint64 bytes = 0; // Size: what the file takes when restored
 };
 
 // One row of the backup's header: one backup set of the file.
@@ -27,6 +28,11 @@ struct BackupSet {
     // own identity; empty on 2000, whose header has neither.
     QString familyGuid;
     QString setGuid;
+    // The server that wrote the set (SoftwareVersionMajor/Minor/Build), the database's collation,
+    // and whether the set carries checksums (2005 on).
+    int major = 0, minor = 0, build = 0;
+    QString collation;
+    bool checksums = false;
 };
 
 // The set to restore: the newest full database backup, else the newest set of any kind; never a
@@ -42,6 +48,9 @@ struct ChosenSet {
     QString databaseName;
     QString familyGuid;
     QString setGuid;
+    int major = 0, minor = 0, build = 0;
+    QString collation;
+    bool checksums = false;
 };
 ChosenSet chooseSet(const QString& backupPath, const QList<BackupSet>& sets);
 

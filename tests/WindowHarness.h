@@ -60,7 +60,7 @@ struct DialogScript {
                 return modal::Answer{};
             modal::Answer a = queue.takeFirst();
             if (const std::optional<Qt::Key> key = keys.isEmpty() ? std::nullopt : keys.takeFirst()) {
-                msgdlg::MessageDialog dialog(r.text, r.type, r.buttons);
+                msgdlg::MessageDialog dialog(r.text, r.type, r.buttons, nullptr, r.statements);
                 shown << shownText(dialog);
                 a.result = pressKey(dialog, *key);
             }

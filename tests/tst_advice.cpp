@@ -129,10 +129,18 @@ struct Scene {
         QVERIFY(h.makeBackup(QStringLiteral("W2"), scratch + "/w2.bak"));
         QVERIFY(h.connect());
         h.readFileList(scratch + "/w1.bak");
-        if (inUse)
-            other = useElsewhere(h, name);
         if (name != QLatin1String("W3"))
             h.script.answer(Reply::Yes); // replacing an existing database is asked
+        if (inUse) {
+            // Somebody comes in while the user reads the question: the window asked who was inside
+            // before it, so only the server's refusal tells.
+            modal::setResponder([this, name](const modal::Request& r) {
+                h.script.seen << r;
+                if (!other && r.type == DialogType::Confirmation)
+                    other = useElsewhere(h, name);
+                return h.script.queue.isEmpty() ? modal::Answer{} : h.script.queue.takeFirst();
+            });
+        }
         h.window->RestoreDatabase(name, bak, mdf, scratch + "/w3.ldf");
     }
     void wrongLogicalName() { restore(QStringLiteral("W2"), scratch + "/w2.bak", scratch + "/w3.mdf"); }

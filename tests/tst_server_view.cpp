@@ -166,7 +166,15 @@ private slots:
         h.script.clear();
         const QString target = h.folder(QStringLiteral("db"));
         h.restoreAs(QStringLiteral("Copy"), target + QStringLiteral("/Copy.mdf"), target + QStringLiteral("/Copy_log.ldf"));
-        toldBeforeSending(QStringLiteral("не може створити файли в каталозі %1").arg(target), "restore");
+        // Told the same way, and the server's own folder offered instead: not taken, nothing is sent.
+        {
+            const QString told = h.script.last().text;
+            QVERIFY2(told.contains(QStringLiteral("не може створити файли в каталозі %1").arg(target)), qPrintable(told));
+            QVERIFY(told.contains(QStringLiteral("Сервер бачить каталог %1, але не бачить у ньому").arg(home)));
+            QVERIFY(told.contains(QStringLiteral("Серверу нічого не надіслано.\nСтворити файли бази даних у власному "
+                                                 "каталозі сервера?")));
+            QCOMPARE(fileStatements(h), sentBefore);
+        }
         QVERIFY(!h.databases().contains(QStringLiteral("Copy")));
 
         sentBefore = fileStatements(h);
