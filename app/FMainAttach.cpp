@@ -9,10 +9,19 @@
 #include "ModalSeam.h"
 #include "OperationPlan.h"
 #include "ServerState.h"
+#include "SharedCopy.h"
 #include "SqlQuote.h"
 #include "ui_FMain.h"
 
 void TMain::SpeedButton2Click() {
+    // A server that sees none of this computer's files (a container, another machine) offers its
+    // own: a file chosen here would mean nothing to it.
+    if (!serverSeesThisComputer()) {
+        const QString chosen = pickServerFile(QStringLiteral("Файл бази даних на сервері"), {QStringLiteral("mdf")});
+        if (!chosen.isEmpty())
+            ui->edPathMDF->setText(chosen);
+        return;
+    }
     const QString chosen = OpenDialog1.execute(
         QStringLiteral("*.mdf"), QStringLiteral("Файли бази даних (*.MDF)|*.mdf|Всі файли (*.*)|*.*"),
         ui->edPathMDF->text());
@@ -26,6 +35,12 @@ void TMain::SpeedButton2Click() {
 }
 
 void TMain::SpeedButton3Click() {
+    if (!serverSeesThisComputer()) {
+        const QString chosen = pickServerFile(QStringLiteral("Файл журналу на сервері"), {QStringLiteral("ldf")});
+        if (!chosen.isEmpty())
+            ui->edPathLDF->setText(chosen);
+        return;
+    }
     const QString chosen =
         OpenDialog1.execute(QStringLiteral("*.ldf"),
                             QStringLiteral("Файли журналу бази даних (*.LDF)|*.ldf|Всі файли (*.*)|*.*"),
@@ -66,15 +81,32 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     if (plan.files.size() > 1)
         askServerAbout(plan, files);
 
-    QStringList statement;
-    statement << QLatin1String("CREATE DATABASE ") + sqlquote::name(Name);
-    statement << QLatin1String("ON PRIMARY (FILENAME = ") + sqlquote::literal(MdfPath) + QLatin1Char(')');
-    if (!withoutLog)
-        statement << QLatin1String("LOG ON (FILENAME = ") + sqlquote::literal(logPath) + QLatin1Char(')');
-    statement << QStringLiteral("FOR ATTACH");
+    const auto attachStatement = [&](const QString& mdf, const QString& ldf) {
+        QStringList lines;
+        lines << QLatin1String("CREATE DATABASE ") + sqlquote::name(Name);
+        lines << QLatin1String("ON PRIMARY (FILENAME = ") + sqlquote::literal(mdf) + QLatin1Char(')');
+        if (!withoutLog)
+            lines << QLatin1String("LOG ON (FILENAME = ") + sqlquote::literal(ldf) + QLatin1Char(')');
+        lines << QStringLiteral("FOR ATTACH");
+        return lines;
+    };
+    QStringList statement = attachStatement(MdfPath, logPath);
     plan.statements = {statement.join(QLatin1String("\r\n"))};
+    // Copies of the files, when the user chose to attach those: removed when the attach fails.
+    std::vector<std::unique_ptr<SharedCopy>> copies;
+    QString attachedMdf = MdfPath;
+    QString attachedLdf = withoutLog ? QString() : logPath;
+    offerAttachCopy(plan, files, attachedMdf, attachedLdf, copies);
     if (!confirmPlan(plan))
         return false;
+    if (!checkAttachFiles(plan, attachedMdf, attachedLdf, copies))
+        return false;
+    if (!copies.empty()) {
+        statement = attachStatement(attachedMdf, attachedLdf);
+        plan.statements = {statement.join(QLatin1String("\r\n"))};
+    }
+    // The files a failure message may name: the ones the statement names.
+    const QStringList named = copies.empty() ? QStringList{MdfPath, logPath} : QStringList{attachedMdf, attachedLdf};
     // Errors of the existence test and the file list end the handler in the plain error box. The
     // old database's files are read first so that a failed attach can put it back.
     QStringList oldFiles;
@@ -97,7 +129,7 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
             }
             if (untouched)
                 throw;
-            reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), {MdfPath, logPath},
+            reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), named,
                               putBackDatabase(Name, oldFiles));
             return false;
         }
@@ -131,7 +163,7 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
         }
         if (!attachedAfterAll) {
             // Why a data file alone could not be attached is told by the advice line of its error.
-            reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), {MdfPath, logPath},
+            reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), named,
                               putBack());
             return false;
         }
@@ -140,12 +172,17 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
         throw;
     } catch (const std::exception& e) {
         reportFileFailure(DbError(QString::fromLocal8Bit(e.what())),
-                          QStringLiteral("Не можливо підключити фізичний файл "), {MdfPath, logPath},
+                          QStringLiteral("Не можливо підключити фізичний файл "), named,
                           putBack());
         return false;
     }
+    for (const auto& copy : copies)
+        copy->keep(); // the database's own files now
     QString done =
-        QStringLiteral("База даних ") + Name + QStringLiteral(" успішно приєднана із файлу ") + MdfPath;
+        QStringLiteral("База даних ") + Name + QStringLiteral(" успішно приєднана із файлу ") + attachedMdf;
+    if (!copies.empty())
+        done += QLatin1Char('\n') +
+                QStringLiteral("Приєднано копію файлів; файли %1 залишилися як були.").arg(MdfPath);
     if (withoutLog) {
         // The server tells where it built the log only in a message meant for people: the file
         // list says it in every language.

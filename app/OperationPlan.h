@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ServerFiles.h"
+#include "ServerQuestions.h"
 
 #include <QList>
 #include <QString>
@@ -90,4 +91,9 @@ struct OperationPlan {
 
     // The Yes/No question about what the user did not name; empty when there is nothing to ask.
     QString restoreConfirmation() const;
+
+    // attach, detach, drop
+    // The other sessions inside the database when the plan was made: Yes puts them out first
+    // (statements then begins with SINGLE_USER WITH ROLLBACK IMMEDIATE).
+    QList<serverquestions::Session> othersInside;
 };
