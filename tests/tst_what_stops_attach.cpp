@@ -4,10 +4,19 @@
 #include "WindowHarness.h"
 
 #include "ProgressDialog.h"
+#include "SharedFolder.h"
+#include "StandInAsNobody.h"
+#include "DatabaseFileVersion.h"
 
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QtTest>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace {
 
@@ -23,6 +32,42 @@ struct Holder {
 
 QString userAccess(const WindowHarness& h, const QString& name) {
     return h.sql(QStringLiteral("SELECT user_access_desc FROM sys.databases WHERE name = %1").arg(sqlquote::literal(name)));
+}
+
+// A database's files made by a server of `version`, detached, in folder: name.mdf and name_log.ldf.
+void filesOf(int version, const QString& folder, const QString& name) {
+    DevServer maker(version);
+    maker.tsql(QStringLiteral("CREATE DATABASE %1 ON (FILENAME = N'%2/%1.mdf') LOG ON (FILENAME = N'%2/%1_log.ldf')\n"
+                              "EXEC sp_detach_db N'%1'")
+                   .arg(name, folder));
+    QVERIFY(QFile::exists(folder + "/" + name + ".mdf"));
+}
+
+// A database's files of a server of `version` in a folder open to every account, as files handed
+// over on a shared disk are: name.mdf and name_log.ldf.
+struct OpenFiles {
+    QTemporaryDir top;
+    QString folder, mdf, ldf;
+    OpenFiles(int version, const QString& name) {
+        QFile::setPermissions(top.path(), QFileDevice::Permissions(0x7755));
+        folder = top.path() + QStringLiteral("/files");
+        QDir().mkpath(folder);
+        QFile::setPermissions(folder, QFileDevice::Permissions(0x7777));
+        filesOf(version, folder, name);
+        mdf = folder + QLatin1Char('/') + name + QStringLiteral(".mdf");
+        ldf = folder + QLatin1Char('/') + name + QStringLiteral("_log.ldf");
+        for (const QString& f : {mdf, ldf})
+            QFile::setPermissions(f, QFileDevice::Permissions(0x6666));
+    }
+};
+
+int attachesSent(const WindowHarness& h) {
+    return int(h.server.receivedStatements().count(QLatin1String("FOR ATTACH"), Qt::CaseInsensitive));
+}
+
+// Makes a file that many bytes long without writing them (a sparse file): sizes the disk never holds.
+bool stretch(const QString& path, qint64 bytes) {
+    return ::truncate(QFile::encodeName(path).constData(), off_t(bytes)) == 0;
 }
 
 } // namespace
@@ -88,6 +133,133 @@ private slots:
         QVERIFY(h.databases().contains(QStringLiteral("Old")));
         QVERIFY2(userAccess(h, QStringLiteral("Old")).contains(QLatin1String("MULTI_USER")),
                  qPrintable(userAccess(h, QStringLiteral("Old"))));
+    }
+
+    // Files of a newer server, and 2000's on 2012 and later: refused before anything is sent, both
+    // versions named; the files stay as they were.
+    void filesTheServerCannotOpenAreRefused_data() {
+        QTest::addColumn<int>("server");
+        QTest::addColumn<int>("files");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("newer") << 2016 << 2019
+                               << "записав SQL Server 2019 (версія файлів 904), а сервер %1 — це SQL Server 2016 (версія 852)";
+        QTest::newRow("2000 on 2019") << 2019 << 2000 << "записав SQL Server 2000 (версія файлів 539), а сервер %1 — це SQL Server 2019: він не вміє";
+    }
+    void filesTheServerCannotOpenAreRefused() {
+        QFETCH(int, server);
+        QFETCH(int, files);
+        QFETCH(QString, told);
+        WindowHarness h(server);
+        const QString folder = h.folder(QStringLiteral("files"));
+        filesOf(files, folder, QStringLiteral("N"));
+        const auto before = snapshot(folder);
+        QVERIFY(h.connect());
+        h.script.clear();
+        h.attach(QStringLiteral("N"), folder + "/N.mdf", folder + "/N_log.ldf");
+        QCOMPARE(h.script.seen.size(), 1);
+        QVERIFY2(h.script.last().text.contains(told.arg(h.server.dataSource())), qPrintable(h.script.last().text));
+        QVERIFY(h.script.last().text.endsWith(QStringLiteral("Серверу нічого не надіслано.")));
+        QCOMPARE(attachesSent(h), 0);
+        QCOMPARE(snapshot(folder), before);
+        QVERIFY(h.window->connection().isOpen()); // nothing the server ends the link for was sent
+    }
+
+    // An older server's files: the upgrade in place is told and asked. No sends nothing; Yes
+    // attaches a copy in the shared folder and leaves the originals as they were; Ignore attaches
+    // the originals, which the server upgrades. The server runs as nobody, as mssql does.
+    void olderFilesAreAskedAndACopyAttachedOnYes() {
+        if (!DevServer::canRunAs())
+            QSKIP("another account for the server needs root");
+        WindowHarness h(2019);
+        OpenFiles files(2016, QStringLiteral("Old"));
+        const auto before = snapshot(files.folder);
+        StandInAsNobody server;
+        QVERIFY(server.start());
+        h.serverName()->setText(server.dataSource());
+        QVERIFY(h.connect());
+
+        h.script.clear();
+        h.script.answer(Reply::No);
+        h.attach(QStringLiteral("Old"), files.mdf, files.ldf);
+        QCOMPARE(h.script.seen.size(), 1);
+        const QString asked = h.script.last().text;
+        QVERIFY2(asked.startsWith(QStringLiteral("Файли бази даних %1 записав SQL Server 2016 (версія файлів 852). Під "
+                                                 "час приєднання сервер %2 (SQL Server 2019) оновить їх на місці назавжди")
+                                      .arg(files.mdf, server.dataSource())),
+                 qPrintable(asked));
+        QVERIFY(!server.rows(QStringLiteral("SELECT name FROM master.dbo.sysdatabases")).contains(QStringLiteral("Old")));
+        QCOMPARE(snapshot(files.folder), before);
+
+        h.script.clear();
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::OK);
+        h.attach(QStringLiteral("Old"), files.mdf, files.ldf);
+        QVERIFY2(h.script.last().text.contains(QStringLiteral("Приєднано копію файлів; файли %1 залишилися як були.").arg(files.mdf)),
+                 qPrintable(h.script.texts().join('\n')));
+        const QStringList placed =
+            server.rows(QStringLiteral("SELECT physical_name FROM sys.master_files WHERE database_id = DB_ID(N'Old')"));
+        QCOMPARE(placed.size(), 2);
+        QVERIFY2(placed.first().startsWith(sharedFolderPlaces().first() + QLatin1Char('/')), qPrintable(placed.join(' ')));
+        QCOMPARE(snapshot(files.folder), before);
+        QCOMPARE(fileversion::ofPrimaryFile(h.window->query(), files.mdf), 852);
+        server.run(QStringLiteral("DROP DATABASE Old")); // its copies go with it
+        QVERIFY(!QFile::exists(placed.first()));
+
+        h.script.clear();
+        h.script.answer(msgdlg::resultOf(DialogButton::Ignore));
+        h.script.answer(Reply::OK);
+        h.attach(QStringLiteral("Old"), files.mdf, files.ldf);
+        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних Old успішно приєднана із файлу %1").arg(files.mdf)),
+                 qPrintable(h.script.texts().join('\n')));
+        server.run(QStringLiteral("EXEC sp_detach_db N'Old'"));
+        QCOMPARE(fileversion::ofPrimaryFile(h.window->query(), files.mdf), 904);
+    }
+
+    // The copy needs room where it goes: a file larger than the free space is told with both sizes
+    // before anything is copied or sent.
+    void aCopyLargerThanTheRoomIsRefused() {
+        if (!DevServer::canRunAs())
+            QSKIP("another account for the server needs root");
+        WindowHarness h(2019);
+        OpenFiles files(2016, QStringLiteral("Big"));
+        const QString place = sharedFolderPlaces().first();
+        QDir().mkpath(place);
+        struct statvfs vfs {};
+        QVERIFY(::statvfs(QFile::encodeName(place).constData(), &vfs) == 0);
+        QVERIFY(stretch(files.mdf, qint64(vfs.f_bavail) * qint64(vfs.f_frsize) + (qint64(1) << 30)));
+        const QStringList copiesBefore = QDir(place).entryList(QDir::Files);
+        StandInAsNobody server;
+        QVERIFY(server.start());
+        h.serverName()->setText(server.dataSource());
+        QVERIFY(h.connect());
+        h.script.clear();
+        h.script.answer(Reply::Yes);
+        h.attach(QStringLiteral("Big"), files.mdf, files.ldf);
+        QVERIFY2(QRegularExpression(QStringLiteral("^Для копії файлів у теці %1 потрібно \\d+ МБ, а вільно лише \\d+ МБ.\n"
+                                                   "Серверу нічого не надіслано.$").arg(place))
+                     .match(h.script.last().text)
+                     .hasMatch(),
+                 qPrintable(h.script.texts().join('\n')));
+        QVERIFY(!server.rows(QStringLiteral("SELECT name FROM master.dbo.sysdatabases")).contains(QStringLiteral("Big")));
+        QCOMPARE(QDir(place).entryList(QDir::Files), copiesBefore);
+    }
+
+    // Express caps a database's data: files above the cap are refused with both sizes before
+    // anything is sent (a sparse data file stands for a large one).
+    void dataAboveExpresssCapIsRefused() {
+        WindowHarness h(2019, {QStringLiteral("--edition"), QStringLiteral("express")});
+        const QString folder = h.folder(QStringLiteral("files"));
+        QVERIFY(h.makeDatabase(QStringLiteral("Big"), folder + "/Big.mdf", folder + "/Big_log.ldf", true));
+        QVERIFY(stretch(folder + "/Big.mdf", (qint64(10240) << 20) + (qint64(1) << 20)));
+        QVERIFY(h.connect());
+        h.script.clear();
+        h.attach(QStringLiteral("Big"), folder + "/Big.mdf", folder + "/Big_log.ldf");
+        QCOMPARE(h.script.last().text,
+                 QStringLiteral("Сервер %1 — це Express Edition (64-bit): одна база даних може мати на ньому не більше "
+                                "10240 МБ даних, а файли даних бази Big мають 10241 МБ. Сервер відмовив би (помилка "
+                                "1827).\nСерверу нічого не надіслано.")
+                     .arg(h.server.dataSource()));
+        QCOMPARE(attachesSent(h), 0);
     }
 };
 
