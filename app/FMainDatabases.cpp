@@ -104,12 +104,7 @@ void TMain::BitBtn2Click() {
     askWhoElseIsInside(plan, QStringLiteral("Від'єднати"));
     if (!confirmPlan(plan))
         return;
-    try {
-        runPuttingOthersOut(plan, [&] { return DetachDatabase(name); });
-    } catch (...) {
-        FillDatabaseList();
-        throw;
-    }
+    runPuttingOthersOut(plan, [&] { return DetachDatabase(name); });
     FillDatabaseList();
 }
 
@@ -157,7 +152,9 @@ bool TMain::DropDatabase(const QString& Name) {
 }
 
 void TMain::askWhoElseIsInside(OperationPlan& plan, const QString& verb) {
-    if (!connectedOrConnect())
+    // A closed connection is not opened for the question: the operation opens it and reports a
+    // server that cannot be reached, as it always did.
+    if (!ADOConnection->isOpen())
         return;
     try {
         useMaster();
