@@ -15,10 +15,10 @@ struct Known {
     const char* name;
 };
 // The newest version number each release writes (2005 SP2 writes 612, 2017 868 or 869).
-constexpr Known kKnown[] = {{539, "SQL Server 2000"}, {612, "SQL Server 2005"}, {655, "SQL Server 2008"},
+constexpr Known kKnown[] = {{539, "SQL Server 2000"},    {612, "SQL Server 2005"}, {655, "SQL Server 2008"},
                             {661, "SQL Server 2008 R2"}, {706, "SQL Server 2012"}, {782, "SQL Server 2014"},
-                            {852, "SQL Server 2016"}, {869, "SQL Server 2017"}, {904, "SQL Server 2019"},
-                            {957, "SQL Server 2022"}, {998, "SQL Server 2025"}};
+                            {852, "SQL Server 2016"},    {869, "SQL Server 2017"}, {904, "SQL Server 2019"},
+                            {957, "SQL Server 2022"},    {998, "SQL Server 2025"}};
 } // namespace
 
 int ofPrimaryFile(AdoQuery& query, const QString& path) {
@@ -61,16 +61,26 @@ qint64 dataBytes(AdoQuery& query, const QString& path) {
 
 int writtenBy(const serverquestions::ServerVersion& server) {
     switch (server.major) {
-    case 8: return 539;
-    case 9: return 611;
-    case 10: return server.minor >= 50 ? 661 : 655;
-    case 11: return 706;
-    case 12: return 782;
-    case 13: return 852;
-    case 14: return 869;
-    case 15: return 904;
-    case 16: return 957;
-    default: return server.major > 16 ? 998 : 0;
+    case 8:
+        return 539;
+    case 9:
+        return 611;
+    case 10:
+        return server.minor >= 50 ? 661 : 655;
+    case 11:
+        return 706;
+    case 12:
+        return 782;
+    case 13:
+        return 852;
+    case 14:
+        return 869;
+    case 15:
+        return 904;
+    case 16:
+        return 957;
+    default:
+        return server.major > 16 ? 998 : 0;
     }
 }
 
@@ -87,7 +97,8 @@ static int releaseOf(int databaseVersion) {
 
 QString serverName(int databaseVersion) {
     const int i = releaseOf(databaseVersion);
-    return i < int(std::size(kKnown)) ? QString::fromLatin1(kKnown[i].name) : QStringLiteral("новіший за SQL Server 2025");
+    return i < int(std::size(kKnown)) ? QString::fromLatin1(kKnown[i].name)
+                                      : QStringLiteral("новіший за SQL Server 2025");
 }
 
 Verdict verdict(int fileVersion, const serverquestions::ServerVersion& server) {

@@ -23,10 +23,10 @@ int writtenBy(const serverquestions::ServerVersion& server);
 QString serverName(int databaseVersion);
 
 enum class Verdict {
-    Same,      // or not known: the attach goes as it always did
-    Newer,     // the server cannot open them (948)
-    TooOld,    // too old to be upgraded here (950)
-    Upgraded,  // attached, they are upgraded in place and no older server opens them again
+    Same,     // or not known: the attach goes as it always did
+    Newer,    // the server cannot open them (948)
+    TooOld,   // too old to be upgraded here (950)
+    Upgraded, // attached, they are upgraded in place and no older server opens them again
 };
 Verdict verdict(int fileVersion, const serverquestions::ServerVersion& server);
 

@@ -18,7 +18,8 @@ QString sessionLines(const QList<serverquestions::Session>& others) {
     return lines.join(QLatin1Char('\n'));
 }
 
-QString question(const QString& database, const QList<serverquestions::Session>& others, const QString& verb) {
+QString question(const QString& database, const QList<serverquestions::Session>& others,
+                 const QString& verb) {
     return QStringLiteral("Базою даних %1 зараз користуються інші з'єднання (%2):\n%3\n"
                           "Поки вони в ній, сервер не дасть її змінити. %4 базу даних %1, розірвавши ці "
                           "з'єднання? Їхні незавершені транзакції буде скасовано.")

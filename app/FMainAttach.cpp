@@ -71,7 +71,7 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     // Naming a log file that is not there makes every server refuse the attach. Without one the
     // data file is attached alone and the server builds a new log, which it can do for a database
     // that was shut down cleanly and had a single log file; where it puts it is its own choice.
-    const bool withoutLog = !fileSeen(files, logPath);
+    bool withoutLog = !fileSeen(files, logPath);
     if (!withoutLog)
         plan.read(logPath);
     else if (logPath != LdfPath && filechecks::fileExists(LdfPath))
@@ -95,13 +95,15 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     // Copies of the files, when the user chose to attach those: removed when the attach fails.
     std::vector<std::unique_ptr<SharedCopy>> copies;
     QString attachedMdf = MdfPath;
-    QString attachedLdf = withoutLog ? QString() : logPath;
+    // A log only this computer sees goes with the data file when the files are copied for the server.
+    QString attachedLdf = !withoutLog ? logPath : plan.files.size() > 1 ? LdfPath : QString();
     offerAttachCopy(plan, files, attachedMdf, attachedLdf, copies);
     if (!confirmPlan(plan))
         return false;
     if (!checkAttachFiles(plan, attachedMdf, attachedLdf, copies))
         return false;
     if (!copies.empty()) {
+        withoutLog = attachedLdf.isEmpty();
         statement = attachStatement(attachedMdf, attachedLdf);
         plan.statements = {statement.join(QLatin1String("\r\n"))};
     }

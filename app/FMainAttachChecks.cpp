@@ -47,9 +47,10 @@ bool TMain::checkAttachFiles(OperationPlan& plan, QString& mdf, QString& ldf,
     switch (fileversion::verdict(fileVersion, server)) {
     case fileversion::Verdict::Newer:
         modal::messageDialog(
-            QStringLiteral("Файли бази даних %1 записав %2 (версія файлів %3), а сервер %4 — це %5 (версія %6). "
-                           "Старіший сервер не може відкрити файли новішого, і перетворити їх назад неможливо: "
-                           "приєднайте їх на сервері %2 або новішому.")
+            QStringLiteral(
+                "Файли бази даних %1 записав %2 (версія файлів %3), а сервер %4 — це %5 (версія %6). "
+                "Старіший сервер не може відкрити файли новішого, і перетворити їх назад неможливо: "
+                "приєднайте їх на сервері %2 або новішому.")
                     .arg(mdf, wroteIt)
                     .arg(fileVersion)
                     .arg(plan.server, serverRelease)
@@ -59,9 +60,10 @@ bool TMain::checkAttachFiles(OperationPlan& plan, QString& mdf, QString& ldf,
         return false;
     case fileversion::Verdict::TooOld:
         modal::messageDialog(
-            QStringLiteral("Файли бази даних %1 записав %2 (версія файлів %3), а сервер %4 — це %5: він не вміє "
-                           "оновлювати файли SQL Server 2000 (помилка 950). Приєднайте їх спершу на SQL Server "
-                           "2005, 2008 або 2008 R2, а потім перенесіть базу даних сюди.")
+            QStringLiteral(
+                "Файли бази даних %1 записав %2 (версія файлів %3), а сервер %4 — це %5: він не вміє "
+                "оновлювати файли SQL Server 2000 (помилка 950). Приєднайте їх спершу на SQL Server "
+                "2005, 2008 або 2008 R2, а потім перенесіть базу даних сюди.")
                     .arg(mdf, wroteIt)
                     .arg(fileVersion)
                     .arg(plan.server, serverRelease) +
@@ -72,8 +74,9 @@ bool TMain::checkAttachFiles(OperationPlan& plan, QString& mdf, QString& ldf,
         if (!copies.empty())
             break; // copies already: the server upgrades those, and the user's files stay as they are
         const QString told =
-            QStringLiteral("Файли бази даних %1 записав %2 (версія файлів %3). Під час приєднання сервер %4 (%5) "
-                           "оновить їх на місці назавжди: %2 більше ніколи не зможе їх відкрити.")
+            QStringLiteral(
+                "Файли бази даних %1 записав %2 (версія файлів %3). Під час приєднання сервер %4 (%5) "
+                "оновить їх на місці назавжди: %2 більше ніколи не зможе їх відкрити.")
                 .arg(mdf, wroteIt)
                 .arg(fileVersion)
                 .arg(plan.server, serverRelease);
@@ -84,9 +87,10 @@ bool TMain::checkAttachFiles(OperationPlan& plan, QString& mdf, QString& ldf,
             break;
         }
         const int answer = modal::messageDialog(
-            told + QStringLiteral("\nТак — приєднати копію файлів, зроблену у спільній теці, а ці залишити як є.\n"
-                                  "Ігнорувати — приєднати самі ці файли, і сервер їх оновить.\n"
-                                  "Ні — нічого не робити."),
+            told + QStringLiteral(
+                       "\nТак — приєднати копію файлів, зроблену у спільній теці, а ці залишити як є.\n"
+                       "Ігнорувати — приєднати самі ці файли, і сервер їх оновить.\n"
+                       "Ні — нічого не робити."),
             DialogType::Confirmation, {DialogButton::Yes, DialogButton::Ignore, DialogButton::No});
         if (answer == msgdlg::resultOf(DialogButton::Ignore))
             break;
@@ -105,8 +109,9 @@ bool TMain::checkAttachFiles(OperationPlan& plan, QString& mdf, QString& ldf,
             data = QFileInfo(mdf).size();
         if (data > edition.capMB * 1024 * 1024) {
             modal::messageDialog(
-                QStringLiteral("Сервер %1 — це %2: одна база даних може мати на ньому не більше %3 МБ даних, а "
-                               "файли даних бази %4 мають %5 МБ. Сервер відмовив би (помилка 1827).")
+                QStringLiteral(
+                    "Сервер %1 — це %2: одна база даних може мати на ньому не більше %3 МБ даних, а "
+                    "файли даних бази %4 мають %5 МБ. Сервер відмовив би (помилка 1827).")
                         .arg(plan.server, edition.name)
                         .arg(edition.capMB)
                         .arg(plan.database, megabytes(data)) +
@@ -121,19 +126,21 @@ bool TMain::checkAttachFiles(OperationPlan& plan, QString& mdf, QString& ldf,
 bool TMain::copyForAttach(OperationPlan& plan, QString& mdf, QString& ldf,
                           std::vector<std::unique_ptr<SharedCopy>>& copies) {
     serverfiles::ServerFiles files = serverFiles();
-    const SharedFolder shared = prepareSharedFolder(uid_t(plan.serverUid), plan.serverAccount, [&](const QString& folder) {
-        try {
-            const serverfiles::PathState s = files.state(folder);
-            return s.answered && s.exists && s.isFolder;
-        } catch (const DbError&) {
-            return false;
-        }
-    });
+    const SharedFolder shared =
+        prepareSharedFolder(uid_t(plan.serverUid), plan.serverAccount, [&](const QString& folder) {
+            try {
+                const serverfiles::PathState s = files.state(folder);
+                return s.answered && s.exists && s.isFolder;
+            } catch (const DbError&) {
+                return false;
+            }
+        });
     if (!shared.ok()) {
-        modal::messageDialog(QStringLiteral("Не вдалося зробити теку, яку бачать і ви, і сервер:\n%1\nАдміністратор "
-                                            "може зробити її так:\n%2\nСерверу нічого не надіслано.")
-                                 .arg(shared.problems.join(QLatin1Char('\n')), shared.sudoCommand),
-                             DialogType::Error, {DialogButton::OK});
+        modal::messageDialog(
+            QStringLiteral("Не вдалося зробити теку, яку бачать і ви, і сервер:\n%1\nАдміністратор "
+                           "може зробити її так:\n%2\nСерверу нічого не надіслано.")
+                .arg(shared.problems.join(QLatin1Char('\n')), shared.sudoCommand),
+            DialogType::Error, {DialogButton::OK});
         return false;
     }
     const QStringList sources = ldf.isEmpty() ? QStringList{mdf} : QStringList{mdf, ldf};
@@ -142,10 +149,11 @@ bool TMain::copyForAttach(OperationPlan& plan, QString& mdf, QString& ldf,
         needed += QFileInfo(f).size();
     const qint64 free = freeBytesHere(shared.folder);
     if (free >= 0 && needed > free) {
-        modal::messageDialog(QStringLiteral("Для копії файлів у теці %1 потрібно %2 МБ, а вільно лише %3 МБ.\n"
-                                            "Серверу нічого не надіслано.")
-                                 .arg(shared.folder, megabytes(needed), megabytes(free)),
-                             DialogType::Error, {DialogButton::OK});
+        modal::messageDialog(
+            QStringLiteral("Для копії файлів у теці %1 потрібно %2 МБ, а вільно лише %3 МБ.\n"
+                           "Серверу нічого не надіслано.")
+                .arg(shared.folder, megabytes(needed), megabytes(free)),
+            DialogType::Error, {DialogButton::OK});
         return false;
     }
     QStringList copied;
@@ -154,7 +162,8 @@ bool TMain::copyForAttach(OperationPlan& plan, QString& mdf, QString& ldf,
             copies.push_back(copyIntoShared(this, f, shared.folder));
         } catch (const FileTransferFailed& e) {
             copies.clear();
-            modal::messageDialog(QString::fromStdString(e.what()) + QStringLiteral("\nСерверу нічого не надіслано."),
+            modal::messageDialog(QString::fromStdString(e.what()) +
+                                     QStringLiteral("\nСерверу нічого не надіслано."),
                                  DialogType::Error, {DialogButton::OK});
             return false;
         }
@@ -179,9 +188,10 @@ void TMain::offerAttachCopy(OperationPlan& plan, serverfiles::ServerFiles& files
         if (!QFileInfo(path).isFile())
             return; // nothing here to copy: the refusal stands
     plan.remedy.offer =
-        QStringLiteral("Скопіювати файли бази даних у теку, яку бачать і ви, і сервер (%1), і приєднати копію? "
-                       "Приєднана база даних працює зі своїми файлами весь час, тож вона залишиться там; ваші "
-                       "файли залишаться як є.")
+        QStringLiteral(
+            "Скопіювати файли бази даних у теку, яку бачать і ви, і сервер (%1), і приєднати копію? "
+            "Приєднана база даних працює зі своїми файлами весь час, тож вона залишиться там; ваші "
+            "файли залишаться як є.")
             .arg(plan.serverAccount);
     plan.remedy.apply = [this, &files, &mdf, &ldf, &copies](OperationPlan& p) {
         if (!copyForAttach(p, mdf, ldf, copies))

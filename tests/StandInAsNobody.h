@@ -20,10 +20,11 @@ struct StandInAsNobody {
     bool start() {
         QFile::setPermissions(data.path(), QFileDevice::Permissions(0x7777));
         process.start(QStringLiteral("setpriv"),
-                      {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
-                       QStringLiteral(ZELVARO_DEVSERVER), QStringLiteral("--port"), QStringLiteral("0"),
-                       QStringLiteral("--browser-port"), QStringLiteral("0"), QStringLiteral("--version"),
-                       QString::number(version), QStringLiteral("--data-dir"), data.path()});
+                      {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                       QStringLiteral("--clear-groups"), QStringLiteral(ZELVARO_DEVSERVER),
+                       QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--browser-port"),
+                       QStringLiteral("0"), QStringLiteral("--version"), QString::number(version),
+                       QStringLiteral("--data-dir"), data.path()});
         if (!process.waitForStarted(5000))
             return false;
         QElapsedTimer waited;
@@ -31,7 +32,8 @@ struct StandInAsNobody {
         while (port == 0 && waited.elapsed() < 5000) {
             process.waitForReadyRead(200);
             while (process.canReadLine()) {
-                const auto m = QRegularExpression(QStringLiteral(":(\\d+)")).match(QString::fromUtf8(process.readLine()));
+                const auto m = QRegularExpression(QStringLiteral(":(\\d+)"))
+                                   .match(QString::fromUtf8(process.readLine()));
                 if (m.hasMatch() && port == 0)
                     port = m.captured(1).toInt();
             }
@@ -40,7 +42,8 @@ struct StandInAsNobody {
     }
     QString dataSource() const { return QStringLiteral("127.0.0.1,%1").arg(port); }
     QString connectionString() const {
-        return QStringLiteral("Provider=SQLNCLI11.0;Persist Security Info=False;Data Source=%1;User ID=sa;Password=pvtmo")
+        return QStringLiteral("Provider=SQLNCLI11.0;Persist Security Info=False;Data Source=%1;User "
+                              "ID=sa;Password=pvtmo")
             .arg(dataSource());
     }
     void run(const QString& statement) const {

@@ -3,10 +3,11 @@
 // cannot read where they lie. Each case: told first, No changes nothing, Yes does what it says.
 #include "WindowHarness.h"
 
+#include "DatabaseFileVersion.h"
 #include "ProgressDialog.h"
 #include "SharedFolder.h"
 #include "StandInAsNobody.h"
-#include "DatabaseFileVersion.h"
+#include "UserAclEntry.h"
 
 #include <QPushButton>
 #include <QRegularExpression>
@@ -31,14 +32,16 @@ struct Holder {
 };
 
 QString userAccess(const WindowHarness& h, const QString& name) {
-    return h.sql(QStringLiteral("SELECT user_access_desc FROM sys.databases WHERE name = %1").arg(sqlquote::literal(name)));
+    return h.sql(QStringLiteral("SELECT user_access_desc FROM sys.databases WHERE name = %1")
+                     .arg(sqlquote::literal(name)));
 }
 
 // A database's files made by a server of `version`, detached, in folder: name.mdf and name_log.ldf.
 void filesOf(int version, const QString& folder, const QString& name) {
     DevServer maker(version);
-    maker.tsql(QStringLiteral("CREATE DATABASE %1 ON (FILENAME = N'%2/%1.mdf') LOG ON (FILENAME = N'%2/%1_log.ldf')\n"
-                              "EXEC sp_detach_db N'%1'")
+    maker.tsql(QStringLiteral(
+                   "CREATE DATABASE %1 ON (FILENAME = N'%2/%1.mdf') LOG ON (FILENAME = N'%2/%1_log.ldf')\n"
+                   "EXEC sp_detach_db N'%1'")
                    .arg(name, folder));
     QVERIFY(QFile::exists(folder + "/" + name + ".mdf"));
 }
@@ -91,16 +94,20 @@ private slots:
         QVERIFY(h.makeDatabase(QStringLiteral("Склад"), folder + "/s.mdf", folder + "/s_log.ldf", false));
         Holder holder(h.server, QStringLiteral("Склад"));
         QVERIFY(h.connect());
-        const auto press = [&] { return drop ? h.drop(QStringLiteral("Склад")) : h.detach(QStringLiteral("Склад")); };
+        const auto press = [&] {
+            return drop ? h.drop(QStringLiteral("Склад")) : h.detach(QStringLiteral("Склад"));
+        };
 
         h.script.clear();
         h.script.answer(Reply::No);
         QVERIFY(press());
         QCOMPARE(h.script.seen.size(), 1);
         const QString asked = h.script.last().text;
-        QVERIFY2(asked.contains(QStringLiteral("Базою даних Склад зараз користуються інші з'єднання (1):\n• sa (")),
+        QVERIFY2(asked.contains(
+                     QStringLiteral("Базою даних Склад зараз користуються інші з'єднання (1):\n• sa (")),
                  qPrintable(asked));
-        QVERIFY2(asked.contains(drop ? QStringLiteral("Видалити базу даних Склад") : QStringLiteral("Від'єднати базу даних Склад")),
+        QVERIFY2(asked.contains(drop ? QStringLiteral("Видалити базу даних Склад")
+                                     : QStringLiteral("Від'єднати базу даних Склад")),
                  qPrintable(asked));
         QVERIFY(h.databases().contains(QStringLiteral("Склад")));
         QVERIFY(!holder.c.closedByServerWithin(200));
@@ -121,15 +128,16 @@ private slots:
         h.sql(QStringLiteral("CREATE DATABASE Old"));
         Holder holder(h.server, QStringLiteral("Old"));
         QVERIFY(h.connect());
-        modal::setProgressWatcher([](ProgressDialog& d) {
-            QTimer::singleShot(400, &d, [&d] { d.cancelButton()->click(); });
-        });
+        modal::setProgressWatcher(
+            [](ProgressDialog& d) { QTimer::singleShot(400, &d, [&d] { d.cancelButton()->click(); }); });
         h.script.clear();
         h.script.answer(Reply::Yes);
         QVERIFY(h.drop(QStringLiteral("Old")));
         modal::setProgressWatcher(nullptr);
-        QVERIFY2(h.script.texts().join('\n').contains(QStringLiteral("скасовано")), qPrintable(h.script.texts().join('\n')));
-        QVERIFY(h.server.receivedStatements().contains(QLatin1String("SET SINGLE_USER WITH ROLLBACK IMMEDIATE")));
+        QVERIFY2(h.script.texts().join('\n').contains(QStringLiteral("скасовано")),
+                 qPrintable(h.script.texts().join('\n')));
+        QVERIFY(
+            h.server.receivedStatements().contains(QLatin1String("SET SINGLE_USER WITH ROLLBACK IMMEDIATE")));
         QVERIFY(h.databases().contains(QStringLiteral("Old")));
         QVERIFY2(userAccess(h, QStringLiteral("Old")).contains(QLatin1String("MULTI_USER")),
                  qPrintable(userAccess(h, QStringLiteral("Old"))));
@@ -141,9 +149,12 @@ private slots:
         QTest::addColumn<int>("server");
         QTest::addColumn<int>("files");
         QTest::addColumn<QString>("told");
-        QTest::newRow("newer") << 2016 << 2019
-                               << "записав SQL Server 2019 (версія файлів 904), а сервер %1 — це SQL Server 2016 (версія 852)";
-        QTest::newRow("2000 on 2019") << 2019 << 2000 << "записав SQL Server 2000 (версія файлів 539), а сервер %1 — це SQL Server 2019: він не вміє";
+        QTest::newRow("newer")
+            << 2016 << 2019
+            << "записав SQL Server 2019 (версія файлів 904), а сервер %1 — це SQL Server 2016 (версія 852)";
+        QTest::newRow("2000 on 2019")
+            << 2019 << 2000
+            << "записав SQL Server 2000 (версія файлів 539), а сервер %1 — це SQL Server 2019: він не вміє";
     }
     void filesTheServerCannotOpenAreRefused() {
         QFETCH(int, server);
@@ -157,7 +168,8 @@ private slots:
         h.script.clear();
         h.attach(QStringLiteral("N"), folder + "/N.mdf", folder + "/N_log.ldf");
         QCOMPARE(h.script.seen.size(), 1);
-        QVERIFY2(h.script.last().text.contains(told.arg(h.server.dataSource())), qPrintable(h.script.last().text));
+        QVERIFY2(h.script.last().text.contains(told.arg(h.server.dataSource())),
+                 qPrintable(h.script.last().text));
         QVERIFY(h.script.last().text.endsWith(QStringLiteral("Серверу нічого не надіслано.")));
         QCOMPARE(attachesSent(h), 0);
         QCOMPARE(snapshot(folder), before);
@@ -183,23 +195,27 @@ private slots:
         h.attach(QStringLiteral("Old"), files.mdf, files.ldf);
         QCOMPARE(h.script.seen.size(), 1);
         const QString asked = h.script.last().text;
-        QVERIFY2(asked.startsWith(QStringLiteral("Файли бази даних %1 записав SQL Server 2016 (версія файлів 852). Під "
-                                                 "час приєднання сервер %2 (SQL Server 2019) оновить їх на місці назавжди")
-                                      .arg(files.mdf, server.dataSource())),
+        QVERIFY2(asked.startsWith(
+                     QStringLiteral("Файли бази даних %1 записав SQL Server 2016 (версія файлів 852). Під "
+                                    "час приєднання сервер %2 (SQL Server 2019) оновить їх на місці назавжди")
+                         .arg(files.mdf, server.dataSource())),
                  qPrintable(asked));
-        QVERIFY(!server.rows(QStringLiteral("SELECT name FROM master.dbo.sysdatabases")).contains(QStringLiteral("Old")));
+        QVERIFY(!server.rows(QStringLiteral("SELECT name FROM master.dbo.sysdatabases"))
+                     .contains(QStringLiteral("Old")));
         QCOMPARE(snapshot(files.folder), before);
 
         h.script.clear();
         h.script.answer(Reply::Yes);
         h.script.answer(Reply::OK);
         h.attach(QStringLiteral("Old"), files.mdf, files.ldf);
-        QVERIFY2(h.script.last().text.contains(QStringLiteral("Приєднано копію файлів; файли %1 залишилися як були.").arg(files.mdf)),
+        QVERIFY2(h.script.last().text.contains(
+                     QStringLiteral("Приєднано копію файлів; файли %1 залишилися як були.").arg(files.mdf)),
                  qPrintable(h.script.texts().join('\n')));
-        const QStringList placed =
-            server.rows(QStringLiteral("SELECT physical_name FROM sys.master_files WHERE database_id = DB_ID(N'Old')"));
+        const QStringList placed = server.rows(
+            QStringLiteral("SELECT physical_name FROM sys.master_files WHERE database_id = DB_ID(N'Old')"));
         QCOMPARE(placed.size(), 2);
-        QVERIFY2(placed.first().startsWith(sharedFolderPlaces().first() + QLatin1Char('/')), qPrintable(placed.join(' ')));
+        QVERIFY2(placed.first().startsWith(sharedFolderPlaces().first() + QLatin1Char('/')),
+                 qPrintable(placed.join(' ')));
         QCOMPARE(snapshot(files.folder), before);
         QCOMPARE(fileversion::ofPrimaryFile(h.window->query(), files.mdf), 852);
         server.run(QStringLiteral("DROP DATABASE Old")); // its copies go with it
@@ -209,7 +225,8 @@ private slots:
         h.script.answer(msgdlg::resultOf(DialogButton::Ignore));
         h.script.answer(Reply::OK);
         h.attach(QStringLiteral("Old"), files.mdf, files.ldf);
-        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних Old успішно приєднана із файлу %1").arg(files.mdf)),
+        QVERIFY2(h.script.last().text.startsWith(
+                     QStringLiteral("База даних Old успішно приєднана із файлу %1").arg(files.mdf)),
                  qPrintable(h.script.texts().join('\n')));
         server.run(QStringLiteral("EXEC sp_detach_db N'Old'"));
         QCOMPARE(fileversion::ofPrimaryFile(h.window->query(), files.mdf), 904);
@@ -235,12 +252,15 @@ private slots:
         h.script.clear();
         h.script.answer(Reply::Yes);
         h.attach(QStringLiteral("Big"), files.mdf, files.ldf);
-        QVERIFY2(QRegularExpression(QStringLiteral("^Для копії файлів у теці %1 потрібно \\d+ МБ, а вільно лише \\d+ МБ.\n"
-                                                   "Серверу нічого не надіслано.$").arg(place))
+        QVERIFY2(QRegularExpression(
+                     QStringLiteral("^Для копії файлів у теці %1 потрібно \\d+ МБ, а вільно лише \\d+ МБ.\n"
+                                    "Серверу нічого не надіслано.$")
+                         .arg(place))
                      .match(h.script.last().text)
                      .hasMatch(),
                  qPrintable(h.script.texts().join('\n')));
-        QVERIFY(!server.rows(QStringLiteral("SELECT name FROM master.dbo.sysdatabases")).contains(QStringLiteral("Big")));
+        QVERIFY(!server.rows(QStringLiteral("SELECT name FROM master.dbo.sysdatabases"))
+                     .contains(QStringLiteral("Big")));
         QCOMPARE(QDir(place).entryList(QDir::Files), copiesBefore);
     }
 
@@ -255,11 +275,67 @@ private slots:
         h.script.clear();
         h.attach(QStringLiteral("Big"), folder + "/Big.mdf", folder + "/Big_log.ldf");
         QCOMPARE(h.script.last().text,
-                 QStringLiteral("Сервер %1 — це Express Edition (64-bit): одна база даних може мати на ньому не більше "
-                                "10240 МБ даних, а файли даних бази Big мають 10241 МБ. Сервер відмовив би (помилка "
-                                "1827).\nСерверу нічого не надіслано.")
+                 QStringLiteral(
+                     "Сервер %1 — це Express Edition (64-bit): одна база даних може мати на ньому не більше "
+                     "10240 МБ даних, а файли даних бази Big мають 10241 МБ. Сервер відмовив би (помилка "
+                     "1827).\nСерверу нічого не надіслано.")
                      .arg(h.server.dataSource()));
         QCOMPARE(attachesSent(h), 0);
+    }
+
+    // The user's files in a folder closed to others (0700, as Debian makes a home), the server as
+    // nobody: the attach is told before anything is sent and offered a copy in the shared folder.
+    // No changes nothing; Yes attaches the copy; the folder's mode, its ACL and every file in it
+    // stay as they were.
+    void closedFilesAreAttachedFromACopyOnYes() {
+        if (!DevServer::canRunAs())
+            QSKIP("another account for the server needs root");
+        WindowHarness h(2019);
+        const QString home = h.server.scratch(); // 0700, this test's own
+        const QString downloads = h.folder(QStringLiteral("Downloads"));
+        const QString mdf = downloads + QStringLiteral("/VTR.mdf"),
+                      ldf = downloads + QStringLiteral("/VTR_log.ldf");
+        QVERIFY(h.makeDatabase(QStringLiteral("VTR"), mdf, ldf, true));
+        const auto before = snapshot(home);
+        const QStringList rightsBefore = {aclText(home), aclText(downloads), aclText(mdf), aclText(ldf)};
+        const auto modeBefore = QFileInfo(home).permissions();
+        StandInAsNobody server;
+        QVERIFY(server.start());
+        h.serverName()->setText(server.dataSource());
+        QVERIFY(h.connect());
+        const auto unchanged = [&] {
+            QCOMPARE(snapshot(home), before);
+            QCOMPARE(QFileInfo(home).permissions(), modeBefore);
+            QCOMPARE((QStringList{aclText(home), aclText(downloads), aclText(mdf), aclText(ldf)}),
+                     rightsBefore);
+        };
+
+        h.script.clear();
+        h.script.answer(Reply::No);
+        h.attach(QStringLiteral("VTR"), mdf, ldf);
+        QCOMPARE(h.script.seen.size(), 1);
+        const QString told = h.script.last().text;
+        QVERIFY2(told.contains(QStringLiteral("не може прочитати файл %1").arg(mdf)), qPrintable(told));
+        QVERIFY2(told.contains(QStringLiteral(
+                     "Скопіювати файли бази даних у теку, яку бачать і ви, і сервер (nobody)")),
+                 qPrintable(told));
+        QVERIFY(!server.rows(QStringLiteral("SELECT name FROM master.dbo.sysdatabases"))
+                     .contains(QStringLiteral("VTR")));
+        unchanged();
+
+        h.script.clear();
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::OK);
+        h.attach(QStringLiteral("VTR"), mdf, ldf);
+        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних VTR успішно приєднана")),
+                 qPrintable(h.script.texts().join('\n')));
+        const QStringList placed = server.rows(
+            QStringLiteral("SELECT physical_name FROM sys.master_files WHERE database_id = DB_ID(N'VTR')"));
+        QCOMPARE(placed.size(), 2);
+        QVERIFY2(placed.first().startsWith(sharedFolderPlaces().first() + QLatin1Char('/')),
+                 qPrintable(placed.join(' ')));
+        unchanged();
+        server.run(QStringLiteral("DROP DATABASE VTR"));
     }
 };
 
