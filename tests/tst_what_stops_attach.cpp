@@ -337,6 +337,57 @@ private slots:
         unchanged();
         server.run(QStringLiteral("DROP DATABASE VTR"));
     }
+
+    // An attach without a log that went through stays a success when the read of the new log's
+    // path fails after it (the server gone the moment the attach ended): the path is left out.
+    void aFailedReadOfTheNewLogKeepsTheSuccess() {
+        WindowHarness h(2019);
+        const QString folder = h.folder(QStringLiteral("files"));
+        QVERIFY(h.makeDatabase(QStringLiteral("Лог"), folder + "/l.mdf", folder + "/l.ldf", true));
+        QVERIFY(QFile::remove(folder + "/l.ldf"));
+        QVERIFY(h.connect());
+        const qint64 server = h.server.processId();
+        modal::setProgressWatcher([server](ProgressDialog& d) {
+            QObject::connect(&d, &QObject::destroyed, [server] { ::kill(pid_t(server), SIGKILL); });
+        });
+        h.script.clear();
+        h.script.answer(Reply::OK);
+        h.attach(QStringLiteral("Лог"), folder + "/l.mdf", folder + "/l.ldf");
+        modal::setProgressWatcher(nullptr);
+        QCOMPARE(h.script.last().type, DialogType::Information);
+        QCOMPARE(h.script.last().text, QStringLiteral("База даних Лог успішно приєднана із файлу %1/l.mdf\nФайлу журналу "
+                                                      "не було; сервер створив новий.")
+                                           .arg(folder));
+    }
+
+    // A server in a file system of its own (a container): the attach page's file buttons offer the
+    // server's own files, and the file chosen there is attached as the server names it.
+    void aServerInItsOwnRootOffersItsOwnFiles() {
+        WindowHarness h(2019, DevServer::ownRoot());
+        const QString data = QStringLiteral("/var/opt/mssql/data");
+        h.sql(QStringLiteral("CREATE DATABASE Own ON (FILENAME = N'%1/Own.mdf') LOG ON (FILENAME = N'%1/Own_log.ldf')\n"
+                             "EXEC sp_detach_db N'Own'")
+                  .arg(data));
+        QVERIFY(QFile::exists(h.server.hostPath(data + QStringLiteral("/Own.mdf"))));
+        QVERIFY(h.connect());
+        h.openPage(WindowHarness::ConnectPage);
+        h.script.clear();
+        h.script.choose(data + QStringLiteral("/Own.mdf"));
+        h.pickMdfButton()->click();
+        h.script.choose(data + QStringLiteral("/Own_log.ldf"));
+        h.pickLdfButton()->click();
+        QCOMPARE(h.script.seen.size(), 2);
+        QCOMPARE(h.script.seen[0].kind, modal::Kind::ServerFile);
+        QCOMPARE(h.script.seen[0].directory, data + QLatin1Char('/'));
+        QCOMPARE(h.script.seen[1].kind, modal::Kind::ServerFile);
+        QCOMPARE(h.attachMdf()->text(), data + QStringLiteral("/Own.mdf"));
+        QCOMPARE(h.attachLdf()->text(), data + QStringLiteral("/Own_log.ldf"));
+        h.script.answer(Reply::OK);
+        h.attachName()->setText(QStringLiteral("Own"));
+        h.attachButton()->click();
+        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних Own успішно приєднана")),
+                 qPrintable(h.script.texts().join('\n')));
+    }
 };
 
 QTEST_MAIN(WhatStopsAttach)
