@@ -23,9 +23,7 @@ QString question(const QString& database, const QList<serverquestions::Session>&
     return QStringLiteral("Базою даних %1 зараз користуються інші з'єднання (%2):\n%3\n"
                           "Поки вони в ній, сервер не дасть її змінити. %4 базу даних %1, розірвавши ці "
                           "з'єднання? Їхні незавершені транзакції буде скасовано.")
-        .arg(database)
-        .arg(others.size())
-        .arg(sessionLines(others), verb);
+        .arg(database, QString::number(others.size()), sessionLines(others), verb);
 }
 
 QString singleUser(const QString& database) {

@@ -51,10 +51,8 @@ bool TMain::checkAttachFiles(OperationPlan& plan, QString& mdf, QString& ldf,
                 "Файли бази даних %1 записав %2 (версія файлів %3), а сервер %4 — це %5 (версія %6). "
                 "Старіший сервер не може відкрити файли новішого, і перетворити їх назад неможливо: "
                 "приєднайте їх на сервері %2 або новішому.")
-                    .arg(mdf, wroteIt)
-                    .arg(fileVersion)
-                    .arg(plan.server, serverRelease)
-                    .arg(fileversion::writtenBy(server)) +
+                    .arg(mdf, wroteIt, QString::number(fileVersion), plan.server, serverRelease,
+                         QString::number(fileversion::writtenBy(server))) +
                 nothingSent,
             DialogType::Error, {DialogButton::OK});
         return false;
@@ -64,9 +62,7 @@ bool TMain::checkAttachFiles(OperationPlan& plan, QString& mdf, QString& ldf,
                 "Файли бази даних %1 записав %2 (версія файлів %3), а сервер %4 — це %5: він не вміє "
                 "оновлювати файли SQL Server 2000 (помилка 950). Приєднайте їх спершу на SQL Server "
                 "2005, 2008 або 2008 R2, а потім перенесіть базу даних сюди.")
-                    .arg(mdf, wroteIt)
-                    .arg(fileVersion)
-                    .arg(plan.server, serverRelease) +
+                    .arg(mdf, wroteIt, QString::number(fileVersion), plan.server, serverRelease) +
                 nothingSent,
             DialogType::Error, {DialogButton::OK});
         return false;
@@ -77,9 +73,7 @@ bool TMain::checkAttachFiles(OperationPlan& plan, QString& mdf, QString& ldf,
             QStringLiteral(
                 "Файли бази даних %1 записав %2 (версія файлів %3). Під час приєднання сервер %4 (%5) "
                 "оновить їх на місці назавжди: %2 більше ніколи не зможе їх відкрити.")
-                .arg(mdf, wroteIt)
-                .arg(fileVersion)
-                .arg(plan.server, serverRelease);
+                .arg(mdf, wroteIt, QString::number(fileVersion), plan.server, serverRelease);
         // A copy needs a folder the server can use, which needs its account known here.
         if (plan.serverUid < 0) {
             if (!modal::confirm(told + QStringLiteral("\nПриєднати ці файли й оновити їх?")))
@@ -112,9 +106,8 @@ bool TMain::checkAttachFiles(OperationPlan& plan, QString& mdf, QString& ldf,
                 QStringLiteral(
                     "Сервер %1 — це %2: одна база даних може мати на ньому не більше %3 МБ даних, а "
                     "файли даних бази %4 мають %5 МБ. Сервер відмовив би (помилка 1827).")
-                        .arg(plan.server, edition.name)
-                        .arg(edition.capMB)
-                        .arg(plan.database, megabytes(data)) +
+                        .arg(plan.server, edition.name, QString::number(edition.capMB), plan.database,
+                             megabytes(data)) +
                     nothingSent,
                 DialogType::Error, {DialogButton::OK});
             return false;

@@ -91,11 +91,11 @@ private slots:
         QFETCH(bool, drop);
         WindowHarness h(2019);
         const QString folder = h.folder(QStringLiteral("db"));
-        QVERIFY(h.makeDatabase(QStringLiteral("Склад"), folder + "/s.mdf", folder + "/s_log.ldf", false));
-        Holder holder(h.server, QStringLiteral("Склад"));
+        QVERIFY(h.makeDatabase(QStringLiteral("Склад %2]"), folder + "/s.mdf", folder + "/s_log.ldf", false));
+        Holder holder(h.server, QStringLiteral("Склад %2]"));
         QVERIFY(h.connect());
         const auto press = [&] {
-            return drop ? h.drop(QStringLiteral("Склад")) : h.detach(QStringLiteral("Склад"));
+            return drop ? h.drop(QStringLiteral("Склад %2]")) : h.detach(QStringLiteral("Склад %2]"));
         };
 
         h.script.clear();
@@ -104,12 +104,12 @@ private slots:
         QCOMPARE(h.script.seen.size(), 1);
         const QString asked = h.script.last().text;
         QVERIFY2(asked.contains(
-                     QStringLiteral("Базою даних Склад зараз користуються інші з'єднання (1):\n• sa (")),
+                     QStringLiteral("Базою даних Склад %2] зараз користуються інші з'єднання (1):\n• sa (")),
                  qPrintable(asked));
-        QVERIFY2(asked.contains(drop ? QStringLiteral("Видалити базу даних Склад")
-                                     : QStringLiteral("Від'єднати базу даних Склад")),
+        QVERIFY2(asked.contains(drop ? QStringLiteral("Видалити базу даних Склад %2]")
+                                     : QStringLiteral("Від'єднати базу даних Склад %2]")),
                  qPrintable(asked));
-        QVERIFY(h.databases().contains(QStringLiteral("Склад")));
+        QVERIFY(h.databases().contains(QStringLiteral("Склад %2]")));
         QVERIFY(!holder.c.closedByServerWithin(200));
         QVERIFY(!h.server.receivedStatements().contains(QLatin1String("SINGLE_USER")));
 
@@ -117,7 +117,8 @@ private slots:
         h.script.answer(Reply::Yes);
         h.script.answer(Reply::OK);
         QVERIFY(press());
-        QVERIFY2(!h.databases().contains(QStringLiteral("Склад")), qPrintable(h.script.texts().join('\n')));
+        QVERIFY2(!h.databases().contains(QStringLiteral("Склад %2]")),
+                 qPrintable(h.script.texts().join('\n')));
         QVERIFY(holder.c.closedByServerWithin(1000));
         QCOMPARE(QFile::exists(folder + "/s.mdf"), !drop); // a detach leaves the files
     }
@@ -355,9 +356,10 @@ private slots:
         h.attach(QStringLiteral("Лог"), folder + "/l.mdf", folder + "/l.ldf");
         modal::setProgressWatcher(nullptr);
         QCOMPARE(h.script.last().type, DialogType::Information);
-        QCOMPARE(h.script.last().text, QStringLiteral("База даних Лог успішно приєднана із файлу %1/l.mdf\nФайлу журналу "
-                                                      "не було; сервер створив новий.")
-                                           .arg(folder));
+        QCOMPARE(h.script.last().text,
+                 QStringLiteral("База даних Лог успішно приєднана із файлу %1/l.mdf\nФайлу журналу "
+                                "не було; сервер створив новий.")
+                     .arg(folder));
     }
 
     // A server in a file system of its own (a container): the attach page's file buttons offer the
@@ -365,8 +367,9 @@ private slots:
     void aServerInItsOwnRootOffersItsOwnFiles() {
         WindowHarness h(2019, DevServer::ownRoot());
         const QString data = QStringLiteral("/var/opt/mssql/data");
-        h.sql(QStringLiteral("CREATE DATABASE Own ON (FILENAME = N'%1/Own.mdf') LOG ON (FILENAME = N'%1/Own_log.ldf')\n"
-                             "EXEC sp_detach_db N'Own'")
+        h.sql(QStringLiteral(
+                  "CREATE DATABASE Own ON (FILENAME = N'%1/Own.mdf') LOG ON (FILENAME = N'%1/Own_log.ldf')\n"
+                  "EXEC sp_detach_db N'Own'")
                   .arg(data));
         QVERIFY(QFile::exists(h.server.hostPath(data + QStringLiteral("/Own.mdf"))));
         QVERIFY(h.connect());
