@@ -17,7 +17,8 @@ void TMain::SpeedButton2Click() {
     // A server that sees none of this computer's files (a container, another machine) offers its
     // own: a file chosen here would mean nothing to it.
     if (!serverSeesThisComputer()) {
-        const QString chosen = pickServerFile(QStringLiteral("Файл бази даних на сервері"), {QStringLiteral("mdf")});
+        const QString chosen =
+            pickServerFile(QStringLiteral("Файл бази даних на сервері"), {QStringLiteral("mdf")});
         if (!chosen.isEmpty())
             ui->edPathMDF->setText(chosen);
         return;
@@ -36,15 +37,15 @@ void TMain::SpeedButton2Click() {
 
 void TMain::SpeedButton3Click() {
     if (!serverSeesThisComputer()) {
-        const QString chosen = pickServerFile(QStringLiteral("Файл журналу на сервері"), {QStringLiteral("ldf")});
+        const QString chosen =
+            pickServerFile(QStringLiteral("Файл журналу на сервері"), {QStringLiteral("ldf")});
         if (!chosen.isEmpty())
             ui->edPathLDF->setText(chosen);
         return;
     }
-    const QString chosen =
-        OpenDialog1.execute(QStringLiteral("*.ldf"),
-                            QStringLiteral("Файли журналу бази даних (*.LDF)|*.ldf|Всі файли (*.*)|*.*"),
-                            ui->edPathLDF->text());
+    const QString chosen = OpenDialog1.execute(
+        QStringLiteral("*.ldf"), QStringLiteral("Файли журналу бази даних (*.LDF)|*.ldf|Всі файли (*.*)|*.*"),
+        ui->edPathLDF->text());
     if (!chosen.isEmpty())
         ui->edPathLDF->setText(chosen);
 }
@@ -98,6 +99,13 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     // A log only this computer sees goes with the data file when the files are copied for the server.
     QString attachedLdf = !withoutLog ? logPath : plan.files.size() > 1 ? LdfPath : QString();
     offerAttachCopy(plan, files, attachedMdf, attachedLdf, copies);
+    // An older database of the name is detached first: whoever is inside it is named and put out
+    // on Yes, as for a detach.
+    if (ADOConnection->isOpen() && DatabaseExists(Name)) {
+        plan.statements.prepend(QLatin1String("EXEC sp_detach_db ") + sqlquote::literal(Name) +
+                                QLatin1String(", 'true'"));
+        askWhoElseIsInside(plan, QStringLiteral("Замінити"));
+    }
     if (!confirmPlan(plan))
         return false;
     if (!checkAttachFiles(plan, attachedMdf, attachedLdf, copies))
@@ -105,10 +113,11 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     if (!copies.empty()) {
         withoutLog = attachedLdf.isEmpty();
         statement = attachStatement(attachedMdf, attachedLdf);
-        plan.statements = {statement.join(QLatin1String("\r\n"))};
+        plan.statements.last() = statement.join(QLatin1String("\r\n"));
     }
     // The files a failure message may name: the ones the statement names.
-    const QStringList named = copies.empty() ? QStringList{MdfPath, logPath} : QStringList{attachedMdf, attachedLdf};
+    const QStringList named =
+        copies.empty() ? QStringList{MdfPath, logPath} : QStringList{attachedMdf, attachedLdf};
     // Errors of the existence test and the file list end the handler in the plain error box. The
     // old database's files are read first so that a failed attach can put it back.
     QStringList oldFiles;
@@ -121,7 +130,7 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
         // The server may have detached it before the failure reached us (a link lost after the
         // detach): from here every failure goes through the put-back, which asks the server first.
         try {
-            DetachDatabase(Name);
+            runPuttingOthersOut(plan, [&] { return DetachDatabase(Name); });
         } catch (const DbError& e) {
             // Refused, and the database is there as it was: the plain error, nothing to put back.
             bool untouched = false;
@@ -165,8 +174,7 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
         }
         if (!attachedAfterAll) {
             // Why a data file alone could not be attached is told by the advice line of its error.
-            reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), named,
-                              putBack());
+            reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), named, putBack());
             return false;
         }
     } catch (OperationCancelled& cancelled) {
@@ -174,8 +182,7 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
         throw;
     } catch (const std::exception& e) {
         reportFileFailure(DbError(QString::fromLocal8Bit(e.what())),
-                          QStringLiteral("Не можливо підключити фізичний файл "), named,
-                          putBack());
+                          QStringLiteral("Не можливо підключити фізичний файл "), named, putBack());
         return false;
     }
     for (const auto& copy : copies)

@@ -83,44 +83,55 @@ private slots:
     // Somebody else inside the database: the one question names them; No sends nothing and leaves
     // them in; Yes puts them out and detaches or drops it.
     void othersInsideAreNamedAndPutOutOnYes_data() {
-        QTest::addColumn<bool>("drop");
-        QTest::newRow("detach") << false;
-        QTest::newRow("drop") << true;
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QString>("verb");
+        QTest::newRow("detach") << "detach"
+                                << "Від'єднати";
+        QTest::newRow("drop") << "drop"
+                              << "Видалити";
+        QTest::newRow("attach over it") << "attach"
+                                        << "Замінити";
     }
     void othersInsideAreNamedAndPutOutOnYes() {
-        QFETCH(bool, drop);
+        QFETCH(QString, operation);
+        QFETCH(QString, verb);
         WindowHarness h(2019);
+        const QString name = QStringLiteral("Склад %2]");
         const QString folder = h.folder(QStringLiteral("db"));
-        QVERIFY(h.makeDatabase(QStringLiteral("Склад %2]"), folder + "/s.mdf", folder + "/s_log.ldf", false));
-        Holder holder(h.server, QStringLiteral("Склад %2]"));
+        QVERIFY(h.makeDatabase(name, folder + "/s.mdf", folder + "/s_log.ldf", false));
+        QVERIFY(h.makeDatabase(QStringLiteral("New"), folder + "/n.mdf", folder + "/n_log.ldf", true));
+        Holder holder(h.server, name);
         QVERIFY(h.connect());
         const auto press = [&] {
-            return drop ? h.drop(QStringLiteral("Склад %2]")) : h.detach(QStringLiteral("Склад %2]"));
+            if (operation == QLatin1String("attach"))
+                h.attach(name, folder + "/n.mdf", folder + "/n_log.ldf");
+            else
+                QVERIFY(operation == QLatin1String("drop") ? h.drop(name) : h.detach(name));
         };
 
         h.script.clear();
         h.script.answer(Reply::No);
-        QVERIFY(press());
+        press();
         QCOMPARE(h.script.seen.size(), 1);
         const QString asked = h.script.last().text;
-        QVERIFY2(asked.contains(
-                     QStringLiteral("Базою даних Склад %2] зараз користуються інші з'єднання (1):\n• sa (")),
+        QVERIFY2(
+            asked.contains(
+                QStringLiteral("Базою даних %1 зараз користуються інші з'єднання (1):\n• sa (").arg(name)),
+            qPrintable(asked));
+        QVERIFY2(asked.contains(QStringLiteral("%1 базу даних %2, розірвавши").arg(verb, name)),
                  qPrintable(asked));
-        QVERIFY2(asked.contains(drop ? QStringLiteral("Видалити базу даних Склад %2]")
-                                     : QStringLiteral("Від'єднати базу даних Склад %2]")),
-                 qPrintable(asked));
-        QVERIFY(h.databases().contains(QStringLiteral("Склад %2]")));
+        QVERIFY(h.databases().contains(name));
         QVERIFY(!holder.c.closedByServerWithin(200));
         QVERIFY(!h.server.receivedStatements().contains(QLatin1String("SINGLE_USER")));
 
         h.script.clear();
         h.script.answer(Reply::Yes);
         h.script.answer(Reply::OK);
-        QVERIFY(press());
-        QVERIFY2(!h.databases().contains(QStringLiteral("Склад %2]")),
-                 qPrintable(h.script.texts().join('\n')));
+        press();
         QVERIFY(holder.c.closedByServerWithin(1000));
-        QCOMPARE(QFile::exists(folder + "/s.mdf"), !drop); // a detach leaves the files
+        QVERIFY2(h.databases().contains(name) == (operation == QLatin1String("attach")),
+                 qPrintable(h.script.texts().join('\n')));
+        QCOMPARE(QFile::exists(folder + "/s.mdf"), operation != QLatin1String("drop")); // only a drop deletes
     }
 
     // The drop stopped after the others were put out: the database is there for everyone again.
