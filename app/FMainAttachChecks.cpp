@@ -81,10 +81,11 @@ bool TMain::checkAttachFiles(OperationPlan& plan, QString& mdf, QString& ldf,
             break;
         }
         const int answer = modal::messageDialog(
-            told + QStringLiteral(
-                       "\nТак — приєднати копію файлів, зроблену у спільній теці, а ці залишити як є.\n"
-                       "Ігнорувати — приєднати самі ці файли, і сервер їх оновить.\n"
-                       "Ні — нічого не робити."),
+            told +
+                QStringLiteral(
+                    "\nТак — приєднати копію файлів у теці, яку бачать і ви, і сервер, а ці залишити як є.\n"
+                    "Ігнорувати — приєднати самі ці файли, і сервер їх оновить.\n"
+                    "Ні — нічого не робити."),
             DialogType::Confirmation, {DialogButton::Yes, DialogButton::Ignore, DialogButton::No});
         if (answer == msgdlg::resultOf(DialogButton::Ignore))
             break;
@@ -119,15 +120,17 @@ bool TMain::checkAttachFiles(OperationPlan& plan, QString& mdf, QString& ldf,
 bool TMain::copyForAttach(OperationPlan& plan, QString& mdf, QString& ldf,
                           std::vector<std::unique_ptr<SharedCopy>>& copies) {
     serverfiles::ServerFiles files = serverFiles();
-    const SharedFolder shared =
-        prepareSharedFolder(uid_t(plan.serverUid), plan.serverAccount, [&](const QString& folder) {
+    const SharedFolder shared = prepareSharedFolder(
+        uid_t(plan.serverUid), plan.serverAccount,
+        [&](const QString& folder) {
             try {
                 const serverfiles::PathState s = files.state(folder);
                 return s.answered && s.exists && s.isFolder;
             } catch (const DbError&) {
                 return false;
             }
-        });
+        },
+        lastingFolderPlaces());
     if (!shared.ok()) {
         modal::messageDialog(
             QStringLiteral("Не вдалося зробити теку, яку бачать і ви, і сервер:\n%1\nАдміністратор "
