@@ -40,10 +40,27 @@ bool TMain::checkAttachFiles(OperationPlan& plan, QString& mdf, QString& ldf,
     } catch (const DbError&) {
         return true; // a server that will not say: the attach meets what it meets
     }
+    const QString nothingSent = QStringLiteral("\nСерверу нічого не надіслано.");
+    // The cap first: nothing is copied for an attach the edition would refuse anyway.
+    if (edition.express()) {
+        qint64 data = fileversion::dataBytes(*ADOQuery1, mdf);
+        if (data < 0 && QFileInfo::exists(mdf))
+            data = QFileInfo(mdf).size();
+        if (data > edition.capMB * 1024 * 1024) {
+            modal::messageDialog(
+                QStringLiteral(
+                    "Сервер %1 — це %2: одна база даних може мати на ньому не більше %3 МБ даних, а "
+                    "файли даних бази %4 мають %5 МБ. Сервер відмовив би (помилка 1827).")
+                        .arg(plan.server, edition.name, QString::number(edition.capMB), plan.database,
+                             megabytes(data)) +
+                    nothingSent,
+                DialogType::Error, {DialogButton::OK});
+            return false;
+        }
+    }
     const QString serverRelease = fileversion::serverName(fileversion::writtenBy(server));
     const int fileVersion = fileversion::ofPrimaryFile(*ADOQuery1, mdf);
     const QString wroteIt = fileversion::serverName(fileVersion);
-    const QString nothingSent = QStringLiteral("\nСерверу нічого не надіслано.");
     switch (fileversion::verdict(fileVersion, server)) {
     case fileversion::Verdict::Newer:
         modal::messageDialog(
@@ -97,22 +114,6 @@ bool TMain::checkAttachFiles(OperationPlan& plan, QString& mdf, QString& ldf,
     }
     case fileversion::Verdict::Same:
         break;
-    }
-    if (edition.express()) {
-        qint64 data = fileversion::dataBytes(*ADOQuery1, mdf);
-        if (data < 0 && QFileInfo::exists(mdf))
-            data = QFileInfo(mdf).size();
-        if (data > edition.capMB * 1024 * 1024) {
-            modal::messageDialog(
-                QStringLiteral(
-                    "Сервер %1 — це %2: одна база даних може мати на ньому не більше %3 МБ даних, а "
-                    "файли даних бази %4 мають %5 МБ. Сервер відмовив би (помилка 1827).")
-                        .arg(plan.server, edition.name, QString::number(edition.capMB), plan.database,
-                             megabytes(data)) +
-                    nothingSent,
-                DialogType::Error, {DialogButton::OK});
-            return false;
-        }
     }
     return true;
 }
