@@ -27,8 +27,14 @@ namespace disconnectothers {
 QString singleUser(const QString& database);
 QString multiUser(const QString& database);
 
-// The confirmation's lines: who is inside the database (login, computer, program), and what Yes
-// does about it.
+// One line per session: login, computer and program, as the server names them.
+QString sessionLines(const QList<serverquestions::Session>& others);
+// The detach's and drop's Yes/No question: who is inside, what Yes does to them, and the verb of
+// the operation ("Від'єднати", "Видалити") asked about the database.
+QString question(const QString& database, const QList<serverquestions::Session>& others, const QString& verb);
+
+// The restore confirmation's lines: who is inside the database (login, computer, program), and
+// what Yes does about it.
 QString finding(const QString& database, const QList<serverquestions::Session>& others);
 
 } // namespace disconnectothers

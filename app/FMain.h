@@ -13,6 +13,7 @@
 #include <QWidget>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace Ui {
 class TMain;
@@ -20,6 +21,7 @@ class TMain;
 class QComboBox;
 class DatabaseNamesModel;
 class QLineEdit;
+class SharedCopy;
 
 // The one open-file dialog the attach and restore pages share: after a choice the working
 // directory is the chosen file's folder. It never offers a file of another kind: it opens in the
@@ -129,6 +131,19 @@ private:
     void SpeedButton2Click();
     void SpeedButton3Click();
     void BitBtn1Click();
+    // Which server wrote the files and what the edition allows, asked once the server reaches them:
+    // false when the attach is refused or declined (the user was told, nothing sent). Files of an
+    // older server may be swapped for copies in the shared folder (mdf and ldf then name them; they
+    // are removed when `copies` goes, unless kept).
+    bool checkAttachFiles(OperationPlan& plan, QString& mdf, QString& ldf,
+                          std::vector<std::unique_ptr<SharedCopy>>& copies);
+    bool copyForAttach(OperationPlan& plan, QString& mdf, QString& ldf,
+                       std::vector<std::unique_ptr<SharedCopy>>& copies);
+    // Files the server cannot open where they lie: the remedy of a copy in the shared folder, which
+    // the database then keeps as its files (a grant taken back after the attach would leave the
+    // server unable to open them at its next start).
+    void offerAttachCopy(OperationPlan& plan, serverfiles::ServerFiles& files, QString& mdf, QString& ldf,
+                         std::vector<std::unique_ptr<SharedCopy>>& copies);
 
     void openDatabaseListPage();
     void fillDatabaseItems(QComboBox* combo, DatabaseNamesModel* list);
@@ -139,6 +154,13 @@ private:
     bool sameDatabase(const QString& a, const QString& b);
     void BitBtn2Click();
     void BitBtn4Click();
+    // Asks the server who else is inside the plan's database; when anyone is, the plan's question
+    // names them and offers to put them out (verb: what is then done to the database), and its
+    // statements begin with the one that does. A server that will not say changes nothing.
+    void askWhoElseIsInside(OperationPlan& plan, const QString& verb);
+    // Runs the operation (false or a throw: it did not happen) after putting the others out when the
+    // plan says so; when it did not happen, everyone is let in again.
+    bool runPuttingOthersOut(const OperationPlan& plan, const std::function<bool()>& operation);
 
     void openRestorePage();
     void SpeedButton5Click();

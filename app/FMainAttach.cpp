@@ -9,10 +9,20 @@
 #include "ModalSeam.h"
 #include "OperationPlan.h"
 #include "ServerState.h"
+#include "SharedCopy.h"
 #include "SqlQuote.h"
 #include "ui_FMain.h"
 
 void TMain::SpeedButton2Click() {
+    // A server that sees none of this computer's files (a container, another machine) offers its
+    // own: a file chosen here would mean nothing to it.
+    if (!serverSeesThisComputer()) {
+        const QString chosen =
+            pickServerFile(QStringLiteral("Файл бази даних на сервері"), {QStringLiteral("mdf")});
+        if (!chosen.isEmpty())
+            ui->edPathMDF->setText(chosen);
+        return;
+    }
     const QString chosen = OpenDialog1.execute(
         QStringLiteral("*.mdf"), QStringLiteral("Файли бази даних (*.MDF)|*.mdf|Всі файли (*.*)|*.*"),
         ui->edPathMDF->text());
@@ -26,10 +36,16 @@ void TMain::SpeedButton2Click() {
 }
 
 void TMain::SpeedButton3Click() {
-    const QString chosen =
-        OpenDialog1.execute(QStringLiteral("*.ldf"),
-                            QStringLiteral("Файли журналу бази даних (*.LDF)|*.ldf|Всі файли (*.*)|*.*"),
-                            ui->edPathLDF->text());
+    if (!serverSeesThisComputer()) {
+        const QString chosen =
+            pickServerFile(QStringLiteral("Файл журналу на сервері"), {QStringLiteral("ldf")});
+        if (!chosen.isEmpty())
+            ui->edPathLDF->setText(chosen);
+        return;
+    }
+    const QString chosen = OpenDialog1.execute(
+        QStringLiteral("*.ldf"), QStringLiteral("Файли журналу бази даних (*.LDF)|*.ldf|Всі файли (*.*)|*.*"),
+        ui->edPathLDF->text());
     if (!chosen.isEmpty())
         ui->edPathLDF->setText(chosen);
 }
@@ -56,7 +72,7 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     // Naming a log file that is not there makes every server refuse the attach. Without one the
     // data file is attached alone and the server builds a new log, which it can do for a database
     // that was shut down cleanly and had a single log file; where it puts it is its own choice.
-    const bool withoutLog = !fileSeen(files, logPath);
+    bool withoutLog = !fileSeen(files, logPath);
     if (!withoutLog)
         plan.read(logPath);
     else if (logPath != LdfPath && filechecks::fileExists(LdfPath))
@@ -66,15 +82,42 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     if (plan.files.size() > 1)
         askServerAbout(plan, files);
 
-    QStringList statement;
-    statement << QLatin1String("CREATE DATABASE ") + sqlquote::name(Name);
-    statement << QLatin1String("ON PRIMARY (FILENAME = ") + sqlquote::literal(MdfPath) + QLatin1Char(')');
-    if (!withoutLog)
-        statement << QLatin1String("LOG ON (FILENAME = ") + sqlquote::literal(logPath) + QLatin1Char(')');
-    statement << QStringLiteral("FOR ATTACH");
+    const auto attachStatement = [&](const QString& mdf, const QString& ldf) {
+        QStringList lines;
+        lines << QLatin1String("CREATE DATABASE ") + sqlquote::name(Name);
+        lines << QLatin1String("ON PRIMARY (FILENAME = ") + sqlquote::literal(mdf) + QLatin1Char(')');
+        if (!withoutLog)
+            lines << QLatin1String("LOG ON (FILENAME = ") + sqlquote::literal(ldf) + QLatin1Char(')');
+        lines << QStringLiteral("FOR ATTACH");
+        return lines;
+    };
+    QStringList statement = attachStatement(MdfPath, logPath);
     plan.statements = {statement.join(QLatin1String("\r\n"))};
+    // Copies of the files, when the user chose to attach those: removed when the attach fails.
+    std::vector<std::unique_ptr<SharedCopy>> copies;
+    QString attachedMdf = MdfPath;
+    // A log only this computer sees goes with the data file when the files are copied for the server.
+    QString attachedLdf = !withoutLog ? logPath : plan.files.size() > 1 ? LdfPath : QString();
+    offerAttachCopy(plan, files, attachedMdf, attachedLdf, copies);
+    // An older database of the name is detached first: whoever is inside it is named and put out
+    // on Yes, as for a detach.
+    if (ADOConnection->isOpen() && DatabaseExists(Name)) {
+        plan.statements.prepend(QLatin1String("EXEC sp_detach_db ") + sqlquote::literal(Name) +
+                                QLatin1String(", 'true'"));
+        askWhoElseIsInside(plan, QStringLiteral("Замінити"));
+    }
     if (!confirmPlan(plan))
         return false;
+    if (!checkAttachFiles(plan, attachedMdf, attachedLdf, copies))
+        return false;
+    if (!copies.empty()) {
+        withoutLog = attachedLdf.isEmpty();
+        statement = attachStatement(attachedMdf, attachedLdf);
+        plan.statements.last() = statement.join(QLatin1String("\r\n"));
+    }
+    // The files a failure message may name: the ones the statement names.
+    const QStringList named =
+        copies.empty() ? QStringList{MdfPath, logPath} : QStringList{attachedMdf, attachedLdf};
     // Errors of the existence test and the file list end the handler in the plain error box. The
     // old database's files are read first so that a failed attach can put it back.
     QStringList oldFiles;
@@ -87,7 +130,7 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
         // The server may have detached it before the failure reached us (a link lost after the
         // detach): from here every failure goes through the put-back, which asks the server first.
         try {
-            DetachDatabase(Name);
+            runPuttingOthersOut(plan, [&] { return DetachDatabase(Name); });
         } catch (const DbError& e) {
             // Refused, and the database is there as it was: the plain error, nothing to put back.
             bool untouched = false;
@@ -97,7 +140,7 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
             }
             if (untouched)
                 throw;
-            reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), {MdfPath, logPath},
+            reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), named,
                               putBackDatabase(Name, oldFiles));
             return false;
         }
@@ -131,8 +174,7 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
         }
         if (!attachedAfterAll) {
             // Why a data file alone could not be attached is told by the advice line of its error.
-            reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), {MdfPath, logPath},
-                              putBack());
+            reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), named, putBack());
             return false;
         }
     } catch (OperationCancelled& cancelled) {
@@ -140,12 +182,16 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
         throw;
     } catch (const std::exception& e) {
         reportFileFailure(DbError(QString::fromLocal8Bit(e.what())),
-                          QStringLiteral("Не можливо підключити фізичний файл "), {MdfPath, logPath},
-                          putBack());
+                          QStringLiteral("Не можливо підключити фізичний файл "), named, putBack());
         return false;
     }
+    for (const auto& copy : copies)
+        copy->keep(); // the database's own files now
     QString done =
-        QStringLiteral("База даних ") + Name + QStringLiteral(" успішно приєднана із файлу ") + MdfPath;
+        QStringLiteral("База даних ") + Name + QStringLiteral(" успішно приєднана із файлу ") + attachedMdf;
+    if (!copies.empty())
+        done += QLatin1Char('\n') +
+                QStringLiteral("Приєднано копію файлів; файли %1 залишилися як були.").arg(MdfPath);
     if (withoutLog) {
         // The server tells where it built the log only in a message meant for people: the file
         // list says it in every language.

@@ -4,6 +4,7 @@
 
 #include "BackupStatements.h"
 #include "DatabaseNamesModel.h"
+#include "DisconnectOthers.h"
 #include "ErrorAdvice.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
@@ -100,9 +101,10 @@ void TMain::BitBtn2Click() {
     OperationPlan plan = newPlan(OperationPlan::Kind::Detach, name);
     plan.question = QStringLiteral("Ви впевнені, що хочете від'єднати базу даних ") + name + QStringLiteral(" ?");
     plan.statements = {QLatin1String("EXEC sp_detach_db ") + sqlquote::literal(name) + QLatin1String(", 'true'")};
+    askWhoElseIsInside(plan, QStringLiteral("Від'єднати"));
     if (!confirmPlan(plan))
         return;
-    DetachDatabase(name);
+    runPuttingOthersOut(plan, [&] { return DetachDatabase(name); });
     FillDatabaseList();
 }
 
@@ -114,10 +116,11 @@ void TMain::BitBtn4Click() {
     OperationPlan plan = newPlan(OperationPlan::Kind::Drop, name);
     plan.question = QStringLiteral("Ви впевнені, що бажаєте видалити базу даних ") + name + QStringLiteral(" ?");
     plan.statements = {QLatin1String("DROP DATABASE ") + sqlquote::name(name)};
+    askWhoElseIsInside(plan, QStringLiteral("Видалити"));
     if (!confirmPlan(plan))
         return;
     try {
-        if (DropDatabase(name))
+        if (runPuttingOthersOut(plan, [&] { return DropDatabase(name); }))
             modal::messageDialog(QStringLiteral("База даних ") + name + QStringLiteral(" успішно видалена !"),
                                  DialogType::Information, {DialogButton::OK});
     } catch (const OperationCancelled&) {
@@ -146,4 +149,60 @@ bool TMain::DropDatabase(const QString& Name) {
         modal::systemMessageBox(this, erroradvice::appended(e), QGuiApplication::applicationDisplayName());
         return false;
     }
+}
+
+void TMain::askWhoElseIsInside(OperationPlan& plan, const QString& verb) {
+    // A closed connection is not opened for the question: the operation opens it and reports a
+    // server that cannot be reached, as it always did.
+    if (!ADOConnection->isOpen())
+        return;
+    try {
+        useMaster();
+        const serverquestions::ServerVersion v = serverquestions::version(*ADOQuery1);
+        plan.othersInside = serverquestions::othersUsing(*ADOQuery1, v, plan.database);
+    } catch (const DbError&) {
+        // A login without the right to see other sessions: the statement meets what it meets, and
+        // the server's refusal (3702, 3703) is shown as it always was.
+        plan.othersInside.clear();
+        return;
+    }
+    if (plan.othersInside.isEmpty())
+        return;
+    plan.question = disconnectothers::question(plan.database, plan.othersInside, verb);
+    plan.statements.prepend(disconnectothers::singleUser(plan.database));
+}
+
+bool TMain::runPuttingOthersOut(const OperationPlan& plan, const std::function<bool()>& operation) {
+    if (plan.othersInside.isEmpty())
+        return operation();
+    // Whatever stops the operation after the others were put out lets them in again, so that a
+    // database that is still there is not left to one user; a database that is gone needs nothing.
+    const auto letEveryoneIn = [this, &plan] {
+        try {
+            if (!DatabaseExists(plan.database))
+                return;
+            ADOQuery1->close();
+            ADOQuery1->setText(disconnectothers::multiUser(plan.database));
+            ADOQuery1->execute();
+        } catch (const DbError& e) {
+            modal::messageDialog(
+                QStringLiteral("База даних %1 залишилася доступною лише одному з'єднанню: сервер не виконав %2 (%3). "
+                               "Виконайте цю інструкцію, коли сервер буде доступний.")
+                    .arg(plan.database, disconnectothers::multiUser(plan.database), e.message()),
+                DialogType::Warning, {DialogButton::OK});
+        }
+    };
+    bool done = false;
+    try {
+        ADOQuery1->close();
+        ADOQuery1->setText(disconnectothers::singleUser(plan.database));
+        ADOQuery1->execute();
+        done = operation();
+    } catch (...) {
+        letEveryoneIn();
+        throw;
+    }
+    if (!done)
+        letEveryoneIn();
+    return done;
 }

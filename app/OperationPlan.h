@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ServerFiles.h"
+#include "ServerQuestions.h"
 
 #include <QList>
 #include <QString>
@@ -106,4 +107,9 @@ struct OperationPlan {
     // backup: where the server writes the backup when it cannot write the path the user chose (a
     // new file in the shared folder, moved to the chosen path once verified); empty: the chosen path.
     QString backupWrittenAt;
+
+    // attach, detach, drop
+    // The other sessions inside the database when the plan was made: Yes puts them out first
+    // (statements then begins with SINGLE_USER WITH ROLLBACK IMMEDIATE).
+    QList<serverquestions::Session> othersInside;
 };

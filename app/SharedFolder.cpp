@@ -122,6 +122,11 @@ QStringList sharedFolderPlaces() {
             QDir::homePath() + QStringLiteral("/zelvaro-server")};
 }
 
+QStringList lastingFolderPlaces() {
+    const QStringList all = sharedFolderPlaces();
+    return {all.value(1), all.value(2)};
+}
+
 QString sharedFolderSudoCommand(const QString& serverName) {
     const QString user = myName();
     const QString folder = QStringLiteral("/srv/zelvaro-") + user;

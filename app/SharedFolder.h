@@ -38,6 +38,11 @@ using ServerReaches = std::function<bool(const QString& folder)>;
 
 // The places tried, for the user running Zelvaro.
 QStringList sharedFolderPlaces();
+// The places for files that must last: a database attached from copies keeps them as long as it
+// exists, and /var/tmp is cleaned of old files on many systems (systemd-tmpfiles, 30 days). The
+// administrator's /srv/zelvaro-USER first, else ~/zelvaro-server (the server passes through the
+// home folder, x only).
+QStringList lastingFolderPlaces();
 
 // server: the server's account on this computer (its uid and name); places: tests pass their own.
 SharedFolder prepareSharedFolder(uid_t server, const QString& serverName, const ServerReaches& reaches,

@@ -38,7 +38,10 @@ void readCell(SQLHSTMT stmt, SQLUSMALLINT column, FlatStrings& cells) {
         const int chars =
             (indicator == SQL_NO_TOTAL || indicator / 2 > capacity) ? capacity : int(indicator / 2);
         cells.appendPiece(reinterpret_cast<const QChar*>(buffer), chars);
-        if (rc == SQL_SUCCESS)
+        // A piece that holds the whole rest ends the value whatever the return code says: FreeTDS
+        // answers a sql_variant (DBCC CHECKPRIMARYFILE's values) with a warning every time, and
+        // asking again would read the same value forever.
+        if (rc == SQL_SUCCESS || (indicator != SQL_NO_TOTAL && indicator / 2 <= capacity))
             break;
     }
     cells.endString();

@@ -4,6 +4,7 @@
 #include "WindowHarness.h"
 
 #include "SqlQuote.h"
+#include "StandInAsNobody.h"
 #include "UserAclEntry.h"
 
 #include <QComboBox>
@@ -37,39 +38,6 @@ bool restartAs(WindowHarness& h, const QStringList& arguments) {
     h.server.setExtraArguments(arguments);
     return h.server.start();
 }
-
-// A stand-in started as nobody from the first (as mssql starts): its listening socket is nobody's,
-// so the window knows whom it runs as. Stopped when the object goes.
-struct StandInAsNobody {
-    QTemporaryDir data;
-    QProcess process;
-    int port = 0;
-    bool start() {
-        QFile::setPermissions(data.path(), QFileDevice::Permissions(0x7777));
-        process.start(QStringLiteral("setpriv"),
-                      {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
-                       QStringLiteral(ZELVARO_DEVSERVER), QStringLiteral("--port"), QStringLiteral("0"),
-                       QStringLiteral("--browser-port"), QStringLiteral("0"), QStringLiteral("--version"),
-                       QStringLiteral("2019"), QStringLiteral("--data-dir"), data.path()});
-        if (!process.waitForStarted(5000))
-            return false;
-        QElapsedTimer waited;
-        waited.start();
-        while (port == 0 && waited.elapsed() < 5000) {
-            process.waitForReadyRead(200);
-            while (process.canReadLine()) {
-                const auto m = QRegularExpression(QStringLiteral(":(\\d+)")).match(QString::fromUtf8(process.readLine()));
-                if (m.hasMatch() && port == 0)
-                    port = m.captured(1).toInt();
-            }
-        }
-        return port != 0;
-    }
-    ~StandInAsNobody() {
-        process.terminate();
-        process.waitForFinished(3000);
-    }
-};
 
 QString modeOf(const QString& path) {
     return QString::number(int(QFileInfo(path).permissions()), 16);
