@@ -181,7 +181,11 @@ long long freeBytes(const std::string& serverPath, std::string& volume) {
     std::string path = pathspace::host(serverPath);
     if (path.empty())
         return -1;
-    path = folderOf(path);
+    // A folder is on its own volume (a drive's root may be a mount point); a file, made or not yet,
+    // is on its folder's.
+    struct stat self {};
+    if (::stat(path.c_str(), &self) != 0 || !S_ISDIR(self.st_mode))
+        path = folderOf(path);
     struct statvfs vfs {};
     if (::statvfs(path.c_str(), &vfs) != 0)
         return -1;

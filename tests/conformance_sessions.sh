@@ -111,6 +111,14 @@ out=$(run_tsql "$port" 7.4 "select fixed_drive_path, free_space_in_bytes from sy
 check "2019 dm_os_enumerate_fixed_drives" "$out" "free_space_in_bytes" "/"
 out=$(run_tsql "$port" 7.4 "exec master.dbo.xp_fixeddrives")
 check "2019 on Linux has no xp_fixeddrives" "$out" "Msg 2812"
+# A drive that is a mount point of its own is that file system's room, not its parent's.
+if [ "$(id -u)" = 0 ] && mkdir -p "$work/ddrive" && mount -t tmpfs -o size=4m tmpfs "$work/ddrive"; then
+    mkdir -p "$work/s2016d"
+    start s2016d 2016 --drive "C=$work/s2016d" --drive "D=$work/ddrive"
+    out=$(run_tsql "$port" 7.4 "exec master.dbo.xp_fixeddrives")
+    holds "2016 xp_fixeddrives: a drive on its own small disk" bash -c 'grep -qE "^D[[:space:]]+[0-4]$" <<<"$1"' _ "$out"
+    umount -l "$work/ddrive"
+fi
 start s2008 2008
 out=$(run_tsql "$port" 7.3 "select available_bytes from sys.dm_os_volume_stats(1, 1)")
 check "2008 RTM has no dm_os_volume_stats" "$out" "Msg 208"
