@@ -86,17 +86,17 @@ void TMain::readBackupFileList() {
     // A backup file may hold several sets (a backup without INIT appends one): the newest full
     // backup is the one read and restored.
     const restoreplan::ChosenSet chosenSet = backupSetOf(bak);
-    // A newer server's backup is told from its header, before its list is read (the server would
-    // say 3169 only after reading the whole file).
-    QString tooNew;
+    // A backup this server cannot restore (a newer server's, a 2000 one from 2012 on) is told from
+    // its header, before its list is read (the server would say 3169 only after reading the file).
+    QString unreadable;
     try {
-        tooNew = restorechecks::tooNew(bak, chosenSet.major, chosenSet.minor, chosenSet.build,
+        unreadable = restorechecks::unreadableVersion(bak, chosenSet.major, chosenSet.minor, chosenSet.build,
                                        serverquestions::version(*ADOQuery1));
     } catch (const DbError&) {
         // A server that will not say its version reads the list as before, and says what it says.
     }
-    if (!tooNew.isEmpty()) {
-        modal::messageDialog(tooNew, DialogType::Error, {DialogButton::OK});
+    if (!unreadable.isEmpty()) {
+        modal::messageDialog(unreadable, DialogType::Error, {DialogButton::OK});
         return;
     }
     const int position = chosenSet.position;

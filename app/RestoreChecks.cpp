@@ -54,14 +54,23 @@ QString serverName(int major, int minor, int build) {
                                           .arg(build, 4, 10, QLatin1Char('0')));
 }
 
-QString tooNew(const QString& backup, int major, int minor, int build,
-               const serverquestions::ServerVersion& v) {
-    if (major <= 0 || compared(major, minor, v) <= 0)
+QString unreadableVersion(const QString& backup, int major, int minor, int build,
+                          const serverquestions::ServerVersion& v) {
+    if (major <= 0)
         return {};
-    return QStringLiteral("Резервну копію %1 зроблено новішим сервером — %2, а цей сервер — %3. Новіший "
-                          "формат цей сервер не прочитає: відновіть копію на сервері версії %2 або новішої.\n"
-                          "Серверу нічого не надіслано.")
-        .arg(backup, serverName(major, minor, build), serverName(v.major, v.minor, v.build));
+    if (compared(major, minor, v) > 0)
+        return QStringLiteral("Резервну копію %1 зроблено новішим сервером — %2, а цей сервер — %3. Новіший "
+                              "формат цей сервер не прочитає: відновіть копію на сервері версії %2 або новішої.\n"
+                              "Серверу нічого не надіслано.")
+            .arg(backup, serverName(major, minor, build), serverName(v.major, v.minor, v.build));
+    // From 2012 on a server upgrades nothing older than 2005: a 2000 backup goes through a server of
+    // 2005 to 2008 R2 first.
+    if (major < 9 && v.major >= 11)
+        return QStringLiteral("Резервну копію %1 зроблено надто старим сервером — %2, а цей сервер — %3 "
+                              "відновлює копії лише від SQL Server 2005. Відновіть її спершу на сервері версії "
+                              "2005, 2008 або 2008 R2 і зробіть там нову копію.\nСерверу нічого не надіслано.")
+            .arg(backup, serverName(major, minor, build), serverName(v.major, v.minor, v.build));
+    return {};
 }
 
 QString upgraded(int major, int minor, int build, const serverquestions::ServerVersion& v) {
@@ -86,9 +95,9 @@ QString otherCollation(const QString& backupCollation, const QString& serverColl
 
 void check(AdoQuery& query, const Server& server, OperationPlan& plan, const QList<Target>& targets,
            const Backup& backup) {
-    const QString newer = tooNew(backup.path, backup.major, backup.minor, backup.build, server.version);
-    if (!newer.isEmpty()) {
-        plan.stop = newer;
+    const QString unreadable = unreadableVersion(backup.path, backup.major, backup.minor, backup.build, server.version);
+    if (!unreadable.isEmpty()) {
+        plan.stop = unreadable;
         return;
     }
     // Express holds so much data per database and no more (1827 once the files are made).

@@ -21,9 +21,10 @@ QString humanSize(qint64 bytes);
 // one this program does not know.
 QString serverName(int major, int minor, int build);
 
-// The refusal for a backup made by a newer server (it cannot be restored here), empty otherwise.
-QString tooNew(const QString& backup, int major, int minor, int build,
-               const serverquestions::ServerVersion& v);
+// The refusal for a backup this server cannot restore (a newer server's; from 2012 on, a 2000
+// one), empty otherwise.
+QString unreadableVersion(const QString& backup, int major, int minor, int build,
+                          const serverquestions::ServerVersion& v);
 // The line for a backup of an older server, which the restore upgrades; empty otherwise.
 QString upgraded(int major, int minor, int build, const serverquestions::ServerVersion& v);
 // The line for a backup whose collation is not the server's; empty when they agree or either is

@@ -230,11 +230,22 @@ private slots:
         QVERIFY(QDir(d + "/target").isEmpty());
     }
 
-    // A newer server's backup is told from its header, with both versions, before its list is read.
-    void aNewerServersBackupIsToldFromItsHeader() {
+    // A backup this server cannot read is told from its header, with both versions, before its
+    // list is read: a newer server's, and from 2012 on a 2000 backup.
+    void aBackupOfAnotherVersionIsToldFromItsHeader_data() {
+        QTest::addColumn<int>("made");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<QString>("madeBy");
+        QTest::newRow("newer") << 2022 << QStringLiteral("новішим сервером") << QStringLiteral("SQL Server 2022 (16.00.");
+        QTest::newRow("2000 on 2019") << 2000 << QStringLiteral("надто старим сервером") << QStringLiteral("SQL Server 2000 (8.00.");
+    }
+    void aBackupOfAnotherVersionIsToldFromItsHeader() {
+        QFETCH(int, made);
+        QFETCH(QString, said);
+        QFETCH(QString, madeBy);
         WindowHarness h(2019);
-        DevServer newer(2022);
-        const QString bak = backupFrom(newer, QStringLiteral("Nova"), h.server.scratch());
+        DevServer other(made);
+        const QString bak = backupFrom(other, QStringLiteral("Nova"), h.server.scratch());
         QVERIFY(h.connect());
         h.script.clear();
         h.openPage(WindowHarness::RestorePage);
@@ -242,8 +253,7 @@ private slots:
         h.script.answer(Reply::OK);
         h.pickBackupButton()->click();
         QCOMPARE(h.script.last().type, DialogType::Error);
-        QVERIFY2(h.script.last().text.contains(QStringLiteral("новішим сервером — SQL Server 2022 (16.00.")),
-                 qPrintable(h.script.last().text));
+        QVERIFY2(h.script.last().text.contains(said + QStringLiteral(" — ") + madeBy), qPrintable(h.script.last().text));
         QVERIFY(h.script.last().text.contains(QStringLiteral("а цей сервер — SQL Server 2019 (15.00.")));
         QVERIFY(!h.server.receivedStatements().contains(QLatin1String("FILELISTONLY")));
         QVERIFY(!h.restoreButton()->isEnabled());
