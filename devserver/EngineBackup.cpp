@@ -18,23 +18,12 @@
 #include <thread>
 #include <unistd.h>
 
+using engine::Fd;
 using engine::fmt;
 using engine::guidFor;
 using engine::pagesOf;
 
 namespace {
-
-// Closes a descriptor on every way out.
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    Fd(Fd&& o) noexcept : fd(o.fd) { o.fd = -1; }
-    Fd(const Fd&) = delete;
-    ~Fd() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
 
 // 3202 and 3203: 2000 gives the operating-system code as a status and sends the reader to the
 // error log; later versions name the error.

@@ -7,8 +7,21 @@
 #include <cctype>
 #include <cstdio>
 #include <string>
+#include <unistd.h>
 
 namespace engine {
+
+// Closes a descriptor on every way out.
+struct Fd {
+    int fd = -1;
+    explicit Fd(int f) : fd(f) {}
+    Fd(Fd&& o) noexcept : fd(o.fd) { o.fd = -1; }
+    Fd(const Fd&) = delete;
+    ~Fd() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
 
 // Tiny %1 %2 %3 substitution: message templates keep their quotes and punctuation readable.
 inline std::string fmt(const char* pattern, const std::string& a, const std::string& b = "",

@@ -1,12 +1,15 @@
 // How much of a database's files its data takes, as a client asks it from outside the database:
 // `[db].sys.allocation_units` (2005 on) and `[db].dbo.sysindexes` (every version; 2000's
-// sp_spaceused adds up `reserved` of indid 0, 1 and 255). The model fills every page of a data
-// file, one allocation unit (indid 1) per data file, so the answer matches what its BACKUP writes
-// for the data files.
+// sp_spaceused adds up `reserved` of indid 0, 1 and 255). One allocation unit (indid 1) per data
+// file, holding the pages in use that its BACKUP counts and writes for that file.
 #include "Engine.h"
 
 #include "EngineHelpers.h"
+#include "Storage.h"
 
+#include <fcntl.h>
+
+using engine::Fd;
 using engine::fmt;
 using engine::lower;
 using engine::pagesOf;
@@ -33,8 +36,11 @@ bool Engine::spaceView(const tsql::Statement& st, bool last) {
             found = true;
             restoring = db->restoring;
             for (const DbFile& f : db->files)
-                if (f.type == 'D')
-                    pages.push_back(pagesOf(size_t(std::max(0LL, storage::fileSize(f.physical)))));
+                if (f.type == 'D') {
+                    const long long size = std::max(0LL, storage::fileSize(f.physical));
+                    Fd fd(storage::openFile(f.physical, O_RDONLY));
+                    pages.push_back(fd.fd < 0 ? pagesOf(size_t(size)) : pagesInUse(f, fd.fd, size));
+                }
         }
     }
     if (!found) {
