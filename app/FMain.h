@@ -5,6 +5,7 @@
 #include "AdoQuery.h"
 #include "OperationPlan.h"
 #include "RestorePlan.h"
+#include "RoundTripWait.h"
 
 #include <QHash>
 #include <QProxyStyle>
@@ -188,8 +189,10 @@ private:
     void BitBtn5Click();
 
     std::unique_ptr<Ui::TMain> ui;
-    std::unique_ptr<AdoConnection> ADOConnection;
+    // Shared: a round trip the window stopped waiting for keeps it until the server has answered.
+    std::shared_ptr<AdoConnection> ADOConnection;
     std::unique_ptr<AdoQuery> ADOQuery1;
+    std::unique_ptr<RoundTripWait> m_roundTripWait;
     SharedOpenDialog OpenDialog1;
     DatabaseNamesModel* m_databaseNames = nullptr; // what ListDataBases shows
     QString FLogicalDataName;
