@@ -1,13 +1,15 @@
 #include "RoundTrip.h"
 
+#include <atomic>
 #include <thread>
 
 namespace roundtrip {
 
 namespace {
-// Read and written on the installing thread only: the other threads tell themselves apart by id.
+// The waiter is read and written on the installing thread only; the other threads (workers, jobs
+// left running while the next window installs its waiter) only compare their id with its thread's.
 Waiter g_waiter;
-std::thread::id g_waiterThread;
+std::atomic<std::thread::id> g_waiterThread{};
 // True on a thread while it runs a job: a round trip inside it waits right there.
 thread_local bool t_inJob = false;
 
@@ -19,12 +21,14 @@ struct InJob {
 } // namespace
 
 void installWaiter(Waiter waiter) {
+    g_waiterThread = std::thread::id();
     g_waiter = std::move(waiter);
-    g_waiterThread = g_waiter ? std::this_thread::get_id() : std::thread::id();
+    if (g_waiter)
+        g_waiterThread = std::this_thread::get_id();
 }
 
 bool run(std::function<void()> job) {
-    if (t_inJob || !g_waiter || std::this_thread::get_id() != g_waiterThread) {
+    if (t_inJob || std::this_thread::get_id() != g_waiterThread.load() || !g_waiter) {
         const InJob marked;
         job();
         return true;

@@ -52,6 +52,9 @@ struct GiveUpWhenShown {
     QPointer<ProgressDialog> dialog;
     int shown = 0;
     bool pressEsc = true;
+    QString from; // when set, waits are let be until a dialog with this line has shown
+    int escapesLeft = -1; // -1: no limit
+    QPointer<ProgressDialog> escaped; // once per dialog: a long operation's stays up while it stops
     QString subjectWhileUp;
     EventCounter counted;
     QTimer timer;
@@ -66,8 +69,13 @@ struct GiveUpWhenShown {
         h.window->installEventFilter(&counted);
         timer.setInterval(20);
         QObject::connect(&timer, &QTimer::timeout, [this, &h] {
-            if (!dialog || !dialog->isVisible() || !pressEsc)
+            if (!dialog || !dialog->isVisible() || !pressEsc || dialog == escaped)
                 return;
+            if (!from.isEmpty()) {
+                if (dialog->line() != from)
+                    return;
+                from.clear();
+            }
             if (!keyPosted) {
                 keyPosted = true;
                 h.window->update();
@@ -75,7 +83,12 @@ struct GiveUpWhenShown {
                                             new QKeyEvent(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier));
                 return;
             }
+            if (escapesLeft == 0)
+                return;
+            if (escapesLeft > 0)
+                --escapesLeft;
             subjectWhileUp = dialog->line();
+            escaped = dialog;
             QTest::keyClick(dialog.data(), Qt::Key_Escape);
         });
         timer.start();
@@ -143,6 +156,30 @@ private slots:
         QCOMPARE(h.listed(), QStringList{QStringLiteral("Облік")});
         QVERIFY(h.script.seen.isEmpty());
         QVERIFY(giveUp.counted.paints > 1);
+    }
+
+    // After a cancelled drop the server is asked whether the database is gone; a server too slow
+    // to say, given up on, leaves the user told that it could not be asked.
+    void questionAfterACancelGivenUp() {
+        WindowHarness h;
+        QVERIFY(createDatabase(h, QStringLiteral("Old")));
+        h.server.stop();
+        h.server.setExtraArguments({QStringLiteral("--slow"), QStringLiteral("1500")});
+        QVERIFY(h.server.start());
+        QVERIFY(h.connect());
+        h.openPage(1);
+        QVERIFY(h.selectListed(QStringLiteral("Old")));
+        h.script.clear();
+        h.script.answer(6); // the drop is confirmed
+        GiveUpWhenShown giveUp(h); // the drop's own dialog, then every wait after it
+        giveUp.from = QStringLiteral("Видалення бази даних");
+        giveUp.escapesLeft = 2; // the drop, then the question; the list's refresh is waited for
+        h.dropButton()->click();
+        QVERIFY(giveUp.shown >= 2);
+        const QString told = h.script.texts().join(QLatin1Char('|'));
+        QVERIFY2(told.contains(QStringLiteral("Видалення бази даних Old скасовано. Сервер не відповів, чи "
+                                              "видалена база даних: перегляньте список баз даних.")),
+                 qPrintable(told));
     }
 
     // A round trip started from a handler that runs inside another round trip's wait (a timer, a
