@@ -262,7 +262,12 @@ SQLHSTMT AdoConnection::statementHandle() {
     return m_stmt;
 }
 
-void AdoConnection::dropBrokenLink() {
+void AdoConnection::dropBrokenLink(SQLHSTMT ranOn) {
+    {
+        const std::lock_guard<std::mutex> lock(m_state);
+        if (ranOn && ranOn != m_stmt)
+            return;
+    }
     close();
 }
 

@@ -103,8 +103,10 @@ public:
     // before the connection. Null when the driver cannot allocate one.
     SQLHSTMT statementHandle();
     const QString& driverName() const { return m_driver; }
-    // Called by the statement object when the driver reports the link as gone.
-    void dropBrokenLink();
+    // Called by the statement object when the driver reports the link as gone: closes the link the
+    // statement ran on, unless the window has closed it meanwhile (and may have opened another,
+    // which a statement it stopped waiting for must leave alone). Null: closes whatever is open.
+    void dropBrokenLink(SQLHSTMT ranOn = nullptr);
     // Whether the driver knows the link to be gone.
     bool isDead() const;
     // Whether the server closes the link within millis of a reply. SQL Server ends the session

@@ -258,14 +258,16 @@ AdoQuery::Result AdoQuery::Trip::runOnce() {
     if (!firstError.isEmpty() && !reply.linkLost && connection.closedByServerWithin(kSessionEndMillis)) {
         endedByServer = true;
         watched.letGo();
+        const SQLHSTMT ranOn = stmt.h;
         stmt.release();
-        connection.dropBrokenLink();
+        connection.dropBrokenLink(ranOn);
     }
     if (reply.linkLost) {
         // The handle goes with the link: the watch lets go of it first.
         watched.letGo();
+        const SQLHSTMT ranOn = stmt.h;
         stmt.release();
-        connection.dropBrokenLink();
+        connection.dropBrokenLink(ranOn);
         if (!reply.kept.hasRows && messages.isEmpty())
             throw LinkLostBeforeReply{firstError, reply.errors};
     }
