@@ -122,8 +122,10 @@ void TMain::applyImages() {
 TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>()) {
     registerImages();
     // Without the database client there is nothing to administer: the caller reports and ends.
-    ADOConnection = std::make_unique<AdoConnection>();
+    ADOConnection = std::make_shared<AdoConnection>();
     ADOQuery1 = std::make_unique<AdoQuery>(*ADOConnection, QStringLiteral("ADOQuery1"));
+    // Every round trip this window's thread starts waits on a worker, the window alive meanwhile.
+    m_roundTripWait = std::make_unique<RoundTripWait>(this, [this] { return ui->ServerName->text(); });
     // The status image follows the connection also where no handler of ours closes or opens it: a
     // statement that finds the link gone closes it (grey: the big button connects again), and one
     // that opens it by itself succeeded in connecting (green). A long operation's worker thread

@@ -6,6 +6,7 @@
 #include "OperationPlan.h"
 #include "RestoreChecks.h"
 #include "RestorePlan.h"
+#include "RoundTripWait.h"
 
 #include <QHash>
 #include <QProxyStyle>
@@ -225,8 +226,10 @@ private:
     void BitBtn5Click();
 
     std::unique_ptr<Ui::TMain> ui;
-    std::unique_ptr<AdoConnection> ADOConnection;
+    // Shared: a round trip the window stopped waiting for keeps it until the server has answered.
+    std::shared_ptr<AdoConnection> ADOConnection;
     std::unique_ptr<AdoQuery> ADOQuery1;
+    std::unique_ptr<RoundTripWait> m_roundTripWait;
     SharedOpenDialog OpenDialog1;
     DatabaseNamesModel* m_databaseNames = nullptr; // what ListDataBases shows
     QString FLogicalDataName;

@@ -6,6 +6,7 @@
 #include "ProgressDialog.h"
 
 #include <QEventLoop>
+#include <QList>
 #include <QTimer>
 
 #include <mutex>
@@ -23,40 +24,50 @@ struct Handover {
     bool ended = false;
 };
 
+// A wait in progress, innermost last; each is on its own caller's stack. Window's thread only.
 struct Current {
     QEventLoop* loop = nullptr;
     bool* gaveUp = nullptr;
 };
-Current g_current;
+QList<Current> g_waits;
+
+void giveUpOne(const Current& wait) {
+    *wait.gaveUp = true;
+    wait.loop->quit();
+}
 } // namespace
 
 bool isWaiting() {
-    return g_current.loop != nullptr;
+    return !g_waits.isEmpty();
 }
 
 void giveUp() {
-    if (!isWaiting())
-        return;
-    *g_current.gaveUp = true;
-    g_current.loop->quit();
+    for (const Current& wait : g_waits)
+        giveUpOne(wait);
 }
 
-bool run(QWidget* window, const QString& title, const QString& subject, std::function<void()> job) {
-    Q_ASSERT(!isWaiting());
+bool run(QWidget* window, const QString& title, const QString& subject, std::function<void()> job,
+         Announce announce) {
     QEventLoop loop;
     bool gaveUp = false;
     auto handover = std::make_shared<Handover>();
     handover->waiter = &loop;
 
     ProgressDialog dialog(title, subject, window);
-    QObject::connect(&dialog, &ProgressDialog::cancelRequested, &loop, [] { giveUp(); });
+    const Current self{&loop, &gaveUp};
+    QObject::connect(&dialog, &ProgressDialog::cancelRequested, &loop, [self] { giveUpOne(self); });
     {
         const ControlsDisabled disabled(window);
-        g_current = {&loop, &gaveUp};
-        modal::progressOpened(dialog);
+        g_waits.append(self);
+        if (announce == Announce::Always)
+            modal::progressOpened(dialog);
         QTimer showLater;
         showLater.setSingleShot(true);
-        QObject::connect(&showLater, &QTimer::timeout, &dialog, [&dialog] { dialog.open(); });
+        QObject::connect(&showLater, &QTimer::timeout, &dialog, [&dialog, announce] {
+            if (announce == Announce::WhenShown)
+                modal::progressOpened(dialog);
+            dialog.open();
+        });
         showLater.start(kShowAfterMs);
 
         // Detached: a job given up may end long after this wait (a login runs into its time-out).
@@ -75,7 +86,7 @@ bool run(QWidget* window, const QString& title, const QString& subject, std::fun
                 QMetaObject::invokeMethod(handover->waiter, &QEventLoop::quit, Qt::QueuedConnection);
         }).detach();
         loop.exec();
-        g_current = {};
+        g_waits.removeLast();
         dialog.hide();
     }
     const std::lock_guard<std::mutex> lock(handover->mutex);

@@ -18,10 +18,15 @@ inline constexpr int kShowAfterMs = 500;
 // application quitting returns false at once, without waiting for the job: it runs on unobserved,
 // so it must own all it touches (shared pointers), and whatever it comes to is dropped with it.
 // title and subject are the dialog's lines: "Підключення до сервера", "Сервер: ...".
-bool run(QWidget* window, const QString& title, const QString& subject, std::function<void()> job);
+// A wait may start while another one's loop runs (a timer's handler asks the server): it runs
+// its own job and loop, and the outer wait ends once the inner one has.
+// When tests hear of the dialog (modal::progressOpened): as it is made, or only if it shows.
+enum class Announce { Always, WhenShown };
+bool run(QWidget* window, const QString& title, const QString& subject, std::function<void()> job,
+         Announce announce = Announce::Always);
 
 bool isWaiting();
-// Gives up the wait in progress, as its Cancel does (the window is being closed).
+// Gives up every wait in progress, as their Cancel does (the window is being closed).
 void giveUp();
 
 } // namespace serverwait

@@ -1,10 +1,12 @@
 #include "AdoQuery.h"
 
 #include "OdbcDiagnostics.h"
+#include "RoundTrip.h"
 #include "RowBlocks.h"
 #include "ServerError.h"
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -99,23 +101,112 @@ bool isReadOnly(const QString& text) {
 }
 } // namespace
 
+// Everything a statement's round trip touches, owned by the job: a wait given up leaves it running
+// on its worker, where it ends on its own, while the statement object is used again or is gone.
+struct AdoQuery::Trip {
+    Trip(AdoConnection& c, StatementWatch* outerWatch, QString queryName, QString text, bool rows)
+        : alive(c.keepAlive()), connection(c), watch(outerWatch ? outerWatch : &ownWatch),
+          name(std::move(queryName)), sql(std::move(text)), wantRows(rows) {}
+
+    // On the thread that waits for the server. Never throws: the outcome is kept.
+    void run() noexcept;
+    // Any thread: the statement is asked to stop (the driver's cancel), or not sent at all.
+    void cancel() { watch->cancel(); }
+
+    // What one statement brought back: its first rowset, its messages and how it ended.
+    struct Reply {
+        Result kept;
+        QList<OdbcRecord> errors;
+        // The server's informational messages of the statement go with its error too: they may
+        // say why it failed (a log that could not be rebuilt, say) where the error only says that.
+        QList<OdbcRecord> notes;
+        bool linkLost = false;
+        bool truncated = false;
+        // A cancel cleared the diagnostics of a call before they were read: its outcome is unknown.
+        bool cutByCancel = false;
+    };
+    // The link was found gone before the server answered anything: the statement may be sent again.
+    struct LinkLostBeforeReply {
+        QString message;
+        QList<OdbcRecord> records;
+    };
+    Result sendAndRead();
+    // Sends the text once on the connection's statement handle and reads its whole reply.
+    Result runOnce();
+    Reply readReply(SQLHSTMT stmt, SQLRETURN firstCall);
+    // One result of the reply: its rows are kept when `keep`, otherwise read past.
+    void readResult(SQLHSTMT stmt, bool keep, Reply& reply);
+    // The diagnostics of the last driver call: messages, errors, and whether the link went.
+    void collect(SQLHSTMT stmt, Reply& reply);
+    // The message the statement's failure is reported with; empty when it did not fail. Also
+    // notices a link that died without saying so.
+    QString firstErrorOf(Reply& reply) const;
+    [[noreturn]] void fail(const QString& message) const {
+        throw DbError(name + QLatin1String(": ") + message);
+    }
+
+    // Keeps a connection owned by a shared pointer alive for a job left running.
+    const std::shared_ptr<AdoConnection> alive;
+    AdoConnection& connection;
+    // Lets the statement be cancelled from the window when nobody else follows it. Declared before
+    // `watch`, which may point at it; joined (destroyed) after the statement has let it go.
+    StatementWatch ownWatch;
+    StatementWatch* const watch;
+    const QString name;
+    const QString sql;
+    const bool wantRows;
+    // The outcome, read once the job has ended.
+    QStringList messages;
+    Result result;
+    std::optional<DbError> failure;
+};
+
+void AdoQuery::Trip::run() noexcept {
+    try {
+        result = sendAndRead();
+    } catch (const DbError& e) {
+        failure = e;
+    } catch (const std::exception& e) {
+        failure = DbError(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        failure = DbError(QStringLiteral("Unknown error"));
+    }
+}
+
 AdoQuery::Result AdoQuery::run(bool wantRows) {
     close();
-    m_connection.ensureOpen();
-    const QString sql = text();
+    m_messages.clear();
+    const auto trip = std::make_shared<Trip>(m_connection, m_watch, m_name, text(), wantRows);
+    if (!roundtrip::run([trip] { trip->run(); })) {
+        // Given up: the server is asked to stop the statement, which ends on its worker and then
+        // lets the connection go; the next round trip waits for that on its own worker.
+        trip->cancel();
+        throw roundtrip::givenUp();
+    }
+    m_messages = trip->messages;
+    if (trip->failure)
+        throw *trip->failure;
+    return std::move(trip->result);
+}
+
+AdoQuery::Result AdoQuery::Trip::sendAndRead() {
+    // One thread at a time on the connection: a statement left running by a given-up wait ends
+    // first, and this thread (never the window's) waits for it.
+    const AdoConnection::Hold held(connection);
+    connection.ensureOpen();
     const bool readOnly = isReadOnly(sql);
     if (!readOnly)
-        m_connection.reviveIfStale();
+        connection.reviveIfStale();
     try {
-        return runOnce(sql, wantRows);
+        return runOnce();
     } catch (const LinkLostBeforeReply& lost) {
         // The server never answered on the old link (it went away while we were idle): a statement
         // that changes nothing is sent once more on a new one; any other is reported.
         if (!readOnly)
             throw servererror::linkLost(lost.message, lost.records);
-        m_connection.ensureOpen();
+        connection.ensureOpen();
         try {
-            return runOnce(sql, wantRows);
+            return runOnce();
         } catch (const LinkLostBeforeReply& again) {
             throw servererror::linkLost(again.message, again.records);
         }
@@ -135,50 +226,52 @@ struct WatchedStatement {
 };
 } // namespace
 
-AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
-    m_messages.clear();
+AdoQuery::Result AdoQuery::Trip::runOnce() {
+    messages.clear();
 
-    StatementInUse stmt{m_connection.statementHandle()};
+    StatementInUse stmt{connection.statementHandle()};
     if (!stmt.h) {
-        m_connection.dropBrokenLink();
+        connection.dropBrokenLink();
         throw DbError(QStringLiteral("Cannot allocate an ODBC statement"));
     }
     WatchedStatement watched; // destroyed before stmt
-    if (m_watch) {
-        if (!m_watch->begin(stmt.h))
+    if (watch) {
+        if (!watch->begin(stmt.h))
             throw DbError(QStringLiteral("Operation cancelled"));
-        watched.watch = m_watch;
+        watched.watch = watch;
     }
 
     // The time-out is the statement's own: the handle is shared by every statement. A statement
     // that changes something is never given up by the client (the server may be silent until it
     // ends: a restore without STATS is, for hours); the login time-out is the connection's.
-    const SQLULEN timeout = isReadOnly(sql) ? SQLULEN(m_connection.commandTimeout()) : 0;
+    const SQLULEN timeout = isReadOnly(sql) ? SQLULEN(connection.commandTimeout()) : 0;
     SQLSetStmtAttr(stmt.h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout), 0);
     // A cancel that came before the statement starts: it is not sent at all.
-    if (m_watch && !m_watch->callStarts())
+    if (watch && !watch->callStarts())
         throw DbError(QStringLiteral("Operation cancelled"));
     const SQLRETURN rc =
         SQLExecDirectW(stmt.h, const_cast<SQLWCHAR*>(reinterpret_cast<const SQLWCHAR*>(sql.utf16())),
                        SQLINTEGER(sql.size()));
-    Reply reply = readReply(stmt.h, rc, wantRows);
-    m_connection.markUsed();
+    Reply reply = readReply(stmt.h, rc);
+    connection.markUsed();
 
     const QString firstError = firstErrorOf(reply);
     // An error that ends the session: the server closes the link right after its reply.
     bool endedByServer = false;
-    if (!firstError.isEmpty() && !reply.linkLost && m_connection.closedByServerWithin(kSessionEndMillis)) {
+    if (!firstError.isEmpty() && !reply.linkLost && connection.closedByServerWithin(kSessionEndMillis)) {
         endedByServer = true;
         watched.letGo();
+        const SQLHSTMT ranOn = stmt.h;
         stmt.release();
-        m_connection.dropBrokenLink();
+        connection.dropBrokenLink(ranOn);
     }
     if (reply.linkLost) {
         // The handle goes with the link: the watch lets go of it first.
         watched.letGo();
+        const SQLHSTMT ranOn = stmt.h;
         stmt.release();
-        m_connection.dropBrokenLink();
-        if (!reply.kept.hasRows && m_messages.isEmpty())
+        connection.dropBrokenLink(ranOn);
+        if (!reply.kept.hasRows && messages.isEmpty())
             throw LinkLostBeforeReply{firstError, reply.errors};
     }
     if (endedByServer) {
@@ -198,11 +291,11 @@ AdoQuery::Result AdoQuery::runOnce(const QString& sql, bool wantRows) {
     return std::move(reply.kept);
 }
 
-AdoQuery::Reply AdoQuery::readReply(SQLHSTMT stmt, SQLRETURN rc, bool wantRows) {
+AdoQuery::Trip::Reply AdoQuery::Trip::readReply(SQLHSTMT stmt, SQLRETURN rc) {
     Reply reply;
     // Whether a cancel was sent while the call ran; once it has ended, no cancel touches the
     // handle until this thread delivers one, after the diagnostics are read.
-    bool cancelSent = m_watch && m_watch->callEnded();
+    bool cancelSent = watch && watch->callEnded();
     int failures = 0;
     // Every result and message is read until the driver says there is no more: a BACKUP or RESTORE
     // whose stream is abandoned early gets cancelled by the server.
@@ -218,7 +311,7 @@ AdoQuery::Reply AdoQuery::readReply(SQLHSTMT stmt, SQLRETURN rc, bool wantRows) 
         }
         if (rc == SQL_NO_DATA)
             break;
-        if (rc == SQL_ERROR && !reply.linkLost && m_connection.isDead())
+        if (rc == SQL_ERROR && !reply.linkLost && connection.isDead())
             reply.linkLost = true;
         // A dead link answers every further call with an error: stop there, and never spin on a
         // driver that keeps failing without moving on.
@@ -227,20 +320,20 @@ AdoQuery::Reply AdoQuery::readReply(SQLHSTMT stmt, SQLRETURN rc, bool wantRows) 
             break;
         if (SQL_SUCCEEDED(rc))
             readResult(stmt, wantRows && !reply.kept.hasRows, reply);
-        if (m_watch) {
+        if (watch) {
             // What the server said as it stopped ("aborted", "terminating abnormally") is the
             // statement's own last word: kept, not cleared by the next call.
-            if (m_watch->deliverLateCancel(stmt))
+            if (watch->deliverLateCancel(stmt))
                 collect(stmt, reply);
-            m_watch->callStarts(); // a cancel not delivered above is sent while the call runs
+            watch->callStarts(); // a cancel not delivered above is sent while the call runs
         }
         rc = SQLMoreResults(stmt);
-        cancelSent = m_watch && m_watch->callEnded();
+        cancelSent = watch && watch->callEnded();
     }
     return reply;
 }
 
-void AdoQuery::readResult(SQLHSTMT stmt, bool keep, Reply& reply) {
+void AdoQuery::Trip::readResult(SQLHSTMT stmt, bool keep, Reply& reply) {
     SQLSMALLINT columns = 0;
     SQLNumResultCols(stmt, &columns);
     if (columns <= 0)
@@ -280,23 +373,23 @@ void AdoQuery::readResult(SQLHSTMT stmt, bool keep, Reply& reply) {
         collect(stmt, reply);
 }
 
-void AdoQuery::collect(SQLHSTMT stmt, Reply& reply) {
+void AdoQuery::Trip::collect(SQLHSTMT stmt, Reply& reply) {
     for (const OdbcRecord& r : odbcdiag::read(SQL_HANDLE_STMT, stmt)) {
         if (odbcdiag::isLinkFailure(r))
             reply.linkLost = true;
         if (odbcdiag::isInformational(r)) {
-            m_messages.append(odbcdiag::cleanMessage(r));
+            messages.append(odbcdiag::cleanMessage(r));
             reply.notes.append(r);
-            if (m_watch)
-                m_watch->message(r.native, m_messages.last());
+            if (watch)
+                watch->message(r.native, messages.last());
         } else
             reply.errors.append(r);
     }
 }
 
-QString AdoQuery::firstErrorOf(Reply& reply) const {
+QString AdoQuery::Trip::firstErrorOf(Reply& reply) const {
     const QString first = odbcdiag::errorMessage(reply.errors, QString());
-    if (!first.isEmpty() && !reply.linkLost && m_connection.isDead())
+    if (!first.isEmpty() && !reply.linkLost && connection.isDead())
         reply.linkLost = true;
     // FreeTDS reports a link it found closed (a server restarted since the last statement, say)
     // as a bare "Unknown error", also after it has already said the link is gone: that tells the

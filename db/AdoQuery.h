@@ -53,34 +53,9 @@ private:
         QStringList columns;
         FlatStrings cells; // row after row, columns.size() cells each
     };
-    // What one statement brought back: its first rowset, its messages and how it ended.
-    struct Reply {
-        Result kept;
-        QList<OdbcRecord> errors;
-        // The server's informational messages of the statement go with its error too: they may
-        // say why it failed (a log that could not be rebuilt, say) where the error only says that.
-        QList<OdbcRecord> notes;
-        bool linkLost = false;
-        bool truncated = false;
-        // A cancel cleared the diagnostics of a call before they were read: its outcome is unknown.
-        bool cutByCancel = false;
-    };
-    // The link was found gone before the server answered anything: the statement may be sent again.
-    struct LinkLostBeforeReply {
-        QString message;
-        QList<OdbcRecord> records;
-    };
+    // One statement's round trip, run wherever the wait for the server happens, on what it owns.
+    struct Trip;
     Result run(bool wantRows);
-    // Sends the text once on the connection's statement handle and reads its whole reply.
-    Result runOnce(const QString& sql, bool wantRows);
-    Reply readReply(SQLHSTMT stmt, SQLRETURN firstCall, bool wantRows);
-    // One result of the reply: its rows are kept when `keep`, otherwise read past.
-    void readResult(SQLHSTMT stmt, bool keep, Reply& reply);
-    // The diagnostics of the last driver call: messages, errors, and whether the link went.
-    void collect(SQLHSTMT stmt, Reply& reply);
-    // The message the statement's failure is reported with; empty when it did not fail. Also
-    // notices a link that died without saying so.
-    QString firstErrorOf(Reply& reply) const;
     [[noreturn]] void fail(const QString& message) const;
     void requireOpen() const;
     // The current row's cell, after the checks every read makes.
