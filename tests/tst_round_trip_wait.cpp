@@ -206,6 +206,21 @@ private slots:
         QCOMPARE(outer.rowCount(), 5); // four system databases and Склад
         QVERIFY(!serverwait::isWaiting());
     }
+    // Closing the window while a read waits gives the wait up and closes: nothing is shown on the
+    // way out, since there is no window left to tell (an error box would keep the program running).
+    void closingDuringAWaitShowsNothing() {
+        WindowHarness h;
+        QVERIFY(h.connect());
+        h.script.clear();
+        Quiet quiet(h.server.processId());
+        QTimer::singleShot(200, [&] {
+            QVERIFY(serverwait::isWaiting());
+            h.window->close();
+        });
+        h.openPage(1);
+        QVERIFY(!h.window->isVisible());
+        QVERIFY2(h.script.seen.isEmpty(), qPrintable(h.script.texts().join(QLatin1Char('\n'))));
+    }
 };
 
 QTEST_MAIN(TestRoundTripWait)
