@@ -146,6 +146,7 @@ void Session::press(const Step& step, StepRecord& record) {
     if (!onCurrentPage(step.field) || !button->isEnabled())
         return;
     record.asked = m_model.ask(step.field, *m_window, m_world);
+    record.refused = m_model.refusedByServer(record.asked, m_world);
     switch (record.asked.op) {
     case Op::Attach: ++m_counts.attach; break;
     case Op::Detach: ++m_counts.detach; break;
@@ -187,7 +188,10 @@ void Session::performWorld(const Step& step) {
         m_world.cutConnections();
         break;
     case Act::Stop:
-        m_world.pauseA(step.number);
+        m_world.pauseA(step.number, qMax(0, step.cancelAtMs));
+        break;
+    case Act::Hold:
+        m_world.hold(step.number, step.field);
         break;
     case Act::BehindDetach:
         m_world.run(step.number, QStringLiteral("EXEC sp_detach_db %1, 'true'").arg(sqlquote::literal(step.field)));

@@ -119,7 +119,7 @@ std::optional<Step> towards(QRandomGenerator& r, const Session& session, const V
     case Kind::World: {
         // The world's disturbances other than a restart; each keeps its ordinary values.
         static const Act kWorld[] = {Act::Cut,       Act::BehindDetach, Act::BehindDrop,
-                                     Act::ChangeBak, Act::Junk,         Act::Stop};
+                                     Act::ChangeBak, Act::Junk,         Act::Stop, Act::Hold};
         return make(kWorld[r.bounded(int(std::size(kWorld)))]);
     }
     case Kind::Cancel: {
