@@ -291,10 +291,14 @@ QList<Violation> checkServerReach(const StepRecord& r) {
     static const QRegularExpression acting(
         QStringLiteral("RESTORE\\s+DATABASE|BACKUP\\s+DATABASE|FOR\\s+ATTACH|sp_attach_|CREATE\\s+DATABASE"),
         QRegularExpression::CaseInsensitiveOption);
-    if (!r.yesGiven && r.sent.value(0).contains(acting))
+    const QRegularExpressionMatch sent = acting.match(r.sent.value(0));
+    if (!r.yesGiven && sent.hasMatch()) {
+        const QString& log = r.sent.value(0);
+        const int from = int(log.lastIndexOf(QLatin1Char('\n'), sent.capturedStart()) + 1);
         out << Violation{7, QStringLiteral("refused path sent"),
                          QStringLiteral("server A cannot reach %1, yet without a Yes this was sent: %2")
-                             .arg(paths, shortText(r.sent.value(0).trimmed()))};
+                             .arg(paths, shortText(log.mid(from).section(QLatin1Char('\n'), 0, 0)))};
+    }
     if (!any(r, isSuccess)) {
         const QString changed = whatChanged(r, 0);
         if (!changed.isEmpty())

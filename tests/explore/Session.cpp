@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <cstdio>
 
 namespace explore {
 
@@ -45,6 +46,8 @@ Session::Session(int version, QSet<int> invariants, Variant variant)
     : m_world(version, variant), m_invariants(std::move(invariants)) {
     modal::setResponder([this](const modal::Request& r) {
         m_dialogs << r;
+        if (qEnvironmentVariableIsSet("ZELVARO_EXPLORE_VERBOSE"))
+            std::fprintf(stdout, "explore:      [dialog] %s\n", r.text.simplified().toUtf8().constData());
         // A question answered No before any operation started: nothing may change after it.
         if (r.type == DialogType::Confirmation && !longop::isRunning() && m_current && !m_current->yes)
             m_noBeforeStart = true;
