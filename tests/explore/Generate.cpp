@@ -23,7 +23,7 @@ const QStringList kBak = {"@D/sales.bak",  "@S/bak/sales.bak", "@S/bak/kadry.bak
                           "@S/bak/junk.bak", "@S/out/b1.bak",  "@S/nowhere/x.bak", "@S/denied/d.bak",
                           "@R/kont.bak",     "@S/bak/other-sales.bak"};
 // @D is server A's own folder: the one place it reaches when it runs as another account.
-const QStringList kFolders = {"@S/out", "@S/src", "@S/denied", "@S/live", "@S/nowhere", "", "@D", "@R", "@S/small"};
+const QStringList kFolders = {"@S/out", "@S/src", "@S/denied", "@S/live", "@S/nowhere", "", "@D", "@R/Нові", "@S/small"};
 const QStringList kSave = {"@S/out/b1.bak", "@S/out/Нова копія.bak", "@S/bak/sales.bak", "@S/denied/b.bak",
                            "@S/nowhere/b.bak", "@S/src/Archive.mdf", "x.bak", "@D/Копія.bak", "@R/k2.bak",
                            "@S/small/b.bak"};

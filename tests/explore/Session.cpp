@@ -47,7 +47,7 @@ Session::Session(int version, QSet<int> invariants, Variant variant)
     modal::setResponder([this](const modal::Request& r) {
         m_dialogs << r;
         if (qEnvironmentVariableIsSet("ZELVARO_EXPLORE_VERBOSE"))
-            std::fprintf(stdout, "explore:      [dialog] %s\n", r.text.simplified().toUtf8().constData());
+            std::fprintf(stdout, "explore:      [dialog %d] %s\n", int(r.kind), r.text.simplified().toUtf8().constData());
         // A question answered No before any operation started: nothing may change after it.
         if (r.type == DialogType::Confirmation && !longop::isRunning() && m_current && !m_current->yes)
             m_noBeforeStart = true;
@@ -57,6 +57,10 @@ Session::Session(int version, QSet<int> invariants, Variant variant)
         case modal::Kind::SaveFile:
         case modal::Kind::Folder:
             a.path = m_pick;
+            break;
+        case modal::Kind::ServerFile:
+        case modal::Kind::ServerFolder:
+            a.path = m_serverPick;
             break;
         default:
             // Confirmations as the step says; every other dialog is acknowledged.

@@ -81,6 +81,7 @@ private:
     bool m_noBeforeStart = false;
     QList<modal::Request> m_dialogs;
     std::optional<QString> m_pick;
+    std::optional<QString> m_serverPick;
 };
 
 // The page a widget of the pages is on (0..3), -1 for the left panel.

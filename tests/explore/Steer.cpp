@@ -26,8 +26,9 @@ const OpPage kOps[] = {{Kind::Attach, 0, "BitBtn1"},
 // Values that lead somewhere: files that are there, folders that exist.
 const QStringList kGoodMdf = {"@S/src/Archive.mdf", "@S/src/Копія.mdf", "@S/out/R.mdf", "@S/out/Нова.mdf"};
 const QStringList kGoodBak = {"@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak", "@S/out/b1.bak",
-                              "@D/sales.bak"};
-const QStringList kGoodSave = {"@S/out/b1.bak", "@S/out/Нова копія.bak", "@S/bak/sales.bak", "@D/Копія.bak"};
+                              "@D/sales.bak",     "@S/bak/other-sales.bak", "@R/kont.bak"};
+const QStringList kGoodSave = {"@S/out/b1.bak", "@S/out/Нова копія.bak", "@S/bak/sales.bak", "@D/Копія.bak",
+                               "@R/k2.bak"};
 const QStringList kNewNames = {"Archive", "Нова", "Copy", "Sales", "Кадри"};
 
 QString pick(QRandomGenerator& r, const QStringList& from) {

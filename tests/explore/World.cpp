@@ -124,6 +124,8 @@ bool World::becomeRooted() {
     m_a->stop();
     m_base = {QStringLiteral("--root"), m_a->dataDir()};
     m_a->setExtraArguments(m_base);
+    // A folder of its own for new databases' files, as /var/opt/mssql/data is in a container.
+    QDir(m_a->dataDir()).mkpath(QStringLiteral("Нові"));
     return m_a->start() && run(0, QStringLiteral("CREATE DATABASE [Контейнер]")) &&
            run(0, QStringLiteral("BACKUP DATABASE [Контейнер] TO DISK = N'/kont.bak' WITH INIT"));
 }
@@ -316,7 +318,7 @@ void World::mountSmallDisk() {
 bool World::aReaches(const QString& path, Need need) const {
     if (m_variant == Variant::Rooted)
         // Its own file system holds only what lies under its data folder.
-        return path.startsWith(m_a->dataDir() + QLatin1Char('/')) &&
+        return (path == m_a->dataDir() || path.startsWith(m_a->dataDir() + QLatin1Char('/'))) &&
                (need == Need::Read ? QFileInfo(path).isFile()
                 : need == Need::CreateIn ? QFileInfo(path).isDir()
                                          : QFileInfo(QFileInfo(path).absolutePath()).isDir());
