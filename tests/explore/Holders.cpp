@@ -6,19 +6,48 @@
 #include "PlainOdbc.h"
 #include "SqlQuote.h"
 
+#include <QDir>
+#include <QSet>
 #include <QStringList>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 namespace explore {
 
 namespace {
 const int kMaxHeld = 3;
-}
 
-class HeldDatabase : public PlainOdbc {
+// This process's sockets connected to `port` on this computer.
+QSet<int> socketsTo(int port) {
+    QSet<int> out;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& entry : fds.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
+        const int fd = entry.toInt();
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 && peer.ss_family == AF_INET &&
+            ntohs(reinterpret_cast<sockaddr_in*>(&peer)->sin_port) == port)
+            out.insert(fd);
+    }
+    return out;
+}
+} // namespace
+
+// The connection is made in the base class; the sockets to the port that are new after it are its own.
+class SocketsBefore {
+protected:
+    explicit SocketsBefore(int port) : m_before(socketsTo(port)) {}
+    QSet<int> m_before;
+};
+
+class HeldDatabase : private SocketsBefore, public PlainOdbc {
 public:
     HeldDatabase(int server, int port, int version, const QString& database)
-        : PlainOdbc(port, version == 2000 ? QStringLiteral("7.1") : QStringLiteral("7.4")), server(server),
-          port(port), version(version), database(database) {
+        : SocketsBefore(port), PlainOdbc(port, version == 2000 ? QStringLiteral("7.1") : QStringLiteral("7.4")),
+          server(server), port(port), version(version), database(database),
+          sockets(socketsTo(port) - m_before) {
         // A statement that would wait for a stopped server gives up instead of holding the explorer.
         SQLSetStmtAttr(m_stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(5)), 0);
         held = connected() && exec(QStringLiteral("USE ") + sqlquote::name(database));
@@ -37,6 +66,7 @@ public:
 
     const int server, port, version;
     const QString database;
+    const QSet<int> sockets;
     bool held = false;
 };
 
@@ -76,6 +106,13 @@ void Holders::reconnect(const QList<int>& ports, const QList<int>& skip) {
     // A database gone meanwhile (dropped behind the back) is held by nobody any more.
     m_held.erase(std::remove_if(m_held.begin(), m_held.end(), [](const auto& h) { return !h->held; }),
                  m_held.end());
+}
+
+QSet<int> Holders::sockets() const {
+    QSet<int> out;
+    for (const auto& h : m_held)
+        out += h->sockets;
+    return out;
 }
 
 QString Holders::describe() const {

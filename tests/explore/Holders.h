@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <memory>
 
@@ -27,6 +28,8 @@ public:
     void reconnect(const QList<int>& ports, const QList<int>& skip = {});
     int size() const { return int(m_held.size()); }
     QString describe() const;
+    // The holders' own sockets, which the world's cutting of Zelvaro's connections leaves alone.
+    QSet<int> sockets() const;
 
 private:
     std::vector<std::unique_ptr<HeldDatabase>> m_held;

@@ -257,9 +257,11 @@ QList<Violation> checkConsent(const StepRecord& r) {
     if ((a.op == Op::Restore || a.op == Op::Attach) && !r.yesGiven) {
         const DbState* was = r.before.database(a.server, a.name);
         const DbState* is = r.after.database(a.server, a.name);
-        const bool replaced = was && is &&
-                              (was->guid != is->guid || was->files != is->files ||
-                               r.before.files.value(was->files.value(0)) != r.after.files.value(was->files.value(0)));
+        // A restore replaces the contents; an attach of the database's own files again (detached
+        // and attached back) leaves the same database.
+        const bool rewritten = a.op == Op::Restore && was && r.before.files.value(was->files.value(0)) !=
+                                                             r.after.files.value(was->files.value(0));
+        const bool replaced = was && is && (was->guid != is->guid || was->files != is->files || rewritten);
         if (replaced)
             out << Violation{5, QStringLiteral("replaced without Yes"),
                              QStringLiteral("database %1 (%2, %3) was replaced by %4 (%5) without a Yes")

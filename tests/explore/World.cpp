@@ -404,8 +404,11 @@ void World::restartA(const QStringList& options) {
 
 void World::cutConnections() {
     const QDir fds(QStringLiteral("/proc/self/fd"));
+    const QSet<int> otherPrograms = m_holders.sockets();
     for (const QString& entry : fds.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
         const int fd = entry.toInt();
+        if (otherPrograms.contains(fd))
+            continue;
         sockaddr_storage peer{};
         socklen_t length = sizeof peer;
         if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.ss_family != AF_INET)
