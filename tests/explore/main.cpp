@@ -152,8 +152,9 @@ int main(int argc, char** argv) {
                 for (const Step& s : shrunk)
                     shrunkFile.write((s.encode() + QLatin1Char('\n')).toUtf8());
             print(QStringLiteral("explore: replay it with ZELVARO_EXPLORE_REPLAY=%1 ZELVARO_EXPLORE_VERSION=%2 "
-                                 "ZELVARO_EXPLORE_WORLD=%3")
-                      .arg(shrunkFile.fileName()).arg(how.version).arg(nameOf(how.world)));
+                                 "ZELVARO_EXPLORE_WORLD=%3%4")
+                      .arg(shrunkFile.fileName()).arg(how.version).arg(nameOf(how.world))
+                      .arg(allowStalls ? QStringLiteral(" ZELVARO_EXPLORE_ALLOW_STALLS=1") : QString()));
         }
     }
     if (!stalls.isEmpty()) {
