@@ -171,6 +171,10 @@ QList<Violation> checkWindow(const StepRecord& r, const TMain* window, const Mod
         out << Violation{4, QStringLiteral("exception"), QStringLiteral("an exception reached the event loop")};
     if (longop::isRunning())
         out << Violation{4, QStringLiteral("still running"), QStringLiteral("an operation still runs after the step")};
+    if (!r.afterResume.isEmpty())
+        out << Violation{4, QStringLiteral("dead after resume"),
+                         QStringLiteral("server A went on after a stop, yet the window's connection fails: ") +
+                             r.afterResume};
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w != window && w->isVisible())
             out << Violation{4, QStringLiteral("dialog left open"),

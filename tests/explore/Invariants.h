@@ -33,6 +33,7 @@ struct StepRecord {
     int sessionsEnded = 0;     // other programs' sessions the servers ended during the step
     bool yesSinceCount = false; // a Yes was given since those sessions were last all counted
     QStringList refused;       // paths of the operation server A cannot reach as it needs them
+    QString afterResume;       // what the window's connection said to a statement once A went on
 };
 
 // The longest a step may keep the window's event loop from running: wide enough for a loaded

@@ -2,6 +2,9 @@
 // the step checked against what the user asked for.
 #include "Session.h"
 
+#include "AdoConnection.h"
+#include "AdoQuery.h"
+#include "DbError.h"
 #include "LongOperation.h"
 #include "ProgressDialog.h"
 #include "WindowHarness.h"
@@ -122,6 +125,23 @@ void Session::noticeListsOfTheConnectedServer() {
     }
 }
 
+// A stop shorter than the driver's time-outs breaks no link: when the window says it is connected to
+// server A, a statement on its connection works once A goes on. Empty when it does (or when there is
+// nothing to ask), else what went wrong.
+QString Session::probeAfterResume() {
+    if (!m_window || longop::isRunning() || !m_window->connection().isOpen() ||
+        m_world.serverOf(m_window->findChild<QLineEdit*>(QStringLiteral("ServerName"))->text()) != 0)
+        return {};
+    try {
+        AdoQuery q(m_window->connection());
+        q.setText(QStringLiteral("SELECT 1"));
+        q.execute();
+        return {};
+    } catch (const DbError& e) {
+        return e.message();
+    }
+}
+
 QList<Violation> Session::run(const Step& step) {
     StepRecord record;
     record.step = step;
@@ -161,10 +181,18 @@ QList<Violation> Session::run(const Step& step) {
         if (d.type == DialogType::Confirmation && step.yes)
             record.yesGiven = true;
     m_yesSinceCount = m_yesSinceCount || record.yesGiven;
+    if (step.act == Act::Stop)
+        m_stopToCheck = true;
+    else if (step.act == Act::Cut || step.act == Act::Restart || step.act == Act::CloseWindow)
+        m_stopToCheck = false;
     if (step.isWorld()) {
         // The world broke their links or restarted their server: they connect again.
         m_world.reconnectHolders();
     } else {
+        if (m_stopToCheck && !m_world.aStopped()) {
+            m_stopToCheck = false;
+            record.afterResume = probeAfterResume();
+        }
         bool complete = true;
         record.sessionsEnded = m_world.sessionsEnded(&complete);
         record.yesSinceCount = m_yesSinceCount;

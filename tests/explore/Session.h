@@ -79,6 +79,10 @@ private:
     QSet<int> m_invariants;
     const Step* m_current = nullptr;
     bool m_noBeforeStart = false;
+    // Server A was stopped and nothing else broke the window's link since: once it goes on, the
+    // window's connection must work again.
+    bool m_stopToCheck = false;
+    QString probeAfterResume();
     QList<modal::Request> m_dialogs;
     std::optional<QString> m_pick;
     std::optional<QString> m_serverPick;
