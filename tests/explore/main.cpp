@@ -79,6 +79,11 @@ int main(int argc, char** argv) {
     how.world = variantNamed(env("ZELVARO_EXPLORE_WORLD", draw == 2 && nobodyPossible ? "nobody"
                                                           : draw == 3                 ? "root"
                                                                                       : "plain"));
+    if (how.world == Variant::Nobody && !nobodyPossible) {
+        print(QStringLiteral("explore: note: server A as nobody needs root and the account nobody; the world is left "
+                             "out and this run is plain"));
+        how.world = Variant::Plain;
+    }
     const QString invariants = env("ZELVARO_EXPLORE_INVARIANTS", QStringLiteral("1,2,3,4,5,6,7"));
     for (const QString& i : invariants.split(QLatin1Char(',')))
         how.invariants.insert(i.trimmed().toInt());
