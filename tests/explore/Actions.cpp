@@ -13,6 +13,7 @@
 #include <QListView>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -182,6 +183,22 @@ void Session::press(const Step& step, StepRecord& record) {
             if (r.type == DialogType::Confirmation)
                 confirmed << r.text;
     record.permit = m_model.permit(record.asked, record.before, confirmed);
+    // A restore the user let go to other folders than the page's (the server's own, offered for a
+    // folder it cannot create files in): the files the question named, and further files beside them.
+    if (record.asked.op == Op::Restore) {
+        static const QRegularExpression named(QStringLiteral("(/\\S+\\.(?:mdf|ldf|ndf))(?=\\s|$)"));
+        for (const QString& t : confirmed) {
+            if (!t.contains(QStringLiteral("у власному каталозі сервера")))
+                continue;
+            for (auto it = named.globalMatch(t); it.hasNext();) {
+                const QString file = m_world.hostPath(record.asked.server, it.next().captured(1));
+                record.permit.files << file;
+                record.permit.newFilesIn << folderOf(file);
+                // What the user agreed to is where the restore now goes.
+                (file.endsWith(QLatin1String(".ldf")) ? record.asked.ldf : record.asked.mdf) = file;
+            }
+        }
+    }
 }
 
 void Session::performWorld(const Step& step) {
