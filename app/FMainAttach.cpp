@@ -11,6 +11,7 @@
 #include "ServerState.h"
 #include "SharedCopy.h"
 #include "SqlQuote.h"
+#include "UserAccessNote.h"
 #include "ui_FMain.h"
 
 void TMain::SpeedButton2Click() {
@@ -206,6 +207,18 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
                                          : QStringLiteral("Файлу журналу не було; сервер створив новий: %1.")
                                                .arg(logs.join(QLatin1String(", "))));
     }
+    if (!oldFiles.isEmpty() && !plan.othersInside.isEmpty())
+        done += QLatin1Char('\n') + useraccessnote::olderDetached(Name);
+    // Files detached single-user come back single-user: the user is told, the mode left as it is.
+    // The database is attached whatever this read comes to: a failed read only leaves the line out.
+    QString access;
+    try {
+        access = useraccessnote::read(*ADOQuery1, Name);
+    } catch (const DbError&) {
+    }
+    const QString accessLine = useraccessnote::afterAttach(Name, access);
+    if (!accessLine.isEmpty())
+        done += QLatin1Char('\n') + accessLine;
     modal::messageDialog(done, DialogType::Information, {DialogButton::OK});
     return true;
 }
