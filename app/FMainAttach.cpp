@@ -3,6 +3,7 @@
 #include "FMain.h"
 
 #include "AccessDenied.h"
+#include "DisconnectOthers.h"
 #include "ErrorAdvice.h"
 #include "FileChecks.h"
 #include "LongOperation.h"
@@ -142,7 +143,7 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
             if (untouched)
                 throw;
             reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), named,
-                              putBackDatabase(Name, oldFiles));
+                              putBackDatabase(Name, oldFiles, !plan.othersInside.isEmpty()));
             return false;
         }
     }
@@ -157,7 +158,9 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     };
     // Whatever ends the attach but success (its error, a cancel, a lost link, a fault of ours)
     // attaches the old database again from the files read before the detach, or names them.
-    const auto putBack = [&] { return oldFiles.isEmpty() ? QString() : putBackDatabase(Name, oldFiles); };
+    const auto putBack = [&] {
+        return oldFiles.isEmpty() ? QString() : putBackDatabase(Name, oldFiles, !plan.othersInside.isEmpty());
+    };
     const auto afterword = [](const QString& text) {
         return text.isEmpty() ? text : QLatin1Char('\n') + text;
     };
@@ -271,7 +274,7 @@ QStringList TMain::databaseFiles(const QString& Name, FileKinds kinds) {
     return files;
 }
 
-QString TMain::putBackDatabase(const QString& Name, const QStringList& files) {
+QString TMain::putBackDatabase(const QString& Name, const QStringList& files, bool letEveryoneIn) {
     // The server says first whether the old database is still there (a detach cut off before it
     // ran); asking opens the connection again after a lost link.
     try {
@@ -294,6 +297,18 @@ QString TMain::putBackDatabase(const QString& Name, const QStringList& files) {
         return QStringLiteral("Попередню базу даних %1 не вдалося приєднати знову; приєднайте її файли "
                               "вручну: %2.")
             .arg(Name, files.join(QLatin1String(", ")));
+    }
+    if (letEveryoneIn) {
+        try {
+            ADOQuery1->close();
+            ADOQuery1->setText(disconnectothers::multiUser(Name));
+            ADOQuery1->execute();
+        } catch (const DbError& e) {
+            return QStringLiteral("Попередню базу даних %1 приєднано знову, але вона залишилася доступною лише "
+                                  "одному з'єднанню: сервер не виконав %2 (%3). Виконайте цю інструкцію, коли "
+                                  "сервер буде доступний.")
+                .arg(Name, disconnectothers::multiUser(Name), e.message());
+        }
     }
     return QStringLiteral("Попередню базу даних %1 приєднано знову.").arg(Name);
 }

@@ -132,6 +132,10 @@ private slots:
         QVERIFY2(h.databases().contains(name) == (operation == QLatin1String("attach")),
                  qPrintable(h.script.texts().join('\n')));
         QCOMPARE(QFile::exists(folder + "/s.mdf"), operation != QLatin1String("drop")); // only a drop deletes
+        if (operation == QLatin1String("attach")) // the older files keep the mode that put the others out
+            QVERIFY2(h.script.last().text.contains(
+                         QStringLiteral("Файли попередньої бази даних %1 від'єднано в однокористувацькому").arg(name)),
+                     qPrintable(h.script.last().text));
     }
 
     // The SINGLE_USER that put the others out stays in the detached files: the detach says so, and
@@ -194,6 +198,31 @@ private slots:
                  qPrintable(h.script.texts().join('\n')));
         QVERIFY(
             h.server.receivedStatements().contains(QLatin1String("SET SINGLE_USER WITH ROLLBACK IMMEDIATE")));
+        QVERIFY(h.databases().contains(QStringLiteral("Old")));
+        QVERIFY2(userAccess(h, QStringLiteral("Old")).contains(QLatin1String("MULTI_USER")),
+                 qPrintable(userAccess(h, QStringLiteral("Old"))));
+    }
+
+    // An attach over a database the others were put out of, cancelled: the older database is attached
+    // again open to everybody, as it was, not left to one connection by the mode its files kept.
+    void aCancelledAttachOverOthersPutsTheOlderBackForEveryone() {
+        WindowHarness h(2019, {QStringLiteral("--slow-changes"), QStringLiteral("1500")});
+        const QString folder = h.folder(QStringLiteral("db"));
+        QVERIFY(h.makeDatabase(QStringLiteral("Old"), folder + "/o.mdf", folder + "/o_log.ldf", false));
+        QVERIFY(h.makeDatabase(QStringLiteral("New"), folder + "/n.mdf", folder + "/n_log.ldf", true));
+        Holder holder(h.server, QStringLiteral("Old"));
+        QVERIFY(h.connect());
+        // Only the attach is cancelled: the waits for the SINGLE_USER and the detach run out.
+        modal::setProgressWatcher([](ProgressDialog& d) {
+            if (d.line().startsWith(QStringLiteral("Приєднання бази даних")))
+                QTimer::singleShot(400, &d, [&d] { d.cancelButton()->click(); });
+        });
+        h.script.clear();
+        h.script.answer(Reply::Yes);
+        h.attach(QStringLiteral("Old"), folder + "/n.mdf", folder + "/n_log.ldf");
+        modal::setProgressWatcher(nullptr);
+        const QString told = h.script.texts().join('\n');
+        QVERIFY2(told.contains(QStringLiteral("Попередню базу даних Old приєднано знову.")), qPrintable(told));
         QVERIFY(h.databases().contains(QStringLiteral("Old")));
         QVERIFY2(userAccess(h, QStringLiteral("Old")).contains(QLatin1String("MULTI_USER")),
                  qPrintable(userAccess(h, QStringLiteral("Old"))));
