@@ -180,6 +180,7 @@ bool Engine::alterDatabase(const tsql::Statement& st, bool last) {
     target->userAccess = st.userAccess == "single_user"       ? UserAccess::Single
                          : st.userAccess == "restricted_user" ? UserAccess::Restricted
                                                               : UserAccess::Multi;
+    catalog.save(); // an option of the database: it outlasts a restart
     lock.unlock();
     if (ended > 0)
         info(5060, "Nonqualified transactions are being rolled back. Estimated rollback completion: 100%.");

@@ -70,6 +70,13 @@ holds "2019 DATABASEPROPERTYEX says RESTRICTED_USER" grep -qx RESTRICTED_USER <<
 out=$(run_tsql "$port" 7.4 "alter database [Один] set multi_user
 select databasepropertyex(N'Один', 'UserAccess') as ua")
 check "2019 multi user again" "$out" "MULTI_USER"
+# A restart keeps it too: the server reads it from the database's own files.
+run_tsql "$port" 7.4 "alter database [Один] set single_user" >/dev/null
+kill "${pids[-1]}" && wait "${pids[-1]}" 2>/dev/null
+start s2019 2019
+out=$(run_tsql "$port" 7.4 "select user_access_desc from sys.databases where name = N'Один'")
+check "2019 single user kept through a restart" "$out" "SINGLE_USER"
+run_tsql "$port" 7.4 "alter database [Один] set multi_user" >/dev/null
 run_tsql "$port" 7.4 "create database Wide on (name = Wide, filename = N'$work/wide.mdf', size = 2MB) log on (name = Wide_log, filename = N'$work/wide.ldf')
 exec sp_detach_db N'Wide'" >/dev/null
 
