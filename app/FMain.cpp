@@ -122,6 +122,7 @@ void TMain::applyImages() {
 TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>()) {
     registerImages();
     // Without the database client there is nothing to administer: the caller reports and ends.
+    serverwait::reopen();
     ADOConnection = std::make_shared<AdoConnection>();
     ADOQuery1 = std::make_unique<AdoQuery>(*ADOConnection, QStringLiteral("ADOQuery1"));
     // Every round trip this window's thread starts waits on a worker, the window alive meanwhile.
@@ -290,6 +291,7 @@ void TMain::closeEvent(QCloseEvent* event) {
         longop::askToCancelForClose(this);
         return;
     }
+    serverwait::giveUpForGood();
     guarded([&] { FormClose(); });
     QWidget::closeEvent(event);
 }

@@ -128,8 +128,12 @@ void TMain::BitBtn4Click() {
             modal::messageDialog(QStringLiteral("База даних ") + name + QStringLiteral(" успішно видалена !"),
                                  DialogType::Information, {DialogButton::OK});
     } catch (const OperationCancelled&) {
-        // The list shows what the server holds after a cancel too; then the user is told.
-        FillDatabaseList();
+        // The list shows what the server holds after a cancel too; then the user is told what the
+        // cancel left, even when the list could not be read again (it then stays as it was).
+        try {
+            FillDatabaseList();
+        } catch (const DbError&) {
+        }
         throw;
     }
     FillDatabaseList();

@@ -8,13 +8,15 @@
 #include "DbError.h"
 #include "ErrorAdvice.h"
 #include "LongOperation.h"
+#include "ServerWait.h"
 
 #include <exception>
 #include <utility>
 
-template <typename Handler> void guarded(Handler&& handler) noexcept {
+// What stopped a handler, told in the plain error box (a cancel with what it left, as a warning).
+inline void tellWhatStopped(std::exception_ptr stopped) noexcept {
     try {
-        std::forward<Handler>(handler)();
+        std::rethrow_exception(stopped);
     } catch (const OperationCancelled& cancelled) {
         // Without a message the user gave up before anything was done: there is nothing to tell.
         if (!cancelled.message.isEmpty())
@@ -25,6 +27,17 @@ template <typename Handler> void guarded(Handler&& handler) noexcept {
         modal::errorBox(QString::fromLocal8Bit(e.what()));
     } catch (...) {
         modal::errorBox(QStringLiteral("Unknown error"));
+    }
+}
+
+template <typename Handler> void guarded(Handler&& handler) noexcept {
+    try {
+        std::forward<Handler>(handler)();
+    } catch (...) {
+        // The window closed under a wait: whatever that left the handler with, nobody is left to
+        // tell (and a message box would keep the program running).
+        if (!serverwait::givenUpForGood())
+            tellWhatStopped(std::current_exception());
     }
     longop::closeIfAsked();
 }

@@ -30,6 +30,7 @@ struct Current {
     bool* gaveUp = nullptr;
 };
 QList<Current> g_waits;
+bool g_forGood = false;
 
 void giveUpOne(const Current& wait) {
     *wait.gaveUp = true;
@@ -46,8 +47,23 @@ void giveUp() {
         giveUpOne(wait);
 }
 
+void giveUpForGood() {
+    g_forGood = true;
+    giveUp();
+}
+
+bool givenUpForGood() {
+    return g_forGood;
+}
+
+void reopen() {
+    g_forGood = false;
+}
+
 bool run(QWidget* window, const QString& title, const QString& subject, std::function<void()> job,
          Announce announce) {
+    if (g_forGood)
+        return false;
     QEventLoop loop;
     bool gaveUp = false;
     auto handover = std::make_shared<Handover>();

@@ -28,5 +28,11 @@ bool run(QWidget* window, const QString& title, const QString& subject, std::fun
 bool isWaiting();
 // Gives up every wait in progress, as their Cancel does (the window is being closed).
 void giveUp();
+// The window closes: every wait in progress is given up, and every wait started from here on is
+// given up at once, until a window opens again (reopen). Handlers interrupted this way end quietly:
+// there is no window left to tell, and a message box would keep the program running.
+void giveUpForGood();
+bool givenUpForGood();
+void reopen();
 
 } // namespace serverwait

@@ -106,12 +106,18 @@ void Session::performUser(const Step& step, StepRecord& record) {
         const QString path = m_world.resolve(step.text);
         const bool folder = step.field == QLatin1String("SpeedButton1") || step.field == QLatin1String("SpeedButton4");
         const bool save = step.field == QLatin1String("SpeedButton6");
-        const bool choosable = !path.isEmpty() && (folder ? QFileInfo(path).isDir()
-                                                          : save ? QFileInfo(QFileInfo(path).path()).isDir()
-                                                                 : QFileInfo(path).isFile());
-        m_pick = choosable ? std::optional<QString>(path) : std::nullopt;
+        auto choosable = [&](const QString& seen) {
+            return !path.isEmpty() && (folder ? QFileInfo(seen).isDir()
+                                       : save ? QFileInfo(QFileInfo(seen).path()).isDir()
+                                              : QFileInfo(seen).isFile());
+        };
+        m_pick = choosable(path) ? std::optional<QString>(path) : std::nullopt;
+        // The server's own dialog lists what the server sees: in its own root, its own paths.
+        const QString serverSees = m_world.hostPath(0, path);
+        m_serverPick = choosable(serverSees) ? std::optional<QString>(path) : std::nullopt;
         button->click();
         m_pick.reset();
+        m_serverPick.reset();
         break;
     }
     case Act::Select:
@@ -146,6 +152,7 @@ void Session::press(const Step& step, StepRecord& record) {
     if (!onCurrentPage(step.field) || !button->isEnabled())
         return;
     record.asked = m_model.ask(step.field, *m_window, m_world);
+    record.refused = m_model.refusedByServer(record.asked, m_world);
     switch (record.asked.op) {
     case Op::Attach: ++m_counts.attach; break;
     case Op::Detach: ++m_counts.detach; break;
@@ -187,7 +194,10 @@ void Session::performWorld(const Step& step) {
         m_world.cutConnections();
         break;
     case Act::Stop:
-        m_world.pauseA(step.number);
+        m_world.pauseA(step.number, qMax(0, step.cancelAtMs));
+        break;
+    case Act::Hold:
+        m_world.hold(step.number, step.field);
         break;
     case Act::BehindDetach:
         m_world.run(step.number, QStringLiteral("EXEC sp_detach_db %1, 'true'").arg(sqlquote::literal(step.field)));

@@ -16,19 +16,23 @@ const QStringList kNames = {"Sales", "Кадри", "Plain", "Archive", "Нова
                             "Sales;DROP DATABASE Plain", "  Нова  ", "../up", QString(80, QChar(0x436)), ""};
 const QStringList kMdf = {"@S/src/Archive.mdf", "@S/src/Копія.mdf", "@S/live/Sales.mdf", "@S/out/New.mdf",
                           "@S/denied/x.mdf",    "@S/nowhere/x.mdf", "@D/Plain.mdf",      "@S/bak/sales.bak",
-                          "@S/out/R.mdf",       "@S/out/Нова.mdf"};
+                          "@S/out/R.mdf",       "@S/out/Нова.mdf",     "@S/small/R.mdf"};
 const QStringList kLdf = {"@S/src/Archive_log.ldf", "", "@S/nowhere/x.ldf", "@S/live/Sales_log.ldf",
-                          "@S/out/R_log.ldf", "@S/out/Нова_log.ldf"};
+                          "@S/out/R_log.ldf", "@S/out/Нова_log.ldf", "@S/small/R_log.ldf"};
 const QStringList kBak = {"@D/sales.bak",  "@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak",
-                          "@S/bak/junk.bak", "@S/out/b1.bak",  "@S/nowhere/x.bak", "@S/denied/d.bak"};
+                          "@S/bak/junk.bak", "@S/out/b1.bak",  "@S/nowhere/x.bak", "@S/denied/d.bak",
+                          "@R/kont.bak",     "@S/bak/other-sales.bak"};
 // @D is server A's own folder: the one place it reaches when it runs as another account.
-const QStringList kFolders = {"@S/out", "@S/src", "@S/denied", "@S/live", "@S/nowhere", "", "@D"};
+const QStringList kFolders = {"@S/out", "@S/src", "@S/denied", "@S/live", "@S/nowhere", "", "@D", "@R/Нові", "@S/small"};
 const QStringList kSave = {"@S/out/b1.bak", "@S/out/Нова копія.bak", "@S/bak/sales.bak", "@S/denied/b.bak",
-                           "@S/nowhere/b.bak", "@S/src/Archive.mdf", "x.bak", "@D/Копія.bak"};
+                           "@S/nowhere/b.bak", "@S/src/Archive.mdf", "x.bak", "@D/Копія.bak", "@R/k2.bak",
+                           "@S/small/b.bak"};
 // Paced servers keep an operation running for seconds (a 16 MB restore takes 2 to 4 s), longer than
 // the latest cancel (1.5 s) but short enough that a run of restores does not take minutes.
 const QStringList kRestartOptions = {"",          "--slow 120",          "--slow 40",      "--slow 300",          "--throughput 4", "--throughput 8", "--throughput 6",
-                                     "--deny @S/denied", "--deny @S/src", "--deny @S/bak/kadry.bak"};
+                                     "--deny @S/denied", "--deny @S/src", "--deny @S/bak/kadry.bak",
+                                     // SQL Server Express, its size cap lowered to what the world's databases pass
+                                     "--edition express --size-cap-mb 1", "--edition express --size-cap-mb 3"};
 const QList<QPair<QString, QStringList>> kFields = {
     {"cbDatabase", kNames}, {"edPathMDF", kMdf},  {"edPathLDF", kLdf},  {"Edit1", kNames},
     {"edPathBAK", kBak},    {"edPathMDF2", kMdf}, {"edPathLDF2", kLdf}, {"edSavePathBAK", kSave}};
@@ -50,7 +54,7 @@ bool chance(QRandomGenerator& r, int percent) {
 
 QStringList actionNames() {
     return {"connect", "settings", "page", "type", "pick", "select", "press", "close",
-            "restart", "cut", "behind-detach", "behind-drop", "change-bak", "junk", "stop"};
+            "restart", "cut", "behind-detach", "behind-drop", "change-bak", "junk", "stop", "hold"};
 }
 
 Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& allowed, Steering& steering) {
@@ -88,7 +92,8 @@ Step generate(QRandomGenerator& r, const Session& session, const QSet<QString>& 
         {Act::Press, canDrop || canRestore ? 45 : page == 1 || page == 2 ? 30 : 20},
         {Act::CloseWindow, 1},
         {Act::Restart, 3},              {Act::Cut, 2},      {Act::BehindDetach, fewLeft ? 0 : 2},
-        {Act::BehindDrop, fewLeft ? 0 : 1}, {Act::ChangeBak, 2}, {Act::Junk, 1}, {Act::Stop, 1}};
+        {Act::BehindDrop, fewLeft ? 0 : 1}, {Act::ChangeBak, 2}, {Act::Junk, 1}, {Act::Stop, 2},
+        {Act::Hold, 3}};
     int total = 0;
     for (const auto& [act, weight] : weights)
         if (allowed.isEmpty() || allowed.contains(actionNames()[int(act)]))
@@ -212,9 +217,20 @@ Step withValues(Act act, QRandomGenerator& r, const Session& session) {
         break;
     }
     case Act::Stop:
-        // Longer than a quick statement, shorter than the driver's timeouts.
+        // Longer than a quick statement, shorter than the driver's timeouts; half of the stops
+        // come in the middle of the next step (a press's statements, a list's read).
         s.number = 200 + int(r.bounded(2300));
+        s.cancelAtMs = chance(r, 50) ? 1 + int(r.bounded(400)) : -1;
         break;
+    case Act::Hold: {
+        // Mostly what the user works on: server A's databases, those that are there.
+        s.number = chance(r, 85) ? 0 : 1;
+        QStringList names = {"Sales", "Кадри"};
+        for (const DbState& db : session.state().servers.value(s.number))
+            names << db.name;
+        s.field = pick(r, names);
+        break;
+    }
     default:
         break;
     }

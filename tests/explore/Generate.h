@@ -13,7 +13,7 @@ namespace explore {
 class Session;
 
 // The names ZELVARO_EXPLORE_ACTIONS takes: connect, settings, page, type, pick, select, press,
-// close, restart, cut, behind-detach, behind-drop, change-bak, junk, stop.
+// close, restart, cut, behind-detach, behind-drop, change-bak, junk, stop, hold.
 QStringList actionNames();
 
 Step generate(QRandomGenerator& random, const Session& session, const QSet<QString>& allowed, Steering& steering);

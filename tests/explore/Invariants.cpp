@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QListView>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 
 namespace explore {
@@ -170,6 +171,10 @@ QList<Violation> checkWindow(const StepRecord& r, const TMain* window, const Mod
         out << Violation{4, QStringLiteral("exception"), QStringLiteral("an exception reached the event loop")};
     if (longop::isRunning())
         out << Violation{4, QStringLiteral("still running"), QStringLiteral("an operation still runs after the step")};
+    if (!r.afterResume.isEmpty())
+        out << Violation{4, QStringLiteral("dead after resume"),
+                         QStringLiteral("server A went on after a stop, yet the window's connection fails: ") +
+                             r.afterResume};
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w != window && w->isVisible())
             out << Violation{4, QStringLiteral("dialog left open"),
@@ -197,6 +202,115 @@ QList<Violation> checkWindow(const StepRecord& r, const TMain* window, const Mod
             out << Violation{4, QStringLiteral("old list actionable"),
                              QStringLiteral("a connection setting changed, yet BitBtn5 is enabled over the names "
                                             "listed from the old connection")};
+    }
+    return out;
+}
+
+} // namespace explore
+
+namespace explore {
+
+namespace {
+// Whether anything on the disk or on server `server` (every server when -1) differs.
+QString whatChanged(const StepRecord& r, int server) {
+    QStringList changed;
+    QSet<QString> paths;
+    for (auto it = r.before.files.constBegin(); it != r.before.files.constEnd(); ++it)
+        paths.insert(it.key());
+    for (auto it = r.after.files.constBegin(); it != r.after.files.constEnd(); ++it)
+        paths.insert(it.key());
+    for (const QString& p : paths)
+        if (r.before.files.value(p) != r.after.files.value(p))
+            changed << QStringLiteral("file %1").arg(p);
+    for (int s = 0; s < r.after.servers.size() && s < r.before.servers.size(); ++s) {
+        if (server >= 0 && s != server)
+            continue;
+        QSet<QString> names;
+        for (const QString& n : r.before.servers[s].keys())
+            names.insert(n);
+        for (const QString& n : r.after.servers[s].keys())
+            names.insert(n);
+        for (const QString& n : names) {
+            const DbState* was = r.before.database(s, n);
+            const DbState* is = r.after.database(s, n);
+            if (!was || !is || was->files != is->files || was->restoring != is->restoring || was->guid != is->guid)
+                changed << QStringLiteral("database %1 on server %2 (before %3; after %4)")
+                               .arg(n, s ? QStringLiteral("B") : QStringLiteral("A"), filesOf(was), filesOf(is));
+        }
+    }
+    return changed.join(QStringLiteral(", "));
+}
+} // namespace
+
+QList<Violation> checkConsent(const StepRecord& r) {
+    QList<Violation> out;
+    if (r.sessionsEnded > 0 && !r.yesSinceCount)
+        out << Violation{5, QStringLiteral("session ended without Yes"),
+                         QStringLiteral("the server ended %1 session(s) of another program, and the user said Yes "
+                                        "to no question")
+                             .arg(r.sessionsEnded)};
+    if (r.noBeforeStart && !r.yesGiven) {
+        const QString changed = whatChanged(r, -1);
+        if (!changed.isEmpty())
+            out << Violation{5, QStringLiteral("changed after No"),
+                             QStringLiteral("the user answered No, yet changed: ") + changed};
+    }
+    // A database of that name replaced by a restore or an attach: whatever its backup or files
+    // are (the same database or another family), that is the user's call.
+    const Asked& a = r.asked;
+    if ((a.op == Op::Restore || a.op == Op::Attach) && !r.yesGiven) {
+        const DbState* was = r.before.database(a.server, a.name);
+        const DbState* is = r.after.database(a.server, a.name);
+        // A restore replaces the contents; an attach of the database's own files again (detached
+        // and attached back) leaves the same database.
+        const bool rewritten = a.op == Op::Restore && was && r.before.files.value(was->files.value(0)) !=
+                                                             r.after.files.value(was->files.value(0));
+        const bool replaced = was && is && (was->guid != is->guid || was->files != is->files || rewritten);
+        if (replaced)
+            out << Violation{5, QStringLiteral("replaced without Yes"),
+                             QStringLiteral("database %1 (%2, %3) was replaced by %4 (%5) without a Yes")
+                                 .arg(a.name, was->guid, filesOf(was), is->guid, filesOf(is))};
+    }
+    return out;
+}
+
+QList<Violation> checkStall(const StepRecord& r) {
+    if (r.longestStall <= kStallLimitMs)
+        return {};
+    return {Violation{6, QStringLiteral("stall"),
+                      QStringLiteral("the window's event loop stood still for %1 ms").arg(r.longestStall)}};
+}
+
+QList<Violation> checkServerReach(const StepRecord& r) {
+    QList<Violation> out;
+    for (auto it = r.after.folders.constBegin(); it != r.after.folders.constEnd(); ++it) {
+        if (!r.before.folders.contains(it.key()))
+            continue;
+        const QString how = widened(r.before.folders.value(it.key()), it.value());
+        if (!how.isEmpty())
+            out << Violation{7, QStringLiteral("folder opened"), QStringLiteral("folder %1: %2").arg(it.key(), how)};
+    }
+    if (r.refused.isEmpty())
+        return out;
+    const QString paths = r.refused.join(QStringLiteral(", "));
+    // Statements that act on the path: not the questions about it (HEADERONLY, FILELISTONLY).
+    static const QRegularExpression acting(
+        QStringLiteral("RESTORE\\s+DATABASE|BACKUP\\s+DATABASE|FOR\\s+ATTACH|sp_attach_|CREATE\\s+DATABASE"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch sent = acting.match(r.sent.value(0));
+    if (!r.yesGiven && sent.hasMatch()) {
+        const QString& log = r.sent.value(0);
+        const int from = int(log.lastIndexOf(QLatin1Char('\n'), sent.capturedStart()) + 1);
+        out << Violation{7, QStringLiteral("refused path sent"),
+                         QStringLiteral("server A cannot reach %1, yet without a Yes this was sent: %2")
+                             .arg(paths, shortText(log.mid(from).section(QLatin1Char('\n'), 0, 0)))};
+    }
+    if (!any(r, isSuccess)) {
+        const QString changed = whatChanged(r, 0);
+        if (!changed.isEmpty())
+            out << Violation{7, QStringLiteral("refused but changed"),
+                             QStringLiteral("server A cannot reach %1 and nothing succeeded, yet changed: %2")
+                                 .arg(paths, changed)};
     }
     return out;
 }

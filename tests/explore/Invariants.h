@@ -13,7 +13,7 @@ class TMain;
 namespace explore {
 
 struct Violation {
-    int invariant = 0; // 1 files, 2 databases, 3 messages, 4 window
+    int invariant = 0; // 1 files, 2 databases, 3 messages, 4 window, 5 consent, 6 stalls, 7 server's reach
     QString key;       // what kind, kept while a failing sequence is shrunk
     QString detail;
 };
@@ -27,11 +27,31 @@ struct StepRecord {
     QList<modal::Request> dialogs; // every dialog shown during the step
     QStringList sent;              // per server, the statements it received during the step
     bool exceptionInEventLoop = false;
+    qint64 longestStall = 0;   // ms the window's event loop did not run, at most, during the step
+    bool yesGiven = false;     // a question of the step was answered Yes
+    bool noBeforeStart = false; // a question was answered No before any operation ran
+    int sessionsEnded = 0;     // other programs' sessions the servers ended during the step
+    bool yesSinceCount = false; // a Yes was given since those sessions were last all counted
+    QStringList refused;       // paths of the operation server A cannot reach as it needs them
+    QString afterResume;       // what the window's connection said to a statement once A went on
 };
+
+// The longest a step may keep the window's event loop from running: wide enough for a loaded
+// machine, far below the seconds a blocking call to a slow or stopped server takes.
+constexpr qint64 kStallLimitMs = 1000;
 
 QList<Violation> checkFiles(const StepRecord& r);
 QList<Violation> checkDatabases(const StepRecord& r);
 QList<Violation> checkMessages(const StepRecord& r);
+// 5: another program's session is ended, a database replaced, only after a Yes; after a No to a
+// question asked before the operation began, nothing changes.
+QList<Violation> checkConsent(const StepRecord& r);
+// 6: the window's event loop never stops for longer than kStallLimitMs.
+QList<Violation> checkStall(const StepRecord& r);
+// 7: a path the server cannot reach is never sent without the user's Yes, and an operation that
+// did not succeed with it changed nothing; no folder of the user's is opened wider than passing
+// through.
+QList<Violation> checkServerReach(const StepRecord& r);
 QList<Violation> checkWindow(const StepRecord& r, const TMain* window, const Model& model);
 
 } // namespace explore

@@ -41,7 +41,34 @@ Asked Model::ask(const QString& button, const TMain& w, const World& world) cons
         a = {Op::Backup, fieldsServer, w.findChild<QComboBox*>(QStringLiteral("cbDataBase1"))->currentText(), {}, {},
              text(w, "edSavePathBAK")};
     }
+    // What a server in its own file system touches is where this computer sees it.
+    for (QString* path : {&a.mdf, &a.ldf, &a.bak})
+        *path = world.hostPath(a.server, *path);
     return a;
+}
+
+QStringList Model::refusedByServer(const Asked& a, const World& world) const {
+    QList<QPair<QString, Need>> needs;
+    switch (a.op) {
+    case Op::Attach:
+        needs = {{a.mdf, Need::Read}, {a.ldf, Need::Read}};
+        break;
+    case Op::Restore:
+        needs = {{a.bak, Need::Read}, {folderOf(a.mdf), Need::CreateIn}, {folderOf(a.ldf), Need::CreateIn}};
+        break;
+    case Op::Backup:
+        needs = {{a.bak, Need::Write}};
+        break;
+    default:
+        break;
+    }
+    QStringList refused;
+    if (a.server != 0 || world.variant() == Variant::Plain)
+        return refused;
+    for (const auto& [path, need] : needs)
+        if (path.startsWith(QLatin1Char('/')) && !world.aReaches(path, need))
+            refused << path;
+    return refused;
 }
 
 Permit Model::permit(const Asked& a, const Snapshot& before, const QStringList& confirmedTexts) const {

@@ -38,6 +38,9 @@ public:
     // What the asked operation may touch, given the state before it and the confirmations the user
     // answered Yes to (a path they name is named by the user).
     Permit permit(const Asked& asked, const Snapshot& before, const QStringList& confirmedTexts) const;
+    // The paths of the asked operation server A cannot reach as its statement needs them (empty
+    // when it is the user's own account).
+    QStringList refusedByServer(const Asked& asked, const World& world) const;
 
     // Where the names in the database list and in the backup page's list came from (-1: nowhere
     // yet), and whether a connection setting changed since: names of another connection.

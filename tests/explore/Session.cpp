@@ -2,6 +2,9 @@
 // the step checked against what the user asked for.
 #include "Session.h"
 
+#include "AdoConnection.h"
+#include "AdoQuery.h"
+#include "DbError.h"
 #include "LongOperation.h"
 #include "ProgressDialog.h"
 #include "WindowHarness.h"
@@ -12,40 +15,55 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <cstdio>
 
 namespace explore {
 
 bool g_exceptionInEventLoop = false;
-
-namespace {
-const qint64 kStallMs = 200;
-}
 
 void StallWatch::start() {
     clock.start();
     timer.setInterval(10);
     QObject::connect(&timer, &QTimer::timeout, [this] {
         const qint64 now = clock.elapsed();
-        // Only while an operation runs: then the window is promised to stay alive.
-        if (longop::isRunning() && last && now - last > kStallMs) {
-            ++stalls;
-            longest = qMax(longest, now - last);
-        }
-        last = longop::isRunning() ? now : 0;
+        if (last >= 0)
+            longestInStep = qMax(longestInStep, now - last);
+        last = last >= 0 ? now : -1;
     });
     timer.start();
+}
+
+void StallWatch::beginStep() {
+    last = clock.elapsed();
+    longestInStep = 0;
+}
+
+qint64 StallWatch::endStep() {
+    if (last >= 0)
+        longestInStep = qMax(longestInStep, clock.elapsed() - last);
+    last = -1;
+    return longestInStep;
 }
 
 Session::Session(int version, QSet<int> invariants, Variant variant)
     : m_world(version, variant), m_invariants(std::move(invariants)) {
     modal::setResponder([this](const modal::Request& r) {
         m_dialogs << r;
+        if (qEnvironmentVariableIsSet("ZELVARO_EXPLORE_VERBOSE"))
+            std::fprintf(stdout, "explore:      [dialog %d] %s\n", int(r.kind), r.text.simplified().toUtf8().constData());
+        // A question answered No before any operation started: nothing may change after it.
+        if (r.type == DialogType::Confirmation && !longop::isRunning() && m_current && !m_current->yes)
+            m_noBeforeStart = true;
         modal::Answer a;
         switch (r.kind) {
         case modal::Kind::OpenFile:
         case modal::Kind::SaveFile:
         case modal::Kind::Folder:
             a.path = m_pick;
+            break;
+        case modal::Kind::ServerFile:
+        case modal::Kind::ServerFolder:
+            a.path = m_serverPick;
             break;
         default:
             // Confirmations as the step says; every other dialog is acknowledged.
@@ -107,32 +125,80 @@ void Session::noticeListsOfTheConnectedServer() {
     }
 }
 
+// A stop shorter than the driver's time-outs breaks no link: when the window says it is connected to
+// server A, a statement on its connection works once A goes on. Empty when it does (or when there is
+// nothing to ask), else what went wrong.
+QString Session::probeAfterResume() {
+    if (!m_window || longop::isRunning() || !m_window->connection().isOpen() ||
+        m_world.serverOf(m_window->findChild<QLineEdit*>(QStringLiteral("ServerName"))->text()) != 0)
+        return {};
+    try {
+        AdoQuery q(m_window->connection());
+        q.setText(QStringLiteral("SELECT 1"));
+        q.execute();
+        return {};
+    } catch (const DbError& e) {
+        return e.message();
+    }
+}
+
 QList<Violation> Session::run(const Step& step) {
     StepRecord record;
     record.step = step;
     record.before = m_state;
     m_current = &step;
     m_dialogs.clear();
+    m_noBeforeStart = false;
     g_exceptionInEventLoop = false;
+    ++m_steps;
     if (step.isWorld()) {
         performWorld(step);
         ++(step.act == Act::Restart ? m_counts.restart : m_counts.world);
     } else {
+        m_stalls.beginStep();
         performUser(step, record);
     }
     // Whatever the step left queued (a close asked for during an operation) runs now.
     for (int i = 0; i < 3; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (!step.isWorld()) {
+        record.longestStall = m_stalls.endStep();
+        if (record.longestStall > kStallLimitMs)
+            m_stallsFound << Stall{m_steps, record.longestStall, step.describe()};
+    }
     if (m_window && !m_window->isVisible()) {
         m_window.reset();
         openWindow();
     }
     m_current = nullptr;
     record.dialogs = m_dialogs;
+    record.noBeforeStart = m_noBeforeStart;
     record.after = m_world.snapshot();
     record.exceptionInEventLoop = g_exceptionInEventLoop;
     for (int server : {0, 1})
         record.sent << m_world.statementsBetween(server, record.before, record.after);
+    for (const modal::Request& d : m_dialogs)
+        if (d.type == DialogType::Confirmation && step.yes)
+            record.yesGiven = true;
+    m_yesSinceCount = m_yesSinceCount || record.yesGiven;
+    if (step.act == Act::Stop)
+        m_stopToCheck = true;
+    else if (step.act == Act::Cut || step.act == Act::Restart || step.act == Act::CloseWindow)
+        m_stopToCheck = false;
+    if (step.isWorld()) {
+        // The world broke their links or restarted their server: they connect again.
+        m_world.reconnectHolders();
+    } else {
+        if (m_stopToCheck && !m_world.aStopped()) {
+            m_stopToCheck = false;
+            record.afterResume = probeAfterResume();
+        }
+        bool complete = true;
+        record.sessionsEnded = m_world.sessionsEnded(&complete);
+        record.yesSinceCount = m_yesSinceCount;
+        if (complete)
+            m_yesSinceCount = false;
+    }
     m_state = record.after;
     noticeListsOfTheConnectedServer();
 
@@ -145,6 +211,12 @@ QList<Violation> Session::run(const Step& step) {
             found += checkDatabases(record);
         if (m_invariants.contains(3))
             found += checkMessages(record);
+        if (m_invariants.contains(5))
+            found += checkConsent(record);
+        if (m_invariants.contains(6))
+            found += checkStall(record);
+        if (m_invariants.contains(7))
+            found += checkServerReach(record);
     }
     if (m_invariants.contains(4))
         found += checkWindow(record, m_window.get(), m_model);

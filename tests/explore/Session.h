@@ -21,14 +21,23 @@ struct Counts {
         world = 0;
 };
 
-// Gaps of the event loop while an operation runs (the window must stay alive meanwhile).
+// The longest gap of the event loop during the user's part of a step: a timer on the window's
+// thread ticks every 10 ms, and any longer gap is time the window could not repaint or take a key.
 struct StallWatch {
     QTimer timer;
     QElapsedTimer clock;
-    qint64 last = 0;
-    int stalls = 0;
-    qint64 longest = 0;
+    qint64 last = -1; // -1 between steps
+    qint64 longestInStep = 0;
     void start();
+    void beginStep();
+    qint64 endStep();
+};
+
+// A step the window stalled in for longer than the stall invariant allows.
+struct Stall {
+    int step = 0;
+    qint64 ms = 0;
+    QString what;
 };
 
 class Session {
@@ -46,7 +55,7 @@ public:
     const Model& model() const { return m_model; }
     const Snapshot& state() const { return m_state; }
     const Counts& counts() const { return m_counts; }
-    const StallWatch& stalls() const { return m_stalls; }
+    const QList<Stall>& stalls() const { return m_stallsFound; }
 
 private:
     void openWindow();
@@ -63,10 +72,20 @@ private:
     Snapshot m_state;
     Counts m_counts;
     StallWatch m_stalls;
+    QList<Stall> m_stallsFound;
+    int m_steps = 0;
+    // A Yes given since the other programs' sessions were last all counted.
+    bool m_yesSinceCount = false;
     QSet<int> m_invariants;
     const Step* m_current = nullptr;
+    bool m_noBeforeStart = false;
+    // Server A was stopped and nothing else broke the window's link since: once it goes on, the
+    // window's connection must work again.
+    bool m_stopToCheck = false;
+    QString probeAfterResume();
     QList<modal::Request> m_dialogs;
     std::optional<QString> m_pick;
+    std::optional<QString> m_serverPick;
 };
 
 // The page a widget of the pages is on (0..3), -1 for the left panel.

@@ -26,8 +26,9 @@ const OpPage kOps[] = {{Kind::Attach, 0, "BitBtn1"},
 // Values that lead somewhere: files that are there, folders that exist.
 const QStringList kGoodMdf = {"@S/src/Archive.mdf", "@S/src/Копія.mdf", "@S/out/R.mdf", "@S/out/Нова.mdf"};
 const QStringList kGoodBak = {"@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak", "@S/out/b1.bak",
-                              "@D/sales.bak"};
-const QStringList kGoodSave = {"@S/out/b1.bak", "@S/out/Нова копія.bak", "@S/bak/sales.bak", "@D/Копія.bak"};
+                              "@D/sales.bak",     "@S/bak/other-sales.bak", "@R/kont.bak"};
+const QStringList kGoodSave = {"@S/out/b1.bak", "@S/out/Нова копія.bak", "@S/bak/sales.bak", "@D/Копія.bak",
+                               "@R/k2.bak"};
 const QStringList kNewNames = {"Archive", "Нова", "Copy", "Sales", "Кадри"};
 
 QString pick(QRandomGenerator& r, const QStringList& from) {
@@ -119,7 +120,7 @@ std::optional<Step> towards(QRandomGenerator& r, const Session& session, const V
     case Kind::World: {
         // The world's disturbances other than a restart; each keeps its ordinary values.
         static const Act kWorld[] = {Act::Cut,       Act::BehindDetach, Act::BehindDrop,
-                                     Act::ChangeBak, Act::Junk,         Act::Stop};
+                                     Act::ChangeBak, Act::Junk,         Act::Stop, Act::Hold};
         return make(kWorld[r.bounded(int(std::size(kWorld)))]);
     }
     case Kind::Cancel: {

@@ -29,7 +29,7 @@ QString shown(const QString& widget) {
 }
 const char* const kPages[] = {"Attach", "Detach", "Restore", "Backup"};
 const char* const kActs[] = {"connect", "settings", "page", "type", "pick", "select", "press", "close",
-                             "restart", "cut", "behind-detach", "behind-drop", "change-bak", "junk", "stop"};
+                             "restart", "cut", "behind-detach", "behind-drop", "change-bak", "junk", "stop", "hold"};
 } // namespace
 
 QString Step::describe() const {
@@ -74,7 +74,12 @@ QString Step::describe() const {
     case Act::Junk:
         return QStringLiteral("[world] %1 is filled with junk").arg(quoted);
     case Act::Stop:
-        return QStringLiteral("[world] server A stops answering for %1 ms").arg(number);
+        return cancelAtMs > 0 ? QStringLiteral("[world] server A stops answering %1 ms into the next step, for %2 ms")
+                                    .arg(cancelAtMs).arg(number)
+                              : QStringLiteral("[world] server A stops answering for %1 ms").arg(number);
+    case Act::Hold:
+        return QStringLiteral("[world] another program opens %1 on server %2 and keeps it open")
+            .arg(field, number ? "B" : "A");
     }
     return {};
 }

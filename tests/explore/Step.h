@@ -24,7 +24,9 @@ enum class Act {
     BehindDrop,  // drops it
     ChangeBak,   // changes a backup file on disk: appends a set of `field` (number 0) or copies `text` over it
     Junk,        // fills the file `text` with junk
-    Stop,        // server A stops answering (SIGSTOP) and goes on `number` ms later (SIGCONT)
+    Stop,        // server A stops answering (SIGSTOP) `cancelAtMs` ms into the next step (at once when
+                 // not above 0) and goes on `number` ms later (SIGCONT)
+    Hold,        // another program opens database `field` on server `number` and keeps it open
 };
 
 struct Step {

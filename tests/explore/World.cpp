@@ -17,6 +17,7 @@
 #include <netinet/in.h>
 #include <pwd.h>
 #include <sys/socket.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,6 +71,7 @@ QMap<QString, DbState> readCatalog(const QString& dataDir) {
         DbState db;
         db.name = fields[0];
         db.restoring = fields[4].startsWith(QLatin1String("restoring")); // "restoring single_user" too
+        db.guid = fields[2];
         for (int k = 5; k + 5 < fields.size(); k += 6)
             db.files << fields[k + 2];
         out.insert(nameKey(db.name), db);
@@ -92,11 +94,15 @@ const DbState* Snapshot::database(int server, const QString& name) const {
 }
 
 Variant variantNamed(const QString& name) {
-    return name == QLatin1String("nobody") ? Variant::Nobody : Variant::Plain;
+    return name == QLatin1String("nobody") ? Variant::Nobody
+           : name == QLatin1String("root") ? Variant::Rooted
+                                            : Variant::Plain;
 }
 
 QString nameOf(Variant variant) {
-    return variant == Variant::Nobody ? QStringLiteral("nobody") : QStringLiteral("plain");
+    return variant == Variant::Nobody ? QStringLiteral("nobody")
+           : variant == Variant::Rooted ? QStringLiteral("root")
+                                        : QStringLiteral("plain");
 }
 
 World::World(int version, Variant variant) : m_version(version), m_variant(variant) {
@@ -108,6 +114,27 @@ World::World(int version, Variant variant) : m_version(version), m_variant(varia
         build();
     if (m_ready && variant == Variant::Nobody)
         m_ready = becomeNobody();
+    if (m_ready && variant == Variant::Rooted)
+        m_ready = becomeRooted();
+}
+
+// Server A starts again in its data folder as its root: the databases built so far name paths of
+// this computer it no longer sees (their files are gone for it), and one database and its backup
+// are made in its own file system.
+bool World::becomeRooted() {
+    m_a->stop();
+    m_base = {QStringLiteral("--root"), m_a->dataDir()};
+    m_a->setExtraArguments(m_base);
+    // A folder of its own for new databases' files, as /var/opt/mssql/data is in a container.
+    QDir(m_a->dataDir()).mkpath(QStringLiteral("Нові"));
+    return m_a->start() && run(0, QStringLiteral("CREATE DATABASE [Контейнер]")) &&
+           run(0, QStringLiteral("BACKUP DATABASE [Контейнер] TO DISK = N'/kont.bak' WITH INIT"));
+}
+
+QString World::hostPath(int server, const QString& serverPath) const {
+    if (server != 0 || m_variant != Variant::Rooted || !serverPath.startsWith(QLatin1Char('/')))
+        return serverPath;
+    return m_a->dataDir() + serverPath;
 }
 
 // The world is built by the user's server; then server A starts again as nobody, owning its data
@@ -140,11 +167,16 @@ bool World::becomeNobody() {
 
 World::~World() {
     resumeA();
+    // The small disk goes before the scratch folder it lies in is removed.
+    if (!m_smallDisk.isEmpty())
+        ::umount2(QFile::encodeName(m_smallDisk).constData(), MNT_DETACH);
     QDir::setCurrent(QDir::tempPath());
 }
 
 QString World::resolve(const QString& text) const {
     QString out = text;
+    // Outside the rooted world @R leads nowhere (and never to this computer's own root).
+    out.replace(QLatin1String("@R"), m_variant == Variant::Rooted ? QString() : m_a->scratch() + QStringLiteral("/nowhere"));
     out.replace(QLatin1String("@S"), m_a->scratch());
     out.replace(QLatin1String("@D"), m_a->dataDir());
     out.replace(QLatin1String("@E"), m_b->dataDir());
@@ -232,10 +264,15 @@ void World::build() {
     writeFile(bak + QStringLiteral("junk.bak"), QByteArray(3000, 'j'));
     // A backup in the server's own folder, where a server running as another account reads it.
     QFile::copy(bak + QStringLiteral("sales.bak"), m_a->dataDir() + QStringLiteral("/sales.bak"));
+    mountSmallDisk();
     // Server B holds databases of the same names.
     ok = ok && run(1, QStringLiteral("CREATE DATABASE [Sales] ON PRIMARY %1 LOG ON %2")
                           .arg(file("Sales", s + "/b/Sales.mdf"), file("Sales_log", s + "/b/Sales_log.ldf")));
     ok = ok && run(1, QStringLiteral("CREATE DATABASE [Plain]"));
+    // A backup of B's Sales: a database of the same name as A's, of another family, so that a
+    // restore of it onto A replaces somebody else's database.
+    ok = ok && run(1, QStringLiteral("BACKUP DATABASE [Sales] TO DISK = %1 WITH INIT")
+                          .arg(literal(bak + QStringLiteral("other-sales.bak"))));
     m_ready = ok;
 }
 
@@ -254,9 +291,64 @@ Snapshot World::snapshot() const {
                 snap.files.insert(path, digest(path));
         }
         snap.servers << readCatalog(server->dataDir());
+        // The files a rooted server names are kept where this computer sees them.
+        for (DbState& db : snap.servers.last())
+            for (QString& f : db.files)
+                f = hostPath(server == m_a.get() ? 0 : 1, f);
         snap.statementLogSize << QFileInfo(server->statementLog()).size();
     }
+    snap.folders.insert(m_a->scratch(), folderAccess(m_a->scratch()));
+    QDirIterator folders(m_a->scratch(), QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (folders.hasNext()) {
+        const QString path = folders.next();
+        snap.folders.insert(path, folderAccess(path));
+    }
     return snap;
+}
+
+// A file system of 3 MB: a restore of the megabyte-sized Sales with its proposed sizes, or a few
+// backups, do not fit. Only root may mount; elsewhere the folder is an ordinary one.
+void World::mountSmallDisk() {
+    const QString small = m_a->scratch() + QStringLiteral("/small");
+    QDir().mkpath(small);
+    if (::geteuid() == 0 &&
+        ::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=3m,mode=0755") == 0)
+        m_smallDisk = small;
+}
+
+bool World::aReaches(const QString& path, Need need) const {
+    if (m_variant == Variant::Rooted)
+        // Its own file system holds only what lies under its data folder.
+        return (path == m_a->dataDir() || path.startsWith(m_a->dataDir() + QLatin1Char('/'))) &&
+               (need == Need::Read ? QFileInfo(path).isFile()
+                : need == Need::CreateIn ? QFileInfo(path).isDir()
+                                         : QFileInfo(QFileInfo(path).absolutePath()).isDir());
+    if (m_variant != Variant::Nobody)
+        return true;
+    const passwd* nobody = ::getpwnam("nobody");
+    return nobody && accountReaches(nobody->pw_uid, nobody->pw_gid, path, need);
+}
+
+bool World::hold(int server, const QString& database) {
+    if (server == 0)
+        resumeA();
+    return m_holders.hold(server, (server == 0 ? m_a : m_b)->port(), m_version, database);
+}
+
+int World::sessionsEnded(bool* complete) {
+    const bool stopped = aStopped();
+    if (complete)
+        *complete = !stopped;
+    return m_holders.countEnded(stopped ? QList<int>{0} : QList<int>{});
+}
+
+void World::reconnectHolders() {
+    m_holders.reconnect({m_a->port(), m_b->port()}, aStopped() ? QList<int>{0} : QList<int>{});
+}
+
+bool World::aStopped() const {
+    const std::lock_guard<std::mutex> lock(m_resumeLock);
+    return m_stopped && std::chrono::steady_clock::now() < m_stoppedUntil;
 }
 
 QString World::statementsBetween(int server, const Snapshot& before, const Snapshot& after) const {
@@ -267,15 +359,26 @@ QString World::statementsBetween(int server, const Snapshot& before, const Snaps
     return QString::fromUtf8(log.read(to - from));
 }
 
-void World::pauseA(int ms) {
+void World::pauseA(int ms, int delayMs) {
     resumeA();
     const auto pid = pid_t(m_a->processId());
     if (pid <= 0)
         return;
-    ::kill(pid, SIGSTOP);
-    m_stopped = true;
-    m_resumer = std::thread([this, pid, ms] {
+    {
+        const std::lock_guard<std::mutex> lock(m_resumeLock);
+        m_stopped = true;
+        m_stoppedUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs + ms);
+    }
+    if (delayMs <= 0)
+        ::kill(pid, SIGSTOP);
+    m_resumer = std::thread([this, pid, ms, delayMs] {
         std::unique_lock<std::mutex> lock(m_resumeLock);
+        // A stop still to come is not made when the world is told to go on before it.
+        if (delayMs > 0) {
+            if (m_resumeNow.wait_for(lock, std::chrono::milliseconds(delayMs), [this] { return !m_stopped; }))
+                return;
+            ::kill(pid, SIGSTOP);
+        }
         m_resumeNow.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !m_stopped; });
         ::kill(pid, SIGCONT);
     });
@@ -302,8 +405,11 @@ void World::restartA(const QStringList& options) {
 
 void World::cutConnections() {
     const QDir fds(QStringLiteral("/proc/self/fd"));
+    const QSet<int> otherPrograms = m_holders.sockets();
     for (const QString& entry : fds.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
         const int fd = entry.toInt();
+        if (otherPrograms.contains(fd))
+            continue;
         sockaddr_storage peer{};
         socklen_t length = sizeof peer;
         if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.ss_family != AF_INET)
