@@ -181,6 +181,14 @@ bool Engine::alterDatabase(const tsql::Statement& st, bool last) {
                          : st.userAccess == "restricted_user" ? UserAccess::Restricted
                                                               : UserAccess::Multi;
     catalog.save(); // an option of the database: it outlasts a restart
+    // SQL Server writes it into the primary file's boot page at once: the files say it from now on,
+    // and a detach and attach of them gives back the same bytes.
+    FileHeader header;
+    if (!target->files.empty() && storage::readHeader(target->files[0].physical, header) &&
+        header.userAccess != int(target->userAccess)) {
+        header.userAccess = int(target->userAccess);
+        storage::rewriteHeader(target->files[0].physical, header);
+    }
     lock.unlock();
     if (ended > 0)
         info(5060, "Nonqualified transactions are being rolled back. Estimated rollback completion: 100%.");

@@ -76,6 +76,13 @@ kill "${pids[-1]}" && wait "${pids[-1]}" 2>/dev/null
 start s2019 2019
 out=$(run_tsql "$port" 7.4 "select user_access_desc from sys.databases where name = N'Один'")
 check "2019 single user kept through a restart" "$out" "SINGLE_USER"
+# The files say it from the ALTER on, as the boot page does: detached and attached again, the
+# primary file's bytes are as they were.
+before=$(md5sum <"$work/odyn.mdf")
+run_tsql "$port" 7.4 "exec sp_detach_db N'Один'
+create database [Один] on (filename = N'$work/odyn.mdf') for attach" >/dev/null
+holds "2019 detach and attach give a single-user database's file back as it was" \
+    test "$before" = "$(md5sum <"$work/odyn.mdf")"
 run_tsql "$port" 7.4 "alter database [Один] set multi_user" >/dev/null
 run_tsql "$port" 7.4 "create database Wide on (name = Wide, filename = N'$work/wide.mdf', size = 2MB) log on (name = Wide_log, filename = N'$work/wide.ldf')
 exec sp_detach_db N'Wide'" >/dev/null
