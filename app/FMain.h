@@ -127,7 +127,9 @@ private:
     QStringList databaseFiles(const QString& Name, FileKinds kinds = FileKinds::All);
     // Attaches a database again from its files after a failed attach took its place; the line
     // that tells the user how that went.
-    QString putBackDatabase(const QString& Name, const QStringList& files);
+    // letEveryoneIn: Zelvaro put the others out with SINGLE_USER before the detach, and the files kept
+    // that mode; the database put back is opened to everybody again, as it was.
+    QString putBackDatabase(const QString& Name, const QStringList& files, bool letEveryoneIn);
 
     void SpeedButton2Click();
     void SpeedButton3Click();

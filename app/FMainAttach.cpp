@@ -3,6 +3,7 @@
 #include "FMain.h"
 
 #include "AccessDenied.h"
+#include "DisconnectOthers.h"
 #include "ErrorAdvice.h"
 #include "FileChecks.h"
 #include "LongOperation.h"
@@ -11,6 +12,7 @@
 #include "ServerState.h"
 #include "SharedCopy.h"
 #include "SqlQuote.h"
+#include "UserAccessNote.h"
 #include "ui_FMain.h"
 
 void TMain::SpeedButton2Click() {
@@ -141,7 +143,7 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
             if (untouched)
                 throw;
             reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), named,
-                              putBackDatabase(Name, oldFiles));
+                              putBackDatabase(Name, oldFiles, !plan.othersInside.isEmpty()));
             return false;
         }
     }
@@ -156,7 +158,9 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     };
     // Whatever ends the attach but success (its error, a cancel, a lost link, a fault of ours)
     // attaches the old database again from the files read before the detach, or names them.
-    const auto putBack = [&] { return oldFiles.isEmpty() ? QString() : putBackDatabase(Name, oldFiles); };
+    const auto putBack = [&] {
+        return oldFiles.isEmpty() ? QString() : putBackDatabase(Name, oldFiles, !plan.othersInside.isEmpty());
+    };
     const auto afterword = [](const QString& text) {
         return text.isEmpty() ? text : QLatin1Char('\n') + text;
     };
@@ -206,6 +210,18 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
                                          : QStringLiteral("Файлу журналу не було; сервер створив новий: %1.")
                                                .arg(logs.join(QLatin1String(", "))));
     }
+    if (!oldFiles.isEmpty() && !plan.othersInside.isEmpty())
+        done += QLatin1Char('\n') + useraccessnote::olderDetached(Name);
+    // Files detached single-user come back single-user: the user is told, the mode left as it is.
+    // The database is attached whatever this read comes to: a failed read only leaves the line out.
+    QString access;
+    try {
+        access = useraccessnote::read(*ADOQuery1, Name);
+    } catch (const DbError&) {
+    }
+    const QString accessLine = useraccessnote::afterAttach(Name, access);
+    if (!accessLine.isEmpty())
+        done += QLatin1Char('\n') + accessLine;
     modal::messageDialog(done, DialogType::Information, {DialogButton::OK});
     return true;
 }
@@ -258,7 +274,7 @@ QStringList TMain::databaseFiles(const QString& Name, FileKinds kinds) {
     return files;
 }
 
-QString TMain::putBackDatabase(const QString& Name, const QStringList& files) {
+QString TMain::putBackDatabase(const QString& Name, const QStringList& files, bool letEveryoneIn) {
     // The server says first whether the old database is still there (a detach cut off before it
     // ran); asking opens the connection again after a lost link.
     try {
@@ -281,6 +297,18 @@ QString TMain::putBackDatabase(const QString& Name, const QStringList& files) {
         return QStringLiteral("Попередню базу даних %1 не вдалося приєднати знову; приєднайте її файли "
                               "вручну: %2.")
             .arg(Name, files.join(QLatin1String(", ")));
+    }
+    if (letEveryoneIn) {
+        try {
+            ADOQuery1->close();
+            ADOQuery1->setText(disconnectothers::multiUser(Name));
+            ADOQuery1->execute();
+        } catch (const DbError& e) {
+            return QStringLiteral("Попередню базу даних %1 приєднано знову, але вона залишилася доступною лише "
+                                  "одному з'єднанню: сервер не виконав %2 (%3). Виконайте цю інструкцію, коли "
+                                  "сервер буде доступний.")
+                .arg(Name, disconnectothers::multiUser(Name), e.message());
+        }
     }
     return QStringLiteral("Попередню базу даних %1 приєднано знову.").arg(Name);
 }

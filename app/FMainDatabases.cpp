@@ -10,6 +10,7 @@
 #include "ModalSeam.h"
 #include "ServerState.h"
 #include "SqlQuote.h"
+#include "UserAccessNote.h"
 #include "ui_FMain.h"
 
 #include <QSignalBlocker>
@@ -104,7 +105,10 @@ void TMain::BitBtn2Click() {
     askWhoElseIsInside(plan, QStringLiteral("Від'єднати"));
     if (!confirmPlan(plan))
         return;
-    runPuttingOthersOut(plan, [&] { return DetachDatabase(name); });
+    // The plain detach says nothing; one that put the others out tells that the files keep the
+    // single-user mode it took for that.
+    if (runPuttingOthersOut(plan, [&] { return DetachDatabase(name); }) && !plan.othersInside.isEmpty())
+        modal::messageDialog(useraccessnote::afterDetach(name), DialogType::Information, {DialogButton::OK});
     FillDatabaseList();
 }
 

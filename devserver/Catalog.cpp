@@ -56,7 +56,8 @@ Catalog::Catalog(std::string folder) : m_folder(std::move(folder)) {
     std::string text;
     if (!storage::readAll(m_folder + "/catalog.txt", text))
         return;
-    // One line per user database, tab separated: name, dbid, family GUID, creation date, state, then
+    // One line per user database, tab separated: name, dbid, family GUID, creation date, state (with the
+    // user access after a blank when it is not MULTI_USER), then
     // logical|type|physical|file id|filegroup|filegroup id per file. The first line names the layout;
     // a catalog without it has logical|type|physical per file and no GUID.
     std::istringstream in(text);
@@ -78,7 +79,12 @@ Catalog::Catalog(std::string folder) : m_folder(std::move(folder)) {
         if (current && fields.size() >= 5) {
             db.familyGuid = fields[2];
             db.created = fields[3];
-            db.restoring = fields[4] == "restoring";
+            // The state, then the user access when it is not MULTI_USER: "online single_user".
+            db.restoring = fields[4].rfind("restoring", 0) == 0;
+            const std::string access = fields[4].substr(std::min(fields[4].find(' '), fields[4].size()));
+            db.userAccess = access == " single_user"       ? UserAccess::Single
+                            : access == " restricted_user" ? UserAccess::Restricted
+                                                           : UserAccess::Multi;
             for (size_t i = 5; i + 5 < fields.size(); i += 6)
                 db.files.push_back({fields[i], fields[i + 2], fields[i + 1] == "L" ? 'L' : 'D',
                                     std::atoi(fields[i + 3].c_str()), fields[i + 4],
@@ -140,7 +146,10 @@ bool Catalog::save() const {
             continue;
         text += storage::escape(db.name) + "\t" + std::to_string(db.dbid) + "\t" +
                 storage::escape(db.familyGuid) + "\t" + storage::escape(db.created) + "\t" +
-                (db.restoring ? "restoring" : "online");
+                (db.restoring ? "restoring" : "online") +
+                (db.userAccess == UserAccess::Single       ? " single_user"
+                 : db.userAccess == UserAccess::Restricted ? " restricted_user"
+                                                           : "");
         for (const DbFile& f : db.files)
             text += "\t" + storage::escape(f.logical) + "\t" + std::string(1, f.type) + "\t" +
                     storage::escape(f.physical) + "\t" + std::to_string(f.fileId) + "\t" +

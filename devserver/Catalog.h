@@ -9,6 +9,14 @@
 #include <string>
 #include <vector>
 
+// Who may use a database (ALTER DATABASE … SET SINGLE_USER | RESTRICTED_USER | MULTI_USER), numbered as
+// sys.databases' user_access numbers it.
+enum class UserAccess { Multi = 0, Single = 1, Restricted = 2 };
+// "MULTI_USER", "SINGLE_USER", "RESTRICTED_USER": user_access_desc and DATABASEPROPERTYEX's words.
+inline const char* userAccessName(UserAccess a) {
+    return a == UserAccess::Single ? "SINGLE_USER" : a == UserAccess::Restricted ? "RESTRICTED_USER" : "MULTI_USER";
+}
+
 struct Database {
     std::string name;
     int dbid = 0;
@@ -16,7 +24,9 @@ struct Database {
     std::string familyGuid;    // kept through backup and restore; a new CREATE gets a new one
     std::string created;       // creation date, as backups record it
     bool restoring = false;    // a restore was interrupted: the database cannot be used
-    bool singleUser = false;   // SET SINGLE_USER: one session at a time may use it
+    // An option of the database itself: SQL Server records it in the primary file's boot page, so
+    // files detached single-user are attached single-user again.
+    UserAccess userAccess = UserAccess::Multi;
 };
 
 // What a session told the server in LOGIN7, and where it is now; sysprocesses and

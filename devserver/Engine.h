@@ -155,6 +155,9 @@ private:
     // server account's rights inside its own file system. Each returns false when the statement is
     // not one of its own.
     bool serverProperty(const std::string& lowered, tds::Column& column, tds::Value& value) const;
+    // DATABASEPROPERTYEX('name', 'property') of a SELECT without FROM; false when the column is not
+    // one. The caller holds the catalog's lock.
+    bool databaseProperty(const std::string& column, tds::Column& type, tds::Value& value);
     bool fileProcedure(const tsql::Statement& st, bool last);
     bool serverView(const tsql::Statement& st, bool last);
     // The rows a view or function gives, as the statement picks, filters and names them: 207 for a

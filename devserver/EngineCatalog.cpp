@@ -339,8 +339,12 @@ bool Engine::attachFiles(const tsql::Statement& st) {
     const std::string family = primary.familyGuid.empty() ? engine::newGuid() : primary.familyGuid;
     FileHeader updated = headerFor(st.name, family, primary.created, files[0], files,
                                    m_instance.personality.databaseVersion());
+    updated.userAccess = primary.userAccess;
     storage::rewriteHeader(dataPath, updated);
-    catalog.add(st.name, files, family, primary.created);
+    Database& attached = catalog.add(st.name, files, family, primary.created);
+    attached.userAccess = primary.userAccess == 1   ? UserAccess::Single
+                          : primary.userAccess == 2 ? UserAccess::Restricted
+                                                    : UserAccess::Multi;
     catalog.save();
     return true;
 }
@@ -390,6 +394,7 @@ bool Engine::exec(const tsql::Statement& st, bool last) {
     FileHeader header;
     if (!db->files.empty() && storage::readHeader(db->files[0].physical, header)) {
         header.clean = true;
+        header.userAccess = int(db->userAccess);
         storage::rewriteHeader(db->files[0].physical, header);
     }
     catalog.remove(db->name);

@@ -85,6 +85,13 @@ bool Engine::select(const tsql::Statement& st, bool last) {
                 serverProperty(l, column, value);
                 columns.push_back(column);
                 row.push_back(value);
+            } else if (l.rfind("databasepropertyex(", 0) == 0) {
+                tds::Column column;
+                tds::Value value;
+                if (!databaseProperty(c, column, value))
+                    return columnError(c);
+                columns.push_back(column);
+                row.push_back(value);
             } else if (l == "db_name()") {
                 columns.push_back({"", tds::ColumnType::NVarChar, 128});
                 row.push_back(m_database);
@@ -140,7 +147,8 @@ bool Engine::select(const tsql::Statement& st, bool last) {
                 columns.push_back({"state", tds::ColumnType::TinyInt, 1, 0, true});
             if (l == "state_desc" && state)
                 columns.push_back({"state_desc", tds::ColumnType::NVarChar, 60, 0, true});
-            // 0 MULTI_USER, 1 SINGLE_USER (sysdatabases says it with status bit 4096).
+            // 0 MULTI_USER, 1 SINGLE_USER, 2 RESTRICTED_USER (sysdatabases says it with status bits
+            // 4096 single user and 2048 dbo use only).
             const bool access = (l == "user_access" || l == "user_access_desc") && table == "databases";
             if (l == "user_access" && access)
                 columns.push_back({"user_access", tds::ColumnType::TinyInt, 1, 0, true});
@@ -157,14 +165,16 @@ bool Engine::select(const tsql::Statement& st, bool last) {
             if (st.whereOp == "like" && !like(db.name, st.whereValue))
                 continue;
             Row row;
-            const int status = (is2000() ? 16 : 65536) | (db.restoring ? 32 : 0) | (db.singleUser ? 4096 : 0);
+            const int status = (is2000() ? 16 : 65536) | (db.restoring ? 32 : 0) |
+                               (db.userAccess == UserAccess::Single ? 4096 : 0) |
+                               (db.userAccess == UserAccess::Restricted ? 2048 : 0);
             for (const tds::Column& c : columns)
                 row.push_back(c.name == "name"               ? db.name
                               : c.name == "status"           ? std::to_string(status)
                               : c.name == "state"            ? std::string(db.restoring ? "1" : "0")
                               : c.name == "state_desc"       ? std::string(db.restoring ? "RESTORING" : "ONLINE")
-                              : c.name == "user_access"      ? std::string(db.singleUser ? "1" : "0")
-                              : c.name == "user_access_desc" ? std::string(db.singleUser ? "SINGLE_USER" : "MULTI_USER")
+                              : c.name == "user_access"      ? std::to_string(int(db.userAccess))
+                              : c.name == "user_access_desc" ? std::string(userAccessName(db.userAccess))
                                                              : std::to_string(db.dbid));
             rows.push_back(row);
         }

@@ -179,6 +179,25 @@ bool Engine::serverProperty(const std::string& lowered, tds::Column& column, tds
     return true;
 }
 
+// DATABASEPROPERTYEX is a sql_variant too, sent as its text. A database or property it does not know
+// is NULL (2000 on); the database's name keeps its case, as the catalog compares it.
+bool Engine::databaseProperty(const std::string& column, tds::Column& type, tds::Value& value) {
+    const std::string prefix = "databasepropertyex('";
+    const std::string lowered = lower(column);
+    const size_t comma = column.rfind("','");
+    if (lowered.rfind(prefix, 0) != 0 || comma == std::string::npos || comma < prefix.size() ||
+        lowered.compare(lowered.size() - 2, 2, "')") != 0)
+        return false;
+    const std::string name = column.substr(prefix.size(), comma - prefix.size());
+    const std::string property = lowered.substr(comma + 3, lowered.size() - comma - 5);
+    type = {"", tds::ColumnType::NVarChar, 128, 0, true};
+    value = std::nullopt;
+    const Database* db = m_instance.catalog->find(name);
+    if (db && property == "useraccess")
+        value = std::string(userAccessName(db->userAccess));
+    return true;
+}
+
 bool Engine::fileProcedure(const tsql::Statement& st, bool last) {
     const std::string name = lower(st.name);
     if (name != "xp_fileexist" && name != "xp_dirtree")

@@ -108,7 +108,7 @@ bool Engine::sessionView(const tsql::Statement& st, bool last) {
 }
 
 bool Engine::mayEnter(const Database& db) {
-    if (!db.singleUser || !m_instance.catalog->inUseByOthers(db.name, m_session))
+    if (db.userAccess != UserAccess::Single || !m_instance.catalog->inUseByOthers(db.name, m_session))
         return true;
     error(924, 1, 14, fmt("Database '%1' is already open and can only have one user at a time.", db.name));
     return false;
@@ -177,7 +177,18 @@ bool Engine::alterDatabase(const tsql::Statement& st, bool last) {
     Database* target = catalog.find(name);
     if (!target) // dropped while this statement waited
         return failed();
-    target->singleUser = st.userAccess == "single_user";
+    target->userAccess = st.userAccess == "single_user"       ? UserAccess::Single
+                         : st.userAccess == "restricted_user" ? UserAccess::Restricted
+                                                              : UserAccess::Multi;
+    catalog.save(); // an option of the database: it outlasts a restart
+    // SQL Server writes it into the primary file's boot page at once: the files say it from now on,
+    // and a detach and attach of them gives back the same bytes.
+    FileHeader header;
+    if (!target->files.empty() && storage::readHeader(target->files[0].physical, header) &&
+        header.userAccess != int(target->userAccess)) {
+        header.userAccess = int(target->userAccess);
+        storage::rewriteHeader(target->files[0].physical, header);
+    }
     lock.unlock();
     if (ended > 0)
         info(5060, "Nonqualified transactions are being rolled back. Estimated rollback completion: 100%.");

@@ -114,7 +114,7 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
                 const Database* db = instance.catalog->find(wanted);
                 // A database held in single-user mode by another session refuses the login as it
                 // refuses USE (924), before the usual 4060.
-                const bool held = db && db->singleUser && instance.catalog->inUseByOthers(db->name, sessionId);
+                const bool held = db && db->userAccess == UserAccess::Single && instance.catalog->inUseByOthers(db->name, sessionId);
                 if (!db || held) {
                     if (held)
                         out.message(true, 924, 1, 14,

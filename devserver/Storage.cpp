@@ -307,6 +307,8 @@ std::string headerText(const FileHeader& h) {
     add("clean", h.clean ? "1" : "0");
     if (h.version > 0)
         add("version", std::to_string(h.version));
+    if (h.userAccess != 0)
+        add("useraccess", std::to_string(h.userAccess));
     for (const DbFile& m : h.members) {
         const std::string k = "member." + std::to_string(m.fileId) + ".";
         add(k + "logical", m.logical);
@@ -418,6 +420,7 @@ bool readHeader(const std::string& serverPath, FileHeader& out) {
     out.logical = field(fields, "logical");
     out.clean = field(fields, "clean") != "0";
     out.version = std::atoi(field(fields, "version").c_str());
+    out.userAccess = std::atoi(field(fields, "useraccess").c_str());
     const std::string id = field(fields, "fileid");
     out.fileId = id.empty() ? (data ? 1 : 2) : std::atoi(id.c_str());
     for (int i = 1; i <= 32767; ++i) {

@@ -34,6 +34,9 @@ struct FileHeader {
     // as SQL Server's boot page records it; 0 in headers written before it was recorded, which
     // count as the reading server's own.
     int version = 0;
+    // Who may use the database (0 MULTI_USER, 1 SINGLE_USER, 2 RESTRICTED_USER), as the boot page
+    // keeps it: files detached single-user come back single-user. Older headers read as 0.
+    int userAccess = 0;
 };
 
 namespace storage {

@@ -50,6 +50,40 @@ restore database [Склад] from disk = N'$work/sklad.bak' with replace")
 check "2019 multi user again, then the restore" "$out" "RESTORE DATABASE successfully processed"
 out=$(run_tsql "$port" 7.4 "select user_access_desc from sys.databases where name = N'Склад'")
 check "2019 sys.databases says MULTI_USER" "$out" "MULTI_USER"
+# The user access is the database's own option, kept in its files: detached single-user (or
+# restricted), the files come back so when attached, and every view of it says so.
+run_tsql "$port" 7.4 "create database [Один] on (filename = N'$work/odyn.mdf') log on (filename = N'$work/odyn.ldf')
+alter database [Один] set single_user with rollback immediate
+exec sp_detach_db N'Один'
+create database [Один] on (filename = N'$work/odyn.mdf') for attach" >/dev/null
+out=$(run_tsql "$port" 7.4 "select user_access, user_access_desc from sys.databases where name = N'Один'")
+check "2019 single user kept through detach and attach" "$out" $'1\tSINGLE_USER'
+out=$(run_tsql "$port" 7.4 "select databasepropertyex(N'Один', 'UserAccess') as ua, databasepropertyex(N'Немає', 'UserAccess') as none")
+check "2019 DATABASEPROPERTYEX says SINGLE_USER" "$out" $'SINGLE_USER\tNULL'
+run_tsql "$port" 7.4 "alter database [Один] set restricted_user
+exec sp_detach_db N'Один'
+create database [Один] on (filename = N'$work/odyn.mdf') for attach" >/dev/null
+out=$(run_tsql "$port" 7.4 "select user_access, user_access_desc from sys.databases where name = N'Один'
+select databasepropertyex(N'Один', 'UserAccess') as ua")
+check "2019 restricted user kept through detach and attach" "$out" $'2\tRESTRICTED_USER'
+holds "2019 DATABASEPROPERTYEX says RESTRICTED_USER" grep -qx RESTRICTED_USER <<<"$out"
+out=$(run_tsql "$port" 7.4 "alter database [Один] set multi_user
+select databasepropertyex(N'Один', 'UserAccess') as ua")
+check "2019 multi user again" "$out" "MULTI_USER"
+# A restart keeps it too: the server reads it from the database's own files.
+run_tsql "$port" 7.4 "alter database [Один] set single_user" >/dev/null
+kill "${pids[-1]}" && wait "${pids[-1]}" 2>/dev/null
+start s2019 2019
+out=$(run_tsql "$port" 7.4 "select user_access_desc from sys.databases where name = N'Один'")
+check "2019 single user kept through a restart" "$out" "SINGLE_USER"
+# The files say it from the ALTER on, as the boot page does: detached and attached again, the
+# primary file's bytes are as they were.
+before=$(md5sum <"$work/odyn.mdf")
+run_tsql "$port" 7.4 "exec sp_detach_db N'Один'
+create database [Один] on (filename = N'$work/odyn.mdf') for attach" >/dev/null
+holds "2019 detach and attach give a single-user database's file back as it was" \
+    test "$before" = "$(md5sum <"$work/odyn.mdf")"
+run_tsql "$port" 7.4 "alter database [Один] set multi_user" >/dev/null
 run_tsql "$port" 7.4 "create database Wide on (name = Wide, filename = N'$work/wide.mdf', size = 2MB) log on (name = Wide_log, filename = N'$work/wide.ldf')
 exec sp_detach_db N'Wide'" >/dev/null
 
@@ -76,6 +110,15 @@ out=$(run_tsql "$port" 7.1 "alter database Sklad set single_user with rollback i
 drop database Sklad")
 check "2000 rollback immediate, then the drop" "$out" "Nonqualified transactions are being rolled back."
 absent "2000 rollback immediate, then the drop" "$out" "Msg 3702"
+run_tsql "$port" 7.1 "create database Odyn on (filename = N'$work/odyn2000.mdf') log on (filename = N'$work/odyn2000.ldf')
+alter database Odyn set single_user
+exec sp_detach_db N'Odyn'
+create database Odyn on (filename = N'$work/odyn2000.mdf') for attach" >/dev/null
+out=$(run_tsql "$port" 7.1 "select status from master..sysdatabases where name = N'Odyn'")
+holds "2000 single user kept through detach and attach (status 4096)" \
+    bash -c 'n=$(grep -A1 "status$" <<<"$1" | tail -1); (( (n & 4096) != 0 ))' _ "$out"
+out=$(run_tsql "$port" 7.1 "select databasepropertyex(N'Odyn', 'UserAccess') as ua")
+check "2000 DATABASEPROPERTYEX says SINGLE_USER" "$out" "SINGLE_USER"
 out=$(run_tsql "$port" 7.1 "select serverproperty('Edition') as e, serverproperty('EngineEdition') as n")
 check "2000 Desktop Engine" "$out" "Desktop Engine" $'\t1'
 out=$(run_tsql "$port" 7.1 "exec master.dbo.xp_fixeddrives")

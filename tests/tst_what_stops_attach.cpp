@@ -132,6 +132,54 @@ private slots:
         QVERIFY2(h.databases().contains(name) == (operation == QLatin1String("attach")),
                  qPrintable(h.script.texts().join('\n')));
         QCOMPARE(QFile::exists(folder + "/s.mdf"), operation != QLatin1String("drop")); // only a drop deletes
+        if (operation == QLatin1String("attach")) // the older files keep the mode that put the others out
+            QVERIFY2(h.script.last().text.contains(
+                         QStringLiteral("Файли попередньої бази даних %1 від'єднано в однокористувацькому").arg(name)),
+                     qPrintable(h.script.last().text));
+    }
+
+    // The SINGLE_USER that put the others out stays in the detached files: the detach says so, and
+    // the attach of those files names the mode and the statement that opens the database to all.
+    // Zelvaro leaves the mode as it is; an attach of files in MULTI_USER has no such line.
+    void singleUserFilesAreToldOfAtAttach() {
+        WindowHarness h(2019);
+        const QString name = QStringLiteral("Склад' 1]");
+        const QString folder = h.folder(QStringLiteral("db"));
+        QVERIFY(h.makeDatabase(name, folder + "/s.mdf", folder + "/s_log.ldf", false));
+        Holder holder(h.server, name);
+        QVERIFY(h.connect());
+        h.script.clear();
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::OK);
+        QVERIFY(h.detach(name));
+        QVERIFY(holder.c.closedByServerWithin(1000));
+        QVERIFY(!h.databases().contains(name));
+        QCOMPARE(h.script.seen.size(), 2);
+        QCOMPARE(h.script.last().type, DialogType::Information);
+        const QString detached = h.script.last().text;
+        QVERIFY2(detached.contains(QStringLiteral("однокористувацькому режимі (SINGLE_USER)")), qPrintable(detached));
+
+        h.script.clear();
+        h.script.answer(Reply::OK);
+        h.attach(name, folder + "/s.mdf", folder + "/s_log.ldf");
+        const QString attached = h.script.texts().join('\n');
+        QVERIFY2(attached.startsWith(QStringLiteral("База даних %1 успішно приєднана із файлу ").arg(name)),
+                 qPrintable(attached));
+        QVERIFY2(attached.contains(QStringLiteral("однокористувацькому режимі (SINGLE_USER)")), qPrintable(attached));
+        QVERIFY2(attached.contains(QStringLiteral("ALTER DATABASE [Склад' 1]]] SET MULTI_USER")), qPrintable(attached));
+        QVERIFY(userAccess(h, name).contains(QLatin1String("SINGLE_USER"))); // left as the files had it
+
+        // Opened to all and detached with nobody inside: the plain texts, no word of the mode.
+        h.sql(QStringLiteral("ALTER DATABASE %1 SET MULTI_USER").arg(sqlquote::name(name)));
+        h.script.clear();
+        h.script.answer(Reply::Yes);
+        QVERIFY(h.detach(name));
+        QCOMPARE(h.script.seen.size(), 1);
+        h.script.clear();
+        h.script.answer(Reply::OK);
+        h.attach(name, folder + "/s.mdf", folder + "/s_log.ldf");
+        QCOMPARE(h.script.texts().join('\n'),
+                 QStringLiteral("База даних %1 успішно приєднана із файлу %2/s.mdf").arg(name, folder));
     }
 
     // The drop stopped after the others were put out: the database is there for everyone again.
@@ -150,6 +198,31 @@ private slots:
                  qPrintable(h.script.texts().join('\n')));
         QVERIFY(
             h.server.receivedStatements().contains(QLatin1String("SET SINGLE_USER WITH ROLLBACK IMMEDIATE")));
+        QVERIFY(h.databases().contains(QStringLiteral("Old")));
+        QVERIFY2(userAccess(h, QStringLiteral("Old")).contains(QLatin1String("MULTI_USER")),
+                 qPrintable(userAccess(h, QStringLiteral("Old"))));
+    }
+
+    // An attach over a database the others were put out of, cancelled: the older database is attached
+    // again open to everybody, as it was, not left to one connection by the mode its files kept.
+    void aCancelledAttachOverOthersPutsTheOlderBackForEveryone() {
+        WindowHarness h(2019, {QStringLiteral("--slow-changes"), QStringLiteral("1500")});
+        const QString folder = h.folder(QStringLiteral("db"));
+        QVERIFY(h.makeDatabase(QStringLiteral("Old"), folder + "/o.mdf", folder + "/o_log.ldf", false));
+        QVERIFY(h.makeDatabase(QStringLiteral("New"), folder + "/n.mdf", folder + "/n_log.ldf", true));
+        Holder holder(h.server, QStringLiteral("Old"));
+        QVERIFY(h.connect());
+        // Only the attach is cancelled: the waits for the SINGLE_USER and the detach run out.
+        modal::setProgressWatcher([](ProgressDialog& d) {
+            if (d.line().startsWith(QStringLiteral("Приєднання бази даних")))
+                QTimer::singleShot(400, &d, [&d] { d.cancelButton()->click(); });
+        });
+        h.script.clear();
+        h.script.answer(Reply::Yes);
+        h.attach(QStringLiteral("Old"), folder + "/n.mdf", folder + "/n_log.ldf");
+        modal::setProgressWatcher(nullptr);
+        const QString told = h.script.texts().join('\n');
+        QVERIFY2(told.contains(QStringLiteral("Попередню базу даних Old приєднано знову.")), qPrintable(told));
         QVERIFY(h.databases().contains(QStringLiteral("Old")));
         QVERIFY2(userAccess(h, QStringLiteral("Old")).contains(QLatin1String("MULTI_USER")),
                  qPrintable(userAccess(h, QStringLiteral("Old"))));

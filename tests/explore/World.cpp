@@ -53,7 +53,8 @@ bool isDatabaseOrBackupFile(const QString& name) {
     return false;
 }
 
-// catalog.txt: a layout line, then per database name, dbid, GUID, date, state and six fields per file.
+// catalog.txt: a layout line, then per database name, dbid, GUID, date, state (and user access) and six
+// fields per file.
 QMap<QString, DbState> readCatalog(const QString& dataDir) {
     QMap<QString, DbState> out;
     QFile f(dataDir + QStringLiteral("/catalog.txt"));
@@ -69,7 +70,7 @@ QMap<QString, DbState> readCatalog(const QString& dataDir) {
             fields << QString::fromUtf8(QByteArray::fromPercentEncoding(r));
         DbState db;
         db.name = fields[0];
-        db.restoring = fields[4] == QLatin1String("restoring");
+        db.restoring = fields[4].startsWith(QLatin1String("restoring")); // "restoring single_user" too
         db.guid = fields[2];
         for (int k = 5; k + 5 < fields.size(); k += 6)
             db.files << fields[k + 2];
