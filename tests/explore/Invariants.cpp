@@ -255,16 +255,16 @@ QList<Violation> checkConsent(const StepRecord& r) {
             out << Violation{5, QStringLiteral("changed after No"),
                              QStringLiteral("the user answered No, yet changed: ") + changed};
     }
-    // A database of that name replaced by a restore or an attach: whatever its backup or files
-    // are (the same database or another family), that is the user's call.
+    // A database of that name replaced by a restore: whatever its backup is (the same database or
+    // another family), that is the user's call. An attach under a taken name detaches the older
+    // database without asking, as the page always did: its files stay as they were (invariant 1
+    // holds them unchanged), ready to be attached again.
     const Asked& a = r.asked;
-    if ((a.op == Op::Restore || a.op == Op::Attach) && !r.yesGiven) {
+    if (a.op == Op::Restore && !r.yesGiven) {
         const DbState* was = r.before.database(a.server, a.name);
         const DbState* is = r.after.database(a.server, a.name);
-        // A restore replaces the contents; an attach of the database's own files again (detached
-        // and attached back) leaves the same database.
-        const bool rewritten = a.op == Op::Restore && was && r.before.files.value(was->files.value(0)) !=
-                                                             r.after.files.value(was->files.value(0));
+        const bool rewritten = was && r.before.files.value(was->files.value(0)) !=
+                                          r.after.files.value(was->files.value(0));
         const bool replaced = was && is && (was->guid != is->guid || was->files != is->files || rewritten);
         if (replaced)
             out << Violation{5, QStringLiteral("replaced without Yes"),
