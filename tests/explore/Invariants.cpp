@@ -305,7 +305,11 @@ QList<Violation> checkServerReach(const StepRecord& r) {
                          QStringLiteral("server A cannot reach %1, yet without a Yes this was sent: %2")
                              .arg(paths, shortText(log.mid(from).section(QLatin1Char('\n'), 0, 0)))};
     }
-    if (!any(r, isSuccess)) {
+    // Without a Yes nothing the server could not reach may have moved anything; after a Yes to the
+    // remedy offered (a copy, a grant, another folder) the operation ran, and what it may touch is
+    // the permit's (a failed attach puts the older database back, its files written to as any
+    // detach and attach write them).
+    if (!r.yesGiven && !any(r, isSuccess)) {
         const QString changed = whatChanged(r, 0);
         if (!changed.isEmpty())
             out << Violation{7, QStringLiteral("refused but changed"),
