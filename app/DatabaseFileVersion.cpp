@@ -59,6 +59,26 @@ qint64 dataBytes(AdoQuery& query, const QString& path) {
     }
 }
 
+QStringList furtherDataFiles(AdoQuery& query, const QString& path) {
+    QStringList further;
+    try {
+        query.close();
+        query.setText(QLatin1String("DBCC CHECKPRIMARYFILE (") + sqlquote::literal(path) +
+                      QLatin1String(", 3) WITH NO_INFOMSGS"));
+        query.openRowset();
+        // 0x40 marks a log file; file 1 is the primary itself.
+        for (query.first(); !query.atEnd(); query.next())
+            if (query.field(QStringLiteral("fileid")).toInt() != 1 &&
+                !(query.field(QStringLiteral("status")).toLongLong() & 0x40))
+                further << query.field(QStringLiteral("filename")).trimmed();
+        query.close();
+    } catch (const DbError&) {
+        query.close();
+        further.clear();
+    }
+    return further;
+}
+
 int writtenBy(const serverquestions::ServerVersion& server) {
     switch (server.major) {
     case 8:

@@ -6,6 +6,7 @@
 #include "ServerQuestions.h"
 
 #include <QString>
+#include <QStringList>
 
 class AdoQuery;
 
@@ -17,6 +18,9 @@ int ofPrimaryFile(AdoQuery& query, const QString& path);
 // The size of the database's data files (the log's left out) as the primary file lists them; -1
 // when the server would not say.
 qint64 dataBytes(AdoQuery& query, const QString& path);
+// The database's data files other than the primary, at the paths the primary file records for
+// them; empty when there are none or the server would not say.
+QStringList furtherDataFiles(AdoQuery& query, const QString& path);
 // The version number of the files the server writes itself.
 int writtenBy(const serverquestions::ServerVersion& server);
 // "SQL Server 2019" for 904; the newest name for a number beyond every known one.

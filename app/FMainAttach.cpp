@@ -84,10 +84,13 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     if (plan.files.size() > 1)
         askServerAbout(plan, files);
 
-    const auto attachStatement = [&](const QString& mdf, const QString& ldf) {
+    const auto attachStatement = [&](const QString& mdf, const QString& ldf, const QStringList& further = {}) {
         QStringList lines;
         lines << QLatin1String("CREATE DATABASE ") + sqlquote::name(Name);
-        lines << QLatin1String("ON PRIMARY (FILENAME = ") + sqlquote::literal(mdf) + QLatin1Char(')');
+        QString data = QLatin1String("ON PRIMARY (FILENAME = ") + sqlquote::literal(mdf) + QLatin1Char(')');
+        for (const QString& f : further)
+            data += QLatin1String(", (FILENAME = ") + sqlquote::literal(f) + QLatin1Char(')');
+        lines << data;
         if (!withoutLog)
             lines << QLatin1String("LOG ON (FILENAME = ") + sqlquote::literal(ldf) + QLatin1Char(')');
         lines << QStringLiteral("FOR ATTACH");
@@ -114,7 +117,11 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
         return false;
     if (!copies.empty()) {
         withoutLog = attachedLdf.isEmpty();
-        statement = attachStatement(attachedMdf, attachedLdf);
+        // The copies of further data files follow the data file's and the log's.
+        QStringList furtherCopies;
+        for (size_t i = attachedLdf.isEmpty() ? 1 : 2; i < copies.size(); ++i)
+            furtherCopies << copies[i]->path();
+        statement = attachStatement(attachedMdf, attachedLdf, furtherCopies);
         plan.statements.last() = statement.join(QLatin1String("\r\n"));
     }
     // The files a failure message may name: the ones the statement names.

@@ -154,7 +154,7 @@ bool TMain::copyForAttach(OperationPlan& plan, QString& mdf, QString& ldf,
         return false;
     }
     QStringList copied;
-    for (const QString& f : sources) {
+    const auto copy = [&](const QString& f) {
         try {
             copies.push_back(copyIntoShared(this, f, shared.folder));
         } catch (const FileTransferFailed& e) {
@@ -167,6 +167,39 @@ bool TMain::copyForAttach(OperationPlan& plan, QString& mdf, QString& ldf,
         // The server writes its files too: its ACL entry counts only as far as the group bits.
         ::chmod(QFile::encodeName(copies.back()->path()).constData(), 0660);
         copied << copies.back()->path();
+        return true;
+    };
+    for (const QString& f : sources)
+        if (!copy(f))
+            return false;
+    // A database of several data files: the primary file names the others where they lay when it
+    // was detached, which the server cannot reach either; they are copied beside it and named in the
+    // attach. The server reads that list from the copy, the one file it can open.
+    const QStringList further = fileversion::furtherDataFiles(*ADOQuery1, copied.value(0));
+    qint64 furtherBytes = 0;
+    for (const QString& f : further)
+        furtherBytes += QFileInfo(f).size();
+    if (free >= 0 && needed + furtherBytes > free) {
+        copies.clear();
+        modal::messageDialog(
+            QStringLiteral("Для копії файлів у теці %1 потрібно %2 МБ, а вільно лише %3 МБ.\n"
+                           "Серверу нічого не надіслано.")
+                .arg(shared.folder, megabytes(needed + furtherBytes), megabytes(free)),
+            DialogType::Error, {DialogButton::OK});
+        return false;
+    }
+    for (const QString& f : further) {
+        if (!QFileInfo(f).isFile()) {
+            copies.clear();
+            modal::messageDialog(QStringLiteral("Файл даних %1, який називає файл %2, не знайдено на цьому "
+                                                "комп'ютері, тож копію бази даних не зроблено.\n"
+                                                "Серверу нічого не надіслано.")
+                                     .arg(f, mdf),
+                                 DialogType::Error, {DialogButton::OK});
+            return false;
+        }
+        if (!copy(f))
+            return false;
     }
     mdf = copied.value(0);
     if (!ldf.isEmpty())

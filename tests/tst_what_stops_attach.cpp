@@ -369,8 +369,8 @@ private slots:
 
     // The user's files in a folder closed to others (0700, as Debian makes a home), the server as
     // nobody: the attach is told before anything is sent and offered a copy in the shared folder.
-    // No changes nothing; Yes attaches the copy; the folder's mode, its ACL and every file in it
-    // stay as they were.
+    // No changes nothing; Yes attaches the copy — every file the primary file lists, a further
+    // data file too; the folder's mode, its ACL and every file in it stay as they were.
     void closedFilesAreAttachedFromACopyOnYes() {
         if (!DevServer::canRunAs())
             QSKIP("another account for the server needs root");
@@ -379,7 +379,11 @@ private slots:
         const QString downloads = h.folder(QStringLiteral("Downloads"));
         const QString mdf = downloads + QStringLiteral("/VTR.mdf"),
                       ldf = downloads + QStringLiteral("/VTR_log.ldf");
-        QVERIFY(h.makeDatabase(QStringLiteral("VTR"), mdf, ldf, true));
+        const QString ndf = downloads + QStringLiteral("/VTR_extra.ndf");
+        h.sql(QStringLiteral("CREATE DATABASE VTR ON (FILENAME = %1), (NAME = N'VTR_extra', FILENAME = %2) "
+                             "LOG ON (FILENAME = %3)\nEXEC sp_detach_db N'VTR'")
+                  .arg(sqlquote::literal(mdf), sqlquote::literal(ndf), sqlquote::literal(ldf)));
+        QVERIFY(QFile::exists(ndf));
         const auto before = snapshot(home);
         const QStringList rightsBefore = {aclText(home), aclText(downloads), aclText(mdf), aclText(ldf)};
         const auto modeBefore = QFileInfo(home).permissions();
@@ -415,9 +419,9 @@ private slots:
                  qPrintable(h.script.texts().join('\n')));
         const QStringList placed = server.rows(
             QStringLiteral("SELECT physical_name FROM sys.master_files WHERE database_id = DB_ID(N'VTR')"));
-        QCOMPARE(placed.size(), 2);
-        QVERIFY2(placed.first().startsWith(lastingFolderPlaces().first() + QLatin1Char('/')),
-                 qPrintable(placed.join(' ')));
+        QCOMPARE(placed.size(), 3);
+        for (const QString& file : placed)
+            QVERIFY2(file.startsWith(lastingFolderPlaces().first() + QLatin1Char('/')), qPrintable(placed.join(' ')));
         unchanged();
         server.run(QStringLiteral("DROP DATABASE VTR"));
     }
