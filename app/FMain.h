@@ -214,6 +214,9 @@ private:
     OperationPlan newPlan(OperationPlan::Kind kind, const QString& database) const;
     // Asks the server about the plan's files; a server that cannot be asked leaves them unknown.
     void askServerAbout(OperationPlan& plan, serverfiles::ServerFiles& files);
+    // After a remedy changed the plan's paths (a grant, a copy, another folder): relied on only once
+    // the server says it reaches them; otherwise the user is told and the remedy is dropped.
+    bool serverReachesAfterRemedy(OperationPlan& plan, serverfiles::ServerFiles& files);
     // Whether there is a file at path as the server sees it; this computer's view where the server
     // would not say.
     bool fileSeen(serverfiles::ServerFiles& files, const QString& path);

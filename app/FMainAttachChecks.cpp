@@ -229,13 +229,9 @@ void TMain::offerAttachCopy(OperationPlan& plan, serverfiles::ServerFiles& files
         for (PlannedFile& f : p.files)
             f.reach = Reach::Unknown;
         // Relied on only once the server says it reaches the copies.
-        askServerAbout(p, files);
-        if (p.refused()) {
-            p.remedy = {};
-            copies.clear();
-            modal::messageDialog(p.refusal(), DialogType::Error, {DialogButton::OK});
-            return false;
-        }
-        return true;
+        if (serverReachesAfterRemedy(p, files))
+            return true;
+        copies.clear();
+        return false;
     };
 }

@@ -114,14 +114,17 @@ void TMain::offerReadGrant(OperationPlan& plan, serverfiles::ServerFiles& files)
             f.reach = Reach::Unknown;
         }
         // Relied on only once the server says it reads the file now.
-        askServerAbout(p, files);
-        if (p.refused()) {
-            p.remedy = {};
-            modal::messageDialog(p.refusal(), DialogType::Error, {DialogButton::OK});
-            return false;
-        }
-        return true;
+        return serverReachesAfterRemedy(p, files);
     };
+}
+
+bool TMain::serverReachesAfterRemedy(OperationPlan& plan, serverfiles::ServerFiles& files) {
+    askServerAbout(plan, files);
+    if (!plan.refused())
+        return true;
+    plan.remedy = {};
+    modal::messageDialog(plan.refusal(), DialogType::Error, {DialogButton::OK});
+    return false;
 }
 
 bool TMain::confirmPlan(OperationPlan& plan) {

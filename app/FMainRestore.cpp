@@ -509,13 +509,7 @@ void TMain::offerServerFolders(OperationPlan& plan, serverfiles::ServerFiles& fi
                       p.files.end());
         p.createIn(serverfiles::folderOf(MdfPath, platform));
         p.createIn(serverfiles::folderOf(LdfPath, platform));
-        askServerAbout(p, files);
-        if (p.refused()) {
-            p.remedy = {};
-            modal::messageDialog(p.refusal(), DialogType::Error, {DialogButton::OK});
-            return false;
-        }
-        return true;
+        return serverReachesAfterRemedy(p, files);
     };
 }
 

@@ -180,6 +180,8 @@ private:
     bool volumeView(const tsql::Statement& st, bool last);
     // The data pages a database takes (EngineSpaceUsed.cpp): [db].sys.allocation_units, [db].dbo.sysindexes.
     bool spaceView(const tsql::Statement& st, bool last);
+    // 208 for a FROM that names nothing the server has, named as the statement wrote it.
+    bool invalidObject(const tsql::Statement& st, bool last);
     bool fixedDrives(const tsql::Statement& st, bool last);
     // 3257 when a volume has no room for the files a restore would write; true when there is room.
     bool roomFor(const std::vector<BackupFileEntry>& targets);

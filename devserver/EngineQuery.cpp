@@ -270,12 +270,7 @@ bool Engine::select(const tsql::Statement& st, bool last) {
         if (!fileRows(st, altfiles, columns, rows))
             return columnError(m_badColumn);
     } else {
-        std::string shown;
-        for (size_t i = 0; i < st.from.size(); ++i)
-            shown += (i ? "." : "") + st.from[i];
-        error(208, 1, 16, fmt("Invalid object name '%1'.", shown));
-        done(last, true);
-        return true;
+        return invalidObject(st, last);
     }
 
     // ORDER BY a selected column, numbers by value; applied last column first so the first one leads.
@@ -385,5 +380,14 @@ bool Engine::fileRows(const tsql::Statement& st, bool altfiles, std::vector<tds:
             rows.push_back(row);
         }
     }
+    return true;
+}
+
+bool Engine::invalidObject(const tsql::Statement& st, bool last) {
+    std::string shown;
+    for (size_t i = 0; i < st.from.size(); ++i)
+        shown += (i ? "." : "") + st.from[i];
+    error(208, 1, 16, engine::fmt("Invalid object name '%1'.", shown));
+    done(last, true);
     return true;
 }

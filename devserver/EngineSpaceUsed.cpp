@@ -44,12 +44,7 @@ bool Engine::spaceView(const tsql::Statement& st, bool last) {
         }
     }
     if (!found) {
-        std::string shown;
-        for (size_t i = 0; i < st.from.size(); ++i)
-            shown += (i ? "." : "") + st.from[i];
-        error(208, 1, 16, fmt("Invalid object name '%1'.", shown));
-        done(last, true);
-        return true;
+        return invalidObject(st, last);
     }
     if (restoring) {
         error(927, 2, 14, restoringText(name));
