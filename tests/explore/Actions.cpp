@@ -183,6 +183,16 @@ void Session::press(const Step& step, StepRecord& record) {
             if (r.type == DialogType::Confirmation)
                 confirmed << r.text;
     record.permit = m_model.permit(record.asked, record.before, confirmed);
+    // An attach the user let go from copies of the files (the server could not read them, or would
+    // have upgraded them): the database is where the success message says it was attached from.
+    if (record.asked.op == Op::Attach && !confirmed.isEmpty()) {
+        static const QRegularExpression attachedFrom(QStringLiteral("успішно приєднана із файлу ([^\\n]+)"));
+        for (const modal::Request& r : m_dialogs) {
+            const QRegularExpressionMatch m = attachedFrom.match(r.text);
+            if (m.hasMatch() && r.text.contains(QStringLiteral("Приєднано копію файлів")))
+                record.asked.mdf = m_world.hostPath(record.asked.server, m.captured(1));
+        }
+    }
     // A restore the user let go to other folders than the page's (the server's own, offered for a
     // folder it cannot create files in): the files the question named, and further files beside them.
     if (record.asked.op == Op::Restore) {

@@ -2,6 +2,8 @@
 // of several sets, read back after every step, and disturbed on purpose.
 #include "World.h"
 
+#include "SharedFolder.h"
+
 #include "AdoConnection.h"
 #include "AdoQuery.h"
 #include "DbError.h"
@@ -106,6 +108,11 @@ QString nameOf(Variant variant) {
 }
 
 World::World(int version, Variant variant) : m_version(version), m_variant(variant) {
+    // Copies Zelvaro attaches from live on in the folders it shares with the server, beyond this
+    // world's servers: what was there before is kept, what this world adds goes with it.
+    for (const QString& place : lastingFolderPlaces())
+        for (const QString& entry : QDir(place).entryList(QDir::Files | QDir::Hidden))
+            m_sharedBefore << place + QLatin1Char('/') + entry;
     m_a = std::make_unique<DevServer>(version);
     m_b = std::make_unique<DevServer>(version);
     // The open-file dialog moves the working directory; every path here is absolute anyway.
@@ -167,6 +174,10 @@ bool World::becomeNobody() {
 
 World::~World() {
     resumeA();
+    for (const QString& place : lastingFolderPlaces())
+        for (const QString& entry : QDir(place).entryList(QDir::Files | QDir::Hidden))
+            if (!m_sharedBefore.contains(place + QLatin1Char('/') + entry))
+                QFile::remove(place + QLatin1Char('/') + entry);
     // The small disk goes before the scratch folder it lies in is removed.
     if (!m_smallDisk.isEmpty())
         ::umount2(QFile::encodeName(m_smallDisk).constData(), MNT_DETACH);

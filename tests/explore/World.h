@@ -8,6 +8,7 @@
 #include "ServerReach.h"
 
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -110,6 +111,7 @@ private:
     Variant m_variant;
     QStringList m_base; // the options every start of server A has
     bool m_ready = false;
+    QSet<QString> m_sharedBefore; // the shared folders' files before this world
     std::unique_ptr<DevServer> m_a;
     std::unique_ptr<DevServer> m_b;
     QStringList m_options;
