@@ -102,6 +102,13 @@ void ProgressDialog::reject() {
     requestCancel();
 }
 
+void ProgressDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // Esc reaches the Cancel only with the keyboard's focus, which a window system without a window
+    // manager (or one that leaves focus where it was) keeps on the main window, disabled meanwhile.
+    activateWindow();
+}
+
 void ProgressDialog::closeEvent(QCloseEvent* event) {
     // The dialog goes away only with its operation; closing it is a request to cancel that.
     event->ignore();

@@ -43,6 +43,7 @@ signals:
 protected:
     void reject() override; // Esc: as the button
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void requestCancel();
