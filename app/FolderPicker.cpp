@@ -31,6 +31,9 @@ FolderPicker::FolderPicker(const QString& prompt, const QString& firstSelection,
     m_folders->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
     m_folders->setRootPath(QDir::rootPath());
     m_folders->setReadOnly(false); // a folder made here is named in place
+    // Connected before the view and its selection model are: they move the current row to the
+    // parent while the rows are about to go, and must find the guard already up.
+    connect(m_folders, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this] { m_rowsGoing = true; });
     m_tree = new QTreeView(this);
     m_tree->setModel(m_folders);
     // Only the folder just made is named in place: a double click opens a folder, as before.
@@ -69,7 +72,7 @@ FolderPicker::FolderPicker(const QString& prompt, const QString& firstSelection,
     connect(m_path, &QLineEdit::textChanged, this, &FolderPicker::pathEdited);
     // The watcher reports a renamed folder as a row gone (and one come) some time after the rename:
     // the selection then falls back to the parent, which must not replace the path just renamed.
-    connect(m_folders, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this] { m_rowsGoing = true; });
+    // (The guard goes up before the view hears of the removal: see the constructor's start.)
     connect(m_folders, &QAbstractItemModel::rowsRemoved, this, [this] { m_rowsGoing = false; });
     // The path follows a folder renamed in the tree when it is the one selected.
     connect(m_folders, &QFileSystemModel::fileRenamed, this,
