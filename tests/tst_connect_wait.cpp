@@ -3,6 +3,8 @@
 // Cancel gives up at once, whether the connect button or a page's action started it.
 #include "WindowHarness.h"
 
+#include "EventCounter.h"
+
 #include "ProgressDialog.h"
 #include "ServerWait.h"
 
@@ -40,19 +42,6 @@ public:
 private:
     int m_fd = -1;
     int m_port = 0;
-};
-
-// Counts what reaches a widget through the event loop.
-struct EventCounter : QObject {
-    int paints = 0;
-    int keys = 0;
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        else if (event->type() == QEvent::KeyPress)
-            ++keys;
-        return QObject::eventFilter(watched, event);
-    }
 };
 
 // The wait's dialog as it opens, and an action once it is up: Esc on it, as the user's key.

@@ -34,6 +34,23 @@ struct Session {
 };
 } // namespace
 
+// Runs the query's statement while another thread cancels it after `delay`, as a user's Cancel
+// lands at any moment; true when the statement ended without an error.
+template <typename Delay> bool executeCancelledAfter(AdoQuery& q, StatementWatch& watch, Delay delay) {
+    std::thread canceller([&watch, delay] {
+        std::this_thread::sleep_for(delay);
+        watch.cancel();
+    });
+    bool finished = true;
+    try {
+        q.execute();
+    } catch (const DbError&) {
+        finished = false;
+    }
+    canceller.join();
+    return finished;
+}
+
 class DatabaseAccess : public QObject {
     Q_OBJECT
 private slots:
@@ -365,17 +382,7 @@ private slots:
             q.setWatch(&watch);
             q.setText(QStringLiteral("BACKUP DATABASE W TO DISK = N'%1/w.bak' WITH INIT, STATS = 1")
                           .arg(dev.scratch()));
-            std::thread canceller([&watch, delayMs] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-                watch.cancel();
-            });
-            bool finished = true;
-            try {
-                q.execute();
-            } catch (const DbError&) {
-                finished = false;
-            }
-            canceller.join();
+            const bool finished = executeCancelledAfter(q, watch, std::chrono::milliseconds(delayMs));
             q.setWatch(nullptr);
             QVERIFY2(!finished || messages.load() > 100, qPrintable(QString::number(delayMs)));
             q.setText(QStringLiteral("SELECT name FROM master.dbo.sysdatabases WHERE name = N'W'"));
@@ -441,17 +448,7 @@ private slots:
             StatementWatch watch;
             q.setWatch(&watch);
             q.setText(QStringLiteral("BACKUP DATABASE nosuch TO DISK = N'%1/n.bak'").arg(dev.scratch()));
-            std::thread canceller([&watch, delayUs] {
-                std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
-                watch.cancel();
-            });
-            bool refused = false;
-            try {
-                q.execute();
-            } catch (const DbError&) {
-                refused = true;
-            }
-            canceller.join();
+            const bool refused = !executeCancelledAfter(q, watch, std::chrono::microseconds(delayUs));
             q.setWatch(nullptr);
             QVERIFY2(refused, qPrintable(QString::number(delayUs)));
         }

@@ -5,6 +5,8 @@
 // inside another wait's loop runs after it, never beside it on the connection.
 #include "WindowHarness.h"
 
+#include "EventCounter.h"
+
 #include "ProgressDialog.h"
 #include "ServerWait.h"
 
@@ -16,19 +18,6 @@
 #include <csignal>
 
 namespace {
-// Counts what reaches a widget through the event loop.
-struct EventCounter : QObject {
-    int paints = 0;
-    int keys = 0;
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        else if (event->type() == QEvent::KeyPress)
-            ++keys;
-        return QObject::eventFilter(watched, event);
-    }
-};
-
 // The longest time between two turns of the event loop while it lives.
 struct StallClock {
     QElapsedTimer clock;
