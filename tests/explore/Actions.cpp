@@ -148,11 +148,30 @@ void Session::performUser(const Step& step, StepRecord& record) {
     }
 }
 
+bool Session::reachesOutsideWorld(const Asked& asked) const {
+    if (asked.server != 0 && asked.server != 1)
+        return false; // nobody listens there: nothing is written anywhere
+    if (asked.server == 0 && m_world.variant() == Variant::Rooted)
+        return false; // its paths were mapped into its own root by hostPath
+    for (const QString& path : {asked.mdf, asked.ldf, asked.bak})
+        if (path.startsWith(QLatin1Char('/')) && !m_world.insideWorld(path))
+            return true;
+    return false;
+}
+
 void Session::press(const Step& step, StepRecord& record) {
     auto* button = m_window->findChild<QAbstractButton*>(step.field);
     if (!onCurrentPage(step.field) || !button->isEnabled())
         return;
     record.asked = m_model.ask(step.field, *m_window, m_world);
+    // A path picked in rooted server A's own file system ("/k2.bak") stays in its field when the
+    // user turns to server B, which shares this computer's file system: the press would have B
+    // write into this machine's own root. The program does what the user named there; the
+    // explorer never names such a place, so the press is left out.
+    if (reachesOutsideWorld(record.asked)) {
+        record.asked = {};
+        return;
+    }
     record.refused = m_model.refusedByServer(record.asked, m_world);
     switch (record.asked.op) {
     case Op::Attach: ++m_counts.attach; break;

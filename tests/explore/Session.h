@@ -64,6 +64,7 @@ private:
     void performUser(const Step& step, StepRecord& record);
     void performWorld(const Step& step);
     void press(const Step& step, StepRecord& record);
+    bool reachesOutsideWorld(const Asked& asked) const;
     bool onCurrentPage(const QString& widget) const;
 
     World m_world;

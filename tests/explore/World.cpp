@@ -144,6 +144,14 @@ QString World::hostPath(int server, const QString& serverPath) const {
     return m_a->dataDir() + serverPath;
 }
 
+bool World::insideWorld(const QString& hostPath) const {
+    const QString clean = QDir::cleanPath(hostPath);
+    for (const QString& folder : {m_a->scratch(), m_a->dataDir(), m_b->dataDir()})
+        if (clean == folder || clean.startsWith(folder + QLatin1Char('/')))
+            return true;
+    return false;
+}
+
 // The world is built by the user's server; then server A starts again as nobody, owning its data
 // folder and what is in it, while the scratch folder stays the user's alone.
 bool World::becomeNobody() {

@@ -65,6 +65,9 @@ public:
     QString tokenized(const QString& path) const;
     // Where on this computer a path the server was given or reports lies.
     QString hostPath(int server, const QString& serverPath) const;
+    // Whether a path this computer names lies in one of the world's own folders (scratch, either
+    // server's data folder): what any step may touch without reaching into the machine itself.
+    bool insideWorld(const QString& hostPath) const;
     // What the user types as the server name for server 0 (A), 1 (B) or 2 (nobody listens there).
     QString serverName(int server) const;
     // Which server a server name reaches; -1 for none of ours.
