@@ -48,6 +48,8 @@ QStringList ownBackupNames(const QString& database, const QStringList& entries) 
     return names;
 }
 
+QStringList ownBackupNames(const QString& database, const QStringList& entries, Qt::CaseSensitivity) { return ownBackupNames(database, entries); }
+QStringList unverifiedNames(const QString& , const QStringList& , Qt::CaseSensitivity) { return {}; }
 QString failedName(const QString& fileName) {
     return fileName.left(fileName.size() - 4) + QLatin1String(".failed.bak");
 }

@@ -16,6 +16,8 @@ QString backupFileName(const QString& database, const QDateTime& when, int n = 1
 // The file names in `entries` that backupFileName could have made for the database, newest first
 // (by the time in the name, then by n).
 QStringList ownBackupNames(const QString& database, const QStringList& entries);
+QStringList ownBackupNames(const QString& database, const QStringList& entries, Qt::CaseSensitivity) ;
+QStringList unverifiedNames(const QString& database, const QStringList& entries, Qt::CaseSensitivity);
 
 // "X_2026-12-08_014500.bak" -> "X_2026-12-08_014500.failed.bak": no longer one of the database's
 // backups (ownBackupNames skips it), and plainly a failed one to whoever looks.
