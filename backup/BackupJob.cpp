@@ -7,7 +7,7 @@
 #include "ConnectionSettings.h"
 #include "ErrorAdvice.h"
 #include "FileChecks.h"
-#include "KeepRule.h"
+#include "Pruning.h"
 #include "ServerAnswers.h"
 #include "StallGuard.h"
 #include "StatementWatch.h"
@@ -17,7 +17,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 
 #include <cstdlib>
@@ -98,7 +97,11 @@ public:
 
         QStringList databases = m_options.databases;
         try {
-            m_sensitivity = watched([&] { return nameComparison(m_query); });
+            try {
+                m_sensitivity = watched([&] { return nameComparison(m_query); });
+            } catch (const DbError&) {
+                // Names then count as ours only spelt exactly alike: fewer files are deleted, none wrongly.
+            }
             if (databases.isEmpty())
                 databases = watched([&] { return userDatabases(); });
         } catch (const RunStalled& s) {
@@ -198,9 +201,14 @@ private:
         error(QStringLiteral("%1: %2: інструкцію скасовано, решту баз не копійовано. ").arg(m_current, limitText()) +
               erroradvice::appended(e) +
               (QFileInfo::exists(where) ? QStringLiteral("\nНе покладайтеся на файл ") + where : QString()));
-        print(m_output.lines, QStringLiteral("%1: %2, %3, запуск зупинено, старі копії не видалялися")
-                                  .arg(m_current, where, m_verifying ? QStringLiteral("НЕ ПЕРЕВІРЕНО")
-                                                                     : QStringLiteral("НЕ СТВОРЕНО")));
+        stoppedLine(where, m_verifying);
+    }
+
+    // The stopped database's line; `where` is empty when no file was named yet.
+    void stoppedLine(const QString& where, bool written) {
+        print(m_output.lines, QStringLiteral("%1: %2%3, запуск зупинено, старі копії не видалялися")
+                                  .arg(m_current, where.isEmpty() ? QString() : where + QStringLiteral(", "),
+                                       written ? QStringLiteral("НЕ ПЕРЕВІРЕНО") : QStringLiteral("НЕ СТВОРЕНО")));
     }
 
     // On the guard's thread: the server answered neither the statement nor its cancel. The main
@@ -213,11 +221,9 @@ private:
                   .arg(m_current.isEmpty() ? m_server : m_current, limitText(),
                        m_writtenName.isEmpty() ? QString()
                                                : QStringLiteral(" Неперевірений файл: ") + m_writtenPath));
+        // The server may still write the file it was given: not verified, whatever it holds.
         if (!m_current.isEmpty())
-            print(m_output.lines, QStringLiteral("%1: %2, %3, запуск зупинено, старі копії не видалялися")
-                                      .arg(m_current, m_writtenPath,
-                                           m_writtenName.isEmpty() ? QStringLiteral("НЕ СТВОРЕНО")
-                                                                   : QStringLiteral("НЕ ПЕРЕВІРЕНО")));
+            stoppedLine(m_writtenPath, !m_writtenName.isEmpty());
         std::_Exit(Stalled);
     }
 
@@ -382,50 +388,14 @@ private:
                                        written ? QStringLiteral("НЕ ПЕРЕВІРЕНО") : QStringLiteral("НЕ СТВОРЕНО")));
     }
 
-    // The database's verified backups other than the new one, with their sets' finish dates: files
-    // named as this program names them whose one set the server reads as this database's.
-    QList<OlderBackup> olderVerified(const QString& database, const QString& newName) {
-        QList<OlderBackup> older;
-        for (const QString& name : ownBackupNames(database, QDir(m_options.to).entryList(QDir::Files), m_sensitivity)) {
-            if (name == newName)
-                continue;
-            const QString path = filechecks::join(m_options.to, name);
-            QList<SetHeader> sets;
-            try {
-                sets = watched([&] { return setsIn(m_query, path); });
-            } catch (const DbError& e) {
-                error(QStringLiteral("%1: файл %2 не видалено, бо сервер не прочитав його заголовок: ")
-                          .arg(database, path) +
-                      erroradvice::appended(e));
-                continue;
-            }
-            // Another database's (whose name makes the same file name), or several sets: not a
-            // file this program wrote.
-            if (sets.size() != 1 || sets.first().database.compare(database, m_sensitivity) != 0)
-                continue;
-            if (!sets.first().finished.isValid()) {
-                error(QStringLiteral("%1: файл %2 не видалено: сервер не назвав час завершення копії").arg(database, path));
-                continue;
-            }
-            older.append({name, sets.first().finished});
-        }
-        return older;
-    }
-
     // Deletes the backups beyond the number to keep, the new one counted. Returns how many went.
     int deleteOlder(const QString& database, const QString& newName) {
-        int deleted = 0;
-        for (const QString& name : beyondKeep(olderVerified(database, newName), *m_options.keep)) {
-            QFile file(filechecks::join(m_options.to, name));
-            if (file.remove()) {
-                ++deleted;
-            } else {
-                error(QStringLiteral("%1: стару копію %2 не вдалося видалити: %3")
-                          .arg(database, file.fileName(), file.errorString()));
-                m_oldKept = true;
-            }
-        }
-        return deleted;
+        const Pruned pruned = deleteBeyondKeep(
+            m_options.to, database, newName, *m_options.keep, m_sensitivity,
+            [this](const QString& path) { return watched([&] { return setsIn(m_query, path); }); },
+            [this](const QString& text) { error(text); });
+        m_oldKept = m_oldKept || pruned.someNotDeleted;
+        return pruned.deleted;
     }
 
     const Options& m_options;

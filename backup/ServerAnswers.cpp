@@ -79,7 +79,7 @@ QString serverSpelling(AdoQuery& query, int majorVersion, const QString& asked) 
 
 Qt::CaseSensitivity nameComparison(AdoQuery& query) {
     query.close();
-    query.setText(QStringLiteral("SELECT SERVERPROPERTY('Collation')"));
+    query.setText(QStringLiteral("SELECT CAST(SERVERPROPERTY('Collation') AS nvarchar(128))"));
     query.openRowset();
     const QString collation = query.atEnd() ? QString() : query.firstColumn();
     query.close();
