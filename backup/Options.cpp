@@ -134,13 +134,16 @@ bool readConfig(const QString& path, Options& o, QString* error) {
 } // namespace
 
 int parseDuration(const QString& text) {
+    // Longer than a month is no limit a daily job could need.
+    constexpr qint64 kLongestLimitSeconds = 31LL * 24 * 3600;
     static const QRegularExpression form(QStringLiteral("^\\s*(\\d{1,6})\\s*(s|sec|m|min|h)?\\s*$"));
     const QRegularExpressionMatch m = form.match(text);
     if (!m.hasMatch())
         return 0;
     const QString unit = m.captured(2);
-    const int scale = unit.startsWith(QLatin1Char('h')) ? 3600 : unit.startsWith(QLatin1Char('m')) ? 60 : 1;
-    return m.captured(1).toInt() * scale;
+    const qint64 scale = unit.startsWith(QLatin1Char('h')) ? 3600 : unit.startsWith(QLatin1Char('m')) ? 60 : 1;
+    const qint64 total = m.captured(1).toLongLong() * scale;
+    return total <= kLongestLimitSeconds ? int(total) : 0;
 }
 
 const QStringList& knownVersions() {

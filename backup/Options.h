@@ -35,7 +35,7 @@ const QStringList& knownVersions();
 QString usage();
 
 // "90", "90s", "30min", "2h" (a bare number is seconds, as in systemd's units) in seconds; 0 for
-// anything else.
+// anything else, or for more than 31 days.
 int parseDuration(const QString& text);
 
 } // namespace backupcmd
