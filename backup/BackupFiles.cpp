@@ -25,7 +25,8 @@ struct Found {
 // The entry, when it is exactly a name backupFileName makes for the database: a name that merely
 // begins the same ("Sales_keep_…" beside "Sales", another database's "SalesArchive_…") is not.
 bool madeFor(const QString& database, const QString& entry, Qt::CaseSensitivity sensitivity, Found* found) {
-    static const QRegularExpression rest(QStringLiteral("_(\\d{4}-\\d{2}-\\d{2}_\\d{6})(?:_(\\d{1,6}))?\\.bak$"));
+    static const QRegularExpression rest(
+        QStringLiteral("_(\\d{4}-\\d{2}-\\d{2}_\\d{6})(?:_(\\d{1,6}))?\\.bak$"));
     const QRegularExpressionMatch m = rest.match(entry);
     if (!m.hasMatch())
         return false;
@@ -42,7 +43,8 @@ QString backupFileName(const QString& database, const QDateTime& when, int n) {
     return restoreplan::plainFileName(database, tail(when, n));
 }
 
-QStringList ownBackupNames(const QString& database, const QStringList& entries, Qt::CaseSensitivity sensitivity) {
+QStringList ownBackupNames(const QString& database, const QStringList& entries,
+                           Qt::CaseSensitivity sensitivity) {
     QList<Found> found;
     for (const QString& entry : entries) {
         Found f;
@@ -66,7 +68,8 @@ QString unverifiedName(const QString& fileName, qint64 processId) {
     return fileName + kUnverified + QString::number(processId);
 }
 
-QStringList unverifiedNames(const QString& database, const QStringList& entries, Qt::CaseSensitivity sensitivity) {
+QStringList unverifiedNames(const QString& database, const QStringList& entries,
+                            Qt::CaseSensitivity sensitivity) {
     static const QRegularExpression pid(QStringLiteral("^\\d+$"));
     QStringList names;
     for (const QString& entry : entries) {

@@ -17,7 +17,8 @@ QString backupFileName(const QString& database, const QDateTime& when, int n = 1
 // The file names in `entries` that backupFileName could have made for the database, by the time in
 // the name, newest first. The database part compares as the server compares names (`sensitivity`):
 // "sales_…" is Sales's on a server that does not tell the two apart.
-QStringList ownBackupNames(const QString& database, const QStringList& entries, Qt::CaseSensitivity sensitivity);
+QStringList ownBackupNames(const QString& database, const QStringList& entries,
+                           Qt::CaseSensitivity sensitivity);
 
 // "X_2026-12-08_014500.bak" -> "X_2026-12-08_014500.failed.bak": no longer one of the database's
 // backups (ownBackupNames skips it), and plainly a failed one to whoever looks.
@@ -31,6 +32,7 @@ QString unverifiedName(const QString& fileName, qint64 processId);
 
 // The names in `entries` that unverifiedName made for the database's backups: files of runs that
 // did not get to the end of their verification (or are still running).
-QStringList unverifiedNames(const QString& database, const QStringList& entries, Qt::CaseSensitivity sensitivity);
+QStringList unverifiedNames(const QString& database, const QStringList& entries,
+                            Qt::CaseSensitivity sensitivity);
 
 } // namespace backupcmd

@@ -114,7 +114,8 @@ public:
         if (databases.isEmpty()) {
             // A job that backs nothing up must not pass unnoticed.
             print(m_output.lines,
-                  QStringLiteral("На сервері %1 немає баз даних користувача: копій не створено.").arg(m_server));
+                  QStringLiteral("На сервері %1 немає баз даних користувача: копій не створено.")
+                      .arg(m_server));
             return SomeFailed;
         }
         bool allVerified = true;
@@ -160,8 +161,7 @@ private:
     }
 
     // Runs one round trip under the time limit.
-    template <typename F>
-    auto watched(F&& ask) -> decltype(ask()) {
+    template <typename F> auto watched(F&& ask) -> decltype(ask()) {
         try {
             StallGuard::Statement statement(m_guard);
             return ask();
@@ -183,11 +183,13 @@ private:
     }
 
     QString limitText() const {
-        return QStringLiteral("сервер %1 с не повідомляв про поступ (--time-limit)").arg(m_options.timeLimitSeconds);
+        return QStringLiteral("сервер %1 с не повідомляв про поступ (--time-limit)")
+            .arg(m_options.timeLimitSeconds);
     }
 
     void stalledBeforeAny(const DbError& e) {
-        error(limitText() + QStringLiteral(": інструкцію скасовано, копій не створено. ") + erroradvice::appended(e));
+        error(limitText() + QStringLiteral(": інструкцію скасовано, копій не створено. ") +
+              erroradvice::appended(e));
     }
 
     // The statement of m_current was cancelled and the server answered the cancel.
@@ -198,7 +200,8 @@ private:
             if (!renamed.isEmpty())
                 where = filechecks::join(m_options.to, renamed);
         }
-        error(QStringLiteral("%1: %2: інструкцію скасовано, решту баз не копійовано. ").arg(m_current, limitText()) +
+        error(QStringLiteral("%1: %2: інструкцію скасовано, решту баз не копійовано. ")
+                  .arg(m_current, limitText()) +
               erroradvice::appended(e) +
               (QFileInfo::exists(where) ? QStringLiteral("\nНе покладайтеся на файл ") + where : QString()));
         stoppedLine(where, m_verifying);
@@ -206,9 +209,10 @@ private:
 
     // The stopped database's line; `where` is empty when no file was named yet.
     void stoppedLine(const QString& where, bool written) {
-        print(m_output.lines, QStringLiteral("%1: %2%3, запуск зупинено, старі копії не видалялися")
-                                  .arg(m_current, where.isEmpty() ? QString() : where + QStringLiteral(", "),
-                                       written ? QStringLiteral("НЕ ПЕРЕВІРЕНО") : QStringLiteral("НЕ СТВОРЕНО")));
+        print(m_output.lines,
+              QStringLiteral("%1: %2%3, запуск зупинено, старі копії не видалялися")
+                  .arg(m_current, where.isEmpty() ? QString() : where + QStringLiteral(", "),
+                       written ? QStringLiteral("НЕ ПЕРЕВІРЕНО") : QStringLiteral("НЕ СТВОРЕНО")));
     }
 
     // On the guard's thread: the server answered neither the statement nor its cancel. The main
@@ -251,23 +255,25 @@ private:
         const QDateTime when = QDateTime::currentDateTime();
         for (int n = 1; n < 1000; ++n) {
             const QString name = backupFileName(database, when, n);
-            const QString written =
-                m_local ? unverifiedName(name, QCoreApplication::applicationPid()) : name;
+            const QString written = m_local ? unverifiedName(name, QCoreApplication::applicationPid()) : name;
             if (takenHere(name) || takenHere(failedName(name)) || takenHere(written))
                 continue;
             const Taken taken = watched([&] {
-                return takenForServer(m_query, m_major, m_options.to, filechecks::join(m_options.to, written));
+                return takenForServer(m_query, m_major, m_options.to,
+                                      filechecks::join(m_options.to, written));
             });
-            if (taken == Taken::Yes || (!m_local && watched([&] {
-                                            return takenForServer(m_query, m_major, m_options.to,
-                                                                  filechecks::join(m_options.to, failedName(name)));
-                                        }) == Taken::Yes))
+            if (taken == Taken::Yes ||
+                (!m_local && watched([&] {
+                                 return takenForServer(m_query, m_major, m_options.to,
+                                                       filechecks::join(m_options.to, failedName(name)));
+                             }) == Taken::Yes))
                 continue;
             if (taken == Taken::Unknown && !m_local) {
-                *why = QStringLiteral("сервер не каже, чи є вже файл %1, тож копію не створено, щоб нічого не "
-                                      "перезаписати (потрібне право питати сервер про файли, або папка на цьому "
-                                      "комп'ютері)")
-                           .arg(filechecks::join(m_options.to, written));
+                *why =
+                    QStringLiteral("сервер не каже, чи є вже файл %1, тож копію не створено, щоб нічого не "
+                                   "перезаписати (потрібне право питати сервер про файли, або папка на цьому "
+                                   "комп'ютері)")
+                        .arg(filechecks::join(m_options.to, written));
                 return false;
             }
             *target = {written, name, when, n};
@@ -282,10 +288,12 @@ private:
     void nameUnverified(const QString& database) {
         if (!m_local)
             return;
-        for (const QString& name : unverifiedNames(database, QDir(m_options.to).entryList(QDir::Files), m_sensitivity))
-            error(QStringLiteral("%1: файл %2 лишився від запуску, що не дійшов до кінця перевірки (перерваного "
-                                 "або ще не завершеного): його не перевірено, він не рахується в --keep і не "
-                                 "видаляється. Перевірте його (RESTORE VERIFYONLY) або видаліть самі.")
+        for (const QString& name :
+             unverifiedNames(database, QDir(m_options.to).entryList(QDir::Files), m_sensitivity))
+            error(QStringLiteral(
+                      "%1: файл %2 лишився від запуску, що не дійшов до кінця перевірки (перерваного "
+                      "або ще не завершеного): його не перевірено, він не рахується в --keep і не "
+                      "видаляється. Перевірте його (RESTORE VERIFYONLY) або видаліть самі.")
                       .arg(database, filechecks::join(m_options.to, name)));
     }
 
@@ -300,7 +308,8 @@ private:
         try {
             database = watched([&] { return serverSpelling(m_query, m_major, asked); });
         } catch (const DbError& e) {
-            return notWritten(asked, QStringLiteral("сервер не сказав, чи є така база: ") + erroradvice::appended(e));
+            return notWritten(asked, QStringLiteral("сервер не сказав, чи є така база: ") +
+                                         erroradvice::appended(e));
         }
         if (database.isEmpty())
             return notWritten(asked, QStringLiteral("на сервері %1 немає такої бази даних").arg(m_server));
@@ -334,19 +343,22 @@ private:
         QString path = m_writtenPath;
         if (m_local) {
             QString reason;
-            const QString name = settleVerified(m_options.to, m_target.written, database, m_target.when, m_target.n, &reason);
+            const QString name =
+                settleVerified(m_options.to, m_target.written, database, m_target.when, m_target.n, &reason);
             if (name.isEmpty()) {
                 error(QStringLiteral("%1: копію перевірено, але файл %2 не вдалося перейменувати: %3")
                           .arg(database, m_writtenPath, reason));
-                print(m_output.lines, QStringLiteral("%1: %2, перевірено, але не перейменовано, старі копії не видалялися")
-                                          .arg(database, m_writtenPath));
+                print(m_output.lines,
+                      QStringLiteral("%1: %2, перевірено, але не перейменовано, старі копії не видалялися")
+                          .arg(database, m_writtenPath));
                 return false;
             }
             path = filechecks::join(m_options.to, name);
             m_target.name = name;
         }
         const qint64 size = m_local ? QFileInfo(path).size() : -1;
-        QString line = QStringLiteral("%1: %2, %3, %4 с, перевірено").arg(database, path, sizeText(size), seconds(timer.elapsed()));
+        QString line = QStringLiteral("%1: %2, %3, %4 с, перевірено")
+                           .arg(database, path, sizeText(size), seconds(timer.elapsed()));
         if (m_options.keep) {
             const int deleted = deleteOlder(database, m_target.name);
             if (deleted > 0)
@@ -383,9 +395,10 @@ private:
               (written ? QStringLiteral("копію створено, але перевірку не пройдено: ")
                        : QStringLiteral("копію не створено: ")) +
               erroradvice::appended(e) + (fate.isEmpty() ? QString() : QLatin1Char('\n') + fate));
-        print(m_output.lines, QStringLiteral("%1: %2, %3 с, %4, старі копії не видалялися")
-                                  .arg(database, where, seconds(millis),
-                                       written ? QStringLiteral("НЕ ПЕРЕВІРЕНО") : QStringLiteral("НЕ СТВОРЕНО")));
+        print(m_output.lines,
+              QStringLiteral("%1: %2, %3 с, %4, старі копії не видалялися")
+                  .arg(database, where, seconds(millis),
+                       written ? QStringLiteral("НЕ ПЕРЕВІРЕНО") : QStringLiteral("НЕ СТВОРЕНО")));
     }
 
     // Deletes the backups beyond the number to keep, the new one counted. Returns how many went.

@@ -14,11 +14,11 @@ namespace backupcmd {
 // The exit statuses, also listed in the manual page and in --help.
 enum Status {
     AllVerified = 0,
-    SomeFailed = 1,     // a database not backed up or not verified (or none to back up)
-    BadSettings = 2,    // options, configuration or password file
-    NoServer = 3,       // no connection (the server not reached, or the login refused), or no list of databases
-    OldKept = 4,        // all backed up and verified, but some old backups could not be deleted
-    Stalled = 5,        // the server reported no progress for --time-limit: cancelled, the rest not begun
+    SomeFailed = 1,  // a database not backed up or not verified (or none to back up)
+    BadSettings = 2, // options, configuration or password file
+    NoServer = 3,    // no connection (the server not reached, or the login refused), or no list of databases
+    OldKept = 4,     // all backed up and verified, but some old backups could not be deleted
+    Stalled = 5,     // the server reported no progress for --time-limit: cancelled, the rest not begun
 };
 
 struct Output {

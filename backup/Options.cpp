@@ -14,11 +14,10 @@ struct Key {
 };
 
 const Key kKeys[] = {
-    {"server", Kind::Value},   {"version", Kind::Value},          {"login", Kind::Value},
-    {"password-file", Kind::Value}, {"database", Kind::Value},    {"to", Kind::Value},
-    {"keep", Kind::Value},     {"copy-only", Kind::Flag},         {"config", Kind::Value},
-    {"time-limit", Kind::Value},
-    {"help", Kind::CommandLineOnly}, {"version-info", Kind::CommandLineOnly},
+    {"server", Kind::Value},        {"version", Kind::Value},        {"login", Kind::Value},
+    {"password-file", Kind::Value}, {"database", Kind::Value},       {"to", Kind::Value},
+    {"keep", Kind::Value},          {"copy-only", Kind::Flag},       {"config", Kind::Value},
+    {"time-limit", Kind::Value},    {"help", Kind::CommandLineOnly}, {"version-info", Kind::CommandLineOnly},
 };
 
 const Key* findKey(const QString& name) {
@@ -68,9 +67,10 @@ bool apply(Options& o, const QString& key, const QString& value, bool& databases
     } else if (key == QLatin1String("time-limit")) {
         o.timeLimitSeconds = parseDuration(value);
         if (o.timeLimitSeconds <= 0) {
-            *error = QStringLiteral("--time-limit чекає тривалість: секунди або число з s, min чи h (90, 30min, "
-                                    "2h), а не «%1»")
-                         .arg(value);
+            *error =
+                QStringLiteral("--time-limit чекає тривалість: секунди або число з s, min чи h (90, 30min, "
+                               "2h), а не «%1»")
+                    .arg(value);
             return false;
         }
     } else if (key == QLatin1String("copy-only")) {
@@ -141,7 +141,9 @@ int parseDuration(const QString& text) {
     if (!m.hasMatch())
         return 0;
     const QString unit = m.captured(2);
-    const qint64 scale = unit.startsWith(QLatin1Char('h')) ? 3600 : unit.startsWith(QLatin1Char('m')) ? 60 : 1;
+    const qint64 scale = unit.startsWith(QLatin1Char('h'))   ? 3600
+                         : unit.startsWith(QLatin1Char('m')) ? 60
+                                                             : 1;
     const qint64 total = m.captured(1).toLongLong() * scale;
     return total <= kLongestLimitSeconds ? int(total) : 0;
 }

@@ -24,7 +24,8 @@ QList<OlderBackup> olderVerified(const QString& folder, const QString& database,
         try {
             sets = readSets(path);
         } catch (const DbError& e) {
-            tell(QStringLiteral("%1: файл %2 не видалено, бо сервер не прочитав його заголовок: ").arg(database, path) +
+            tell(QStringLiteral("%1: файл %2 не видалено, бо сервер не прочитав його заголовок: ")
+                     .arg(database, path) +
                  erroradvice::appended(e));
             continue;
         }
@@ -33,7 +34,8 @@ QList<OlderBackup> olderVerified(const QString& folder, const QString& database,
         if (sets.size() != 1 || sets.first().database.compare(database, sensitivity) != 0)
             continue;
         if (!sets.first().finished.isValid()) {
-            tell(QStringLiteral("%1: файл %2 не видалено: сервер не назвав час завершення копії").arg(database, path));
+            tell(QStringLiteral("%1: файл %2 не видалено: сервер не назвав час завершення копії")
+                     .arg(database, path));
             continue;
         }
         older.append({name, sets.first().finished});

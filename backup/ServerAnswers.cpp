@@ -65,8 +65,9 @@ bool saysNoSuchFile(const DbError& e) {
 
 QString serverSpelling(AdoQuery& query, int majorVersion, const QString& asked) {
     query.close();
-    query.setText(QLatin1String(majorVersion >= 9 ? "SELECT name FROM sys.databases WHERE name = "
-                                                  : "SELECT name FROM master.dbo.sysdatabases WHERE name = ") +
+    query.setText(QLatin1String(majorVersion >= 9
+                                    ? "SELECT name FROM sys.databases WHERE name = "
+                                    : "SELECT name FROM master.dbo.sysdatabases WHERE name = ") +
                   sqlquote::literal(asked));
     query.openRowset();
     QString name;

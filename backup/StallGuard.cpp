@@ -4,8 +4,10 @@
 
 namespace backupcmd {
 
-StallGuard::StallGuard(StatementWatch& watch, std::chrono::milliseconds limit, std::function<void()> onUnanswered)
-    : m_watch(watch), m_limit(limit), m_cancelGrace(std::min<std::chrono::milliseconds>(limit, std::chrono::minutes(1))),
+StallGuard::StallGuard(StatementWatch& watch, std::chrono::milliseconds limit,
+                       std::function<void()> onUnanswered)
+    : m_watch(watch), m_limit(limit),
+      m_cancelGrace(std::min<std::chrono::milliseconds>(limit, std::chrono::minutes(1))),
       m_onUnanswered(std::move(onUnanswered)), m_thread([this] { watchLoop(); }) {}
 
 StallGuard::~StallGuard() {

@@ -11,8 +11,8 @@ namespace {
 constexpr int kTries = 100;
 }
 
-QString settleVerified(const QString& folder, const QString& unverified, const QString& database, const QDateTime& when,
-                       int n, QString* error) {
+QString settleVerified(const QString& folder, const QString& unverified, const QString& database,
+                       const QDateTime& when, int n, QString* error) {
     QFile file(filechecks::join(folder, unverified));
     for (int i = n; i < n + kTries; ++i) {
         const QString name = backupFileName(database, when, i);
@@ -30,8 +30,9 @@ QString settleVerified(const QString& folder, const QString& unverified, const Q
 QString markFailed(const QString& folder, const QString& written, const QString& fileName) {
     QFile file(filechecks::join(folder, written));
     for (int i = 1; i <= kTries; ++i) {
-        const QString failed = i == 1 ? failedName(fileName)
-                                      : fileName.left(fileName.size() - 4) + QStringLiteral(".failed-%1.bak").arg(i);
+        const QString failed =
+            i == 1 ? failedName(fileName)
+                   : fileName.left(fileName.size() - 4) + QStringLiteral(".failed-%1.bak").arg(i);
         if (file.rename(filechecks::join(folder, failed)))
             return failed;
         if (!QFileInfo::exists(filechecks::join(folder, failed)))

@@ -92,17 +92,22 @@ private slots:
     // an unverified file; the database part compares as the server compares names.
     void nameRule() {
         using namespace backupcmd;
-        const QStringList entries = {
-            QStringLiteral("Sales_keep_2026-01-01_000000.bak"), QStringLiteral("SalesArchive_2026-01-01_000000.bak"),
-            QStringLiteral("Sales_2026-01-01_000000.failed.bak"), QStringLiteral("Sales_2026-01-01_000000.bak.unverified-42"),
-            QStringLiteral("sales_2026-01-02_000000.bak"), QStringLiteral("Sales_2026-01-01_000000_2.bak"),
-            QStringLiteral("Sales_2026-01-01_000000.bak"), QStringLiteral("Sales_2026-01-01_000000.bak.unverified-x")};
+        const QStringList entries = {QStringLiteral("Sales_keep_2026-01-01_000000.bak"),
+                                     QStringLiteral("SalesArchive_2026-01-01_000000.bak"),
+                                     QStringLiteral("Sales_2026-01-01_000000.failed.bak"),
+                                     QStringLiteral("Sales_2026-01-01_000000.bak.unverified-42"),
+                                     QStringLiteral("sales_2026-01-02_000000.bak"),
+                                     QStringLiteral("Sales_2026-01-01_000000_2.bak"),
+                                     QStringLiteral("Sales_2026-01-01_000000.bak"),
+                                     QStringLiteral("Sales_2026-01-01_000000.bak.unverified-x")};
         QCOMPARE(ownBackupNames(QStringLiteral("Sales"), entries, Qt::CaseSensitive),
                  QStringList({entries[5], entries[6]}));
         QCOMPARE(ownBackupNames(QStringLiteral("Sales"), entries, Qt::CaseInsensitive),
                  QStringList({entries[4], entries[5], entries[6]}));
-        QCOMPARE(ownBackupNames(QStringLiteral("Sales_keep"), entries, Qt::CaseSensitive), QStringList{entries[0]});
-        QCOMPARE(unverifiedNames(QStringLiteral("Sales"), entries, Qt::CaseSensitive), QStringList{entries[3]});
+        QCOMPARE(ownBackupNames(QStringLiteral("Sales_keep"), entries, Qt::CaseSensitive),
+                 QStringList{entries[0]});
+        QCOMPARE(unverifiedNames(QStringLiteral("Sales"), entries, Qt::CaseSensitive),
+                 QStringList{entries[3]});
     }
 
     // A run killed while the server verifies leaves a file that never counts towards --keep; the
@@ -117,9 +122,10 @@ private slots:
         DevServer dev(version);
         QVERIFY(dev.isRunning());
         const QString folder = dev.scratch() + QStringLiteral("/backups");
-        const QStringList args = prepare(dev, folder, version) +
-                                 QStringList{QStringLiteral("--version"), QString::number(version), QStringLiteral("--database"),
-                                             QStringLiteral("sales"), QStringLiteral("--keep"), QStringLiteral("2")};
+        const QStringList args =
+            prepare(dev, folder, version) +
+            QStringList{QStringLiteral("--version"), QString::number(version), QStringLiteral("--database"),
+                        QStringLiteral("sales"),     QStringLiteral("--keep"), QStringLiteral("2")};
         QCOMPARE(backupCommand(args).status, 0);
         QTest::qWait(1100);
         QCOMPARE(backupCommand(args).status, 0);
@@ -127,7 +133,8 @@ private slots:
         QCOMPARE(verified.size(), 2);
         QCOMPARE(verified.filter(QRegularExpression(QStringLiteral("^Sales_"))).size(), 2);
         const QString renamedCopy = QStringLiteral("Sales_2099-01-01_000000.bak");
-        QVERIFY(QFile::copy(folder + QLatin1Char('/') + verified[0], folder + QLatin1Char('/') + renamedCopy));
+        QVERIFY(
+            QFile::copy(folder + QLatin1Char('/') + verified[0], folder + QLatin1Char('/') + renamedCopy));
 
         dev.stop();
         dev.setExtraArguments({QStringLiteral("--slow"), QStringLiteral("1500")});
@@ -135,7 +142,8 @@ private slots:
         QTest::qWait(1100);
         QProcess killed;
         start(killed, args);
-        QTRY_VERIFY_WITH_TIMEOUT(dev.receivedStatements().count(QStringLiteral("RESTORE VERIFYONLY")) == 3, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(dev.receivedStatements().count(QStringLiteral("RESTORE VERIFYONLY")) == 3,
+                                 30000);
         killed.terminate();
         QVERIFY(killed.waitForFinished(10000));
         QStringList interrupted = filesIn(folder);
@@ -153,7 +161,8 @@ private slots:
         QTest::qWait(1100);
         const Run next = backupCommand(args);
         QCOMPARE(next.status, 0);
-        QVERIFY2(next.lines.value(0).contains(QStringLiteral("видалено старих копій: 2")), qPrintable(next.lines.value(0)));
+        QVERIFY2(next.lines.value(0).contains(QStringLiteral("видалено старих копій: 2")),
+                 qPrintable(next.lines.value(0)));
         QVERIFY2(next.messages.contains(interrupted[0]), qPrintable(next.messages));
         const QStringList left = filesIn(folder);
         QCOMPARE(left.size(), 3);
@@ -168,9 +177,10 @@ private slots:
         QVERIFY(dev.isRunning());
         const QString folder = QStringLiteral("/var/opt/mssql/backup");
         QVERIFY(QDir().mkpath(dev.hostPath(folder)));
-        QStringList args = prepare(dev, dev.scratch() + QStringLiteral("/unused"), 2019) +
-                           QStringList{QStringLiteral("--version"), QStringLiteral("2019"), QStringLiteral("--database"),
-                                       QStringLiteral("Sales"), QStringLiteral("--to"), folder};
+        QStringList args =
+            prepare(dev, dev.scratch() + QStringLiteral("/unused"), 2019) +
+            QStringList{QStringLiteral("--version"), QStringLiteral("2019"), QStringLiteral("--database"),
+                        QStringLiteral("Sales"),     QStringLiteral("--to"), folder};
         const QDateTime now = QDateTime::currentDateTime();
         QStringList mine;
         for (int s = 0; s < 4; ++s) {
@@ -193,7 +203,8 @@ private slots:
         args << QStringLiteral("--time-limit") << QStringLiteral("1");
         for (const QStringList& pace : {QStringList{}, QStringList{QStringLiteral("--ignore-attention")}}) {
             dev.stop();
-            dev.setExtraArguments(DevServer::ownRoot() + pace + QStringList{QStringLiteral("--slow-changes"), QStringLiteral("6000")});
+            dev.setExtraArguments(DevServer::ownRoot() + pace +
+                                  QStringList{QStringLiteral("--slow-changes"), QStringLiteral("6000")});
             QVERIFY(dev.start());
             QElapsedTimer timer;
             timer.start();
