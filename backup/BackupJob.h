@@ -1,5 +1,6 @@
 // One run of zelvaro-backup: connects, backs every asked database up into a new file, verifies it,
-// and only then deletes that database's older backups beyond the number to keep.
+// gives it its backup name, and only then deletes that database's older verified backups beyond
+// the number to keep.
 #pragma once
 
 #include "Options.h"
@@ -13,10 +14,11 @@ namespace backupcmd {
 // The exit statuses, also listed in the manual page and in --help.
 enum Status {
     AllVerified = 0,
-    SomeFailed = 1,     // a database not backed up or not verified (or none to back up)
-    BadSettings = 2,    // options, configuration or password file
-    NoServer = 3,       // no connection, or no list of databases
-    OldKept = 4,        // all backed up and verified, but some old backups could not be deleted
+    SomeFailed = 1,  // a database not backed up or not verified (or none to back up)
+    BadSettings = 2, // options, configuration or password file
+    NoServer = 3,    // no connection (the server not reached, or the login refused), or no list of databases
+    OldKept = 4,     // all backed up and verified, but some old backups could not be deleted
+    Stalled = 5,     // the server reported no progress for --time-limit: cancelled, the rest not begun
 };
 
 struct Output {

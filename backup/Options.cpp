@@ -14,10 +14,10 @@ struct Key {
 };
 
 const Key kKeys[] = {
-    {"server", Kind::Value},   {"version", Kind::Value},          {"login", Kind::Value},
-    {"password-file", Kind::Value}, {"database", Kind::Value},    {"to", Kind::Value},
-    {"keep", Kind::Value},     {"copy-only", Kind::Flag},         {"config", Kind::Value},
-    {"help", Kind::CommandLineOnly}, {"version-info", Kind::CommandLineOnly},
+    {"server", Kind::Value},        {"version", Kind::Value},        {"login", Kind::Value},
+    {"password-file", Kind::Value}, {"database", Kind::Value},       {"to", Kind::Value},
+    {"keep", Kind::Value},          {"copy-only", Kind::Flag},       {"config", Kind::Value},
+    {"time-limit", Kind::Value},    {"help", Kind::CommandLineOnly}, {"version-info", Kind::CommandLineOnly},
 };
 
 const Key* findKey(const QString& name) {
@@ -64,6 +64,15 @@ bool apply(Options& o, const QString& key, const QString& value, bool& databases
             return false;
         }
         o.keep = n;
+    } else if (key == QLatin1String("time-limit")) {
+        o.timeLimitSeconds = parseDuration(value);
+        if (o.timeLimitSeconds <= 0) {
+            *error =
+                QStringLiteral("--time-limit чекає тривалість: секунди або число з s, min чи h (90, 30min, "
+                               "2h), а не «%1»")
+                    .arg(value);
+            return false;
+        }
     } else if (key == QLatin1String("copy-only")) {
         static const QStringList yes = {QStringLiteral("yes"), QStringLiteral("true"), QStringLiteral("1"),
                                         QStringLiteral("так")};
@@ -123,6 +132,21 @@ bool readConfig(const QString& path, Options& o, QString* error) {
 }
 
 } // namespace
+
+int parseDuration(const QString& text) {
+    // Longer than a month is no limit a daily job could need.
+    constexpr qint64 kLongestLimitSeconds = 31LL * 24 * 3600;
+    static const QRegularExpression form(QStringLiteral("^\\s*(\\d{1,6})\\s*(s|sec|m|min|h)?\\s*$"));
+    const QRegularExpressionMatch m = form.match(text);
+    if (!m.hasMatch())
+        return 0;
+    const QString unit = m.captured(2);
+    const qint64 scale = unit.startsWith(QLatin1Char('h'))   ? 3600
+                         : unit.startsWith(QLatin1Char('m')) ? 60
+                                                             : 1;
+    const qint64 total = m.captured(1).toLongLong() * scale;
+    return total <= kLongestLimitSeconds ? int(total) : 0;
+}
 
 const QStringList& knownVersions() {
     static const QStringList versions = {
@@ -206,14 +230,23 @@ QString usage() {
         "  --to ПАПКА             папка для копій, як її бачить сервер\n"
         "  --keep N               скільки перевірених копій кожної бази залишати (разом із новою)\n"
         "  --copy-only            копія COPY_ONLY (SQL Server 2005 і новіші)\n"
+        "  --time-limit ЧАС       скільки інструкція може тривати, поки сервер не повідомляє про\n"
+        "                         поступ (90, 30min, 2h; типово 1h); тоді її скасовано\n"
         "  --config ФАЙЛ          файл налаштувань з тими самими ключами: «server = ІМ'Я»\n"
         "  --help                 ця довідка\n"
         "  --version-info         версія програми\n"
         "\n"
+        "Сервер пише копію у файл НАЗВА.unverified-PID; назву НАЗВА файл дістає лише після перевірки.\n"
+        "Лише такі файли рахуються в --keep; старіші видаляються за датою завершення копії в її\n"
+        "заголовку. Файл незавершеного запуску не рахується й не видаляється: його названо у виводі.\n"
+        "Наявний файл ніколи не перезаписується: зайняту назву замінює наступна (_2, _3, ...).\n"
+        "\n"
         "Коди завершення: 0 — усі бази скопійовано й перевірено; 1 — хоч одну базу не скопійовано\n"
         "або не перевірено; 2 — помилка в параметрах, налаштуваннях або файлі пароля; 3 — сервер\n"
-        "недоступний або не дав списку баз; 4 — усе скопійовано й перевірено, але старі копії\n"
-        "видалено не всі. Докладно: man zelvaro-backup.\n");
+        "недоступний, не прийняв вхід (18456: ім'я чи пароль) або не дав списку баз; 4 — усе\n"
+        "скопійовано й перевірено, але старі копії видалено не всі; 5 — сервер довше за --time-limit\n"
+        "не повідомляв про поступ: інструкцію скасовано, решту баз не копійовано.\n"
+        "Докладно: man zelvaro-backup.\n");
 }
 
 } // namespace backupcmd

@@ -18,6 +18,8 @@ struct Options {
     QString to;
     std::optional<int> keep; // unset: nothing is deleted
     bool copyOnly = false;
+    // How long a statement may go without the server reporting progress before it is cancelled.
+    int timeLimitSeconds = 3600;
     bool help = false;
     bool versionInfo = false;
 };
@@ -31,5 +33,9 @@ Options parse(const QStringList& arguments, QString* error);
 const QStringList& knownVersions();
 
 QString usage();
+
+// "90", "90s", "30min", "2h" (a bare number is seconds, as in systemd's units) in seconds; 0 for
+// anything else, or for more than 31 days.
+int parseDuration(const QString& text);
 
 } // namespace backupcmd

@@ -13,10 +13,11 @@ QString backup(const QString& database, const QString& path, bool checksum, bool
            (copyOnly ? QLatin1String(", COPY_ONLY") : QLatin1String(""));
 }
 
-QString verifyOnly(const QString& path, int position, bool checksum) {
+QString verifyOnly(const QString& path, int position, bool checksum, int stats) {
     return QLatin1String("RESTORE VERIFYONLY FROM DISK = ") + sqlquote::literal(path) +
            QLatin1String(" WITH FILE = ") + QString::number(position) +
-           (checksum ? QLatin1String(", CHECKSUM") : QLatin1String(""));
+           (checksum ? QLatin1String(", CHECKSUM") : QLatin1String("")) +
+           (stats > 0 ? QLatin1String(", STATS = ") + QString::number(stats) : QString());
 }
 
 QString databaseList() {

@@ -15,7 +15,8 @@ QString backup(const QString& database, const QString& path, bool checksum, bool
 
 // "RESTORE VERIFYONLY FROM DISK = N'…' WITH FILE = n", with ", CHECKSUM" when asked: only for a set
 // written with checksums (the server refuses it for any other, 3187); SQL Server 2000 knows none.
-QString verifyOnly(const QString& path, int position, bool checksum);
+// stats > 0 adds ", STATS = n": progress messages, which 2000's VERIFYONLY does not send.
+QString verifyOnly(const QString& path, int position, bool checksum, int stats = 0);
 
 // Every database the server lists, system ones included.
 QString databaseList();

@@ -1,5 +1,5 @@
-# Shared by scripts/run and scripts/test: installs the Debian packages that are missing, then
-# configures and builds into build/. Sourced, not run.
+# Shared by scripts/run, scripts/test and scripts/package: installs the Debian packages that are
+# missing, then configures and builds into build/. Sourced, not run.
 
 zelvaro_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -37,7 +37,7 @@ build_zelvaro() {
 }
 
 # build_zelvaro_targets BUILD_DIR TARGET...: only these targets and what they need, so that
-# starting the window does not wait for the tests to compile.
+# starting the window or making the packages does not wait for the tests to compile.
 build_zelvaro_targets() {
     local dir=$1
     shift

@@ -22,6 +22,7 @@ has() { grep -qx -- "$2" "$source/zelvaro-backup@.$1" || fail "zelvaro-backup@.$
 has timer "Persistent=true"
 has service "ExecStart=/usr/bin/zelvaro-backup --config /etc/zelvaro-backup/%i.conf"
 has service "LoadCredential=password:/etc/zelvaro-backup/%i.password"
+has service "TimeoutStartSec=20h"
 has service "NoNewPrivileges=yes"
 has service "ProtectSystem=strict"
 has service "ProtectHome=yes"

@@ -1,5 +1,6 @@
 // zelvaro-backup as a timer runs it: the installed-style binary against the stand-in, its files,
 // its lines and its exit status. Names with quotes, brackets and Cyrillic letters throughout.
+#include "BackupFiles.h"
 #include "DevServer.h"
 
 #include "SqlQuote.h"
@@ -8,6 +9,8 @@
 #include <QFile>
 #include <QProcess>
 #include <QtTest>
+
+#include <csignal>
 
 namespace {
 const QStringList kDatabases = {QStringLiteral("Sales"), QStringLiteral("O'Brien [old]"),
@@ -57,6 +60,16 @@ QString passwordFile(const QString& folder, QFileDevice::Permissions permissions
 QStringList filesIn(const QString& folder) {
     return QDir(folder).entryList(QDir::Files, QDir::Name);
 }
+
+QByteArray contentOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
+}
 } // namespace
 
 class TestBackupCommand : public QObject {
@@ -74,6 +87,134 @@ class TestBackupCommand : public QObject {
     }
 
 private slots:
+    // Only names this program makes for the database count, before any header is read: not a
+    // longer name with ours inside, not another database's that begins with ours, not a failed or
+    // an unverified file; the database part compares as the server compares names.
+    void nameRule() {
+        using namespace backupcmd;
+        const QStringList entries = {QStringLiteral("Sales_keep_2026-01-01_000000.bak"),
+                                     QStringLiteral("SalesArchive_2026-01-01_000000.bak"),
+                                     QStringLiteral("Sales_2026-01-01_000000.failed.bak"),
+                                     QStringLiteral("Sales_2026-01-01_000000.bak.unverified-42"),
+                                     QStringLiteral("sales_2026-01-02_000000.bak"),
+                                     QStringLiteral("Sales_2026-01-01_000000_2.bak"),
+                                     QStringLiteral("Sales_2026-01-01_000000.bak"),
+                                     QStringLiteral("Sales_2026-01-01_000000.bak.unverified-x")};
+        QCOMPARE(ownBackupNames(QStringLiteral("Sales"), entries, Qt::CaseSensitive),
+                 QStringList({entries[5], entries[6]}));
+        QCOMPARE(ownBackupNames(QStringLiteral("Sales"), entries, Qt::CaseInsensitive),
+                 QStringList({entries[4], entries[5], entries[6]}));
+        QCOMPARE(ownBackupNames(QStringLiteral("Sales_keep"), entries, Qt::CaseSensitive),
+                 QStringList{entries[0]});
+        QCOMPARE(unverifiedNames(QStringLiteral("Sales"), entries, Qt::CaseSensitive),
+                 QStringList{entries[3]});
+    }
+
+    // A run killed while the server verifies leaves a file that never counts towards --keep; the
+    // database is named in another case than the server's; a copy whose name is newer than its set.
+    void onlyVerifiedBackupsCountOldestSetsGoFirst_data() {
+        QTest::addColumn<int>("version");
+        QTest::newRow("2000") << 2000;
+        QTest::newRow("2019") << 2019;
+    }
+    void onlyVerifiedBackupsCountOldestSetsGoFirst() {
+        QFETCH(int, version);
+        DevServer dev(version);
+        QVERIFY(dev.isRunning());
+        const QString folder = dev.scratch() + QStringLiteral("/backups");
+        const QStringList args =
+            prepare(dev, folder, version) +
+            QStringList{QStringLiteral("--version"), QString::number(version), QStringLiteral("--database"),
+                        QStringLiteral("sales"),     QStringLiteral("--keep"), QStringLiteral("2")};
+        QCOMPARE(backupCommand(args).status, 0);
+        QTest::qWait(1100);
+        QCOMPARE(backupCommand(args).status, 0);
+        const QStringList verified = filesIn(folder);
+        QCOMPARE(verified.size(), 2);
+        QCOMPARE(verified.filter(QRegularExpression(QStringLiteral("^Sales_"))).size(), 2);
+        const QString renamedCopy = QStringLiteral("Sales_2099-01-01_000000.bak");
+        QVERIFY(
+            QFile::copy(folder + QLatin1Char('/') + verified[0], folder + QLatin1Char('/') + renamedCopy));
+
+        dev.stop();
+        dev.setExtraArguments({QStringLiteral("--slow"), QStringLiteral("1500")});
+        QVERIFY(dev.start());
+        QTest::qWait(1100);
+        QProcess killed;
+        start(killed, args);
+        QTRY_VERIFY_WITH_TIMEOUT(dev.receivedStatements().count(QStringLiteral("RESTORE VERIFYONLY")) == 3,
+                                 30000);
+        killed.terminate();
+        QVERIFY(killed.waitForFinished(10000));
+        QStringList interrupted = filesIn(folder);
+        for (const QString& name : verified + QStringList{renamedCopy})
+            interrupted.removeAll(name);
+        QCOMPARE(interrupted.size(), 1);
+        const QString damaged = folder + QLatin1Char('/') + interrupted[0];
+        QByteArray bytes = contentOf(damaged);
+        bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x40);
+        writeFile(damaged, bytes);
+
+        dev.stop();
+        dev.setExtraArguments({});
+        QVERIFY(dev.start());
+        QTest::qWait(1100);
+        const Run next = backupCommand(args);
+        QCOMPARE(next.status, 0);
+        QVERIFY2(next.lines.value(0).contains(QStringLiteral("видалено старих копій: 2")),
+                 qPrintable(next.lines.value(0)));
+        QVERIFY2(next.messages.contains(interrupted[0]), qPrintable(next.messages));
+        const QStringList left = filesIn(folder);
+        QCOMPARE(left.size(), 3);
+        QVERIFY(left.contains(verified[1]) && left.contains(interrupted[0]) && contentOf(damaged) == bytes);
+    }
+
+    // A file at the next name the server would write is never overwritten, even where only the
+    // server sees the folder; a refused login and a server that stops answering have their own
+    // words and statuses.
+    void takenNamesRefusedLoginsAndStalls() {
+        DevServer dev(2019, DevServer::ownRoot());
+        QVERIFY(dev.isRunning());
+        const QString folder = QStringLiteral("/var/opt/mssql/backup");
+        QVERIFY(QDir().mkpath(dev.hostPath(folder)));
+        QStringList args =
+            prepare(dev, dev.scratch() + QStringLiteral("/unused"), 2019) +
+            QStringList{QStringLiteral("--version"), QStringLiteral("2019"), QStringLiteral("--database"),
+                        QStringLiteral("Sales"),     QStringLiteral("--to"), folder};
+        const QDateTime now = QDateTime::currentDateTime();
+        QStringList mine;
+        for (int s = 0; s < 4; ++s) {
+            mine << backupcmd::backupFileName(QStringLiteral("Sales"), now.addSecs(s));
+            writeFile(dev.hostPath(folder + QLatin1Char('/') + mine.last()), "mine");
+        }
+        const Run beside = backupCommand(args);
+        QCOMPARE(beside.status, 0);
+        for (const QString& name : mine)
+            QCOMPARE(contentOf(dev.hostPath(folder + QLatin1Char('/') + name)), QByteArray("mine"));
+        QCOMPARE(filesIn(dev.hostPath(folder)).size(), mine.size() + 1);
+
+        writeFile(args[3], "not the password\n");
+        const Run refused = backupCommand(args);
+        QCOMPARE(refused.status, 3);
+        QVERIFY2(refused.messages.contains(QStringLiteral("не прийняв вхід")), qPrintable(refused.messages));
+        passwordFile(dev.scratch(), QFile::ReadOwner | QFile::WriteOwner);
+
+        // The server holds the backup: cancelled after the limit; then one that ignores the cancel.
+        args << QStringLiteral("--time-limit") << QStringLiteral("1");
+        for (const QStringList& pace : {QStringList{}, QStringList{QStringLiteral("--ignore-attention")}}) {
+            dev.stop();
+            dev.setExtraArguments(DevServer::ownRoot() + pace +
+                                  QStringList{QStringLiteral("--slow-changes"), QStringLiteral("6000")});
+            QVERIFY(dev.start());
+            QElapsedTimer timer;
+            timer.start();
+            const Run stalled = backupCommand(args);
+            QCOMPARE(stalled.status, 5);
+            QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+            QVERIFY2(stalled.messages.contains(QStringLiteral("скасовано")), qPrintable(stalled.messages));
+        }
+    }
+
     void everyDatabaseVerifiedAndOnlyItsOwnOldBackupsDeleted_data() {
         QTest::addColumn<int>("version");
         QTest::newRow("2000") << 2000;
