@@ -190,6 +190,10 @@ bool Engine::run(const tsql::Statement& st, bool last) {
         return checkPrimaryFile(st, last);
     case tsql::Statement::AlterDatabase:
         return alterDatabase(st, last);
+    case tsql::Statement::CreateLogin:
+    case tsql::Statement::AlterUser:
+    case tsql::Statement::AlterAuthorization:
+        return principalStatement(st, last);
     case tsql::Statement::Set:
         done(last, false);
         return true;
@@ -211,7 +215,7 @@ bool Engine::use(const tsql::Statement& st, bool last) {
         done(last, true);
         return true;
     }
-    if (!mayEnter(*db)) {
+    if (!mayEnter(*db) || !mayUse(*db)) {
         done(last, true);
         return true;
     }

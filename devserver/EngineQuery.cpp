@@ -31,7 +31,7 @@ const char* const kSchemas[] = {"dbo",
 
 bool Engine::select(const tsql::Statement& st, bool last) {
     if (serverView(st, last) || sessionView(st, last) || volumeView(st, last) ||
-        spaceView(st, last))
+        spaceView(st, last) || principalView(st, last))
         return true;
     Catalog& catalog = *m_instance.catalog;
     std::lock_guard<std::mutex> lock(catalog.mutex());
@@ -154,11 +154,19 @@ bool Engine::select(const tsql::Statement& st, bool last) {
                 columns.push_back({"user_access", tds::ColumnType::TinyInt, 1, 0, true});
             if (l == "user_access_desc" && access)
                 columns.push_back({"user_access_desc", tds::ColumnType::NVarChar, 60, 0, true});
-            if (l != "name" && l != "*" && l != "dbid" && l != "database_id" && !status && !state && !access)
+            // The owner's SID as master records it: sysdatabases' sid, sys.databases' owner_sid.
+            const bool owner = l == (table == "databases" ? "owner_sid" : "sid");
+            if (owner)
+                columns.push_back({l, tds::ColumnType::VarBinary, 85, 0, true});
+            if (l != "name" && l != "*" && l != "dbid" && l != "database_id" && !status && !state && !access && !owner)
                 return columnError(c);
         }
         if (!st.whereColumn.empty() && lower(st.whereColumn) != "name")
             return columnError(st.whereColumn);
+        auto ownerSid = [&](const std::string& name) {
+            std::lock_guard<std::mutex> owners(m_instance.principals->mutex());
+            return m_instance.principals->ownerOf(name);
+        };
         for (const Database& db : catalog.databases()) {
             if (st.whereOp == "=" && !Catalog::sameName(db.name, st.whereValue))
                 continue;
@@ -175,6 +183,7 @@ bool Engine::select(const tsql::Statement& st, bool last) {
                               : c.name == "state_desc"       ? std::string(db.restoring ? "RESTORING" : "ONLINE")
                               : c.name == "user_access"      ? std::to_string(int(db.userAccess))
                               : c.name == "user_access_desc" ? std::string(userAccessName(db.userAccess))
+                              : c.name == "owner_sid" || c.name == "sid" ? ownerSid(db.name)
                                                              : std::to_string(db.dbid));
             rows.push_back(row);
         }
