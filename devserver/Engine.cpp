@@ -100,7 +100,7 @@ bool isChange(const tsql::Statement& st) {
 bool Engine::runBatch(const std::string& text, const tsql::VariableValues* values) {
     if (!m_instance.statementLog.empty()) {
         std::ofstream log(m_instance.statementLog, std::ios::app | std::ios::binary);
-        log << text << "\n--- end of batch ---\n";
+        log << principals::maskPasswords(text) << "\n--- end of batch ---\n";
     }
     if (m_instance.slowMillis > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(m_instance.slowMillis));

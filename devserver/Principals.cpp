@@ -62,6 +62,48 @@ bool complexEnough(const std::string& password, const std::string& login) {
     return int(upper) + int(lowerCase) + int(digit) + int(other) >= 3;
 }
 
+std::string maskPasswords(const std::string& batch) {
+    std::string out;
+    size_t i = 0;
+    while (i < batch.size()) {
+        size_t keyEnd = std::string::npos;
+        for (const char* key : {"password", "@passwd"}) {
+            const size_t n = std::char_traits<char>::length(key);
+            if (batch.size() - i >= n && utf::fold(batch.substr(i, n)) == key &&
+                (i == 0 || !std::isalnum(static_cast<unsigned char>(batch[i - 1]))))
+                keyEnd = i + n;
+        }
+        if (keyEnd == std::string::npos) {
+            out += batch[i++];
+            continue;
+        }
+        size_t j = keyEnd;
+        while (j < batch.size() && std::isspace(static_cast<unsigned char>(batch[j])))
+            ++j;
+        if (j >= batch.size() || batch[j] != '=') {
+            out += batch.substr(i, keyEnd - i);
+            i = keyEnd;
+            continue;
+        }
+        ++j;
+        while (j < batch.size() && std::isspace(static_cast<unsigned char>(batch[j])))
+            ++j;
+        if (j < batch.size() && (batch[j] == 'N' || batch[j] == 'n'))
+            ++j;
+        if (j >= batch.size() || batch[j] != '\'') {
+            out += batch.substr(i, keyEnd - i);
+            i = keyEnd;
+            continue;
+        }
+        size_t end = j + 1; // past the closing quote; doubled quotes stay inside
+        while (end < batch.size() && !(batch[end] == '\'' && (end + 1 >= batch.size() || batch[end + 1] != '\'')))
+            end += batch[end] == '\'' ? 2 : 1;
+        out += batch.substr(i, j + 1 - i) + "********'";
+        i = std::min(batch.size(), end + 1);
+    }
+    return out;
+}
+
 // One user a line: type, SID in hex, then the name (last, so it may hold any character).
 bool readUsers(const std::string& primaryPath, std::vector<DbUser>& users) {
     std::string text;

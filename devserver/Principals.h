@@ -45,6 +45,10 @@ std::string newSid();
 // kinds (upper case, lower case, digits, others), and not the login's name.
 bool complexEnough(const std::string& password, const std::string& login);
 
+// A batch as the statement log keeps it: the string given as PASSWORD = or @passwd = is replaced by
+// stars, as SQL Server keeps passwords out of its traces.
+std::string maskPasswords(const std::string& batch);
+
 // The users a database's primary file records; false when it records none (a database made before
 // users were kept, whose only principal is its owner as dbo).
 bool readUsers(const std::string& primaryPath, std::vector<DbUser>& users);
