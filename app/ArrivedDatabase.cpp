@@ -19,8 +19,7 @@ struct Principal {
 
 // The principals a query lists: its name and sid columns, and what typeOf makes of the row (S a SQL
 // user or login, U or G Windows, anything else neither).
-template <typename TypeOf>
-QVector<Principal> read(AdoQuery& query, const QString& sql, TypeOf typeOf) {
+template <typename TypeOf> QVector<Principal> read(AdoQuery& query, const QString& sql, TypeOf typeOf) {
     query.close();
     query.setText(sql);
     query.openRowset();
@@ -50,7 +49,8 @@ QString loginFlags(const AdoQuery& query) {
 
 // The users a database always has; they are nobody's login.
 bool fixedUser(const QString& name) {
-    for (const char* fixed : {"dbo", "guest", "INFORMATION_SCHEMA", "sys", "system_function_schema", "public"})
+    for (const char* fixed :
+         {"dbo", "guest", "INFORMATION_SCHEMA", "sys", "system_function_schema", "public"})
         if (name.compare(QLatin1String(fixed), Qt::CaseInsensitive) == 0)
             return true;
     return false;
@@ -69,16 +69,17 @@ Findings find(AdoQuery& query, const QString& database, int majorVersion) {
     f.database = database;
     const QVector<Principal> users =
         is2000 ? read(query,
-                      QLatin1String("SELECT name, sid, issqluser, isntname FROM ") + sqlquote::name(database) +
-                          QLatin1String(".dbo.sysusers"),
+                      QLatin1String("SELECT name, sid, issqluser, isntname FROM ") +
+                          sqlquote::name(database) + QLatin1String(".dbo.sysusers"),
                       userFlags)
                : read(query,
                       QLatin1String("SELECT name, sid, type FROM ") + sqlquote::name(database) +
                           QLatin1String(".sys.database_principals"),
                       typeColumn);
     const QVector<Principal> logins =
-        is2000 ? read(query, QStringLiteral("SELECT name, sid, isntname FROM master.dbo.syslogins"), loginFlags)
-               : read(query, QStringLiteral("SELECT name, sid, type FROM sys.server_principals"), typeColumn);
+        is2000
+            ? read(query, QStringLiteral("SELECT name, sid, isntname FROM master.dbo.syslogins"), loginFlags)
+            : read(query, QStringLiteral("SELECT name, sid, type FROM sys.server_principals"), typeColumn);
     QSet<QByteArray> loginSids;
     QSet<QString> sqlLoginNames;
     for (const Principal& l : logins) {
@@ -99,7 +100,8 @@ Findings find(AdoQuery& query, const QString& database, int majorVersion) {
                              u.sid != QByteArray(1, '\0');
         if (fixedUser(u.name) || (!windows && !sqlUser) || loginSids.contains(u.sid))
             continue;
-        f.users.push_back({u.name, u.sid, windows, !windows && sqlLoginNames.contains(u.name.toCaseFolded())});
+        f.users.push_back(
+            {u.name, u.sid, windows, !windows && sqlLoginNames.contains(u.name.toCaseFolded())});
     }
     // The owner the server records, too: the database's dbo may be known while master's record is not.
     query.close();
@@ -132,8 +134,8 @@ Statement fixes(const Findings& findings, const Choices& choices, int majorVersi
             continue;
         const QString name = sqlquote::name(u.name);
         if (u.loginOfName) {
-            both(is2000 ? QLatin1String("EXEC sp_change_users_login 'Update_One', ") + sqlquote::literal(u.name) +
-                              QLatin1String(", ") + sqlquote::literal(u.name)
+            both(is2000 ? QLatin1String("EXEC sp_change_users_login 'Update_One', ") +
+                              sqlquote::literal(u.name) + QLatin1String(", ") + sqlquote::literal(u.name)
                         : QLatin1String("ALTER USER ") + name + QLatin1String(" WITH LOGIN = ") + name);
             continue;
         }

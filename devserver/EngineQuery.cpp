@@ -30,8 +30,8 @@ const char* const kSchemas[] = {"dbo",
 } // namespace
 
 bool Engine::select(const tsql::Statement& st, bool last) {
-    if (serverView(st, last) || sessionView(st, last) || volumeView(st, last) ||
-        spaceView(st, last) || principalView(st, last))
+    if (serverView(st, last) || sessionView(st, last) || volumeView(st, last) || spaceView(st, last) ||
+        principalView(st, last))
         return true;
     Catalog& catalog = *m_instance.catalog;
     std::lock_guard<std::mutex> lock(catalog.mutex());
@@ -158,7 +158,8 @@ bool Engine::select(const tsql::Statement& st, bool last) {
             const bool owner = l == (table == "databases" ? "owner_sid" : "sid");
             if (owner)
                 columns.push_back({l, tds::ColumnType::VarBinary, 85, 0, true});
-            if (l != "name" && l != "*" && l != "dbid" && l != "database_id" && !status && !state && !access && !owner)
+            if (l != "name" && l != "*" && l != "dbid" && l != "database_id" && !status && !state &&
+                !access && !owner)
                 return columnError(c);
         }
         if (!st.whereColumn.empty() && lower(st.whereColumn) != "name")
@@ -176,15 +177,19 @@ bool Engine::select(const tsql::Statement& st, bool last) {
             const int status = (is2000() ? 16 : 65536) | (db.restoring ? 32 : 0) |
                                (db.userAccess == UserAccess::Single ? 4096 : 0) |
                                (db.userAccess == UserAccess::Restricted ? 2048 : 0);
-            for (const tds::Column& c : columns)
+            for (const tds::Column& c : columns) {
+                if (c.type == tds::ColumnType::VarBinary) { // the owner's SID
+                    row.push_back(ownerSid(db.name));
+                    continue;
+                }
                 row.push_back(c.name == "name"               ? db.name
                               : c.name == "status"           ? std::to_string(status)
                               : c.name == "state"            ? std::string(db.restoring ? "1" : "0")
                               : c.name == "state_desc"       ? std::string(db.restoring ? "RESTORING" : "ONLINE")
                               : c.name == "user_access"      ? std::to_string(int(db.userAccess))
                               : c.name == "user_access_desc" ? std::string(userAccessName(db.userAccess))
-                              : c.name == "owner_sid" || c.name == "sid" ? ownerSid(db.name)
                                                              : std::to_string(db.dbid));
+            }
             rows.push_back(row);
         }
     } else if (schemata) {

@@ -96,7 +96,8 @@ std::string maskPasswords(const std::string& batch) {
             continue;
         }
         size_t end = j + 1; // past the closing quote; doubled quotes stay inside
-        while (end < batch.size() && !(batch[end] == '\'' && (end + 1 >= batch.size() || batch[end + 1] != '\'')))
+        while (end < batch.size() &&
+               !(batch[end] == '\'' && (end + 1 >= batch.size() || batch[end + 1] != '\'')))
             end += batch[end] == '\'' ? 2 : 1;
         out += batch.substr(i, j + 1 - i) + "********'";
         i = std::min(batch.size(), end + 1);
@@ -140,13 +141,15 @@ const char kLayout[] = "# zelvaro principals 1";
 Principals::Principals(std::string folder, const std::string& adminName, const std::string& adminPassword)
     : m_folder(std::move(folder)) {
     // sa is 0x01 on every server; the fixed server roles take ids 2 to 10, logins start at 256.
-    Login sa{"sa", std::string(1, '\x01'), adminPassword, "master", "2003-04-08 09:10:35.460", 1, true, false};
+    Login sa{"sa", std::string(1, '\x01'), adminPassword, "master", "2003-04-08 09:10:35.460", 1, true,
+             false};
     m_logins.push_back(sa);
     if (!Catalog::sameName(adminName, "sa")) {
         // Started with another administrator: sa is there but disabled, as a hardened server has it.
         m_logins[0].disabled = true;
         m_logins[0].password.clear();
-        Login admin{adminName, principals::newSid(), adminPassword, "master", engine::nowText(), 256, true, false};
+        Login admin{adminName, principals::newSid(), adminPassword, "master", engine::nowText(), 256, true,
+                    false};
         m_logins.push_back(admin);
         m_admin = 1;
     }

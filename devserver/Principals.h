@@ -31,7 +31,9 @@ struct DbUser {
     std::string sid;
     // A user that maps to a login: a SQL user with a SID of at most 16 bytes or a Windows one. Users
     // WITHOUT LOGIN carry a longer SID (S-1-5-9-3-…), certificate and key users none of a login's.
-    bool instanceUser() const { return (type == 'S' && sid.size() <= 16 && !sid.empty()) || type == 'U' || type == 'G'; }
+    bool instanceUser() const {
+        return (type == 'S' && sid.size() <= 16 && !sid.empty()) || type == 'U' || type == 'G';
+    }
 };
 
 namespace principals {

@@ -140,7 +140,8 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
                     if (named)
                         out.message(true, 4060, 1, 11,
                                     instance.personality.is2000()
-                                        ? "Cannot open database requested in login '" + wanted + "'. Login fails."
+                                        ? "Cannot open database requested in login '" + wanted +
+                                              "'. Login fails."
                                         : "Cannot open database \"" + wanted +
                                               "\" requested by the login. The login failed.",
                                     instance.serverName, "", 1);

@@ -334,7 +334,8 @@ private:
             restore(st);
         } else if (head == "dbcc") {
             dbcc(st);
-        } else if (head == "alter" && dialect != Dialect::Sql2000 && (isWord("user") || isWord("authorization"))) {
+        } else if (head == "alter" && dialect != Dialect::Sql2000 &&
+                   (isWord("user") || isWord("authorization"))) {
             alterPrincipal(st);
         } else if (head == "alter") {
             alterDatabase(st);

@@ -297,7 +297,8 @@ namespace {
 // Sections the database keeps for itself; a rewrite of the header carries them over.
 const char* const kKeptSections[] = {"principals"};
 
-std::string headerText(const FileHeader& h, const std::vector<std::pair<std::string, std::string>>& kept = {}) {
+std::string headerText(const FileHeader& h,
+                       const std::vector<std::pair<std::string, std::string>>& kept = {}) {
     std::string s = h.type == 'L' ? kLogMagic : kDataMagic;
     auto add = [&](const std::string& key, const std::string& value) {
         s += key + "=" + escape(value) + "\n";
@@ -398,9 +399,9 @@ bool headerFields(const std::string& path, std::vector<std::pair<std::string, st
     if (n <= 0)
         return false;
     page.resize(size_t(n));
-    const size_t start = page.compare(0, sizeof kDataMagic - 1, kDataMagic) == 0  ? sizeof kDataMagic - 1
+    const size_t start = page.compare(0, sizeof kDataMagic - 1, kDataMagic) == 0 ? sizeof kDataMagic - 1
                          : page.compare(0, sizeof kLogMagic - 1, kLogMagic) == 0 ? sizeof kLogMagic - 1
-                                                                                  : 0;
+                                                                                 : 0;
     return start != 0 && readFields(page, start, fields) != std::string::npos;
 }
 

@@ -24,13 +24,16 @@ private slots:
         const int major = version == 2000 ? 8 : version == 2008 ? 10 : 15;
         DevServer dev(version);
         const QString foreign = dev.scratch() + QStringLiteral("/foreign");
-        QCOMPARE(QProcess::execute(QStringLiteral(ZELVARO_DEVSERVER), {QStringLiteral("--foreign-files"), foreign}), 0);
+        QCOMPARE(QProcess::execute(QStringLiteral(ZELVARO_DEVSERVER),
+                                   {QStringLiteral("--foreign-files"), foreign}),
+                 0);
         AdoConnection c;
         c.setConnectionString(dev.connectionString(version == 2000 ? QStringLiteral("SQLOLEDB.1")
                                                                    : QStringLiteral("SQLNCLI11.0")));
         AdoQuery q(c);
-        q.setText(version == 2000 ? QStringLiteral("EXEC sp_addlogin @loginame = N'app', @passwd = N'Kx9-pass-word'")
-                                  : QStringLiteral("CREATE LOGIN [app] WITH PASSWORD = N'Kx9-pass-word'"));
+        q.setText(version == 2000
+                      ? QStringLiteral("EXEC sp_addlogin @loginame = N'app', @passwd = N'Kx9-pass-word'")
+                      : QStringLiteral("CREATE LOGIN [app] WITH PASSWORD = N'Kx9-pass-word'"));
         q.execute();
         q.setText(QStringLiteral("RESTORE DATABASE [Sales] FROM DISK = N'%1/Sales.bak' WITH MOVE N'Sales' TO "
                                  "N'%2/Sales.mdf', MOVE N'Sales_log' TO N'%2/Sales_log.ldf'")
@@ -40,7 +43,9 @@ private slots:
         const ad::Findings found = ad::find(q, QStringLiteral("Sales"), major);
         QStringList told;
         for (const ad::OrphanedUser& u : found.users)
-            told << u.name + (u.windows ? QStringLiteral(" (windows)") : u.loginOfName ? QStringLiteral(" (login)") : QString());
+            told << u.name + (u.windows       ? QStringLiteral(" (windows)")
+                              : u.loginOfName ? QStringLiteral(" (login)")
+                                              : QString());
         QCOMPARE(told, (QStringList{QStringLiteral("app (login)"), QStringLiteral("reporter"),
                                     QStringLiteral("бухгалтер"), QStringLiteral("CORP\\olena (windows)")}));
         QVERIFY(found.ownerUnknown);
@@ -61,11 +66,11 @@ private slots:
         QVERIFY(!log.contains(QStringLiteral("Rep-pass")));
 
         // A second client reads the catalog: dbo is sa, app's user has app's login SID.
-        const QString catalog =
-            dev.tsql(version == 2000 ? QStringLiteral("select name, sid from [Sales].dbo.sysusers\n"
-                                                      "select name, sid from master.dbo.syslogins")
-                                     : QStringLiteral("select name, sid from [Sales].sys.database_principals\n"
-                                                      "select name, sid from sys.server_principals"));
+        const QString catalog = dev.tsql(
+            version == 2000 ? QStringLiteral("select name, sid from [Sales].dbo.sysusers\n"
+                                             "select name, sid from master.dbo.syslogins")
+                            : QStringLiteral("select name, sid from [Sales].sys.database_principals\n"
+                                             "select name, sid from sys.server_principals"));
         QVERIFY2(catalog.contains(QStringLiteral("dbo\t01")), qPrintable(catalog));
         const QRegularExpression appSid(QStringLiteral("\\napp\\t([0-9a-f]+)"));
         auto matches = appSid.globalMatch(catalog);
@@ -77,11 +82,13 @@ private slots:
         QVERIFY(catalog.contains(QStringLiteral("reporter\t2f4e6d8ca1b3c5d7e9f10213243546a7")));
 
         // The applications' logins log in and open the database.
-        for (const auto& [login, password] : {std::pair{QStringLiteral("app"), QStringLiteral("Kx9-pass-word")},
-                                              std::pair{QStringLiteral("reporter"), QStringLiteral("Rep-pass-1'x")}}) {
+        for (const auto& [login, password] :
+             {std::pair{QStringLiteral("app"), QStringLiteral("Kx9-pass-word")},
+              std::pair{QStringLiteral("reporter"), QStringLiteral("Rep-pass-1'x")}}) {
             AdoConnection other;
-            other.setConnectionString(QStringLiteral("Provider=SQLNCLI11.0;Data Source=%1;User ID=%2;Password=%3")
-                                          .arg(dev.dataSource(), login, password));
+            other.setConnectionString(
+                QStringLiteral("Provider=SQLNCLI11.0;Data Source=%1;User ID=%2;Password=%3")
+                    .arg(dev.dataSource(), login, password));
             other.open();
             other.setDefaultDatabase(QStringLiteral("Sales"));
         }
