@@ -23,24 +23,30 @@ QString told(const ad::Findings& f) {
     QStringList lines;
     for (const ad::OrphanedUser& u : f.users) {
         if (u.windows)
-            lines << QStringLiteral("• %1 — користувач Windows без входу на цьому сервері; Zelvaro його не змінює.")
+            lines << QStringLiteral(
+                         "• %1 — користувач Windows без входу на цьому сервері; Zelvaro його не змінює.")
                          .arg(u.name);
         else if (u.loginOfName)
-            lines << QStringLiteral("• %1 — вхід з таким ім'ям тут є, але з іншим SID: користувача можна зіставити з ним.")
-                         .arg(u.name);
+            lines
+                << QStringLiteral(
+                       "• %1 — вхід з таким ім'ям тут є, але з іншим SID: користувача можна зіставити з ним.")
+                       .arg(u.name);
         else
-            lines << QStringLiteral("• %1 — входу з таким ім'ям тут немає: його можна створити з SID користувача "
-                                    "(%2) і паролем, який ви введете.")
+            lines << QStringLiteral(
+                         "• %1 — входу з таким ім'ям тут немає: його можна створити з SID користувача "
+                         "(%2) і паролем, який ви введете.")
                          .arg(u.name, sidText(u.sid));
     }
     QString text;
     if (!lines.isEmpty())
-        text = QStringLiteral("Користувачі бази даних, чиї SID не відповідають жодному входу цього сервера "
-                              "(база даних, мабуть, з іншого сервера), тож програми під ними її не відкриють:\n") +
+        text = QStringLiteral(
+                   "Користувачі бази даних, чиї SID не відповідають жодному входу цього сервера "
+                   "(база даних, мабуть, з іншого сервера), тож програми під ними її не відкриють:\n") +
                lines.join(QLatin1Char('\n'));
     if (f.ownerUnknown)
-        text += (text.isEmpty() ? QString() : QStringLiteral("\n")) +
-                QStringLiteral("Власник бази даних (SID %1) — не вхід цього сервера.").arg(sidText(f.ownerSid));
+        text +=
+            (text.isEmpty() ? QString() : QStringLiteral("\n")) +
+            QStringLiteral("Власник бази даних (SID %1) — не вхід цього сервера.").arg(sidText(f.ownerSid));
     return text;
 }
 
@@ -54,7 +60,8 @@ QString after(AdoQuery& query, int major, const ad::Findings& before) {
         bool still = false;
         for (const ad::OrphanedUser& n : now.users)
             still = still || n.name == u.name;
-        lines << (still ? QStringLiteral("• %1 — досі без входу.") : QStringLiteral("• %1 — тепер має вхід %1."))
+        lines << (still ? QStringLiteral("• %1 — досі без входу.")
+                        : QStringLiteral("• %1 — тепер має вхід %1."))
                      .arg(u.name);
     }
     if (before.ownerUnknown)
@@ -100,16 +107,18 @@ void tell(AdoQuery& query, int major, const QString& database, const QString& do
     if (planned.isEmpty()) {
         if (!f.ownerUnknown)
             modal::messageDialog(text, DialogType::Information, {DialogButton::OK});
-    } else if (modal::confirm(text + QStringLiteral("\n\nЗіставити користувачів із входами та створити відсутні "
-                                                    "входи? Пароль кожного нового входу буде запитано."),
+    } else if (modal::confirm(text +
+                                  QStringLiteral("\n\nЗіставити користувачів із входами та створити відсутні "
+                                                 "входи? Пароль кожного нового входу буде запитано."),
                               planned.shown.join(QLatin1Char('\n')))) {
         ad::Choices chosen;
         for (const ad::OrphanedUser& u : f.users) {
             if (u.windows || u.loginOfName)
                 continue;
             const std::optional<QString> password = modal::askPassword(
-                QStringLiteral("Пароль нового входу %1 (з SID користувача). Скасуйте, щоб залишити користувача "
-                               "без входу.")
+                QStringLiteral(
+                    "Пароль нового входу %1 (з SID користувача). Скасуйте, щоб залишити користувача "
+                    "без входу.")
                     .arg(u.name));
             if (password)
                 chosen.passwords.insert(u.name, *password);

@@ -3,11 +3,11 @@
 #include "FMain.h"
 
 #include "AccessDenied.h"
+#include "ArrivedOffer.h"
 #include "DisconnectOthers.h"
 #include "ErrorAdvice.h"
 #include "FileChecks.h"
 #include "LongOperation.h"
-#include "ArrivedOffer.h"
 #include "ModalSeam.h"
 #include "OperationPlan.h"
 #include "ServerState.h"

@@ -2,12 +2,12 @@
 // both files moved.
 #include "FMain.h"
 
+#include "ArrivedOffer.h"
 #include "BackupVerification.h"
 #include "DisconnectOthers.h"
 #include "ErrorAdvice.h"
 #include "FileChecks.h"
 #include "LongOperation.h"
-#include "ArrivedOffer.h"
 #include "ModalSeam.h"
 #include "OperationPlan.h"
 #include "RestoreChecks.h"

@@ -213,13 +213,14 @@ std::optional<QString> askPassword(const QString& text) {
     // Typed twice: a mistyped password would lock the login's owner out at once.
     for (QString shown = text;;) {
         bool ok = false;
-        const QString first = QInputDialog::getText(activeOwner(), msgdlg::typeCaption(DialogType::Confirmation), shown,
-                                                    QLineEdit::Password, QString(), &ok);
+        const QString first =
+            QInputDialog::getText(activeOwner(), msgdlg::typeCaption(DialogType::Confirmation), shown,
+                                  QLineEdit::Password, QString(), &ok);
         if (!ok || first.isEmpty())
             return std::nullopt;
-        const QString again = QInputDialog::getText(activeOwner(), msgdlg::typeCaption(DialogType::Confirmation),
-                                                    QStringLiteral("Введіть пароль ще раз:"), QLineEdit::Password,
-                                                    QString(), &ok);
+        const QString again = QInputDialog::getText(
+            activeOwner(), msgdlg::typeCaption(DialogType::Confirmation),
+            QStringLiteral("Введіть пароль ще раз:"), QLineEdit::Password, QString(), &ok);
         if (!ok)
             return std::nullopt;
         if (again == first)
