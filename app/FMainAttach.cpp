@@ -3,6 +3,7 @@
 #include "FMain.h"
 
 #include "AccessDenied.h"
+#include "ArrivedOffer.h"
 #include "DisconnectOthers.h"
 #include "ErrorAdvice.h"
 #include "FileChecks.h"
@@ -229,7 +230,8 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     const QString accessLine = useraccessnote::afterAttach(Name, access);
     if (!accessLine.isEmpty())
         done += QLatin1Char('\n') + accessLine;
-    modal::messageDialog(done, DialogType::Information, {DialogButton::OK});
+    // Users and an owner from another server are told, and mending them offered.
+    arrivedoffer::tell(*ADOQuery1, ADOConnection->serverMajorVersion(), Name, done);
     return true;
 }
 

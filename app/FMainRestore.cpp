@@ -2,6 +2,7 @@
 // both files moved.
 #include "FMain.h"
 
+#include "ArrivedOffer.h"
 #include "BackupVerification.h"
 #include "DisconnectOthers.h"
 #include "ErrorAdvice.h"
@@ -465,7 +466,8 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     const QString furtherDone = restoreplan::furtherFilesDone(further);
     if (!furtherDone.isEmpty())
         done += QLatin1Char('\n') + furtherDone;
-    modal::messageDialog(done, DialogType::Information, {DialogButton::OK});
+    // Users and an owner from another server are told, and mending them offered.
+    arrivedoffer::tell(*ADOQuery1, ADOConnection->serverMajorVersion(), Name, done);
     return true;
 }
 

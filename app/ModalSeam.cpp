@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QScreen>
 
@@ -198,6 +200,33 @@ std::optional<QString> pickFolder(const QString& text, const QString& firstSelec
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.chosenFolder();
+}
+
+std::optional<QString> askPassword(const QString& text) {
+    if (g_responder) {
+        Request r;
+        r.kind = Kind::Password;
+        r.text = text;
+        r.caption = msgdlg::typeCaption(DialogType::Confirmation);
+        return g_responder(r).path;
+    }
+    // Typed twice: a mistyped password would lock the login's owner out at once.
+    for (QString shown = text;;) {
+        bool ok = false;
+        const QString first =
+            QInputDialog::getText(activeOwner(), msgdlg::typeCaption(DialogType::Confirmation), shown,
+                                  QLineEdit::Password, QString(), &ok);
+        if (!ok || first.isEmpty())
+            return std::nullopt;
+        const QString again = QInputDialog::getText(
+            activeOwner(), msgdlg::typeCaption(DialogType::Confirmation),
+            QStringLiteral("Введіть пароль ще раз:"), QLineEdit::Password, QString(), &ok);
+        if (!ok)
+            return std::nullopt;
+        if (again == first)
+            return first;
+        shown = QStringLiteral("Паролі не збіглися.\n") + text;
+    }
 }
 
 } // namespace modal

@@ -23,7 +23,8 @@ enum class Kind {
     SaveFile,
     Folder,
     ServerFile,
-    ServerFolder
+    ServerFolder,
+    Password
 };
 
 struct Request {
@@ -73,5 +74,7 @@ Answer pickFile(const Request& request); // OpenFile or SaveFile
 // answers, and the real dialog is shown.
 std::optional<Answer> scripted(const Request& request);
 std::optional<QString> pickFolder(const QString& text, const QString& firstSelection);
+// A password typed twice in a field that shows dots; nothing when cancelled. Tests answer with path.
+std::optional<QString> askPassword(const QString& text);
 
 } // namespace modal

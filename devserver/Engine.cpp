@@ -100,7 +100,7 @@ bool isChange(const tsql::Statement& st) {
 bool Engine::runBatch(const std::string& text, const tsql::VariableValues* values) {
     if (!m_instance.statementLog.empty()) {
         std::ofstream log(m_instance.statementLog, std::ios::app | std::ios::binary);
-        log << text << "\n--- end of batch ---\n";
+        log << principals::maskPasswords(text) << "\n--- end of batch ---\n";
     }
     if (m_instance.slowMillis > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(m_instance.slowMillis));
@@ -190,6 +190,10 @@ bool Engine::run(const tsql::Statement& st, bool last) {
         return checkPrimaryFile(st, last);
     case tsql::Statement::AlterDatabase:
         return alterDatabase(st, last);
+    case tsql::Statement::CreateLogin:
+    case tsql::Statement::AlterUser:
+    case tsql::Statement::AlterAuthorization:
+        return principalStatement(st, last);
     case tsql::Statement::Set:
         done(last, false);
         return true;
@@ -211,7 +215,7 @@ bool Engine::use(const tsql::Statement& st, bool last) {
         done(last, true);
         return true;
     }
-    if (!mayEnter(*db)) {
+    if (!mayEnter(*db) || !mayUse(*db)) {
         done(last, true);
         return true;
     }

@@ -9,6 +9,7 @@
 #include "Catalog.h"
 #include "Edition.h"
 #include "Personality.h"
+#include "Principals.h"
 #include "SqlReader.h"
 #include "TdsWriter.h"
 
@@ -24,6 +25,7 @@ struct Instance {
     std::string backupFolder; // the default backup folder, as the server names it
     std::string loginName = "sa"; // the login backups record as their user
     Catalog* catalog = nullptr;
+    Principals* principals = nullptr; // the logins and the owners of databases
     std::string statementLog;       // when set, every batch received is appended here
     int slowMillis = 0;             // fault: wait this long before answering each batch
     int slowChangesMillis = 0;      // fault: each change (create, attach, detach, drop, backup, restore)
@@ -180,6 +182,27 @@ private:
     bool volumeView(const tsql::Statement& st, bool last);
     // The data pages a database takes (EngineSpaceUsed.cpp): [db].sys.allocation_units, [db].dbo.sysindexes.
     bool spaceView(const tsql::Statement& st, bool last);
+    // Logins and database users (EnginePrincipals.cpp): CREATE LOGIN, ALTER USER, ALTER
+    // AUTHORIZATION; sp_addlogin, sp_change_users_login, sp_changedbowner (false when the procedure
+    // is none of them); the views that list them (false when the query asks for none).
+    bool principalStatement(const tsql::Statement& st, bool last);
+    bool principalProcedure(const tsql::Statement& st, bool last);
+    bool principalView(const tsql::Statement& st, bool last);
+    bool createLogin(const tsql::Statement& st, bool last);
+    bool alterUser(const tsql::Statement& st, bool last);
+    bool alterAuthorization(const tsql::Statement& st, bool last);
+    bool addLogin(const tsql::Statement& st, bool last);
+    bool changeUsersLogin(const tsql::Statement& st, bool last);
+    // procedure null: ALTER AUTHORIZATION's messages. The caller holds the catalog's lock.
+    bool changeOwner(const Database& db, const std::string& login, const char* procedure, bool last);
+    bool procedureFailed(const char* procedure, int number, int cls, const std::string& text, bool last);
+    bool statementFailed(int number, const std::string& text, bool last);
+    // The login this session logged in with.
+    std::string sessionLogin() const;
+    // 916 when the session's login has no user in the database; the caller holds the catalog's lock.
+    bool mayUse(const Database& db);
+    // A database created, attached or restored: the login that did it owns it. Catalog lock held.
+    void databaseArrived(const std::string& name);
     // 208 for a FROM that names nothing the server has, named as the statement wrote it.
     bool invalidObject(const tsql::Statement& st, bool last);
     bool fixedDrives(const tsql::Statement& st, bool last);

@@ -943,6 +943,7 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
     if (Database* db = catalog.find(st.name))
         db->restoring = false;
     catalog.save();
+    databaseArrived(st.name);
     lock.unlock();
 
     return reportCopied("RESTORE DATABASE", targets, st.name, set.position, interleavesFileLines(), started, last,

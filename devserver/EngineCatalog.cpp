@@ -176,6 +176,7 @@ bool Engine::createDatabase(const tsql::Statement& st, bool last) {
     }
     catalog.add(st.name, files, family, created);
     catalog.save();
+    databaseArrived(st.name);
     done(last, false);
     return true;
 }
@@ -346,6 +347,7 @@ bool Engine::attachFiles(const tsql::Statement& st) {
                           : primary.userAccess == 2 ? UserAccess::Restricted
                                                     : UserAccess::Multi;
     catalog.save();
+    databaseArrived(st.name);
     return true;
 }
 
@@ -357,6 +359,8 @@ bool Engine::exec(const tsql::Statement& st, bool last) {
     // Deprecated since 2005 and still there up to 2022; 2025 no longer has it.
     if (lower(st.name) == "sp_attach_db" && m_instance.personality.year <= 2022)
         return attachDb(st, last);
+    if (principalProcedure(st, last))
+        return true;
     if (lower(st.name) != "sp_detach_db") {
         error(2812, 62, 16, fmt("Could not find stored procedure '%1'.", st.name));
         done(last, true);

@@ -30,8 +30,8 @@ const char* const kSchemas[] = {"dbo",
 } // namespace
 
 bool Engine::select(const tsql::Statement& st, bool last) {
-    if (serverView(st, last) || sessionView(st, last) || volumeView(st, last) ||
-        spaceView(st, last))
+    if (serverView(st, last) || sessionView(st, last) || volumeView(st, last) || spaceView(st, last) ||
+        principalView(st, last))
         return true;
     Catalog& catalog = *m_instance.catalog;
     std::lock_guard<std::mutex> lock(catalog.mutex());
@@ -154,11 +154,20 @@ bool Engine::select(const tsql::Statement& st, bool last) {
                 columns.push_back({"user_access", tds::ColumnType::TinyInt, 1, 0, true});
             if (l == "user_access_desc" && access)
                 columns.push_back({"user_access_desc", tds::ColumnType::NVarChar, 60, 0, true});
-            if (l != "name" && l != "*" && l != "dbid" && l != "database_id" && !status && !state && !access)
+            // The owner's SID as master records it: sysdatabases' sid, sys.databases' owner_sid.
+            const bool owner = l == (table == "databases" ? "owner_sid" : "sid");
+            if (owner)
+                columns.push_back({l, tds::ColumnType::VarBinary, 85, 0, true});
+            if (l != "name" && l != "*" && l != "dbid" && l != "database_id" && !status && !state &&
+                !access && !owner)
                 return columnError(c);
         }
         if (!st.whereColumn.empty() && lower(st.whereColumn) != "name")
             return columnError(st.whereColumn);
+        auto ownerSid = [&](const std::string& name) {
+            std::lock_guard<std::mutex> owners(m_instance.principals->mutex());
+            return m_instance.principals->ownerOf(name);
+        };
         for (const Database& db : catalog.databases()) {
             if (st.whereOp == "=" && !Catalog::sameName(db.name, st.whereValue))
                 continue;
@@ -168,7 +177,11 @@ bool Engine::select(const tsql::Statement& st, bool last) {
             const int status = (is2000() ? 16 : 65536) | (db.restoring ? 32 : 0) |
                                (db.userAccess == UserAccess::Single ? 4096 : 0) |
                                (db.userAccess == UserAccess::Restricted ? 2048 : 0);
-            for (const tds::Column& c : columns)
+            for (const tds::Column& c : columns) {
+                if (c.type == tds::ColumnType::VarBinary) { // the owner's SID
+                    row.push_back(ownerSid(db.name));
+                    continue;
+                }
                 row.push_back(c.name == "name"               ? db.name
                               : c.name == "status"           ? std::to_string(status)
                               : c.name == "state"            ? std::string(db.restoring ? "1" : "0")
@@ -176,6 +189,7 @@ bool Engine::select(const tsql::Statement& st, bool last) {
                               : c.name == "user_access"      ? std::to_string(int(db.userAccess))
                               : c.name == "user_access_desc" ? std::string(userAccessName(db.userAccess))
                                                              : std::to_string(db.dbid));
+            }
             rows.push_back(row);
         }
     } else if (schemata) {

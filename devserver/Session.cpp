@@ -60,10 +60,6 @@ std::string loginString(const std::vector<uint8_t>& p, size_t entry, bool passwo
     return utf::fromUtf16le(bytes.data(), chars);
 }
 
-bool sameUser(const std::string& a, const std::string& b) {
-    return utf::fold(a) == utf::fold(b);
-}
-
 } // namespace
 
 void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessionId) {
@@ -102,31 +98,56 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
             const std::string password = loginString(p, 44, true);
             const std::string wanted = loginString(p, 68);
 
-            if (policy.refuseAll || !sameUser(user, policy.user) || password != policy.password) {
+            // SQL Server authentication: the login's own password; a disabled login fails as a wrong
+            // password does (the client learns no more than state 1 says).
+            std::string loginName, defaultDatabase;
+            {
+                std::lock_guard<std::mutex> lock(instance.principals->mutex());
+                const Login* known = instance.principals->login(user);
+                if (known && !known->disabled && known->password == password) {
+                    loginName = known->name;
+                    defaultDatabase = known->defaultDatabase;
+                }
+            }
+            if (policy.refuseAll || loginName.empty()) {
                 out.message(true, 18456, 1, 14, "Login failed for user '" + user + "'.", instance.serverName,
                             "", 1);
                 out.done(tds::DoneError);
                 out.flush(true);
                 break;
             }
-            if (!wanted.empty()) {
+            // Without a database in the login, the login's default database; one it cannot open fails
+            // the login with 4064 instead of 4060.
+            const bool named = !wanted.empty();
+            const std::string target = named ? wanted : defaultDatabase;
+            if (!Catalog::sameName(target, "master")) {
                 std::lock_guard<std::mutex> lock(instance.catalog->mutex());
-                const Database* db = instance.catalog->find(wanted);
+                const Database* db = instance.catalog->find(target);
+                bool allowed = true;
+                if (db) {
+                    std::lock_guard<std::mutex> principalsLock(instance.principals->mutex());
+                    allowed = instance.principals->mayEnter(loginName, *db);
+                }
                 // A database held in single-user mode by another session refuses the login as it
                 // refuses USE (924), before the usual 4060.
                 const bool held = db && db->userAccess == UserAccess::Single && instance.catalog->inUseByOthers(db->name, sessionId);
-                if (!db || held) {
+                if (!db || held || !allowed) {
                     if (held)
                         out.message(true, 924, 1, 14,
                                     "Database '" + db->name +
                                         "' is already open and can only have one user at a time.",
                                     instance.serverName, "", 1);
-                    out.message(true, 4060, 1, 11,
-                                instance.personality.is2000()
-                                    ? "Cannot open database requested in login '" + wanted + "'. Login fails."
-                                    : "Cannot open database \"" + wanted +
-                                          "\" requested by the login. The login failed.",
-                                instance.serverName, "", 1);
+                    if (named)
+                        out.message(true, 4060, 1, 11,
+                                    instance.personality.is2000()
+                                        ? "Cannot open database requested in login '" + wanted +
+                                              "'. Login fails."
+                                        : "Cannot open database \"" + wanted +
+                                              "\" requested by the login. The login failed.",
+                                    instance.serverName, "", 1);
+                    else
+                        out.message(true, 4064, 1, 11, "Cannot open user default database. Login failed.",
+                                    instance.serverName, "", 1);
                     out.message(true, 18456, 1, 14, "Login failed for user '" + user + "'.",
                                 instance.serverName, "", 1);
                     out.done(tds::DoneError);
@@ -139,7 +160,7 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
                 std::lock_guard<std::mutex> lock(instance.catalog->mutex());
                 SessionInfo info;
                 info.database = database;
-                info.login = user;
+                info.login = loginName;
                 info.host = loginString(p, 36);
                 info.program = loginString(p, 48);
                 info.loginTime = engine::nowText();

@@ -123,6 +123,13 @@ std::vector<Token> tokenize(const std::string& s, SyntaxError* unclosed) {
                 ++j;
             tokens.push_back({Token::Variable, s.substr(i, j - i), false, line});
             i = j;
+        } else if (c == '0' && i + 1 < n && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+            // A binary constant: 0x0105…
+            size_t j = i + 2;
+            while (j < n && std::isxdigit(static_cast<unsigned char>(s[j])))
+                ++j;
+            tokens.push_back({Token::Number, s.substr(i, j - i), false, line});
+            i = j;
         } else if (std::isdigit(c)) {
             size_t j = i;
             while (j < n && (std::isdigit(static_cast<unsigned char>(s[j])) || s[j] == '.'))
@@ -307,6 +314,8 @@ private:
             st.name = name();
         } else if (head == "select") {
             select(st);
+        } else if (head == "create" && dialect != Dialect::Sql2000 && isWord("login")) {
+            createLogin(st);
         } else if (head == "create") {
             createDatabase(st);
         } else if (head == "exec" || head == "execute") {
@@ -325,6 +334,9 @@ private:
             restore(st);
         } else if (head == "dbcc") {
             dbcc(st);
+        } else if (head == "alter" && dialect != Dialect::Sql2000 &&
+                   (isWord("user") || isWord("authorization"))) {
+            alterPrincipal(st);
         } else if (head == "alter") {
             alterDatabase(st);
         } else {
@@ -392,6 +404,51 @@ private:
         if (isWord("seconds"))
             ++pos;
         st.termination = "rollback after";
+    }
+
+    // option = value [, …]: the WITH list of CREATE LOGIN and ALTER USER.
+    void principalOptions(Statement& st) {
+        for (;;) {
+            if (peek().kind != Token::Word)
+                fail();
+            st.argNames.push_back(lower(t[pos++].text));
+            expectSymbol("=");
+            st.args.push_back(value());
+            if (!isSymbol(","))
+                break;
+            ++pos;
+        }
+    }
+
+    // CREATE LOGIN name WITH PASSWORD = 'p' [, SID = 0x…] [, DEFAULT_DATABASE = db] [, CHECK_POLICY = OFF …]
+    void createLogin(Statement& st) {
+        expectWord("login");
+        st.kind = Statement::CreateLogin;
+        st.name = name();
+        expectWord("with");
+        principalOptions(st);
+    }
+
+    // ALTER USER name WITH LOGIN = login | ALTER AUTHORIZATION ON DATABASE::name TO principal
+    void alterPrincipal(Statement& st) {
+        if (isWord("user")) {
+            ++pos;
+            st.kind = Statement::AlterUser;
+            st.name = name();
+            expectWord("with");
+            principalOptions(st);
+            return;
+        }
+        expectWord("authorization");
+        st.kind = Statement::AlterAuthorization;
+        expectWord("on");
+        expectWord("database");
+        expectSymbol(":");
+        expectSymbol(":");
+        st.name = name();
+        expectWord("to");
+        st.argNames.push_back("to");
+        st.args.push_back(name());
     }
 
     // DBCC CHECKPRIMARYFILE (N'path' [, option]) [WITH NO_INFOMSGS]: the one DBCC statement played.

@@ -42,6 +42,12 @@ struct Statement {
         RestoreVerifyOnly,
         CheckPrimaryFile, // DBCC CHECKPRIMARYFILE (path in disk, option in file)
         AlterDatabase,    // ALTER DATABASE name SET SINGLE_USER | RESTRICTED_USER | MULTI_USER
+        // Principals (2005 on): name is the login, user or database; args/argNames hold the WITH
+        // options by their lower-case names ("password", "sid", "login", …) and, for ALTER
+        // AUTHORIZATION ON DATABASE::name TO principal, the principal as "to".
+        CreateLogin,
+        AlterUser,
+        AlterAuthorization,
         Set,
     } kind = Set;
 

@@ -294,7 +294,11 @@ std::string unescape(const std::string& value) {
 }
 
 namespace {
-std::string headerText(const FileHeader& h) {
+// Sections the database keeps for itself; a rewrite of the header carries them over.
+const char* const kKeptSections[] = {"principals"};
+
+std::string headerText(const FileHeader& h,
+                       const std::vector<std::pair<std::string, std::string>>& kept = {}) {
     std::string s = h.type == 'L' ? kLogMagic : kDataMagic;
     auto add = [&](const std::string& key, const std::string& value) {
         s += key + "=" + escape(value) + "\n";
@@ -317,6 +321,8 @@ std::string headerText(const FileHeader& h) {
         add(k + "group", m.filegroup);
         add(k + "groupid", std::to_string(m.groupId));
     }
+    for (const auto& [key, value] : kept)
+        add(key, value);
     s += "\n";
     if ((long long)(s.size()) < kPageSize)
         s.resize(size_t(kPageSize), '\0');
@@ -381,9 +387,75 @@ long long pagesHoldingData(int fd, long long size) {
     return pages;
 }
 
+namespace {
+// The header page's key=value fields, or false when the file has no header of ours.
+bool headerFields(const std::string& path, std::vector<std::pair<std::string, std::string>>& fields) {
+    const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY);
+    if (fd < 0)
+        return false;
+    std::string page(size_t(kPageSize), '\0');
+    const ssize_t n = ::pread(fd, &page[0], page.size(), 0);
+    ::close(fd);
+    if (n <= 0)
+        return false;
+    page.resize(size_t(n));
+    const size_t start = page.compare(0, sizeof kDataMagic - 1, kDataMagic) == 0 ? sizeof kDataMagic - 1
+                         : page.compare(0, sizeof kLogMagic - 1, kLogMagic) == 0 ? sizeof kLogMagic - 1
+                                                                                 : 0;
+    return start != 0 && readFields(page, start, fields) != std::string::npos;
+}
+
+std::vector<std::pair<std::string, std::string>> keptSections(const std::string& path) {
+    std::vector<std::pair<std::string, std::string>> fields, kept;
+    headerFields(path, fields);
+    for (const auto& [key, value] : fields)
+        for (const char* k : kKeptSections)
+            if (key == k)
+                kept.emplace_back(key, value);
+    return kept;
+}
+} // namespace
+
+bool readSection(const std::string& serverPath, const std::string& key, std::string& value) {
+    std::vector<std::pair<std::string, std::string>> fields;
+    if (!headerFields(pathspace::host(serverPath), fields))
+        return false;
+    for (const auto& [k, v] : fields)
+        if (k == key) {
+            value = v;
+            return true;
+        }
+    return false;
+}
+
+bool writeSection(const std::string& serverPath, const std::string& key, const std::string& value) {
+    FileHeader header;
+    if (!readHeader(serverPath, header))
+        return false;
+    auto kept = keptSections(pathspace::host(serverPath));
+    bool replaced = false;
+    for (auto& [k, v] : kept)
+        if (k == key) {
+            v = value;
+            replaced = true;
+        }
+    if (!replaced)
+        kept.emplace_back(key, value);
+    const std::string page = headerText(header, kept);
+    const int fd = ::open(pathspace::host(serverPath).c_str(), O_WRONLY);
+    if (fd < 0 || (long long)(page.size()) > kPageSize) {
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    const bool ok = ::pwrite(fd, page.data(), page.size(), 0) == ssize_t(page.size());
+    ::close(fd);
+    return ok;
+}
+
 bool rewriteHeader(const std::string& serverPath, const FileHeader& header) {
     const std::string path = pathspace::host(serverPath);
-    const std::string page = headerText(header);
+    const std::string page = headerText(header, keptSections(path));
     if ((long long)(page.size()) > kPageSize)
         return false;
     const int fd = ::open(path.c_str(), O_WRONLY);

@@ -82,6 +82,11 @@ bool createDatabaseFile(const std::string& path, const FileHeader& header, long 
 bool rewriteHeader(const std::string& path, const FileHeader& header);
 // Reads the header page; false when the file cannot be read or the header is not ours.
 bool readHeader(const std::string& path, FileHeader& out);
+// A section the database itself keeps in its primary file's header page (its users): header
+// rewrites (attach, restore, detach) keep it, so it travels wherever the files and backups go.
+// False when the file cannot be read or has no such section.
+bool readSection(const std::string& path, const std::string& key, std::string& value);
+bool writeSection(const std::string& path, const std::string& key, const std::string& value);
 long long fileSize(const std::string& path); // -1 when missing
 // How many of the first size bytes' pages (kPageSize each) hold any byte that is not zero; the
 // file's holes are skipped without being read.

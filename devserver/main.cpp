@@ -5,9 +5,10 @@
 #include "Edition.h"
 #include "Engine.h"
 #include "PathSpace.h"
-#include "RunAs.h"
 #include "Personality.h"
 #include "Prelogin.h"
+#include "RunAs.h"
+#include "SampleFiles.h"
 #include "Session.h"
 #include "Storage.h"
 
@@ -47,7 +48,8 @@ void onSignal(int) {
         "                         [--deny PATH]... [--log-statements FILE] [--slow MS] [--throughput "
         "MB_PER_S]\n"
         "                         [--refuse-logins] [--drop-backup-halfway] [--damage-backups]\n"
-        "                         [--demo-files DIR] [--collation NAME] [--force-encryption]\n"
+        "                         [--demo-files DIR] [--foreign-files DIR] [--collation NAME] "
+        "[--force-encryption]\n"
         "                         [--browser-lists-unknown] [--ignore-attention] [--silent]\n"
         "                         [--default-log-dir DIR] [--rebuilt-log-notice-as-error]\n"
         "                         [--slow-changes MS] [--run-as USER] [--root DIR] [--drive LETTER=DIR]...\n"
@@ -160,46 +162,6 @@ void answerBrowser(int fd, const std::vector<std::unique_ptr<Instance>>& instanc
     std::vector<uint8_t> reply = {0x05, uint8_t(text.size()), uint8_t(text.size() >> 8)};
     reply.insert(reply.end(), text.begin(), text.end());
     ::sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLength);
-}
-
-// Sample files for the demo: a data and log file of "VTR" and a backup of it.
-int writeDemoFiles(const std::string& folder) {
-    ::mkdir(folder.c_str(), 0755);
-    const std::vector<DbFile> files = {{"VTR", folder + "/VTR.mdf", 'D', 1, "PRIMARY", 1},
-                                       {"VTR_log", folder + "/VTR_log.ldf", 'L', 2, "", 0}};
-    BackupSetHeader set;
-    set.database = "VTR";
-    set.familyGuid = "5A6B1C2D-3E4F-4A5B-8C6D-7E8F9A0B1C2D";
-    set.setGuid = "1B2C3D4E-5F6A-4B7C-8D9E-0F1A2B3C4D5E";
-    set.created = set.started = "2024-01-15 10:00:00.000";
-    set.user = "sa";
-    set.server = set.machine = "DEMO";
-    bool ok = true;
-    for (const DbFile& f : files) {
-        FileHeader h;
-        h.type = f.type;
-        h.database = "VTR";
-        h.familyGuid = set.familyGuid;
-        h.created = set.created;
-        h.fileId = f.fileId;
-        h.logical = f.logical;
-        h.clean = true; // as a detached database's files are shipped
-        if (f.fileId == 1)
-            h.members = files;
-        ok = ok && storage::createDatabaseFile(f.physical, h, 1 << 20);
-        set.files.push_back({f, storage::fileSize(f.physical), 0});
-    }
-    backupformat::SetWriter writer;
-    ok = ok && writer.open(folder + "/VTR.bak", true, 0) && writer.writeHeader(set);
-    for (const BackupFileEntry& f : set.files) {
-        const int in = ::open(f.file.physical.c_str(), O_RDONLY);
-        ok = ok && in >= 0 &&
-             storage::copyBytes(in, 0, f.size, writer.fd(), nullptr) == storage::CopyResult::Done;
-        if (in >= 0)
-            ::close(in);
-    }
-    ok = ok && writer.finish("2024-01-15 10:00:01.000");
-    return ok ? 0 : 1;
 }
 
 } // namespace
@@ -327,6 +289,8 @@ int main(int argc, char** argv) {
             damageBackups = true;
         } else if (a == "--demo-files") {
             return writeDemoFiles(text(i, "--demo-files"));
+        } else if (a == "--foreign-files") {
+            return writeForeignFiles(text(i, "--foreign-files"));
         } else if (a == "--help" || a == "-h") {
             usage("a stand-in SQL Server speaking TDS on loopback");
         } else {
@@ -354,6 +318,7 @@ int main(int argc, char** argv) {
     if (pathspace::rooted() && pathspace::server(dataDir).empty())
         usage("the data folder " + dataDir + " is outside the server's file system");
     std::vector<std::unique_ptr<Catalog>> catalogs;
+    std::vector<std::unique_ptr<Principals>> logins;
     std::vector<std::unique_ptr<Instance>> instances;
     auto addInstance = [&](const std::string& name, int year) {
         auto instance = std::make_unique<Instance>();
@@ -363,6 +328,8 @@ int main(int argc, char** argv) {
         ::mkdir(folder.c_str(), 0755);
         catalogs.push_back(std::make_unique<Catalog>(folder));
         instance->catalog = catalogs.back().get();
+        logins.push_back(std::make_unique<Principals>(folder, login.user, login.password));
+        instance->principals = logins.back().get();
         instance->instanceName = name;
         instance->dataFolder = pathspace::server(folder);
         if (pathspace::windows()) {
