@@ -127,8 +127,13 @@ void TMain::BitBtn5Click() {
     }
     if (plan.files.first().reach == Reach::Unknown && !seenHere)
         return;
-    if (!plan.refused() && toldNoRoom(backuproom::check(*ADOQuery1, name, serverFolder)))
-        return;
+    if (!plan.refused()) {
+        const backuproom::Room room = backuproom::check(*ADOQuery1, name, serverFolder, serverSeesThisComputer());
+        if (toldNoRoom(room.refusal))
+            return;
+        if (!room.notChecked.isEmpty())
+            plan.findings << room.notChecked;
+    }
     if (!confirmPlan(plan))
         return;
     const bool throughShared = !plan.backupWrittenAt.isEmpty();
@@ -139,7 +144,8 @@ void TMain::BitBtn5Click() {
     // The server writes into the shared folder, and this computer copies the file to the chosen
     // folder: both need the room.
     if (throughShared &&
-        toldNoRoom(backuproom::check(*ADOQuery1, name, QFileInfo(written).path(), QFileInfo(path).path())))
+        toldNoRoom(
+            backuproom::check(*ADOQuery1, name, QFileInfo(written).path(), true, QFileInfo(path).path()).refusal))
         return;
     // What the file held before, as the server reads it: after a cancel only a set that was not
     // there then is the new backup.

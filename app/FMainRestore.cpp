@@ -367,7 +367,8 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
         const serverquestions::ServerVersion version = serverquestions::version(*ADOQuery1);
         const serverfiles::Platform platform = files.platform();
         restorechecks::check(*ADOQuery1,
-                             {version, [platform](const QString& p) { return serverfiles::folderOf(p, platform); }},
+                             {version, [platform](const QString& p) { return serverfiles::folderOf(p, platform); },
+                              serverSeesThisComputer()},
                              plan, restoreTargets(MdfPath, LdfPath, further, replacedFiles),
                              {BakPath, set.major, set.minor, set.build, set.collation});
         if (replacing)
