@@ -3,6 +3,7 @@
 
 #include "BackupRoom.h"
 #include "BackupStatements.h"
+#include "BackupTarget.h"
 #include "BackupThroughShared.h"
 #include "BackupVerification.h"
 #include "ErrorAdvice.h"
@@ -133,6 +134,24 @@ void TMain::BitBtn5Click() {
             return;
         if (!room.notChecked.isEmpty())
             plan.findings << room.notChecked;
+    }
+    // WITH INIT replaces whatever the file holds: anything but the database's own older backups is
+    // asked about. The same database is the same name as the server compares names and, where both
+    // sides name one (2005 on), the same family: a copy restored under another name keeps its family.
+    if (ADOConnection->isOpen()) {
+        try {
+            const QString family = serverstate::familyGuid(*ADOQuery1, name, is2000);
+            const auto own = [&](const backuptarget::Set& s) {
+                return (family.isEmpty() || s.familyGuid.isEmpty() ||
+                        family.compare(s.familyGuid, Qt::CaseInsensitive) == 0) &&
+                       sameDatabase(name, s.database);
+            };
+            plan.question = backuptarget::question(
+                name, path, backuptarget::read(*ADOQuery1, path, fileSeen(files, path), is2000), own);
+        } catch (const DbError&) {
+            if (filechecks::fileExists(path))
+                plan.question = backuptarget::question(name, path, {backuptarget::Held::Kind::Unreadable, {}}, {});
+        }
     }
     if (!confirmPlan(plan))
         return;
