@@ -357,7 +357,9 @@ private slots:
         h.readFileList(bak);
         h.script.clear();
         h.script.answer(Reply::No);
-        h.restoreAs(QStringLiteral("Kopia"), closed + "/Kopia.mdf", closed + "/Kopia_log.ldf");
+        // The backup's own file names, which in the server's folder are the attached Sklad's: the
+        // offer names the files after the new database instead.
+        h.restoreAs(QStringLiteral("Kopia"), closed + "/Sklad.mdf", closed + "/Sklad_log.ldf");
         QCOMPARE(h.script.seen.size(), 1);
         const QString offered =
             QStringLiteral("Створити файли бази даних у власному каталозі сервера?\n%1\n%2")
@@ -406,6 +408,8 @@ private slots:
                                                           QStringLiteral("1000"),
                                                           QStringLiteral("--ignore-attention")});
         QVERIFY(h.connect());
+        h.openPage(WindowHarness::RestorePage);
+        h.restoreName()->setText(QStringLiteral("Old"));
         h.readFileList(bak);
         QCOMPARE(h.restoreMdf()->text(), QStringLiteral("/var/opt/mssql/data/Old.mdf"));
         bool cancelled = false;
