@@ -42,13 +42,15 @@ Held read(AdoQuery& query, const QString& path, bool exists, bool is2000) {
 QString question(const QString& database, const QString& path, const Held& held,
                  const std::function<bool(const Set&)>& own) {
     const QString replaced =
-        QStringLiteral("Копіювання бази даних %1 замінить увесь вміст цього файлу. Перезаписати його?").arg(database);
+        QStringLiteral("Копіювання бази даних %1 замінить увесь вміст цього файлу. Перезаписати його?")
+            .arg(database);
     switch (held.kind) {
     case Held::Kind::Nothing:
         return {};
     case Held::Kind::NoBackup:
-        return QStringLiteral("Файл %1 уже є, але це не резервна копія бази даних: сервер не знаходить у ньому "
-                              "жодного набору резервної копії.\n")
+        return QStringLiteral(
+                   "Файл %1 уже є, але це не резервна копія бази даних: сервер не знаходить у ньому "
+                   "жодного набору резервної копії.\n")
                    .arg(path) +
                replaced;
     case Held::Kind::Unreadable:
@@ -63,9 +65,10 @@ QString question(const QString& database, const QString& path, const Held& held,
     for (const Set& s : held.sets) {
         if (own(s))
             continue;
-        const QString named = s.finishDate.isEmpty()
-                                  ? s.database
-                                  : QStringLiteral("%1 від %2").arg(s.database, restoreplan::shownDate(s.finishDate));
+        const QString named =
+            s.finishDate.isEmpty()
+                ? s.database
+                : QStringLiteral("%1 від %2").arg(s.database, restoreplan::shownDate(s.finishDate));
         if (!others.contains(named))
             others << named;
     }

@@ -20,7 +20,8 @@ qint64 freeBytes(AdoQuery& query, const serverquestions::ServerVersion& v, const
 QString notChecked(const QString& folder, const QString& needed) {
     return QStringLiteral("Чи вистачить місця в каталозі %1 (потрібно %2), перевірити не вдалося: ні сервер, "
                           "ні цей комп'ютер не кажуть, скільки там вільно.")
-        .arg(folder.isEmpty() ? QStringLiteral("сервера, у якому він створює файли без повного шляху") : folder,
+        .arg(folder.isEmpty() ? QStringLiteral("сервера, у якому він створює файли без повного шляху")
+                              : folder,
              needed);
 }
 
