@@ -3,6 +3,7 @@
 
 #include "AdoQuery.h"
 #include "DbError.h"
+#include "FolderRoom.h"
 #include "SqlQuote.h"
 
 #include <QLocale>
@@ -36,27 +37,31 @@ qint64 usedBytes(AdoQuery& query, const serverquestions::ServerVersion& v, const
     return pages * 8192;
 }
 
-QString check(AdoQuery& query, const QString& database, const QString& serverFolder,
-              const QString& localFolder) {
+Room check(AdoQuery& query, const QString& database, const QString& serverFolder, bool sharesThisComputer,
+           const QString& localFolder) {
     qint64 needed = -1, free = -1;
     try {
         const serverquestions::ServerVersion v = serverquestions::version(query);
         needed = usedBytes(query, v, database);
-        free = serverquestions::freeBytes(query, v, serverFolder);
+        free = folderroom::freeBytes(query, v, serverFolder, sharesThisComputer);
     } catch (const DbError&) {
-        return {};
+        if (needed < 0)
+            return {};
     }
     if (needed < 0)
         return {};
-    if (free >= 0 && free < needed)
-        return shortage(database, serverFolder, QStringLiteral("на сервері"), needed, free);
-    if (!localFolder.isEmpty()) {
+    Room room;
+    if (free < 0)
+        room.notChecked = folderroom::notChecked(serverFolder, sizeText(needed));
+    else if (free < needed)
+        room.refusal = shortage(database, serverFolder, QStringLiteral("на сервері"), needed, free);
+    if (!localFolder.isEmpty() && room.refusal.isEmpty()) {
         const QStorageInfo here(localFolder);
         if (here.isValid() && here.bytesAvailable() >= 0 && here.bytesAvailable() < needed)
-            return shortage(database, localFolder, QStringLiteral("на цьому комп'ютері"), needed,
-                            here.bytesAvailable());
+            room.refusal = shortage(database, localFolder, QStringLiteral("на цьому комп'ютері"), needed,
+                                    here.bytesAvailable());
     }
-    return {};
+    return room;
 }
 
 QString sizeText(qint64 bytes) {

@@ -21,11 +21,17 @@ qint64 usedBytes(AdoQuery& query, const serverquestions::ServerVersion& v, const
 QString shortage(const QString& database, const QString& folder, const QString& where, qint64 needed,
                  qint64 free);
 
-// Empty when the folders have room for the database's backup, or when the server will not say (the
-// backup then meets what it meets); else the refusal. serverFolder: where the server writes it;
-// localFolder: where this computer moves it afterwards (empty when it does not).
-QString check(AdoQuery& query, const QString& database, const QString& serverFolder,
-              const QString& localFolder = QString());
+// What the room check found: a refusal when a folder has no room for the database's backup, or the
+// line that says the server folder's room could not be checked (nobody can tell it; the confirmation
+// says so). Both empty when there is room, or when the server will not say what the backup takes.
+struct Room {
+    QString refusal;
+    QString notChecked;
+};
+// serverFolder: where the server writes it; localFolder: where this computer moves it afterwards
+// (empty when it does not). sharesThisComputer: see FolderRoom.h.
+Room check(AdoQuery& query, const QString& database, const QString& serverFolder, bool sharesThisComputer,
+           const QString& localFolder = QString());
 
 // "3,0 МБ", "1,2 ГБ".
 QString sizeText(qint64 bytes);

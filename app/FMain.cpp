@@ -267,6 +267,7 @@ void TMain::connectHandlers() {
     connect(ui->SpeedButton4, &QToolButton::clicked, this, run(&TMain::SpeedButton4Click));
     connect(ui->BitBtn3, &QPushButton::clicked, this, run(&TMain::BitBtn3Click));
     connect(ui->edPathBAK, &QLineEdit::textChanged, this, run(&TMain::edPathBAKChange));
+    connect(ui->Edit1, &QLineEdit::textChanged, this, run(&TMain::Edit1Change));
 
     connect(ui->SpeedButton6, &QToolButton::clicked, this, run(&TMain::SpeedButton6Click));
     connect(ui->edSavePathBAK, &QLineEdit::textChanged, this, run(&TMain::edSavePathBAKChange));

@@ -191,6 +191,14 @@ private:
                                                 const QStringList& replacedFiles) const;
     void edPathBAKChange();
     void forgetBackupFileList();
+    // Every database file the server lists, to its database (restoreplan::listedKey); empty when the
+    // server will not say.
+    QHash<QString, QString> listedDatabaseFiles();
+    // Puts into the path fields what the page proposes from `mdf` and `ldf` (the backup's recorded
+    // paths, or the chosen folder's): never a file the server lists for another database. A new name
+    // changes what is proposed while the fields hold the page's proposal.
+    void propose(const QString& mdf, const QString& ldf);
+    void Edit1Change();
     // The files the restore writes and, among them, the ones that are somebody else's (`lies`:
     // whether the server finds a file at a path).
     void fillRestorePlan(OperationPlan& plan, const QString& MdfPath, const QString& LdfPath,
@@ -243,6 +251,9 @@ private:
     // to: position 0 when the file holds a single set (the statements then name none).
     QList<restoreplan::BackupFile> FBackupFiles;
     restoreplan::ChosenSet FBackupSet;
+    // What the path fields were proposed from, what they were given, and the server's files then.
+    QString FProposedFromMdf, FProposedFromLdf, FProposedMdf, FProposedLdf;
+    QHash<QString, QString> FListedFiles;
     Status m_status = Status::Disconnected;
     bool m_shown = false;
     bool m_pageChangeFromCode = false;

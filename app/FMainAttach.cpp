@@ -16,6 +16,24 @@
 #include "UserAccessNote.h"
 #include "ui_FMain.h"
 
+namespace {
+
+// The server answered the statement with a refusal of its own (a message number, the link held):
+// nothing was attached.
+bool refusedByServer(const DbError& e) {
+    if (e.endedConnection())
+        return false;
+    bool refused = false;
+    for (const DbError::Record& r : e.records()) {
+        if (r.state.startsWith(QLatin1String("08")))
+            return false;
+        refused = refused || r.native > 0;
+    }
+    return refused;
+}
+
+} // namespace
+
 void TMain::SpeedButton2Click() {
     // A server that sees none of this computer's files (a container, another machine) offers its
     // own: a file chosen here would mean nothing to it.
@@ -172,6 +190,29 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     const auto afterword = [](const QString& text) {
         return text.isEmpty() ? text : QLatin1Char('\n') + text;
     };
+    // The copies go only when the server surely did not attach them: after any other ending they
+    // may be the database's files now. Asked before the old database is put back under the name.
+    const auto keptCopies = [&](bool notAttached) {
+        if (copies.empty() || notAttached)
+            return QString();
+        QStringList paths;
+        for (const auto& copy : copies) {
+            copy->keep();
+            paths << copy->path();
+        }
+        return QStringLiteral("Сервер міг приєднати копії файлів, тому їх не вилучено: %1.")
+            .arg(paths.join(QLatin1String(", ")));
+    };
+    const auto surelyMissing = [&] {
+        try {
+            return serverstate::database(*ADOQuery1, Name) == serverstate::Database::Missing;
+        } catch (const DbError&) {
+            return false;
+        }
+    };
+    const auto joined = [](const QString& a, const QString& b) {
+        return a.isEmpty() ? b : b.isEmpty() ? a : a + QLatin1Char('\n') + b;
+    };
     try {
         longop::run(this, *ADOQuery1, attaching);
     } catch (const DbError& e) {
@@ -185,16 +226,21 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
             }
         }
         if (!attachedAfterAll) {
+            // A refusal of the server's leaves nothing attached; a lost link leaves it to the server.
+            const QString kept = keptCopies(refusedByServer(e) || surelyMissing());
             // Why a data file alone could not be attached is told by the advice line of its error.
-            reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), named, putBack());
+            reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), named,
+                              joined(kept, putBack()));
             return false;
         }
     } catch (OperationCancelled& cancelled) {
-        cancelled.message += afterword(putBack());
+        const QString kept = keptCopies(cancelled.message == attaching.notDone);
+        cancelled.message += afterword(joined(kept, putBack()));
         throw;
     } catch (const std::exception& e) {
+        const QString kept = keptCopies(false);
         reportFileFailure(DbError(QString::fromLocal8Bit(e.what())),
-                          QStringLiteral("Не можливо підключити фізичний файл "), named, putBack());
+                          QStringLiteral("Не можливо підключити фізичний файл "), named, joined(kept, putBack()));
         return false;
     }
     for (const auto& copy : copies)

@@ -3,6 +3,7 @@
 
 #include "BackupRoom.h"
 #include "BackupStatements.h"
+#include "BackupTarget.h"
 #include "BackupThroughShared.h"
 #include "BackupVerification.h"
 #include "ErrorAdvice.h"
@@ -127,8 +128,31 @@ void TMain::BitBtn5Click() {
     }
     if (plan.files.first().reach == Reach::Unknown && !seenHere)
         return;
-    if (!plan.refused() && toldNoRoom(backuproom::check(*ADOQuery1, name, serverFolder)))
-        return;
+    if (!plan.refused()) {
+        const backuproom::Room room = backuproom::check(*ADOQuery1, name, serverFolder, serverSeesThisComputer());
+        if (toldNoRoom(room.refusal))
+            return;
+        if (!room.notChecked.isEmpty())
+            plan.findings << room.notChecked;
+    }
+    // WITH INIT replaces whatever the file holds: anything but the database's own older backups is
+    // asked about. The same database is the same name as the server compares names and, where both
+    // sides name one (2005 on), the same family: a copy restored under another name keeps its family.
+    if (ADOConnection->isOpen()) {
+        try {
+            const QString family = serverstate::familyGuid(*ADOQuery1, name, is2000);
+            const auto own = [&](const backuptarget::Set& s) {
+                return (family.isEmpty() || s.familyGuid.isEmpty() ||
+                        family.compare(s.familyGuid, Qt::CaseInsensitive) == 0) &&
+                       sameDatabase(name, s.database);
+            };
+            plan.question = backuptarget::question(
+                name, path, backuptarget::read(*ADOQuery1, path, fileSeen(files, path), is2000), own);
+        } catch (const DbError&) {
+            if (filechecks::fileExists(path))
+                plan.question = backuptarget::question(name, path, {backuptarget::Held::Kind::Unreadable, {}}, {});
+        }
+    }
     if (!confirmPlan(plan))
         return;
     const bool throughShared = !plan.backupWrittenAt.isEmpty();
@@ -139,7 +163,8 @@ void TMain::BitBtn5Click() {
     // The server writes into the shared folder, and this computer copies the file to the chosen
     // folder: both need the room.
     if (throughShared &&
-        toldNoRoom(backuproom::check(*ADOQuery1, name, QFileInfo(written).path(), QFileInfo(path).path())))
+        toldNoRoom(
+            backuproom::check(*ADOQuery1, name, QFileInfo(written).path(), true, QFileInfo(path).path()).refusal))
         return;
     // What the file held before, as the server reads it: after a cancel only a set that was not
     // there then is the new backup.

@@ -143,6 +143,61 @@ void TMain::readBackupFileList() {
                              ADOQuery1->field(QStringLiteral("Size")).toLongLong()});
     ADOQuery1->close();
     proposeServerFolders();
+    FListedFiles = listedDatabaseFiles();
+    propose(ui->edPathMDF2->text(), ui->edPathLDF2->text());
+}
+
+QHash<QString, QString> TMain::listedDatabaseFiles() {
+    QHash<QString, QString> listed;
+    try {
+        const bool is2000 = serverIs2000();
+        QHash<QString, QString> names;
+        ADOQuery1->close();
+        ADOQuery1->setText(QStringLiteral("SELECT name, dbid FROM master.dbo.sysdatabases"));
+        ADOQuery1->openRowset();
+        for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next())
+            names.insert(ADOQuery1->field(QStringLiteral("dbid")), ADOQuery1->field(QStringLiteral("name")));
+        ADOQuery1->close();
+        ADOQuery1->setText(is2000 ? QStringLiteral("SELECT dbid, filename FROM master.dbo.sysaltfiles")
+                                  : QStringLiteral("SELECT database_id, physical_name FROM sys.master_files"));
+        ADOQuery1->openRowset();
+        for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next()) {
+            // 2000 pads the name with blanks to its nchar(260) width.
+            QString path = ADOQuery1->field(is2000 ? QStringLiteral("filename") : QStringLiteral("physical_name"));
+            while (path.endsWith(QLatin1Char(' ')))
+                path.chop(1);
+            listed.insert(restoreplan::listedKey(path),
+                          names.value(ADOQuery1->field(is2000 ? QStringLiteral("dbid") : QStringLiteral("database_id"))));
+        }
+        ADOQuery1->close();
+    } catch (const DbError&) {
+        ADOQuery1->close();
+    }
+    return listed;
+}
+
+void TMain::propose(const QString& mdf, const QString& ldf) {
+    const QString name = ui->Edit1->text();
+    FProposedFromMdf = mdf;
+    FProposedFromLdf = ldf;
+    FProposedMdf = restoreplan::awayFromOthersFiles(mdf, name, false, FListedFiles);
+    FProposedLdf = restoreplan::awayFromOthersFiles(ldf, name, true, FListedFiles);
+    ui->edPathMDF2->setText(FProposedMdf);
+    ui->edPathLDF2->setText(FProposedLdf);
+}
+
+void TMain::Edit1Change() {
+    // Only a field that still holds the page's proposal follows the name: a path the user typed or
+    // chose stays.
+    const QString name = ui->Edit1->text();
+    if (!FProposedMdf.isEmpty() && ui->edPathMDF2->text() == FProposedMdf) {
+        FProposedMdf = restoreplan::awayFromOthersFiles(FProposedFromMdf, name, false, FListedFiles);
+        ui->edPathMDF2->setText(FProposedMdf);
+    }
+    if (!FProposedLdf.isEmpty() && ui->edPathLDF2->text() == FProposedLdf) {
+        FProposedLdf = restoreplan::awayFromOthersFiles(FProposedFromLdf, name, true, FListedFiles);
+        ui->edPathLDF2->setText(FProposedLdf);
+    }
 }
 
 void TMain::proposeServerFolders() {
@@ -185,6 +240,8 @@ void TMain::forgetBackupFileList() {
     FLogicalLogName.clear();
     FBackupFiles.clear();
     FBackupSet = {};
+    FProposedMdf.clear();
+    FProposedLdf.clear();
     ui->BitBtn3->setEnabled(false);
     ui->lbProposedFolders->hide();
 }
@@ -251,8 +308,8 @@ void TMain::SpeedButton1Click() {
         FLogicalLogName.isEmpty()
             ? restoreplan::plainFileName(name + QLatin1String("_Log"), QStringLiteral(".LDF"))
             : restoreplan::plainFileName(FLogicalLogName, QStringLiteral(".LDF"));
-    ui->edPathMDF2->setText(inRestoreFolder(*folder, dataFile));
-    ui->edPathLDF2->setText(inRestoreFolder(*folder, logFile));
+    FListedFiles = listedDatabaseFiles();
+    propose(inRestoreFolder(*folder, dataFile), inRestoreFolder(*folder, logFile));
 }
 
 void TMain::SpeedButton4Click() {
@@ -265,7 +322,10 @@ void TMain::SpeedButton4Click() {
             ? restoreplan::plainFileName(filechecks::trimmed(ui->Edit1->text()) + QLatin1String("_Log"),
                                          QStringLiteral(".LDF"))
             : restoreplan::plainFileName(FLogicalLogName, QStringLiteral(".LDF"));
-    ui->edPathLDF2->setText(inRestoreFolder(*folder, logFile));
+    FListedFiles = listedDatabaseFiles();
+    FProposedFromLdf = inRestoreFolder(*folder, logFile);
+    FProposedLdf = restoreplan::awayFromOthersFiles(FProposedFromLdf, ui->Edit1->text(), true, FListedFiles);
+    ui->edPathLDF2->setText(FProposedLdf);
 }
 
 void TMain::BitBtn3Click() {
@@ -368,7 +428,8 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
         const serverquestions::ServerVersion version = serverquestions::version(*ADOQuery1);
         const serverfiles::Platform platform = files.platform();
         restorechecks::check(*ADOQuery1,
-                             {version, [platform](const QString& p) { return serverfiles::folderOf(p, platform); }},
+                             {version, [platform](const QString& p) { return serverfiles::folderOf(p, platform); },
+                              serverSeesThisComputer()},
                              plan, restoreTargets(MdfPath, LdfPath, further, replacedFiles),
                              {BakPath, set.major, set.minor, set.build, set.collation});
         if (replacing)
@@ -492,11 +553,18 @@ void TMain::offerServerFolders(OperationPlan& plan, serverfiles::ServerFiles& fi
         folders.log = folders.data;
     const QString mdfFolder = serverfiles::folderOf(MdfPath, platform);
     const QString ldfFolder = serverfiles::folderOf(LdfPath, platform);
+    // Never a file the server lists for another database (its own folder holds the attached ones).
+    const QHash<QString, QString> listed = listedDatabaseFiles();
+    const QString name = plan.database;
     const QString newMdf = refused.contains(mdfFolder)
-                               ? serverfiles::joined(folders.data, serverfiles::fileNameOf(MdfPath), platform)
+                               ? restoreplan::awayFromOthersFiles(
+                                     serverfiles::joined(folders.data, serverfiles::fileNameOf(MdfPath), platform),
+                                     name, false, listed)
                                : MdfPath;
     const QString newLdf = refused.contains(ldfFolder)
-                               ? serverfiles::joined(folders.log, serverfiles::fileNameOf(LdfPath), platform)
+                               ? restoreplan::awayFromOthersFiles(
+                                     serverfiles::joined(folders.log, serverfiles::fileNameOf(LdfPath), platform),
+                                     name, true, listed)
                                : LdfPath;
     plan.remedy.offer = QStringLiteral("Створити файли бази даних у власному каталозі сервера?\n%1\n%2")
                             .arg(newMdf, newLdf);

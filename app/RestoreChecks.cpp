@@ -1,7 +1,9 @@
 #include "RestoreChecks.h"
 
 #include "AdoQuery.h"
+#include "DbError.h"
 #include "ErrorAdvice.h"
+#include "FolderRoom.h"
 #include "OperationPlan.h"
 
 #include <QLocale>
@@ -100,19 +102,32 @@ void check(AdoQuery& query, const Server& server, OperationPlan& plan, const QLi
         plan.stop = unreadable;
         return;
     }
+    // What the user should know is told whatever the server says to the questions after it.
+    const QString older = upgraded(backup.major, backup.minor, backup.build, server.version);
+    if (!older.isEmpty())
+        plan.findings << older;
+    try {
+        const QString collation = otherCollation(backup.collation, serverCollation(query));
+        if (!collation.isEmpty())
+            plan.findings << collation;
+    } catch (const DbError&) {
+    }
     // Express holds so much data per database and no more (1827 once the files are made).
     qint64 data = 0;
     for (const Target& t : targets)
         if (t.data)
             data += t.bytes;
-    const serverquestions::Edition edition = serverquestions::edition(query, server.version);
-    if (edition.express() && data > edition.capMB * 1024 * 1024) {
-        plan.stop =
-            QStringLiteral("Сервер %1 — редакція %2, у якій база даних може мати не більше %3 даних, а "
-                           "файли даних цієї копії займають %4. Відновити її на цьому сервері не можна.\n"
-                           "Серверу нічого не надіслано.")
-                .arg(plan.server, edition.name, humanSize(edition.capMB * 1024 * 1024), humanSize(data));
-        return;
+    try {
+        const serverquestions::Edition edition = serverquestions::edition(query, server.version);
+        if (edition.express() && data > edition.capMB * 1024 * 1024) {
+            plan.stop =
+                QStringLiteral("Сервер %1 — редакція %2, у якій база даних може мати не більше %3 даних, а "
+                               "файли даних цієї копії займають %4. Відновити її на цьому сервері не можна.\n"
+                               "Серверу нічого не надіслано.")
+                    .arg(plan.server, edition.name, humanSize(edition.capMB * 1024 * 1024), humanSize(data));
+            return;
+        }
+    } catch (const DbError&) {
     }
     // Each folder's files against the room of its volume (3257 or 1101 after minutes of copying
     // otherwise). A file of the replaced database has its room already.
@@ -128,21 +143,19 @@ void check(AdoQuery& query, const Server& server, OperationPlan& plan, const QLi
     }
     QStringList short_;
     for (const QString& folder : folders) {
-        const qint64 free = serverquestions::freeBytes(query, server.version, folder);
-        if (free >= 0 && needed[folder] > free)
+        qint64 free = -1;
+        try {
+            free = folderroom::freeBytes(query, server.version, folder, server.sharesThisComputer);
+        } catch (const DbError&) {
+        }
+        if (free < 0)
+            plan.findings << folderroom::notChecked(folder, humanSize(needed[folder]));
+        else if (needed[folder] > free)
             short_ << QStringLiteral("Для файлів бази даних у каталозі %1 потрібно %2, а вільно там лише %3.")
                           .arg(folder, humanSize(needed[folder]), humanSize(free));
     }
-    if (!short_.isEmpty()) {
+    if (!short_.isEmpty())
         plan.stop = short_.join(QLatin1Char('\n')) + QStringLiteral("\nСерверу нічого не надіслано.");
-        return;
-    }
-    const QString older = upgraded(backup.major, backup.minor, backup.build, server.version);
-    if (!older.isEmpty())
-        plan.findings << older;
-    const QString collation = otherCollation(backup.collation, serverCollation(query));
-    if (!collation.isEmpty())
-        plan.findings << collation;
 }
 
 } // namespace restorechecks

@@ -44,6 +44,7 @@ struct Target {
 struct Server {
     serverquestions::ServerVersion version;
     std::function<QString(const QString&)> folderOf; // the folder of a path, as the server writes paths
+    bool sharesThisComputer = false; // it runs here and sees this computer's files (FolderRoom.h)
 };
 
 // What the backup's header says of the set restored.
@@ -54,8 +55,9 @@ struct Backup {
 };
 
 // Asks the server about its edition, collation and the free space of each target folder, and puts
-// what it found into the plan: a refusal into plan.stop, lines into plan.findings. Throws DbError
-// when the server cannot be asked.
+// what it found into the plan: a refusal into plan.stop, lines into plan.findings (a folder whose
+// room nobody can tell among them). Each question stands alone: one the server cannot answer
+// keeps none of the others from being asked and told.
 void check(AdoQuery& query, const Server& server, OperationPlan& plan, const QList<Target>& targets,
            const Backup& backup);
 

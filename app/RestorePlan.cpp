@@ -2,6 +2,8 @@
 
 #include "FileChecks.h"
 
+#include <algorithm>
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -59,6 +61,31 @@ QString plainFileName(const QString& stem, const QString& tail) {
     while (name.toUtf8().size() > room && !name.isEmpty())
         name.chop(name.size() >= 2 && name.back().isLowSurrogate() ? 2 : 1);
     return name + tail;
+}
+
+QString listedKey(const QString& path) {
+    const bool windows = path.contains(QLatin1Char('\\')) || (path.size() >= 2 && path[1] == QLatin1Char(':'));
+    return windows ? path.toLower().replace(QLatin1Char('\\'), QLatin1Char('/')) : path;
+}
+
+QString awayFromOthersFiles(const QString& path, const QString& name, bool log,
+                            const QHash<QString, QString>& listed) {
+    const QString databaseName = filechecks::trimmed(name);
+    const auto othersFile = [&](const QString& p) {
+        const auto owner = listed.constFind(listedKey(p));
+        return owner != listed.constEnd() && owner->compare(databaseName, Qt::CaseInsensitive) != 0;
+    };
+    if (path.isEmpty() || !othersFile(path))
+        return path;
+    const int cut = int(std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')))) + 1;
+    const QString folder = path.left(cut);
+    const QString stem = databaseName.isEmpty() ? QFileInfo(path.mid(cut)).completeBaseName()
+                                                : databaseName + (log ? QStringLiteral("_log") : QString());
+    const QString extension = log ? QStringLiteral(".ldf") : QStringLiteral(".mdf");
+    QString proposed = folder + plainFileName(stem, extension);
+    for (int n = 2; othersFile(proposed); ++n)
+        proposed = folder + plainFileName(stem, QLatin1Char('_') + QString::number(n) + extension);
+    return proposed;
 }
 
 QStringList othersFiles(const QStringList& targets, const QStringList& ownFiles,

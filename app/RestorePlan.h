@@ -3,6 +3,7 @@
 // another database by now.
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -81,6 +82,18 @@ QList<Move> furtherFiles(const QList<BackupFile>& files, const QString& database
 // is cut on a character boundary so that the whole name takes at most 255 bytes in UTF-8, which is
 // what file systems take.
 QString plainFileName(const QString& stem, const QString& tail);
+
+// The key a path the server lists has in `listed` below: a Windows path in one case and with one
+// kind of separator, as Windows compares them; any other as it stands.
+QString listedKey(const QString& path);
+// The path proposed for the first data (or, with log, log) file of a restore as `name`: `path`
+// itself unless the server lists it as a file of another database (`listed`: listedKey of every
+// database file the server lists, to its database's name); then, in the same folder, a name after
+// the database: "<name>.mdf" or "<name>_log.ldf", "_2", "_3" … while that one is listed too.
+// Without a name yet the stem is the file's own. Restoring over the database that has the file
+// keeps it.
+QString awayFromOthersFiles(const QString& path, const QString& name, bool log,
+                            const QHash<QString, QString>& listed);
 
 // The targets where a file already lies that is none of `ownFiles` (the files of the database the
 // restore replaces, as the server names them): files of somebody else's, which the restore would

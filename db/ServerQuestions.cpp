@@ -170,7 +170,10 @@ qint64 freeBytes(AdoQuery& query, const ServerVersion& v, const QString& folder)
         int longest = -1;
         for (query.first(); !query.atEnd(); query.next()) {
             const QString root = comparable(query.field(QStringLiteral("fixed_drive_path")));
-            if (within(target, root) && root.size() > longest) {
+            // A drive letter is a volume; "/" of a Linux server is only the root's, and any folder
+            // below it may be a disk of its own.
+            const bool driveRoot = root.size() >= 2 && root[1] == QLatin1Char(':');
+            if ((driveRoot ? within(target, root) : target == root) && root.size() > longest) {
                 longest = int(root.size());
                 free = query.field(QStringLiteral("free_space_in_bytes")).toLongLong();
             }
@@ -179,9 +182,10 @@ qint64 freeBytes(AdoQuery& query, const ServerVersion& v, const QString& folder)
         if (free >= 0)
             return free;
     }
-    // A file on the same drive, or sharing the first folders of the path, is likely on its volume.
+    // A file on the same drive is on its volume; sharing the first folders of a Linux path says
+    // nothing (the folder may be a disk mounted there).
     const bool drive = target.size() >= 2 && target[1] == QLatin1Char(':');
-    if (!files.isEmpty() && files.first().depth >= (drive ? 1 : 2)) {
+    if (drive && !files.isEmpty() && files.first().depth >= 1) {
         const qint64 free = volumeFree(query, files.first().databaseId, files.first().fileId);
         if (free >= 0)
             return free;

@@ -44,10 +44,11 @@ Edition edition(AdoQuery& query, const ServerVersion& v);
 // 2022, 50 GB from 2025.
 qint64 expressCapMB(const ServerVersion& v);
 
-// Free bytes of the volume that holds `folder` as the server names it; -1 when the version has no
-// way to tell. Tries, in order: sys.dm_os_volume_stats of a database file in that very folder
-// (2008 R2 SP1 on), sys.dm_os_enumerate_fixed_drives (2017 CU1 on), sys.dm_os_volume_stats of the
-// file nearest to it, xp_fixeddrives for a drive letter (SQL Server on Windows).
+// Free bytes of the volume that holds `folder` as the server names it; -1 when the server cannot
+// tell that volume's (never another volume's figure). Tries, in order: sys.dm_os_volume_stats of a
+// database file in that very folder (2008 R2 SP1 on), sys.dm_os_enumerate_fixed_drives (2017 CU1
+// on) for a drive letter or the very folder it lists, sys.dm_os_volume_stats of a file on the same
+// drive, xp_fixeddrives for a drive letter (SQL Server on Windows).
 qint64 freeBytes(AdoQuery& query, const ServerVersion& v, const QString& folder);
 
 struct BackupHeader {

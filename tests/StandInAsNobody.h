@@ -17,14 +17,16 @@ struct StandInAsNobody {
     QProcess process;
     int port = 0;
     int version = 2019;
+    QStringList extra; // further options of the stand-in
     bool start() {
         QFile::setPermissions(data.path(), QFileDevice::Permissions(0x7777));
         process.start(QStringLiteral("setpriv"),
-                      {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                      QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
                        QStringLiteral("--clear-groups"), QStringLiteral(ZELVARO_DEVSERVER),
                        QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--browser-port"),
                        QStringLiteral("0"), QStringLiteral("--version"), QString::number(version),
-                       QStringLiteral("--data-dir"), data.path()});
+                       QStringLiteral("--data-dir"), data.path()} +
+                          extra);
         if (!process.waitForStarted(5000))
             return false;
         QElapsedTimer waited;

@@ -89,6 +89,37 @@ private slots:
         QVERIFY(QFile::exists(target));
     }
 
+    // WITH INIT replaces the whole file: the database's own older backup unasked, as always; a backup
+    // of another database or a file that is no backup is named in the one confirmation, and No
+    // leaves it as it was.
+    void aFileOfAnotherDatabaseOrNoBackupIsAskedAbout() {
+        WindowHarness h(2019);
+        h.sql(QStringLiteral("CREATE DATABASE Sales\nCREATE DATABASE Other"));
+        const QString sales = h.server.scratch() + QStringLiteral("/Sales.bak");
+        const QString notes = h.server.scratch() + QStringLiteral("/notes.bak");
+        QVERIFY(writeFile(notes, "not a backup"));
+        QVERIFY(h.connect());
+        for (int run = 0; run < 2; ++run) {
+            h.script.clear();
+            h.script.answer(Reply::OK);
+            h.backup(QStringLiteral("Sales"), sales);
+            QCOMPARE(h.script.seen.size(), 1);
+            QVERIFY2(h.script.last().text.contains(QStringLiteral("успішно виконано")), qPrintable(h.script.last().text));
+        }
+        const QStringList said = {QStringLiteral("резервну копію іншої бази даних: Sales від "),
+                                  QStringLiteral("не резервна копія")};
+        for (const QString& file : {sales, notes}) {
+            const QByteArray before = fileBytes(file);
+            h.script.clear();
+            h.script.answer(Reply::No);
+            h.backup(QStringLiteral("Other"), file);
+            QCOMPARE(h.script.seen.size(), 1);
+            QVERIFY2(h.script.last().text.contains(file) && h.script.last().text.contains(said[file == notes]),
+                     qPrintable(h.script.last().text));
+            QCOMPARE(fileBytes(file), before);
+        }
+    }
+
     // 2000 has no catalog views: its sysindexes give the pages in use as well. A new database holds
     // its model's pages (66 on 2000; on 2019 more than a 2 MB file has, so all of it).
     void usedSizeOnEveryVersion() {

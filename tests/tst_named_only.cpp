@@ -83,7 +83,10 @@ private slots:
             h.script.answer(Reply::OK);
             h.restoreAs(QStringLiteral("First"));
             QVERIFY2(h.databases().contains(QStringLiteral("First")), qPrintable(h.script.last().text));
-            h.chooseRestoreFolder(target);
+            // Typed: the page itself never proposes First's files.
+            h.restoreName()->setText(name);
+            h.restoreMdf()->setText(target + QStringLiteral("/VTR.MDF"));
+            h.restoreLdf()->setText(target + QStringLiteral("/VTR_log.LDF"));
         }
         h.restoreName()->setText(name);
         const QMap<QString, QByteArray> before = filesUnder(target);

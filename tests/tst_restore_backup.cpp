@@ -16,6 +16,25 @@ class RestoreAndBackupPages : public QObject {
 private slots:
     void initTestCase() { prepareApplication(); }
 
+    // The backup's recorded paths are the attached Sales's files: under a new name the page never
+    // proposes them, but names after the new database in the same folder; Sales itself keeps them.
+    void aNewNameIsNeverProposedALiveDatabasesFiles() {
+        WindowHarness h;
+        const QString base = h.server.scratch() + QStringLiteral("/Sales");
+        QVERIFY(h.makeBackup(QStringLiteral("Sales"), base + QStringLiteral(".bak")));
+        QVERIFY(h.connect());
+        h.readFileList(base + QStringLiteral(".bak"));
+        h.restoreName()->setText(QStringLiteral("SalesR"));
+        QCOMPARE(h.restoreMdf()->text(), base + QStringLiteral("R.mdf"));
+        QCOMPARE(h.restoreLdf()->text(), base + QStringLiteral("R_log.ldf"));
+        h.script.answer(Reply::OK);
+        h.restoreButton()->click();
+        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних SalesR успішно відновлена")),
+                 qPrintable(h.script.last().text));
+        h.restoreName()->setText(QStringLiteral("Sales"));
+        QCOMPARE(h.restoreMdf()->text(), base + QStringLiteral(".mdf"));
+    }
+
     void backupThenRestoreUnderANewName_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("folder");
@@ -44,10 +63,11 @@ private slots:
                            "COPY_ONLY\r\n")
                 .arg(sqlquote::name(name), sqlquote::literal(bak))));
 
-        // Restore: the file list proposes the recorded paths and fills the logical names.
+        // Restore: the file list fills the logical names; the recorded paths are the attached
+        // database's files, so the proposal is named after the name in the field instead.
         h.readFileList(bak);
-        QCOMPARE(h.restoreMdf()->text(), h.server.dataDir() + "/" + name + ".mdf");
-        QCOMPARE(h.restoreLdf()->toolTip(), h.server.dataDir() + "/" + name + "_log.ldf");
+        QCOMPARE(h.restoreMdf()->text(), h.server.dataDir() + "/" + h.restoreName()->text() + ".mdf");
+        QCOMPARE(h.restoreLdf()->toolTip(), h.server.dataDir() + "/" + h.restoreName()->text() + "_log.ldf");
         QCOMPARE(h.window->logicalDataName(), name);
         QCOMPARE(h.window->logicalLogName(), name + "_log");
         QVERIFY(h.restoreButton()->isEnabled());
@@ -90,6 +110,7 @@ private slots:
         QVERIFY(h.connect());
         h.readFileList(bak);
         h.script.clear();
+        h.script.answer(Reply::Yes); // the room of the server's own folder cannot be checked
         h.restoreAs(QStringLiteral("Fresh"), QStringLiteral("gone.mdf"), QStringLiteral("gone_log.ldf"));
         QVERIFY2(h.script.last().text.contains(QLatin1String("cannot be restored over the existing")),
                  qPrintable(h.script.texts().join('|')));

@@ -4,7 +4,11 @@
 // one confirmation's T-SQL section, which holds the statements exactly as they are sent.
 #include "WindowHarness.h"
 
+#include "AdoQuery.h"
 #include "BackupFormat.h"
+#include "BackupRoom.h"
+#include "OperationPlan.h"
+#include "RestoreChecks.h"
 #include "PlainOdbc.h"
 #include "ProgressDialog.h"
 #include "ServerFileDialog.h"
@@ -230,6 +234,33 @@ private slots:
         QVERIFY(QDir(d + "/target").isEmpty());
     }
 
+    // A folder on a small disk of its own where no database file lies: its own room (from the file
+    // system, for a server that shares this computer's), never the room of "/" the server lists;
+    // where nobody can tell, the confirmation says so. The same for a backup.
+    void aFolderWithoutDatabaseFilesIsMeasuredItself() {
+        SmallDisk disk(QStringLiteral("1m"));
+        if (!disk.mounted)
+            QSKIP("mounting a tmpfs needs root");
+        DevServer server(2019);
+        server.tsql(QStringLiteral("CREATE DATABASE Big ON PRIMARY (NAME = Big, FILENAME = N'%1/Big.mdf', SIZE = 3MB)")
+                        .arg(server.scratch()));
+        AdoConnection c;
+        c.setConnectionString(server.connectionString());
+        AdoQuery q(c);
+        const serverquestions::ServerVersion v = serverquestions::version(q);
+        QCOMPARE(serverquestions::freeBytes(q, v, disk.dir.path()), qint64(-1));
+        const auto folderOf = [](const QString& p) { return QFileInfo(p).path(); };
+        for (const bool here : {true, false}) {
+            OperationPlan plan;
+            restorechecks::check(q, {v, folderOf, here}, plan, {{disk.dir.path() + "/Big.mdf", 3 << 20}}, {});
+            QCOMPARE(plan.stop.contains(disk.dir.path() + QStringLiteral(" потрібно 3,0")), here);
+            QCOMPARE(plan.findings.join('\n').contains(QStringLiteral("перевірити не вдалося")), !here);
+            const backuproom::Room room = backuproom::check(q, QStringLiteral("Big"), disk.dir.path(), here);
+            QCOMPARE(room.refusal.contains(QStringLiteral("вільно лише")), here);
+            QCOMPARE(room.notChecked.contains(disk.dir.path()), !here);
+        }
+    }
+
     // A backup this server cannot read is told from its header, with both versions, before its
     // list is read: a newer server's, and from 2012 on a 2000 backup.
     void aBackupOfAnotherVersionIsToldFromItsHeader_data() {
@@ -326,7 +357,9 @@ private slots:
         h.readFileList(bak);
         h.script.clear();
         h.script.answer(Reply::No);
-        h.restoreAs(QStringLiteral("Kopia"), closed + "/Kopia.mdf", closed + "/Kopia_log.ldf");
+        // The backup's own file names, which in the server's folder are the attached Sklad's: the
+        // offer names the files after the new database instead.
+        h.restoreAs(QStringLiteral("Kopia"), closed + "/Sklad.mdf", closed + "/Sklad_log.ldf");
         QCOMPARE(h.script.seen.size(), 1);
         const QString offered =
             QStringLiteral("Створити файли бази даних у власному каталозі сервера?\n%1\n%2")
@@ -356,6 +389,7 @@ private slots:
         h.chooseRestoreFolder(QStringLiteral("/var/opt/mssql/restored"));
         QCOMPARE(h.script.last().kind, modal::Kind::ServerFolder);
         QCOMPARE(h.restoreMdf()->text(), QStringLiteral("/var/opt/mssql/restored/Sklad.MDF"));
+        h.script.answer(Reply::Yes); // no database file there: its room cannot be checked
         h.script.answer(Reply::OK);
         h.restoreAs(QStringLiteral("Kopia"));
         QVERIFY2(restored(h, QStringLiteral("Kopia")), qPrintable(h.script.texts().join(QLatin1Char('|'))));
@@ -374,6 +408,8 @@ private slots:
                                                           QStringLiteral("1000"),
                                                           QStringLiteral("--ignore-attention")});
         QVERIFY(h.connect());
+        h.openPage(WindowHarness::RestorePage);
+        h.restoreName()->setText(QStringLiteral("Old"));
         h.readFileList(bak);
         QCOMPARE(h.restoreMdf()->text(), QStringLiteral("/var/opt/mssql/data/Old.mdf"));
         bool cancelled = false;

@@ -268,6 +268,7 @@ private slots:
         // A backup of the server's own system proposes its own paths, and no line.
         h.readFileList(bak);
         h.makeBackup(QStringLiteral("L"), h.server.scratch() + QStringLiteral("/L.bak"));
+        h.restoreName()->setText(QStringLiteral("L"));
         h.readFileList(h.server.scratch() + QStringLiteral("/L.bak"));
         QCOMPARE(h.restoreMdf()->text(), h.server.scratch() + QStringLiteral("/L.mdf"));
         QVERIFY(!line->isVisible());

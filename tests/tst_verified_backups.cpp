@@ -151,6 +151,8 @@ private slots:
         const QByteArray mdf = fileBytes(folder + "/Sales.mdf");
         const QByteArray ldf = fileBytes(folder + "/Sales_log.ldf");
         QVERIFY(connectAs(h, version));
+        h.openPage(WindowHarness::RestorePage);
+        h.restoreName()->setText(QStringLiteral("Sales")); // over itself: its own files are proposed
         h.readFileList(bak);
         QCOMPARE(h.restoreMdf()->text(), folder + "/Sales.mdf");
         if (version == 2000)

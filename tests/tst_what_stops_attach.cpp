@@ -317,6 +317,33 @@ private slots:
         QCOMPARE(fileversion::ofPrimaryFile(h.window->query(), files.mdf), 904);
     }
 
+    // The link lost while a copy is attached: whether the server attached it nobody can tell, so
+    // the copies stay where they are and are named.
+    void copiesStayWhenTheOutcomeIsUnknown() {
+        if (!DevServer::canRunAs())
+            QSKIP("another account for the server needs root");
+        WindowHarness h(2019);
+        OpenFiles files(2016, QStringLiteral("Lost"));
+        StandInAsNobody server;
+        server.extra = {QStringLiteral("--slow-changes"), QStringLiteral("1000")};
+        QVERIFY(server.start());
+        h.serverName()->setText(server.dataSource());
+        QVERIFY(h.connect());
+        modal::setProgressWatcher([&server](ProgressDialog& d) {
+            if (d.line().startsWith(QStringLiteral("Приєднання")))
+                QTimer::singleShot(300, &d, [&server] { server.process.kill(); });
+        });
+        h.script.clear();
+        h.script.answer(Reply::Yes);
+        h.attach(QStringLiteral("Lost"), files.mdf, files.ldf);
+        modal::setProgressWatcher(nullptr);
+        const QStringList left = QDir(lastingFolderPlaces().first()).entryList({QStringLiteral("Lost*")}, QDir::Files);
+        QCOMPARE(left.size(), 2);
+        QVERIFY2(h.script.texts().join('|').contains(left.first()), qPrintable(h.script.texts().join('|')));
+        for (const QString& f : left)
+            QFile::remove(lastingFolderPlaces().first() + QLatin1Char('/') + f);
+    }
+
     // The copy needs room where it goes: a file larger than the free space is told with both sizes
     // before anything is copied or sent.
     void aCopyLargerThanTheRoomIsRefused() {
