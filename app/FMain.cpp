@@ -10,6 +10,7 @@
 #include "Images.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
+#include "OperationRun.h"
 #include "ServerWait.h"
 #include "Version.h"
 #include "WindowPlacement.h"
@@ -283,6 +284,13 @@ void TMain::showEvent(QShowEvent* event) {
 }
 
 void TMain::closeEvent(QCloseEvent* event) {
+    // A plan that put the others out stops, and the window waits for the database to be opened
+    // again before it closes (a long statement asks first, below).
+    if (operationrun::isRunning() && !longop::isRunning()) {
+        event->ignore();
+        operationrun::closeRequested(this);
+        return;
+    }
     // A connect in progress is given up: nothing has been done on the server yet.
     serverwait::giveUp();
     // The statement runs on, on this window's connection: it is cancelled first, or nothing closes.
@@ -415,6 +423,7 @@ bool TMain::ConnectToServer(bool ShowSuccess) {
                              {DialogButton::OK});
     setStatusImage(Status::Connected);
     m_connectedOnce = true;
+    offerToOpenWhatWasLeft();
     return true;
 }
 
