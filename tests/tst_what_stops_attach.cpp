@@ -203,6 +203,31 @@ private slots:
                  qPrintable(userAccess(h, QStringLiteral("Old"))));
     }
 
+    // The window closed while SET SINGLE_USER waits for the server: the detach is never sent, the
+    // window waits for the database to be opened to everybody again, then closes without a word.
+    void closingWhileSingleUserWaitsOpensTheDatabaseAgain() {
+        WindowHarness h(2019, {QStringLiteral("--slow"), QStringLiteral("700")});
+        h.sql(QStringLiteral("CREATE DATABASE Old"));
+        Holder holder(h.server, QStringLiteral("Old"));
+        QVERIFY(h.connect());
+        modal::setProgressWatcher([&h](ProgressDialog& d) {
+            if (h.server.receivedStatements().contains(QLatin1String("SET SINGLE_USER")))
+                QTimer::singleShot(0, h.window.get(), [&h] { h.window->close(); });
+        });
+        h.script.clear();
+        h.script.answer(Reply::Yes);
+        QVERIFY(h.detach(QStringLiteral("Old")));
+        modal::setProgressWatcher(nullptr);
+        QTRY_VERIFY(!h.window->isVisible());
+        QCOMPARE(h.script.seen.size(), 1); // the question alone
+        const QString sent = h.server.receivedStatements();
+        QVERIFY(!sent.contains(QLatin1String("sp_detach_db")));
+        QCOMPARE(sent.split(QStringLiteral("--- end of batch ---")).at(sent.count(QLatin1String("--- end")) - 1).trimmed(),
+                 QStringLiteral("ALTER DATABASE [Old] SET MULTI_USER"));
+        QVERIFY2(userAccess(h, QStringLiteral("Old")).contains(QLatin1String("MULTI_USER")),
+                 qPrintable(userAccess(h, QStringLiteral("Old"))));
+    }
+
     // An attach over a database the others were put out of, cancelled: the older database is attached
     // again open to everybody, as it was, not left to one connection by the mode its files kept.
     void aCancelledAttachOverOthersPutsTheOlderBackForEveryone() {
