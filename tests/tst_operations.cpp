@@ -4,6 +4,7 @@
 #include "AdoConnection.h"
 #include "AdoQuery.h"
 #include "DatabaseOperations.h"
+#include "DbError.h"
 #include "DevServer.h"
 #include "Journal.h"
 #include "Runner.h"
@@ -118,6 +119,31 @@ private slots:
                  refused ? ops::Outcome::NotDone : ops::Outcome::Done);
         if (refused)
             QCOMPARE(ops::singleuser::userAccess(s.q, name), QStringLiteral("MULTI_USER"));
+    }
+
+    // A put-back the server never gets (the link lost): the failure is kept for the user with the
+    // database and its statement, and the journal keeps the entry for the next connect.
+    void aFailedPutBackIsToldAndKept() {
+        Stand s;
+        s.sql(QStringLiteral("CREATE DATABASE Busy"));
+        AdoConnection holder;
+        holder.setConnectionString(s.server.connectionString());
+        holder.open();
+        holder.setDefaultDatabase(QStringLiteral("Busy"));
+        const ops::Plan plan = ops::drop::plan({QStringLiteral("Busy")}, s.ops);
+        s.c.setDefaultDatabase(QStringLiteral("Busy")); // the drop is refused: our own session is inside
+        struct LinkLostAtPutBack : QueryExecutor {
+            using QueryExecutor::QueryExecutor;
+            void puttingBack() override { throw DbError(QStringLiteral("Communication link failure")); }
+        } executor(s.q);
+        const ops::Ran ran = ops::run(plan, executor, ops::journal());
+        QVERIFY(!ran.done);
+        QCOMPARE(ran.putBackFailed, QStringLiteral("Communication link failure"));
+        QCOMPARE(ran.left.size(), 1);
+        QCOMPARE(ops::journal().entries().size(), 1);
+        QVERIFY(ops::singleuser::leftSingleUser(QStringLiteral("Busy"), ran.putBackFailed)
+                    .contains(QStringLiteral("сервер не виконав ALTER DATABASE [Busy] SET MULTI_USER")));
+        QVERIFY(ops::journal().crossOut(ran.left[0].id));
     }
 
     // A statement that is not the plan's next is a programming error: refused, nothing sent.

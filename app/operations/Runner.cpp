@@ -67,9 +67,9 @@ Ran run(const Plan& plan, Executor& executor, Journal& journal) {
     }
     if (written.isEmpty())
         return ran;
-    channel.beginPutBack();
     ran.putBackSent = !plan.putBack.isEmpty();
     try {
+        channel.beginPutBack();
         for (const Statement& s : plan.putBack)
             channel.send(s.text);
     } catch (const NotInPlan&) {

@@ -4,7 +4,6 @@
 #include "AdoQuery.h"
 #include "SqlQuote.h"
 
-#include <QLocale>
 #include <QStringList>
 
 namespace ops::singleuser {
@@ -92,7 +91,7 @@ Plan openToAll(const JournalEntry& left) {
                                    "Zelvaro перевів її в цей режим для операції, яка не завершилася (%3), і не "
                                    "зміг відкрити знову. Нею може користуватися лише одне з'єднання. Відкрити її "
                                    "для всіх?")
-                        .arg(left.database, left.server, QLocale::system().toString(left.made.toLocalTime(), QLocale::ShortFormat));
+                        .arg(left.database, left.server, left.made.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")));
     plan.statements = {{multiUser(left.database), Pace::Short}};
     return plan;
 }
