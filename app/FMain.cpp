@@ -443,10 +443,7 @@ bool TMain::connectedOrConnect() {
 }
 
 void TMain::useMaster() {
-    ADOQuery1->close();
-    ADOQuery1->setText(QStringLiteral("USE master"));
-    ADOQuery1->execute();
-    ADOQuery1->close();
+    ops::useMaster(*ADOQuery1);
 }
 
 bool TMain::serverIs2000() const {

@@ -9,6 +9,13 @@
 
 namespace ops {
 
+void useMaster(AdoQuery& query) {
+    query.close();
+    query.setText(QStringLiteral("USE master"));
+    query.execute();
+    query.close();
+}
+
 int databaseId(AdoQuery& query, const QString& name) {
     query.close();
     query.setText(QLatin1String("SELECT name, dbid FROM master.dbo.sysdatabases WHERE name = ") +

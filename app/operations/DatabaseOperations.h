@@ -21,6 +21,8 @@ struct Server {
 // What the server holds once an operation has ended.
 enum class Outcome { Done, NotDone, Unknown };
 
+// Makes master the statement's database ("USE master"), the query closed before and after.
+void useMaster(AdoQuery& query);
 // The database of that name, exactly as the server finds it; 0 when it has none. Throws DbError.
 int databaseId(AdoQuery& query, const QString& name);
 // Whether the server lists the database. Throws DbError.
