@@ -308,6 +308,7 @@ void TMain::FormShow() {
     selectPageFromCode(0);
     ui->ServerName->setText(GetComputerNameText());
     ui->PageControl1->hide();
+    tellWhatEarlierRunsLeft();
 }
 
 void TMain::FormClose() {

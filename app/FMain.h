@@ -169,6 +169,9 @@ private:
     // After a connect: a database an earlier operation left single-user on this server (the
     // journal says so) is asked about, and the user is offered to open it to everybody.
     void offerToOpenWhatWasLeft();
+    // At start: what an ended run left on this computer (grants, copies, shared folders) and could
+    // not take back, named for the user; a database left single-user waits for the next connect.
+    void tellWhatEarlierRunsLeft();
 
     void openRestorePage();
     void SpeedButton5Click();

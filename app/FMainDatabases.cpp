@@ -15,6 +15,7 @@
 #include "UserAccessNote.h"
 #include "ui_FMain.h"
 
+#include <QCoreApplication>
 #include <QSignalBlocker>
 
 void TMain::openDatabaseListPage() {
@@ -238,4 +239,17 @@ void TMain::offerToOpenWhatWasLeft() {
         }
         ops::journal().crossOut(left.id);
     }
+}
+
+void TMain::tellWhatEarlierRunsLeft() {
+    QStringList lines;
+    for (const ops::JournalEntry& left : ops::journal().ours())
+        if (left.kind != ops::JournalEntry::Kind::SingleUser && left.pid != QCoreApplication::applicationPid())
+            lines << QStringLiteral("• ") + left.describe();
+    if (lines.isEmpty())
+        return;
+    modal::messageDialog(QStringLiteral("Попередній запуск Zelvaro завершився, не забравши того, що залишив для "
+                                        "сервера:\n%1\nZelvaro не зміг забрати це сам; приберіть це вручну.")
+                             .arg(lines.join(QLatin1Char('\n'))),
+                         DialogType::Warning, {DialogButton::OK});
 }
