@@ -107,14 +107,15 @@ void TMain::BitBtn2Click() {
         if (!ran.done) {
             // The put-back's failure first, then what stopped the detach (the plain error box).
             if (!ran.putBackFailed.isEmpty())
-                modal::messageDialog(ops::singleuser::leftSingleUser(name, ran.putBackFailed), DialogType::Warning,
-                                     {DialogButton::OK});
+                modal::messageDialog(ops::singleuser::leftSingleUser(name, ran.putBackFailed),
+                                     DialogType::Warning, {DialogButton::OK});
             std::rethrow_exception(ran.stopped);
         }
         // The plain detach says nothing; one that put the others out tells that the files keep the
         // single-user mode it took for that.
         if (!plan.othersInside.isEmpty())
-            modal::messageDialog(useraccessnote::afterDetach(name), DialogType::Information, {DialogButton::OK});
+            modal::messageDialog(useraccessnote::afterDetach(name), DialogType::Information,
+                                 {DialogButton::OK});
     }
     FillDatabaseList();
 }
@@ -151,7 +152,8 @@ void TMain::BitBtn4Click() {
             try {
                 std::rethrow_exception(ran.stopped);
             } catch (const DbError& e) {
-                modal::systemMessageBox(this, erroradvice::appended(e), QGuiApplication::applicationDisplayName());
+                modal::systemMessageBox(this, erroradvice::appended(e),
+                                        QGuiApplication::applicationDisplayName());
             } catch (const OperationCancelled&) {
                 // The list shows what the server holds after a cancel too; then the user is told what
                 // the cancel left, even when the list could not be read again (it then stays as it was).
@@ -165,8 +167,8 @@ void TMain::BitBtn4Click() {
                 throw;
             }
             if (!ran.putBackFailed.isEmpty())
-                modal::messageDialog(ops::singleuser::leftSingleUser(name, ran.putBackFailed), DialogType::Warning,
-                                     {DialogButton::OK});
+                modal::messageDialog(ops::singleuser::leftSingleUser(name, ran.putBackFailed),
+                                     DialogType::Warning, {DialogButton::OK});
         }
     }
     FillDatabaseList();
@@ -244,12 +246,14 @@ void TMain::offerToOpenWhatWasLeft() {
 void TMain::tellWhatEarlierRunsLeft() {
     QStringList lines;
     for (const ops::JournalEntry& left : ops::journal().ours())
-        if (left.kind != ops::JournalEntry::Kind::SingleUser && left.pid != QCoreApplication::applicationPid())
+        if (left.kind != ops::JournalEntry::Kind::SingleUser &&
+            left.pid != QCoreApplication::applicationPid())
             lines << QStringLiteral("• ") + left.describe();
     if (lines.isEmpty())
         return;
-    modal::messageDialog(QStringLiteral("Попередній запуск Zelvaro завершився, не забравши того, що залишив для "
-                                        "сервера:\n%1\nZelvaro не зміг забрати це сам; приберіть це вручну.")
-                             .arg(lines.join(QLatin1Char('\n'))),
-                         DialogType::Warning, {DialogButton::OK});
+    modal::messageDialog(
+        QStringLiteral("Попередній запуск Zelvaro завершився, не забравши того, що залишив для "
+                       "сервера:\n%1\nZelvaro не зміг забрати це сам; приберіть це вручну.")
+            .arg(lines.join(QLatin1Char('\n'))),
+        DialogType::Warning, {DialogButton::OK});
 }

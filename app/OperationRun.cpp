@@ -40,8 +40,8 @@ ops::Ran run(QWidget* window, const ops::Plan& plan, WindowExecutor& executor) {
     QPointer<QWidget> closeAfter = g_closeAfter;
     g_closeAfter = nullptr;
     if (!ran.putBackFailed.isEmpty())
-        modal::messageDialog(ops::singleuser::leftSingleUser(plan.database, ran.putBackFailed), DialogType::Warning,
-                             {DialogButton::OK});
+        modal::messageDialog(ops::singleuser::leftSingleUser(plan.database, ran.putBackFailed),
+                             DialogType::Warning, {DialogButton::OK});
     longop::closeOnceHandlerEnds(closeAfter ? closeAfter.data() : window);
     // Nothing else to tell: the user closed the window on it.
     throw OperationCancelled{};

@@ -35,8 +35,8 @@ struct Stand {
     // The batches the stand-in received since `from` bytes of its log, one per line.
     QStringList batchesSince(qint64 from) const {
         QStringList out;
-        for (const QString& b : server.receivedStatements().mid(from).split(QStringLiteral("\n--- end of batch ---\n"),
-                                                                             Qt::SkipEmptyParts))
+        for (const QString& b : server.receivedStatements().mid(from).split(
+                 QStringLiteral("\n--- end of batch ---\n"), Qt::SkipEmptyParts))
             out << b.trimmed();
         return out;
     }

@@ -77,7 +77,8 @@ namespace detach {
 Plan plan(const DatabaseRequest& request, Server& server) {
     const QString& name = request.database;
     return removal(Kind::Detach, name, server,
-                   QStringLiteral("Ви впевнені, що хочете від'єднати базу даних ") + name + QStringLiteral(" ?"),
+                   QStringLiteral("Ви впевнені, що хочете від'єднати базу даних ") + name +
+                       QStringLiteral(" ?"),
                    QStringLiteral("Від'єднати"),
                    {QLatin1String("EXEC sp_detach_db ") + sqlquote::literal(name) + QLatin1String(", 'true'"),
                     Pace::Short});
@@ -90,9 +91,10 @@ Outcome outcome(const Plan& plan, Server& server) {
 namespace drop {
 Plan plan(const DatabaseRequest& request, Server& server) {
     const QString& name = request.database;
-    return removal(Kind::Drop, name, server,
-                   QStringLiteral("Ви впевнені, що бажаєте видалити базу даних ") + name + QStringLiteral(" ?"),
-                   QStringLiteral("Видалити"), {QLatin1String("DROP DATABASE ") + sqlquote::name(name), Pace::Long});
+    return removal(
+        Kind::Drop, name, server,
+        QStringLiteral("Ви впевнені, що бажаєте видалити базу даних ") + name + QStringLiteral(" ?"),
+        QStringLiteral("Видалити"), {QLatin1String("DROP DATABASE ") + sqlquote::name(name), Pace::Long});
 }
 Outcome outcome(const Plan& plan, Server& server) {
     return gone(plan, server);

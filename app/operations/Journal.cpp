@@ -112,7 +112,8 @@ QList<JournalEntry> Journal::entries() const {
     if (!f.open(QIODevice::ReadOnly))
         return {};
     QList<JournalEntry> all;
-    for (const QJsonValue& v : QJsonDocument::fromJson(f.readAll()).object().value(QStringLiteral("open")).toArray()) {
+    for (const QJsonValue& v :
+         QJsonDocument::fromJson(f.readAll()).object().value(QStringLiteral("open")).toArray()) {
         JournalEntry e;
         if (fromJson(v.toObject(), e))
             all << e;

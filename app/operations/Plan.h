@@ -37,8 +37,8 @@ struct Remedy {
 
 struct Plan {
     Kind kind = Kind::Detach;
-    QString server;   // the server as the connection fields name it
-    QString database; // the database it changes
+    QString server;              // the server as the connection fields name it
+    QString database;            // the database it changes
     bool databaseExists = false; // as the server said while planning
     QStringList touches;         // the databases and files it changes, as the user reads them
     QStringList findings;        // what the checks found, one line each

@@ -43,7 +43,8 @@ Ran run(const Plan& plan, Executor& executor, Journal& journal) {
         if (!journal.write(entry, &problem)) {
             for (const JournalEntry& w : written)
                 journal.crossOut(w.id);
-            ran.stopped = std::make_exception_ptr(DbError(problem + QStringLiteral(" Серверу нічого не надіслано.")));
+            ran.stopped =
+                std::make_exception_ptr(DbError(problem + QStringLiteral(" Серверу нічого не надіслано.")));
             return ran;
         }
         written << entry;
@@ -81,11 +82,10 @@ Ran run(const Plan& plan, Executor& executor, Journal& journal) {
     } catch (...) {
         ran.putBackFailed = QStringLiteral("Unknown error");
     }
+    const bool takenBack = !plan.putBack.isEmpty() && ran.putBackFailed.isEmpty();
     for (const JournalEntry& w : written) {
-        bool left = true;
-        if (ran.putBackFailed.isEmpty()) {
-            left = false;
-        } else {
+        bool left = !takenBack;
+        if (left) {
             // The put-back may have failed because there is nothing to give back (the database was
             // dropped after all, its link lost before the answer came): only the server can say.
             try {

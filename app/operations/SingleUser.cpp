@@ -75,8 +75,9 @@ void putOthersOut(Plan& plan) {
 }
 
 QString leftSingleUser(const QString& database, const QString& why) {
-    return QStringLiteral("База даних %1 залишилася доступною лише одному з'єднанню: сервер не виконав %2 (%3). "
-                          "Виконайте цю інструкцію, коли сервер буде доступний.")
+    return QStringLiteral(
+               "База даних %1 залишилася доступною лише одному з'єднанню: сервер не виконав %2 (%3). "
+               "Виконайте цю інструкцію, коли сервер буде доступний.")
         .arg(database, multiUser(database), why);
 }
 
@@ -87,11 +88,13 @@ Plan openToAll(const JournalEntry& left) {
     plan.database = left.database;
     plan.databaseExists = true;
     plan.touches = {left.database};
-    plan.question = QStringLiteral("База даних %1 на сервері %2 досі в однокористувацькому режимі (SINGLE_USER): "
-                                   "Zelvaro перевів її в цей режим для операції, яка не завершилася (%3), і не "
-                                   "зміг відкрити знову. Нею може користуватися лише одне з'єднання. Відкрити її "
-                                   "для всіх?")
-                        .arg(left.database, left.server, left.made.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")));
+    plan.question =
+        QStringLiteral("База даних %1 на сервері %2 досі в однокористувацькому режимі (SINGLE_USER): "
+                       "Zelvaro перевів її в цей режим для операції, яка не завершилася (%3), і не "
+                       "зміг відкрити знову. Нею може користуватися лише одне з'єднання. Відкрити її "
+                       "для всіх?")
+            .arg(left.database, left.server,
+                 left.made.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")));
     plan.statements = {{multiUser(left.database), Pace::Short}};
     return plan;
 }
