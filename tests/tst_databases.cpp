@@ -2,6 +2,7 @@
 // leaves on screen and on disk.
 #include "WindowHarness.h"
 
+#include "DisconnectOthers.h"
 #include "RusUkrDlg.h"
 #include "SqlQuote.h"
 
@@ -180,7 +181,8 @@ private slots:
         h.connectButton()->click();
         QCOMPARE(h.script.seen.size(), 2);
         QVERIFY2(h.script.last().text.startsWith(
-                     QStringLiteral("База даних Склад на сервері %1 досі в однокористувацькому режимі (SINGLE_USER)")
+                     QStringLiteral(
+                         "База даних Склад на сервері %1 досі в однокористувацькому режимі (SINGLE_USER)")
                          .arg(h.serverName()->text())),
                  qPrintable(h.script.last().text));
         QCOMPARE(h.script.last().statements, QStringLiteral("ALTER DATABASE [Склад] SET MULTI_USER"));
@@ -191,6 +193,28 @@ private slots:
         h.script.clear();
         QVERIFY(h.connect());
         QCOMPARE(h.script.seen.size(), 1); // the success message alone
+    }
+
+    // The guard the restore and the attach put the others out with: a MULTI_USER the server never
+    // gets (it went away) is told, naming the statement that opens the database, and the journal
+    // keeps the setting for the next connect.
+    void aPutBackTheServerNeverGotIsToldAndKept() {
+        WindowHarness h;
+        h.sql(QStringLiteral("CREATE DATABASE [Склад]"));
+        QVERIFY(h.connect());
+        h.script.clear();
+        h.script.answer(Reply::OK);
+        {
+            DisconnectOthers alone(h.window->query(), h.serverName()->text(), QStringLiteral("Склад"));
+            alone.disconnect();
+            QCOMPARE(ops::journal().entries().size(), 1);
+            h.server.stop();
+        }
+        QCOMPARE(h.script.seen.size(), 1);
+        QVERIFY2(h.script.last().text.contains(
+                     QStringLiteral("сервер не виконав ALTER DATABASE [Склад] SET MULTI_USER")),
+                 qPrintable(h.script.last().text));
+        QCOMPARE(ops::journal().entries().size(), 1);
     }
 };
 
