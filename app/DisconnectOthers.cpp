@@ -1,83 +1,80 @@
-// Texts and statements for putting the other sessions out of a database, and the guard that lets
-// everyone in again when the operation did not happen (DisconnectOthers.h).
+// The guard that lets everyone in again when the operation did not happen (DisconnectOthers.h).
 #include "DisconnectOthers.h"
 
 #include "AdoQuery.h"
 #include "DbError.h"
-#include "SqlQuote.h"
+#include "ModalSeam.h"
+#include "Runner.h"
+#include "ServerWait.h"
 
-#include <QStringList>
-
-namespace disconnectothers {
-
-QString singleUser(const QString& database) {
-    return QLatin1String("ALTER DATABASE ") + sqlquote::name(database) +
-           QLatin1String(" SET SINGLE_USER WITH ROLLBACK IMMEDIATE");
-}
-
-QString multiUser(const QString& database) {
-    return QLatin1String("ALTER DATABASE ") + sqlquote::name(database) + QLatin1String(" SET MULTI_USER");
-}
-
-QString sessionLines(const QList<serverquestions::Session>& others) {
-    QStringList lines;
-    for (const serverquestions::Session& s : others) {
-        // A client may leave host or program empty: say so rather than show a bare comma.
-        const QString host = s.host.isEmpty() ? QStringLiteral("невідомий комп'ютер") : s.host;
-        const QString program = s.program.isEmpty() ? QStringLiteral("програма не назвалася") : s.program;
-        lines << QStringLiteral("• %1 (%2, %3)").arg(s.login, host, program);
-    }
-    return lines.join(QLatin1Char('\n'));
-}
-
-QString question(const QString& database, const QList<serverquestions::Session>& others,
-                 const QString& verb) {
-    return QStringLiteral("Базою даних %1 зараз користуються інші з'єднання (%2):\n%3\n"
-                          "Поки вони в ній, сервер не дасть її змінити. %4 базу даних %1, розірвавши ці "
-                          "з'єднання? Їхні незавершені транзакції буде скасовано.")
-        .arg(database, QString::number(others.size()), sessionLines(others), verb);
-}
-
-QString finding(const QString& database, const QList<serverquestions::Session>& others) {
-    QStringList who;
-    for (const serverquestions::Session& s : others) {
-        QStringList parts;
-        parts << (s.login.isEmpty() ? QStringLiteral("(без імені)") : s.login);
-        if (!s.host.isEmpty())
-            parts << QStringLiteral("комп'ютер ") + s.host;
-        if (!s.program.isEmpty())
-            parts << QStringLiteral("програма ") + s.program;
-        who << QStringLiteral("  сеанс %1: %2").arg(s.id).arg(parts.join(QStringLiteral(", ")));
-    }
-    return QStringLiteral("Базою даних %1 зараз користуються інші сеанси:\n%2\n"
-                          "Так: їх буде від'єднано (їхні незавершені транзакції буде скасовано), і операція "
-                          "продовжиться; якщо вона не вдасться, базу даних буде знову відкрито для всіх.")
-        .arg(database, who.join(QLatin1Char('\n')));
-}
-
-} // namespace disconnectothers
-
-DisconnectOthers::DisconnectOthers(AdoQuery& query, QString database)
-    : m_query(query), m_database(std::move(database)) {}
+DisconnectOthers::DisconnectOthers(AdoQuery& query, QString server, QString database)
+    : m_query(query), m_server(std::move(server)), m_database(std::move(database)) {}
 
 DisconnectOthers::~DisconnectOthers() {
     if (!m_disconnected || m_kept)
         return;
     // Back to what it was, whatever stopped the operation; a database the failure took away (a
     // restore that left nothing) has nothing to set.
+    QString why;
     try {
         m_query.close();
         m_query.setText(disconnectothers::multiUser(m_database));
         m_query.execute();
         m_query.close();
-    } catch (const DbError&) {
+        ops::journal().crossOut(m_entry.id);
+        return;
+    } catch (const DbError& e) {
+        why = e.message();
+    } catch (...) {
+        why = QStringLiteral("Unknown error");
+    }
+    try {
+        if (!ops::stillLeft(m_query, m_entry)) {
+            ops::journal().crossOut(m_entry.id);
+            return;
+        }
+    } catch (...) {
+    }
+    // Left in the journal: the next connect to this server asks about it again. Told now unless the
+    // window is gone (a message box would keep the program running).
+    if (!serverwait::givenUpForGood()) {
+        try {
+            modal::messageDialog(ops::singleuser::leftSingleUser(m_database, why), DialogType::Warning,
+                                 {DialogButton::OK});
+        } catch (...) {
+        }
     }
 }
 
 void DisconnectOthers::disconnect() {
-    m_query.close();
-    m_query.setText(disconnectothers::singleUser(m_database));
-    m_query.execute();
-    m_query.close();
+    m_entry.kind = ops::JournalEntry::Kind::SingleUser;
+    m_entry.server = m_server;
+    m_entry.database = m_database;
+    QString problem;
+    if (!ops::journal().write(m_entry, &problem))
+        throw DbError(problem + QStringLiteral(" Серверу нічого не надіслано."));
     m_disconnected = true;
+    try {
+        m_query.close();
+        m_query.setText(disconnectothers::singleUser(m_database));
+        m_query.execute();
+        m_query.close();
+    } catch (const DbError& e) {
+        // Refused: nothing changed. A lost link may have come after the server made the change:
+        // then the destructor puts MULTI_USER back, and the journal keeps it until that is done.
+        bool linkLost = false;
+        for (const DbError::Record& r : e.records())
+            linkLost = linkLost || r.state.startsWith(QLatin1String("08"));
+        if (!linkLost) {
+            m_disconnected = false;
+            ops::journal().crossOut(m_entry.id);
+        }
+        throw;
+    }
+}
+
+void DisconnectOthers::keep() {
+    m_kept = true;
+    if (m_disconnected)
+        ops::journal().crossOut(m_entry.id);
 }

@@ -10,6 +10,7 @@
 #include "Images.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
+#include "OperationRun.h"
 #include "ServerWait.h"
 #include "Version.h"
 #include "WindowPlacement.h"
@@ -284,6 +285,13 @@ void TMain::showEvent(QShowEvent* event) {
 }
 
 void TMain::closeEvent(QCloseEvent* event) {
+    // A plan that put the others out stops, and the window waits for the database to be opened
+    // again before it closes (a long statement asks first, below).
+    if (operationrun::isRunning() && !longop::isRunning()) {
+        event->ignore();
+        operationrun::closeRequested(this);
+        return;
+    }
     // A connect in progress is given up: nothing has been done on the server yet.
     serverwait::giveUp();
     // The statement runs on, on this window's connection: it is cancelled first, or nothing closes.
@@ -301,6 +309,7 @@ void TMain::FormShow() {
     selectPageFromCode(0);
     ui->ServerName->setText(GetComputerNameText());
     ui->PageControl1->hide();
+    tellWhatEarlierRunsLeft();
 }
 
 void TMain::FormClose() {
@@ -416,6 +425,7 @@ bool TMain::ConnectToServer(bool ShowSuccess) {
                              {DialogButton::OK});
     setStatusImage(Status::Connected);
     m_connectedOnce = true;
+    offerToOpenWhatWasLeft();
     return true;
 }
 
@@ -435,10 +445,7 @@ bool TMain::connectedOrConnect() {
 }
 
 void TMain::useMaster() {
-    ADOQuery1->close();
-    ADOQuery1->setText(QStringLiteral("USE master"));
-    ADOQuery1->execute();
-    ADOQuery1->close();
+    ops::useMaster(*ADOQuery1);
 }
 
 bool TMain::serverIs2000() const {

@@ -3,6 +3,7 @@
 
 #include "AdoConnection.h"
 #include "AdoQuery.h"
+#include "DatabaseOperations.h"
 #include "OperationPlan.h"
 #include "RestoreChecks.h"
 #include "RestorePlan.h"
@@ -67,7 +68,6 @@ public:
     // Database list page
     void FillDatabaseList();
     void FillDatabaseCombo(QComboBox* Target);
-    bool DropDatabase(const QString& Name);
 
     // Restore page
     bool RestoreDatabase(const QString& Name, const QString& BakPath, const QString& MdfPath,
@@ -152,8 +152,7 @@ private:
     void fillDatabaseItems(QComboBox* combo, DatabaseNamesModel* list);
     QString selectedDatabase(bool* any = nullptr) const;
     void ListDataBasesClick();
-    // The database's id as the server finds the name (its collation compares); 0 when none.
-    int databaseId(const QString& Name);
+    // Whether the server finds both names to be one database (its collation compares).
     bool sameDatabase(const QString& a, const QString& b);
     void BitBtn2Click();
     void BitBtn4Click();
@@ -162,8 +161,17 @@ private:
     // statements begin with the one that does. A server that will not say changes nothing.
     void askWhoElseIsInside(OperationPlan& plan, const QString& verb);
     // Runs the operation (false or a throw: it did not happen) after putting the others out when the
-    // plan says so; when it did not happen, everyone is let in again.
+    // plan says so (the single-user setting written to the journal first); when it did not happen,
+    // everyone is let in again.
     bool runPuttingOthersOut(const OperationPlan& plan, const std::function<bool()>& operation);
+    // The window's connection as the server operations plan against.
+    ops::Server server();
+    // After a connect: a database an earlier operation left single-user on this server (the
+    // journal says so) is asked about, and the user is offered to open it to everybody.
+    void offerToOpenWhatWasLeft();
+    // At start: what an ended run left on this computer (grants, copies, shared folders) and could
+    // not take back, named for the user; a database left single-user waits for the next connect.
+    void tellWhatEarlierRunsLeft();
 
     void openRestorePage();
     void SpeedButton5Click();

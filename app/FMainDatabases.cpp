@@ -4,15 +4,18 @@
 
 #include "BackupStatements.h"
 #include "DatabaseNamesModel.h"
+#include "DatabaseOperations.h"
 #include "DisconnectOthers.h"
 #include "ErrorAdvice.h"
+#include "Journal.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
-#include "ServerState.h"
-#include "SqlQuote.h"
+#include "OperationRun.h"
+#include "SingleUser.h"
 #include "UserAccessNote.h"
 #include "ui_FMain.h"
 
+#include <QCoreApplication>
 #include <QSignalBlocker>
 
 void TMain::openDatabaseListPage() {
@@ -67,19 +70,9 @@ void TMain::fillDatabaseItems(QComboBox* combo, DatabaseNamesModel* list) {
         list->setNames(std::move(names)); // one insertion for the whole list; nothing selected
 }
 
-int TMain::databaseId(const QString& Name) {
-    ADOQuery1->close();
-    ADOQuery1->setText(QLatin1String("SELECT name, dbid FROM master.dbo.sysdatabases WHERE name = ") +
-                       sqlquote::literal(Name));
-    ADOQuery1->openRowset();
-    const int id = ADOQuery1->atEnd() ? 0 : ADOQuery1->field(QStringLiteral("dbid")).toInt();
-    ADOQuery1->close();
-    return id;
-}
-
 bool TMain::sameDatabase(const QString& a, const QString& b) {
-    const int id = databaseId(a);
-    return id != 0 && id == databaseId(b);
+    const int id = ops::databaseId(*ADOQuery1, a);
+    return id != 0 && id == ops::databaseId(*ADOQuery1, b);
 }
 
 // The selected entry's text; *any tells whether an entry is selected at all.
@@ -95,20 +88,35 @@ void TMain::ListDataBasesClick() {
     ui->BitBtn4->setEnabled(ui->BitBtn2->isEnabled());
 }
 
+ops::Server TMain::server() {
+    return ops::Server{*ADOConnection, *ADOQuery1, ui->ServerName->text()};
+}
+
 void TMain::BitBtn2Click() {
     const QString name = selectedDatabase();
     if (name.isEmpty())
         return;
-    OperationPlan plan = newPlan(OperationPlan::Kind::Detach, name);
-    plan.question = QStringLiteral("Ви впевнені, що хочете від'єднати базу даних ") + name + QStringLiteral(" ?");
-    plan.statements = {QLatin1String("EXEC sp_detach_db ") + sqlquote::literal(name) + QLatin1String(", 'true'")};
-    askWhoElseIsInside(plan, QStringLiteral("Від'єднати"));
-    if (!confirmPlan(plan))
+    ops::Server here = server();
+    const ops::Plan plan = ops::detach::plan({name}, here);
+    if (!modal::confirm(plan.question, plan.shown()))
         return;
-    // The plain detach says nothing; one that put the others out tells that the files keep the
-    // single-user mode it took for that.
-    if (runPuttingOthersOut(plan, [&] { return DetachDatabase(name); }) && !plan.othersInside.isEmpty())
-        modal::messageDialog(useraccessnote::afterDetach(name), DialogType::Information, {DialogButton::OK});
+    ADOConnection->setDefaultDatabase(QStringLiteral("master"));
+    if (connectedOrConnect()) {
+        WindowExecutor executor(this, *ADOQuery1);
+        const ops::Ran ran = operationrun::run(this, plan, executor);
+        if (!ran.done) {
+            // The put-back's failure first, then what stopped the detach (the plain error box).
+            if (!ran.putBackFailed.isEmpty())
+                modal::messageDialog(ops::singleuser::leftSingleUser(name, ran.putBackFailed),
+                                     DialogType::Warning, {DialogButton::OK});
+            std::rethrow_exception(ran.stopped);
+        }
+        // The plain detach says nothing; one that put the others out tells that the files keep the
+        // single-user mode it took for that.
+        if (!plan.othersInside.isEmpty())
+            modal::messageDialog(useraccessnote::afterDetach(name), DialogType::Information,
+                                 {DialogButton::OK});
+    }
     FillDatabaseList();
 }
 
@@ -117,46 +125,53 @@ void TMain::BitBtn4Click() {
     const QString name = selectedDatabase(&any);
     if (!any)
         return;
-    OperationPlan plan = newPlan(OperationPlan::Kind::Drop, name);
-    plan.question = QStringLiteral("Ви впевнені, що бажаєте видалити базу даних ") + name + QStringLiteral(" ?");
-    plan.statements = {QLatin1String("DROP DATABASE ") + sqlquote::name(name)};
-    askWhoElseIsInside(plan, QStringLiteral("Видалити"));
-    if (!confirmPlan(plan))
+    ops::Server here = server();
+    const ops::Plan plan = ops::drop::plan({name}, here);
+    if (!modal::confirm(plan.question, plan.shown()))
         return;
-    try {
-        if (runPuttingOthersOut(plan, [&] { return DropDatabase(name); }))
+    if (connectedOrConnect()) {
+        longop::Operation dropping = longop::drop(name);
+        dropping.ask = [this, &plan] {
+            ops::Server now = server();
+            switch (ops::drop::outcome(plan, now)) {
+            case ops::Outcome::Done:
+                return longop::Left::Done;
+            case ops::Outcome::NotDone:
+                return longop::Left::NotDone;
+            case ops::Outcome::Unknown:
+                break;
+            }
+            throw DbError(QString()); // the server could not say: the user is told what it may have left
+        };
+        WindowExecutor executor(this, *ADOQuery1, dropping);
+        const ops::Ran ran = operationrun::run(this, plan, executor);
+        if (ran.done) {
             modal::messageDialog(QStringLiteral("База даних ") + name + QStringLiteral(" успішно видалена !"),
                                  DialogType::Information, {DialogButton::OK});
-    } catch (const OperationCancelled&) {
-        // The list shows what the server holds after a cancel too; then the user is told what the
-        // cancel left, even when the list could not be read again (it then stays as it was).
-        try {
-            FillDatabaseList();
-        } catch (const DbError&) {
+        } else {
+            try {
+                std::rethrow_exception(ran.stopped);
+            } catch (const DbError& e) {
+                modal::systemMessageBox(this, erroradvice::appended(e),
+                                        QGuiApplication::applicationDisplayName());
+            } catch (const OperationCancelled&) {
+                // The list shows what the server holds after a cancel too; then the user is told what
+                // the cancel left, even when the list could not be read again (it then stays as it was).
+                if (!ran.putBackFailed.isEmpty())
+                    modal::messageDialog(ops::singleuser::leftSingleUser(name, ran.putBackFailed),
+                                         DialogType::Warning, {DialogButton::OK});
+                try {
+                    FillDatabaseList();
+                } catch (const DbError&) {
+                }
+                throw;
+            }
+            if (!ran.putBackFailed.isEmpty())
+                modal::messageDialog(ops::singleuser::leftSingleUser(name, ran.putBackFailed),
+                                     DialogType::Warning, {DialogButton::OK});
         }
-        throw;
     }
     FillDatabaseList();
-}
-
-bool TMain::DropDatabase(const QString& Name) {
-    if (!connectedOrConnect())
-        return false;
-    try {
-        ADOQuery1->close();
-        ADOQuery1->setText(QLatin1String("DROP DATABASE ") + sqlquote::name(Name));
-        longop::Operation dropping = longop::drop(Name);
-        dropping.ask = [this, &Name] {
-            return serverstate::database(*ADOQuery1, Name) == serverstate::Database::Missing
-                       ? longop::Left::Done
-                       : longop::Left::NotDone;
-        };
-        longop::run(this, *ADOQuery1, dropping);
-        return true;
-    } catch (const DbError& e) {
-        modal::systemMessageBox(this, erroradvice::appended(e), QGuiApplication::applicationDisplayName());
-        return false;
-    }
 }
 
 void TMain::askWhoElseIsInside(OperationPlan& plan, const QString& verb) {
@@ -176,8 +191,8 @@ void TMain::askWhoElseIsInside(OperationPlan& plan, const QString& verb) {
     }
     if (plan.othersInside.isEmpty())
         return;
-    plan.question = disconnectothers::question(plan.database, plan.othersInside, verb);
-    plan.statements.prepend(disconnectothers::singleUser(plan.database));
+    plan.question = ops::singleuser::question(plan.database, plan.othersInside, verb);
+    plan.statements.prepend(ops::singleuser::singleUser(plan.database));
 }
 
 bool TMain::runPuttingOthersOut(const OperationPlan& plan, const std::function<bool()>& operation) {
@@ -185,32 +200,60 @@ bool TMain::runPuttingOthersOut(const OperationPlan& plan, const std::function<b
         return operation();
     // Whatever stops the operation after the others were put out lets them in again, so that a
     // database that is still there is not left to one user; a database that is gone needs nothing.
-    const auto letEveryoneIn = [this, &plan] {
-        try {
-            if (!DatabaseExists(plan.database))
-                return;
-            ADOQuery1->close();
-            ADOQuery1->setText(disconnectothers::multiUser(plan.database));
-            ADOQuery1->execute();
-        } catch (const DbError& e) {
-            modal::messageDialog(
-                QStringLiteral("База даних %1 залишилася доступною лише одному з'єднанню: сервер не виконав %2 (%3). "
-                               "Виконайте цю інструкцію, коли сервер буде доступний.")
-                    .arg(plan.database, disconnectothers::multiUser(plan.database), e.message()),
-                DialogType::Warning, {DialogButton::OK});
-        }
-    };
-    bool done = false;
-    try {
-        ADOQuery1->close();
-        ADOQuery1->setText(disconnectothers::singleUser(plan.database));
-        ADOQuery1->execute();
-        done = operation();
-    } catch (...) {
-        letEveryoneIn();
-        throw;
-    }
-    if (!done)
-        letEveryoneIn();
+    DisconnectOthers alone(*ADOQuery1, plan.server, plan.database);
+    alone.disconnect();
+    const bool done = operation();
+    if (done)
+        alone.keep();
     return done;
+}
+
+void TMain::offerToOpenWhatWasLeft() {
+    // Not in the middle of an operation's own connect: its plan is asked about once it has ended.
+    if (operationrun::isRunning() || longop::isRunning())
+        return;
+    const QString here = ui->ServerName->text();
+    for (const ops::JournalEntry& left : ops::journal().ours()) {
+        if (left.kind != ops::JournalEntry::Kind::SingleUser || left.server != here)
+            continue;
+        try {
+            if (!ops::stillLeft(*ADOQuery1, left)) {
+                ops::journal().crossOut(left.id); // opened by somebody, or gone
+                continue;
+            }
+        } catch (const DbError&) {
+            return; // asked again at the next connect
+        }
+        const ops::Plan open = ops::singleuser::openToAll(left);
+        // No: the user keeps it so; Zelvaro does not ask again.
+        if (modal::confirm(open.question, open.shown())) {
+            WindowExecutor executor(this, *ADOQuery1);
+            const ops::Ran ran = operationrun::run(this, open, executor);
+            if (!ran.done) {
+                try {
+                    std::rethrow_exception(ran.stopped);
+                } catch (const DbError& e) {
+                    modal::messageDialog(ops::singleuser::leftSingleUser(left.database, e.message()),
+                                         DialogType::Warning, {DialogButton::OK});
+                    continue;
+                }
+            }
+        }
+        ops::journal().crossOut(left.id);
+    }
+}
+
+void TMain::tellWhatEarlierRunsLeft() {
+    QStringList lines;
+    for (const ops::JournalEntry& left : ops::journal().ours())
+        if (left.kind != ops::JournalEntry::Kind::SingleUser &&
+            left.pid != QCoreApplication::applicationPid())
+            lines << QStringLiteral("• ") + left.describe();
+    if (lines.isEmpty())
+        return;
+    modal::messageDialog(
+        QStringLiteral("Попередній запуск Zelvaro завершився, не забравши того, що залишив для "
+                       "сервера:\n%1\nZelvaro не зміг забрати це сам; приберіть це вручну.")
+            .arg(lines.join(QLatin1Char('\n'))),
+        DialogType::Warning, {DialogButton::OK});
 }

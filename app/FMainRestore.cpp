@@ -458,7 +458,7 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
                                                     !serverIs2000()))
         return false;
     // Whatever stops the restore from here on opens the database to everybody again.
-    DisconnectOthers alone(*ADOQuery1, Name);
+    DisconnectOthers alone(*ADOQuery1, plan.server, Name);
     try {
         if (!others.isEmpty())
             alone.disconnect();

@@ -159,6 +159,10 @@ void askToCancelForClose(QWidget* window) {
     g_running.watch->cancel();
 }
 
+void closeOnceHandlerEnds(QWidget* window) {
+    g_closePending = window;
+}
+
 void closeIfAsked() {
     if (isRunning() || !g_closePending)
         return;

@@ -99,6 +99,8 @@ public:
 void askToCancelForClose(QWidget* window);
 // Called when an event handler has ended: closes the window a confirmed close is waiting for.
 void closeIfAsked();
+// The window closes once the handler now running has ended (a close asked for during a plan's run).
+void closeOnceHandlerEnds(QWidget* window);
 
 // The share done that a server's progress message reports, or -1 for any other message.
 inline int percentOf(int number, const QString& message) {

@@ -1,21 +1,12 @@
 // The lines about a database's user access in the attach and detach messages (UserAccessNote.h).
 #include "UserAccessNote.h"
 
-#include "AdoQuery.h"
 #include "DisconnectOthers.h"
-#include "SqlQuote.h"
 
 namespace useraccessnote {
 
 QString read(AdoQuery& query, const QString& database) {
-    // A sql_variant is cast to text: not every client reads the variant itself.
-    query.close();
-    query.setText(QLatin1String("SELECT CAST(DATABASEPROPERTYEX(") + sqlquote::literal(database) +
-                  QLatin1String(", 'UserAccess') AS nvarchar(128)) AS user_access"));
-    query.openRowset();
-    const QString access = query.atEnd() ? QString() : query.field(QStringLiteral("user_access")).trimmed();
-    query.close();
-    return access;
+    return ops::singleuser::userAccess(query, database);
 }
 
 QString afterAttach(const QString& database, const QString& access) {

@@ -5,6 +5,7 @@
 #include "DevServer.h"
 #include "DialogAnswers.h"
 #include "FMain.h"
+#include "Journal.h"
 #include "ModalSeam.h"
 #include "RusUkrDlg.h"
 #include "SqlQuote.h"
@@ -133,6 +134,8 @@ class WindowHarness {
 public:
     explicit WindowHarness(int version = 2019, QStringList serverArguments = {})
         : server(version, std::move(serverArguments)) {
+        // What operations leave is written to the test's own journal, never the user's.
+        ops::setJournalForTests(server.dataDir() + QStringLiteral("/state"));
         window = std::make_unique<TMain>();
         window->show();
         pointAtServer();

@@ -2,6 +2,7 @@
 // leaves on screen and on disk.
 #include "WindowHarness.h"
 
+#include "DisconnectOthers.h"
 #include "RusUkrDlg.h"
 #include "SqlQuote.h"
 
@@ -159,6 +160,61 @@ private slots:
         QCOMPARE(h.script.seen[1].buttons, DialogButtons{DialogButton::Cancel});
         QCOMPARE(h.script.seen[2].buttons, DialogButtons{DialogButton::Cancel});
         QCOMPARE(h.listed(), QStringList{"one"});
+    }
+
+    // A database an earlier run put in single-user mode and could not open again (the journal says
+    // so): the next connect to that server asks about it; Yes opens it, and it is not asked again.
+    // One another run opened meanwhile asks nothing.
+    void theNextConnectOffersToOpenWhatWasLeftSingleUser() {
+        WindowHarness h;
+        h.sql(QStringLiteral("CREATE DATABASE [Склад]\nCREATE DATABASE opened"));
+        h.sql(QStringLiteral("ALTER DATABASE [Склад] SET SINGLE_USER WITH ROLLBACK IMMEDIATE"));
+        for (const char* name : {"Склад", "opened"}) {
+            ops::JournalEntry left;
+            left.server = h.serverName()->text();
+            left.database = QString::fromUtf8(name);
+            QVERIFY(ops::journal().write(left));
+        }
+        h.script.clear();
+        h.script.answer(Reply::OK);
+        h.script.answer(Reply::Yes);
+        h.connectButton()->click();
+        QCOMPARE(h.script.seen.size(), 2);
+        QVERIFY2(h.script.last().text.startsWith(
+                     QStringLiteral(
+                         "База даних Склад на сервері %1 досі в однокористувацькому режимі (SINGLE_USER)")
+                         .arg(h.serverName()->text())),
+                 qPrintable(h.script.last().text));
+        QCOMPARE(h.script.last().statements, QStringLiteral("ALTER DATABASE [Склад] SET MULTI_USER"));
+        QVERIFY(h.sql(QStringLiteral("SELECT user_access_desc FROM sys.databases WHERE name = N'Склад'"))
+                    .contains(QLatin1String("MULTI_USER")));
+        QVERIFY(ops::journal().entries().isEmpty());
+        h.window->Disconnect();
+        h.script.clear();
+        QVERIFY(h.connect());
+        QCOMPARE(h.script.seen.size(), 1); // the success message alone
+    }
+
+    // The guard the restore and the attach put the others out with: a MULTI_USER the server never
+    // gets (it went away) is told, naming the statement that opens the database, and the journal
+    // keeps the setting for the next connect.
+    void aPutBackTheServerNeverGotIsToldAndKept() {
+        WindowHarness h;
+        h.sql(QStringLiteral("CREATE DATABASE [Склад]"));
+        QVERIFY(h.connect());
+        h.script.clear();
+        h.script.answer(Reply::OK);
+        {
+            DisconnectOthers alone(h.window->query(), h.serverName()->text(), QStringLiteral("Склад"));
+            alone.disconnect();
+            QCOMPARE(ops::journal().entries().size(), 1);
+            h.server.stop();
+        }
+        QCOMPARE(h.script.seen.size(), 1);
+        QVERIFY2(h.script.last().text.contains(
+                     QStringLiteral("сервер не виконав ALTER DATABASE [Склад] SET MULTI_USER")),
+                 qPrintable(h.script.last().text));
+        QCOMPARE(ops::journal().entries().size(), 1);
     }
 };
 

@@ -1,0 +1,106 @@
+// The runner and its channel (Runner.h).
+#include "Runner.h"
+
+#include "DbError.h"
+#include "SingleUser.h"
+
+namespace ops {
+
+void Channel::send(const QString& text) {
+    const QList<Statement>& list = m_puttingBack ? m_plan.putBack : m_plan.statements;
+    if (m_next >= list.size() || list[m_next].text != text)
+        throw NotInPlan(text);
+    const Statement& statement = list[m_next++];
+    m_executor.send(statement);
+}
+
+void Channel::beginPutBack() {
+    m_puttingBack = true;
+    m_next = 0;
+    m_executor.puttingBack();
+}
+
+bool Channel::allSent() const {
+    return !m_puttingBack && m_next == m_plan.statements.size();
+}
+
+bool stillLeft(AdoQuery& query, const JournalEntry& entry) {
+    switch (entry.kind) {
+    case JournalEntry::Kind::SingleUser:
+        return singleuser::userAccess(query, entry.database) == QLatin1String("SINGLE_USER");
+    default:
+        return true; // this computer's things: not the server's to say
+    }
+}
+
+Ran run(const Plan& plan, Executor& executor, Journal& journal) {
+    Ran ran;
+    // Written down before the first statement can make them: a crash from here on leaves the
+    // journal saying what to take back.
+    QList<JournalEntry> written;
+    for (JournalEntry entry : plan.leaves) {
+        QString problem;
+        if (!journal.write(entry, &problem)) {
+            for (const JournalEntry& w : written)
+                journal.crossOut(w.id);
+            ran.stopped =
+                std::make_exception_ptr(DbError(problem + QStringLiteral(" Серверу нічого не надіслано.")));
+            return ran;
+        }
+        written << entry;
+    }
+    Channel channel(plan, executor);
+    try {
+        for (const Statement& s : plan.statements)
+            channel.send(s.text);
+        ran.done = true;
+    } catch (const NotInPlan&) {
+        throw;
+    } catch (...) {
+        ran.stopped = std::current_exception();
+    }
+    if (ran.done) {
+        // Done: what the plan left went with it (a detached or dropped database, a restored one
+        // that is as its backup says).
+        for (const JournalEntry& w : written)
+            journal.crossOut(w.id);
+        return ran;
+    }
+    if (written.isEmpty())
+        return ran;
+    ran.putBackSent = !plan.putBack.isEmpty();
+    try {
+        channel.beginPutBack();
+        for (const Statement& s : plan.putBack)
+            channel.send(s.text);
+    } catch (const NotInPlan&) {
+        throw;
+    } catch (const DbError& e) {
+        ran.putBackFailed = e.message();
+    } catch (const std::exception& e) {
+        ran.putBackFailed = QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        ran.putBackFailed = QStringLiteral("Unknown error");
+    }
+    const bool takenBack = !plan.putBack.isEmpty() && ran.putBackFailed.isEmpty();
+    for (const JournalEntry& w : written) {
+        bool left = !takenBack;
+        if (left) {
+            // The put-back may have failed because there is nothing to give back (the database was
+            // dropped after all, its link lost before the answer came): only the server can say.
+            try {
+                left = stillLeft(executor.query(), w);
+            } catch (...) {
+            }
+        }
+        if (left)
+            ran.left << w;
+        else
+            journal.crossOut(w.id);
+    }
+    if (ran.left.isEmpty())
+        ran.putBackFailed.clear();
+    return ran;
+}
+
+} // namespace ops

@@ -1,0 +1,238 @@
+// The operations layer without the window: plans made against the stand-in, the runner sending
+// exactly what the plan shows (compared with the stand-in's statement log), the channel's refusal,
+// and the journal after a crash. Links the operations library and Qt Core alone: no widgets.
+#include "AdoConnection.h"
+#include "AdoQuery.h"
+#include "DatabaseOperations.h"
+#include "DbError.h"
+#include "DevServer.h"
+#include "Journal.h"
+#include "Runner.h"
+#include "SingleUser.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+struct Stand {
+    Stand() {
+        c.setConnectionString(server.connectionString());
+        c.setIdleMillisForTests(600000); // no probe of an idle link among the logged batches
+        c.open();
+    }
+    DevServer server;
+    AdoConnection c;
+    AdoQuery q{c};
+    ops::Server ops{c, q, QStringLiteral("zelvaro-test")};
+    void sql(const QString& text) {
+        q.setText(text);
+        q.execute();
+        q.close();
+    }
+    // The batches the stand-in received since `from` bytes of its log, one per line.
+    QStringList batchesSince(qint64 from) const {
+        QStringList out;
+        for (const QString& b : server.receivedStatements().mid(from).split(
+                 QStringLiteral("\n--- end of batch ---\n"), Qt::SkipEmptyParts))
+            out << b.trimmed();
+        return out;
+    }
+};
+
+// Sends on a statement object, as the window's executor does on its worker.
+struct QueryExecutor : ops::Executor {
+    explicit QueryExecutor(AdoQuery& q) : q(q) {}
+    void send(const ops::Statement& s) override {
+        q.close();
+        q.setText(s.text);
+        q.execute();
+        q.close();
+    }
+    AdoQuery& query() override { return q; }
+    AdoQuery& q;
+};
+
+struct Recording : ops::Executor {
+    void send(const ops::Statement& s) override { sent << s.text; }
+    AdoQuery& query() override { throw std::logic_error("no server"); }
+    QStringList sent;
+};
+} // namespace
+
+class Operations : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { ops::setJournalForTests(m_state.path()); }
+
+    // The statements the confirmation shows are the stand-in's log of the run, line for line:
+    // nobody inside, others put out first, and a refusal after SINGLE_USER (our own session inside
+    // the database: 3702, 3703) that sends MULTI_USER back.
+    void whatIsShownIsWhatIsSent_data() {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<bool>("othersInside");
+        QTest::addColumn<QString>("ending");
+        for (const char* op : {"detach", "drop"}) {
+            QTest::addRow("%s alone", op) << op << false << "done";
+            QTest::addRow("%s with others", op) << op << true << "done";
+            QTest::addRow("%s refused after single-user", op) << op << true << "refused";
+            QTest::addRow("%s cancelled after single-user", op) << op << true << "cancelled";
+        }
+    }
+    void whatIsShownIsWhatIsSent() {
+        QFETCH(QString, operation);
+        QFETCH(bool, othersInside);
+        QFETCH(QString, ending);
+        Stand s;
+        const QString name = QStringLiteral("Склад' 1]");
+        s.sql(QStringLiteral("CREATE DATABASE [Склад' 1]]]"));
+        AdoConnection holder;
+        if (othersInside) {
+            holder.setConnectionString(s.server.connectionString());
+            holder.open();
+            holder.setDefaultDatabase(name);
+        }
+        const bool detach = operation == QLatin1String("detach");
+        const ops::Plan plan = detach ? ops::detach::plan({name}, s.ops) : ops::drop::plan({name}, s.ops);
+        QVERIFY(plan.databaseExists);
+        QCOMPARE(plan.othersInside.size(), othersInside ? 1 : 0);
+        QCOMPARE(plan.leaves.size(), othersInside ? 1 : 0);
+        if (ending == QLatin1String("refused"))
+            s.c.setDefaultDatabase(name);
+
+        const qint64 before = s.server.receivedStatements().size();
+        // A cancel the server acknowledged before it ran the statement: what the window's long
+        // operation throws then.
+        struct CancelledBeforeTheLast : QueryExecutor {
+            using QueryExecutor::QueryExecutor;
+            void send(const ops::Statement& st) override {
+                if (st.text.startsWith(QLatin1String("ALTER DATABASE")))
+                    QueryExecutor::send(st);
+                else
+                    throw Cancelled{};
+            }
+            struct Cancelled {};
+        };
+        QueryExecutor plain(s.q);
+        CancelledBeforeTheLast cancelling(s.q);
+        const bool cancelled = ending == QLatin1String("cancelled");
+        const ops::Ran ran = ops::run(plan, cancelled ? cancelling : plain, ops::journal());
+        QStringList shown = plan.shown().split(QLatin1Char('\n'));
+        QCOMPARE(shown.removeAll(ops::putBackComment()), qsizetype(othersInside ? 1 : 0));
+        if (ending == QLatin1String("done")) // the put-back is shown, and sent only when something fails
+            shown = plan.texts();
+        if (cancelled)
+            shown.removeAt(1); // never reached the server
+        QCOMPARE(s.batchesSince(before), shown);
+
+        QCOMPARE(ran.done, ending == QLatin1String("done"));
+        QCOMPARE(ran.putBackSent, !ran.done);
+        QVERIFY(ran.putBackFailed.isEmpty());
+        QVERIFY(ops::journal().entries().isEmpty());
+        s.c.setDefaultDatabase(QStringLiteral("master"));
+        QCOMPARE(detach ? ops::detach::outcome(plan, s.ops) : ops::drop::outcome(plan, s.ops),
+                 ran.done ? ops::Outcome::Done : ops::Outcome::NotDone);
+        if (!ran.done)
+            QCOMPARE(ops::singleuser::userAccess(s.q, name), QStringLiteral("MULTI_USER"));
+    }
+
+    // A put-back the server never gets (the link lost): the failure is kept for the user with the
+    // database and its statement, and the journal keeps the entry for the next connect.
+    void aFailedPutBackIsToldAndKept() {
+        Stand s;
+        s.sql(QStringLiteral("CREATE DATABASE Busy"));
+        AdoConnection holder;
+        holder.setConnectionString(s.server.connectionString());
+        holder.open();
+        holder.setDefaultDatabase(QStringLiteral("Busy"));
+        const ops::Plan plan = ops::drop::plan({QStringLiteral("Busy")}, s.ops);
+        s.c.setDefaultDatabase(QStringLiteral("Busy")); // the drop is refused: our own session is inside
+        struct LinkLostAtPutBack : QueryExecutor {
+            using QueryExecutor::QueryExecutor;
+            void puttingBack() override { throw DbError(QStringLiteral("Communication link failure")); }
+        } executor(s.q);
+        const ops::Ran ran = ops::run(plan, executor, ops::journal());
+        QVERIFY(!ran.done);
+        QCOMPARE(ran.putBackFailed, QStringLiteral("Communication link failure"));
+        QCOMPARE(ran.left.size(), 1);
+        QCOMPARE(ops::journal().entries().size(), 1);
+        QVERIFY(ops::singleuser::leftSingleUser(QStringLiteral("Busy"), ran.putBackFailed)
+                    .contains(QStringLiteral("сервер не виконав ALTER DATABASE [Busy] SET MULTI_USER")));
+        QVERIFY(ops::journal().crossOut(ran.left[0].id));
+    }
+
+    // A statement that is not the plan's next is a programming error: refused, nothing sent.
+    void theChannelRefusesWhatIsNotNext() {
+        ops::Plan plan;
+        plan.statements = {{QStringLiteral("A")}, {QStringLiteral("B")}};
+        plan.putBack = {{QStringLiteral("P")}};
+        Recording executor;
+        ops::Channel channel(plan, executor);
+        QVERIFY_THROWS_EXCEPTION(ops::NotInPlan, channel.send(QStringLiteral("B")));
+        QVERIFY_THROWS_EXCEPTION(ops::NotInPlan, channel.send(QStringLiteral("P")));
+        QVERIFY_THROWS_EXCEPTION(ops::NotInPlan, channel.send(QStringLiteral("DROP DATABASE x")));
+        QVERIFY(executor.sent.isEmpty());
+        channel.send(QStringLiteral("A"));
+        QVERIFY_THROWS_EXCEPTION(ops::NotInPlan, channel.send(QStringLiteral("A")));
+        channel.beginPutBack();
+        channel.send(QStringLiteral("P"));
+        QCOMPARE(executor.sent, (QStringList{QStringLiteral("A"), QStringLiteral("P")}));
+    }
+
+    // A run that ended without taking back what it left (killed after SINGLE_USER): its entry is
+    // ours to reconcile; a live run's is not. Reconciling asks the server, opens the database, and
+    // crosses the entry out.
+    void theJournalIsReconciledAfterACrash() {
+        Stand s;
+        const QTemporaryDir state;
+        ops::Journal journal(state.path());
+        s.sql(QStringLiteral("CREATE DATABASE Left"));
+        ops::JournalEntry entry;
+        entry.server = s.ops.name;
+        entry.database = QStringLiteral("Left");
+        // Another run writes it down, puts the database single-user and waits to be killed.
+        const pid_t other = ::fork();
+        if (other == 0) {
+            ops::Journal(state.path()).write(entry);
+            ::pause();
+            ::_exit(0);
+        }
+        QTRY_COMPARE(journal.entries().size(), 1);
+        s.sql(QStringLiteral("ALTER DATABASE [Left] SET SINGLE_USER WITH ROLLBACK IMMEDIATE"));
+        QVERIFY(journal.ours().isEmpty()); // alive: its own to take back
+        ::kill(other, SIGKILL);
+        ::waitpid(other, nullptr, 0);
+        const QList<ops::JournalEntry> left = journal.ours();
+        QCOMPARE(left.size(), 1);
+        QVERIFY(left[0].sameThing(entry));
+        QVERIFY(ops::stillLeft(s.q, left[0]));
+
+        const ops::Plan open = ops::singleuser::openToAll(left[0]);
+        QVERIFY(open.question.contains(QStringLiteral("База даних Left на сервері zelvaro-test досі в "
+                                                      "однокористувацькому режимі (SINGLE_USER)")));
+        QueryExecutor executor(s.q);
+        QVERIFY(ops::run(open, executor, journal).done);
+        QVERIFY(journal.crossOut(left[0].id));
+        QVERIFY(journal.entries().isEmpty());
+        QVERIFY(!ops::stillLeft(s.q, left[0]));
+        QVERIFY(!QFile::exists(journal.file() + QStringLiteral(".new")));
+    }
+
+    // The state folder is the user's, never /tmp: $XDG_STATE_HOME when absolute, else ~/.local/state.
+    void theJournalLiesInTheStateFolder() {
+        const QByteArray kept = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", "/srv/state");
+        QCOMPARE(ops::Journal::stateFolder(), QStringLiteral("/srv/state/zelvaro"));
+        qputenv("XDG_STATE_HOME", "relative");
+        QCOMPARE(ops::Journal::stateFolder(), QDir::homePath() + QStringLiteral("/.local/state/zelvaro"));
+        qputenv("XDG_STATE_HOME", kept);
+    }
+
+private:
+    QTemporaryDir m_state;
+};
+
+QTEST_GUILESS_MAIN(Operations)
+#include "tst_operations.moc"
