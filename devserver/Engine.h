@@ -202,4 +202,5 @@ private:
     bool m_connectionCut = false;
     bool m_attention = false; // the reply has been ended by an attention acknowledgement
     std::string m_badColumn;  // the column a query named that its table does not have
+    const std::string* m_batch = nullptr; // the batch being run, for the refusal log
 };

@@ -6,9 +6,11 @@
 #include "Engine.h"
 #include "PathSpace.h"
 #include "RunAs.h"
+#include "RefusalLog.h"
 #include "Personality.h"
 #include "Prelogin.h"
 #include "Session.h"
+#include "SystemFiles.h"
 #include "Storage.h"
 
 #include <arpa/inet.h>
@@ -380,6 +382,7 @@ int main(int argc, char** argv) {
         if (editionGiven)
             instance->personality.versionBanner = bannerFor(edition, instance->personality);
         instance->serverName = upper(hostName()) + (name.empty() ? "" : "\\" + upper(name));
+        giveSystemFiles(*instance->catalog, instance->personality, instance->dataFolder);
         instance->statementLog = statementLog;
         instance->loginName = login.user;
         instance->slowMillis = slowMillis;
@@ -440,6 +443,7 @@ int main(int argc, char** argv) {
             browsers.push_back(fd);
         }
     }
+    refusals::openFromEnvironment();
     // Ports are bound: from here on the server is its service account, with that account's rights
     // on every file it opens, creates, lists or checks.
     if (!runAs.empty()) {
