@@ -40,6 +40,9 @@ struct Instance {
     int dropAfterChange = 0;        // fault: cut the connection once change number N (counted from
                                     // the start, 1 the first) is done, before its reply is sent
     std::atomic<int> changesRun{0};
+    // Another client takes a database's one slot as soon as SET SINGLE_USER leaves it free and
+    // holds it this many milliseconds (0: until the server stops); -1: no such client.
+    int anotherTakesSingleUserMillis = -1;
 };
 
 class Engine {

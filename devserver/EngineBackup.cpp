@@ -787,6 +787,15 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
                   existing->name));
         return abort(false);
     }
+    // This session's own current database cannot be replaced under it (3102 16/1 then 3013, as
+    // captures of real servers show); the client is told to work from master.
+    if (existing && Catalog::sameName(existing->name, m_database)) {
+        error(3102, 1, 16,
+              fmt("RESTORE cannot process database '%1' because it is in use by this session. It is "
+                  "recommended that the master database be used when performing this operation.",
+                  existing->name));
+        return abort(false);
+    }
     if (existing && catalog.inUseByOthers(existing->name, m_session)) {
         error(3101, 1, 16, "Exclusive access could not be obtained because the database is in use.");
         return abort(false);

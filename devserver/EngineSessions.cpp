@@ -5,6 +5,7 @@
 
 #include "EngineHelpers.h"
 
+#include <chrono>
 #include <thread>
 
 using engine::fmt;
@@ -107,6 +108,29 @@ bool Engine::sessionView(const tsql::Statement& st, bool last) {
     return answerRows(st, known, all, last);
 }
 
+namespace {
+// --another-client-takes-single-user: a client that was waiting for the database gets in the moment
+// its one slot is free, as happens when an application keeps reconnecting. It is listed as a session
+// like any other and leaves after its time. The caller holds the catalog's lock.
+void anotherClientTakes(Catalog& catalog, const std::string& database, int millis) {
+    static std::atomic<int> nextId{2000};
+    const int id = nextId++;
+    SessionInfo info;
+    info.database = database;
+    info.login = "sa";
+    info.host = "ANOTHER-PC";
+    info.program = "another client";
+    info.loginTime = "2024-01-15 10:00:00.000";
+    catalog.open(id, info);
+    if (millis > 0)
+        std::thread([&catalog, id, millis] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(millis));
+            std::lock_guard<std::mutex> lock(catalog.mutex());
+            catalog.leave(id);
+        }).detach();
+}
+} // namespace
+
 bool Engine::mayEnter(const Database& db) {
     if (db.userAccess != UserAccess::Single || !m_instance.catalog->inUseByOthers(db.name, m_session))
         return true;
@@ -145,6 +169,15 @@ bool Engine::alterDatabase(const tsql::Statement& st, bool last) {
     }
     if (Catalog::isSystem(name) && st.userAccess != "multi_user") {
         error(5058, 4, 16, fmt("Option '%1' cannot be set in database '%2'.", option, name));
+        return failed();
+    }
+    // Someone else has the one slot of a single-user database: none of its options can change
+    // (5064 16/1 and 5069, whatever the termination clause), until that client leaves.
+    if (db->userAccess == UserAccess::Single && catalog.inUseByOthers(name, m_session)) {
+        error(5064, 1, 16,
+              fmt("Changes to the state or options of database '%1' cannot be made at this time. The "
+                  "database is in single-user mode, and a user is currently connected to it.",
+                  name));
         return failed();
     }
     int ended = 0;
@@ -189,6 +222,9 @@ bool Engine::alterDatabase(const tsql::Statement& st, bool last) {
         header.userAccess = int(target->userAccess);
         storage::rewriteHeader(target->files[0].physical, header);
     }
+    if (target->userAccess == UserAccess::Single && m_instance.anotherTakesSingleUserMillis >= 0 &&
+        !Catalog::sameName(m_database, name))
+        anotherClientTakes(catalog, name, m_instance.anotherTakesSingleUserMillis);
     lock.unlock();
     if (ended > 0)
         info(5060, "Nonqualified transactions are being rolled back. Estimated rollback completion: 100%.");

@@ -42,6 +42,12 @@ hold "$port" "Склад" 3 "$work/holder2"
 out=$(run_tsql "$port" 7.4 "use [Склад]")
 check "2019 single user held by another" "$out" "Msg 924" \
     "Database 'Склад' is already open and can only have one user at a time."
+# The one slot is taken: no option of the database changes, whatever the termination clause.
+for clause in "" " with rollback immediate"; do
+    check "2019 multi user$clause while another holds the slot" "$(run_tsql "$port" 7.4 "alter database [Склад] set multi_user$clause")" \
+        "Msg 5064 (severity 16, state 1)" "Changes to the state or options of database 'Склад' cannot be made at this time. The database is in single-user mode, and a user is currently connected to it." \
+        "Msg 5069 (severity 16, state 1)"
+done
 sleep 4
 out=$(run_tsql "$port" 7.4 "select name, user_access_desc from sys.databases where name = N'Склад'")
 check "2019 sys.databases says SINGLE_USER" "$out" "SINGLE_USER"
@@ -50,6 +56,10 @@ restore database [Склад] from disk = N'$work/sklad.bak' with replace")
 check "2019 multi user again, then the restore" "$out" "RESTORE DATABASE successfully processed"
 out=$(run_tsql "$port" 7.4 "select user_access_desc from sys.databases where name = N'Склад'")
 check "2019 sys.databases says MULTI_USER" "$out" "MULTI_USER"
+check "2019 restore from inside the database" "$(run_tsql "$port" 7.4 "use [Склад]
+restore database [Склад] from disk = N'$work/sklad.bak' with replace")" "Msg 3102 (severity 16, state 1)" \
+    "RESTORE cannot process database 'Склад' because it is in use by this session. It is recommended that the master database be used when performing this operation." \
+    "Msg 3013 (severity 16, state 1)" "RESTORE DATABASE is terminating abnormally."
 # The user access is the database's own option, kept in its files: detached single-user (or
 # restricted), the files come back so when attached, and every view of it says so.
 run_tsql "$port" 7.4 "create database [Один] on (filename = N'$work/odyn.mdf') log on (filename = N'$work/odyn.ldf')
@@ -165,5 +175,19 @@ fi
 start s2008 2008
 out=$(run_tsql "$port" 7.3 "select available_bytes from sys.dm_os_volume_stats(1, 1)")
 check "2008 RTM has no dm_os_volume_stats" "$out" "Msg 208"
+
+# Another client takes the slot the moment ROLLBACK IMMEDIATE frees it (--another-client-takes-single-user):
+# the restore after it finds the database in use, and MULTI_USER cannot be set until that client leaves.
+start taken 2019 --another-client-takes-single-user 2000
+run_tsql "$port" 7.4 "create database T
+backup database T to disk = N'$work/t.bak'" >/dev/null
+out=$(run_tsql "$port" 7.4 "alter database T set single_user with rollback immediate
+restore database T from disk = N'$work/t.bak' with replace
+alter database T set multi_user
+select program_name from sys.dm_exec_sessions where database_id = db_id(N'T')")
+check "taken slot" "$out" "Msg 3101" "Msg 5064" "Msg 5069" "(1 row affected)"
+sleep 2.5
+check "taken slot: free again once that client leaves" "$(run_tsql "$port" 7.4 "alter database T set multi_user
+select user_access_desc from sys.databases where name = N'T'")" "MULTI_USER"
 
 finish
