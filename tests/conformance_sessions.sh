@@ -190,4 +190,18 @@ sleep 2.5
 check "taken slot: free again once that client leaves" "$(run_tsql "$port" 7.4 "alter database T set multi_user
 select user_access_desc from sys.databases where name = N'T'")" "MULTI_USER"
 
+# HEADERONLY says what the backed-up database was: single-user when it was, and its own
+# compatibility level (110 from 2012), not the level of the server reading the set.
+header_value() { # header_value NAME TSQL_OUTPUT -> the named column of the first row
+    awk -F'\t' -v name="$1" 'found { print $col; exit } { for (i = 1; i <= NF; i++) if ($i == name) { col = i; found = 1 } }' <<<"$2"
+}
+start h2012 2012
+run_tsql "$port" 7.4 "create database H
+alter database H set single_user with rollback immediate
+backup database H to disk = N'$work/h.bak'" >/dev/null
+start h2019 2019
+out=$(run_tsql "$port" 7.4 "restore headeronly from disk = N'$work/h.bak'")
+holds "headeronly: single user" test "$(header_value IsSingleUser "$out")" = 1
+holds "headeronly: the database's level" test "$(header_value CompatibilityLevel "$out")" = 110
+
 finish
