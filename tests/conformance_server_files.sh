@@ -139,6 +139,13 @@ check "root: attach from a host path" "$(q "$p" "CREATE DATABASE H ON (FILENAME 
 check "root: nor a host file" "$(exists_row "$p" "$work/tree/a.bak")" "$(printf '0\t0\t0')"
 check "root: .. stays inside" "$(exists_row "$p" "/../../var/opt/mssql/backup/R.bak")" "$(printf '1\t0\t1')"
 check "root: listings" "$(q "$p" "EXEC master.dbo.xp_dirtree N'/var/opt/mssql', 1, 1")" "$(printf 'backup\t1\t0')" "$(printf 'data\t1\t0')"
+# SQL Server on Linux reads a C:\ prefix as its root: a folder that exists there takes files, and one
+# that does not fails as any missing folder does, with error 2.
+mkdir -p "$work/rootfs/SQLData"
+check "root: C:\\ is its root" "$(q "$p" "CREATE DATABASE CD ON (NAME = cd, FILENAME = N'C:\\SQLData\\cd.mdf') LOG ON (NAME = cd_log, FILENAME = N'C:\\SQLData\\cd.ldf')
+EXEC master.dbo.xp_fileexist N'C:\\SQLData\\cd.mdf'")" "$(printf '1\t0\t1')"
+holds "root: C:\\ files inside the root" test -f "$work/rootfs/SQLData/cd.mdf"
+check "root: C:\\ folder missing" "$(q "$p" "CREATE DATABASE CE ON (NAME = ce, FILENAME = N'C:\\Program Files\\ce.mdf')")" "Msg 5133" "error 2(The system cannot find the file specified.)"
 
 # --- Playing Windows, and a Linux server meeting its backup ---
 start windows 2019 --drive "C=$work/cdrive" --data-dir "$work/cdrive/SQLData"
