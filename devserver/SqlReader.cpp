@@ -274,6 +274,9 @@ private:
         for (;;) {
             if (peek().kind != Token::Word && peek().kind != Token::Ident)
                 fail();
+            // [].dbo.sysindexes: an empty name is refused before anything is looked up.
+            if (peek().kind == Token::Ident && peek().text.empty())
+                throw SyntaxError{1038, 4, 15, "", peek().line, "", false};
             parts.push_back(t[pos++].text);
             if (!isSymbol("."))
                 break;

@@ -99,6 +99,7 @@ SELECT name FROM master.dbo.sysdatabases WHERE name = N'Б д'")" "(1 row affect
     check "$version backup missing db" "$(run_tsql "$p" 7.4 "BACKUP DATABASE nosuch TO DISK = N'$files/n.bak'")" "Msg 911" "Msg 3013" "BACKUP DATABASE is terminating abnormally."
     check "$version backup bad path" "$(run_tsql "$p" 7.4 "BACKUP DATABASE [Б д] TO DISK = N'/no/such/x.bak'")" "Msg 3201" "Msg 3013"
     check "$version backup empty name" "$(run_tsql "$p" 7.4 "BACKUP DATABASE [] TO DISK = N'$files/e.bak'")" "Msg 1038" "$empty_name"
+    check "$version empty name in a three-part name" "$(run_tsql "$p" 7.4 "SELECT indid, reserved FROM [].dbo.sysindexes")" "Msg 1038" "$empty_name"
 
     out=$(run_tsql "$p" 7.4 "RESTORE FILELISTONLY FROM DISK = N'$files/b.bak'")
     check "$version filelist" "$out" "(2 rows affected)" "PRIMARY"
