@@ -193,6 +193,8 @@ private:
     std::string missingDatabaseText(const std::string& name) const;
     std::string restoringText(const std::string& name) const;
     std::string syntaxText(const tsql::SyntaxError& e) const;
+    // 5149 for a file a full disk could not give its size (2000's text names no file).
+    std::string modifyFileText(const std::string& path) const;
     bool is2000() const { return m_instance.personality.is2000(); }
     // SQL Server on Linux meets ENOENT as error 2 whether the file or a folder on its way is missing;
     // on Windows a missing folder is 3.

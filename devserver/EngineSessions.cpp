@@ -141,8 +141,9 @@ bool Engine::mayEnter(const Database& db) {
 bool Engine::alterDatabase(const tsql::Statement& st, bool last) {
     Catalog& catalog = *m_instance.catalog;
     std::unique_lock<std::mutex> lock(catalog.mutex());
-    auto failed = [&] {
-        if (!is2000())
+    // 2000's table has 5069 too; it is known to follow 5064 and 5070 there, not 5011.
+    auto failed = [&](bool also2000 = false) {
+        if (!is2000() || also2000)
             error(5069, 1, 16, "ALTER DATABASE statement failed.");
         done(last, true);
         return true;
@@ -178,10 +179,15 @@ bool Engine::alterDatabase(const tsql::Statement& st, bool last) {
               fmt("Changes to the state or options of database '%1' cannot be made at this time. The "
                   "database is in single-user mode, and a user is currently connected to it.",
                   name));
-        return failed();
+        return failed(true);
     }
     int ended = 0;
     if (st.userAccess == "single_user" && catalog.inUseByOthers(name, m_session)) {
+        if (st.termination == "no_wait" && is2000()) {
+            error(5070, 1, 16,
+                  fmt("Database state cannot be changed while other users are using the database '%1'", name));
+            return failed(true);
+        }
         if (st.termination == "no_wait") {
             error(5061, 1, 16,
                   fmt("ALTER DATABASE failed because a lock could not be placed on database '%1'. Try again "

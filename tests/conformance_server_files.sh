@@ -203,6 +203,9 @@ else
         "Msg 1802 (severity 16, state 4)"
     absent "full disk: create is not access" "$out" "Access is denied" "Msg 5123"
     holds "full disk: nothing left of the create" test -z "$(ls "$work/small")"
+    start full2000 2000
+    check "full disk: 2000 names no file" "$(q "$port" "CREATE DATABASE Wide ON (NAME = w, FILENAME = N'$work/small/w.mdf', SIZE = 1MB) LOG ON (NAME = w_log, FILENAME = N'$work/small/w.ldf', SIZE = 4MB)")" \
+        "MODIFY FILE encountered operating system error 112(There is not enough space on the disk.) while attempting to expand the physical file."
 fi
 
 finish

@@ -114,6 +114,15 @@ out=$(run_tsql "$port" 7.1 "select spid, program_name from master..sysprocesses 
 check "2000 sysprocesses" "$out" "TSQL"
 out=$(run_tsql "$port" 7.1 "drop database Sklad")
 check "2000 drop while in use" "$out" "Cannot drop the database 'Sklad' because it is currently in use."
+# 2000's message table: 5070 (no final full stop) then 5069 where later versions say 5061; 1805 per
+# file a CREATE DATABASE allocates; 1827 worded CREATE/ALTER.
+out=$(run_tsql "$port" 7.1 "alter database Sklad set single_user with no_wait")
+check "2000 single user, no wait" "$out" "Msg 5070" "Database state cannot be changed while other users are using the database 'Sklad'" "Msg 5069"
+absent "2000 single user, no wait" "$out" "Msg 5061"
+check "2000 create allocates" "$(run_tsql "$port" 7.1 "create database Alloc")" \
+    "The CREATE DATABASE process is allocating 1.00 MB on disk 'Alloc'." "The CREATE DATABASE process is allocating 1.00 MB on disk 'Alloc_log'."
+check "2000 Express cap" "$(run_tsql "$port" 7.1 "create database Big on (name = big, filename = N'$work/big.mdf', size = 3GB)")" \
+    "Msg 1827" "CREATE/ALTER DATABASE failed because the resulting cumulative database size would exceed your licensed limit of 2048 MB per database."
 sleep 2
 hold "$port" Sklad 3 "$work/holder5"
 out=$(run_tsql "$port" 7.1 "alter database Sklad set single_user with rollback immediate
