@@ -265,8 +265,15 @@ bool Engine::serverView(const tsql::Statement& st, bool last) {
                  {"os_language_version", ColumnType::Int, 4}};
         if (m_instance.personality.year >= 2022)
             known.push_back({"host_architecture", ColumnType::NVarChar, 256});
-        Row row = onLinux ? Row{std::string("Linux"), std::string("Ubuntu"), std::string("22.04"), std::string(""),
-                              std::nullopt, std::string("0")}
+        // The release @@VERSION names ("on Linux (Ubuntu 18.04.3 LTS)" gives 18.04); the language
+        // is the server's, 1033 for us_english, on Linux as on Windows.
+        const std::string& banner = m_instance.personality.versionBanner;
+        const size_t ubuntu = banner.find("Ubuntu ");
+        std::string release = ubuntu == std::string::npos ? "22.04" : banner.substr(ubuntu + 7);
+        const size_t minorEnd = release.find_first_not_of("0123456789", release.find('.') + 1);
+        release = release.substr(0, minorEnd);
+        Row row = onLinux ? Row{std::string("Linux"), std::string("Ubuntu"), release, std::string(""),
+                              std::nullopt, std::string("1033")}
                         : Row{std::string("Windows"), std::string("Windows Server 2019 Datacenter"),
                               std::string("10.0"), std::string(""), std::string("8"), std::string("1033")};
         if (known.size() > row.size())

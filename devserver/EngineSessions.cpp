@@ -78,7 +78,9 @@ bool Engine::sessionView(const tsql::Statement& st, bool last) {
         for (const SystemSession& s : kSystemSessions) {
             const std::string spid = std::to_string(s.spid);
             if (sessions) {
-                Row row{spid, started, std::nullopt, std::string(), std::string("sa"), std::string(s.status),
+                // sys.dm_exec_sessions gives the server's own sessions no program and one of the
+                // statuses its page documents (running, sleeping, dormant, preconnect).
+                Row row{spid, started, std::nullopt, std::nullopt, std::string("sa"), std::string("sleeping"),
                         std::string("0"), std::string("sa")};
                 if (databaseColumn)
                     row.push_back(std::string("1"));
@@ -232,8 +234,11 @@ bool Engine::alterDatabase(const tsql::Statement& st, bool last) {
         !Catalog::sameName(m_database, name))
         anotherClientTakes(catalog, name, m_instance.anotherTakesSingleUserMillis);
     lock.unlock();
-    if (ended > 0)
+    // Real servers print the estimate as the rollback starts and as it ends.
+    if (ended > 0) {
+        info(5060, "Nonqualified transactions are being rolled back. Estimated rollback completion: 0%.");
         info(5060, "Nonqualified transactions are being rolled back. Estimated rollback completion: 100%.");
+    }
     done(last, false);
     return true;
 }

@@ -52,6 +52,8 @@ for version in 2000 2012 2016 2019 2022; do
         absent "$version enumerate level 0" "$out" "inner"
         check "$version enumerate subtree" "$(q "$p" "SELECT full_filesystem_path, level FROM sys.dm_os_enumerate_filesystem(N'$work/tree', N'*.mdf')")" "$(printf '%s\t1' "$work/tree/sub/b.mdf")"
         check "$version host_info" "$(q "$p" "${newer[2]}")" "Linux"
+        release=$(q "$p" "SELECT @@VERSION" | grep -o 'Ubuntu [0-9]*\.[0-9]*' | cut -d' ' -f2)
+        check "$version host_info agrees with @@VERSION" "$(q "$p" "SELECT host_release, os_language_version FROM sys.dm_os_host_info")" "$(printf '%s\t1033' "$release")"
         [ "$version" = 2022 ] && check "2022 host_architecture" "$(q "$p" "SELECT host_architecture FROM sys.dm_os_host_info")" "X64"
     fi
 done
