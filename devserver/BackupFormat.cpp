@@ -125,6 +125,7 @@ ReadResult readMedia(const std::string& path, std::vector<BackupSetHeader>& sets
         set.version = field(fields, "version");
         set.checksums = field(fields, "checksums") == "1";
         set.copyOnly = field(fields, "copy_only") == "1";
+        set.singleUser = field(fields, "single_user") == "1";
         set.position = int(sets.size()) + 1;
         set.name = field(fields, "name");
         set.description = field(fields, "description");
@@ -203,6 +204,8 @@ bool SetWriter::writeHeader(const BackupSetHeader& h) {
         s += line("checksums", "1");
     if (h.copyOnly)
         s += line("copy_only", "1");
+    if (h.singleUser)
+        s += line("single_user", "1");
     for (size_t i = 0; i < h.files.size(); ++i) {
         const std::string k = "file" + std::to_string(i + 1) + ".";
         const BackupFileEntry& f = h.files[i];
