@@ -137,6 +137,7 @@ ReadResult readMedia(const std::string& path, std::vector<BackupSetHeader>& sets
         set.user = field(fields, "user");
         set.server = field(fields, "server");
         set.machine = field(fields, "machine");
+        set.collation = field(fields, "collation");
         const int count = std::atoi(field(fields, "files").c_str());
         long long offset = in.offset();
         for (int i = 1; i <= count; ++i) {
@@ -200,6 +201,8 @@ bool SetWriter::writeHeader(const BackupSetHeader& h) {
          line("files", std::to_string(h.files.size()));
     if (!h.version.empty())
         s += line("version", h.version);
+    if (!h.collation.empty())
+        s += line("collation", h.collation);
     if (h.checksums)
         s += line("checksums", "1");
     if (h.copyOnly)

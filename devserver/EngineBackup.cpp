@@ -368,6 +368,7 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
     set.machine = m_instance.serverName.substr(0, m_instance.serverName.find('\\'));
     set.started = engine::nowText();
     set.version = versionOf(m_instance.personality);
+    set.collation = Catalog::collation();
     set.checksums = st.checksum;
     set.copyOnly = st.copyOnly;
 
@@ -635,7 +636,9 @@ bool Engine::restoreHeaderOnly(const tsql::Statement& st, bool last) {
             std::to_string(512 | (s.checksums ? 16 : 0) | (s.singleUser ? 8 : 0)),
             guidFor(s.familyGuid + "binding"),
             guidFor(s.familyGuid + "fork"),
-            std::string("SQL_Latin1_General_CP1_CI_AS"),
+            // The database's collation as the set records it: a backup from a case-sensitive server
+            // says so on every server that reads it.
+            s.collation.empty() ? std::string("SQL_Latin1_General_CP1_CI_AS") : s.collation,
             s.familyGuid,
             std::string("0"),
             std::string("0"),

@@ -315,6 +315,11 @@ check "collation names" "$(run_tsql "$port" 7.4 "CREATE DATABASE Cs
 CREATE DATABASE cs
 SELECT name FROM master.dbo.sysdatabases WHERE name = N'cs'
 DROP DATABASE CS")" "(1 row affected)" "Msg 3701"
+# A backup says the collation of the server it was made on, wherever it is read.
+run_tsql "$port" 7.4 "CREATE DATABASE Coll
+BACKUP DATABASE Coll TO DISK = N'$work/coll.bak'" >/dev/null
+check "collation in the backup" "$(column_value Collation "$(run_tsql "$port" 7.4 "RESTORE HEADERONLY FROM DISK = N'$work/coll.bak'")")" \
+    "Latin1_General_CS_AS"
 # Case-sensitive whatever follows the CS: accents, kana, width, UTF-8.
 start collation_ai 2019 --collation Latin1_General_100_CS_AI_KS_WS
 check "collation CS_AI use" "$(run_tsql "$port" 7.4 'USE Master')" "Msg 911" "Database 'Master' does not exist."
