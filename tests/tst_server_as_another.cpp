@@ -27,6 +27,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <acl/libacl.h>
+#include <sys/acl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -320,7 +322,9 @@ void TestServerAsAnother::sharedFolderFallsBackAndLeavesNothing() {
     QCOMPARE(shared.folder, good);
     QCOMPARE(asked, (QStringList{unseen, good}));
     QCOMPARE(shared.problems.size(), 2);
-    QVERIFY(shared.problems[0].contains(taken));
+    // Said with whose it is.
+    QVERIFY2(shared.problems[0].contains(taken) && shared.problems[0].contains(QStringLiteral("«nobody»")),
+             qPrintable(shared.problems[0]));
     QVERIFY(!QFileInfo::exists(unseen)); // made for the try, and removed again
     QCOMPARE(permissions({taken}), takenBefore);
     QCOMPARE(shared.sudoCommand, QString());
@@ -334,6 +338,21 @@ void TestServerAsAnother::sharedFolderFallsBackAndLeavesNothing() {
     struct stat st {};
     stat(QFile::encodeName(good).constData(), &st);
     QCOMPARE(st.st_mode & 0777, mode_t(0770)); // the mask shows as the group bits: no "other" bits
+    // The entries themselves, not the mask the mode shows: nothing for the group and the others.
+    for (acl_type_t type : {ACL_TYPE_ACCESS, ACL_TYPE_DEFAULT}) {
+        acl_t acl = acl_get_file(QFile::encodeName(good).constData(), type);
+        QVERIFY(acl);
+        acl_entry_t entry = nullptr;
+        int checked = 0;
+        for (int which = ACL_FIRST_ENTRY; acl_get_entry(acl, which, &entry) == 1; which = ACL_NEXT_ENTRY) {
+            acl_tag_t tag = ACL_UNDEFINED_TAG;
+            acl_get_tag_type(entry, &tag);
+            if (tag == ACL_GROUP_OBJ || tag == ACL_OTHER)
+                checked += permsOf(entry) == 0 ? 1 : 100;
+        }
+        acl_free(acl);
+        QCOMPARE(checked, 2);
+    }
     QVERIFY(QFile::remove(written));
 
     // No place works: the one command for an administrator, and nothing made.
@@ -344,6 +363,13 @@ void TestServerAsAnother::sharedFolderFallsBackAndLeavesNothing() {
     QVERIFY(none.sudoCommand.startsWith(QStringLiteral("sudo sh -c '")));
     QVERIFY(none.sudoCommand.contains(
         QStringLiteral("setfacl -m u:nobody:rwx,d:u:nobody:rwx,d:u:root:rwx /srv/zelvaro-root")));
+
+    // No place opens the home; files that must last go nowhere the system's cleaner empties.
+    for (const QString& place : sharedFolderPlaces() + lastingFolderPlaces())
+        QVERIFY2(!place.startsWith(QDir::homePath()), qPrintable(place));
+    for (const QString& place : lastingFolderPlaces())
+        QVERIFY2(!place.startsWith(QStringLiteral("/tmp/")) && !place.startsWith(QStringLiteral("/var/tmp/")),
+                 qPrintable(place));
 }
 
 void TestServerAsAnother::sharedFolderPassesThroughTheUsersFolderOnly() {
