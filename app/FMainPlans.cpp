@@ -159,9 +159,8 @@ bool TMain::serverSeesThisComputer() {
                          QFileDevice::ReadOther);
     try {
         serverfiles::ServerFiles files = serverFiles();
-        const serverfiles::PathState seen = files.state(probe.fileName());
         // A server that would not say is taken for one that sees: the pages work as they always did.
-        return !seen.answered || seen.exists || !files.answersAbout(QStringLiteral("/"));
+        return files.sharesFilesWith(probe.fileName()) != serverfiles::ServerFiles::Shared::No;
     } catch (const DbError&) {
         return true;
     }

@@ -13,6 +13,7 @@
 #include "ProgressDialog.h"
 #include "ServerAccount.h"
 #include "ServerFileDialog.h"
+#include "ServerFiles.h"
 #include "SharedCopy.h"
 #include "SharedFolder.h"
 #include "SqlQuote.h"
@@ -23,6 +24,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <arpa/inet.h>
@@ -131,6 +133,8 @@ private slots:
     void closingTheWindowDuringACopyAsksAndWaits();
     void theStandInAsNobodyUsesTheSharedFolderAndTheGrant();
     void aServerInItsOwnRootSeesNoneOfOurPlaces();
+    void whetherTheServerSharesOurFiles_data();
+    void whetherTheServerSharesOurFiles();
 };
 
 void TestServerAsAnother::accountFromTheKernelsSocketTable_data() {
@@ -585,6 +589,30 @@ void TestServerAsAnother::aServerInItsOwnRootSeesNoneOfOurPlaces() {
             names << e.name;
     QVERIFY2(names.contains(QStringLiteral("Склад.mdf")), qPrintable(names.join(QLatin1Char(','))));
     QVERIFY(serverfiles::list(server.q, ours.path()).isEmpty()); // our path means nothing to it
+}
+
+void TestServerAsAnother::whetherTheServerSharesOurFiles_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("shares");
+    QTest::newRow("this computer's") << QStringList() << true;
+    QTest::newRow("a container") << DevServer::ownRoot() << false;
+    // Asked about "/", a Windows server says no: it is asked about its own drive.
+    QTest::newRow("Windows") << DevServer::windowsDrive() << false;
+}
+
+void TestServerAsAnother::whetherTheServerSharesOurFiles() {
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, shares);
+    StandIn server(arguments);
+    QTemporaryFile probe;
+    QVERIFY(probe.open());
+    serverfiles::ServerFiles files(server.q, 15);
+    try {
+        QCOMPARE(files.sharesFilesWith(probe.fileName()) == serverfiles::ServerFiles::Shared::Yes, shares);
+        QCOMPARE(files.sharesFilesWith(probe.fileName()) == serverfiles::ServerFiles::Shared::No, !shares);
+    } catch (const DbError& e) {
+        QFAIL(qPrintable(e.message()));
+    }
 }
 
 QTEST_MAIN(TestServerAsAnother)
