@@ -209,7 +209,9 @@ private:
     bool serverSeesThisComputer();
     // A file of the server's own, chosen in the dialog that lists the server's folders; empty when
     // none was chosen.
-    QString pickServerFile(const QString& title, const QStringList& extensions);
+    // The server's own file dialog, opened at the folder of `current` (the field's path) when the
+    // server has it.
+    QString pickServerFile(const QString& title, const QStringList& extensions, const QString& current = QString());
     // A plan of that kind for the server the fields name.
     OperationPlan newPlan(OperationPlan::Kind kind, const QString& database) const;
     // Asks the server about the plan's files; a server that cannot be asked leaves them unknown.

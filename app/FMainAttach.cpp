@@ -20,7 +20,7 @@ void TMain::SpeedButton2Click() {
     // own: a file chosen here would mean nothing to it.
     if (!serverSeesThisComputer()) {
         const QString chosen =
-            pickServerFile(QStringLiteral("Файл бази даних на сервері"), {QStringLiteral("mdf")});
+            pickServerFile(QStringLiteral("Файл бази даних на сервері"), {QStringLiteral("mdf")}, ui->edPathMDF->text());
         if (!chosen.isEmpty())
             ui->edPathMDF->setText(chosen);
         return;
@@ -40,7 +40,7 @@ void TMain::SpeedButton2Click() {
 void TMain::SpeedButton3Click() {
     if (!serverSeesThisComputer()) {
         const QString chosen =
-            pickServerFile(QStringLiteral("Файл журналу на сервері"), {QStringLiteral("ldf")});
+            pickServerFile(QStringLiteral("Файл журналу на сервері"), {QStringLiteral("ldf")}, ui->edPathLDF->text());
         if (!chosen.isEmpty())
             ui->edPathLDF->setText(chosen);
         return;

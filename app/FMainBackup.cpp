@@ -52,7 +52,7 @@ void TMain::SpeedButton6Click() {
     // it can: its own folders are offered, and what is chosen there goes to it unchanged.
     if (!serverSeesThisComputer()) {
         const QString chosen =
-            pickServerFile(QStringLiteral("Резервна копія на сервері"), {QStringLiteral("bak")});
+            pickServerFile(QStringLiteral("Резервна копія на сервері"), {QStringLiteral("bak")}, ui->edSavePathBAK->text());
         if (chosen.isEmpty())
             return;
         ui->edSavePathBAK->setProperty(kServerPath, chosen);

@@ -166,14 +166,23 @@ bool TMain::serverSeesThisComputer() {
     }
 }
 
-QString TMain::pickServerFile(const QString& title, const QStringList& extensions) {
-    QString start;
+QString TMain::pickServerFile(const QString& title, const QStringList& extensions, const QString& current) {
+    QString fallback;
     try {
         const serverfiles::Folders folders = serverfiles::defaultFolders(*ADOQuery1);
-        start = folders.backup.isEmpty() || extensions != QStringList{QStringLiteral("bak")} ? folders.data
-                                                                                           : folders.backup;
+        fallback = folders.backup.isEmpty() || extensions != QStringList{QStringLiteral("bak")} ? folders.data
+                                                                                              : folders.backup;
     } catch (const DbError&) {
     }
+    serverfiles::ServerFiles files = serverFiles();
+    const QString start = serverfiles::startIn(current, fallback, [&files](const QString& folder) {
+        try {
+            const serverfiles::PathState s = files.state(folder);
+            return s.exists && s.isFolder;
+        } catch (const DbError&) {
+            return false;
+        }
+    });
     return serverfiles::pick(modal::Kind::ServerFile, title, extensions, start, serverfiles::lister(*ADOQuery1))
         .value_or(QString());
 }

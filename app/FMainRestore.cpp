@@ -45,7 +45,7 @@ void TMain::SpeedButton5Click() {
             ? OpenDialog1.execute(QStringLiteral("*.bak"),
                                   QStringLiteral("Файли резервної копії бази (*.bak)|*.bak|Всі файли (*.*)|*.*"),
                                   ui->edPathBAK->text())
-            : pickServerFile(QStringLiteral("Резервна копія на сервері"), {QStringLiteral("bak")});
+            : pickServerFile(QStringLiteral("Резервна копія на сервері"), {QStringLiteral("bak")}, ui->edPathBAK->text());
     if (!chosen.isEmpty())
         ui->edPathBAK->setText(chosen);
     readBackupFileList();
