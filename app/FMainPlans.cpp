@@ -6,6 +6,7 @@
 #include "FileReadGrant.h"
 #include "ModalSeam.h"
 #include "ServerAccount.h"
+#include "ServerAccountReach.h"
 #include "ServerFileDialog.h"
 #include "ui_FMain.h"
 
@@ -15,6 +16,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -65,6 +67,15 @@ void TMain::askServerAbout(OperationPlan& plan, serverfiles::ServerFiles& files)
     }
     try {
         plan.askServer(files);
+        // A server of another account on this computer sees a folder it may not write in (a home
+        // it may only pass through): the modes and ACLs say so before the statement meets error 5.
+        if (account.known && account.uid != ::geteuid() && serverreach::anyHere(plan)) {
+            QTemporaryFile probe(QDir::tempPath() + QStringLiteral("/zelvaro-probe-XXXXXX"));
+            if (probe.open() &&
+                probe.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther) &&
+                files.sharesFilesWith(probe.fileName()) == serverfiles::ServerFiles::Shared::Yes)
+                serverreach::judge(plan, accountOf(account.uid));
+        }
     } catch (const DbError&) {
         // A server that cannot be asked is not refused for it: the statement meets what it meets.
         for (PlannedFile& f : plan.files)

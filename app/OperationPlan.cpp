@@ -10,6 +10,7 @@ void OperationPlan::askServer(serverfiles::ServerFiles& server) {
     for (PlannedFile& f : files) {
         if (f.reach != Reach::Unknown)
             continue; // asked already
+        f.closedBy.clear();
         // A file is read where it lies; a folder must be one to create files in; a backup's target
         // needs its folder, and may be there already (WITH INIT overwrites it).
         const bool folderNeeded = f.use != FileUse::Read;
@@ -68,6 +69,16 @@ QString OperationPlan::refusal() const {
     for (const PlannedFile& f : files) {
         if (f.reach != Reach::Refused)
             continue;
+        if (!f.closedBy.isEmpty()) {
+            const QString may = f.use == FileUse::CreateIn ? QStringLiteral("створювати файли в каталозі %1")
+                                : f.use == FileUse::Write  ? QStringLiteral("записати файл %1")
+                                : kind == Kind::Attach     ? QStringLiteral("прочитати й змінювати файл %1")
+                                                           : QStringLiteral("прочитати файл %1");
+            lines << QStringLiteral("Сервер %1 бачить %2, але права доступу до %3 не дозволяють обліковому "
+                                    "запису, від імені якого працює сервер (%4), %5.")
+                         .arg(server, f.path, f.closedBy, serverAccount, may.arg(f.path));
+            continue;
+        }
         switch (f.use) {
         case FileUse::Read:
             lines << QStringLiteral("Сервер %1 не може прочитати файл %2.").arg(server, f.path);
