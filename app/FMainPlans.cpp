@@ -13,6 +13,8 @@
 #include <QDir>
 #include <QTemporaryFile>
 
+#include <utility>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -96,12 +98,15 @@ bool TMain::fileSeen(serverfiles::ServerFiles& files, const QString& path) {
     return filechecks::fileExists(path);
 }
 
-void TMain::offerReadGrant(OperationPlan& plan, serverfiles::ServerFiles& files) {
+void TMain::offerReadGrant(OperationPlan& plan, serverfiles::ServerFiles& files,
+                           const std::function<void(OperationPlan&)>& next) {
     // Only backups the server reads, on this computer, of an account known here: a database file
-    // to attach is written too, and a folder to create files in is no one file to open.
+    // to attach is written too, and a folder to create files in is no one file to open. A folder
+    // it cannot create files in as well needs `next`, the offer that follows once it reads.
     const QStringList refused = plan.refusedPaths(FileUse::Read);
-    if (plan.serverUid < 0 || refused.isEmpty() || plan.refusedPaths(FileUse::CreateIn).size() ||
-        plan.refusedPaths(FileUse::Write).size() || plan.kind == OperationPlan::Kind::Attach)
+    if (plan.serverUid < 0 || refused.isEmpty() || plan.kind == OperationPlan::Kind::Attach)
+        return;
+    if (!next && (plan.refusedPaths(FileUse::CreateIn).size() || plan.refusedPaths(FileUse::Write).size()))
         return;
     for (const QString& path : refused)
         if (!filechecks::fileExists(path))
@@ -111,9 +116,9 @@ void TMain::offerReadGrant(OperationPlan& plan, serverfiles::ServerFiles& files)
                        "і проходу через каталоги на шляху (без перегляду їх вмісту) і буде забраний, щойно "
                        "операція закінчиться.")
             .arg(plan.serverAccount, refused.join(QLatin1String(", ")));
-    plan.remedy.apply = [this, &files](OperationPlan& p) {
+    plan.remedy.apply = [this, &files, next](OperationPlan& p) {
         for (PlannedFile& f : p.files) {
-            if (f.reach != Reach::Refused)
+            if (f.reach != Reach::Refused || f.use != FileUse::Read)
                 continue;
             auto grant = std::make_shared<FileReadGrant>(f.path, uid_t(p.serverUid), p.serverAccount);
             if (!grant->ok()) {
@@ -124,7 +129,13 @@ void TMain::offerReadGrant(OperationPlan& plan, serverfiles::ServerFiles& files)
             p.kept.push_back(grant);
             f.reach = Reach::Unknown;
         }
-        // Relied on only once the server says it reads the file now.
+        // Relied on only once the server says it reads the file now; what else it was refused
+        // gets the next offer, which confirmPlan asks in turn.
+        askServerAbout(p, files);
+        if (p.refused() && p.refusedPaths(FileUse::Read).isEmpty() && next)
+            next(p);
+        if (!p.refused() || p.remedy.apply)
+            return true;
         return serverReachesAfterRemedy(p, files);
     };
 }
@@ -143,14 +154,17 @@ bool TMain::confirmPlan(OperationPlan& plan) {
         modal::messageDialog(plan.stop, DialogType::Error, {DialogButton::OK}, plan.shownStatements());
         return false;
     }
-    if (plan.refused()) {
+    // One offer at a time: a remedy may leave something else refused and set the offer for it
+    // (the server reads the backup now, and may still not create files in the folder).
+    while (plan.refused()) {
         const QString refusal = plan.refusal();
         if (!plan.remedy.apply) {
             modal::messageDialog(refusal, DialogType::Error, {DialogButton::OK}, plan.shownStatements());
             return false;
         }
-        if (!modal::confirm(refusal + QLatin1Char('\n') + plan.remedy.offer, plan.shownStatements()) ||
-            !plan.remedy.apply(plan))
+        const PlanRemedy remedy = std::exchange(plan.remedy, PlanRemedy{});
+        if (!modal::confirm(refusal + QLatin1Char('\n') + remedy.offer, plan.shownStatements()) ||
+            !remedy.apply(plan))
             return false;
     }
     // One dialog for all the rest: what was found, and the questions the operation asks.

@@ -296,7 +296,7 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     } catch (const DbError&) {
     }
     askServerAbout(plan, files);
-    offerReadGrant(plan, files);
+    offerReadGrant(plan, files, [&](OperationPlan& p) { offerServerFolders(p, files, MdfPath, LdfPath); });
     offerServerFolders(plan, files, MdfPath, LdfPath);
     if (plan.refused() && !confirmPlan(plan))
         return false;

@@ -201,6 +201,30 @@ private slots:
         h.restoreAs(QStringLiteral("Copy"), db + QStringLiteral("/Copy.mdf"), db + QStringLiteral("/Copy_log.ldf"));
         QVERIFY2(h.script.last().text.contains(QStringLiteral("Створити файли бази даних у власному каталозі сервера?")),
                  qPrintable(h.script.texts().join('\n')));
+
+        // A backup it may not read, into a folder it may not write: Yes to the first offer brings
+        // the second, not a dead end.
+        h.openPage(WindowHarness::RestorePage);
+        h.script.choose(backups + QStringLiteral("/VTR.bak"));
+        h.script.answer(Reply::Yes);
+        h.pickBackupButton()->click();
+        QVERIFY(h.restoreButton()->isEnabled());
+        const int sentBeforeRestore = fileStatements(h);
+        h.script.clear();
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::No);
+        h.restoreAs(QStringLiteral("Copy"), db + QStringLiteral("/Copy.mdf"), db + QStringLiteral("/Copy_log.ldf"));
+        QCOMPARE(h.script.seen.size(), 2);
+        QVERIFY2(h.script.seen[0].text.contains(QStringLiteral("Дозволити серверу (nobody) прочитати")) &&
+                     h.script.last().text.contains(QStringLiteral("у власному каталозі сервера?")),
+                 qPrintable(h.script.texts().join('\n')));
+        QCOMPARE(fileStatements(h), sentBeforeRestore);
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::OK);
+        h.restoreAs(QStringLiteral("Copy"), db + QStringLiteral("/Copy.mdf"), db + QStringLiteral("/Copy_log.ldf"));
+        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних Copy успішно відновлена")),
+                 qPrintable(h.script.texts().join('\n')));
     }
 
     // A backup in the user's closed folder, the server's account known (the owner of its socket):
