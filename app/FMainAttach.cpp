@@ -183,6 +183,11 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
             } catch (const DbError&) {
             }
         }
+        // Refused a file (error 5), and no older database detached for it: planned again, the same
+        // offer as the checks'.
+        if (!attachedAfterAll && oldFiles.isEmpty() && copies.empty())
+            if (const auto again = deniedByServer(e, named))
+                return AttachDatabase(Name, MdfPath, LdfPath);
         if (!attachedAfterAll) {
             // Why a data file alone could not be attached is told by the advice line of its error.
             reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), named, putBack());

@@ -166,6 +166,12 @@ void TMain::BitBtn5Click() {
                              DialogType::Error, {DialogButton::OK});
         return;
     } catch (const DbError& e) {
+        // Refused the file (error 5), nothing written: planned again, the same offer as the checks'.
+        if (!throughShared)
+            if (const auto again = deniedByServer(e, {path})) {
+                BitBtn5Click();
+                return;
+            }
         modal::simpleMessage(erroradvice::appended(e) +
                              (throughShared ? removedFromShared(path) : QString()));
         return;

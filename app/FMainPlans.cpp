@@ -2,6 +2,7 @@
 // runs, and shown through one confirmation: a path the server cannot reach stops it there.
 #include "FMain.h"
 
+#include "AccessDenied.h"
 #include "FileChecks.h"
 #include "FileReadGrant.h"
 #include "ModalSeam.h"
@@ -78,6 +79,16 @@ void TMain::askServerAbout(OperationPlan& plan, serverfiles::ServerFiles& files)
                 files.sharesFilesWith(probe.fileName()) == serverfiles::ServerFiles::Shared::Yes)
                 serverreach::judge(plan, accountOf(account.uid));
         }
+        // What the server refused a statement with a moment ago stays refused however it looks.
+        for (const QString& denied : m_deniedByServer)
+            for (PlannedFile& f : plan.files)
+                if (f.reach != Reach::Refused &&
+                    (f.path == denied ||
+                     (f.use == FileUse::CreateIn && serverfiles::folderOf(denied, files.platform()) == f.path))) {
+                    f.reach = Reach::Refused;
+                    f.closedBy = denied;
+                    f.deniedByServer = true;
+                }
     } catch (const DbError&) {
         // A server that cannot be asked is not refused for it: the statement meets what it meets.
         for (PlannedFile& f : plan.files)
@@ -147,6 +158,19 @@ bool TMain::serverReachesAfterRemedy(OperationPlan& plan, serverfiles::ServerFil
     plan.remedy = {};
     modal::messageDialog(plan.refusal(), DialogType::Error, {DialogButton::OK});
     return false;
+}
+
+std::shared_ptr<void> TMain::deniedByServer(const DbError& error, const QStringList& paths) {
+    const QString denied = accessdenied::refusedPath(error.message(), paths);
+    if (denied.isEmpty() || m_deniedByServer.contains(denied))
+        return nullptr;
+    struct Kept {
+        QStringList& list;
+        QString path;
+        ~Kept() { list.removeOne(path); }
+    };
+    m_deniedByServer << denied;
+    return std::shared_ptr<Kept>(new Kept{m_deniedByServer, denied});
 }
 
 bool TMain::confirmPlan(OperationPlan& plan) {

@@ -48,7 +48,15 @@ void TMain::SpeedButton5Click() {
             : pickServerFile(QStringLiteral("Резервна копія на сервері"), {QStringLiteral("bak")}, ui->edPathBAK->text());
     if (!chosen.isEmpty())
         ui->edPathBAK->setText(chosen);
-    readBackupFileList();
+    try {
+        readBackupFileList();
+    } catch (const DbError& e) {
+        // Refused the backup (error 5): read again, with the same offer as the checks'.
+        const auto again = deniedByServer(e, {ui->edPathBAK->text()});
+        if (!again)
+            throw;
+        readBackupFileList();
+    }
 }
 
 void TMain::readBackupFileList() {
@@ -451,8 +459,18 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
         };
         longop::run(this, *ADOQuery1, restoring);
     } catch (const DbError& e) {
-        reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "),
-                          plan.writes + QStringList{BakPath}, removeHalfRestored(Name, replacing));
+        const QString left = removeHalfRestored(Name, replacing);
+        // Refused a file (error 5) and nothing left of it: planned again, the same offer as the checks'.
+        bool nothingLeft = false;
+        try {
+            nothingLeft = !replacing && serverstate::database(*ADOQuery1, Name) == serverstate::Database::Missing;
+        } catch (const DbError&) {
+        }
+        if (nothingLeft)
+            if (const auto again = deniedByServer(e, plan.writes + QStringList{BakPath}))
+                return RestoreDatabase(Name, BakPath, ChosenMdfPath, ChosenLdfPath);
+        reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "), plan.writes + QStringList{BakPath},
+                          left);
         return false;
     }
     alone.keep();

@@ -227,6 +227,31 @@ private slots:
                  qPrintable(h.script.texts().join('\n')));
     }
 
+    // A server whose account is not known here answers error 5 only after the statement: a statement
+    // that changed nothing leads to the offer the checks make, or to their refusal, not to the raw
+    // message.
+    void errorFiveAfterTheStatementLeadsToTheSameOffer() {
+        WindowHarness h(2019);
+        const QString closed = h.folder(QStringLiteral("closed"));
+        QVERIFY(h.makeBackup(QStringLiteral("VTR"), h.server.scratch() + QStringLiteral("/VTR.bak")));
+        QVERIFY(restartAs(h, {QStringLiteral("--deny"), closed}));
+        QVERIFY(h.connect());
+        h.readFileList(h.server.scratch() + QStringLiteral("/VTR.bak"));
+        h.script.clear();
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::OK);
+        h.restoreAs(QStringLiteral("Copy"), closed + QStringLiteral("/Copy.mdf"), closed + QStringLiteral("/Copy_log.ldf"));
+        QVERIFY2(h.script.seen.first().text.contains(QStringLiteral("заборонено доступ до %1/Copy.mdf").arg(closed)) &&
+                     h.script.seen.first().text.contains(QStringLiteral("у власному каталозі сервера?")) &&
+                     h.script.last().text.startsWith(QStringLiteral("База даних Copy успішно відновлена")),
+                 qPrintable(h.script.texts().join('\n')));
+        h.script.clear();
+        h.backup(QStringLiteral("Copy"), closed + QStringLiteral("/Copy.bak"));
+        QCOMPARE(h.script.seen.size(), 1);
+        QVERIFY2(h.script.last().text.contains(QStringLiteral("Більше серверу нічого не надіслано.")),
+                 qPrintable(h.script.last().text));
+    }
+
     // A backup in the user's closed folder, the server's account known (the owner of its socket):
     // the user is offered to let the server read that one file. No grants nothing and sends
     // nothing; Yes reads the file list, and the grant is taken back when the read is over.
