@@ -3,7 +3,11 @@
 
 #include "ServerFiles.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <unistd.h>
 
 namespace serverreach {
 
@@ -67,6 +71,18 @@ void judge(OperationPlan& plan, const Account& account) {
             break;
         }
     }
+}
+
+QString writableDataFolder(serverfiles::ServerFiles& files) {
+    const QString data = files.defaultFolders().data;
+    if (data.isEmpty() || !QFileInfo(data).isDir() ||
+        ::access(QFile::encodeName(data).constData(), W_OK | X_OK) != 0)
+        return {};
+    QTemporaryFile probe(QFileInfo(data).absoluteFilePath() + QStringLiteral("/.zelvaro-probe-XXXXXX"));
+    if (!probe.open())
+        return {};
+    const serverfiles::PathState seen = files.state(probe.fileName());
+    return seen.answered && seen.exists && !seen.isFolder ? data : QString();
 }
 
 } // namespace serverreach

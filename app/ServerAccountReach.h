@@ -14,6 +14,7 @@
 
 #include "AccountAccess.h"
 #include "OperationPlan.h"
+#include "ServerFiles.h"
 
 namespace serverreach {
 
@@ -30,5 +31,11 @@ bool anyHere(const OperationPlan& plan);
 // statement needs (read a backup; read and write an attached database's files; create files in
 // a restore's folder; write a backup and its folder) as refused, naming what stops it.
 void judge(OperationPlan& plan, const Account& account);
+
+// The server's own data folder, where files that must last (an attached database's) belong like
+// any other database's, when it is a folder of this computer the user may create files in and the
+// server sees a file made there just now (so it is the same folder, not a container's); empty
+// otherwise. Asks the server through `files`; throws DbError as it does.
+QString writableDataFolder(serverfiles::ServerFiles& files);
 
 } // namespace serverreach
