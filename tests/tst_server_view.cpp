@@ -325,6 +325,12 @@ private slots:
         h.restoreAs(QStringLiteral("R2"), QStringLiteral("/R2.mdf"), QStringLiteral("/R2_log.ldf"));
         QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних R2 успішно відновлена")),
                  qPrintable(h.script.texts().join('\n')));
+        // A server path typed for a backup greys the button out, and the button says why.
+        h.openPage(WindowHarness::BackupPage);
+        h.backupTarget()->setText(QStringLiteral("/Копії/R.bak"));
+        QVERIFY(!h.backupButton()->isEnabled());
+        QVERIFY2(h.backupButton()->toolTip().contains(QStringLiteral("Каталогу /Копії на цьому комп'ютері немає")),
+                 qPrintable(h.backupButton()->toolTip()));
     }
 
     // A backup made on Windows names C:\ paths; a Linux server's default folders are proposed
