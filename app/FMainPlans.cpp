@@ -79,8 +79,9 @@ void TMain::askServerAbout(OperationPlan& plan, serverfiles::ServerFiles& files)
                 files.sharesFilesWith(probe.fileName()) == serverfiles::ServerFiles::Shared::Yes)
                 serverreach::judge(plan, accountOf(account.uid));
         }
-        // What the server refused a statement with a moment ago stays refused however it looks.
-        for (const QString& denied : m_deniedByServer)
+        // What the server refused a statement with a moment ago stays refused however it looks,
+        // until a remedy has changed what it meets (a grant on the path).
+        for (const QString& denied : plan.kept.empty() ? m_deniedByServer : QStringList())
             for (PlannedFile& f : plan.files)
                 if (f.reach != Reach::Refused &&
                     (f.path == denied ||
