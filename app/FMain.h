@@ -222,7 +222,8 @@ private:
     // A statement that changed nothing was answered with operating-system error 5 for one of
     // `paths`: while the returned object lives, that path is refused when planned again, so that
     // the handler, run once more, makes the same offer the checks make. Nothing when the error is
-    // not error 5 or the path was refused so already (no second round).
+    // not error 5, the path was refused so already (no second round), or the server's account is
+    // not another one known here (no offer would follow).
     std::shared_ptr<void> deniedByServer(const DbError& error, const QStringList& paths);
     // Whether there is a file at path as the server sees it; this computer's view where the server
     // would not say.

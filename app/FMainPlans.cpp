@@ -165,6 +165,12 @@ std::shared_ptr<void> TMain::deniedByServer(const DbError& error, const QStringL
     const QString denied = accessdenied::refusedPath(error.message(), paths);
     if (denied.isEmpty() || m_deniedByServer.contains(denied))
         return nullptr;
+    // Planned again only for a server of another account known here, where the offers are (the
+    // grant, the shared folder, the copies, the server's own folders): elsewhere the failure's own
+    // message, which names the refused file, says it as well.
+    const ServerAccount account = accountAtTheOtherEnd(ADOConnection->linkSocket());
+    if (!account.known || account.uid == ::geteuid())
+        return nullptr;
     struct Kept {
         QStringList& list;
         QString path;

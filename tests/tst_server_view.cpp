@@ -227,16 +227,20 @@ private slots:
                  qPrintable(h.script.texts().join('\n')));
     }
 
-    // A server whose account is not known here answers error 5 only after the statement: a statement
-    // that changed nothing leads to the offer the checks make, or to their refusal, not to the raw
-    // message.
+    // A server whose modes and ACLs let it write where it is refused after all (here --deny; a
+    // service with a private /tmp, which the checks cannot judge): a restore that changed nothing
+    // leads to the offer the checks make, not to the message of error 5.
     void errorFiveAfterTheStatementLeadsToTheSameOffer() {
+        if (::geteuid() != 0)
+            QSKIP("another account for the server needs root");
         WindowHarness h(2019);
-        const QString closed = h.folder(QStringLiteral("closed"));
-        QVERIFY(h.makeBackup(QStringLiteral("VTR"), h.server.scratch() + QStringLiteral("/VTR.bak")));
-        QVERIFY(restartAs(h, {QStringLiteral("--deny"), closed}));
+        const QString closed = h.server.dataDir() + QStringLiteral("/closed");
+        QVERIFY(QDir().mkpath(closed) && QFile::setPermissions(closed, QFileDevice::Permissions(0x7777)));
+        QVERIFY(restartAs(h, {QStringLiteral("--run-as"), QStringLiteral("nobody"), QStringLiteral("--deny"), closed}));
+        const QString bak = h.server.dataDir() + QStringLiteral("/Own.bak");
+        h.sql(QStringLiteral("CREATE DATABASE Own\nBACKUP DATABASE Own TO DISK = %1").arg(sqlquote::literal(bak)));
         QVERIFY(h.connect());
-        h.readFileList(h.server.scratch() + QStringLiteral("/VTR.bak"));
+        h.readFileList(bak);
         h.script.clear();
         h.script.answer(Reply::Yes);
         h.script.answer(Reply::OK);
@@ -245,11 +249,6 @@ private slots:
                      h.script.seen.first().text.contains(QStringLiteral("у власному каталозі сервера?")) &&
                      h.script.last().text.startsWith(QStringLiteral("База даних Copy успішно відновлена")),
                  qPrintable(h.script.texts().join('\n')));
-        h.script.clear();
-        h.backup(QStringLiteral("Copy"), closed + QStringLiteral("/Copy.bak"));
-        QCOMPARE(h.script.seen.size(), 1);
-        QVERIFY2(h.script.last().text.contains(QStringLiteral("Більше серверу нічого не надіслано.")),
-                 qPrintable(h.script.last().text));
     }
 
     // A backup in the user's closed folder, the server's account known (the owner of its socket):
