@@ -28,8 +28,8 @@ QList<Need> needsOf(const PlannedFile& f, OperationPlan::Kind kind) {
     case FileUse::CreateIn:
         return {{f.path, Access::Write | Access::Traverse}};
     case FileUse::Write: {
-        QList<Need> needs{{serverfiles::folderOf(f.path, serverfiles::Platform::Linux),
-                           Access::Write | Access::Traverse}};
+        QList<Need> needs{
+            {serverfiles::folderOf(f.path, serverfiles::Platform::Linux), Access::Write | Access::Traverse}};
         // WITH INIT writes over a file that is there.
         if (QFileInfo::exists(f.path))
             needs.append({f.path, Access::Write});
