@@ -46,10 +46,18 @@ void TMain::SpeedButton5Click() {
             ? OpenDialog1.execute(QStringLiteral("*.bak"),
                                   QStringLiteral("Файли резервної копії бази (*.bak)|*.bak|Всі файли (*.*)|*.*"),
                                   ui->edPathBAK->text())
-            : pickServerFile(QStringLiteral("Резервна копія на сервері"), {QStringLiteral("bak")});
+            : pickServerFile(QStringLiteral("Резервна копія на сервері"), {QStringLiteral("bak")}, ui->edPathBAK->text());
     if (!chosen.isEmpty())
         ui->edPathBAK->setText(chosen);
-    readBackupFileList();
+    try {
+        readBackupFileList();
+    } catch (const DbError& e) {
+        // Refused the backup (error 5): read again, with the same offer as the checks'.
+        const auto again = deniedByServer(e, {ui->edPathBAK->text()});
+        if (!again)
+            throw;
+        readBackupFileList();
+    }
 }
 
 void TMain::readBackupFileList() {
@@ -357,7 +365,7 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     } catch (const DbError&) {
     }
     askServerAbout(plan, files);
-    offerReadGrant(plan, files);
+    offerReadGrant(plan, files, [&](OperationPlan& p) { offerServerFolders(p, files, MdfPath, LdfPath); });
     offerServerFolders(plan, files, MdfPath, LdfPath);
     if (plan.refused() && !confirmPlan(plan))
         return false;
@@ -513,8 +521,18 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
         };
         longop::run(this, *ADOQuery1, restoring);
     } catch (const DbError& e) {
-        reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "),
-                          plan.writes + QStringList{BakPath}, removeHalfRestored(Name, replacing));
+        const QString left = removeHalfRestored(Name, replacing);
+        // Refused a file (error 5) and nothing left of it: planned again, the same offer as the checks'.
+        bool nothingLeft = false;
+        try {
+            nothingLeft = !replacing && serverstate::database(*ADOQuery1, Name) == serverstate::Database::Missing;
+        } catch (const DbError&) {
+        }
+        if (nothingLeft)
+            if (const auto again = deniedByServer(e, plan.writes + QStringList{BakPath}))
+                return RestoreDatabase(Name, BakPath, ChosenMdfPath, ChosenLdfPath);
+        reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "), plan.writes + QStringList{BakPath},
+                          left);
         return false;
     }
     alone.keep();
