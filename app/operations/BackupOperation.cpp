@@ -82,26 +82,34 @@ QList<Statement> statements(const QString& database, const QString& path, bool i
             {backupsql::verifyOnly(path, 1, checksum, is2000 ? 0 : verifyStats), Pace::Long}};
 }
 
-Plan plan(const Request& request, Server& server) {
+Plan unasked(const Request& request, const QString& serverName, bool is2000) {
     Plan p;
     p.kind = Kind::Backup;
-    p.server = server.name;
+    p.server = serverName;
     p.database = request.database;
     p.touches = {request.path};
     p.writesTo = request.path;
+    p.statements = statements(p.database, request.path, is2000, request.copyOnly, request.verifyStats);
+    return p;
+}
+
+Plan plan(const Request& request, Server& server) {
     const bool open = server.connection.isOpen();
     const bool old = is2000(server, request.assume2000);
+    Request spelled = request;
+    bool exists = false;
     if (open) {
         try {
-            const QString spelled = backuptarget::serverSpelling(server.query, request.database);
-            if (!spelled.isEmpty())
-                p.database = spelled;
-            p.databaseExists = !spelled.isEmpty();
+            const QString name = backuptarget::serverSpelling(server.query, request.database);
+            if (!name.isEmpty())
+                spelled.database = name;
+            exists = !name.isEmpty();
         } catch (const DbError&) {
             // Sent as it was chosen: the statement meets what it meets.
         }
     }
-    p.statements = statements(p.database, request.path, old, request.copyOnly, request.verifyStats);
+    Plan p = unasked(spelled, server.name, old);
+    p.databaseExists = exists;
     if (!open)
         return p;
     const bool refused = request.seen.reach == TargetSeen::Reach::Refused;

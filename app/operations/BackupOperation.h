@@ -64,6 +64,9 @@ QList<Statement> statements(const QString& database, const QString& path, bool i
                             int verifyStats);
 
 Plan plan(const Request& request, Server& server);
+// The same plan without asking the server anything: for a caller that asked it already (zelvaro-
+// backup writes a new file under a name the server said was free). request.seen is not looked at.
+Plan unasked(const Request& request, const QString& serverName, bool is2000);
 
 // The one confirmation's text: the findings, then the question (or "Продовжити?" after findings
 // alone); empty when there is nothing to ask.
