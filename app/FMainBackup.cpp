@@ -231,6 +231,10 @@ void TMain::runBackup(const ops::Plan& plan, const QString& name, const QString&
         }
     }
     if (throughShared) {
+        // The runner crossed the copy out with the plan done; it stays written down until moved.
+        ops::JournalEntry copy = plan.leaves.first();
+        if (ops::journal().write(copy))
+            crossOut.left << copy;
         try {
             moveToChosenPath(this, written, path);
         } catch (const FileTransferFailed& e) {
