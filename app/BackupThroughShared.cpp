@@ -28,9 +28,11 @@ bool offered(const OperationPlan& asked) {
            asked.refusedPaths(FileUse::Read).isEmpty() && asked.refusedPaths(FileUse::CreateIn).isEmpty();
 }
 
-ops::backup::SharedFile prepare(const OperationPlan& asked, serverfiles::ServerFiles& files, const QString& chosen) {
-    const SharedFolder shared = prepareSharedFolder(uid_t(asked.serverUid), asked.serverAccount,
-                                                    [&files](const QString& f) { return reachesFolder(files, f); });
+ops::backup::SharedFile prepare(const OperationPlan& asked, serverfiles::ServerFiles& files,
+                                const QString& chosen) {
+    const SharedFolder shared =
+        prepareSharedFolder(uid_t(asked.serverUid), asked.serverAccount,
+                            [&files](const QString& f) { return reachesFolder(files, f); });
     if (!shared.ok()) {
         QStringList lines = shared.problems;
         if (!shared.sudoCommand.isEmpty())

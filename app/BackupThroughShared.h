@@ -21,6 +21,7 @@ bool offered(const OperationPlan& asked);
 // Makes (or finds) the shared folder, the server asked whether it reaches it, and a new file's path
 // there named as `chosen` is; or the lines that tell why there is none (the administrator's one
 // command included) and that nothing was sent. `files` must outlive the call.
-ops::backup::SharedFile prepare(const OperationPlan& asked, serverfiles::ServerFiles& files, const QString& chosen);
+ops::backup::SharedFile prepare(const OperationPlan& asked, serverfiles::ServerFiles& files,
+                                const QString& chosen);
 
 } // namespace backupshared

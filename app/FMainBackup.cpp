@@ -218,11 +218,13 @@ void TMain::runBackup(const ops::Plan& plan, const QString& name, const QString&
             std::rethrow_exception(ran.stopped);
         } catch (const longop::FollowUpFailed& e) {
             // Written, but not as it was meant to be: never the success message.
-            modal::messageDialog(erroradvice::appended(e) + (throughShared ? removedFromShared(path) : QString()),
+            modal::messageDialog(erroradvice::appended(e) +
+                                     (throughShared ? removedFromShared(path) : QString()),
                                  DialogType::Error, {DialogButton::OK});
             return;
         } catch (const DbError& e) {
-            modal::simpleMessage(erroradvice::appended(e) + (throughShared ? removedFromShared(path) : QString()));
+            modal::simpleMessage(erroradvice::appended(e) +
+                                 (throughShared ? removedFromShared(path) : QString()));
             return;
         } catch (OperationCancelled& e) {
             if (throughShared)

@@ -57,10 +57,12 @@ private slots:
             const ops::Plan plan = planFor(database, bak);
             QCOMPARE(plan.database, QStringLiteral("Склад' 1]"));
             QCOMPARE(plan.texts(),
-                     (QStringList{QStringLiteral("Backup Database [Склад' 1]]] to disk = N'%1' WITH INIT , NOUNLOAD , "
-                                                 "SKIP , STATS = 10, NOFORMAT, CHECKSUM, COPY_ONLY")
-                                      .arg(bak),
-                                  QStringLiteral("RESTORE VERIFYONLY FROM DISK = N'%1' WITH FILE = 1, CHECKSUM").arg(bak)}));
+                     (QStringList{
+                         QStringLiteral("Backup Database [Склад' 1]]] to disk = N'%1' WITH INIT , NOUNLOAD , "
+                                        "SKIP , STATS = 10, NOFORMAT, CHECKSUM, COPY_ONLY")
+                             .arg(bak),
+                         QStringLiteral("RESTORE VERIFYONLY FROM DISK = N'%1' WITH FILE = 1, CHECKSUM")
+                             .arg(bak)}));
             QVERIFY2(ops::backup::confirmation(plan).isEmpty(), qPrintable(plan.question));
             QVERIFY(runAndCompare(plan).done);
         }
@@ -87,8 +89,9 @@ private slots:
         ops::backup::Request request;
         request.database = QStringLiteral("Other");
         request.path = chosen;
-        request.seen = {ops::backup::TargetSeen::Reach::Refused, QStringLiteral("Сервер не може записати файл."),
-                        false, QStringLiteral("/home/user/closed")};
+        request.seen = {ops::backup::TargetSeen::Reach::Refused,
+                        QStringLiteral("Сервер не може записати файл."), false,
+                        QStringLiteral("/home/user/closed")};
         request.serverAccount = QStringLiteral("nobody");
         request.sharedExample = QStringLiteral("/var/tmp/zelvaro-user");
         request.sharedFile = [&] { return ops::backup::SharedFile{shared, {}}; };
@@ -96,7 +99,8 @@ private slots:
         const ops::Plan plan = ops::backup::plan(request, server);
         QCOMPARE(plan.stop, request.seen.refusal);
         QCOMPARE(plan.remedies.size(), size_t(1));
-        QVERIFY(plan.remedies[0].offer.contains(QStringLiteral("Сервер (nobody) може записати копію до спільної теки")));
+        QVERIFY(plan.remedies[0].offer.contains(
+            QStringLiteral("Сервер (nobody) може записати копію до спільної теки")));
         const ops::Plan& route = *plan.remedies[0].plan;
         QVERIFY(route.stop.isEmpty());
         QVERIFY(ops::backup::throughShared(route));
@@ -113,7 +117,8 @@ private slots:
         for (const ops::JournalEntry& left : ran.left)
             QVERIFY(ops::journal().crossOut(left.id));
         const bool written = cancelAt != QLatin1String("Backup");
-        QCOMPARE(ops::backup::outcome(route, server, before), written ? ops::Outcome::Done : ops::Outcome::NotDone);
+        QCOMPARE(ops::backup::outcome(route, server, before),
+                 written ? ops::Outcome::Done : ops::Outcome::NotDone);
         QCOMPARE(QFileInfo(shared).size() > 0, written);
     }
 

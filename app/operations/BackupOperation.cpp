@@ -31,7 +31,8 @@ QString replacingQuestion(const QString& database, const QString& path, bool fil
             const int id = databaseId(server.query, database);
             return id != 0 && id == databaseId(server.query, s.database);
         };
-        return backuptarget::question(database, path, backuptarget::read(server.query, path, fileThere, old), own);
+        return backuptarget::question(database, path, backuptarget::read(server.query, path, fileThere, old),
+                                      own);
     } catch (const DbError&) {
         if (QFileInfo(path).isFile())
             return backuptarget::question(database, path, {backuptarget::Held::Kind::Unreadable, {}}, {});
@@ -67,9 +68,10 @@ Plan throughShared(const Plan& chosen, const Request& request, Server& server, b
 }
 
 QString sharedOffer(const Request& request) {
-    return QStringLiteral("Сервер (%1) може записати копію до спільної теки (вона ваша, серверу відкрито лише "
-                          "її, наприклад %2). Zelvaro перевірить копію там і перенесе її до %3; у спільній теці "
-                          "нічого не залишиться, права ваших каталогів не зміняться. Зробити так?")
+    return QStringLiteral(
+               "Сервер (%1) може записати копію до спільної теки (вона ваша, серверу відкрито лише "
+               "її, наприклад %2). Zelvaro перевірить копію там і перенесе її до %3; у спільній теці "
+               "нічого не залишиться, права ваших каталогів не зміняться. Зробити так?")
         .arg(request.serverAccount, request.sharedExample, request.path);
 }
 
@@ -116,9 +118,10 @@ Plan plan(const Request& request, Server& server) {
     if (refused) {
         p.stop = request.seen.refusal;
     } else {
-        const QString folder = request.seen.serverFolder.isEmpty() ? QFileInfo(request.path).path()
-                                                                    : request.seen.serverFolder;
-        const backuproom::Room room = backuproom::check(server.query, p.database, folder, request.sharesThisComputer);
+        const QString folder =
+            request.seen.serverFolder.isEmpty() ? QFileInfo(request.path).path() : request.seen.serverFolder;
+        const backuproom::Room room =
+            backuproom::check(server.query, p.database, folder, request.sharesThisComputer);
         p.stop = room.refusal;
         if (!room.notChecked.isEmpty())
             p.findings << room.notChecked;
@@ -129,7 +132,8 @@ Plan plan(const Request& request, Server& server) {
     // asked about.
     p.question = replacingQuestion(p.database, request.path, request.seen.fileThere, old, server);
     if (refused && !request.serverAccount.isEmpty() && request.sharedFile)
-        p.remedies.push_back({sharedOffer(request), std::make_shared<const Plan>(throughShared(p, request, server, old))});
+        p.remedies.push_back(
+            {sharedOffer(request), std::make_shared<const Plan>(throughShared(p, request, server, old))});
     return p;
 }
 

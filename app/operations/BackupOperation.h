@@ -25,7 +25,7 @@ namespace ops::backup {
 struct TargetSeen {
     enum class Reach { Unknown, Reached, Refused };
     Reach reach = Reach::Unknown;
-    QString refusal;      // Refused: what the user is told (the folder, the server's account, nothing sent)
+    QString refusal;        // Refused: what the user is told (the folder, the server's account, nothing sent)
     bool fileThere = false; // a file lies at the path, as the server sees it
     QString serverFolder;   // the target's folder as the server names it
 };
