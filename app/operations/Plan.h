@@ -52,6 +52,11 @@ struct Plan {
     // What the operation leaves outside the server while it runs (the single-user setting): each
     // is written to the journal before the first statement and crossed out when taken back.
     QList<JournalEntry> leaves;
+    // What stops the operation before anything is asked (no room, a path the server may not
+    // write): told as it stands, nothing sent, unless a remedy is taken instead.
+    QString stop;
+    // backup: the file the server writes (the chosen one, or a new one in the shared folder).
+    QString writesTo;
 
     // The T-SQL the confirmation shows: the statements, then the put-back under a comment line
     // that says when it is sent. Exactly what the runner may send, in its order.
