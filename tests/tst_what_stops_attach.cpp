@@ -442,10 +442,15 @@ private slots:
                      .contains(QStringLiteral("VTR")));
         unchanged();
 
+        // The further data file is named by the copy of the primary alone: the plan that copies it
+        // too is shown and asked about before anything is sent.
         h.script.clear();
+        h.script.answer(Reply::Yes);
         h.script.answer(Reply::Yes);
         h.script.answer(Reply::OK);
         h.attach(QStringLiteral("VTR"), mdf, ldf);
+        QVERIFY2(h.script.texts().value(1).startsWith(QStringLiteral("Файл %1 називає ще файли даних: %2.").arg(mdf, ndf)),
+                 qPrintable(h.script.texts().join('\n')));
         QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних VTR успішно приєднана")),
                  qPrintable(h.script.texts().join('\n')));
         const QStringList placed = server.rows(
