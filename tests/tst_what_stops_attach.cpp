@@ -305,6 +305,10 @@ private slots:
         QCOMPARE(placed.size(), 2);
         QVERIFY2(placed.first().startsWith(lastingFolderPlaces().first() + QLatin1Char('/')),
                  qPrintable(placed.join(' ')));
+        // Yes was asked with the copies' T-SQL, which is what was sent.
+        for (const QString& file : placed)
+            QVERIFY2(h.script.seen.first().statements.contains(sqlquote::literal(file)),
+                     qPrintable(h.script.seen.first().statements));
         QCOMPARE(snapshot(files.folder), before);
         QCOMPARE(fileversion::ofPrimaryFile(h.window->query(), files.mdf), 852);
         server.run(QStringLiteral("DROP DATABASE Old")); // its copies go with it
@@ -456,8 +460,11 @@ private slots:
         const QStringList placed = server.rows(
             QStringLiteral("SELECT physical_name FROM sys.master_files WHERE database_id = DB_ID(N'VTR')"));
         QCOMPARE(placed.size(), 3);
-        for (const QString& file : placed)
+        for (const QString& file : placed) {
             QVERIFY2(file.startsWith(lastingFolderPlaces().first() + QLatin1Char('/')), qPrintable(placed.join(' ')));
+            QVERIFY(h.script.seen[1].statements.contains(sqlquote::literal(file)));
+        }
+        QVERIFY(!h.script.seen[1].statements.contains(sqlquote::literal(mdf)));
         unchanged();
         server.run(QStringLiteral("DROP DATABASE VTR"));
     }
