@@ -117,10 +117,7 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     QString copyProblem;
     std::optional<ops::Plan> copyPlan;
     // A copy needs a folder the server can use, which needs its account known here.
-    const auto offerCopies = [&] {
-        copyPlan = planAttachCopies(planned, copiedLog, reach, copyProblem);
-        return true;
-    };
+    const auto offerCopies = [&] { copyPlan = planAttachCopies(planned, copiedLog, reach, copyProblem); };
     if (!plan.stop.isEmpty()) {
         modal::messageDialog(plan.stop, DialogType::Error, {DialogButton::OK}, plan.shown());
         return false;
@@ -228,26 +225,38 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
         }
         throw DbError(QString()); // the server could not say: the user is told what it may have left
     };
+    // The copies go only when the server surely did not attach them: after any other ending they
+    // may be the database's files now.
+    const auto keepCopies = [&](ops::Outcome outcome) {
+        QStringList paths;
+        if (outcome == ops::Outcome::NotDone)
+            return paths;
+        for (const auto& copy : copies) {
+            copy->keep();
+            paths << copy->path();
+        }
+        return paths;
+    };
     AttachExecutor executor(this, *ADOQuery1, attaching);
-    const ops::Ran ran = operationrun::run(this, plan, executor);
+    ops::Ran ran;
+    try {
+        ran = operationrun::run(this, plan, executor);
+    } catch (const OperationCancelled&) {
+        // The window closed on the attach: the server is asked before the copies are let go.
+        ops::Server now = server();
+        keepCopies(ops::attach::outcome(plan, now));
+        throw;
+    }
     ops::Outcome outcome = ops::Outcome::Done;
     if (!ran.done) {
         ops::Server now = server();
         outcome = ops::attach::outcome(plan, now);
     }
-    // The copies go only when the server surely did not attach them: after any other ending they
-    // may be the database's files now.
-    QString kept;
-    if (!copies.empty() && outcome != ops::Outcome::NotDone) {
-        QStringList paths;
-        for (const auto& copy : copies) {
-            copy->keep();
-            paths << copy->path();
-        }
-        if (!ran.done)
-            kept = QStringLiteral("Сервер міг приєднати копії файлів, тому їх не вилучено: %1.")
-                       .arg(paths.join(QLatin1String(", ")));
-    }
+    const QStringList keptCopies = keepCopies(outcome);
+    const QString kept = ran.done || keptCopies.isEmpty()
+                             ? QString()
+                             : QStringLiteral("Сервер міг приєднати копії файлів, тому їх не вилучено: %1.")
+                                   .arg(keptCopies.join(QLatin1String(", ")));
     if (!ran.done && outcome != ops::Outcome::Done) {
         // What became of the older database, by the server's word.
         QString older;
@@ -303,16 +312,14 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
         }
         return false;
     }
-    // A data file alone is judged by the result, not by the messages: a server may send the new
-    // log's notice as an error although the database was attached.
-    for (const auto& copy : copies)
-        copy->keep(); // the database's own files now
+    // Attached, by the server's word even where the statement ended in an error: a server may send
+    // the new log's notice of a data file attached alone as an error. The copies are its files now.
     QString done =
         QStringLiteral("База даних ") + Name + QStringLiteral(" успішно приєднана із файлу ") + attachedMdf;
     if (!copies.empty())
         done += QLatin1Char('\n') +
                 QStringLiteral("Приєднано копію файлів; файли %1 залишилися як були.").arg(MdfPath);
-    if (withoutLog && plan.copies.size() < 2) {
+    if (plan.copies.isEmpty() ? withoutLog : copiedLog.isEmpty()) {
         // The server tells where it built the log only in a message meant for people: the file
         // list says it in every language.
         // The database is attached whatever this read comes to: a failed read only leaves the path out.
