@@ -19,7 +19,6 @@
 
 #include <QFileInfo>
 
-
 void TMain::SpeedButton2Click() {
     // A server that sees none of this computer's files (a container, another machine) offers its
     // own: a file chosen here would mean nothing to it.
@@ -138,7 +137,8 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
                 "Приєднана база даних працює зі своїми файлами весь час, тож вона залишиться там; ваші "
                 "файли залишаться як є.")
                 .arg(reach.serverAccount);
-        if (!modal::confirm(reach.refusal() + QLatin1Char('\n') + offer, copyPlan ? copyPlan->shown() : plan.shown()))
+        if (!modal::confirm(reach.refusal() + QLatin1Char('\n') + offer,
+                            copyPlan ? copyPlan->shown() : plan.shown()))
             return false;
         if (!copyPlan) {
             modal::messageDialog(copyProblem, DialogType::Error, {DialogButton::OK});
@@ -151,19 +151,21 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
         return false;
     if (!planned.upgrade.isEmpty() && plan.copies.isEmpty()) {
         if (reach.serverUid < 0) {
-            if (!modal::confirm(planned.upgrade + QStringLiteral("\nПриєднати ці файли й оновити їх?"), plan.shown()))
+            if (!modal::confirm(planned.upgrade + QStringLiteral("\nПриєднати ці файли й оновити їх?"),
+                                plan.shown()))
                 return false;
         } else {
             offerCopies();
             // Yes sends the copies' T-SQL, Ignore the files' own: both are shown.
-            const QString shown = copyPlan ? copyPlan->shown() + QStringLiteral("\n-- Ігнорувати:\n") + plan.shown()
-                                           : plan.shown();
+            const QString shown =
+                copyPlan ? copyPlan->shown() + QStringLiteral("\n-- Ігнорувати:\n") + plan.shown()
+                         : plan.shown();
             const int answer = modal::messageDialog(
                 planned.upgrade +
-                    QStringLiteral(
-                        "\nТак — приєднати копію файлів у теці, яку бачать і ви, і сервер, а ці залишити як є.\n"
-                        "Ігнорувати — приєднати самі ці файли, і сервер їх оновить.\n"
-                        "Ні — нічого не робити."),
+                    QStringLiteral("\nТак — приєднати копію файлів у теці, яку бачать і ви, і сервер, а ці "
+                                   "залишити як є.\n"
+                                   "Ігнорувати — приєднати самі ці файли, і сервер їх оновить.\n"
+                                   "Ні — нічого не робити."),
                 DialogType::Confirmation, {DialogButton::Yes, DialogButton::Ignore, DialogButton::No}, shown);
             if (answer == msgdlg::resultOf(DialogButton::Yes)) {
                 if (!copyPlan) {
@@ -262,8 +264,10 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
         QString older;
         if (!planned.olderFiles.isEmpty()) {
             const QString files = planned.olderFiles.join(QLatin1String(", "));
-            const bool detached = executor.wentThrough.contains(plan.statements[plan.othersInside.isEmpty() ? 0 : 1].text);
-            const bool attachedAgain = !plan.putBack.isEmpty() && executor.wentThrough.contains(plan.putBack.first().text);
+            const bool detached =
+                executor.wentThrough.contains(plan.statements[plan.othersInside.isEmpty() ? 0 : 1].text);
+            const bool attachedAgain =
+                !plan.putBack.isEmpty() && executor.wentThrough.contains(plan.putBack.first().text);
             bool there = false;
             bool answered = true;
             try {
@@ -272,13 +276,15 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
                 answered = false;
             }
             if (!answered)
-                older = QStringLiteral("Сервер не відповів, чи залишилася на ньому попередня база даних %1; якщо її "
-                                       "немає у списку баз даних, приєднайте її файли вручну: %2.")
+                older = QStringLiteral(
+                            "Сервер не відповів, чи залишилася на ньому попередня база даних %1; якщо її "
+                            "немає у списку баз даних, приєднайте її файли вручну: %2.")
                             .arg(Name, files);
             else if (!there)
-                older = QStringLiteral("Попередню базу даних %1 не вдалося приєднати знову; приєднайте її файли "
-                                       "вручну: %2.")
-                            .arg(Name, files);
+                older =
+                    QStringLiteral("Попередню базу даних %1 не вдалося приєднати знову; приєднайте її файли "
+                                   "вручну: %2.")
+                        .arg(Name, files);
             else if (!detached && !attachedAgain) {
                 // Refused, and the database is there as it was: the plain error, nothing was put back.
                 try {
@@ -289,9 +295,10 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
                 }
                 older = QStringLiteral("Базу даних %1 не від'єднано: вона залишилася на сервері.").arg(Name);
             } else if (!ran.left.isEmpty() && !ran.putBackFailed.isEmpty())
-                older = QStringLiteral("Попередню базу даних %1 приєднано знову, але вона залишилася доступною лише "
-                                       "одному з'єднанню: сервер не виконав %2 (%3). Виконайте цю інструкцію, коли "
-                                       "сервер буде доступний.")
+                older = QStringLiteral(
+                            "Попередню базу даних %1 приєднано знову, але вона залишилася доступною лише "
+                            "одному з'єднанню: сервер не виконав %2 (%3). Виконайте цю інструкцію, коли "
+                            "сервер буде доступний.")
                             .arg(Name, ops::singleuser::multiUser(Name), ran.putBackFailed);
             else
                 older = QStringLiteral("Попередню базу даних %1 приєднано знову.").arg(Name);

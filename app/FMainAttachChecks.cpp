@@ -30,7 +30,8 @@ qint64 freeBytesHere(const QString& folder) {
 }
 
 // Each source's copy at a fresh path in the folder, none planned twice.
-QList<ops::FileCopy> planned(const QString& folder, const QStringList& sources, QList<ops::FileCopy> copies = {}) {
+QList<ops::FileCopy> planned(const QString& folder, const QStringList& sources,
+                             QList<ops::FileCopy> copies = {}) {
     QStringList taken;
     for (const ops::FileCopy& c : copies)
         taken << c.path;
@@ -78,12 +79,13 @@ std::optional<ops::Plan> TMain::planAttachCopies(const ops::attach::Planned& pla
                       .arg(shared.problems.join(QLatin1Char('\n')), shared.sudoCommand);
         return std::nullopt;
     }
-    const QStringList sources = (ldf.isEmpty() ? QStringList{planned.request.mdf}
-                                               : QStringList{planned.request.mdf, ldf}) +
-                                planned.further;
+    const QStringList sources =
+        (ldf.isEmpty() ? QStringList{planned.request.mdf} : QStringList{planned.request.mdf, ldf}) +
+        planned.further;
     const QList<ops::FileCopy> copies = ::planned(shared.folder, sources);
-    return ops::attach::ofCopies(planned, {planned.request.database, copies[0].path, ldf.isEmpty() ? QString() : copies[1].path},
-                                 copies);
+    return ops::attach::ofCopies(
+        planned, {planned.request.database, copies[0].path, ldf.isEmpty() ? QString() : copies[1].path},
+        copies);
 }
 
 bool TMain::makeAttachCopies(ops::Plan& plan, const ops::attach::Planned& planned,
@@ -95,8 +97,8 @@ bool TMain::makeAttachCopies(ops::Plan& plan, const ops::attach::Planned& planne
         QString problem;
         if (!ops::journal().write(entry, &problem)) {
             copies.clear();
-            modal::messageDialog(problem + QStringLiteral("\nСерверу нічого не надіслано."), DialogType::Error,
-                                 {DialogButton::OK});
+            modal::messageDialog(problem + QStringLiteral("\nСерверу нічого не надіслано."),
+                                 DialogType::Error, {DialogButton::OK});
             return false;
         }
         journalled << entry.id;
@@ -104,7 +106,8 @@ bool TMain::makeAttachCopies(ops::Plan& plan, const ops::attach::Planned& planne
             copies.push_back(copyIntoSharedAs(this, c.source, c.path));
         } catch (const FileTransferFailed& e) {
             copies.clear();
-            modal::messageDialog(QString::fromStdString(e.what()) + QStringLiteral("\nСерверу нічого не надіслано."),
+            modal::messageDialog(QString::fromStdString(e.what()) +
+                                     QStringLiteral("\nСерверу нічого не надіслано."),
                                  DialogType::Error, {DialogButton::OK});
             return false;
         } catch (const OperationCancelled&) {
@@ -142,10 +145,11 @@ bool TMain::makeAttachCopies(ops::Plan& plan, const ops::attach::Planned& planne
     const bool withLog = plan.copies.size() > 1;
     ops::Plan whole = ops::attach::ofCopies(
         planned, {planned.request.database, all[0].path, withLog ? all[1].path : QString()}, all);
-    if (!modal::confirm(QStringLiteral("Файл %1 називає ще файли даних: %2. Скопіювати і їх і приєднати копію "
-                                       "бази даних з усіма її файлами?")
-                            .arg(mdf, further.join(QLatin1String(", "))),
-                        whole.shown())) {
+    if (!modal::confirm(
+            QStringLiteral("Файл %1 називає ще файли даних: %2. Скопіювати і їх і приєднати копію "
+                           "бази даних з усіма її файлами?")
+                .arg(mdf, further.join(QLatin1String(", "))),
+            whole.shown())) {
         copies.clear();
         return false;
     }

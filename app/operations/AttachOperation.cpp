@@ -26,7 +26,8 @@ QString nothingSent() {
 // CREATE DATABASE … FOR ATTACH naming every file: the primary, the further data files, the log.
 // Without a log the data file is attached alone and the server builds a new log, which it can do
 // for a database that was shut down cleanly and had a single log file.
-QString attachStatement(const QString& name, const QString& mdf, const QString& ldf, const QStringList& further) {
+QString attachStatement(const QString& name, const QString& mdf, const QString& ldf,
+                        const QStringList& further) {
     QStringList lines;
     lines << QLatin1String("CREATE DATABASE ") + sqlquote::name(name);
     QString data = QLatin1String("ON PRIMARY (FILENAME = ") + sqlquote::literal(mdf) + QLatin1Char(')');
@@ -59,9 +60,9 @@ Plan build(const Planned& planned, const Plan& base, const QString& mdf, const Q
     plan.leaves.clear();
     if (planned.olderFiles.isEmpty())
         return plan;
-    plan.statements.prepend({QLatin1String("EXEC sp_detach_db ") + sqlquote::literal(name) +
-                                 QLatin1String(", 'true'"),
-                             Pace::Short});
+    plan.statements.prepend(
+        {QLatin1String("EXEC sp_detach_db ") + sqlquote::literal(name) + QLatin1String(", 'true'"),
+         Pace::Short});
     // The detach's index once SINGLE_USER goes first: the older database is attached again only
     // when the detach was sent (a refused one leaves it in place, and its put-back fails harmlessly).
     const int detach = plan.othersInside.isEmpty() ? 0 : 1;
@@ -93,12 +94,13 @@ void checkFiles(Planned& planned, Server& server, const serverquestions::ServerV
         if (data < 0 && QFileInfo::exists(mdf))
             data = QFileInfo(mdf).size();
         if (data > edition.capMB * 1024 * 1024) {
-            plan.stop = QStringLiteral("Сервер %1 — це %2: одна база даних може мати на ньому не більше %3 МБ "
-                                       "даних, а файли даних бази %4 мають %5 МБ. Сервер відмовив би "
-                                       "(помилка 1827).")
-                            .arg(plan.server, edition.name, QString::number(edition.capMB), plan.database,
-                                 megabytes(data)) +
-                        nothingSent();
+            plan.stop =
+                QStringLiteral("Сервер %1 — це %2: одна база даних може мати на ньому не більше %3 МБ "
+                               "даних, а файли даних бази %4 мають %5 МБ. Сервер відмовив би "
+                               "(помилка 1827).")
+                    .arg(plan.server, edition.name, QString::number(edition.capMB), plan.database,
+                         megabytes(data)) +
+                nothingSent();
             return;
         }
     }
@@ -107,25 +109,28 @@ void checkFiles(Planned& planned, Server& server, const serverquestions::ServerV
     const QString wroteIt = fileversion::serverName(fileVersion);
     switch (fileversion::verdict(fileVersion, version)) {
     case fileversion::Verdict::Newer:
-        plan.stop = QStringLiteral("Файли бази даних %1 записав %2 (версія файлів %3), а сервер %4 — це %5 (версія "
-                                   "%6). Старіший сервер не може відкрити файли новішого, і перетворити їх назад "
-                                   "неможливо: приєднайте їх на сервері %2 або новішому.")
-                        .arg(mdf, wroteIt, QString::number(fileVersion), plan.server, serverRelease,
-                             QString::number(fileversion::writtenBy(version))) +
-                    nothingSent();
+        plan.stop =
+            QStringLiteral("Файли бази даних %1 записав %2 (версія файлів %3), а сервер %4 — це %5 (версія "
+                           "%6). Старіший сервер не може відкрити файли новішого, і перетворити їх назад "
+                           "неможливо: приєднайте їх на сервері %2 або новішому.")
+                .arg(mdf, wroteIt, QString::number(fileVersion), plan.server, serverRelease,
+                     QString::number(fileversion::writtenBy(version))) +
+            nothingSent();
         return;
     case fileversion::Verdict::TooOld:
-        plan.stop = QStringLiteral("Файли бази даних %1 записав %2 (версія файлів %3), а сервер %4 — це %5: він не "
-                                   "вміє оновлювати файли SQL Server 2000 (помилка 950). Приєднайте їх спершу на "
-                                   "SQL Server 2005, 2008 або 2008 R2, а потім перенесіть базу даних сюди.")
-                        .arg(mdf, wroteIt, QString::number(fileVersion), plan.server, serverRelease) +
-                    nothingSent();
+        plan.stop =
+            QStringLiteral("Файли бази даних %1 записав %2 (версія файлів %3), а сервер %4 — це %5: він не "
+                           "вміє оновлювати файли SQL Server 2000 (помилка 950). Приєднайте їх спершу на "
+                           "SQL Server 2005, 2008 або 2008 R2, а потім перенесіть базу даних сюди.")
+                .arg(mdf, wroteIt, QString::number(fileVersion), plan.server, serverRelease) +
+            nothingSent();
         return;
     case fileversion::Verdict::Upgraded:
-        planned.upgrade = QStringLiteral("Файли бази даних %1 записав %2 (версія файлів %3). Під час приєднання "
-                                         "сервер %4 (%5) оновить їх на місці назавжди: %2 більше ніколи не зможе "
-                                         "їх відкрити.")
-                              .arg(mdf, wroteIt, QString::number(fileVersion), plan.server, serverRelease);
+        planned.upgrade =
+            QStringLiteral("Файли бази даних %1 записав %2 (версія файлів %3). Під час приєднання "
+                           "сервер %4 (%5) оновить їх на місці назавжди: %2 більше ніколи не зможе "
+                           "їх відкрити.")
+                .arg(mdf, wroteIt, QString::number(fileVersion), plan.server, serverRelease);
         break;
     case fileversion::Verdict::Same:
         break;
@@ -141,12 +146,13 @@ QStringList databaseFiles(AdoQuery& query, const QString& database, bool is2000,
     // SQL Server 2000 keeps the files of every database in master's sysaltfiles; later versions in
     // sys.master_files.
     query.close();
-    query.setText(is2000 ? QLatin1String("SELECT fileid, groupid, name, filename FROM master.dbo.sysaltfiles WHERE "
-                                         "dbid = DB_ID(") +
-                               sqlquote::literal(database) + QLatin1String(") ORDER BY fileid")
-                         : QLatin1String("SELECT file_id, type, name, physical_name FROM sys.master_files WHERE "
-                                         "database_id = DB_ID(") +
-                               sqlquote::literal(database) + QLatin1String(") ORDER BY file_id"));
+    query.setText(
+        is2000 ? QLatin1String("SELECT fileid, groupid, name, filename FROM master.dbo.sysaltfiles WHERE "
+                               "dbid = DB_ID(") +
+                     sqlquote::literal(database) + QLatin1String(") ORDER BY fileid")
+               : QLatin1String("SELECT file_id, type, name, physical_name FROM sys.master_files WHERE "
+                               "database_id = DB_ID(") +
+                     sqlquote::literal(database) + QLatin1String(") ORDER BY file_id"));
     query.openRowset();
     QStringList files;
     const QString column = is2000 ? QStringLiteral("filename") : QStringLiteral("physical_name");

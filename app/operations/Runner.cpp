@@ -91,9 +91,11 @@ Ran run(const Plan& plan, Executor& executor, Journal& journal) {
         } catch (const DbError& e) {
             ran.putBackFailed = ran.putBackFailed.isEmpty() ? e.message() : ran.putBackFailed;
         } catch (const std::exception& e) {
-            ran.putBackFailed = ran.putBackFailed.isEmpty() ? QString::fromLocal8Bit(e.what()) : ran.putBackFailed;
+            ran.putBackFailed =
+                ran.putBackFailed.isEmpty() ? QString::fromLocal8Bit(e.what()) : ran.putBackFailed;
         } catch (...) {
-            ran.putBackFailed = ran.putBackFailed.isEmpty() ? QStringLiteral("Unknown error") : ran.putBackFailed;
+            ran.putBackFailed =
+                ran.putBackFailed.isEmpty() ? QStringLiteral("Unknown error") : ran.putBackFailed;
         }
     };
     bool begun = false;
