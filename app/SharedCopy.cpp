@@ -161,7 +161,8 @@ QString freshPath(const QString& folder, const QString& fileName, const QStringL
     const QString suffix = name.suffix().isEmpty() ? QString() : QLatin1Char('.') + name.suffix();
     QString candidate = freshPath(folder, fileName);
     for (int n = 2; taken.contains(candidate); ++n)
-        candidate = freshPath(folder, QStringLiteral("%1 (%2)%3").arg(name.completeBaseName()).arg(n).arg(suffix));
+        candidate =
+            freshPath(folder, QStringLiteral("%1 (%2)%3").arg(name.completeBaseName()).arg(n).arg(suffix));
     return candidate;
 }
 

@@ -161,22 +161,27 @@ private slots:
                   .arg(dir));
         AdoConnection holder;
         if (over) {
-            s.sql(QStringLiteral("CREATE DATABASE [Нова' ]]] ON (FILENAME = N'%1/o.mdf') LOG ON (FILENAME = N'%1/o.ldf')").arg(dir));
+            s.sql(
+                QStringLiteral(
+                    "CREATE DATABASE [Нова' ]]] ON (FILENAME = N'%1/o.mdf') LOG ON (FILENAME = N'%1/o.ldf')")
+                    .arg(dir));
             holder.setConnectionString(s.server.connectionString());
             holder.open();
             holder.setDefaultDatabase(name);
         }
         const bool refused = ending == QLatin1String("refused");
         const QString mdf = dir + (refused ? QStringLiteral("/none.mdf") : QStringLiteral("/n.mdf"));
-        const ops::attach::Planned planned = ops::attach::plan({name, mdf, dir + QStringLiteral("/n.ldf")}, s.ops);
+        const ops::attach::Planned planned =
+            ops::attach::plan({name, mdf, dir + QStringLiteral("/n.ldf")}, s.ops);
         ops::Plan plan = planned.plan;
         QVERIFY(plan.stop.isEmpty());
         QCOMPARE(planned.olderFiles.size(), over ? 2 : 0);
         QCOMPARE(plan.othersInside.size(), over ? 1 : 0);
         if (ending == QLatin1String("copies")) {
             QDir(dir).mkdir(QStringLiteral("shared"));
-            const QList<ops::FileCopy> copies = {{mdf, dir + QStringLiteral("/shared/n.mdf")},
-                                                 {dir + QStringLiteral("/n.ldf"), dir + QStringLiteral("/shared/n.ldf")}};
+            const QList<ops::FileCopy> copies = {
+                {mdf, dir + QStringLiteral("/shared/n.mdf")},
+                {dir + QStringLiteral("/n.ldf"), dir + QStringLiteral("/shared/n.ldf")}};
             plan = ops::attach::ofCopies(planned, {name, copies[0].path, copies[1].path}, copies);
             QVERIFY(!plan.shown().contains(mdf) && plan.shown().contains(copies[0].path));
             QCOMPARE(ops::attach::copyEntry(plan, copies[0]).kind, ops::JournalEntry::Kind::Copy);

@@ -453,7 +453,8 @@ private slots:
         h.script.answer(Reply::Yes);
         h.script.answer(Reply::OK);
         h.attach(QStringLiteral("VTR"), mdf, ldf);
-        QVERIFY2(h.script.texts().value(1).startsWith(QStringLiteral("Файл %1 називає ще файли даних: %2.").arg(mdf, ndf)),
+        QVERIFY2(h.script.texts().value(1).startsWith(
+                     QStringLiteral("Файл %1 називає ще файли даних: %2.").arg(mdf, ndf)),
                  qPrintable(h.script.texts().join('\n')));
         QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних VTR успішно приєднана")),
                  qPrintable(h.script.texts().join('\n')));
