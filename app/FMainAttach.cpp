@@ -303,6 +303,10 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
             else
                 older = QStringLiteral("Попередню базу даних %1 приєднано знову.").arg(Name);
         }
+        // The older database's files are told here: the journal need not tell them again.
+        for (const ops::JournalEntry& left : ran.left)
+            if (left.kind == ops::JournalEntry::Kind::Detached)
+                ops::journal().crossOut(left.id);
         const QString afterword = joined(kept, older);
         try {
             std::rethrow_exception(ran.stopped);
