@@ -149,6 +149,9 @@ private slots:
         QTest::addRow("over others") << true << "done";
         QTest::addRow("over others, refused") << true << "refused";
         QTest::addRow("over others, cancelled") << true << "cancelled";
+        // Our own session inside the older database: the detach is refused, the put-back's attach of
+        // the older files with it, and MULTI_USER is sent all the same.
+        QTest::addRow("over others, detach refused") << true << "detach refused";
         QTest::addRow("copies") << false << "copies";
     }
     void attachShownIsSent() {
@@ -198,17 +201,23 @@ private slots:
         };
         QueryExecutor plain(s.q);
         CancelledAttach cancelling(s.q);
+        if (ending == QLatin1String("detach refused"))
+            s.c.setDefaultDatabase(name);
         const qint64 before = s.server.receivedStatements().size();
         const bool cancelled = ending == QLatin1String("cancelled");
         const ops::Ran ran = ops::run(plan, cancelled ? cancelling : plain, ops::journal());
         QStringList shown = plan.shown().split(QLatin1Char('\n'));
         shown.removeAll(ops::putBackComment());
         QString expected = ran.done ? plan.texts().join(QLatin1Char('\n')) : shown.join(QLatin1Char('\n'));
-        if (cancelled) // the attach never reached the server
+        if (cancelled || ending == QLatin1String("detach refused")) // the attach never reached the server
             expected.replace(plan.texts().last() + QLatin1Char('\n'), QString());
-        QCOMPARE(s.batchesSince(before).join(QLatin1Char('\n')), expected);
-        QCOMPARE(ran.done, !refused && !cancelled);
+        // The runner's questions after a put-back that failed (what is still left) change nothing.
+        const QStringList changes =
+            s.batchesSince(before).filter(QRegularExpression(QStringLiteral("^(?!SELECT )")));
+        QCOMPARE(changes.join(QLatin1Char('\n')), expected);
+        QCOMPARE(ran.done, ending == QLatin1String("done") || ending == QLatin1String("copies"));
         QVERIFY(ran.putBackFailed.isEmpty());
+        s.c.setDefaultDatabase(QStringLiteral("master"));
         QVERIFY(ops::journal().entries().isEmpty());
         QCOMPARE(ops::attach::outcome(plan, s.ops), ran.done ? ops::Outcome::Done : ops::Outcome::NotDone);
         if (!ran.done)
