@@ -205,11 +205,12 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     }
     const QString attachedMdf = plan.copies.isEmpty() ? MdfPath : plan.copies.first().path;
     // The files a failure message may name: the ones the statement names.
-    QStringList named = {attachedMdf};
-    for (const ops::FileCopy& c : plan.copies)
-        named << c.path;
-    if (plan.copies.isEmpty())
-        named << logPath;
+    QStringList named = {MdfPath, logPath};
+    if (!plan.copies.isEmpty()) {
+        named.clear();
+        for (const ops::FileCopy& c : plan.copies)
+            named << c.path;
+    }
 
     ADOConnection->setDefaultDatabase(QStringLiteral("master"));
     if (!connectedOrConnect())
