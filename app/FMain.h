@@ -3,6 +3,7 @@
 
 #include "AdoConnection.h"
 #include "AdoQuery.h"
+#include "AttachOperation.h"
 #include "DatabaseOperations.h"
 #include "OperationPlan.h"
 #include "RestoreChecks.h"
@@ -63,7 +64,6 @@ public:
     // Attach page
     bool AttachDatabase(const QString& Name, const QString& MdfPath, const QString& LdfPath);
     bool DatabaseExists(const QString& Name);
-    bool DetachDatabase(const QString& Name);
 
     // Database list page
     void FillDatabaseList();
@@ -125,28 +125,19 @@ private:
     // The paths of a database's files as the server keeps them, the primary data file first.
     enum class FileKinds { All, LogOnly };
     QStringList databaseFiles(const QString& Name, FileKinds kinds = FileKinds::All);
-    // Attaches a database again from its files after a failed attach took its place; the line
-    // that tells the user how that went.
-    // letEveryoneIn: Zelvaro put the others out with SINGLE_USER before the detach, and the files kept
-    // that mode; the database put back is opened to everybody again, as it was.
-    QString putBackDatabase(const QString& Name, const QStringList& files, bool letEveryoneIn);
 
     void SpeedButton2Click();
     void SpeedButton3Click();
     void BitBtn1Click();
-    // Which server wrote the files and what the edition allows, asked once the server reaches them:
-    // false when the attach is refused or declined (the user was told, nothing sent). Files of an
-    // older server may be swapped for copies in the shared folder (mdf and ldf then name them; they
-    // are removed when `copies` goes, unless kept).
-    bool checkAttachFiles(OperationPlan& plan, QString& mdf, QString& ldf,
-                          std::vector<std::unique_ptr<SharedCopy>>& copies);
-    bool copyForAttach(OperationPlan& plan, QString& mdf, QString& ldf,
-                       std::vector<std::unique_ptr<SharedCopy>>& copies);
-    // Files the server cannot open where they lie: the remedy of a copy in the shared folder, which
-    // the database then keeps as its files (a grant taken back after the attach would leave the
-    // server unable to open them at its next start).
-    void offerAttachCopy(OperationPlan& plan, serverfiles::ServerFiles& files, QString& mdf, QString& ldf,
-                         std::vector<std::unique_ptr<SharedCopy>>& copies);
+    // The attach of copies in a folder both this computer and the server use (the folder made
+    // now: the plan names the copies' paths): a whole plan, or none and the words why in `problem`.
+    std::optional<ops::Plan> planAttachCopies(const ops::attach::Planned& planned, const QString& ldf,
+                                              const OperationPlan& reach, QString& problem);
+    // Makes the plan's copies, each written in the journal first (its id added to `journalled`):
+    // false when the user was told why (nothing sent). Further data files the copied primary names
+    // are asked about and added, the plan then shown again before anything is sent.
+    bool makeAttachCopies(ops::Plan& plan, const ops::attach::Planned& planned,
+                          std::vector<std::unique_ptr<SharedCopy>>& copies, QStringList& journalled);
 
     void openDatabaseListPage();
     void fillDatabaseItems(QComboBox* combo, DatabaseNamesModel* list);
@@ -277,5 +268,9 @@ private:
     bool m_pageChangeFromCode = false;
     bool m_connectedOnce = false;
     bool m_listsForgotten = false; // a connection setting changed since the lists were filled
+    // The attach's copies go to the server's own data folder (each given the server's account by an
+    // ACL entry) rather than a shared folder; the account's uid.
+    bool m_copiesInDataFolder = false;
+    qint64 m_copiesFor = -1;
     QStringList m_deniedByServer;  // see deniedByServer
 };

@@ -4,35 +4,20 @@
 
 #include "AccessDenied.h"
 #include "ArrivedOffer.h"
-#include "DisconnectOthers.h"
+#include "AttachOperation.h"
 #include "ErrorAdvice.h"
 #include "FileChecks.h"
+#include "Journal.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
 #include "OperationPlan.h"
-#include "ServerState.h"
+#include "OperationRun.h"
 #include "SharedCopy.h"
-#include "SqlQuote.h"
+#include "SingleUser.h"
 #include "UserAccessNote.h"
 #include "ui_FMain.h"
 
-namespace {
-
-// The server answered the statement with a refusal of its own (a message number, the link held):
-// nothing was attached.
-bool refusedByServer(const DbError& e) {
-    if (e.endedConnection())
-        return false;
-    bool refused = false;
-    for (const DbError::Record& r : e.records()) {
-        if (r.state.startsWith(QLatin1String("08")))
-            return false;
-        refused = refused || r.native > 0;
-    }
-    return refused;
-}
-
-} // namespace
+#include <QFileInfo>
 
 void TMain::SpeedButton2Click() {
     // A server that sees none of this computer's files (a container, another machine) offers its
@@ -75,187 +60,283 @@ void TMain::BitBtn1Click() {
     AttachDatabase(ui->cbDatabase->text(), ui->edPathMDF->text(), ui->edPathLDF->text());
 }
 
+namespace {
+
+// Runs the plan on the window's executor, noting which statements reached the server and went
+// through: the put-back's words depend on whether the detach and the older database's attach did.
+class AttachExecutor : public WindowExecutor {
+public:
+    using WindowExecutor::WindowExecutor;
+    void send(const ops::Statement& statement) override {
+        WindowExecutor::send(statement);
+        wentThrough << statement.text;
+    }
+    QStringList wentThrough;
+};
+
+QString joined(const QString& a, const QString& b) {
+    return a.isEmpty() ? b : b.isEmpty() ? a : a + QLatin1Char('\n') + b;
+}
+
+} // namespace
+
 bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QString& LdfPath) {
     if (!connectedOrConnect())
         return false;
     // The server opens the files, so the server says whether they are there: a path this computer
     // cannot see may be the server's own, and one it sees may be closed to the server.
     serverfiles::ServerFiles files = serverFiles();
-    OperationPlan plan = newPlan(OperationPlan::Kind::Attach, Name);
-    plan.read(MdfPath);
-    askServerAbout(plan, files);
-    if (plan.files.first().reach == Reach::Unknown && !filechecks::fileExists(MdfPath))
+    OperationPlan reach = newPlan(OperationPlan::Kind::Attach, Name);
+    reach.read(MdfPath);
+    askServerAbout(reach, files);
+    if (reach.files.first().reach == Reach::Unknown && !filechecks::fileExists(MdfPath))
         return false;
     const QString logPath =
         fileSeen(files, LdfPath)
             ? LdfPath
             : filechecks::folderPrefix(MdfPath) + filechecks::trimmed(Name) + QLatin1String("_Log.LDF");
     // Naming a log file that is not there makes every server refuse the attach. Without one the
-    // data file is attached alone and the server builds a new log, which it can do for a database
-    // that was shut down cleanly and had a single log file; where it puts it is its own choice.
-    bool withoutLog = !fileSeen(files, logPath);
+    // data file is attached alone and the server builds a new log; where it puts it is its own choice.
+    const bool withoutLog = !fileSeen(files, logPath);
     if (!withoutLog)
-        plan.read(logPath);
+        reach.read(logPath);
     else if (logPath != LdfPath && filechecks::fileExists(LdfPath))
         // The log this computer sees and the server does not: the user is told of it too, rather
         // than have the database attached without it.
-        plan.read(LdfPath);
-    if (plan.files.size() > 1)
-        askServerAbout(plan, files);
-
-    const auto attachStatement = [&](const QString& mdf, const QString& ldf, const QStringList& further = {}) {
-        QStringList lines;
-        lines << QLatin1String("CREATE DATABASE ") + sqlquote::name(Name);
-        QString data = QLatin1String("ON PRIMARY (FILENAME = ") + sqlquote::literal(mdf) + QLatin1Char(')');
-        for (const QString& f : further)
-            data += QLatin1String(", (FILENAME = ") + sqlquote::literal(f) + QLatin1Char(')');
-        lines << data;
-        if (!withoutLog)
-            lines << QLatin1String("LOG ON (FILENAME = ") + sqlquote::literal(ldf) + QLatin1Char(')');
-        lines << QStringLiteral("FOR ATTACH");
-        return lines;
-    };
-    QStringList statement = attachStatement(MdfPath, logPath);
-    plan.statements = {statement.join(QLatin1String("\r\n"))};
-    // Copies of the files, when the user chose to attach those: removed when the attach fails.
-    std::vector<std::unique_ptr<SharedCopy>> copies;
-    QString attachedMdf = MdfPath;
+        reach.read(LdfPath);
+    if (reach.files.size() > 1)
+        askServerAbout(reach, files);
     // A log only this computer sees goes with the data file when the files are copied for the server.
-    QString attachedLdf = !withoutLog ? logPath : plan.files.size() > 1 ? LdfPath : QString();
-    offerAttachCopy(plan, files, attachedMdf, attachedLdf, copies);
-    // An older database of the name is detached first: whoever is inside it is named and put out
-    // on Yes, as for a detach.
-    if (ADOConnection->isOpen() && DatabaseExists(Name)) {
-        plan.statements.prepend(QLatin1String("EXEC sp_detach_db ") + sqlquote::literal(Name) +
-                                QLatin1String(", 'true'"));
-        askWhoElseIsInside(plan, QStringLiteral("Замінити"));
-    }
-    if (!confirmPlan(plan))
+    const QString copiedLog = !withoutLog ? logPath : reach.files.size() > 1 ? LdfPath : QString();
+
+    ops::Server here = server();
+    const ops::attach::Planned planned =
+        ops::attach::plan({Name, MdfPath, withoutLog ? QString() : logPath}, here);
+    ops::Plan plan = planned.plan;
+    QString copyProblem;
+    std::optional<ops::Plan> copyPlan;
+    // A copy needs a folder the server can use, which needs its account known here.
+    const auto offerCopies = [&] { copyPlan = planAttachCopies(planned, copiedLog, reach, copyProblem); };
+    if (!plan.stop.isEmpty()) {
+        modal::messageDialog(plan.stop, DialogType::Error, {DialogButton::OK}, plan.shown());
         return false;
-    if (!checkAttachFiles(plan, attachedMdf, attachedLdf, copies))
-        return false;
-    if (!copies.empty()) {
-        withoutLog = attachedLdf.isEmpty();
-        // The copies of further data files follow the data file's and the log's.
-        QStringList furtherCopies;
-        for (size_t i = attachedLdf.isEmpty() ? 1 : 2; i < copies.size(); ++i)
-            furtherCopies << copies[i]->path();
-        statement = attachStatement(attachedMdf, attachedLdf, furtherCopies);
-        plan.statements.last() = statement.join(QLatin1String("\r\n"));
     }
-    // The files a failure message may name: the ones the statement names.
-    const QStringList named =
-        copies.empty() ? QStringList{MdfPath, logPath} : QStringList{attachedMdf, attachedLdf};
-    // Errors of the existence test and the file list end the handler in the plain error box. The
-    // old database's files are read first so that a failed attach can put it back.
-    QStringList oldFiles;
-    if (DatabaseExists(Name)) {
-        oldFiles = databaseFiles(Name);
-        if (oldFiles.isEmpty())
-            throw DbError(QStringLiteral("Не вдалося прочитати, які файли має база даних %1, тому її не "
-                                         "від'єднано і нічого не приєднано")
-                              .arg(Name));
-        // The server may have detached it before the failure reached us (a link lost after the
-        // detach): from here every failure goes through the put-back, which asks the server first.
-        try {
-            runPuttingOthersOut(plan, [&] { return DetachDatabase(Name); });
-        } catch (const DbError& e) {
-            // Refused, and the database is there as it was: the plain error, nothing to put back.
-            bool untouched = false;
-            try {
-                untouched = DatabaseExists(Name) && databaseFiles(Name) == oldFiles;
-            } catch (const DbError&) {
+    if (reach.refused()) {
+        const QStringList refused = reach.refusedPaths(FileUse::Read);
+        bool copyable = reach.serverUid >= 0 && !refused.isEmpty();
+        for (const QString& path : refused)
+            copyable = copyable && QFileInfo(path).isFile(); // nothing here to copy: the refusal stands
+        if (!copyable) {
+            modal::messageDialog(reach.refusal(), DialogType::Error, {DialogButton::OK}, plan.shown());
+            return false;
+        }
+        offerCopies();
+        const QString offer =
+            QStringLiteral(
+                "Скопіювати файли бази даних у теку, яку бачать і ви, і сервер (%1), і приєднати копію? "
+                "Приєднана база даних працює зі своїми файлами весь час, тож вона залишиться там; ваші "
+                "файли залишаться як є.")
+                .arg(reach.serverAccount);
+        if (!modal::confirm(reach.refusal() + QLatin1Char('\n') + offer,
+                            copyPlan ? copyPlan->shown() : plan.shown()))
+            return false;
+        if (!copyPlan) {
+            modal::messageDialog(copyProblem, DialogType::Error, {DialogButton::OK});
+            return false;
+        }
+        plan = *copyPlan;
+    }
+    // Whoever is inside the older database of the name is named, and put out on Yes.
+    if (!plan.question.isEmpty() && !modal::confirm(plan.question, plan.shown()))
+        return false;
+    if (!planned.upgrade.isEmpty() && plan.copies.isEmpty()) {
+        if (reach.serverUid < 0) {
+            if (!modal::confirm(planned.upgrade + QStringLiteral("\nПриєднати ці файли й оновити їх?"),
+                                plan.shown()))
+                return false;
+        } else {
+            offerCopies();
+            // Yes sends the copies' T-SQL, Ignore the files' own: both are shown.
+            const QString shown =
+                copyPlan ? copyPlan->shown() + QStringLiteral("\n-- Ігнорувати:\n") + plan.shown()
+                         : plan.shown();
+            const int answer = modal::messageDialog(
+                planned.upgrade +
+                    QStringLiteral("\nТак — приєднати копію файлів у теці, яку бачать і ви, і сервер, а ці "
+                                   "залишити як є.\n"
+                                   "Ігнорувати — приєднати самі ці файли, і сервер їх оновить.\n"
+                                   "Ні — нічого не робити."),
+                DialogType::Confirmation, {DialogButton::Yes, DialogButton::Ignore, DialogButton::No}, shown);
+            if (answer == msgdlg::resultOf(DialogButton::Yes)) {
+                if (!copyPlan) {
+                    modal::messageDialog(copyProblem, DialogType::Error, {DialogButton::OK});
+                    return false;
+                }
+                plan = *copyPlan;
+            } else if (answer != msgdlg::resultOf(DialogButton::Ignore)) {
+                return false;
             }
-            if (untouched)
-                throw;
-            reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), named,
-                              putBackDatabase(Name, oldFiles, !plan.othersInside.isEmpty()));
+        }
+    }
+    // Copies of the files, when the user chose to attach those: removed unless the server may have
+    // attached them; in the journal from before each is made until the outcome is known.
+    std::vector<std::unique_ptr<SharedCopy>> copies;
+    QStringList journalled;
+    struct CrossOut {
+        QStringList& ids;
+        ~CrossOut() {
+            for (const QString& id : ids)
+                ops::journal().crossOut(id);
+        }
+    } crossOut{journalled};
+    if (!plan.copies.isEmpty()) {
+        if (!makeAttachCopies(plan, planned, copies, journalled))
+            return false;
+        // Relied on only once the server says it reaches the copies.
+        OperationPlan copied = newPlan(OperationPlan::Kind::Attach, Name);
+        for (const ops::FileCopy& c : plan.copies)
+            copied.read(c.path);
+        askServerAbout(copied, files);
+        if (copied.refused()) {
+            copies.clear();
+            modal::messageDialog(copied.refusal(), DialogType::Error, {DialogButton::OK});
             return false;
         }
     }
+    const QString attachedMdf = plan.copies.isEmpty() ? MdfPath : plan.copies.first().path;
+    // The files a failure message may name: the ones the statement names.
+    QStringList named = {MdfPath, logPath};
+    if (!plan.copies.isEmpty()) {
+        named.clear();
+        for (const ops::FileCopy& c : plan.copies)
+            named << c.path;
+    }
 
-    ADOQuery1->close();
-    ADOQuery1->setLines(statement);
+    ADOConnection->setDefaultDatabase(QStringLiteral("master"));
+    if (!connectedOrConnect())
+        return false;
     longop::Operation attaching = longop::attach(Name);
-    attaching.ask = [this, &Name] {
-        return serverstate::database(*ADOQuery1, Name) == serverstate::Database::Missing
-                   ? longop::Left::NotDone
-                   : longop::Left::Done;
-    };
-    // Whatever ends the attach but success (its error, a cancel, a lost link, a fault of ours)
-    // attaches the old database again from the files read before the detach, or names them.
-    const auto putBack = [&] {
-        return oldFiles.isEmpty() ? QString() : putBackDatabase(Name, oldFiles, !plan.othersInside.isEmpty());
-    };
-    const auto afterword = [](const QString& text) {
-        return text.isEmpty() ? text : QLatin1Char('\n') + text;
+    attaching.ask = [this, &plan] {
+        ops::Server now = server();
+        switch (ops::attach::outcome(plan, now)) {
+        case ops::Outcome::Done:
+            return longop::Left::Done;
+        case ops::Outcome::NotDone:
+            return longop::Left::NotDone;
+        case ops::Outcome::Unknown:
+            break;
+        }
+        throw DbError(QString()); // the server could not say: the user is told what it may have left
     };
     // The copies go only when the server surely did not attach them: after any other ending they
-    // may be the database's files now. Asked before the old database is put back under the name.
-    const auto keptCopies = [&](bool notAttached) {
-        if (copies.empty() || notAttached)
-            return QString();
+    // may be the database's files now.
+    const auto keepCopies = [&](ops::Outcome outcome) {
         QStringList paths;
+        if (outcome == ops::Outcome::NotDone)
+            return paths;
         for (const auto& copy : copies) {
             copy->keep();
             paths << copy->path();
         }
-        return QStringLiteral("Сервер міг приєднати копії файлів, тому їх не вилучено: %1.")
-            .arg(paths.join(QLatin1String(", ")));
+        return paths;
     };
-    const auto surelyMissing = [&] {
-        try {
-            return serverstate::database(*ADOQuery1, Name) == serverstate::Database::Missing;
-        } catch (const DbError&) {
-            return false;
-        }
-    };
-    const auto joined = [](const QString& a, const QString& b) {
-        return a.isEmpty() ? b : b.isEmpty() ? a : a + QLatin1Char('\n') + b;
-    };
+    AttachExecutor executor(this, *ADOQuery1, attaching);
+    ops::Ran ran;
     try {
-        longop::run(this, *ADOQuery1, attaching);
-    } catch (const DbError& e) {
-        // A data file alone is judged by the result, not by the messages: a server may send the new
-        // log's notice as an error although the database was attached.
-        bool attachedAfterAll = false;
-        if (withoutLog) {
-            try {
-                attachedAfterAll = DatabaseExists(Name);
-            } catch (const DbError&) {
-            }
-        }
-        // Refused a file (error 5), and no older database detached for it: planned again, the same
-        // offer as the checks'.
-        if (!attachedAfterAll && oldFiles.isEmpty() && copies.empty())
-            if (const auto again = deniedByServer(e, named))
-                return AttachDatabase(Name, MdfPath, LdfPath);
-        if (!attachedAfterAll) {
-            // A refusal of the server's leaves nothing attached; a lost link leaves it to the server.
-            const QString kept = keptCopies(refusedByServer(e) || surelyMissing());
-            // Why a data file alone could not be attached is told by the advice line of its error.
-            reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), named,
-                              joined(kept, putBack()));
-            return false;
-        }
-    } catch (OperationCancelled& cancelled) {
-        const QString kept = keptCopies(cancelled.message == attaching.notDone);
-        cancelled.message += afterword(joined(kept, putBack()));
+        ran = operationrun::run(this, plan, executor);
+    } catch (const OperationCancelled&) {
+        // The window closed on the attach: the server is asked before the copies are let go.
+        ops::Server now = server();
+        keepCopies(ops::attach::outcome(plan, now));
         throw;
-    } catch (const std::exception& e) {
-        const QString kept = keptCopies(false);
-        reportFileFailure(DbError(QString::fromLocal8Bit(e.what())),
-                          QStringLiteral("Не можливо підключити фізичний файл "), named, joined(kept, putBack()));
+    }
+    ops::Outcome outcome = ops::Outcome::Done;
+    if (!ran.done) {
+        ops::Server now = server();
+        outcome = ops::attach::outcome(plan, now);
+    }
+    const QStringList keptCopies = keepCopies(outcome);
+    const QString kept = ran.done || keptCopies.isEmpty()
+                             ? QString()
+                             : QStringLiteral("Сервер міг приєднати копії файлів, тому їх не вилучено: %1.")
+                                   .arg(keptCopies.join(QLatin1String(", ")));
+    if (!ran.done && outcome != ops::Outcome::Done) {
+        // What became of the older database, by the server's word.
+        QString older;
+        if (!planned.olderFiles.isEmpty()) {
+            const QString files = planned.olderFiles.join(QLatin1String(", "));
+            const bool detached =
+                executor.wentThrough.contains(plan.statements[plan.othersInside.isEmpty() ? 0 : 1].text);
+            const bool attachedAgain =
+                !plan.putBack.isEmpty() && executor.wentThrough.contains(plan.putBack.first().text);
+            bool there = false;
+            bool answered = true;
+            try {
+                there = ops::databaseExists(*ADOQuery1, Name);
+            } catch (const DbError&) {
+                answered = false;
+            }
+            if (!answered)
+                older = QStringLiteral(
+                            "Сервер не відповів, чи залишилася на ньому попередня база даних %1; якщо її "
+                            "немає у списку баз даних, приєднайте її файли вручну: %2.")
+                            .arg(Name, files);
+            else if (!there)
+                older =
+                    QStringLiteral("Попередню базу даних %1 не вдалося приєднати знову; приєднайте її файли "
+                                   "вручну: %2.")
+                        .arg(Name, files);
+            else if (!detached && !attachedAgain) {
+                // Refused, and the database is there as it was: the plain error, nothing was put back.
+                try {
+                    std::rethrow_exception(ran.stopped);
+                } catch (const DbError& e) {
+                    if (!e.endedConnection())
+                        throw;
+                }
+                older = QStringLiteral("Базу даних %1 не від'єднано: вона залишилася на сервері.").arg(Name);
+            } else if (!ran.left.isEmpty() && !ran.putBackFailed.isEmpty())
+                older = QStringLiteral(
+                            "Попередню базу даних %1 приєднано знову, але вона залишилася доступною лише "
+                            "одному з'єднанню: сервер не виконав %2 (%3). Виконайте цю інструкцію, коли "
+                            "сервер буде доступний.")
+                            .arg(Name, ops::singleuser::multiUser(Name), ran.putBackFailed);
+            else
+                older = QStringLiteral("Попередню базу даних %1 приєднано знову.").arg(Name);
+        }
+        // The older database's files are told here: the journal need not tell them again.
+        for (const ops::JournalEntry& left : ran.left)
+            if (left.kind == ops::JournalEntry::Kind::Detached)
+                ops::journal().crossOut(left.id);
+        const QString afterword = joined(kept, older);
+        try {
+            std::rethrow_exception(ran.stopped);
+        } catch (OperationCancelled& cancelled) {
+            if (!afterword.isEmpty())
+                cancelled.message += QLatin1Char('\n') + afterword;
+            throw;
+        } catch (const DbError& e) {
+            // Refused a file (error 5), and no older database detached for it nor copies made:
+            // planned again, the same offer as the checks'.
+            if (planned.olderFiles.isEmpty() && plan.copies.isEmpty() && !e.endedConnection())
+                if (const auto again = deniedByServer(e, named))
+                    return AttachDatabase(Name, MdfPath, LdfPath);
+            // Why a data file alone could not be attached is told by the advice line of its error.
+            reportFileFailure(e, QStringLiteral("Не можливо підключити фізичний файл "), named, afterword);
+        } catch (const std::exception& e) {
+            reportFileFailure(DbError(QString::fromLocal8Bit(e.what())),
+                              QStringLiteral("Не можливо підключити фізичний файл "), named, afterword);
+        }
         return false;
     }
-    for (const auto& copy : copies)
-        copy->keep(); // the database's own files now
+    // Attached, by the server's word even where the statement ended in an error: a server may send
+    // the new log's notice of a data file attached alone as an error. The copies are its files now.
     QString done =
         QStringLiteral("База даних ") + Name + QStringLiteral(" успішно приєднана із файлу ") + attachedMdf;
     if (!copies.empty())
         done += QLatin1Char('\n') +
                 QStringLiteral("Приєднано копію файлів; файли %1 залишилися як були.").arg(MdfPath);
-    if (withoutLog) {
+    if (plan.copies.isEmpty() ? withoutLog : copiedLog.isEmpty()) {
         // The server tells where it built the log only in a message meant for people: the file
         // list says it in every language.
         // The database is attached whatever this read comes to: a failed read only leaves the path out.
@@ -269,7 +350,7 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
                                          : QStringLiteral("Файлу журналу не було; сервер створив новий: %1.")
                                                .arg(logs.join(QLatin1String(", "))));
     }
-    if (!oldFiles.isEmpty() && !plan.othersInside.isEmpty())
+    if (!planned.olderFiles.isEmpty() && !plan.othersInside.isEmpty())
         done += QLatin1Char('\n') + useraccessnote::olderDetached(Name);
     // Files detached single-user come back single-user: the user is told, the mode left as it is.
     // The database is attached whatever this read comes to: a failed read only leaves the line out.
@@ -303,74 +384,7 @@ void TMain::reportFileFailure(const DbError& error, const QString& cannotText, c
 }
 
 QStringList TMain::databaseFiles(const QString& Name, FileKinds kinds) {
-    // SQL Server 2000 keeps the files of every database in master's sysaltfiles; later versions in
-    // sys.master_files.
-    const bool is2000 = serverIs2000();
-    ADOQuery1->close();
-    ADOQuery1->setText(
-        is2000
-            ? QLatin1String("SELECT fileid, groupid, name, filename FROM master.dbo.sysaltfiles WHERE dbid = "
-                            "DB_ID(") +
-                  sqlquote::literal(Name) + QLatin1String(") ORDER BY fileid")
-            : QLatin1String("SELECT file_id, type, name, physical_name FROM sys.master_files WHERE "
-                            "database_id = DB_ID(") +
-                  sqlquote::literal(Name) + QLatin1String(") ORDER BY file_id"));
-    ADOQuery1->openRowset();
-    QStringList files;
-    const QString column = is2000 ? QStringLiteral("filename") : QStringLiteral("physical_name");
-    for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next()) {
-        // A log file is in no filegroup (2000); its type is 1 (later versions).
-        const bool log = is2000 ? ADOQuery1->field(QStringLiteral("groupid")).toInt() == 0
-                                : ADOQuery1->field(QStringLiteral("type")).toInt() == 1;
-        if (kinds == FileKinds::LogOnly && !log)
-            continue;
-        // 2000 pads the name with blanks to its nchar(260) width.
-        QString path = ADOQuery1->field(column);
-        while (path.endsWith(QLatin1Char(' ')))
-            path.chop(1);
-        files.append(path);
-    }
-    ADOQuery1->close();
-    return files;
-}
-
-QString TMain::putBackDatabase(const QString& Name, const QStringList& files, bool letEveryoneIn) {
-    // The server says first whether the old database is still there (a detach cut off before it
-    // ran); asking opens the connection again after a lost link.
-    try {
-        if (DatabaseExists(Name) && databaseFiles(Name) == files)
-            return QStringLiteral("Базу даних %1 не від'єднано: вона залишилася на сервері.").arg(Name);
-    } catch (const DbError&) {
-        return QStringLiteral("Сервер не відповів, чи залишилася на ньому попередня база даних %1; якщо її "
-                              "немає у списку баз даних, приєднайте її файли вручну: %2.")
-            .arg(Name, files.join(QLatin1String(", ")));
-    }
-    QStringList specs;
-    for (const QString& f : files)
-        specs.append(QLatin1String("(FILENAME = ") + sqlquote::literal(f) + QLatin1Char(')'));
-    try {
-        ADOQuery1->close();
-        ADOQuery1->setText(QLatin1String("CREATE DATABASE ") + sqlquote::name(Name) + QLatin1String(" ON ") +
-                           specs.join(QLatin1String(", ")) + QLatin1String(" FOR ATTACH"));
-        ADOQuery1->execute();
-    } catch (const DbError&) {
-        return QStringLiteral("Попередню базу даних %1 не вдалося приєднати знову; приєднайте її файли "
-                              "вручну: %2.")
-            .arg(Name, files.join(QLatin1String(", ")));
-    }
-    if (letEveryoneIn) {
-        try {
-            ADOQuery1->close();
-            ADOQuery1->setText(disconnectothers::multiUser(Name));
-            ADOQuery1->execute();
-        } catch (const DbError& e) {
-            return QStringLiteral("Попередню базу даних %1 приєднано знову, але вона залишилася доступною лише "
-                                  "одному з'єднанню: сервер не виконав %2 (%3). Виконайте цю інструкцію, коли "
-                                  "сервер буде доступний.")
-                .arg(Name, disconnectothers::multiUser(Name), e.message());
-        }
-    }
-    return QStringLiteral("Попередню базу даних %1 приєднано знову.").arg(Name);
+    return ops::attach::databaseFiles(*ADOQuery1, Name, serverIs2000(), kinds == FileKinds::LogOnly);
 }
 
 bool TMain::DatabaseExists(const QString& Name) {
@@ -378,21 +392,5 @@ bool TMain::DatabaseExists(const QString& Name) {
     if (!connectedOrConnect())
         return false;
     useMaster();
-    // sysdatabases answers on every version; INFORMATION_SCHEMA.SCHEMATA lists databases on 2000 only.
-    ADOQuery1->setText(QLatin1String("SELECT name FROM master.dbo.sysdatabases WHERE name = ") +
-                       sqlquote::literal(Name));
-    ADOQuery1->openRowset();
-    const bool exists = ADOQuery1->rowCount() >= 1;
-    ADOQuery1->close();
-    return exists;
-}
-
-bool TMain::DetachDatabase(const QString& Name) {
-    ADOConnection->setDefaultDatabase(QStringLiteral("master"));
-    if (!connectedOrConnect())
-        return false;
-    ADOQuery1->setText(QLatin1String("EXEC sp_detach_db ") + sqlquote::literal(Name) +
-                       QLatin1String(", 'true'"));
-    ADOQuery1->execute();
-    return true;
+    return ops::databaseExists(*ADOQuery1, Name);
 }

@@ -156,8 +156,21 @@ QString freshPath(const QString& folder, const QString& fileName) {
     return candidate;
 }
 
+QString freshPath(const QString& folder, const QString& fileName, const QStringList& taken) {
+    const QFileInfo name(fileName);
+    const QString suffix = name.suffix().isEmpty() ? QString() : QLatin1Char('.') + name.suffix();
+    QString candidate = freshPath(folder, fileName);
+    for (int n = 2; taken.contains(candidate); ++n)
+        candidate =
+            freshPath(folder, QStringLiteral("%1 (%2)%3").arg(name.completeBaseName()).arg(n).arg(suffix));
+    return candidate;
+}
+
 std::unique_ptr<SharedCopy> copyIntoShared(QWidget* window, const QString& source, const QString& folder) {
-    const QString target = freshPath(folder, QFileInfo(source).fileName());
+    return copyIntoSharedAs(window, source, freshPath(folder, QFileInfo(source).fileName()));
+}
+
+std::unique_ptr<SharedCopy> copyIntoSharedAs(QWidget* window, const QString& source, const QString& target) {
     if (!copyWithProgress(window, source, target, QStringLiteral("Копіювання файлу до спільної теки")))
         throw OperationCancelled{QStringLiteral("Копіювання скасовано. Операцію не виконано.")};
     return std::make_unique<SharedCopy>(target);

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <stdexcept>
@@ -45,10 +46,15 @@ private:
 // A path in folder for a file of this name that does not exist yet: the name itself, else
 // "name (2).ext", "name (3).ext", ... Nothing is created.
 QString freshPath(const QString& folder, const QString& fileName);
+// The same, none of `taken` either: the paths planned for copies not made yet.
+QString freshPath(const QString& folder, const QString& fileName, const QStringList& taken);
 
 // Copies source into folder under a fresh name (freshPath) and returns it. The progress dialog
 // appears only when the copy takes longer than a moment.
 std::unique_ptr<SharedCopy> copyIntoShared(QWidget* window, const QString& source, const QString& folder);
+// Copies source to exactly `target`, a path planned before (a plan's statement names it); a file
+// that appeared there since is never overwritten: the copy then fails.
+std::unique_ptr<SharedCopy> copyIntoSharedAs(QWidget* window, const QString& source, const QString& target);
 
 // Moves the file the server wrote (`written`) to `target`, the path the user named, replacing the
 // file there if any (the user chose it). The result is the user's own file: one the server wrote

@@ -28,7 +28,9 @@ struct Bystanders {
         QVERIFY(h.databases().contains(QStringLiteral("keep")));
         const auto now = snapshot(h.server.dataDir());
         for (auto it = files.begin(); it != files.end(); ++it)
-            QCOMPARE(now.value(it.key()), it.value());
+            // The server's own register of logins and owners records every database that arrives.
+            if (!it.key().endsWith(QLatin1String("/principals.txt")))
+                QCOMPARE(now.value(it.key()), it.value());
     }
 };
 

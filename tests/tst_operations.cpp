@@ -3,6 +3,7 @@
 // and the journal after a crash. Links the operations library and Qt Core alone: no widgets.
 #include "AdoConnection.h"
 #include "AdoQuery.h"
+#include "AttachOperation.h"
 #include "DatabaseOperations.h"
 #include "DbError.h"
 #include "DevServer.h"
@@ -134,6 +135,91 @@ private slots:
         s.c.setDefaultDatabase(QStringLiteral("master"));
         QCOMPARE(detach ? ops::detach::outcome(plan, s.ops) : ops::drop::outcome(plan, s.ops),
                  ran.done ? ops::Outcome::Done : ops::Outcome::NotDone);
+        if (!ran.done)
+            QCOMPARE(ops::singleuser::userAccess(s.q, name), QStringLiteral("MULTI_USER"));
+    }
+
+    // The attach's statements against the stand-in's log, equal: plain; over an older database of
+    // the name with others inside (SINGLE_USER, detach, attach); the same failing or cancelled,
+    // which puts the older back open to all; and the copies' plan, which names the copies alone.
+    void attachShownIsSent_data() {
+        QTest::addColumn<bool>("over");
+        QTest::addColumn<QString>("ending");
+        QTest::addRow("plain") << false << "done";
+        QTest::addRow("over others") << true << "done";
+        QTest::addRow("over others, refused") << true << "refused";
+        QTest::addRow("over others, cancelled") << true << "cancelled";
+        // Our own session inside the older database: the detach is refused, the put-back's attach of
+        // the older files with it, and MULTI_USER is sent all the same.
+        QTest::addRow("over others, detach refused") << true << "detach refused";
+        QTest::addRow("copies") << false << "copies";
+    }
+    void attachShownIsSent() {
+        QFETCH(bool, over);
+        QFETCH(QString, ending);
+        Stand s;
+        const QString dir = s.server.scratch(), name = QStringLiteral("Нова' ]");
+        s.sql(QStringLiteral("CREATE DATABASE src ON PRIMARY (FILENAME = N'%1/n.mdf') LOG ON (FILENAME = "
+                             "N'%1/n.ldf')\nEXEC sp_detach_db N'src'")
+                  .arg(dir));
+        AdoConnection holder;
+        if (over) {
+            s.sql(
+                QStringLiteral(
+                    "CREATE DATABASE [Нова' ]]] ON (FILENAME = N'%1/o.mdf') LOG ON (FILENAME = N'%1/o.ldf')")
+                    .arg(dir));
+            holder.setConnectionString(s.server.connectionString());
+            holder.open();
+            holder.setDefaultDatabase(name);
+        }
+        const bool refused = ending == QLatin1String("refused");
+        const QString mdf = dir + (refused ? QStringLiteral("/none.mdf") : QStringLiteral("/n.mdf"));
+        const ops::attach::Planned planned =
+            ops::attach::plan({name, mdf, dir + QStringLiteral("/n.ldf")}, s.ops);
+        ops::Plan plan = planned.plan;
+        QVERIFY(plan.stop.isEmpty());
+        QCOMPARE(planned.olderFiles.size(), over ? 2 : 0);
+        QCOMPARE(plan.othersInside.size(), over ? 1 : 0);
+        if (ending == QLatin1String("copies")) {
+            QDir(dir).mkdir(QStringLiteral("shared"));
+            const QList<ops::FileCopy> copies = {
+                {mdf, dir + QStringLiteral("/shared/n.mdf")},
+                {dir + QStringLiteral("/n.ldf"), dir + QStringLiteral("/shared/n.ldf")}};
+            plan = ops::attach::ofCopies(planned, {name, copies[0].path, copies[1].path}, copies);
+            QVERIFY(!plan.shown().contains(mdf) && plan.shown().contains(copies[0].path));
+            QCOMPARE(ops::attach::copyEntry(plan, copies[0]).kind, ops::JournalEntry::Kind::Copy);
+            for (const ops::FileCopy& c : copies)
+                QVERIFY(QFile::copy(c.source, c.path));
+        }
+        struct CancelledAttach : QueryExecutor {
+            using QueryExecutor::QueryExecutor;
+            void send(const ops::Statement& st) override {
+                if (st.pace == ops::Pace::Long)
+                    throw std::runtime_error("cancelled");
+                QueryExecutor::send(st);
+            }
+        };
+        QueryExecutor plain(s.q);
+        CancelledAttach cancelling(s.q);
+        if (ending == QLatin1String("detach refused"))
+            s.c.setDefaultDatabase(name);
+        const qint64 before = s.server.receivedStatements().size();
+        const bool cancelled = ending == QLatin1String("cancelled");
+        const ops::Ran ran = ops::run(plan, cancelled ? cancelling : plain, ops::journal());
+        QStringList shown = plan.shown().split(QLatin1Char('\n'));
+        shown.removeAll(ops::putBackComment());
+        QString expected = ran.done ? plan.texts().join(QLatin1Char('\n')) : shown.join(QLatin1Char('\n'));
+        if (cancelled || ending == QLatin1String("detach refused")) // the attach never reached the server
+            expected.replace(plan.texts().last() + QLatin1Char('\n'), QString());
+        // The runner's questions after a put-back that failed (what is still left) change nothing.
+        const QStringList changes =
+            s.batchesSince(before).filter(QRegularExpression(QStringLiteral("^(?!SELECT )")));
+        QCOMPARE(changes.join(QLatin1Char('\n')), expected);
+        QCOMPARE(ran.done, ending == QLatin1String("done") || ending == QLatin1String("copies"));
+        QVERIFY(ran.putBackFailed.isEmpty());
+        s.c.setDefaultDatabase(QStringLiteral("master"));
+        QVERIFY(ops::journal().entries().isEmpty());
+        QCOMPARE(ops::attach::outcome(plan, s.ops), ran.done ? ops::Outcome::Done : ops::Outcome::NotDone);
         if (!ran.done)
             QCOMPARE(ops::singleuser::userAccess(s.q, name), QStringLiteral("MULTI_USER"));
     }

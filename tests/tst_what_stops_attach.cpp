@@ -303,8 +303,12 @@ private slots:
         const QStringList placed = server.rows(
             QStringLiteral("SELECT physical_name FROM sys.master_files WHERE database_id = DB_ID(N'Old')"));
         QCOMPARE(placed.size(), 2);
-        // In the server's own data folder, which this computer (root) may write in.
-        QVERIFY2(placed.first().startsWith(server.data.path() + QLatin1Char('/')), qPrintable(placed.join(' ')));
+        QVERIFY2(placed.first().startsWith(server.data.path() + QLatin1Char('/')),
+                 qPrintable(placed.join(' ')));
+        // Yes was asked with the copies' T-SQL, which is what was sent.
+        for (const QString& file : placed)
+            QVERIFY2(h.script.seen.first().statements.contains(sqlquote::literal(file)),
+                     qPrintable(h.script.seen.first().statements));
         QCOMPARE(snapshot(files.folder), before);
         QCOMPARE(fileversion::ofPrimaryFile(h.window->query(), files.mdf), 852);
         server.run(QStringLiteral("DROP DATABASE Old")); // its copies go with it
@@ -341,11 +345,11 @@ private slots:
         h.script.answer(Reply::Yes);
         h.attach(QStringLiteral("Lost"), files.mdf, files.ldf);
         modal::setProgressWatcher(nullptr);
-        const QStringList left = QDir(lastingFolderPlaces().first()).entryList({QStringLiteral("Lost*")}, QDir::Files);
+        const QStringList left = QDir(server.data.path()).entryList({QStringLiteral("Lost*")}, QDir::Files);
         QCOMPARE(left.size(), 2);
         QVERIFY2(h.script.texts().join('|').contains(left.first()), qPrintable(h.script.texts().join('|')));
         for (const QString& f : left)
-            QFile::remove(lastingFolderPlaces().first() + QLatin1Char('/') + f);
+            QFile::remove(server.data.path() + QLatin1Char('/') + f);
     }
 
     // The copy needs room where it goes: a file larger than the free space is told with both sizes
@@ -442,17 +446,26 @@ private slots:
                      .contains(QStringLiteral("VTR")));
         unchanged();
 
+        // The further data file is named by the copy of the primary alone: the plan that copies it
+        // too is shown and asked about before anything is sent.
         h.script.clear();
+        h.script.answer(Reply::Yes);
         h.script.answer(Reply::Yes);
         h.script.answer(Reply::OK);
         h.attach(QStringLiteral("VTR"), mdf, ldf);
+        QVERIFY2(h.script.texts().value(1).startsWith(
+                     QStringLiteral("Файл %1 називає ще файли даних: %2.").arg(mdf, ndf)),
+                 qPrintable(h.script.texts().join('\n')));
         QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних VTR успішно приєднана")),
                  qPrintable(h.script.texts().join('\n')));
         const QStringList placed = server.rows(
             QStringLiteral("SELECT physical_name FROM sys.master_files WHERE database_id = DB_ID(N'VTR')"));
         QCOMPARE(placed.size(), 3);
-        for (const QString& file : placed)
+        for (const QString& file : placed) {
             QVERIFY2(file.startsWith(server.data.path() + QLatin1Char('/')), qPrintable(placed.join(' ')));
+            QVERIFY(h.script.seen[1].statements.contains(sqlquote::literal(file)));
+        }
+        QVERIFY(!h.script.seen[1].statements.contains(sqlquote::literal(mdf)));
         unchanged();
         server.run(QStringLiteral("DROP DATABASE VTR"));
     }

@@ -21,7 +21,7 @@ namespace ops {
 
 namespace {
 
-const char* const kKinds[] = {"single-user", "acl-grant", "copy", "shared-folder"};
+const char* const kKinds[] = {"single-user", "acl-grant", "copy", "shared-folder", "detached"};
 
 QJsonObject toJson(const JournalEntry& e) {
     return QJsonObject{{QStringLiteral("kind"), QLatin1String(kKinds[int(e.kind)])},
@@ -89,6 +89,9 @@ QString JournalEntry::describe() const {
         return QStringLiteral("копія %1").arg(path);
     case Kind::SharedFolder:
         return QStringLiteral("спільний каталог %1").arg(path);
+    case Kind::Detached:
+        return QStringLiteral("від'єднана база даних %1 на сервері %2 (її файли: %3)")
+            .arg(database, server, path.split(QLatin1Char('\n')).join(QLatin1String(", ")));
     }
     return QString();
 }

@@ -20,6 +20,8 @@ struct JournalEntry {
         AclGrant,     // path: an ACL entry for the server's account (account); taken back by removing it
         Copy,         // path: a copy made for the server; taken back by deleting it
         SharedFolder, // path: a folder made for the server to read and write; taken back by removing it
+        Detached,     // database detached to attach other files under its name; path: its files, one a
+                      // line; taken back by attaching them again
     };
     Kind kind = Kind::SingleUser;
     QString server;

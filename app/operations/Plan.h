@@ -24,7 +24,17 @@ enum class Pace { Short, Long };
 struct Statement {
     QString text;
     Pace pace = Pace::Short;
+    // A put-back statement sent only when the plan's statement of this index was sent (what it gives
+    // back is taken by that one, which may have gone through); -1: sent whenever the put-back is.
+    int onlyAfter = -1;
     bool operator==(const Statement& o) const { return text == o.text && pace == o.pace; }
+};
+
+// A file copied for the server before the first statement: the statements name `path`, never
+// `source`. Written in the journal before it is made.
+struct FileCopy {
+    QString source;
+    QString path;
 };
 
 struct Plan;
@@ -47,16 +57,20 @@ struct Plan {
     std::vector<Remedy> remedies;
     QList<Statement> statements; // sent in this order, each only once the one before succeeded
     // Sent in this order when a statement fails after the first of `leaves` was written down: the
-    // server is given back what the operation took (SET MULTI_USER).
+    // server is given back what the operation took (SET MULTI_USER). Each is tried even when one
+    // before it failed.
     QList<Statement> putBack;
     // What the operation leaves outside the server while it runs (the single-user setting): each
     // is written to the journal before the first statement and crossed out when taken back.
     QList<JournalEntry> leaves;
-    // What stops the operation before anything is asked (no room, a path the server may not
-    // write): told as it stands, nothing sent, unless a remedy is taken instead.
+    // What a check found that stops the operation before anything is sent (no room, a path the
+    // server may not write, the edition's cap, a newer server's files), in the words the user is
+    // told; the statements are then shown and never run, unless a remedy is taken instead.
     QString stop;
     // backup: the file the server writes (the chosen one, or a new one in the shared folder).
     QString writesTo;
+    // Copies made for the server before the first statement (the copy remedy's plan).
+    QList<FileCopy> copies;
 
     // The T-SQL the confirmation shows: the statements, then the put-back under a comment line
     // that says when it is sent. Exactly what the runner may send, in its order.

@@ -1,6 +1,7 @@
 // The runner and its channel (Runner.h).
 #include "Runner.h"
 
+#include "DatabaseOperations.h"
 #include "DbError.h"
 #include "SingleUser.h"
 
@@ -20,6 +21,12 @@ void Channel::beginPutBack() {
     m_executor.puttingBack();
 }
 
+void Channel::passOver() {
+    if (!m_puttingBack || m_next >= m_plan.putBack.size())
+        throw NotInPlan(QStringLiteral("(pass over)"));
+    ++m_next;
+}
+
 bool Channel::allSent() const {
     return !m_puttingBack && m_next == m_plan.statements.size();
 }
@@ -28,6 +35,8 @@ bool stillLeft(AdoQuery& query, const JournalEntry& entry) {
     switch (entry.kind) {
     case JournalEntry::Kind::SingleUser:
         return singleuser::userAccess(query, entry.database) == QLatin1String("SINGLE_USER");
+    case JournalEntry::Kind::Detached:
+        return !databaseExists(query, entry.database);
     default:
         return true; // this computer's things: not the server's to say
     }
@@ -50,9 +59,12 @@ Ran run(const Plan& plan, Executor& executor, Journal& journal) {
         written << entry;
     }
     Channel channel(plan, executor);
+    int wentThrough = 0;
     try {
-        for (const Statement& s : plan.statements)
+        for (const Statement& s : plan.statements) {
             channel.send(s.text);
+            ++wentThrough;
+        }
         ran.done = true;
     } catch (const NotInPlan&) {
         throw;
@@ -69,18 +81,38 @@ Ran run(const Plan& plan, Executor& executor, Journal& journal) {
     if (written.isEmpty())
         return ran;
     ran.putBackSent = !plan.putBack.isEmpty();
-    try {
+    // The statement that stopped the plan was sent too: it may have gone through.
+    const int reached = wentThrough + 1;
+    const auto attempt = [&ran](const auto& step) {
+        try {
+            step();
+        } catch (const NotInPlan&) {
+            throw;
+        } catch (const DbError& e) {
+            ran.putBackFailed = ran.putBackFailed.isEmpty() ? e.message() : ran.putBackFailed;
+        } catch (const std::exception& e) {
+            ran.putBackFailed =
+                ran.putBackFailed.isEmpty() ? QString::fromLocal8Bit(e.what()) : ran.putBackFailed;
+        } catch (...) {
+            ran.putBackFailed =
+                ran.putBackFailed.isEmpty() ? QStringLiteral("Unknown error") : ran.putBackFailed;
+        }
+    };
+    bool begun = false;
+    attempt([&] {
         channel.beginPutBack();
-        for (const Statement& s : plan.putBack)
-            channel.send(s.text);
-    } catch (const NotInPlan&) {
-        throw;
-    } catch (const DbError& e) {
-        ran.putBackFailed = e.message();
-    } catch (const std::exception& e) {
-        ran.putBackFailed = QString::fromLocal8Bit(e.what());
-    } catch (...) {
-        ran.putBackFailed = QStringLiteral("Unknown error");
+        begun = true;
+    });
+    for (const Statement& s : plan.putBack) {
+        if (!begun)
+            break;
+        if (s.onlyAfter >= reached) {
+            channel.passOver();
+            continue;
+        }
+        // Each gives back a thing of its own: one that fails (nothing there to give back, a
+        // database a refused statement left in place) does not keep the next from being tried.
+        attempt([&] { channel.send(s.text); });
     }
     const bool takenBack = !plan.putBack.isEmpty() && ran.putBackFailed.isEmpty();
     for (const JournalEntry& w : written) {

@@ -44,6 +44,8 @@ public:
     Channel(const Plan& plan, Executor& executor) : m_plan(plan), m_executor(executor) {}
     void send(const QString& text); // throws NotInPlan, or what the executor throws
     void beginPutBack();
+    // Passes over the put-back's next statement unsent (its onlyAfter statement never went through).
+    void passOver();
     bool allSent() const;
 
 private:
