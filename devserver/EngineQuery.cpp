@@ -92,6 +92,10 @@ bool Engine::select(const tsql::Statement& st, bool last) {
                     return columnError(c);
                 columns.push_back(column);
                 row.push_back(value);
+            } else if (l == "suser_sname()") {
+                // The login of the session's security context, as every version from 2000 names it.
+                columns.push_back({"", tds::ColumnType::NVarChar, 128});
+                row.push_back(sessionLogin());
             } else if (l == "db_name()") {
                 columns.push_back({"", tds::ColumnType::NVarChar, 128});
                 row.push_back(m_database);
@@ -182,11 +186,11 @@ bool Engine::select(const tsql::Statement& st, bool last) {
                     row.push_back(ownerSid(db.name));
                     continue;
                 }
-                row.push_back(c.name == "name"               ? db.name
-                              : c.name == "status"           ? std::to_string(status)
-                              : c.name == "state"            ? std::string(db.restoring ? "1" : "0")
-                              : c.name == "state_desc"       ? std::string(db.restoring ? "RESTORING" : "ONLINE")
-                              : c.name == "user_access"      ? std::to_string(int(db.userAccess))
+                row.push_back(c.name == "name"          ? db.name
+                              : c.name == "status"      ? std::to_string(status)
+                              : c.name == "state"       ? std::string(db.restoring ? "1" : "0")
+                              : c.name == "state_desc"  ? std::string(db.restoring ? "RESTORING" : "ONLINE")
+                              : c.name == "user_access" ? std::to_string(int(db.userAccess))
                               : c.name == "user_access_desc" ? std::string(userAccessName(db.userAccess))
                                                              : std::to_string(db.dbid));
             }

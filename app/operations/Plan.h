@@ -11,20 +11,28 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace ops {
 
-enum class Kind { Attach, Detach, Drop, Restore, Backup, FileList, OpenToAll };
+enum class Kind { Attach, Detach, Drop, Restore, Backup, FileList, OpenToAll, ArrivedUsers, ArrivedOwner };
 
 // How a statement is waited for: a short one as any round trip; a long one as a long operation
 // (the progress dialog, the server's percentages, Cancel sending the driver's cancel).
 enum class Pace { Short, Long };
 
 struct Statement {
+    // Written as {text, pace} as before; a statement that carries a password gives its masked text too.
+    Statement(QString text = {}, Pace pace = Pace::Short, QString masked = {})
+        : text(std::move(text)), pace(pace), masked(std::move(masked)) {}
     QString text;
     Pace pace = Pace::Short;
+    // The text as shown and as the server's log keeps it when the statement carries a password
+    // (stars in its place); empty when it is the text itself.
+    QString masked;
     bool operator==(const Statement& o) const { return text == o.text && pace == o.pace; }
+    const QString& shownText() const { return masked.isEmpty() ? text : masked; }
 };
 
 struct Plan;
