@@ -58,16 +58,20 @@ void offer(AdoQuery& query, const ar::Findings& f, const QString& intro) {
             passwords.insert(u.name, *password);
     }
     const ops::Plan users = ar::users(f, passwords);
-    const QStringList owners = f.ownerUnknown ? ar::ownerChoices(f) : QStringList();
+    ar::Findings now = f;
     if (users.statements.isEmpty()) {
-        if (owners.isEmpty())
+        if (!f.ownerUnknown || f.owners.isEmpty())
             modal::messageDialog(text, DialogType::Information, {DialogButton::OK});
     } else if (modal::confirm(text + QStringLiteral("\n\n") + users.question, users.shown())) {
         runAndTell(query, users, f);
+        // The owner's plan from what the server holds now: a login just given its user can no longer
+        // be the owner.
+        now = ar::find(query, f.database, f.majorVersion);
     }
     // The owner apart, one login at a time: sa first, then the login the user connected as.
+    const QStringList owners = f.ownerUnknown && now.ownerUnknown ? now.owners : QStringList();
     for (qsizetype i = 0; i < owners.size(); ++i) {
-        const ops::Plan owner = ar::owner(f, owners[i]);
+        const ops::Plan owner = ar::owner(now, owners[i]);
         QString question = owner.question;
         if (i == 0 && users.statements.isEmpty())
             question = text + QStringLiteral("\n\n") + question;

@@ -110,13 +110,14 @@ Findings find(AdoQuery& query, const QString& database, int majorVersion) {
         if (l.type == QLatin1String("S"))
             sqlLoginNames.insert(l.name.toCaseFolded());
     }
-    f.saIsLogin = sqlLoginNames.contains(QStringLiteral("sa"));
+    QSet<QByteArray> userSids;
     for (const Principal& u : users) {
         if (u.name.compare(QLatin1String("dbo"), Qt::CaseInsensitive) == 0) {
             f.ownerSid = u.sid;
             f.ownerUnknown = !u.sid.isEmpty() && !loginSids.contains(u.sid);
             continue;
         }
+        userSids.insert(u.sid);
         const bool windows = u.type == QLatin1String("U") || u.type == QLatin1String("G");
         // A SQL user with a login's SID length; users WITHOUT LOGIN have longer SIDs (S-1-5-9-3-…),
         // certificate and key users other types, guest the SID 0x00.
@@ -148,6 +149,14 @@ Findings find(AdoQuery& query, const QString& database, int majorVersion) {
     if (!query.atEnd())
         f.connectedLogin = query.field(QStringLiteral("login")).trimmed();
     query.close();
+    const QString sa = QStringLiteral("sa");
+    for (const QString& candidate : {sa, f.connectedLogin}) {
+        if (candidate.isEmpty() || f.owners.contains(candidate, Qt::CaseInsensitive))
+            continue;
+        for (const Principal& l : logins)
+            if (l.name.compare(candidate, Qt::CaseInsensitive) == 0 && !userSids.contains(l.sid))
+                f.owners << l.name;
+    }
     return f;
 }
 
@@ -226,16 +235,6 @@ Plan users(const Findings& f, const QMap<QString, QString>& passwords) {
                         : QStringLiteral("Без входу залишаться: %1.\n").arg(left.join(QLatin1String(", ")))) +
         what;
     return plan;
-}
-
-QStringList ownerChoices(const Findings& f) {
-    const QString sa = QStringLiteral("sa");
-    QStringList choices;
-    if (f.saIsLogin)
-        choices << sa;
-    if (!f.connectedLogin.isEmpty() && f.connectedLogin.compare(sa, Qt::CaseInsensitive) != 0)
-        choices << f.connectedLogin;
-    return choices;
 }
 
 Plan owner(const Findings& f, const QString& login) {

@@ -6,7 +6,7 @@
 //
 //   const Findings f = arrived::find(query, "Sales", major);
 //   Plan mend = arrived::users(f, {{"reporter", typed}});   // shown, run on one Yes
-//   Plan own = arrived::owner(f, arrived::ownerChoices(f).first());   // asked apart
+//   Plan own = arrived::owner(f, f.owners.first());   // asked apart
 //   QStringList now = arrived::outcome(mend, f, query);
 #pragma once
 
@@ -42,7 +42,10 @@ struct Findings {
     bool ownerUnknown = false;
     QByteArray ownerSid;
     QString connectedLogin; // the login this connection is, as the server names it
-    bool saIsLogin = false; // sa can be offered as the owner
+    // The logins that may be made the owner, asked in this order: sa, which servers have and
+    // administrators make the owner, then the connected login when it is another. A login that is
+    // already a user of the database is left out: the server refuses it as the owner (15110).
+    QStringList owners;
     bool anything() const { return ownerUnknown || !users.isEmpty(); }
 };
 
@@ -60,9 +63,6 @@ QString told(const Findings& findings);
 // there is nothing to do.
 Plan users(const Findings& findings, const QMap<QString, QString>& passwords);
 
-// The logins offered as the owner, each asked on its own in this order: sa, which servers have and
-// administrators make the owner, then the connected login when it is another.
-QStringList ownerChoices(const Findings& findings);
 // The owner's plan: ALTER AUTHORIZATION (sp_changedbowner on 2000) to `login`.
 Plan owner(const Findings& findings, const QString& login);
 
