@@ -3,92 +3,94 @@
 #include "ArrivedOffer.h"
 
 #include "AdoQuery.h"
-#include "ArrivedDatabase.h"
+#include "ArrivedDatabaseOperation.h"
 #include "DbError.h"
 #include "ErrorAdvice.h"
 #include "ModalSeam.h"
+#include "OperationRun.h"
+
+#include <QApplication>
 
 namespace arrivedoffer {
 
-namespace ad = arriveddatabase;
+namespace ar = ops::arrived;
 
 namespace {
 
-QString sidText(const QByteArray& sid) {
-    return QLatin1String("0x") + QString::fromLatin1(sid.toHex().toUpper());
-}
-
-// What the database brought, a line each.
-QString told(const ad::Findings& f) {
-    QStringList lines;
-    for (const ad::OrphanedUser& u : f.users) {
-        if (u.windows)
-            lines << QStringLiteral(
-                         "• %1 — користувач Windows без входу на цьому сервері; Zelvaro його не змінює.")
-                         .arg(u.name);
-        else if (u.loginOfName)
-            lines
-                << QStringLiteral(
-                       "• %1 — вхід з таким ім'ям тут є, але з іншим SID: користувача можна зіставити з ним.")
-                       .arg(u.name);
-        else
-            lines << QStringLiteral(
-                         "• %1 — входу з таким ім'ям тут немає: його можна створити з SID користувача "
-                         "(%2) і паролем, який ви введете.")
-                         .arg(u.name, sidText(u.sid));
+// Runs a confirmed plan and tells what the server says after it, the error that stopped it first.
+void runAndTell(AdoQuery& query, const ops::Plan& plan, const ar::Findings& before) {
+    // Its statements are short: the window only stands behind the round trips' wait.
+    QWidget* window = QApplication::activeWindow();
+    WindowExecutor executor(window, query);
+    const ops::Ran ran = operationrun::run(window, plan, executor);
+    QString failed;
+    if (!ran.done) {
+        try {
+            std::rethrow_exception(ran.stopped);
+        } catch (const DbError& e) {
+            failed = erroradvice::appended(e) + QStringLiteral("\n\n");
+        }
     }
-    QString text;
-    if (!lines.isEmpty())
-        text = QStringLiteral(
-                   "Користувачі бази даних, чиї SID не відповідають жодному входу цього сервера "
-                   "(база даних, мабуть, з іншого сервера), тож програми під ними її не відкриють:\n") +
-               lines.join(QLatin1Char('\n'));
-    if (f.ownerUnknown)
-        text +=
-            (text.isEmpty() ? QString() : QStringLiteral("\n")) +
-            QStringLiteral("Власник бази даних (SID %1) — не вхід цього сервера.").arg(sidText(f.ownerSid));
-    return text;
+    const QString now =
+        QStringLiteral("Сервер каже:\n") + ar::outcome(plan, before, query).join(QLatin1Char('\n'));
+    modal::messageDialog(failed + now, failed.isEmpty() ? DialogType::Information : DialogType::Error,
+                         {DialogButton::OK});
 }
 
-// The users' state once more, as the server now answers.
-QString after(AdoQuery& query, int major, const ad::Findings& before) {
-    const ad::Findings now = ad::find(query, before.database, major);
-    QStringList lines;
-    for (const ad::OrphanedUser& u : before.users) {
-        if (u.windows)
+// intro: what comes before the findings (the operation's success text), or nothing.
+void offer(AdoQuery& query, const ar::Findings& f, const QString& intro) {
+    const QString text = (intro.isEmpty() ? QString() : intro + QStringLiteral("\n\n")) + ar::told(f);
+    // The passwords first, each typed or the user left: the one confirmation then shows exactly the
+    // statements its Yes sends, each password as stars.
+    QMap<QString, QString> passwords;
+    bool first = true;
+    for (const ar::OrphanedUser& u : f.users) {
+        if (!u.needsLogin())
             continue;
-        bool still = false;
-        for (const ad::OrphanedUser& n : now.users)
-            still = still || n.name == u.name;
-        lines << (still ? QStringLiteral("• %1 — досі без входу.")
-                        : QStringLiteral("• %1 — тепер має вхід %1."))
-                     .arg(u.name);
+        const QString ask =
+            QStringLiteral(
+                "Пароль нового входу %1 (з SID користувача). Скасуйте, щоб залишити користувача без входу.")
+                .arg(u.name);
+        const std::optional<QString> password =
+            modal::askPassword(first ? text + QStringLiteral("\n\n") + ask : ask);
+        first = false;
+        if (password)
+            passwords.insert(u.name, *password);
     }
-    if (before.ownerUnknown)
-        lines << (now.ownerUnknown ? QStringLiteral("• Власник бази даних досі невідомий цьому серверу.")
-                                   : QStringLiteral("• Власник бази даних — вхід цього сервера."));
-    return QStringLiteral("Сервер каже:\n") + lines.join(QLatin1Char('\n'));
-}
-
-// Runs a statement; false after telling its error.
-bool run(AdoQuery& query, const ad::Statement& s) {
-    try {
-        query.close();
-        query.setLines(s.sent);
-        query.execute();
-        return true;
-    } catch (const DbError& e) {
-        modal::messageDialog(erroradvice::appended(e), DialogType::Error, {DialogButton::OK});
-        return false;
+    const ops::Plan users = ar::users(f, passwords);
+    ar::Findings now = f;
+    if (users.statements.isEmpty()) {
+        if (!f.ownerUnknown || f.owners.isEmpty())
+            modal::messageDialog(text, DialogType::Information, {DialogButton::OK});
+    } else if (modal::confirm(text + QStringLiteral("\n\n") + users.question, users.shown())) {
+        runAndTell(query, users, f);
+        // The owner's plan from what the server holds now: a login just given its user can no longer
+        // be the owner.
+        now = ar::find(query, f.database, f.majorVersion);
+    }
+    // The owner apart, one login at a time: sa first, then the login the user connected as.
+    const QStringList owners = f.ownerUnknown && now.ownerUnknown ? now.owners : QStringList();
+    for (qsizetype i = 0; i < owners.size(); ++i) {
+        const ops::Plan owner = ar::owner(now, owners[i]);
+        QString question = owner.question;
+        if (i == 0 && users.statements.isEmpty())
+            question = text + QStringLiteral("\n\n") + question;
+        if (i + 1 < owners.size())
+            question += QStringLiteral("\nНі — буде запропоновано вхід %1, під яким ви підключені.")
+                            .arg(owners[i + 1]);
+        if (modal::confirm(question, owner.shown())) {
+            runAndTell(query, owner, f);
+            return;
+        }
     }
 }
 
 } // namespace
 
 void tell(AdoQuery& query, int major, const QString& database, const QString& done) {
-    ad::Findings f;
+    ar::Findings f;
     try {
-        f = ad::find(query, database, major);
+        f = ar::find(query, database, major);
     } catch (const DbError&) {
         // A server that cannot say (a login without the rights to read the catalog) is not asked again.
     }
@@ -96,51 +98,20 @@ void tell(AdoQuery& query, int major, const QString& database, const QString& do
         modal::messageDialog(done, DialogType::Information, {DialogButton::OK});
         return;
     }
-    // The users first, on one Yes: every user whose login exists is mapped, every other gets a login
-    // with its own SID when a password is typed for it. The T-SQL shows each password as stars.
-    ad::Choices all;
-    for (const ad::OrphanedUser& u : f.users)
-        if (!u.windows && !u.loginOfName)
-            all.passwords.insert(u.name, QString());
-    const ad::Statement planned = ad::fixes(f, all, major);
-    const QString text = done + QStringLiteral("\n\n") + told(f);
-    if (planned.isEmpty()) {
-        if (!f.ownerUnknown)
-            modal::messageDialog(text, DialogType::Information, {DialogButton::OK});
-    } else if (modal::confirm(text +
-                                  QStringLiteral("\n\nЗіставити користувачів із входами та створити відсутні "
-                                                 "входи? Пароль кожного нового входу буде запитано."),
-                              planned.shown.join(QLatin1Char('\n')))) {
-        ad::Choices chosen;
-        for (const ad::OrphanedUser& u : f.users) {
-            if (u.windows || u.loginOfName)
-                continue;
-            const std::optional<QString> password = modal::askPassword(
-                QStringLiteral(
-                    "Пароль нового входу %1 (з SID користувача). Скасуйте, щоб залишити користувача "
-                    "без входу.")
-                    .arg(u.name));
-            if (password)
-                chosen.passwords.insert(u.name, *password);
-        }
-        const ad::Statement fix = ad::fixes(f, chosen, major);
-        if (!fix.isEmpty() && run(query, fix))
-            modal::messageDialog(after(query, major, f), DialogType::Information, {DialogButton::OK});
-    }
-    if (!f.ownerUnknown)
+    offer(query, f, done);
+}
+
+void check(AdoQuery& query, int major, const QString& database) {
+    const ar::Findings f = ar::find(query, database, major);
+    if (!f.anything()) {
+        modal::messageDialog(
+            QStringLiteral("Усі користувачі бази даних %1 мають входи на цьому сервері, і її "
+                           "власник — вхід цього сервера.")
+                .arg(database),
+            DialogType::Information, {DialogButton::OK});
         return;
-    // The owner apart: sa is on every server and is what administrators make the owner.
-    ad::Findings ownerOnly = f;
-    ownerOnly.users.clear();
-    ad::Choices owner;
-    owner.newOwner = QStringLiteral("sa");
-    const ad::Statement change = ad::fixes(ownerOnly, owner, major);
-    const QString question = (planned.isEmpty() ? text + QStringLiteral("\n\n") : QString()) +
-                             QStringLiteral("Власник бази даних %1 (SID %2) — не вхід цього сервера. Зробити "
-                                            "власником sa?")
-                                 .arg(database, sidText(f.ownerSid));
-    if (modal::confirm(question, change.shown.join(QLatin1Char('\n'))) && run(query, change))
-        modal::messageDialog(after(query, major, ownerOnly), DialogType::Information, {DialogButton::OK});
+    }
+    offer(query, f, QString());
 }
 
 } // namespace arrivedoffer

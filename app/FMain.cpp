@@ -194,6 +194,7 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
                                       ui->ListDataBases,
                                       ui->BitBtn2,
                                       ui->BitBtn4,
+                                      ui->BitBtn6,
                                       ui->Edit1,
                                       ui->edPathMDF2,
                                       ui->edPathLDF2,
@@ -211,8 +212,8 @@ TMain::TMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TMain>(
         setTabOrder(tabChain[i - 1], tabChain[i]);
     // The folder buttons take no focus; should they ever, Enter presses them too.
     pressWithEnter({ui->ToolButton1, ui->BitBtn1, ui->BitBtn2, ui->BitBtn3, ui->BitBtn4, ui->BitBtn5,
-                    ui->SpeedButton1, ui->SpeedButton2, ui->SpeedButton3, ui->SpeedButton4, ui->SpeedButton5,
-                    ui->SpeedButton6});
+                    ui->BitBtn6, ui->SpeedButton1, ui->SpeedButton2, ui->SpeedButton3, ui->SpeedButton4,
+                    ui->SpeedButton5, ui->SpeedButton6});
     connectHandlers();
 }
 
@@ -262,6 +263,7 @@ void TMain::connectHandlers() {
             run(&TMain::ListDataBasesClick));
     connect(ui->BitBtn2, &QPushButton::clicked, this, run(&TMain::BitBtn2Click));
     connect(ui->BitBtn4, &QPushButton::clicked, this, run(&TMain::BitBtn4Click));
+    connect(ui->BitBtn6, &QPushButton::clicked, this, run(&TMain::BitBtn6Click));
 
     connect(ui->SpeedButton5, &QToolButton::clicked, this, run(&TMain::SpeedButton5Click));
     connect(ui->SpeedButton1, &QToolButton::clicked, this, run(&TMain::SpeedButton1Click));
@@ -487,6 +489,7 @@ void TMain::forgetServerLists() {
     ui->BitBtn2->setEnabled(false);
     ui->BitBtn4->setEnabled(false);
     ui->BitBtn5->setEnabled(false);
+    ui->BitBtn6->setEnabled(false);
     m_listsForgotten = true;
 }
 

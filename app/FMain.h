@@ -147,6 +147,8 @@ private:
     bool sameDatabase(const QString& a, const QString& b);
     void BitBtn2Click();
     void BitBtn4Click();
+    // The chosen database's users and owner, as after a restore or attach (ArrivedOffer.h).
+    void BitBtn6Click();
     // Asks the server who else is inside the plan's database; when anyone is, the plan's question
     // names them and offers to put them out (verb: what is then done to the database), and its
     // statements begin with the one that does. A server that will not say changes nothing.

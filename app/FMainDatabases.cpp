@@ -1,7 +1,9 @@
-// Database list page: the user databases listed, one detached or dropped after confirmation.
+// Database list page: the user databases listed, one detached or dropped after confirmation, or
+// its users and owner checked as after a restore.
 // The same listing fills the backup page's combo box.
 #include "FMain.h"
 
+#include "ArrivedOffer.h"
 #include "BackupStatements.h"
 #include "DatabaseNamesModel.h"
 #include "DatabaseOperations.h"
@@ -21,6 +23,7 @@
 void TMain::openDatabaseListPage() {
     ui->BitBtn2->setEnabled(false);
     ui->BitBtn4->setEnabled(false);
+    ui->BitBtn6->setEnabled(false);
     FillDatabaseList();
 }
 
@@ -86,6 +89,7 @@ QString TMain::selectedDatabase(bool* any) const {
 void TMain::ListDataBasesClick() {
     ui->BitBtn2->setEnabled(!selectedDatabase().isEmpty());
     ui->BitBtn4->setEnabled(ui->BitBtn2->isEnabled());
+    ui->BitBtn6->setEnabled(ui->BitBtn2->isEnabled());
 }
 
 ops::Server TMain::server() {
@@ -172,6 +176,13 @@ void TMain::BitBtn4Click() {
         }
     }
     FillDatabaseList();
+}
+
+void TMain::BitBtn6Click() {
+    const QString name = selectedDatabase();
+    if (name.isEmpty() || !connectedOrConnect())
+        return;
+    arrivedoffer::check(*ADOQuery1, ADOConnection->serverMajorVersion(), name);
 }
 
 void TMain::askWhoElseIsInside(OperationPlan& plan, const QString& verb) {

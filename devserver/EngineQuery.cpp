@@ -100,6 +100,10 @@ bool Engine::select(const tsql::Statement& st, bool last) {
                     return columnError(c);
                 columns.push_back(column);
                 row.push_back(value);
+            } else if (l == "suser_sname()") {
+                // The login of the session's security context, as every version from 2000 names it.
+                columns.push_back({"", tds::ColumnType::NVarChar, 128});
+                row.push_back(sessionLogin());
             } else if (l == "db_name()") {
                 columns.push_back({"", tds::ColumnType::NVarChar, 128});
                 row.push_back(m_database);

@@ -73,6 +73,8 @@ select name, sid from [Sales].sys.database_principals where principal_id = 1")
     out=$(as_login "$port" app "$login_pw" Sales "select db_name()")
     check "$v the app's login opens its database" "$out" "Sales"
     absent "$v the app's login opens its database" "$out" "Msg "
+    out=$(as_login "$port" app "$login_pw" "" "select suser_sname(), db_name()")
+    check "$v SUSER_SNAME names the connected login" "$out" $'app\tmaster'
     out=$(as_login "$port" reporter "Rep-pass-1" Sales "select db_name()")
     check "$v the created login opens the database" "$out" "Sales"
     absent "$v the created login opens the database" "$out" "Msg "

@@ -251,7 +251,7 @@ private slots:
         QTest::addColumn<int>("page");
         QTest::addColumn<QStringList>("stops");
         QTest::newRow("attach") << 0 << QStringList({"edPathMDF", "edPathLDF", "BitBtn1", "cbDatabase"});
-        QTest::newRow("detach") << 1 << QStringList({"ListDataBases", "BitBtn2", "BitBtn4"});
+        QTest::newRow("detach") << 1 << QStringList({"ListDataBases", "BitBtn2", "BitBtn4", "BitBtn6"});
         QTest::newRow("restore") << 2
                                  << QStringList(
                                         {"Edit1", "edPathMDF2", "edPathLDF2", "edPathBAK", "BitBtn3"});
@@ -265,7 +265,7 @@ private slots:
         QVERIFY(activate(h));
         h.openPage(page);
         // Buttons a page's rule leaves disabled take no focus; here every stop is open to it.
-        for (const char* name : {"BitBtn1", "BitBtn2", "BitBtn3", "BitBtn4", "BitBtn5"})
+        for (const char* name : {"BitBtn1", "BitBtn2", "BitBtn3", "BitBtn4", "BitBtn5", "BitBtn6"})
             h.button(name)->setEnabled(true);
         const QStringList panel = {"cbSQLServers", "ServerName", "edUserName", "edUserPass", "ToolButton1"};
         const QStringList cycle = stops + panel + QStringList{"PageControl1"};

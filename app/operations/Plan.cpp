@@ -10,7 +10,7 @@ QString putBackComment() {
 QStringList Plan::texts() const {
     QStringList out;
     for (const Statement& s : statements)
-        out << s.text;
+        out << s.shownText(); // a password as stars: it is never shown again once typed
     return out;
 }
 

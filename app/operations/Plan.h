@@ -11,23 +11,31 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace ops {
 
-enum class Kind { Attach, Detach, Drop, Restore, Backup, FileList, OpenToAll };
+enum class Kind { Attach, Detach, Drop, Restore, Backup, FileList, OpenToAll, ArrivedUsers, ArrivedOwner };
 
 // How a statement is waited for: a short one as any round trip; a long one as a long operation
 // (the progress dialog, the server's percentages, Cancel sending the driver's cancel).
 enum class Pace { Short, Long };
 
 struct Statement {
+    // Written as {text, pace} as before; a statement that carries a password gives its masked text too.
+    Statement(QString text = {}, Pace pace = Pace::Short, QString masked = {})
+        : text(std::move(text)), pace(pace), masked(std::move(masked)) {}
     QString text;
     Pace pace = Pace::Short;
     // A put-back statement sent only when the plan's statement of this index was sent (what it gives
     // back is taken by that one, which may have gone through); -1: sent whenever the put-back is.
     int onlyAfter = -1;
+    // The text as shown and as the server's log keeps it when the statement carries a password
+    // (stars in its place); empty when it is the text itself.
+    QString masked;
     bool operator==(const Statement& o) const { return text == o.text && pace == o.pace; }
+    const QString& shownText() const { return masked.isEmpty() ? text : masked; }
 };
 
 // A file copied for the server before the first statement: the statements name `path`, never

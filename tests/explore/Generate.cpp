@@ -16,12 +16,14 @@ const QStringList kNames = {"Sales", "Кадри", "Plain", "Archive", "Нова
                             "Sales;DROP DATABASE Plain", "  Нова  ", "../up", QString(80, QChar(0x436)), ""};
 const QStringList kMdf = {"@S/src/Archive.mdf", "@S/src/Копія.mdf", "@S/live/Sales.mdf", "@S/out/New.mdf",
                           "@S/denied/x.mdf",    "@S/nowhere/x.mdf", "@D/Plain.mdf",      "@S/bak/sales.bak",
-                          "@S/out/R.mdf",       "@S/out/Нова.mdf",     "@S/small/R.mdf"};
+                          "@S/out/R.mdf",       "@S/out/Нова.mdf",     "@S/small/R.mdf",
+                          "@S/foreign/Sales.mdf"};
 const QStringList kLdf = {"@S/src/Archive_log.ldf", "", "@S/nowhere/x.ldf", "@S/live/Sales_log.ldf",
-                          "@S/out/R_log.ldf", "@S/out/Нова_log.ldf", "@S/small/R_log.ldf"};
+                          "@S/out/R_log.ldf", "@S/out/Нова_log.ldf", "@S/small/R_log.ldf",
+                          "@S/foreign/Sales_log.ldf"};
 const QStringList kBak = {"@D/sales.bak",  "@S/bak/sales.bak", "@S/bak/kadry.bak", "@S/bak/archive.bak",
                           "@S/bak/junk.bak", "@S/out/b1.bak",  "@S/nowhere/x.bak", "@S/denied/d.bak",
-                          "@R/kont.bak",     "@S/bak/other-sales.bak"};
+                          "@R/kont.bak",     "@S/bak/other-sales.bak", "@S/foreign/Sales.bak", "@D/foreign.bak"};
 // @D is server A's own folder: the one place it reaches when it runs as another account.
 const QStringList kFolders = {"@S/out", "@S/src", "@S/denied", "@S/live", "@S/nowhere", "", "@D", "@R/Нові", "@S/small"};
 const QStringList kSave = {"@S/out/b1.bak", "@S/out/Нова копія.bak", "@S/bak/sales.bak", "@S/denied/b.bak",

@@ -16,7 +16,10 @@ namespace explore {
 
 namespace {
 bool isSuccess(const modal::Request& r) {
-    return r.type == DialogType::Information && r.text.contains(QStringLiteral("успішно")) &&
+    // A database from another server: the success text opens the questions that mend its users.
+    const bool arrived = (r.type == DialogType::Confirmation || r.kind == modal::Kind::Password) &&
+                         r.text.startsWith(QStringLiteral("База даних "));
+    return (r.type == DialogType::Information || arrived) && r.text.contains(QStringLiteral("успішно")) &&
            !r.text.startsWith(QStringLiteral("Підключення"));
 }
 bool isCancelled(const modal::Request& r) {
@@ -271,6 +274,36 @@ QList<Violation> checkConsent(const StepRecord& r) {
                              QStringLiteral("database %1 (%2, %3) was replaced by %4 (%5) without a Yes")
                                  .arg(a.name, was->guid, filesOf(was), is->guid, filesOf(is))};
     }
+    return out;
+}
+
+QList<Violation> checkArrived(const StepRecord& r) {
+    QList<Violation> out;
+    for (const QString& user : r.orphansAfter) {
+        const QString named = user == QLatin1String("dbo") ? QStringLiteral("Власник бази даних")
+                                                           : QStringLiteral("• %1 —").arg(user);
+        if (!any(r, [&](const modal::Request& d) { return d.text.contains(named); }))
+            out << Violation{8, QStringLiteral("not told"),
+                             QStringLiteral("%1 of database %2 matches no login, and the user was not told")
+                                 .arg(user, r.asked.name)};
+    }
+    static const QRegularExpression changing(
+        QStringLiteral("^(ALTER\\s+USER|CREATE\\s+LOGIN|ALTER\\s+AUTHORIZATION|EXEC\\s+sp_addlogin|"
+                       "EXEC\\s+sp_changedbowner|EXEC\\s+sp_change_users_login\\s+'(Update_One|Auto_Fix)')"),
+        QRegularExpression::CaseInsensitiveOption);
+    for (int server : {0, 1})
+        for (const QString& raw : r.sent.value(server).split(QLatin1Char('\n'))) {
+            const QString line = raw.trimmed();
+            if (!changing.match(line).hasMatch())
+                continue;
+            const bool confirmed = r.yesGiven && any(r, [&](const modal::Request& d) {
+                                       return d.type == DialogType::Confirmation &&
+                                              d.statements.split(QLatin1Char('\n')).contains(line);
+                                   });
+            if (!confirmed)
+                out << Violation{8, QStringLiteral("changed without Yes"),
+                                 QStringLiteral("sent without a Yes to the T-SQL shown: ") + shortText(line)};
+        }
     return out;
 }
 

@@ -13,7 +13,8 @@ class TMain;
 namespace explore {
 
 struct Violation {
-    int invariant = 0; // 1 files, 2 databases, 3 messages, 4 window, 5 consent, 6 stalls, 7 server's reach
+    int invariant = 0; // 1 files, 2 databases, 3 messages, 4 window, 5 consent, 6 stalls, 7 server's reach,
+                       // 8 arrived databases
     QString key;       // what kind, kept while a failing sequence is shrunk
     QString detail;
 };
@@ -34,6 +35,9 @@ struct StepRecord {
     bool yesSinceCount = false; // a Yes was given since those sessions were last all counted
     QStringList refused;       // paths of the operation server A cannot reach as it needs them
     QString afterResume;       // what the window's connection said to a statement once A went on
+    // After a restore or attach that succeeded: the users of its database no login matches, as the
+    // server lists them after the step ("dbo": an owner it does not know).
+    QStringList orphansAfter;
 };
 
 // The longest a step may keep the window's event loop from running: wide enough for a loaded
@@ -52,6 +56,10 @@ QList<Violation> checkStall(const StepRecord& r);
 // did not succeed with it changed nothing; no folder of the user's is opened wider than passing
 // through.
 QList<Violation> checkServerReach(const StepRecord& r);
+// 8: after a restore or attach every user of the database whose login the server lacks, and an
+// owner it does not know, is told; no login or user is created or changed but by T-SQL a question
+// showed and the user answered Yes.
+QList<Violation> checkArrived(const StepRecord& r);
 QList<Violation> checkWindow(const StepRecord& r, const TMain* window, const Model& model);
 
 } // namespace explore

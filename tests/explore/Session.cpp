@@ -10,6 +10,7 @@
 #include "WindowHarness.h"
 
 #include <QComboBox>
+#include <algorithm>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QLineEdit>
@@ -51,8 +52,14 @@ Session::Session(int version, QSet<int> invariants, Variant variant)
         m_dialogs << r;
         if (qEnvironmentVariableIsSet("ZELVARO_EXPLORE_VERBOSE"))
             std::fprintf(stdout, "explore:      [dialog %d] %s\n", int(r.kind), r.text.simplified().toUtf8().constData());
-        // A question answered No before any operation started: nothing may change after it.
-        if (r.type == DialogType::Confirmation && !longop::isRunning() && m_current && !m_current->yes)
+        // A question answered No before any operation started: nothing may change after it. The
+        // questions about an arrived database's users come after its success message.
+        const bool afterSuccess = std::any_of(m_dialogs.begin(), m_dialogs.end(), [](const modal::Request& d) {
+            return d.text.contains(QStringLiteral("успішно відновлена")) ||
+                   d.text.contains(QStringLiteral("успішно приєднана"));
+        });
+        if (r.type == DialogType::Confirmation && !longop::isRunning() && m_current && !m_current->yes &&
+            !afterSuccess)
             m_noBeforeStart = true;
         modal::Answer a;
         switch (r.kind) {
@@ -65,6 +72,15 @@ Session::Session(int version, QSet<int> invariants, Variant variant)
         case modal::Kind::ServerFolder:
             a.path = m_serverPick;
             break;
+        case modal::Kind::Password: {
+            // A step answered Yes types the first login's password and leaves the other users.
+            int asked = 0;
+            for (const modal::Request& d : m_dialogs)
+                asked += d.kind == modal::Kind::Password;
+            if (asked == 1 && m_current && m_current->yes)
+                a.path = QStringLiteral("Explore-pass-1");
+            break;
+        }
         default:
             // Confirmations as the step says; every other dialog is acknowledged.
             a.result = r.type == DialogType::Confirmation ? (m_current && m_current->yes ? 6 : 7)
@@ -199,6 +215,13 @@ QList<Violation> Session::run(const Step& step) {
         if (complete)
             m_yesSinceCount = false;
     }
+    const bool arrived = (record.asked.op == Op::Restore || record.asked.op == Op::Attach) &&
+                         std::any_of(m_dialogs.begin(), m_dialogs.end(), [](const modal::Request& d) {
+                             return d.text.contains(QStringLiteral("успішно відновлена")) ||
+                                    d.text.contains(QStringLiteral("успішно приєднана"));
+                         });
+    if (!step.isWorld() && m_invariants.contains(8) && arrived)
+        record.orphansAfter = m_world.orphans(record.asked.server, record.asked.name);
     m_state = record.after;
     noticeListsOfTheConnectedServer();
 
@@ -217,6 +240,8 @@ QList<Violation> Session::run(const Step& step) {
             found += checkStall(record);
         if (m_invariants.contains(7))
             found += checkServerReach(record);
+        if (m_invariants.contains(8))
+            found += checkArrived(record);
     }
     if (m_invariants.contains(4))
         found += checkWindow(record, m_window.get(), m_model);

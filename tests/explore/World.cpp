@@ -13,6 +13,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 
 #include <arpa/inet.h>
 #include <csignal>
@@ -247,6 +248,26 @@ bool World::run(int server, const QString& statement) {
     }
 }
 
+QStringList World::orphans(int server, const QString& database) const {
+    QStringList out;
+    if (server == 0 && aStopped())
+        return out;
+    try {
+        AdoConnection c;
+        c.setConnectionString(connectionString(server));
+        AdoQuery q(c);
+        q.setText(QStringLiteral("USE ") + sqlquote::name(database));
+        q.execute();
+        q.close();
+        q.setText(QStringLiteral("EXEC sp_change_users_login 'Report'"));
+        q.openRowset();
+        for (q.first(); !q.atEnd(); q.next())
+            out << q.field(QStringLiteral("UserName")).trimmed();
+    } catch (const DbError&) {
+    }
+    return out;
+}
+
 void World::build() {
     const QString s = m_a->scratch();
     for (const char* sub : {"live", "src", "bak", "out", "denied", "b"})
@@ -281,6 +302,16 @@ void World::build() {
     // A copy of an online database's files: a crashed database, attachable only with its log.
     QFile::copy(live + QStringLiteral("Кадри.mdf"), src + QStringLiteral("Копія.mdf"));
     writeFile(bak + QStringLiteral("junk.bak"), QByteArray(3000, 'j'));
+    // A database from another server, as a backup and as files: users whose logins this server
+    // lacks (app's login is here with another SID) and an owner it does not know. The backup lies
+    // in the server's own folder too, where a server running as another account reads it.
+    const QString foreign = s + QStringLiteral("/foreign");
+    ok = ok && QProcess::execute(QStringLiteral(ZELVARO_DEVSERVER), {QStringLiteral("--foreign-files"), foreign}) == 0;
+    QFile::copy(foreign + QStringLiteral("/Sales.bak"), m_a->dataDir() + QStringLiteral("/foreign.bak"));
+    for (int server : {0, 1})
+        ok = ok && run(server, m_version == 2000
+                                   ? QStringLiteral("EXEC sp_addlogin @loginame = N'app', @passwd = N'Kx9-pass-word'")
+                                   : QStringLiteral("CREATE LOGIN [app] WITH PASSWORD = N'Kx9-pass-word'"));
     // A backup in the server's own folder, where a server running as another account reads it.
     QFile::copy(bak + QStringLiteral("sales.bak"), m_a->dataDir() + QStringLiteral("/sales.bak"));
     mountSmallDisk();

@@ -99,6 +99,10 @@ public:
     bool smallDisk() const { return !m_smallDisk.isEmpty(); }
     // One statement on a connection of the explorer's own; false when the server refused it.
     bool run(int server, const QString& statement);
+    // The users of `database` on server 0 or 1 whose SID no login there has, as the server's own
+    // sp_change_users_login 'Report' lists them ("dbo": an owner the server does not know); empty
+    // when the server cannot say or is stopped.
+    QStringList orphans(int server, const QString& database) const;
     QStringList lastOptions() const { return m_options; }
     bool aPaced() const { return !m_options.isEmpty(); }
 
