@@ -17,6 +17,8 @@
 #include <optional>
 #include <vector>
 
+class RestoreReadGrant;
+
 namespace Ui {
 class TMain;
 }
@@ -201,6 +203,10 @@ private:
     void forgetBackupFileList();
     // Every database file the server lists, to its database (restoreplan::listedKey); empty when the
     // server will not say.
+    // The read grant the file list's or the restore's remedy plan offers where the server cannot
+    // read the backup: asked, written in the journal, made, and held in `grant` for the operation.
+    bool readGrantIfRefused(OperationPlan& reach, serverfiles::ServerFiles& files, const ops::Plan& remedy,
+                            std::unique_ptr<RestoreReadGrant>& grant);
     QHash<QString, QString> listedDatabaseFiles();
     // Puts into the path fields what the page proposes from `mdf` and `ldf` (the backup's recorded
     // paths, or the chosen folder's): never a file the server lists for another database. A new name

@@ -3,14 +3,20 @@
 #include "FMain.h"
 
 #include "ArrivedOffer.h"
+#include "BackupHeader.h"
 #include "BackupVerification.h"
 #include "DisconnectOthers.h"
 #include "ErrorAdvice.h"
 #include "FileChecks.h"
+#include "FileListOperation.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
 #include "OperationPlan.h"
+#include "OperationRun.h"
+#include "RestoreOperation.h"
+#include "FolderRoom.h"
 #include "RestoreChecks.h"
+#include "RestoreReadGrant.h"
 #include "ServerFileDialog.h"
 #include "ServerFileTimes.h"
 #include "ServerFiles.h"
@@ -67,43 +73,34 @@ void TMain::readBackupFileList() {
     }
     // Goes on whatever the connection came to: the statements below open it again themselves.
     connectIfClosed();
-    // Lives as long as the read: a grant its remedy makes is taken back when the handler ends.
-    serverfiles::ServerFiles files = serverFiles();
-    OperationPlan plan = newPlan(OperationPlan::Kind::FileList, QString());
-    plan.read(bak);
+    const ops::filelist::Request request{bak, serverIs2000()};
+    // Lives as long as the read: the grant its remedy makes is taken back when the handler ends.
+    std::unique_ptr<RestoreReadGrant> grant;
     if (ADOConnection->isOpen()) {
-        askServerAbout(plan, files);
-        if (plan.files.first().reach == Reach::Unknown && !seenHere)
+        serverfiles::ServerFiles files = serverFiles();
+        OperationPlan reach = newPlan(OperationPlan::Kind::FileList, QString());
+        reach.read(bak);
+        askServerAbout(reach, files);
+        if (reach.files.first().reach == Reach::Unknown && !seenHere)
             return;
-        plan.statements = {QLatin1String("RESTORE HEADERONLY FROM DISK = ") + sqlquote::literal(bak),
-                           QLatin1String("RESTORE FILELISTONLY FROM Disk = ") + sqlquote::literal(bak)};
-        offerReadGrant(plan, files);
-        if (!confirmPlan(plan))
+        if (!readGrantIfRefused(reach, files, ops::filelist::readGrant(request, reach.server, reach.serverAccount),
+                                grant))
             return;
     }
     ui->SpeedButton1->setEnabled(true);
     ui->SpeedButton4->setEnabled(true);
-    useMaster();
-    // A backup file may hold several sets (a backup without INIT appends one): the newest full
-    // backup is the one read and restored.
-    const restoreplan::ChosenSet chosenSet = backupSetOf(bak);
+    ops::Server here = server();
+    const ops::filelist::FileListPlan plan = ops::filelist::plan(request, here);
     // A backup this server cannot restore (a newer server's, a 2000 one from 2012 on) is told from
-    // its header, before its list is read (the server would say 3169 only after reading the file).
-    QString unreadable;
-    try {
-        unreadable = restorechecks::unreadableVersion(bak, chosenSet.major, chosenSet.minor, chosenSet.build,
-                                       serverquestions::version(*ADOQuery1));
-    } catch (const DbError&) {
-        // A server that will not say its version reads the list as before, and says what it says.
-    }
-    if (!unreadable.isEmpty()) {
-        modal::messageDialog(unreadable, DialogType::Error, {DialogButton::OK});
+    // its header, before its list is read.
+    if (!plan.stop.isEmpty()) {
+        modal::messageDialog(plan.stop, DialogType::Error, {DialogButton::OK});
         return;
     }
-    const int position = chosenSet.position;
-    ADOQuery1->setText(QLatin1String("RESTORE FILELISTONLY FROM Disk = ") + sqlquote::literal(bak) +
-                       (position ? QLatin1String(" WITH FILE = ") + QString::number(position) : QString()));
-    longop::run(this, *ADOQuery1, longop::fileList(bak));
+    WindowExecutor executor(this, *ADOQuery1, longop::fileList(bak));
+    const ops::Ran ran = operationrun::run(this, plan, executor);
+    if (!ran.done)
+        std::rethrow_exception(ran.stopped);
     if (!ADOQuery1->isOpen() || ADOQuery1->rowCount() < 2)
         return;
 
@@ -122,58 +119,60 @@ void TMain::readBackupFileList() {
 
     ui->edPathMDF2->clear();
     ui->edPathLDF2->clear();
-    FBackupFiles.clear();
-    FBackupSet = chosenSet;
-    // The first row of each type wins.
-    for (ADOQuery1->first(); ui->edPathMDF2->text().isEmpty() && !ADOQuery1->atEnd(); ADOQuery1->next())
-        if (ADOQuery1->field(QStringLiteral("Type")).toUpper() == QLatin1String("D")) {
-            ui->edPathMDF2->setText(ADOQuery1->field(QStringLiteral("PhysicalName")));
-            FLogicalDataName = ADOQuery1->field(QStringLiteral("LogicalName"));
-        }
-    for (ADOQuery1->first(); ui->edPathLDF2->text().isEmpty() && !ADOQuery1->atEnd(); ADOQuery1->next())
-        if (ADOQuery1->field(QStringLiteral("Type")).toUpper() == QLatin1String("L")) {
-            ui->edPathLDF2->setText(ADOQuery1->field(QStringLiteral("PhysicalName")));
-            FLogicalLogName = ADOQuery1->field(QStringLiteral("LogicalName"));
-        }
+    FBackupSet = plan.set;
     // Every file of the set gets a MOVE at restore time, not only the two the page shows.
-    for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next())
-        FBackupFiles.append({ADOQuery1->field(QStringLiteral("LogicalName")),
-                             ADOQuery1->field(QStringLiteral("Type")).toUpper(),
-                             ADOQuery1->field(QStringLiteral("PhysicalName")),
-                             ADOQuery1->field(QStringLiteral("Size")).toLongLong()});
+    FBackupFiles = ops::filelist::files(*ADOQuery1);
     ADOQuery1->close();
+    // The first row of each type wins.
+    for (const restoreplan::BackupFile& f : FBackupFiles)
+        if (f.type == QLatin1String("D") && ui->edPathMDF2->text().isEmpty()) {
+            ui->edPathMDF2->setText(f.physicalName);
+            FLogicalDataName = f.logicalName;
+        }
+    for (const restoreplan::BackupFile& f : FBackupFiles)
+        if (f.type == QLatin1String("L") && ui->edPathLDF2->text().isEmpty()) {
+            ui->edPathLDF2->setText(f.physicalName);
+            FLogicalLogName = f.logicalName;
+        }
     proposeServerFolders();
     FListedFiles = listedDatabaseFiles();
     propose(ui->edPathMDF2->text(), ui->edPathLDF2->text());
 }
 
-QHash<QString, QString> TMain::listedDatabaseFiles() {
-    QHash<QString, QString> listed;
-    try {
-        const bool is2000 = serverIs2000();
-        QHash<QString, QString> names;
-        ADOQuery1->close();
-        ADOQuery1->setText(QStringLiteral("SELECT name, dbid FROM master.dbo.sysdatabases"));
-        ADOQuery1->openRowset();
-        for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next())
-            names.insert(ADOQuery1->field(QStringLiteral("dbid")), ADOQuery1->field(QStringLiteral("name")));
-        ADOQuery1->close();
-        ADOQuery1->setText(is2000 ? QStringLiteral("SELECT dbid, filename FROM master.dbo.sysaltfiles")
-                                  : QStringLiteral("SELECT database_id, physical_name FROM sys.master_files"));
-        ADOQuery1->openRowset();
-        for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next()) {
-            // 2000 pads the name with blanks to its nchar(260) width.
-            QString path = ADOQuery1->field(is2000 ? QStringLiteral("filename") : QStringLiteral("physical_name"));
-            while (path.endsWith(QLatin1Char(' ')))
-                path.chop(1);
-            listed.insert(restoreplan::listedKey(path),
-                          names.value(ADOQuery1->field(is2000 ? QStringLiteral("dbid") : QStringLiteral("database_id"))));
-        }
-        ADOQuery1->close();
-    } catch (const DbError&) {
-        ADOQuery1->close();
+bool TMain::readGrantIfRefused(OperationPlan& reach, serverfiles::ServerFiles& files, const ops::Plan& remedy,
+                               std::unique_ptr<RestoreReadGrant>& grant) {
+    if (!reach.refused())
+        return true;
+    // Only backups the server reads, on this computer, of an account known here; a folder to
+    // create files in is no one file to open.
+    const QStringList refused = reach.refusedPaths(FileUse::Read);
+    bool grantable = reach.serverUid >= 0 && !refused.isEmpty() && reach.refusedPaths(FileUse::CreateIn).isEmpty() &&
+                     reach.refusedPaths(FileUse::Write).isEmpty();
+    for (const QString& path : refused)
+        grantable = grantable && filechecks::fileExists(path);
+    if (!grantable) {
+        modal::messageDialog(reach.refusal(), DialogType::Error, {DialogButton::OK}, remedy.shown());
+        return false;
     }
-    return listed;
+    if (!modal::confirm(reach.refusal() + QLatin1Char('\n') + remedy.question, remedy.shown()))
+        return false;
+    for (const ops::JournalEntry& entry : remedy.leaves) {
+        grant = std::make_unique<RestoreReadGrant>(entry, uid_t(reach.serverUid));
+        if (!grant->ok()) {
+            modal::messageDialog(grant->problem() + QLatin1Char('\n') + QStringLiteral("Серверу нічого не надіслано."),
+                                 DialogType::Error, {DialogButton::OK});
+            return false;
+        }
+    }
+    for (PlannedFile& f : reach.files)
+        if (f.reach == Reach::Refused)
+            f.reach = Reach::Unknown;
+    // Relied on only once the server says it reads the file now.
+    return serverReachesAfterRemedy(reach, files);
+}
+
+QHash<QString, QString> TMain::listedDatabaseFiles() {
+    return ops::backupheader::listedDatabaseFiles(*ADOQuery1, serverIs2000());
 }
 
 void TMain::propose(const QString& mdf, const QString& ldf) {
@@ -247,25 +246,7 @@ void TMain::forgetBackupFileList() {
 }
 
 restoreplan::ChosenSet TMain::backupSetOf(const QString& BakPath) {
-    ADOQuery1->close();
-    ADOQuery1->setText(QLatin1String("RESTORE HEADERONLY FROM DISK = ") + sqlquote::literal(BakPath));
-    ADOQuery1->openRowset();
-    QList<restoreplan::BackupSet> sets;
-    const bool identified = !serverIs2000(); // 2000's header names no family and no set identity
-    for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next())
-        sets.append({ADOQuery1->field(QStringLiteral("Position")).toInt(),
-                     ADOQuery1->field(QStringLiteral("BackupType")).toInt(),
-                     ADOQuery1->field(QStringLiteral("DatabaseName")),
-                     ADOQuery1->field(QStringLiteral("BackupFinishDate")),
-                     identified ? ADOQuery1->field(QStringLiteral("FamilyGUID")) : QString(),
-                     identified ? ADOQuery1->field(QStringLiteral("BackupSetGUID")) : QString(),
-                     ADOQuery1->field(QStringLiteral("SoftwareVersionMajor")).toInt(),
-                     ADOQuery1->field(QStringLiteral("SoftwareVersionMinor")).toInt(),
-                     ADOQuery1->field(QStringLiteral("SoftwareVersionBuild")).toInt(),
-                     ADOQuery1->field(QStringLiteral("Collation")),
-                     identified && ADOQuery1->field(QStringLiteral("HasBackupChecksums")).toInt() != 0});
-    ADOQuery1->close();
-    return restoreplan::chooseSet(BakPath, sets);
+    return ops::backupheader::chosenSet(*ADOQuery1, BakPath, serverIs2000());
 }
 
 std::optional<QString> TMain::pickRestoreFolder(const QString& text, const QString& path) {
@@ -406,50 +387,37 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
         restoreplan::furtherFiles(FBackupFiles, Name, MdfPath, LdfPath, taken);
     // What the restore touches, confirmed where the user did not name it.
     fillRestorePlan(plan, MdfPath, LdfPath, further, replacing, replacedFiles, lies);
-    QString statement = QLatin1String("RESTORE DATABASE ") + sqlquote::name(Name) +
-                        QLatin1String(" FROM DISK = ") + sqlquote::literal(BakPath) + QLatin1String(" WITH ");
-    if (set.position)
-        statement += QLatin1String("FILE = ") + QString::number(set.position) + QLatin1String(", ");
-    if (replacing)
-        statement += QLatin1String("REPLACE, ");
-    statement += QLatin1String("MOVE ") + sqlquote::literal(FLogicalDataName) + QLatin1String(" TO ") +
-                 sqlquote::literal(MdfPath) + QLatin1String(", MOVE ") + sqlquote::literal(FLogicalLogName) +
-                 QLatin1String(" TO ") + sqlquote::literal(LdfPath);
-    for (const restoreplan::Move& m : further)
-        statement += QLatin1String(", MOVE ") + sqlquote::literal(m.logicalName) + QLatin1String(" TO ") +
-                     sqlquote::literal(m.target);
-    // The server's share done every tenth, as the backup asks: the progress bar is real, and the
-    // server is never silent for long.
-    statement += QLatin1String(", STATS = 10");
+    ops::Server here = server();
+    const ops::restore::Request request{Name,    BakPath,         set,       FLogicalDataName, MdfPath,
+                                        FLogicalLogName, LdfPath, further, replacing,        serverIs2000()};
+    ops::Plan restoring = ops::restore::plan(request, here);
+    const QString statement = ops::restore::statement(request);
+    const QList<serverquestions::Session> others = restoring.othersInside;
 
     // What would stop the restore, or what the user should know, asked before anything is sent.
-    QList<serverquestions::Session> others;
     try {
         const serverquestions::ServerVersion version = serverquestions::version(*ADOQuery1);
         const serverfiles::Platform platform = files.platform();
-        restorechecks::check(*ADOQuery1,
-                             {version, [platform](const QString& p) { return serverfiles::folderOf(p, platform); },
-                              serverSeesThisComputer()},
-                             plan, restoreTargets(MdfPath, LdfPath, further, replacedFiles),
-                             {BakPath, set.major, set.minor, set.build, set.collation});
-        if (replacing)
-            others = serverquestions::othersUsing(*ADOQuery1, version, Name);
+        const bool shares = serverSeesThisComputer();
+        restorechecks::check(
+            *ADOQuery1,
+            {version, [platform](const QString& p) { return serverfiles::folderOf(p, platform); }, shares,
+             [this, version, shares](const QString& folder) {
+                 return folderroom::freeBytes(*ADOQuery1, version, folder, shares);
+             },
+             folderroom::notChecked},
+            restoring, restoreTargets(MdfPath, LdfPath, further, replacedFiles),
+            {BakPath, set.major, set.minor, set.build, set.collation});
     } catch (const DbError&) {
         // A server that cannot be asked is not refused for it: the restore meets what it meets.
     }
+    plan.stop = restoring.stop;
+    plan.findings = restoring.findings + plan.findings;
     if (replacing)
         plan.question = replacingQuestion(Name, set);
-    if (!others.isEmpty())
-        plan.findings.prepend(disconnectothers::finding(Name, others));
-    // In the order they are sent: a damaged backup never replaces a working database, and the
-    // others are disconnected only once the backup is known to be sound.
-    plan.statements.clear();
-    if (replacing)
-        plan.statements << verification::statement(BakPath, set.position ? set.position : 1,
-                                                   set.checksums && !serverIs2000());
-    if (!others.isEmpty())
-        plan.statements << disconnectothers::singleUser(Name);
-    plan.statements << statement;
+    plan.statements = restoring.texts();
+    if (!restoring.putBack.isEmpty())
+        plan.statements << ops::putBackComment() << restoring.putBackTexts();
     if (!confirmPlan(plan))
         return false;
     // A damaged backup must never replace a working database: a restore that fails half-way leaves
@@ -595,10 +563,14 @@ QString TMain::removeHalfRestored(const QString& Name, bool replacing) {
             return {};
         if (replacing)
             return QStringLiteral("База даних ") + Name + unusable;
-        ADOQuery1->close();
-        ADOQuery1->setText(QLatin1String("DROP DATABASE ") + sqlquote::name(Name));
-        ADOQuery1->execute();
-        ADOQuery1->close();
+        ops::Plan restore;
+        restore.server = ui->ServerName->text();
+        restore.database = Name;
+        const ops::Plan drop = ops::restore::dropHalfRestored(restore);
+        WindowExecutor executor(this, *ADOQuery1);
+        const ops::Ran ran = ops::run(drop, executor, ops::journal());
+        if (!ran.done)
+            std::rethrow_exception(ran.stopped);
         return QStringLiteral("Незавершену базу даних %1 видалено разом із записаними файлами.").arg(Name);
     } catch (const DbError&) {
         return QStringLiteral("База даних ") + Name +

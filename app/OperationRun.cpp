@@ -71,7 +71,11 @@ void WindowExecutor::send(const ops::Statement& statement) {
     m_query.setText(statement.text);
     if (statement.pace == ops::Pace::Long)
         longop::run(m_window, m_query, m_long);
+    else if (statement.rowset)
+        m_query.openRowset();
     else
         m_query.execute();
-    m_query.close();
+    // Rows are the caller's to read: left open.
+    if (!statement.rowset)
+        m_query.close();
 }

@@ -7,7 +7,9 @@
 #include "AdoQuery.h"
 #include "BackupFormat.h"
 #include "BackupRoom.h"
+#include "FolderRoom.h"
 #include "OperationPlan.h"
+#include "Plan.h"
 #include "RestoreChecks.h"
 #include "PlainOdbc.h"
 #include "ProgressDialog.h"
@@ -251,8 +253,9 @@ private slots:
         QCOMPARE(serverquestions::freeBytes(q, v, disk.dir.path()), qint64(-1));
         const auto folderOf = [](const QString& p) { return QFileInfo(p).path(); };
         for (const bool here : {true, false}) {
-            OperationPlan plan;
-            restorechecks::check(q, {v, folderOf, here}, plan, {{disk.dir.path() + "/Big.mdf", 3 << 20}}, {});
+            ops::Plan plan;
+            const auto room = [&](const QString& f) { return folderroom::freeBytes(q, v, f, here); };
+            restorechecks::check(q, {v, folderOf, here, room, folderroom::notChecked}, plan, {{disk.dir.path() + "/Big.mdf", 3 << 20}}, {});
             QCOMPARE(plan.stop.contains(disk.dir.path() + QStringLiteral(" потрібно 3,0")), here);
             QCOMPARE(plan.findings.join('\n').contains(QStringLiteral("перевірити не вдалося")), !here);
             const backuproom::Room room = backuproom::check(q, QStringLiteral("Big"), disk.dir.path(), here);

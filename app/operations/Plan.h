@@ -24,6 +24,9 @@ enum class Pace { Short, Long };
 struct Statement {
     QString text;
     Pace pace = Pace::Short;
+    // Its answer is rows the caller reads once it has run (a backup's file list): the runner
+    // leaves them on the statement object.
+    bool rowset = false;
     bool operator==(const Statement& o) const { return text == o.text && pace == o.pace; }
 };
 
@@ -52,6 +55,9 @@ struct Plan {
     // What the operation leaves outside the server while it runs (the single-user setting): each
     // is written to the journal before the first statement and crossed out when taken back.
     QList<JournalEntry> leaves;
+    // What the checks found that stops the operation (a newer server's backup, no room), ending
+    // with "nothing was sent": the user is told, and nothing is run.
+    QString stop;
 
     // The T-SQL the confirmation shows: the statements, then the put-back under a comment line
     // that says when it is sent. Exactly what the runner may send, in its order.
