@@ -5,7 +5,6 @@
 #include "ArrivedOffer.h"
 #include "BackupHeader.h"
 #include "BackupVerification.h"
-#include "DisconnectOthers.h"
 #include "ErrorAdvice.h"
 #include "FileChecks.h"
 #include "FileListOperation.h"
@@ -14,6 +13,7 @@
 #include "OperationPlan.h"
 #include "OperationRun.h"
 #include "RestoreOperation.h"
+#include "SingleUser.h"
 #include "FolderRoom.h"
 #include "RestoreChecks.h"
 #include "RestoreReadGrant.h"
@@ -338,10 +338,19 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     } catch (const DbError&) {
     }
     askServerAbout(plan, files);
-    offerReadGrant(plan, files);
-    offerServerFolders(plan, files, MdfPath, LdfPath);
-    if (plan.refused() && !confirmPlan(plan))
-        return false;
+    // A backup the server cannot read is let read (the grant written in the journal, taken back
+    // when the handler ends); folders it cannot create files in are offered its own instead.
+    std::unique_ptr<RestoreReadGrant> grant;
+    if (!plan.refusedPaths(FileUse::Read).isEmpty()) {
+        if (!readGrantIfRefused(plan, files,
+                                ops::filelist::readGrant({BakPath, serverIs2000()}, plan.server, plan.serverAccount),
+                                grant))
+            return false;
+    } else {
+        offerServerFolders(plan, files, MdfPath, LdfPath);
+        if (plan.refused() && !confirmPlan(plan))
+            return false;
+    }
     // The header is read again right before the restore: the file may have been written anew since
     // its list was read (another backup into the same file), and a list of another set names
     // other files.
@@ -392,7 +401,6 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
                                         FLogicalLogName, LdfPath, further, replacing,        serverIs2000()};
     ops::Plan restoring = ops::restore::plan(request, here);
     const QString statement = ops::restore::statement(request);
-    const QList<serverquestions::Session> others = restoring.othersInside;
 
     // What would stop the restore, or what the user should know, asked before anything is sent.
     try {
@@ -420,72 +428,85 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
         plan.statements << ops::putBackComment() << restoring.putBackTexts();
     if (!confirmPlan(plan))
         return false;
-    // A damaged backup must never replace a working database: a restore that fails half-way leaves
-    // the old database gone and the new one restoring.
-    if (replacing && !verification::beforeReplacing(this, *ADOQuery1, Name, BakPath, set.position ? set.position : 1,
-                                                    !serverIs2000()))
-        return false;
-    // Whatever stops the restore from here on opens the database to everybody again.
-    DisconnectOthers alone(*ADOQuery1, plan.server, Name);
-    try {
-        if (!others.isEmpty())
-            alone.disconnect();
-    } catch (const DbError& e) {
-        modal::messageDialog(erroradvice::appended(e) + QLatin1Char('\n') +
-                                 QStringLiteral("Базу даних %1 не змінено.").arg(Name),
-                             DialogType::Error, {DialogButton::OK});
-        return false;
-    }
     // Restored over itself to the files it has, the database looks the same after a cancel whether
     // the restore ran or not: when the server last wrote its data file tells, as the server says.
     const bool overItself = replacing && replacedFiles.contains(MdfPath);
     const int major = ADOConnection->serverMajorVersion();
     const serverfiles::Platform platform = files.platform();
     QString writtenBefore;
-    if (overItself)
-        try {
-            writtenBefore = serverfiletimes::lastWritten(*ADOQuery1, major, MdfPath, platform);
-        } catch (const DbError&) {
+    longop::Operation restoringOp = longop::restore(Name);
+    restoringOp.ask = [&] {
+        switch (serverstate::database(*ADOQuery1, Name)) {
+        case serverstate::Database::Missing:
+            return longop::Left::NotDone;
+        case serverstate::Database::Restoring:
+            return longop::Left::Restoring;
+        case serverstate::Database::Online:
+            break;
         }
-    ADOQuery1->close();
-    ADOQuery1->setText(statement);
-    try {
-        longop::Operation restoring = longop::restore(Name);
-        restoring.ask = [&] {
-            switch (serverstate::database(*ADOQuery1, Name)) {
-            case serverstate::Database::Missing:
-                return longop::Left::NotDone;
-            case serverstate::Database::Restoring:
-                return longop::Left::Restoring;
-            case serverstate::Database::Online:
-                break;
+        // A database that was there before and is still online may be the old one, untouched
+        // by a cancel that came first, unless its files are now the restored ones.
+        if (!replacing)
+            return longop::Left::Done;
+        const QStringList files = databaseFiles(Name);
+        if (files != replacedFiles && files.contains(MdfPath))
+            return longop::Left::Done;
+        // Still the old files, and the restore was to put the data elsewhere: it never ran.
+        if (files == replacedFiles && !replacedFiles.contains(MdfPath))
+            return longop::Left::NotDone;
+        // Restored over itself, to the paths it had: whether the restore wrote the data file
+        // tells the restored database from the old one.
+        if (files == replacedFiles && overItself && !writtenBefore.isEmpty()) {
+            const QString writtenNow = serverfiletimes::lastWritten(*ADOQuery1, major, MdfPath, platform);
+            if (!writtenNow.isEmpty())
+                return writtenNow != writtenBefore ? longop::Left::Done : longop::Left::NotDone;
+        }
+        return longop::Left::Unknown;
+    };
+    // The data file's time is taken right before the restore itself, after the verification and
+    // the single-user setting (which the server may write to the file).
+    struct RestoreExecutor : WindowExecutor {
+        using WindowExecutor::WindowExecutor;
+        QString restore;
+        std::function<void()> before;
+        void send(const ops::Statement& st) override {
+            if (st.text == restore && before)
+                before();
+            WindowExecutor::send(st);
+        }
+    } executor(this, *ADOQuery1, restoringOp);
+    executor.restore = statement;
+    executor.before = [&] {
+        if (overItself)
+            try {
+                writtenBefore = serverfiletimes::lastWritten(*ADOQuery1, major, MdfPath, platform);
+            } catch (const DbError&) {
             }
-            // A database that was there before and is still online may be the old one, untouched
-            // by a cancel that came first, unless its files are now the restored ones.
-            if (!replacing)
-                return longop::Left::Done;
-            const QStringList files = databaseFiles(Name);
-            if (files != replacedFiles && files.contains(MdfPath))
-                return longop::Left::Done;
-            // Still the old files, and the restore was to put the data elsewhere: it never ran.
-            if (files == replacedFiles && !replacedFiles.contains(MdfPath))
-                return longop::Left::NotDone;
-            // Restored over itself, to the paths it had: whether the restore wrote the data file
-            // tells the restored database from the old one.
-            if (files == replacedFiles && overItself && !writtenBefore.isEmpty()) {
-                const QString writtenNow = serverfiletimes::lastWritten(*ADOQuery1, major, MdfPath, platform);
-                if (!writtenNow.isEmpty())
-                    return writtenNow != writtenBefore ? longop::Left::Done : longop::Left::NotDone;
+    };
+    // A damaged backup must never replace a working database: it is checked first, under the
+    // check's own dialog.
+    if (replacing)
+        executor.setLongOperation(restoring.statements.first().text, verification::checkOperation(BakPath));
+    const ops::Ran ran = operationrun::run(this, restoring, executor);
+    if (!ran.done) {
+        if (!ran.putBackFailed.isEmpty())
+            modal::messageDialog(ops::singleuser::leftSingleUser(Name, ran.putBackFailed), DialogType::Warning,
+                                 {DialogButton::OK});
+        try {
+            std::rethrow_exception(ran.stopped);
+        } catch (const DbError& e) {
+            // Stopped before the restore (a damaged backup, the others not put out): nothing changed.
+            if (executor.lastSent() != statement) {
+                modal::messageDialog(erroradvice::appended(e) + QLatin1Char('\n') +
+                                         QStringLiteral("Базу даних %1 не змінено.").arg(Name),
+                                     DialogType::Error, {DialogButton::OK});
+                return false;
             }
-            return longop::Left::Unknown;
-        };
-        longop::run(this, *ADOQuery1, restoring);
-    } catch (const DbError& e) {
-        reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "),
-                          plan.writes + QStringList{BakPath}, removeHalfRestored(Name, replacing));
-        return false;
+            reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "),
+                              plan.writes + QStringList{BakPath}, removeHalfRestored(Name, replacing));
+            return false;
+        }
     }
-    alone.keep();
     QString done =
         QStringLiteral("База даних ") + Name + QStringLiteral(" успішно відновлена із файлу ") + BakPath;
     if (set.position)

@@ -55,6 +55,9 @@ struct Plan {
     // What the operation leaves outside the server while it runs (the single-user setting): each
     // is written to the journal before the first statement and crossed out when taken back.
     QList<JournalEntry> leaves;
+    // The statement that makes what `leaves` lists (SINGLE_USER after a restore's verification):
+    // they are written down right before it, and put back only once it was sent.
+    int leavesFrom = 0;
     // What the checks found that stops the operation (a newer server's backup, no room), ending
     // with "nothing was sent": the user is told, and nothing is run.
     QString stop;

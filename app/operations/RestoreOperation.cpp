@@ -55,6 +55,7 @@ Plan plan(const Request& r, Server& server) {
         // SINGLE_USER right before the restore, after the verification.
         singleuser::putOthersOut(plan);
         plan.statements.move(0, plan.statements.size() - 2);
+        plan.leavesFrom = plan.statements.size() - 2;
     }
     return plan;
 }
