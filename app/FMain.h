@@ -185,10 +185,10 @@ private:
     // Reads the file list of the backup the path field names, as choosing it does.
     void readBackupFileList();
     QString removeHalfRestored(const QString& Name, bool replacing);
-    // Offers the server's own default folders for a restore's files when it cannot create them in
-    // the chosen ones; Yes changes the paths (and the page's fields) to those.
-    void offerServerFolders(OperationPlan& plan, serverfiles::ServerFiles& files, QString& MdfPath,
-                            QString& LdfPath);
+    // The server's own default folders for a restore's files where it cannot create them in the
+    // chosen ones: the paths of the alternative plan the user is offered; none when it has none.
+    std::optional<std::pair<QString, QString>> serverFoldersFor(OperationPlan& plan, serverfiles::ServerFiles& files,
+                                                                 const QString& MdfPath, const QString& LdfPath);
     // The restore page's folder choice: this computer's folders, or the server's own when it does
     // not see this computer; and a file name joined to a folder in that folder's path syntax.
     std::optional<QString> pickRestoreFolder(const QString& text, const QString& path);

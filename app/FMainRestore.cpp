@@ -341,16 +341,10 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     // A backup the server cannot read is let read (the grant written in the journal, taken back
     // when the handler ends); folders it cannot create files in are offered its own instead.
     std::unique_ptr<RestoreReadGrant> grant;
-    if (!plan.refusedPaths(FileUse::Read).isEmpty()) {
-        if (!readGrantIfRefused(plan, files,
-                                ops::filelist::readGrant({BakPath, serverIs2000()}, plan.server, plan.serverAccount),
-                                grant))
-            return false;
-    } else {
-        offerServerFolders(plan, files, MdfPath, LdfPath);
-        if (plan.refused() && !confirmPlan(plan))
-            return false;
-    }
+    if (!plan.refusedPaths(FileUse::Read).isEmpty() &&
+        !readGrantIfRefused(plan, files,
+                            ops::filelist::readGrant({BakPath, serverIs2000()}, plan.server, plan.serverAccount), grant))
+        return false;
     // The header is read again right before the restore: the file may have been written anew since
     // its list was read (another backup into the same file), and a list of another set names
     // other files.
@@ -392,14 +386,49 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     auto taken = [&](const QString& path) {
         return !restoreplan::othersFiles({path}, replacedFiles, lies).isEmpty();
     };
-    const QList<restoreplan::Move> further =
-        restoreplan::furtherFiles(FBackupFiles, Name, MdfPath, LdfPath, taken);
+    ops::Server here = server();
+    // The whole restore to a pair of paths: every further file placed beside them, the plan from
+    // the server's answers.
+    const auto restoreTo = [&](const QString& mdf, const QString& ldf) {
+        const QList<restoreplan::Move> moves = restoreplan::furtherFiles(FBackupFiles, Name, mdf, ldf, taken);
+        const ops::restore::Request r{Name,    BakPath,         set,   FLogicalDataName, mdf,
+                                      FLogicalLogName, ldf, moves, replacing,        serverIs2000()};
+        return std::make_pair(r, ops::restore::plan(r, here));
+    };
+    std::pair<ops::restore::Request, ops::Plan> chosen = restoreTo(MdfPath, LdfPath);
+    ops::restore::Request& request = chosen.first;
+    ops::Plan& restoring = chosen.second;
+    // Folders the server cannot create files in: its own folders are the alternative, a whole plan
+    // of its own shown before it is taken.
+    if (plan.refused()) {
+        const auto own = serverFoldersFor(plan, files, MdfPath, LdfPath);
+        if (!own) {
+            modal::messageDialog(plan.refusal(), DialogType::Error, {DialogButton::OK}, restoring.shown());
+            return false;
+        }
+        auto alternative = restoreTo(own->first, own->second);
+        if (!modal::confirm(plan.refusal() + QLatin1Char('\n') +
+                                QStringLiteral("Створити файли бази даних у власному каталозі сервера?\n%1\n%2")
+                                    .arg(own->first, own->second),
+                            alternative.second.shown()))
+            return false;
+        MdfPath = own->first;
+        LdfPath = own->second;
+        ui->edPathMDF2->setText(MdfPath);
+        ui->edPathLDF2->setText(LdfPath);
+        // The plan names the new folders, and is relied on only once the server says it reaches them.
+        plan.files.erase(std::remove_if(plan.files.begin(), plan.files.end(),
+                                        [](const PlannedFile& f) { return f.use == FileUse::CreateIn; }),
+                         plan.files.end());
+        plan.createIn(serverfiles::folderOf(MdfPath, files.platform()));
+        plan.createIn(serverfiles::folderOf(LdfPath, files.platform()));
+        if (!serverReachesAfterRemedy(plan, files))
+            return false;
+        chosen = alternative;
+    }
+    const QList<restoreplan::Move>& further = request.further;
     // What the restore touches, confirmed where the user did not name it.
     fillRestorePlan(plan, MdfPath, LdfPath, further, replacing, replacedFiles, lies);
-    ops::Server here = server();
-    const ops::restore::Request request{Name,    BakPath,         set,       FLogicalDataName, MdfPath,
-                                        FLogicalLogName, LdfPath, further, replacing,        serverIs2000()};
-    ops::Plan restoring = ops::restore::plan(request, here);
     const QString statement = ops::restore::statement(request);
 
     // What would stop the restore, or what the user should know, asked before anything is sent.
@@ -521,23 +550,24 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     return true;
 }
 
-void TMain::offerServerFolders(OperationPlan& plan, serverfiles::ServerFiles& files, QString& MdfPath,
-                               QString& LdfPath) {
+std::optional<std::pair<QString, QString>> TMain::serverFoldersFor(OperationPlan& plan,
+                                                                  serverfiles::ServerFiles& files,
+                                                                  const QString& MdfPath, const QString& LdfPath) {
     // Only for folders the server cannot create files in, and only when nothing else is refused:
     // a backup it cannot read is no matter of where the files go.
     const QStringList refused = plan.refusedPaths(FileUse::CreateIn);
-    if (refused.isEmpty() || plan.remedy.apply || !plan.refusedPaths(FileUse::Read).isEmpty())
-        return;
+    if (refused.isEmpty() || !plan.refusedPaths(FileUse::Read).isEmpty())
+        return std::nullopt;
     serverfiles::DefaultFolders folders;
     serverfiles::Platform platform;
     try {
         platform = files.platform();
         folders = files.defaultFolders();
     } catch (const DbError&) {
-        return;
+        return std::nullopt;
     }
     if (folders.data.isEmpty())
-        return;
+        return std::nullopt;
     if (folders.log.isEmpty())
         folders.log = folders.data;
     const QString mdfFolder = serverfiles::folderOf(MdfPath, platform);
@@ -555,21 +585,7 @@ void TMain::offerServerFolders(OperationPlan& plan, serverfiles::ServerFiles& fi
                                      serverfiles::joined(folders.log, serverfiles::fileNameOf(LdfPath), platform),
                                      name, true, listed)
                                : LdfPath;
-    plan.remedy.offer = QStringLiteral("Створити файли бази даних у власному каталозі сервера?\n%1\n%2")
-                            .arg(newMdf, newLdf);
-    plan.remedy.apply = [&, newMdf, newLdf, platform](OperationPlan& p) {
-        MdfPath = newMdf;
-        LdfPath = newLdf;
-        ui->edPathMDF2->setText(MdfPath);
-        ui->edPathLDF2->setText(LdfPath);
-        // The plan names the new folders, and is relied on only once the server says it reaches them.
-        p.files.erase(std::remove_if(p.files.begin(), p.files.end(),
-                                     [](const PlannedFile& f) { return f.use == FileUse::CreateIn; }),
-                      p.files.end());
-        p.createIn(serverfiles::folderOf(MdfPath, platform));
-        p.createIn(serverfiles::folderOf(LdfPath, platform));
-        return serverReachesAfterRemedy(p, files);
-    };
+    return std::make_pair(newMdf, newLdf);
 }
 
 // A restore that failed part-way (a damaged backup, a full disk) leaves its database restoring. One
