@@ -345,6 +345,58 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
         !readGrantIfRefused(plan, files,
                             ops::filelist::readGrant({BakPath, serverIs2000()}, plan.server, plan.serverAccount), grant))
         return false;
+    // WITH REPLACE switches off the server's own guards: that the backup holds the database it
+    // would overwrite (3154), that the tail of its log was backed up (3159), and that no file lies
+    // at a target (3142). It is said only when a database of that name is replaced and the user
+    // agreed; a restore under a new name keeps every guard of the server on.
+    const bool replacing = DatabaseExists(Name);
+    const QStringList replacedFiles = replacing ? databaseFiles(Name) : QStringList();
+    // Whether a file lies at a target is the server's to say: it writes there.
+    const auto lies = [&](const QString& path) { return fileSeen(files, path); };
+    // A file of the replaced database may be overwritten; anybody else's may not.
+    auto taken = [&](const QString& path) {
+        return !restoreplan::othersFiles({path}, replacedFiles, lies).isEmpty();
+    };
+    ops::Server here = server();
+    // The whole restore to a pair of paths: every further file placed beside them, the plan from
+    // the server's answers.
+    const auto restoreTo = [&](const QString& mdf, const QString& ldf, const restoreplan::ChosenSet& of) {
+        const QList<restoreplan::Move> moves = restoreplan::furtherFiles(FBackupFiles, Name, mdf, ldf, taken);
+        const ops::restore::Request r{Name,    BakPath,         of,    FLogicalDataName, mdf,
+                                      FLogicalLogName, ldf, moves, replacing,        serverIs2000()};
+        return std::make_pair(r, ops::restore::plan(r, here));
+    };
+    // Folders the server cannot create files in: its own folders are the alternative, a whole plan
+    // of its own shown before it is taken. Both are of the set the list was read of: the header
+    // is read again once the paths are settled.
+    if (plan.refused()) {
+        const restoreplan::ChosenSet listed =
+            FBackupSet.backupPath == BakPath ? FBackupSet : restoreplan::ChosenSet{};
+        const auto own = serverFoldersFor(plan, files, MdfPath, LdfPath);
+        if (!own) {
+            modal::messageDialog(plan.refusal(), DialogType::Error, {DialogButton::OK},
+                                 restoreTo(MdfPath, LdfPath, listed).second.shown());
+            return false;
+        }
+        const auto alternative = restoreTo(own->first, own->second, listed);
+        if (!modal::confirm(plan.refusal() + QLatin1Char('\n') +
+                                QStringLiteral("Створити файли бази даних у власному каталозі сервера?\n%1\n%2")
+                                    .arg(own->first, own->second),
+                            alternative.second.shown()))
+            return false;
+        MdfPath = own->first;
+        LdfPath = own->second;
+        ui->edPathMDF2->setText(MdfPath);
+        ui->edPathLDF2->setText(LdfPath);
+        // The plan names the new folders, and is relied on only once the server says it reaches them.
+        plan.files.erase(std::remove_if(plan.files.begin(), plan.files.end(),
+                                        [](const PlannedFile& f) { return f.use == FileUse::CreateIn; }),
+                         plan.files.end());
+        plan.createIn(serverfiles::folderOf(MdfPath, files.platform()));
+        plan.createIn(serverfiles::folderOf(LdfPath, files.platform()));
+        if (!serverReachesAfterRemedy(plan, files))
+            return false;
+    }
     // The header is read again right before the restore: the file may have been written anew since
     // its list was read (another backup into the same file), and a list of another set names
     // other files.
@@ -374,58 +426,11 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
             DialogType::Warning, {DialogButton::OK});
         return false;
     }
-    // WITH REPLACE switches off the server's own guards: that the backup holds the database it
-    // would overwrite (3154), that the tail of its log was backed up (3159), and that no file lies
-    // at a target (3142). It is said only when a database of that name is replaced and the user
-    // agreed; a restore under a new name keeps every guard of the server on.
-    const bool replacing = DatabaseExists(Name);
-    const QStringList replacedFiles = replacing ? databaseFiles(Name) : QStringList();
-    // Whether a file lies at a target is the server's to say: it writes there.
-    const auto lies = [&](const QString& path) { return fileSeen(files, path); };
-    // A file of the replaced database may be overwritten; anybody else's may not.
-    auto taken = [&](const QString& path) {
-        return !restoreplan::othersFiles({path}, replacedFiles, lies).isEmpty();
-    };
-    ops::Server here = server();
-    // The whole restore to a pair of paths: every further file placed beside them, the plan from
-    // the server's answers.
-    const auto restoreTo = [&](const QString& mdf, const QString& ldf) {
-        const QList<restoreplan::Move> moves = restoreplan::furtherFiles(FBackupFiles, Name, mdf, ldf, taken);
-        const ops::restore::Request r{Name,    BakPath,         set,   FLogicalDataName, mdf,
-                                      FLogicalLogName, ldf, moves, replacing,        serverIs2000()};
-        return std::make_pair(r, ops::restore::plan(r, here));
-    };
-    std::pair<ops::restore::Request, ops::Plan> chosen = restoreTo(MdfPath, LdfPath);
-    ops::restore::Request& request = chosen.first;
+    // The plan to the paths now settled, of the set read just now (the alternative taken, when the
+    // set is the one the list was read of).
+    std::pair<ops::restore::Request, ops::Plan> chosen = restoreTo(MdfPath, LdfPath, set);
+    const ops::restore::Request& request = chosen.first;
     ops::Plan& restoring = chosen.second;
-    // Folders the server cannot create files in: its own folders are the alternative, a whole plan
-    // of its own shown before it is taken.
-    if (plan.refused()) {
-        const auto own = serverFoldersFor(plan, files, MdfPath, LdfPath);
-        if (!own) {
-            modal::messageDialog(plan.refusal(), DialogType::Error, {DialogButton::OK}, restoring.shown());
-            return false;
-        }
-        auto alternative = restoreTo(own->first, own->second);
-        if (!modal::confirm(plan.refusal() + QLatin1Char('\n') +
-                                QStringLiteral("Створити файли бази даних у власному каталозі сервера?\n%1\n%2")
-                                    .arg(own->first, own->second),
-                            alternative.second.shown()))
-            return false;
-        MdfPath = own->first;
-        LdfPath = own->second;
-        ui->edPathMDF2->setText(MdfPath);
-        ui->edPathLDF2->setText(LdfPath);
-        // The plan names the new folders, and is relied on only once the server says it reaches them.
-        plan.files.erase(std::remove_if(plan.files.begin(), plan.files.end(),
-                                        [](const PlannedFile& f) { return f.use == FileUse::CreateIn; }),
-                         plan.files.end());
-        plan.createIn(serverfiles::folderOf(MdfPath, files.platform()));
-        plan.createIn(serverfiles::folderOf(LdfPath, files.platform()));
-        if (!serverReachesAfterRemedy(plan, files))
-            return false;
-        chosen = alternative;
-    }
     const QList<restoreplan::Move>& further = request.further;
     // What the restore touches, confirmed where the user did not name it.
     fillRestorePlan(plan, MdfPath, LdfPath, further, replacing, replacedFiles, lies);
