@@ -14,6 +14,10 @@ namespace backuproom {
 qint64 usedBytes(AdoQuery& query, const serverquestions::ServerVersion& v, const QString& database) {
     // Asked through the database's own catalog by a three-part name: the connection stays in the
     // database it is in (a USE would keep the database busy for a later detach or drop).
+    // No database chosen: there is nothing to measure, and "[]" is no name the server takes (1038);
+    // the backup statement meets the server's own answer to the empty name.
+    if (database.isEmpty())
+        return 0;
     const bool catalogViews = v.major >= 9;
     query.close();
     query.setText(

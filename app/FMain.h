@@ -206,7 +206,7 @@ private:
     // The read grant the file list's or the restore's remedy plan offers where the server cannot
     // read the backup: asked, written in the journal, made, and held in `grant` for the operation.
     bool readGrantIfRefused(OperationPlan& reach, serverfiles::ServerFiles& files, const ops::Plan& remedy,
-                            std::unique_ptr<RestoreReadGrant>& grant);
+                            std::shared_ptr<RestoreReadGrant>& grant);
     QHash<QString, QString> listedDatabaseFiles();
     // Puts into the path fields what the page proposes from `mdf` and `ldf` (the backup's recorded
     // paths, or the chosen folder's): never a file the server lists for another database. A new name
@@ -225,13 +225,15 @@ private:
     serverfiles::ServerFiles serverFiles();
     // For backups the server cannot read where they lie: the remedy of letting it read that one
     // file for as long as the plan lives. Nothing when the server's account is not known here.
-    void offerReadGrant(OperationPlan& plan, serverfiles::ServerFiles& files);
+    // next: the offer for what else is refused once the server reads the file (a restore's folders).
+    void offerReadGrant(OperationPlan& plan, serverfiles::ServerFiles& files,
+                        const std::function<void(OperationPlan&)>& next = {});
     // Whether the server finds a file this computer has just made (true also when the server would
     // not say or no connection is open): false for a container or another machine.
     bool serverSeesThisComputer();
-    // A file of the server's own, chosen in the dialog that lists the server's folders; empty when
-    // none was chosen.
-    QString pickServerFile(const QString& title, const QStringList& extensions);
+    // A file of the server's own, chosen in the dialog that lists the server's folders, opened at
+    // the folder of `current` (the field's path) when the server has it; empty when none was chosen.
+    QString pickServerFile(const QString& title, const QStringList& extensions, const QString& current = QString());
     // A plan of that kind for the server the fields name.
     OperationPlan newPlan(OperationPlan::Kind kind, const QString& database) const;
     // Asks the server about the plan's files; a server that cannot be asked leaves them unknown.
@@ -239,6 +241,12 @@ private:
     // After a remedy changed the plan's paths (a grant, a copy, another folder): relied on only once
     // the server says it reaches them; otherwise the user is told and the remedy is dropped.
     bool serverReachesAfterRemedy(OperationPlan& plan, serverfiles::ServerFiles& files);
+    // A statement that changed nothing was answered with operating-system error 5 for one of
+    // `paths`: while the returned object lives, that path is refused when planned again, so that
+    // the handler, run once more, makes the same offer the checks make. Nothing when the error is
+    // not error 5, the path was refused so already (no second round), or the server's account is
+    // not another one known here (no offer would follow).
+    std::shared_ptr<void> deniedByServer(const DbError& error, const QStringList& paths);
     // Whether there is a file at path as the server sees it; this computer's view where the server
     // would not say.
     bool fileSeen(serverfiles::ServerFiles& files, const QString& path);
@@ -273,4 +281,5 @@ private:
     bool m_pageChangeFromCode = false;
     bool m_connectedOnce = false;
     bool m_listsForgotten = false; // a connection setting changed since the lists were filled
+    QStringList m_deniedByServer;  // see deniedByServer
 };

@@ -39,7 +39,7 @@ void TMain::SpeedButton2Click() {
     // own: a file chosen here would mean nothing to it.
     if (!serverSeesThisComputer()) {
         const QString chosen =
-            pickServerFile(QStringLiteral("Файл бази даних на сервері"), {QStringLiteral("mdf")});
+            pickServerFile(QStringLiteral("Файл бази даних на сервері"), {QStringLiteral("mdf")}, ui->edPathMDF->text());
         if (!chosen.isEmpty())
             ui->edPathMDF->setText(chosen);
         return;
@@ -59,7 +59,7 @@ void TMain::SpeedButton2Click() {
 void TMain::SpeedButton3Click() {
     if (!serverSeesThisComputer()) {
         const QString chosen =
-            pickServerFile(QStringLiteral("Файл журналу на сервері"), {QStringLiteral("ldf")});
+            pickServerFile(QStringLiteral("Файл журналу на сервері"), {QStringLiteral("ldf")}, ui->edPathLDF->text());
         if (!chosen.isEmpty())
             ui->edPathLDF->setText(chosen);
         return;
@@ -225,6 +225,11 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
             } catch (const DbError&) {
             }
         }
+        // Refused a file (error 5), and no older database detached for it: planned again, the same
+        // offer as the checks'.
+        if (!attachedAfterAll && oldFiles.isEmpty() && copies.empty())
+            if (const auto again = deniedByServer(e, named))
+                return AttachDatabase(Name, MdfPath, LdfPath);
         if (!attachedAfterAll) {
             // A refusal of the server's leaves nothing attached; a lost link leaves it to the server.
             const QString kept = keptCopies(refusedByServer(e) || surelyMissing());

@@ -7,7 +7,9 @@
 #include "ModalSeam.h"
 #include "ServerQuestions.h"
 #include "SharedCopy.h"
+#include "ServerAccountReach.h"
 #include "SharedFolder.h"
+#include "UserAclEntry.h"
 
 #include <QFileInfo>
 
@@ -121,21 +123,36 @@ bool TMain::checkAttachFiles(OperationPlan& plan, QString& mdf, QString& ldf,
 bool TMain::copyForAttach(OperationPlan& plan, QString& mdf, QString& ldf,
                           std::vector<std::unique_ptr<SharedCopy>>& copies) {
     serverfiles::ServerFiles files = serverFiles();
-    const SharedFolder shared = prepareSharedFolder(
-        uid_t(plan.serverUid), plan.serverAccount,
-        [&](const QString& folder) {
-            try {
-                const serverfiles::PathState s = files.state(folder);
-                return s.answered && s.exists && s.isFolder;
-            } catch (const DbError&) {
-                return false;
-            }
-        },
-        lastingFolderPlaces());
+    // An attached database keeps its files open as long as it exists: they go where the server
+    // keeps its own, its data folder, when this computer may write there; else to the folder an
+    // administrator made for it. Never to /var/tmp, which is cleaned of old files, nor into the
+    // user's home, which would have to be opened to the server.
+    QString dataFolder;
+    try {
+        dataFolder = serverreach::writableDataFolder(files);
+    } catch (const DbError&) {
+    }
+    SharedFolder shared;
+    if (!dataFolder.isEmpty())
+        shared.folder = dataFolder;
+    else
+        shared = prepareSharedFolder(
+            uid_t(plan.serverUid), plan.serverAccount,
+            [&](const QString& folder) {
+                try {
+                    const serverfiles::PathState s = files.state(folder);
+                    return s.answered && s.exists && s.isFolder;
+                } catch (const DbError&) {
+                    return false;
+                }
+            },
+            lastingFolderPlaces());
     if (!shared.ok()) {
         modal::messageDialog(
-            QStringLiteral("Не вдалося зробити теку, яку бачать і ви, і сервер:\n%1\nАдміністратор "
-                           "може зробити її так:\n%2\nСерверу нічого не надіслано.")
+            QStringLiteral("Копію файлів бази даних немає де зберегти: до теки даних сервера цей комп'ютер "
+                           "записувати не може, а теки, яку бачать і ви, і сервер, немає:\n%1\nАдміністратор "
+                           "може зробити її так:\n%2\nАбо скопіюйте файли до теки даних сервера самі.\n"
+                           "Серверу нічого не надіслано.")
                 .arg(shared.problems.join(QLatin1Char('\n')), shared.sudoCommand),
             DialogType::Error, {DialogButton::OK});
         return false;
@@ -164,8 +181,21 @@ bool TMain::copyForAttach(OperationPlan& plan, QString& mdf, QString& ldf,
                                  DialogType::Error, {DialogButton::OK});
             return false;
         }
-        // The server writes its files too: its ACL entry counts only as far as the group bits.
-        ::chmod(QFile::encodeName(copies.back()->path()).constData(), 0660);
+        // The server writes its files too: in the shared folder its inherited entry counts only as
+        // far as the group bits; in its data folder the copy is the user's, and the server's
+        // account is given read and write on that one file.
+        if (dataFolder.isEmpty()) {
+            ::chmod(QFile::encodeName(copies.back()->path()).constData(), 0660);
+        } else {
+            ::chmod(QFile::encodeName(copies.back()->path()).constData(), 0600);
+            QString why;
+            if (!addUserRights(copies.back()->path(), uid_t(plan.serverUid), Access::Read | Access::Write, &why)) {
+                copies.clear();
+                modal::messageDialog(why + QStringLiteral("\nСерверу нічого не надіслано."), DialogType::Error,
+                                     {DialogButton::OK});
+                return false;
+            }
+        }
         copied << copies.back()->path();
         return true;
     };

@@ -36,6 +36,18 @@ bool toldNoRoom(const QString& noRoom) {
     return true;
 }
 
+// A button greyed out for a path whose folder this computer does not have says why on it: the path
+// may be the server's own (a container, another machine), which only the server's file dialog,
+// opened by the button beside the field, can choose.
+void sayWhyGreyed(QPushButton* button, const QLineEdit* field) {
+    const QString folder = filechecks::folderPart(field->text());
+    button->setToolTip(button->isEnabled() || field->text().size() <= 4 || chosenOnServer(field)
+                           ? QString()
+                           : QStringLiteral("Каталогу %1 на цьому комп'ютері немає. Якщо це каталог на сервері, "
+                                            "виберіть файл кнопкою поруч із полем: вона покаже теки сервера.")
+                                 .arg(folder.isEmpty() ? field->text() : folder));
+}
+
 // A backup cut short or found damaged in the shared folder is not the user's: it goes.
 QString removedFromShared(const QString& chosen) {
     return QStringLiteral("\nКопію зі спільної теки вилучено, до %1 її не перенесено.").arg(chosen);
@@ -53,7 +65,7 @@ void TMain::SpeedButton6Click() {
     // it can: its own folders are offered, and what is chosen there goes to it unchanged.
     if (!serverSeesThisComputer()) {
         const QString chosen =
-            pickServerFile(QStringLiteral("Резервна копія на сервері"), {QStringLiteral("bak")});
+            pickServerFile(QStringLiteral("Резервна копія на сервері"), {QStringLiteral("bak")}, ui->edSavePathBAK->text());
         if (chosen.isEmpty())
             return;
         ui->edSavePathBAK->setProperty(kServerPath, chosen);
@@ -81,6 +93,7 @@ void TMain::edSavePathBAKChange() {
     if (path.size() > 4)
         ui->BitBtn5->setEnabled(chosenOnServer(ui->edSavePathBAK) ||
                                 filechecks::folderExists(filechecks::folderPart(path)));
+    sayWhyGreyed(ui->BitBtn5, ui->edSavePathBAK);
 }
 
 void TMain::cbDataBase1Change() {
@@ -90,6 +103,7 @@ void TMain::cbDataBase1Change() {
         (chosenOnServer(ui->edSavePathBAK) ||
          filechecks::folderExists(filechecks::folderPart(ui->edSavePathBAK->text()))))
         ui->BitBtn5->setEnabled(true);
+    sayWhyGreyed(ui->BitBtn5, ui->edSavePathBAK);
 }
 
 void TMain::BitBtn5Click() {
@@ -191,6 +205,12 @@ void TMain::BitBtn5Click() {
                              DialogType::Error, {DialogButton::OK});
         return;
     } catch (const DbError& e) {
+        // Refused the file (error 5), nothing written: planned again, the same offer as the checks'.
+        if (!throughShared)
+            if (const auto again = deniedByServer(e, {path})) {
+                BitBtn5Click();
+                return;
+            }
         modal::simpleMessage(erroradvice::appended(e) +
                              (throughShared ? removedFromShared(path) : QString()));
         return;

@@ -2,19 +2,24 @@
 // runs, and shown through one confirmation: a path the server cannot reach stops it there.
 #include "FMain.h"
 
+#include "AccessDenied.h"
 #include "FileChecks.h"
 #include "FileReadGrant.h"
 #include "ModalSeam.h"
 #include "ServerAccount.h"
+#include "ServerAccountReach.h"
 #include "ServerFileDialog.h"
 #include "ui_FMain.h"
 
 #include <QDir>
 #include <QTemporaryFile>
 
+#include <utility>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -65,6 +70,26 @@ void TMain::askServerAbout(OperationPlan& plan, serverfiles::ServerFiles& files)
     }
     try {
         plan.askServer(files);
+        // A server of another account on this computer sees a folder it may not write in (a home
+        // it may only pass through): the modes and ACLs say so before the statement meets error 5.
+        if (account.known && account.uid != ::geteuid() && serverreach::anyHere(plan)) {
+            QTemporaryFile probe(QDir::tempPath() + QStringLiteral("/zelvaro-probe-XXXXXX"));
+            if (probe.open() &&
+                probe.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther) &&
+                files.sharesFilesWith(probe.fileName()) == serverfiles::ServerFiles::Shared::Yes)
+                serverreach::judge(plan, accountOf(account.uid));
+        }
+        // What the server refused a statement with a moment ago stays refused however it looks,
+        // until a remedy has changed what it meets (a grant on the path).
+        for (const QString& denied : plan.kept.empty() ? m_deniedByServer : QStringList())
+            for (PlannedFile& f : plan.files)
+                if (f.reach != Reach::Refused &&
+                    (f.path == denied ||
+                     (f.use == FileUse::CreateIn && serverfiles::folderOf(denied, files.platform()) == f.path))) {
+                    f.reach = Reach::Refused;
+                    f.closedBy = denied;
+                    f.deniedByServer = true;
+                }
     } catch (const DbError&) {
         // A server that cannot be asked is not refused for it: the statement meets what it meets.
         for (PlannedFile& f : plan.files)
@@ -85,12 +110,15 @@ bool TMain::fileSeen(serverfiles::ServerFiles& files, const QString& path) {
     return filechecks::fileExists(path);
 }
 
-void TMain::offerReadGrant(OperationPlan& plan, serverfiles::ServerFiles& files) {
+void TMain::offerReadGrant(OperationPlan& plan, serverfiles::ServerFiles& files,
+                           const std::function<void(OperationPlan&)>& next) {
     // Only backups the server reads, on this computer, of an account known here: a database file
-    // to attach is written too, and a folder to create files in is no one file to open.
+    // to attach is written too, and a folder to create files in is no one file to open. A folder
+    // it cannot create files in as well needs `next`, the offer that follows once it reads.
     const QStringList refused = plan.refusedPaths(FileUse::Read);
-    if (plan.serverUid < 0 || refused.isEmpty() || plan.refusedPaths(FileUse::CreateIn).size() ||
-        plan.refusedPaths(FileUse::Write).size() || plan.kind == OperationPlan::Kind::Attach)
+    if (plan.serverUid < 0 || refused.isEmpty() || plan.kind == OperationPlan::Kind::Attach)
+        return;
+    if (!next && (plan.refusedPaths(FileUse::CreateIn).size() || plan.refusedPaths(FileUse::Write).size()))
         return;
     for (const QString& path : refused)
         if (!filechecks::fileExists(path))
@@ -100,9 +128,9 @@ void TMain::offerReadGrant(OperationPlan& plan, serverfiles::ServerFiles& files)
                        "і проходу через каталоги на шляху (без перегляду їх вмісту) і буде забраний, щойно "
                        "операція закінчиться.")
             .arg(plan.serverAccount, refused.join(QLatin1String(", ")));
-    plan.remedy.apply = [this, &files](OperationPlan& p) {
+    plan.remedy.apply = [this, &files, next](OperationPlan& p) {
         for (PlannedFile& f : p.files) {
-            if (f.reach != Reach::Refused)
+            if (f.reach != Reach::Refused || f.use != FileUse::Read)
                 continue;
             auto grant = std::make_shared<FileReadGrant>(f.path, uid_t(p.serverUid), p.serverAccount);
             if (!grant->ok()) {
@@ -113,7 +141,13 @@ void TMain::offerReadGrant(OperationPlan& plan, serverfiles::ServerFiles& files)
             p.kept.push_back(grant);
             f.reach = Reach::Unknown;
         }
-        // Relied on only once the server says it reads the file now.
+        // Relied on only once the server says it reads the file now; what else it was refused
+        // gets the next offer, which confirmPlan asks in turn.
+        askServerAbout(p, files);
+        if (p.refused() && p.refusedPaths(FileUse::Read).isEmpty() && next)
+            next(p);
+        if (!p.refused() || p.remedy.apply)
+            return true;
         return serverReachesAfterRemedy(p, files);
     };
 }
@@ -127,19 +161,41 @@ bool TMain::serverReachesAfterRemedy(OperationPlan& plan, serverfiles::ServerFil
     return false;
 }
 
+std::shared_ptr<void> TMain::deniedByServer(const DbError& error, const QStringList& paths) {
+    const QString denied = accessdenied::refusedPath(error.message(), paths);
+    if (denied.isEmpty() || m_deniedByServer.contains(denied))
+        return nullptr;
+    // Planned again only for a server of another account known here, where the offers are (the
+    // grant, the shared folder, the copies, the server's own folders): elsewhere the failure's own
+    // message, which names the refused file, says it as well.
+    const ServerAccount account = accountAtTheOtherEnd(ADOConnection->linkSocket());
+    if (!account.known || account.uid == ::geteuid())
+        return nullptr;
+    struct Kept {
+        QStringList& list;
+        QString path;
+        ~Kept() { list.removeOne(path); }
+    };
+    m_deniedByServer << denied;
+    return std::shared_ptr<Kept>(new Kept{m_deniedByServer, denied});
+}
+
 bool TMain::confirmPlan(OperationPlan& plan) {
     if (!plan.stop.isEmpty()) {
         modal::messageDialog(plan.stop, DialogType::Error, {DialogButton::OK}, plan.shownStatements());
         return false;
     }
-    if (plan.refused()) {
+    // One offer at a time: a remedy may leave something else refused and set the offer for it
+    // (the server reads the backup now, and may still not create files in the folder).
+    while (plan.refused()) {
         const QString refusal = plan.refusal();
         if (!plan.remedy.apply) {
             modal::messageDialog(refusal, DialogType::Error, {DialogButton::OK}, plan.shownStatements());
             return false;
         }
-        if (!modal::confirm(refusal + QLatin1Char('\n') + plan.remedy.offer, plan.shownStatements()) ||
-            !plan.remedy.apply(plan))
+        const PlanRemedy remedy = std::exchange(plan.remedy, PlanRemedy{});
+        if (!modal::confirm(refusal + QLatin1Char('\n') + remedy.offer, plan.shownStatements()) ||
+            !remedy.apply(plan))
             return false;
     }
     // One dialog for all the rest: what was found, and the questions the operation asks.
@@ -159,22 +215,30 @@ bool TMain::serverSeesThisComputer() {
                          QFileDevice::ReadOther);
     try {
         serverfiles::ServerFiles files = serverFiles();
-        const serverfiles::PathState seen = files.state(probe.fileName());
         // A server that would not say is taken for one that sees: the pages work as they always did.
-        return !seen.answered || seen.exists || !files.answersAbout(QStringLiteral("/"));
+        return files.sharesFilesWith(probe.fileName()) != serverfiles::ServerFiles::Shared::No;
     } catch (const DbError&) {
         return true;
     }
 }
 
-QString TMain::pickServerFile(const QString& title, const QStringList& extensions) {
-    QString start;
+QString TMain::pickServerFile(const QString& title, const QStringList& extensions, const QString& current) {
+    QString fallback;
     try {
         const serverfiles::Folders folders = serverfiles::defaultFolders(*ADOQuery1);
-        start = folders.backup.isEmpty() || extensions != QStringList{QStringLiteral("bak")} ? folders.data
-                                                                                           : folders.backup;
+        fallback = folders.backup.isEmpty() || extensions != QStringList{QStringLiteral("bak")} ? folders.data
+                                                                                              : folders.backup;
     } catch (const DbError&) {
     }
+    serverfiles::ServerFiles files = serverFiles();
+    const QString start = serverfiles::startIn(current, fallback, [&files](const QString& folder) {
+        try {
+            const serverfiles::PathState s = files.state(folder);
+            return s.exists && s.isFolder;
+        } catch (const DbError&) {
+            return false;
+        }
+    });
     return serverfiles::pick(modal::Kind::ServerFile, title, extensions, start, serverfiles::lister(*ADOQuery1))
         .value_or(QString());
 }

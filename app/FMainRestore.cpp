@@ -52,10 +52,18 @@ void TMain::SpeedButton5Click() {
             ? OpenDialog1.execute(QStringLiteral("*.bak"),
                                   QStringLiteral("Файли резервної копії бази (*.bak)|*.bak|Всі файли (*.*)|*.*"),
                                   ui->edPathBAK->text())
-            : pickServerFile(QStringLiteral("Резервна копія на сервері"), {QStringLiteral("bak")});
+            : pickServerFile(QStringLiteral("Резервна копія на сервері"), {QStringLiteral("bak")}, ui->edPathBAK->text());
     if (!chosen.isEmpty())
         ui->edPathBAK->setText(chosen);
-    readBackupFileList();
+    try {
+        readBackupFileList();
+    } catch (const DbError& e) {
+        // Refused the backup (error 5): read again, with the same offer as the checks'.
+        const auto again = deniedByServer(e, {ui->edPathBAK->text()});
+        if (!again)
+            throw;
+        readBackupFileList();
+    }
 }
 
 void TMain::readBackupFileList() {
@@ -75,7 +83,7 @@ void TMain::readBackupFileList() {
     connectIfClosed();
     const ops::filelist::Request request{bak, serverIs2000()};
     // Lives as long as the read: the grant its remedy makes is taken back when the handler ends.
-    std::unique_ptr<RestoreReadGrant> grant;
+    std::shared_ptr<RestoreReadGrant> grant;
     if (ADOConnection->isOpen()) {
         serverfiles::ServerFiles files = serverFiles();
         OperationPlan reach = newPlan(OperationPlan::Kind::FileList, QString());
@@ -140,14 +148,13 @@ void TMain::readBackupFileList() {
 }
 
 bool TMain::readGrantIfRefused(OperationPlan& reach, serverfiles::ServerFiles& files, const ops::Plan& remedy,
-                               std::unique_ptr<RestoreReadGrant>& grant) {
-    if (!reach.refused())
-        return true;
-    // Only backups the server reads, on this computer, of an account known here; a folder to
-    // create files in is no one file to open.
+                               std::shared_ptr<RestoreReadGrant>& grant) {
     const QStringList refused = reach.refusedPaths(FileUse::Read);
-    bool grantable = reach.serverUid >= 0 && !refused.isEmpty() && reach.refusedPaths(FileUse::CreateIn).isEmpty() &&
-                     reach.refusedPaths(FileUse::Write).isEmpty();
+    if (refused.isEmpty())
+        return true;
+    // Only backups the server reads, on this computer, of an account known here. Folders it cannot
+    // create files in are the caller's next offer, once it reads the backup.
+    bool grantable = reach.serverUid >= 0 && reach.refusedPaths(FileUse::Write).isEmpty();
     for (const QString& path : refused)
         grantable = grantable && filechecks::fileExists(path);
     if (!grantable) {
@@ -157,18 +164,24 @@ bool TMain::readGrantIfRefused(OperationPlan& reach, serverfiles::ServerFiles& f
     if (!modal::confirm(reach.refusal() + QLatin1Char('\n') + remedy.question, remedy.shown()))
         return false;
     for (const ops::JournalEntry& entry : remedy.leaves) {
-        grant = std::make_unique<RestoreReadGrant>(entry, uid_t(reach.serverUid));
+        grant = std::make_shared<RestoreReadGrant>(entry, uid_t(reach.serverUid));
         if (!grant->ok()) {
             modal::messageDialog(grant->problem() + QLatin1Char('\n') + QStringLiteral("Серверу нічого не надіслано."),
                                  DialogType::Error, {DialogButton::OK});
             return false;
         }
+        // What the server refused before is asked anew: the grant changed what it meets.
+        reach.kept.push_back(grant);
     }
     for (PlannedFile& f : reach.files)
-        if (f.reach == Reach::Refused)
+        if (f.reach == Reach::Refused && f.use == FileUse::Read)
             f.reach = Reach::Unknown;
     // Relied on only once the server says it reads the file now.
-    return serverReachesAfterRemedy(reach, files);
+    askServerAbout(reach, files);
+    if (reach.refusedPaths(FileUse::Read).isEmpty())
+        return true;
+    modal::messageDialog(reach.refusal(), DialogType::Error, {DialogButton::OK});
+    return false;
 }
 
 QHash<QString, QString> TMain::listedDatabaseFiles() {
@@ -340,7 +353,7 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     askServerAbout(plan, files);
     // A backup the server cannot read is let read (the grant written in the journal, taken back
     // when the handler ends); folders it cannot create files in are offered its own instead.
-    std::unique_ptr<RestoreReadGrant> grant;
+    std::shared_ptr<RestoreReadGrant> grant;
     if (!plan.refusedPaths(FileUse::Read).isEmpty() &&
         !readGrantIfRefused(plan, files,
                             ops::filelist::readGrant({BakPath, serverIs2000()}, plan.server, plan.serverAccount), grant))
@@ -536,8 +549,19 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
                                      DialogType::Error, {DialogButton::OK});
                 return false;
             }
+            const QString left = removeHalfRestored(Name, replacing);
+            // Refused a file (error 5) and nothing left of it: planned again, the same offer as
+            // the checks'.
+            bool nothingLeft = false;
+            try {
+                nothingLeft = !replacing && serverstate::database(*ADOQuery1, Name) == serverstate::Database::Missing;
+            } catch (const DbError&) {
+            }
+            if (nothingLeft)
+                if (const auto again = deniedByServer(e, plan.writes + QStringList{BakPath}))
+                    return RestoreDatabase(Name, BakPath, ChosenMdfPath, ChosenLdfPath);
             reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "),
-                              plan.writes + QStringList{BakPath}, removeHalfRestored(Name, replacing));
+                              plan.writes + QStringList{BakPath}, left);
             return false;
         }
     }

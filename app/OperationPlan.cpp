@@ -1,6 +1,8 @@
 // The checks an operation's plan makes with the server, and the texts it confirms and refuses with.
 #include "OperationPlan.h"
 
+#include <algorithm>
+
 
 QString OperationPlan::defaultAccount() {
     return QStringLiteral("обліковий запис служби сервера");
@@ -10,6 +12,8 @@ void OperationPlan::askServer(serverfiles::ServerFiles& server) {
     for (PlannedFile& f : files) {
         if (f.reach != Reach::Unknown)
             continue; // asked already
+        f.closedBy.clear();
+        f.deniedByServer = false;
         // A file is read where it lies; a folder must be one to create files in; a backup's target
         // needs its folder, and may be there already (WITH INIT overwrites it).
         const bool folderNeeded = f.use != FileUse::Read;
@@ -68,6 +72,23 @@ QString OperationPlan::refusal() const {
     for (const PlannedFile& f : files) {
         if (f.reach != Reach::Refused)
             continue;
+        if (f.deniedByServer) {
+            lines << QStringLiteral("Сервер %1 бачить %2, але на попередню спробу відповів, що обліковому запису, "
+                                    "від імені якого він працює (%3), заборонено доступ до %4 (помилка "
+                                    "операційної системи 5). Та спроба нічого не змінила.")
+                         .arg(server, f.path, serverAccount, f.closedBy);
+            continue;
+        }
+        if (!f.closedBy.isEmpty()) {
+            const QString may = f.use == FileUse::CreateIn ? QStringLiteral("створювати файли в каталозі %1")
+                                : f.use == FileUse::Write  ? QStringLiteral("записати файл %1")
+                                : kind == Kind::Attach     ? QStringLiteral("прочитати й змінювати файл %1")
+                                                           : QStringLiteral("прочитати файл %1");
+            lines << QStringLiteral("Сервер %1 бачить %2, але права доступу до %3 не дозволяють обліковому "
+                                    "запису, від імені якого працює сервер (%4), %5.")
+                         .arg(server, f.path, f.closedBy, serverAccount, may.arg(f.path));
+            continue;
+        }
         switch (f.use) {
         case FileUse::Read:
             lines << QStringLiteral("Сервер %1 не може прочитати файл %2.").arg(server, f.path);
@@ -86,7 +107,10 @@ QString OperationPlan::refusal() const {
     }
     if (lines.isEmpty())
         return {};
-    lines << QStringLiteral("Серверу нічого не надіслано.");
+    const bool triedBefore =
+        std::any_of(files.begin(), files.end(), [](const PlannedFile& f) { return f.deniedByServer; });
+    lines << (triedBefore ? QStringLiteral("Більше серверу нічого не надіслано.")
+                          : QStringLiteral("Серверу нічого не надіслано."));
     return lines.join(QLatin1Char('\n'));
 }
 

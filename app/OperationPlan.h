@@ -31,6 +31,11 @@ struct PlannedFile {
     // Refused: the deepest folder on the way the server sees, and the part after it it does not.
     QString lastSeenFolder;
     QString unseenPart;
+    // Refused although the server sees the path: the folder or file whose mode or ACL keeps the
+    // server's account out (a server on this computer; see ServerAccountReach.h).
+    QString closedBy;
+    // Refused because the server answered a statement naming closedBy with operating-system error 5.
+    bool deniedByServer = false;
 };
 
 // What a user who can fix a refused path is offered instead of a plain refusal: its text ends the

@@ -39,6 +39,13 @@ QString trimmedRight(QString text) {
     return text;
 }
 
+QString lastPartOf(const QString& path) {
+    QString p = path;
+    while (p.size() > 1 && (p.endsWith(QLatin1Char('/')) || p.endsWith(QLatin1Char('\\'))))
+        p.chop(1);
+    return p.mid(int(p.lastIndexOf(separatorOf(p))) + 1);
+}
+
 QString folderOf(const QString& file) {
     const int cut = int(file.lastIndexOf(separatorOf(file)));
     if (cut < 0)
@@ -121,6 +128,12 @@ Folders defaultFolders(AdoQuery& query) {
     return folders;
 }
 
+QString startIn(const QString& fieldPath, const QString& fallback,
+                const std::function<bool(const QString& folder)>& serverHasFolder) {
+    const QString folder = fieldPath.trimmed().isEmpty() ? QString() : folderOf(fieldPath.trimmed());
+    return !folder.isEmpty() && serverHasFolder(folder) ? folder : fallback;
+}
+
 std::optional<QString> pick(modal::Kind kind, const QString& title, const QStringList& extensions,
                             const QString& start, const Lister& lister) {
     modal::Request request;
@@ -200,13 +213,17 @@ bool ServerFileDialog::wanted(const QString& fileName) const {
     return dot >= 0 && m_extensions.contains(fileName.mid(dot + 1).toLower());
 }
 
-void ServerFileDialog::openFolder(const QString& folder) {
+void ServerFileDialog::openFolder(const QString& folder, const QString& cameFrom) {
     QList<serverfiles::Entry> found;
     try {
         found = m_lister(folder);
     } catch (const DbError& e) {
         m_problem->setText(QStringLiteral("Сервер не показав теку «%1»: %2").arg(folder, e.message()));
         m_problem->show();
+        // The field shows the folder on show again: the button then chooses what the list shows,
+        // and the line above says what was not opened.
+        if (!m_folder.isEmpty())
+            m_path->setText(m_folder);
         return;
     }
     m_problem->hide();
@@ -221,8 +238,14 @@ void ServerFileDialog::openFolder(const QString& folder) {
         auto* item = new QListWidgetItem(e.folder ? folderIcon : fileIcon, e.name, m_entries);
         item->setData(Qt::UserRole, e.folder);
     }
-    if (m_entries->count() > 0)
-        m_entries->setCurrentRow(0);
+    // Nothing is chosen for the user: a file made current here would be what one careless click
+    // on "Вибрати" overwrites. Only the folder just left, going up, is made current, so that Enter
+    // goes back into it.
+    m_entries->setCurrentItem(nullptr);
+    for (int i = 0; i < m_entries->count(); ++i)
+        if (!cameFrom.isEmpty() && m_entries->item(i)->data(Qt::UserRole).toBool() &&
+            m_entries->item(i)->text() == cameFrom)
+            m_entries->setCurrentRow(i);
 }
 
 void ServerFileDialog::activate(QListWidgetItem* item) {
@@ -242,8 +265,14 @@ void ServerFileDialog::pathEntered() {
     // A bare name means the folder on show: a new backup's name typed there, for one. ("D:" is a
     // drive, not a name.)
     if (!typed.contains(QLatin1Char('/')) && !typed.contains(QLatin1Char('\\')) &&
-        !typed.contains(QLatin1Char(':')))
+        !typed.contains(QLatin1Char(':'))) {
+        // A bare name that is no folder on show is a new file's: of the one kind asked for, its
+        // extension may be left out.
+        if (m_kind == modal::Kind::ServerFile && m_extensions.size() == 1 && !wanted(typed) &&
+            m_entries->findItems(typed, Qt::MatchFixedString).isEmpty())
+            typed += QLatin1Char('.') + m_extensions.first();
         typed = serverfiles::joined(m_folder, typed);
+    }
     if (m_kind == modal::Kind::ServerFile && wanted(typed) && !m_extensions.isEmpty())
         choosePath(typed);
     else
@@ -252,10 +281,21 @@ void ServerFileDialog::pathEntered() {
 }
 
 void ServerFileDialog::up() {
-    openFolder(serverfiles::parentOf(m_folder));
+    const QString parent = serverfiles::parentOf(m_folder);
+    if (parent != m_folder)
+        openFolder(parent, serverfiles::lastPartOf(m_folder));
 }
 
 void ServerFileDialog::choose() {
+    // What the user typed in the field is what the button chooses, as Enter there does: a new
+    // backup's name, a folder of the server's.
+    if (m_path->text().trimmed() != m_folder && !m_path->text().trimmed().isEmpty()) {
+        const QString before = m_folder;
+        pathEntered();
+        if (m_kind == modal::Kind::ServerFolder && result() != QDialog::Accepted && m_folder != before)
+            choosePath(m_folder);
+        return;
+    }
     QListWidgetItem* item = m_entries->currentItem();
     if (m_kind == modal::Kind::ServerFolder) {
         // The folder open in the list, or a folder selected in it.
@@ -279,7 +319,11 @@ bool ServerFileDialog::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            activate(m_entries->currentItem());
+            // The view makes its first entry current, unselected, when it takes the focus: a file
+            // is chosen only once the user has moved to it.
+            QListWidgetItem* item = m_entries->currentItem();
+            if (item && (item->isSelected() || item->data(Qt::UserRole).toBool()))
+                activate(item);
             return true;
         }
     }

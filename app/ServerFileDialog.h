@@ -59,6 +59,11 @@ Folders defaultFolders(AdoQuery& query);
 QString joined(const QString& folder, const QString& name);
 QString parentOf(const QString& folder); // the folder itself at a root
 
+// Where the dialog opens: the folder of the path in the page's field when the server has that
+// folder (what the user last chose or typed), else `fallback` (the server's default folder).
+QString startIn(const QString& fieldPath, const QString& fallback,
+                const std::function<bool(const QString& folder)>& serverHasFolder);
+
 std::optional<QString> pick(modal::Kind kind, const QString& title, const QStringList& extensions,
                             const QString& start, const Lister& lister);
 
@@ -79,7 +84,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void openFolder(const QString& folder);
+    // Lists folder; cameFrom names the folder in it that was just left (going up), made current.
+    void openFolder(const QString& folder, const QString& cameFrom = QString());
     void activate(QListWidgetItem* item);
     void pathEntered();
     void up();

@@ -1,6 +1,7 @@
 #include "ServerFileTimes.h"
 
 #include "AdoQuery.h"
+#include "DbError.h"
 #include "SqlQuote.h"
 
 namespace serverfiletimes {
@@ -18,7 +19,17 @@ QString lastWritten(AdoQuery& query, int majorVersion, const QString& path, serv
     query.setText(QStringLiteral("SELECT file_or_directory_name, last_write_time FROM "
                                  "sys.dm_os_enumerate_filesystem(%1, N'*') WHERE level = 0")
                       .arg(sqlquote::literal(folder)));
-    query.openRowset();
+    // 2017 got the function with a cumulative update: its first builds answer 208, and the time is
+    // then not known, as on older versions.
+    try {
+        query.openRowset();
+    } catch (const DbError& e) {
+        query.close();
+        for (const DbError::Record& r : e.records())
+            if (r.native == 208)
+                return {};
+        throw;
+    }
     QString written;
     const Qt::CaseSensitivity cs =
         platform == serverfiles::Platform::Windows ? Qt::CaseInsensitive : Qt::CaseSensitive;

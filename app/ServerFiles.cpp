@@ -166,6 +166,18 @@ DefaultFolders ServerFiles::defaultFolders() {
     return folders;
 }
 
+ServerFiles::Shared ServerFiles::sharesFilesWith(const QString& probe) {
+    const PathState seen = state(probe);
+    if (seen.answered && seen.exists)
+        return Shared::Yes;
+    // The server's own data folder is there for it whatever it runs on; its root is the smallest
+    // thing it must answer about.
+    const QString own = defaultFolders().data;
+    if (!own.isEmpty() && answersAbout(own))
+        return Shared::No;
+    return Shared::Unknown;
+}
+
 PathState ServerFiles::ask(const QString& statement, const QStringList& columns) {
     m_query.close();
     m_query.setText(statement);

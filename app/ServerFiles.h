@@ -57,6 +57,13 @@ public:
     // answer for its root.
     QString lastSeenFolder(const QString& path);
     DefaultFolders defaultFolders();
+    // Whether the server shares this computer's file system, told by a file this computer has just
+    // made (`probe`): Yes when the server sees it; No when it does not although it answers about a
+    // folder of its own (its default data folder, in its own path syntax: "C:\" means nothing to
+    // a Linux server, nor "/" to a Windows one); Unknown when it answers about nothing (a login
+    // that gets only zeros back, an older build).
+    enum class Shared { Yes, No, Unknown };
+    Shared sharesFilesWith(const QString& probe);
 
 private:
     // One row of a function or procedure answering about a path; throws DbError.

@@ -18,13 +18,17 @@
 
 namespace {
 
-QString myName() {
+QString accountName(uid_t uid) {
     std::vector<char> buffer(16384);
     passwd entry{};
     passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
         return QString::fromLocal8Bit(found->pw_name);
-    return QString::number(getuid());
+    return QString::number(uid);
+}
+
+QString myName() {
+    return accountName(getuid());
 }
 
 // Quoted for the shell only when it has to be, so that the usual command reads plainly.
@@ -62,8 +66,16 @@ bool tryPlace(const QString& place, uid_t server, const QString& serverName, con
     struct stat st {};
     bool made = false;
     if (lstat(native.constData(), &st) == 0) {
-        if (!S_ISDIR(st.st_mode) || st.st_uid != getuid()) {
-            *why = QStringLiteral("«%1» вже існує і не є вашою текою.").arg(place);
+        // Somebody else's folder under our name (another local user's, made first on purpose or
+        // not) is never used: what the server wrote there its owner could read or replace.
+        if (!S_ISDIR(st.st_mode)) {
+            *why = QStringLiteral("«%1» вже існує, але це не тека; Zelvaro її не використовує.").arg(place);
+            return false;
+        }
+        if (st.st_uid != getuid()) {
+            *why = QStringLiteral("Теку «%1» вже створив обліковий запис «%2», а не ви; Zelvaro нею не "
+                                  "користується.")
+                       .arg(place, accountName(st.st_uid));
             return false;
         }
     } else if (errno == ENOENT) {
@@ -118,13 +130,11 @@ bool tryPlace(const QString& place, uid_t server, const QString& serverName, con
 
 QStringList sharedFolderPlaces() {
     const QString user = myName();
-    return {QStringLiteral("/var/tmp/zelvaro-") + user, QStringLiteral("/srv/zelvaro-") + user,
-            QDir::homePath() + QStringLiteral("/zelvaro-server")};
+    return {QStringLiteral("/var/tmp/zelvaro-") + user, QStringLiteral("/srv/zelvaro-") + user};
 }
 
 QStringList lastingFolderPlaces() {
-    const QStringList all = sharedFolderPlaces();
-    return {all.value(1), all.value(2)};
+    return {sharedFolderPlaces().value(1)};
 }
 
 QString sharedFolderSudoCommand(const QString& serverName) {

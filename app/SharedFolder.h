@@ -9,12 +9,16 @@
 //   else ... tell shared.problems and offer shared.sudoCommand ...
 //
 // Places, in order (sharedFolderPlaces()): /var/tmp/zelvaro-USER (opens nothing of the user's),
-// /srv/zelvaro-USER when an administrator has made it (see sudoCommand), ~/zelvaro-server (the
-// server's account is let pass through the home folder, x only, never list or read it). A place
-// that exists must be a real folder owned by the user; anything else there is left alone. Each is
-// relied on only after `reaches` (the server asked, on the window's thread) says it sees the
-// folder; when it does not, what was made for it is taken back and the next place is tried.
-// Files in the folder are the callers' to remove; the folder stays for the next operation.
+// then /srv/zelvaro-USER when an administrator has made it (see sudoCommand). The user's home is
+// never one: opening it to the server's account, even to pass through, would let the account read
+// every file in it whose name it knows, and the user did not ask for that. A place that exists
+// must be a real folder owned by the user; anything else there (another local user's folder made
+// first under our name) is left alone and said, with its owner. Each is relied on only after
+// `reaches` (the server asked, on the window's thread) says it sees the folder (a service with a
+// private /tmp and /var/tmp does not); when it does not, what was made for it is taken back and
+// the next place is tried. When none works, `problems` says why for each and `sudoCommand` is
+// the remedy. Files in the folder are the callers' to remove; the folder stays for the next
+// operation.
 #pragma once
 
 #include "UserAclEntry.h"
@@ -39,9 +43,9 @@ using ServerReaches = std::function<bool(const QString& folder)>;
 // The places tried, for the user running Zelvaro.
 QStringList sharedFolderPlaces();
 // The places for files that must last: a database attached from copies keeps them as long as it
-// exists, and /var/tmp is cleaned of old files on many systems (systemd-tmpfiles, 30 days). The
-// administrator's /srv/zelvaro-USER first, else ~/zelvaro-server (the server passes through the
-// home folder, x only).
+// exists, and /var/tmp is cleaned of old files on many systems (systemd-tmpfiles, 30 days for
+// /var/tmp on Debian), which would delete the database's files under it. Only the
+// administrator's /srv/zelvaro-USER: never /tmp or /var/tmp, never the user's home.
 QStringList lastingFolderPlaces();
 
 // server: the server's account on this computer (its uid and name); places: tests pass their own.

@@ -125,6 +125,7 @@ ReadResult readMedia(const std::string& path, std::vector<BackupSetHeader>& sets
         set.version = field(fields, "version");
         set.checksums = field(fields, "checksums") == "1";
         set.copyOnly = field(fields, "copy_only") == "1";
+        set.singleUser = field(fields, "single_user") == "1";
         set.position = int(sets.size()) + 1;
         set.name = field(fields, "name");
         set.description = field(fields, "description");
@@ -136,6 +137,7 @@ ReadResult readMedia(const std::string& path, std::vector<BackupSetHeader>& sets
         set.user = field(fields, "user");
         set.server = field(fields, "server");
         set.machine = field(fields, "machine");
+        set.collation = field(fields, "collation");
         const int count = std::atoi(field(fields, "files").c_str());
         long long offset = in.offset();
         for (int i = 1; i <= count; ++i) {
@@ -199,10 +201,14 @@ bool SetWriter::writeHeader(const BackupSetHeader& h) {
          line("files", std::to_string(h.files.size()));
     if (!h.version.empty())
         s += line("version", h.version);
+    if (!h.collation.empty())
+        s += line("collation", h.collation);
     if (h.checksums)
         s += line("checksums", "1");
     if (h.copyOnly)
         s += line("copy_only", "1");
+    if (h.singleUser)
+        s += line("single_user", "1");
     for (size_t i = 0; i < h.files.size(); ++i) {
         const std::string k = "file" + std::to_string(i + 1) + ".";
         const BackupFileEntry& f = h.files[i];

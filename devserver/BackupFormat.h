@@ -39,6 +39,10 @@ struct BackupSetHeader {
     std::string version;
     bool checksums = false; // BACKUP … WITH CHECKSUM: checksum covers every byte of the files
     bool copyOnly = false;  // BACKUP … WITH COPY_ONLY
+    bool singleUser = false; // the database was SINGLE_USER when it was backed up
+    // The collation of the server that wrote the set (HEADERONLY's Collation); empty in sets written
+    // before it was recorded, which were all made under the default one.
+    std::string collation;
     std::string checksum;   // from the end mark, once the set is complete
     bool damaged = false;   // the key=value block does not match its own check
 

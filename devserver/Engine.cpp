@@ -4,6 +4,7 @@
 
 #include "EngineHelpers.h"
 #include "PathSpace.h"
+#include "RefusalLog.h"
 #include "Utf.h"
 
 #include <algorithm>
@@ -15,6 +16,7 @@ using engine::fmt;
 
 void Engine::error(int number, int state, int cls, const std::string& text, const std::string& proc) {
     m_out.message(true, number, state, cls, text, m_instance.serverName, proc, 1);
+    refusals::note(number, text, m_batch ? *m_batch : std::string());
 }
 
 void Engine::info(int number, const std::string& text, int cls) {
@@ -98,6 +100,7 @@ bool isChange(const tsql::Statement& st) {
 } // namespace
 
 bool Engine::runBatch(const std::string& text, const tsql::VariableValues* values) {
+    m_batch = &text;
     if (!m_instance.statementLog.empty()) {
         std::ofstream log(m_instance.statementLog, std::ios::app | std::ios::binary);
         log << principals::maskPasswords(text) << "\n--- end of batch ---\n";

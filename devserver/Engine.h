@@ -42,6 +42,9 @@ struct Instance {
     int dropAfterChange = 0;        // fault: cut the connection once change number N (counted from
                                     // the start, 1 the first) is done, before its reply is sent
     std::atomic<int> changesRun{0};
+    // Another client takes a database's one slot as soon as SET SINGLE_USER leaves it free and
+    // holds it this many milliseconds (0: until the server stops); -1: no such client.
+    int anotherTakesSingleUserMillis = -1;
 };
 
 class Engine {
@@ -213,6 +216,8 @@ private:
     std::string missingDatabaseText(const std::string& name) const;
     std::string restoringText(const std::string& name) const;
     std::string syntaxText(const tsql::SyntaxError& e) const;
+    // 5149 for a file a full disk could not give its size (2000's text names no file).
+    std::string modifyFileText(const std::string& path) const;
     bool is2000() const { return m_instance.personality.is2000(); }
     // SQL Server on Linux meets ENOENT as error 2 whether the file or a folder on its way is missing;
     // on Windows a missing folder is 3.
@@ -225,4 +230,5 @@ private:
     bool m_connectionCut = false;
     bool m_attention = false; // the reply has been ended by an attention acknowledgement
     std::string m_badColumn;  // the column a query named that its table does not have
+    const std::string* m_batch = nullptr; // the batch being run, for the refusal log
 };

@@ -103,10 +103,7 @@ bool Engine::rebuildLog(const tsql::Statement& st, const FileHeader& primary, co
         // made), anything else as it maps.
         const int failure = storage::lastError();
         if (failure == 112)
-            error(5149, 3, 16,
-                  fmt("MODIFY FILE encountered operating system error %1 while attempting to expand the "
-                      "physical file '%2'.",
-                      storage::osErrorText(112), rebuilt));
+            error(5149, 3, 16, modifyFileText(rebuilt));
         else
             error(5123, 1, 16,
                   fmt("CREATE FILE encountered operating system error %1 while attempting to open or create "

@@ -336,6 +336,7 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
             return fail(911, 11, missingDatabaseText(st.name));
         if (db->restoring)
             return fail(927, 2, restoringText(db->name));
+        set.singleUser = db->userAccess == UserAccess::Single;
         const int code = osError(storage::checkWrite(device));
         if (code != 0)
             return fail(3201, 1,
@@ -367,6 +368,7 @@ bool Engine::backup(const tsql::Statement& st, bool last) {
     set.machine = m_instance.serverName.substr(0, m_instance.serverName.find('\\'));
     set.started = engine::nowText();
     set.version = versionOf(m_instance.personality);
+    set.collation = Catalog::collation();
     set.checksums = st.checksum;
     set.copyOnly = st.copyOnly;
 
@@ -622,21 +624,26 @@ bool Engine::restoreHeaderOnly(const tsql::Statement& st, bool last) {
             std::string("0"),
             std::string("1033"),
             std::string("196609"),
-            std::to_string(p.compatibilityLevel()),
+            // The database's level where it was backed up: its server's (80 on 2000, then major × 10;
+            // a database upgraded from an older version keeps its older level, which is not modelled).
+            std::to_string(written.major == 8 ? 80 : written.major * 10),
             std::string("4608"),
             std::to_string(written.major),
             std::to_string(written.minor),
             std::to_string(written.build),
             s.machine,
-            std::string(s.checksums ? "528" : "512"), // 16: the set has backup checksums
+            // 16: the set has backup checksums; 8: the database was single-user.
+            std::to_string(512 | (s.checksums ? 16 : 0) | (s.singleUser ? 8 : 0)),
             guidFor(s.familyGuid + "binding"),
             guidFor(s.familyGuid + "fork"),
-            std::string("SQL_Latin1_General_CP1_CI_AS"),
+            // The database's collation as the set records it: a backup from a case-sensitive server
+            // says so on every server that reads it.
+            s.collation.empty() ? std::string("SQL_Latin1_General_CP1_CI_AS") : s.collation,
             s.familyGuid,
             std::string("0"),
             std::string("0"),
             std::string("0"),
-            std::string("0"),
+            std::string(s.singleUser ? "1" : "0"), // IsSingleUser
             std::string(s.checksums ? "1" : "0"), // HasBackupChecksums
             std::string("0"),
             std::string("0"),
@@ -784,6 +791,15 @@ bool Engine::restoreDatabase(const tsql::Statement& st, bool last) {
     if (existing && !st.replace && !sameFamily) {
         error(3154, 4, 16,
               fmt("The backup set holds a backup of a database other than the existing '%1' database.",
+                  existing->name));
+        return abort(false);
+    }
+    // This session's own current database cannot be replaced under it (3102 16/1 then 3013, as
+    // captures of real servers show); the client is told to work from master.
+    if (existing && Catalog::sameName(existing->name, m_database)) {
+        error(3102, 1, 16,
+              fmt("RESTORE cannot process database '%1' because it is in use by this session. It is "
+                  "recommended that the master database be used when performing this operation.",
                   existing->name));
         return abort(false);
     }

@@ -7,6 +7,7 @@
 #include "Utf.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <unistd.h>
@@ -62,10 +63,7 @@ bool Engine::createFailed(bool last, int code, const std::string& path) {
     }
     if (code == 112) {
         // The file is given its whole size as it is created; a disk without room fails there.
-        error(5149, 3, 16,
-              fmt("MODIFY FILE encountered operating system error %1 while attempting to expand the physical "
-                  "file '%2'.",
-                  storage::osErrorText(112), path));
+        error(5149, 3, 16, modifyFileText(path));
         return failed(4);
     }
     error(5123, 1, 16,
@@ -176,6 +174,14 @@ bool Engine::createDatabase(const tsql::Statement& st, bool last) {
     }
     catalog.add(st.name, files, family, created);
     catalog.save();
+    // 2000 says what it allocated for each file (1805, severity 10 in its message table); later
+    // versions are silent.
+    if (is2000())
+        for (size_t i = 0; i < files.size(); ++i) {
+            char mb[32];
+            std::snprintf(mb, sizeof mb, "%.2f", double(sizes[i]) / (1024 * 1024));
+            info(1805, fmt("The CREATE DATABASE process is allocating %1 MB on disk '%2'.", mb, files[i].logical));
+        }
     databaseArrived(st.name);
     done(last, false);
     return true;

@@ -6,6 +6,7 @@
 
 #include "EngineHelpers.h"
 #include "PathSpace.h"
+#include "WhereFilter.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -167,12 +168,16 @@ bool Engine::serverProperty(const std::string& lowered, tds::Column& column, tds
             value = m_instance.instanceName;
     } else if (name == "collation") {
         value = Catalog::collation();
-    } else if (name == "instancedefaultdatapath" && p.year >= 2012) {
+    } else if (name == "instancedefaultdatapath" && p.year >= 2016) {
+        // "SQL Server 2012 through current version in updates beginning in late 2015" (SERVERPROPERTY's
+        // page): the 2012 and 2014 personalities are RTM builds, without them; 2016 RTM came later.
         value = asFolder(m_instance.dataFolder);
-    } else if (name == "instancedefaultlogpath" && p.year >= 2012) {
+    } else if (name == "instancedefaultlogpath" && p.year >= 2016) {
         value = asFolder(m_instance.defaultLogDir.empty() ? m_instance.dataFolder : m_instance.defaultLogDir);
     } else if (name == "instancedefaultbackuppath" && p.year >= 2019) {
         value = asFolder(m_instance.backupFolder.empty() ? m_instance.dataFolder : m_instance.backupFolder);
+    } else if (name == "pathseparator" && p.year >= 2017) {
+        value = std::string(1, pathspace::separator()); // "\\ on Windows and / on Linux", from 2017 on
     } else if (name == "isclustered" || name == "issingleuser") {
         value = std::string("0");
     }
@@ -260,8 +265,15 @@ bool Engine::serverView(const tsql::Statement& st, bool last) {
                  {"os_language_version", ColumnType::Int, 4}};
         if (m_instance.personality.year >= 2022)
             known.push_back({"host_architecture", ColumnType::NVarChar, 256});
-        Row row = onLinux ? Row{std::string("Linux"), std::string("Ubuntu"), std::string("22.04"), std::string(""),
-                              std::nullopt, std::string("0")}
+        // The release @@VERSION names ("on Linux (Ubuntu 18.04.3 LTS)" gives 18.04); the language
+        // is the server's, 1033 for us_english, on Linux as on Windows.
+        const std::string& banner = m_instance.personality.versionBanner;
+        const size_t ubuntu = banner.find("Ubuntu ");
+        std::string release = ubuntu == std::string::npos ? "22.04" : banner.substr(ubuntu + 7);
+        const size_t minorEnd = release.find_first_not_of("0123456789", release.find('.') + 1);
+        release = release.substr(0, minorEnd);
+        Row row = onLinux ? Row{std::string("Linux"), std::string("Ubuntu"), release, std::string(""),
+                              std::nullopt, std::string("1033")}
                         : Row{std::string("Windows"), std::string("Windows Server 2019 Datacenter"),
                               std::string("10.0"), std::string(""), std::string("8"), std::string("1033")};
         if (known.size() > row.size())
@@ -274,7 +286,8 @@ bool Engine::serverView(const tsql::Statement& st, bool last) {
         const Seen seen = look(st.fromArgs.empty() ? std::string() : st.fromArgs[0]);
         all.push_back({std::string(seen.exists ? "1" : "0"), std::string(seen.directory ? "1" : "0"),
                        std::string(seen.parentExists ? "1" : "0")});
-    } else if (view == "dm_os_enumerate_filesystem" && st.fromCall) {
+    } else if (view == "dm_os_enumerate_filesystem" && st.fromCall && m_instance.personality.year >= 2019) {
+        // A cumulative update of 2017 brought it; the 2017 personality plays RTM.
         known = {{"full_filesystem_path", ColumnType::NVarChar, 512},
                  {"parent_directory", ColumnType::NVarChar, 512},
                  {"file_or_directory_name", ColumnType::NVarChar, 512},
@@ -342,43 +355,26 @@ bool Engine::answerRows(const tsql::Statement& st, const std::vector<tds::Column
         }
         picked.push_back(k);
     }
-    size_t whereIndex = known.size();
-    if (!st.whereColumn.empty()) {
-        while (whereIndex > 0 && known[whereIndex - 1].name != lower(st.whereColumn))
-            --whereIndex;
-        if (whereIndex == 0) {
-            error(207, 1, 16, fmt("Invalid column name '%1'.", st.whereColumn));
-            done(last, true);
-            return true;
-        }
-        --whereIndex;
+    std::vector<where::Test> tests;
+    std::string badColumn;
+    const auto dbId = [this](const std::string& name) {
+        std::lock_guard<std::mutex> lock(m_instance.catalog->mutex());
+        const Database* db = m_instance.catalog->find(name);
+        return db ? db->dbid : 0;
+    };
+    if (!where::prepare(known, st.where, dbId, tests, badColumn)) {
+        error(207, 1, 16, fmt("Invalid column name '%1'.", badColumn));
+        done(last, true);
+        return true;
     }
     std::vector<tds::Column> columns;
     for (size_t k : picked)
         columns.push_back(known[k]);
     nameColumns(st, columns);
-    // DB_ID(N'name'): the database's id, or NULL for a name the server does not have, which nothing
-    // equals.
-    std::string whereValue = st.whereValue;
-    if (st.whereFunction == "db_id") {
-        std::lock_guard<std::mutex> lock(m_instance.catalog->mutex());
-        const Database* db = m_instance.catalog->find(st.whereValue);
-        whereValue = db ? std::to_string(db->dbid) : "";
-    }
     std::vector<Row> rows;
     for (const Row& row : all) {
-        if (whereIndex < known.size()) {
-            const std::string v = row[whereIndex].value_or("");
-            if (st.whereFunction == "db_id" && whereValue.empty())
-                continue;
-            const bool text = known[whereIndex].type == ColumnType::NVarChar ||
-                              known[whereIndex].type == ColumnType::NChar;
-            if (st.whereOp == "=" && (text ? !Catalog::sameName(v, whereValue)
-                                           : std::atoll(v.c_str()) != std::atoll(whereValue.c_str())))
-                continue;
-            if (st.whereOp == "like" && !engine::like(v, st.whereValue))
-                continue;
-        }
+        if (!where::keeps(known, tests, row))
+            continue;
         Row out;
         for (size_t k : picked)
             out.push_back(row[k]);

@@ -5,6 +5,7 @@
 
 #include "EngineHelpers.h"
 
+#include <chrono>
 #include <thread>
 
 using engine::fmt;
@@ -77,7 +78,9 @@ bool Engine::sessionView(const tsql::Statement& st, bool last) {
         for (const SystemSession& s : kSystemSessions) {
             const std::string spid = std::to_string(s.spid);
             if (sessions) {
-                Row row{spid, started, std::nullopt, std::string(), std::string("sa"), std::string(s.status),
+                // sys.dm_exec_sessions gives the server's own sessions no program and one of the
+                // statuses its page documents (running, sleeping, dormant, preconnect).
+                Row row{spid, started, std::nullopt, std::nullopt, std::string("sa"), std::string("sleeping"),
                         std::string("0"), std::string("sa")};
                 if (databaseColumn)
                     row.push_back(std::string("1"));
@@ -107,6 +110,29 @@ bool Engine::sessionView(const tsql::Statement& st, bool last) {
     return answerRows(st, known, all, last);
 }
 
+namespace {
+// --another-client-takes-single-user: a client that was waiting for the database gets in the moment
+// its one slot is free, as happens when an application keeps reconnecting. It is listed as a session
+// like any other and leaves after its time. The caller holds the catalog's lock.
+void anotherClientTakes(Catalog& catalog, const std::string& database, int millis) {
+    static std::atomic<int> nextId{2000};
+    const int id = nextId++;
+    SessionInfo info;
+    info.database = database;
+    info.login = "sa";
+    info.host = "ANOTHER-PC";
+    info.program = "another client";
+    info.loginTime = "2024-01-15 10:00:00.000";
+    catalog.open(id, info);
+    if (millis > 0)
+        std::thread([&catalog, id, millis] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(millis));
+            std::lock_guard<std::mutex> lock(catalog.mutex());
+            catalog.leave(id);
+        }).detach();
+}
+} // namespace
+
 bool Engine::mayEnter(const Database& db) {
     if (db.userAccess != UserAccess::Single || !m_instance.catalog->inUseByOthers(db.name, m_session))
         return true;
@@ -117,8 +143,9 @@ bool Engine::mayEnter(const Database& db) {
 bool Engine::alterDatabase(const tsql::Statement& st, bool last) {
     Catalog& catalog = *m_instance.catalog;
     std::unique_lock<std::mutex> lock(catalog.mutex());
-    auto failed = [&] {
-        if (!is2000())
+    // 2000's table has 5069 too; it is known to follow 5064 and 5070 there, not 5011.
+    auto failed = [&](bool also2000 = false) {
+        if (!is2000() || also2000)
             error(5069, 1, 16, "ALTER DATABASE statement failed.");
         done(last, true);
         return true;
@@ -147,8 +174,22 @@ bool Engine::alterDatabase(const tsql::Statement& st, bool last) {
         error(5058, 4, 16, fmt("Option '%1' cannot be set in database '%2'.", option, name));
         return failed();
     }
+    // Someone else has the one slot of a single-user database: none of its options can change
+    // (5064 16/1 and 5069, whatever the termination clause), until that client leaves.
+    if (db->userAccess == UserAccess::Single && catalog.inUseByOthers(name, m_session)) {
+        error(5064, 1, 16,
+              fmt("Changes to the state or options of database '%1' cannot be made at this time. The "
+                  "database is in single-user mode, and a user is currently connected to it.",
+                  name));
+        return failed(true);
+    }
     int ended = 0;
     if (st.userAccess == "single_user" && catalog.inUseByOthers(name, m_session)) {
+        if (st.termination == "no_wait" && is2000()) {
+            error(5070, 1, 16,
+                  fmt("Database state cannot be changed while other users are using the database '%1'", name));
+            return failed(true);
+        }
         if (st.termination == "no_wait") {
             error(5061, 1, 16,
                   fmt("ALTER DATABASE failed because a lock could not be placed on database '%1'. Try again "
@@ -189,9 +230,15 @@ bool Engine::alterDatabase(const tsql::Statement& st, bool last) {
         header.userAccess = int(target->userAccess);
         storage::rewriteHeader(target->files[0].physical, header);
     }
+    if (target->userAccess == UserAccess::Single && m_instance.anotherTakesSingleUserMillis >= 0 &&
+        !Catalog::sameName(m_database, name))
+        anotherClientTakes(catalog, name, m_instance.anotherTakesSingleUserMillis);
     lock.unlock();
-    if (ended > 0)
+    // Real servers print the estimate as the rollback starts and as it ends.
+    if (ended > 0) {
+        info(5060, "Nonqualified transactions are being rolled back. Estimated rollback completion: 0%.");
         info(5060, "Nonqualified transactions are being rolled back. Estimated rollback completion: 100%.");
+    }
     done(last, false);
     return true;
 }

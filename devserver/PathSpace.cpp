@@ -106,7 +106,10 @@ std::string host(const std::string& serverPath) {
             return {};
         return under(drive->second, components(serverPath.substr(3), true));
     }
-    // A POSIX server has no drive letters: "C:\…" names nothing there.
+    // SQL Server on Linux reads a "C:\" prefix as its root ("C:\SQLData\x.mdf" is /SQLData/x.mdf),
+    // so that scripts written for Windows work where the folder exists; other letters name nothing.
+    if (driveLetterPath(serverPath) && std::toupper(static_cast<unsigned char>(serverPath[0])) == 'C')
+        return under(g_root.empty() ? "/" : g_root, components(serverPath.substr(3), true));
     if (driveLetterPath(serverPath) || serverPath.empty() || serverPath[0] != '/')
         return g_root.empty() && !driveLetterPath(serverPath) ? serverPath : std::string();
     if (g_root.empty())
@@ -149,12 +152,13 @@ std::string join(const std::string& folder, const std::string& name) {
 }
 
 std::string parent(const std::string& serverPath) {
-    const size_t cut = windows() ? serverPath.find_last_of("\\/") : serverPath.rfind('/');
+    const bool drive = windows() || driveLetterPath(serverPath); // C:\… on Linux too
+    const size_t cut = drive ? serverPath.find_last_of("\\/") : serverPath.rfind('/');
     if (cut == std::string::npos)
         return {};
     if (cut == 0)
         return "/";
-    if (windows() && cut == 2)
+    if (drive && cut == 2)
         return serverPath.substr(0, 3); // "C:\"
     return serverPath.substr(0, cut);
 }

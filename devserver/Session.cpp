@@ -172,6 +172,8 @@ void runSession(int fd, Instance& instance, const LoginPolicy& policy, int sessi
                         instance.serverName, "", 1);
             if (tdsVersion != kTds70Ack)
                 out.collationChange(); // collations came with TDS 7.1
+            else
+                out.tds70Environment();
             out.envChange(2, "us_english", "");
             out.message(false, 5703, 1, 0, "Changed language setting to us_english.", instance.serverName, "",
                         1);

@@ -281,6 +281,9 @@ private:
         for (;;) {
             if (peek().kind != Token::Word && peek().kind != Token::Ident)
                 fail();
+            // [].dbo.sysindexes: an empty name is refused before anything is looked up.
+            if (peek().kind == Token::Ident && peek().text.empty())
+                throw SyntaxError{1038, 4, 15, "", peek().line, "", false};
             parts.push_back(t[pos++].text);
             if (!isSymbol("."))
                 break;
@@ -557,29 +560,18 @@ private:
             }
         }
         if (isWord("where")) {
-            ++pos;
-            if (peek().kind != Token::Word && peek().kind != Token::Ident)
-                fail();
-            st.whereColumn = t[pos++].text;
-            if (isSymbol("=")) {
-                st.whereOp = "=";
-            } else if (isWord("like")) {
-                st.whereOp = "like";
-            } else {
-                fail();
-            }
-            ++pos;
-            if (peek().kind == Token::Number) {
-                st.whereNumber = true;
-                st.whereValue = t[pos++].text;
-            } else if (peek().kind == Token::Word && peek(1).kind == Token::Symbol && peek(1).text == "(") {
-                st.whereFunction = lower(t[pos].text);
-                pos += 2;
-                st.whereValue = stringValue();
-                expectSymbol(")");
-            } else {
-                st.whereValue = stringValue();
-            }
+            // WHERE a = 1 AND b = N'x': conditions joined by AND (the default folders' fallback asks
+            // for master's first file by dbid and fileid).
+            do {
+                ++pos;
+                st.where.push_back(condition());
+            } while (isWord("and"));
+            const Statement::Condition& first = st.where.front();
+            st.whereColumn = first.column;
+            st.whereOp = first.op;
+            st.whereValue = first.value;
+            st.whereFunction = first.function;
+            st.whereNumber = first.number;
         }
         if (isWord("order")) {
             ++pos;
@@ -595,6 +587,34 @@ private:
                 ++pos;
             }
         }
+    }
+
+    // column = 1, column = N'x', column = DB_ID(N'x'), column LIKE N'x%'
+    Statement::Condition condition() {
+        Statement::Condition c;
+        if (peek().kind != Token::Word && peek().kind != Token::Ident)
+            fail();
+        c.column = t[pos++].text;
+        if (isSymbol("=")) {
+            c.op = "=";
+        } else if (isWord("like")) {
+            c.op = "like";
+        } else {
+            fail();
+        }
+        ++pos;
+        if (peek().kind == Token::Number) {
+            c.number = true;
+            c.value = t[pos++].text;
+        } else if (peek().kind == Token::Word && peek(1).kind == Token::Symbol && peek(1).text == "(") {
+            c.function = lower(t[pos].text);
+            pos += 2;
+            c.value = stringValue();
+            expectSymbol(")");
+        } else {
+            c.value = stringValue();
+        }
+        return c;
     }
 
     // ( NAME = x, FILENAME = 'path', SIZE = 10MB, MAXSIZE = UNLIMITED, FILEGROWTH = 10% )

@@ -68,6 +68,12 @@ struct Statement {
     std::string whereValue;
     std::string whereFunction;        // "db_id" when the value is DB_ID(N'…'); the argument is whereValue
     bool whereNumber = false;         // the value was a number literal
+    // Every condition of WHERE, joined by AND; the first is also the where… fields above.
+    struct Condition {
+        std::string column, op, value, function;
+        bool number = false;
+    };
+    std::vector<Condition> where;
     std::vector<std::string> orderBy; // ORDER BY columns, ascending
 
     // CREATE DATABASE

@@ -148,6 +148,27 @@ void Writer::collationChange() {
     u8(0);
 }
 
+void Writer::tds70Environment() {
+    // MS-TDS (ENVCHANGE): "types 3, 5, and 6 are only sent back to clients running TDS 7.0 or earlier",
+    // types 5 and 6 with an empty old value. Clients that cannot read a collation take the code page
+    // from them (pytds maps the locale to a code page; jTDS asks the server when it gets neither).
+    const uint32_t word = uint32_t(kCollation[0]) | uint32_t(kCollation[1]) << 8 | uint32_t(kCollation[2]) << 16 |
+                          uint32_t(kCollation[3]) << 24;
+    const uint32_t lcid = word & 0xFFFFF;
+    const uint32_t flags = (word >> 20) & 0xFF;
+    // The character set's name as syscharsets has it: Cyrillic locales use code page 1251, the
+    // Latin ones (and every SQL collation the stand-in plays) 1252, which SQL Server calls iso_1.
+    const bool cyrillic = lcid == 0x419 || lcid == 0x422 || lcid == 0x423 || lcid == 0x402 || lcid == 0x42F;
+    envChange(3, cyrillic ? "cp1251" : "iso_1", "");
+    envChange(5, std::to_string(lcid), "");
+    // The Windows comparison style (SERVERPROPERTY('ComparisonStyle'), 196609 for a CI_AS collation):
+    // ignore case 1, ignore accents 2, ignore kana 0x10000, ignore width 0x20000; 0 when binary.
+    const uint32_t style = (flags & 0x30) ? 0
+                                          : ((flags & 1) ? 1u : 0u) | ((flags & 2) ? 2u : 0u) |
+                                                ((flags & 4) ? 0x10000u : 0u) | ((flags & 8) ? 0x20000u : 0u);
+    envChange(6, std::to_string(style), "");
+}
+
 void Writer::typeCollation() {
     // TDS 7.0 knows no collations: its character types end at their length.
     if (!m_tds70)

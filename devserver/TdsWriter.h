@@ -64,6 +64,9 @@ public:
     void done(uint16_t status, uint16_t curCmd = 0, uint64_t rows = 0, uint8_t token = 0xFD);
     void envChange(uint8_t type, const std::string& newValue, const std::string& oldValue);
     void collationChange();
+    // What a TDS 7.0 client is told at login instead of the collation, which its protocol lacks: the
+    // character set (3), the Unicode locale (5) and comparison flags (6), from the server's collation.
+    void tds70Environment();
     void loginAck(uint32_t tdsVersion, uint8_t major, uint8_t minor, uint16_t build);
     void returnStatus(int32_t status);
     // An output parameter's value: its TYPE_INFO and value bytes as the request carried them.

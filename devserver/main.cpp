@@ -5,11 +5,13 @@
 #include "Edition.h"
 #include "Engine.h"
 #include "PathSpace.h"
+#include "RunAs.h"
+#include "RefusalLog.h"
 #include "Personality.h"
 #include "Prelogin.h"
-#include "RunAs.h"
 #include "SampleFiles.h"
 #include "Session.h"
+#include "SystemFiles.h"
 #include "Storage.h"
 
 #include <arpa/inet.h>
@@ -53,7 +55,7 @@ void onSignal(int) {
         "                         [--browser-lists-unknown] [--ignore-attention] [--silent]\n"
         "                         [--default-log-dir DIR] [--rebuilt-log-notice-as-error]\n"
         "                         [--slow-changes MS] [--run-as USER] [--root DIR] [--drive LETTER=DIR]...\n"
-        "                         [--drop-after-change N]\n"
+        "                         [--drop-after-change N] [--another-client-takes-single-user MS]\n"
         "                         [--edition express|standard|enterprise|developer] [--size-cap-mb N]\n"
         "  versions: 2000 2005 2008 2012 2014 2016 2017 2019 2022 2025; addresses: loopback only\n",
         problem.c_str());
@@ -186,6 +188,7 @@ int main(int argc, char** argv) {
     bool editionGiven = false;
     int sizeCapMB = 0;
     int dropAfterChange = 0;
+    int anotherTakesSingleUser = -1;
 
     auto number = [&](int& i, const char* what) {
         if (i + 1 >= argc)
@@ -283,6 +286,8 @@ int main(int argc, char** argv) {
             defaultLogDir = text(i, "--default-log-dir");
         } else if (a == "--rebuilt-log-notice-as-error") {
             rebuiltLogNoticeAsError = true;
+        } else if (a == "--another-client-takes-single-user") {
+            anotherTakesSingleUser = number(i, "--another-client-takes-single-user");
         } else if (a == "--drop-after-change") {
             dropAfterChange = number(i, "--drop-after-change");
         } else if (a == "--damage-backups") {
@@ -347,6 +352,7 @@ int main(int argc, char** argv) {
         if (editionGiven)
             instance->personality.versionBanner = bannerFor(edition, instance->personality);
         instance->serverName = upper(hostName()) + (name.empty() ? "" : "\\" + upper(name));
+        giveSystemFiles(*instance->catalog, instance->personality, instance->dataFolder);
         instance->statementLog = statementLog;
         instance->loginName = login.user;
         instance->slowMillis = slowMillis;
@@ -359,6 +365,7 @@ int main(int argc, char** argv) {
         instance->rebuiltLogNoticeAsError = rebuiltLogNoticeAsError;
         instance->damageBackups = damageBackups;
         instance->dropAfterChange = dropAfterChange;
+        instance->anotherTakesSingleUserMillis = anotherTakesSingleUser;
         instances.push_back(std::move(instance));
     };
     addInstance("", version);
@@ -407,6 +414,7 @@ int main(int argc, char** argv) {
             browsers.push_back(fd);
         }
     }
+    refusals::openFromEnvironment();
     // Ports are bound: from here on the server is its service account, with that account's rights
     // on every file it opens, creates, lists or checks.
     if (!runAs.empty()) {

@@ -32,7 +32,8 @@ configure_zelvaro() {
 # build_zelvaro [BUILD_DIR [CMAKE_ARGS...]]: every target, the tests' included.
 build_zelvaro() {
     local dir=${1:-$zelvaro_root/build}
-    configure_zelvaro "$@"
+    # Every target is built here, so CPack's "preinstall" (package_build) need not walk them all again.
+    configure_zelvaro "$@" -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
     cmake --build "$dir" -j "$(nproc)"
 }
 

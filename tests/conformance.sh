@@ -9,6 +9,11 @@
 run_isql_prepared() { # run_isql_prepared PORT TDSVER STATEMENT...: one statement per line
     printf '%s\n' "${@:3}" | isql -k "Driver=FreeTDS;Server=127.0.0.1;Port=$1;TDS_Version=$2;UID=sa;PWD=pvtmo;ClientCharset=UTF-8" -v 2>&1
 }
+login_reply() { # login_reply PORT TDSVER -> what the server sent tsql at login, as one hex string
+    rm -f "$work/dump"
+    printf 'quit\n' | TDSDUMP="$work/dump" TDSVER=$2 timeout 60 tsql -H 127.0.0.1 -p "$1" -U sa -P pvtmo >/dev/null 2>&1
+    awk '/Received packet/ { on = 1; next } on && /^[0-9a-f][0-9a-f][0-9a-f][0-9a-f] / { print substr($0, 6, 47); next } { on = 0 }' "$work/dump" | tr -d ' \n-'
+}
 column_value() { # column_value NAME TSQL_OUTPUT -> the named column of the first row
     awk -F'\t' -v name="$1" 'found { print $col; exit } { for (i = 1; i <= NF; i++) if ($i == name) { col = i; found = 1 } }' <<<"$2"
 }
@@ -21,6 +26,11 @@ for version in 2000 2019; do
         check "$version tds $tds list" "$(run_tsql "$p" "$tds" 'SELECT name FROM master.dbo.sysdatabases')" \
             master tempdb model msdb "(4 rows affected)"
     done
+    # A TDS 7.0 client has no collations: it is told the character set (3), the locale (5) and the
+    # comparison flags (6) instead, as MS-TDS says ("only sent back to clients running TDS 7.0").
+    utf16() { printf '%s' "$1" | iconv -t UTF-16LE | od -An -tx1 | tr -d ' \n'; }
+    check "$version tds 7.0 login environment" "$(login_reply "$p" 7.0)" "0305$(utf16 iso_1)" "0504$(utf16 1033)00" "0606$(utf16 196609)00"
+    absent "$version tds 7.4 login environment" "$(login_reply "$p" 7.4)" "0305$(utf16 iso_1)"
     check "$version isql list" "$(run_isql "$p" 7.4 'SELECT name FROM master.dbo.sysdatabases')" "msdb" "SQLRowCount returns 4"
 
     if [ "$version" = 2000 ]; then
@@ -89,6 +99,7 @@ SELECT name FROM master.dbo.sysdatabases WHERE name = N'Б д'")" "(1 row affect
     check "$version backup missing db" "$(run_tsql "$p" 7.4 "BACKUP DATABASE nosuch TO DISK = N'$files/n.bak'")" "Msg 911" "Msg 3013" "BACKUP DATABASE is terminating abnormally."
     check "$version backup bad path" "$(run_tsql "$p" 7.4 "BACKUP DATABASE [Б д] TO DISK = N'/no/such/x.bak'")" "Msg 3201" "Msg 3013"
     check "$version backup empty name" "$(run_tsql "$p" 7.4 "BACKUP DATABASE [] TO DISK = N'$files/e.bak'")" "Msg 1038" "$empty_name"
+    check "$version empty name in a three-part name" "$(run_tsql "$p" 7.4 "SELECT indid, reserved FROM [].dbo.sysindexes")" "Msg 1038" "$empty_name"
 
     out=$(run_tsql "$p" 7.4 "RESTORE FILELISTONLY FROM DISK = N'$files/b.bak'")
     check "$version filelist" "$out" "(2 rows affected)" "PRIMARY"
@@ -304,6 +315,11 @@ check "collation names" "$(run_tsql "$port" 7.4 "CREATE DATABASE Cs
 CREATE DATABASE cs
 SELECT name FROM master.dbo.sysdatabases WHERE name = N'cs'
 DROP DATABASE CS")" "(1 row affected)" "Msg 3701"
+# A backup says the collation of the server it was made on, wherever it is read.
+run_tsql "$port" 7.4 "CREATE DATABASE Coll
+BACKUP DATABASE Coll TO DISK = N'$work/coll.bak'" >/dev/null
+check "collation in the backup" "$(column_value Collation "$(run_tsql "$port" 7.4 "RESTORE HEADERONLY FROM DISK = N'$work/coll.bak'")")" \
+    "Latin1_General_CS_AS"
 # Case-sensitive whatever follows the CS: accents, kana, width, UTF-8.
 start collation_ai 2019 --collation Latin1_General_100_CS_AI_KS_WS
 check "collation CS_AI use" "$(run_tsql "$port" 7.4 'USE Master')" "Msg 911" "Database 'Master' does not exist."

@@ -23,9 +23,10 @@ for version in 2000 2012 2016 2019 2022; do
     absent "$version properties" "$out" "Msg "
     check "$version convert" "$(q "$p" "SELECT CONVERT(nvarchar(128), SERVERPROPERTY('ProductVersion')) v, @@VERSION")" "$(q "$p" "SELECT SERVERPROPERTY('ProductVersion')" | grep -E '^[0-9]+\.[0-9]')"
     out=$(q "$p" "SELECT SERVERPROPERTY('InstanceDefaultDataPath'), SERVERPROPERTY('InstanceDefaultLogPath'), SERVERPROPERTY('InstanceDefaultBackupPath')")
+    # The default folders came with the updates of late 2015: the 2012 RTM build has none.
     case $version in
-    2000 | 2008) check "$version no default paths" "$out" "$(printf 'NULL\tNULL\tNULL')" ;;
-    2012 | 2016) check "$version default paths" "$out" "$(printf '%s/\t%s/\tNULL' "$d" "$d")" ;;
+    2000 | 2008 | 2012) check "$version no default paths" "$out" "$(printf 'NULL\tNULL\tNULL')" ;;
+    2016) check "$version default paths" "$out" "$(printf '%s/\t%s/\tNULL' "$d" "$d")" ;;
     *) check "$version default paths" "$out" "$(printf '%s/\t%s/\t%s/' "$d" "$d" "$d")" ;;
     esac
 
@@ -51,8 +52,32 @@ for version in 2000 2012 2016 2019 2022; do
         absent "$version enumerate level 0" "$out" "inner"
         check "$version enumerate subtree" "$(q "$p" "SELECT full_filesystem_path, level FROM sys.dm_os_enumerate_filesystem(N'$work/tree', N'*.mdf')")" "$(printf '%s\t1' "$work/tree/sub/b.mdf")"
         check "$version host_info" "$(q "$p" "${newer[2]}")" "Linux"
+        release=$(q "$p" "SELECT @@VERSION" | grep -o 'Ubuntu [0-9]*\.[0-9]*' | cut -d' ' -f2)
+        check "$version host_info agrees with @@VERSION" "$(q "$p" "SELECT host_release, os_language_version FROM sys.dm_os_host_info")" "$(printf '%s\t1033' "$release")"
         [ "$version" = 2022 ] && check "2022 host_architecture" "$(q "$p" "SELECT host_architecture FROM sys.dm_os_host_info")" "X64"
     fi
+done
+
+# --- The system databases' files: the fallback for the default folders, and master's volume ---
+for version in 2000 2005 2014 2017 2019; do
+    start "sys$version" "$version"
+    p=$port
+    d="$work/sys$version/data"
+    check "$version master's file, two conditions" "$(q "$p" "SELECT filename FROM master.dbo.sysaltfiles WHERE dbid = 1 AND fileid = 1")" "$d/master.mdf" "(1 row affected)"
+    [ "$version" = 2000 ] && continue
+    out=$(q "$p" "SELECT physical_name FROM sys.master_files WHERE database_id = 1 AND file_id = 1
+SELECT file_id, name, physical_name FROM sys.master_files WHERE database_id = 2 ORDER BY file_id")
+    check "$version master_files" "$out" "$d/master.mdf" "$(printf '1\ttempdev\t%s/tempdb.mdf' "$d")" "$(printf '2\ttemplog\t%s/templog.ldf' "$d")"
+    absent "$version master_files" "$out" "Msg "
+    [ "$version" = 2005 ] && continue
+    check "$version master's volume" "$(q "$p" "SELECT volume_mount_point FROM sys.dm_os_volume_stats(1, 1)")" "(1 row affected)"
+    out=$(q "$p" "SELECT SERVERPROPERTY('InstanceDefaultDataPath'), SERVERPROPERTY('PathSeparator')")
+    case $version in
+    2014) check "2014 RTM: no default folder, no separator" "$out" "$(printf 'NULL\tNULL')" ;;
+    *) check "$version separator" "$out" "$(printf '%s/\t/' "$d")" ;;
+    esac
+    # The 2017 RTM build had no sys.dm_os_enumerate_filesystem: a later cumulative update added it.
+    [ "$version" = 2017 ] && check "2017 RTM: no enumerate_filesystem" "$(q "$p" "SELECT file_or_directory_name FROM sys.dm_os_enumerate_filesystem(N'$d', N'*') WHERE level = 0")" "Msg 208"
 done
 
 # --- As its own account, beside a folder closed to it ---
@@ -116,6 +141,13 @@ check "root: attach from a host path" "$(q "$p" "CREATE DATABASE H ON (FILENAME 
 check "root: nor a host file" "$(exists_row "$p" "$work/tree/a.bak")" "$(printf '0\t0\t0')"
 check "root: .. stays inside" "$(exists_row "$p" "/../../var/opt/mssql/backup/R.bak")" "$(printf '1\t0\t1')"
 check "root: listings" "$(q "$p" "EXEC master.dbo.xp_dirtree N'/var/opt/mssql', 1, 1")" "$(printf 'backup\t1\t0')" "$(printf 'data\t1\t0')"
+# SQL Server on Linux reads a C:\ prefix as its root: a folder that exists there takes files, and one
+# that does not fails as any missing folder does, with error 2.
+mkdir -p "$work/rootfs/SQLData"
+check "root: C:\\ is its root" "$(q "$p" "CREATE DATABASE CD ON (NAME = cd, FILENAME = N'C:\\SQLData\\cd.mdf') LOG ON (NAME = cd_log, FILENAME = N'C:\\SQLData\\cd.ldf')
+EXEC master.dbo.xp_fileexist N'C:\\SQLData\\cd.mdf'")" "$(printf '1\t0\t1')"
+holds "root: C:\\ files inside the root" test -f "$work/rootfs/SQLData/cd.mdf"
+check "root: C:\\ folder missing" "$(q "$p" "CREATE DATABASE CE ON (NAME = ce, FILENAME = N'C:\\Program Files\\ce.mdf')")" "Msg 5133" "error 2(The system cannot find the file specified.)"
 
 # --- Playing Windows, and a Linux server meeting its backup ---
 start windows 2019 --drive "C=$work/cdrive" --data-dir "$work/cdrive/SQLData"
@@ -129,6 +161,7 @@ SELECT SERVERPROPERTY('InstanceDefaultDataPath')
 SELECT @@VERSION")
 check "drive: Windows paths" "$out" 'C:\SQLData\W.mdf' 'C:\SQLData\W_log.ldf' "Windows" 'C:\SQLData\' "on Windows"
 absent "drive: Windows paths" "$out" "severity 16" "$work" "on Linux"
+check "drive: its separator" "$(q "$p" "SELECT 'sep', SERVERPROPERTY('PathSeparator')")" "$(printf 'sep\t\\')"
 holds "drive: the files on the host" test -f "$work/cdrive/SQLData/W.mdf" -a -f "$work/cdrive/Backup/W.bak"
 check "drive: another letter" "$(q "$p" "BACKUP DATABASE W TO DISK = N'D:\\W.bak'")" "Operating system error 3(The system cannot find the path specified.)."
 check "drive: a relative name" "$(q "$p" "BACKUP DATABASE W TO DISK = N'rel.bak'
@@ -172,6 +205,9 @@ else
         "Msg 1802 (severity 16, state 4)"
     absent "full disk: create is not access" "$out" "Access is denied" "Msg 5123"
     holds "full disk: nothing left of the create" test -z "$(ls "$work/small")"
+    start full2000 2000
+    check "full disk: 2000 names no file" "$(q "$port" "CREATE DATABASE Wide ON (NAME = w, FILENAME = N'$work/small/w.mdf', SIZE = 1MB) LOG ON (NAME = w_log, FILENAME = N'$work/small/w.ldf', SIZE = 4MB)")" \
+        "MODIFY FILE encountered operating system error 112(There is not enough space on the disk.) while attempting to expand the physical file."
 fi
 
 finish

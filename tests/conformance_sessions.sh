@@ -20,6 +20,8 @@ backup database [Склад] to disk = N'$work/sklad.bak'" >/dev/null
 hold "$port" "Склад" 4 "$work/holder"
 out=$(run_tsql "$port" 7.4 "select session_id, login_name, host_name, program_name from sys.dm_exec_sessions where database_id = db_id(N'Склад')")
 check "2019 dm_exec_sessions names the other client" "$out" "TSQL" "sa" "$(hostname)"
+# The server's own sessions have no program, and a status the view documents.
+check "2019 system sessions" "$(run_tsql "$port" 7.4 "select program_name, status from sys.dm_exec_sessions where session_id = 1")" "$(printf 'NULL\tsleeping')"
 out=$(run_tsql "$port" 7.4 "select spid, loginame, hostname, program_name from master..sysprocesses where dbid = db_id(N'Склад')")
 check "2019 sysprocesses names the other client" "$out" "TSQL"
 out=$(run_tsql "$port" 7.4 "drop database [Склад]")
@@ -34,7 +36,7 @@ out=$(run_tsql "$port" 7.4 "alter database [Склад] set single_user with no_
 check "2019 single user, no wait" "$out" "Msg 5061" "Msg 5069"
 out=$(run_tsql "$port" 7.4 "alter database [Склад] set single_user with rollback immediate
 select spid from master..sysprocesses where dbid = db_id(N'Склад')")
-check "2019 rollback immediate" "$out" "Nonqualified transactions are being rolled back."
+check "2019 rollback immediate" "$out" "Estimated rollback completion: 0%." "Estimated rollback completion: 100%."
 holds "2019 rollback immediate leaves nobody else in it" bash -c '! grep -A1 "spid$" <<<"$1" | grep -qE "^[0-9]+$"' _ "$out"
 sleep 5
 absent "2019 the ended client's next statement fails" "$(cat "$work/holder")" "still_here"
@@ -42,6 +44,12 @@ hold "$port" "Склад" 3 "$work/holder2"
 out=$(run_tsql "$port" 7.4 "use [Склад]")
 check "2019 single user held by another" "$out" "Msg 924" \
     "Database 'Склад' is already open and can only have one user at a time."
+# The one slot is taken: no option of the database changes, whatever the termination clause.
+for clause in "" " with rollback immediate"; do
+    check "2019 multi user$clause while another holds the slot" "$(run_tsql "$port" 7.4 "alter database [Склад] set multi_user$clause")" \
+        "Msg 5064 (severity 16, state 1)" "Changes to the state or options of database 'Склад' cannot be made at this time. The database is in single-user mode, and a user is currently connected to it." \
+        "Msg 5069 (severity 16, state 1)"
+done
 sleep 4
 out=$(run_tsql "$port" 7.4 "select name, user_access_desc from sys.databases where name = N'Склад'")
 check "2019 sys.databases says SINGLE_USER" "$out" "SINGLE_USER"
@@ -50,6 +58,10 @@ restore database [Склад] from disk = N'$work/sklad.bak' with replace")
 check "2019 multi user again, then the restore" "$out" "RESTORE DATABASE successfully processed"
 out=$(run_tsql "$port" 7.4 "select user_access_desc from sys.databases where name = N'Склад'")
 check "2019 sys.databases says MULTI_USER" "$out" "MULTI_USER"
+check "2019 restore from inside the database" "$(run_tsql "$port" 7.4 "use [Склад]
+restore database [Склад] from disk = N'$work/sklad.bak' with replace")" "Msg 3102 (severity 16, state 1)" \
+    "RESTORE cannot process database 'Склад' because it is in use by this session. It is recommended that the master database be used when performing this operation." \
+    "Msg 3013 (severity 16, state 1)" "RESTORE DATABASE is terminating abnormally."
 # The user access is the database's own option, kept in its files: detached single-user (or
 # restricted), the files come back so when attached, and every view of it says so.
 run_tsql "$port" 7.4 "create database [Один] on (filename = N'$work/odyn.mdf') log on (filename = N'$work/odyn.ldf')
@@ -104,6 +116,15 @@ out=$(run_tsql "$port" 7.1 "select spid, program_name from master..sysprocesses 
 check "2000 sysprocesses" "$out" "TSQL"
 out=$(run_tsql "$port" 7.1 "drop database Sklad")
 check "2000 drop while in use" "$out" "Cannot drop the database 'Sklad' because it is currently in use."
+# 2000's message table: 5070 (no final full stop) then 5069 where later versions say 5061; 1805 per
+# file a CREATE DATABASE allocates; 1827 worded CREATE/ALTER.
+out=$(run_tsql "$port" 7.1 "alter database Sklad set single_user with no_wait")
+check "2000 single user, no wait" "$out" "Msg 5070" "Database state cannot be changed while other users are using the database 'Sklad'" "Msg 5069"
+absent "2000 single user, no wait" "$out" "Msg 5061"
+check "2000 create allocates" "$(run_tsql "$port" 7.1 "create database Alloc")" \
+    "The CREATE DATABASE process is allocating 1.00 MB on disk 'Alloc'." "The CREATE DATABASE process is allocating 1.00 MB on disk 'Alloc_log'."
+check "2000 Express cap" "$(run_tsql "$port" 7.1 "create database Big on (name = big, filename = N'$work/big.mdf', size = 3GB)")" \
+    "Msg 1827" "CREATE/ALTER DATABASE failed because the resulting cumulative database size would exceed your licensed limit of 2048 MB per database."
 sleep 2
 hold "$port" Sklad 3 "$work/holder5"
 out=$(run_tsql "$port" 7.1 "alter database Sklad set single_user with rollback immediate
@@ -165,5 +186,33 @@ fi
 start s2008 2008
 out=$(run_tsql "$port" 7.3 "select available_bytes from sys.dm_os_volume_stats(1, 1)")
 check "2008 RTM has no dm_os_volume_stats" "$out" "Msg 208"
+
+# Another client takes the slot the moment ROLLBACK IMMEDIATE frees it (--another-client-takes-single-user):
+# the restore after it finds the database in use, and MULTI_USER cannot be set until that client leaves.
+start taken 2019 --another-client-takes-single-user 2000
+run_tsql "$port" 7.4 "create database T
+backup database T to disk = N'$work/t.bak'" >/dev/null
+out=$(run_tsql "$port" 7.4 "alter database T set single_user with rollback immediate
+restore database T from disk = N'$work/t.bak' with replace
+alter database T set multi_user
+select program_name from sys.dm_exec_sessions where database_id = db_id(N'T')")
+check "taken slot" "$out" "Msg 3101" "Msg 5064" "Msg 5069" "(1 row affected)"
+sleep 2.5
+check "taken slot: free again once that client leaves" "$(run_tsql "$port" 7.4 "alter database T set multi_user
+select user_access_desc from sys.databases where name = N'T'")" "MULTI_USER"
+
+# HEADERONLY says what the backed-up database was: single-user when it was, and its own
+# compatibility level (110 from 2012), not the level of the server reading the set.
+header_value() { # header_value NAME TSQL_OUTPUT -> the named column of the first row
+    awk -F'\t' -v name="$1" 'found { print $col; exit } { for (i = 1; i <= NF; i++) if ($i == name) { col = i; found = 1 } }' <<<"$2"
+}
+start h2012 2012
+run_tsql "$port" 7.4 "create database H
+alter database H set single_user with rollback immediate
+backup database H to disk = N'$work/h.bak'" >/dev/null
+start h2019 2019
+out=$(run_tsql "$port" 7.4 "restore headeronly from disk = N'$work/h.bak'")
+holds "headeronly: single user" test "$(header_value IsSingleUser "$out")" = 1
+holds "headeronly: the database's level" test "$(header_value CompatibilityLevel "$out")" = 110
 
 finish

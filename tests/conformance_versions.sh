@@ -70,6 +70,12 @@ out=$(attach_on 2019 n16)
 check "2016 file on 2019" "$out" "Converting database 'n16' from version 852 to the current version 904." \
     "from version 852 to version 853." "from version 903 to version 904." "still connected"
 run_tsql "${portOf[2019]}" 7.4 "EXEC sp_detach_db N'n16'" >/dev/null
+# A real 706 to 904 conversion on 2019 logs 112 steps: 782 to 801 and 869 to 875 are single jumps.
+make_files 2012 n12
+out=$(attach_on 2019 n12)
+check "2012 file on 2019" "$out" "from version 782 to version 801." "from version 869 to version 875."
+holds "2012 file on 2019: 112 steps" test "$(grep -c 'running the upgrade step' <<<"$out")" = 112
+run_tsql "${portOf[2019]}" 7.4 "EXEC sp_detach_db N'n12'" >/dev/null
 check "upgraded on 2019, refused on 2017" "$(attach_on 2017 n16)" "Msg 948" "version 904. This server supports version 869 and earlier."
 
 # Backups: a newer one cannot be read as media on 2000 (3205), 2005 and 2008 (3241) …

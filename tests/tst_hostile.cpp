@@ -18,7 +18,10 @@ namespace {
 struct Bystanders {
     QMap<QString, QByteArray> files;
     explicit Bystanders(WindowHarness& h) {
-        h.sql(QStringLiteral("CREATE DATABASE keep"));
+        // Files of a megabyte, not the model's eight: every check reads and hashes them whole.
+        h.sql(QStringLiteral("CREATE DATABASE keep ON PRIMARY (NAME = N'keep', FILENAME = N'%1/keep.mdf', SIZE = 1MB) "
+                             "LOG ON (NAME = N'keep_log', FILENAME = N'%1/keep_log.ldf', SIZE = 1MB)")
+                  .arg(h.server.dataDir()));
         files = snapshot(h.server.dataDir());
     }
     void verify(WindowHarness& h) const {
@@ -67,8 +70,8 @@ private slots:
         WindowHarness h;
         Bystanders bystanders(h);
         const QString dir = h.server.scratch();
-        h.sql(QStringLiteral("CREATE DATABASE src ON PRIMARY (FILENAME = N'%1/src.mdf') LOG ON (FILENAME = "
-                             "N'%1/src.ldf')\n"
+        h.sql(QStringLiteral("CREATE DATABASE src ON PRIMARY (FILENAME = N'%1/src.mdf', SIZE = 1MB) LOG ON (FILENAME = "
+                             "N'%1/src.ldf', SIZE = 1MB)\n"
                              "EXEC sp_detach_db N'src'")
                   .arg(dir));
         QVERIFY(h.connect());
@@ -119,7 +122,9 @@ private slots:
     void paths() {
         QFETCH(QString, folder);
         WindowHarness h;
-        h.sql(QStringLiteral("CREATE DATABASE src"));
+        h.sql(QStringLiteral("CREATE DATABASE src ON PRIMARY (FILENAME = N'%1/src.mdf', SIZE = 1MB) LOG ON "
+                             "(FILENAME = N'%1/src.ldf', SIZE = 1MB)")
+                  .arg(h.server.dataDir()));
         Bystanders bystanders(h);
         const QString dir = h.server.scratch() + "/" + folder;
         QVERIFY(QDir().mkpath(dir));

@@ -13,6 +13,7 @@
 #include "ProgressDialog.h"
 #include "ServerAccount.h"
 #include "ServerFileDialog.h"
+#include "ServerFiles.h"
 #include "SharedCopy.h"
 #include "SharedFolder.h"
 #include "SqlQuote.h"
@@ -23,10 +24,13 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <acl/libacl.h>
+#include <sys/acl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -129,6 +133,8 @@ private slots:
     void closingTheWindowDuringACopyAsksAndWaits();
     void theStandInAsNobodyUsesTheSharedFolderAndTheGrant();
     void aServerInItsOwnRootSeesNoneOfOurPlaces();
+    void whetherTheServerSharesOurFiles_data();
+    void whetherTheServerSharesOurFiles();
 };
 
 void TestServerAsAnother::accountFromTheKernelsSocketTable_data() {
@@ -320,7 +326,9 @@ void TestServerAsAnother::sharedFolderFallsBackAndLeavesNothing() {
     QCOMPARE(shared.folder, good);
     QCOMPARE(asked, (QStringList{unseen, good}));
     QCOMPARE(shared.problems.size(), 2);
-    QVERIFY(shared.problems[0].contains(taken));
+    // Said with whose it is.
+    QVERIFY2(shared.problems[0].contains(taken) && shared.problems[0].contains(QStringLiteral("«nobody»")),
+             qPrintable(shared.problems[0]));
     QVERIFY(!QFileInfo::exists(unseen)); // made for the try, and removed again
     QCOMPARE(permissions({taken}), takenBefore);
     QCOMPARE(shared.sudoCommand, QString());
@@ -334,6 +342,21 @@ void TestServerAsAnother::sharedFolderFallsBackAndLeavesNothing() {
     struct stat st {};
     stat(QFile::encodeName(good).constData(), &st);
     QCOMPARE(st.st_mode & 0777, mode_t(0770)); // the mask shows as the group bits: no "other" bits
+    // The entries themselves, not the mask the mode shows: nothing for the group and the others.
+    for (acl_type_t type : {ACL_TYPE_ACCESS, ACL_TYPE_DEFAULT}) {
+        acl_t acl = acl_get_file(QFile::encodeName(good).constData(), type);
+        QVERIFY(acl);
+        acl_entry_t entry = nullptr;
+        int checked = 0;
+        for (int which = ACL_FIRST_ENTRY; acl_get_entry(acl, which, &entry) == 1; which = ACL_NEXT_ENTRY) {
+            acl_tag_t tag = ACL_UNDEFINED_TAG;
+            acl_get_tag_type(entry, &tag);
+            if (tag == ACL_GROUP_OBJ || tag == ACL_OTHER)
+                checked += permsOf(entry) == 0 ? 1 : 100;
+        }
+        acl_free(acl);
+        QCOMPARE(checked, 2);
+    }
     QVERIFY(QFile::remove(written));
 
     // No place works: the one command for an administrator, and nothing made.
@@ -344,6 +367,13 @@ void TestServerAsAnother::sharedFolderFallsBackAndLeavesNothing() {
     QVERIFY(none.sudoCommand.startsWith(QStringLiteral("sudo sh -c '")));
     QVERIFY(none.sudoCommand.contains(
         QStringLiteral("setfacl -m u:nobody:rwx,d:u:nobody:rwx,d:u:root:rwx /srv/zelvaro-root")));
+
+    // No place opens the home; files that must last go nowhere the system's cleaner empties.
+    for (const QString& place : sharedFolderPlaces() + lastingFolderPlaces())
+        QVERIFY2(!place.startsWith(QDir::homePath()), qPrintable(place));
+    for (const QString& place : lastingFolderPlaces())
+        QVERIFY2(!place.startsWith(QStringLiteral("/tmp/")) && !place.startsWith(QStringLiteral("/var/tmp/")),
+                 qPrintable(place));
 }
 
 void TestServerAsAnother::sharedFolderPassesThroughTheUsersFolderOnly() {
@@ -559,6 +589,30 @@ void TestServerAsAnother::aServerInItsOwnRootSeesNoneOfOurPlaces() {
             names << e.name;
     QVERIFY2(names.contains(QStringLiteral("Склад.mdf")), qPrintable(names.join(QLatin1Char(','))));
     QVERIFY(serverfiles::list(server.q, ours.path()).isEmpty()); // our path means nothing to it
+}
+
+void TestServerAsAnother::whetherTheServerSharesOurFiles_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("shares");
+    QTest::newRow("this computer's") << QStringList() << true;
+    QTest::newRow("a container") << DevServer::ownRoot() << false;
+    // Asked about "/", a Windows server says no: it is asked about its own drive.
+    QTest::newRow("Windows") << DevServer::windowsDrive() << false;
+}
+
+void TestServerAsAnother::whetherTheServerSharesOurFiles() {
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, shares);
+    StandIn server(arguments);
+    QTemporaryFile probe;
+    QVERIFY(probe.open());
+    serverfiles::ServerFiles files(server.q, 15);
+    try {
+        QCOMPARE(files.sharesFilesWith(probe.fileName()) == serverfiles::ServerFiles::Shared::Yes, shares);
+        QCOMPARE(files.sharesFilesWith(probe.fileName()) == serverfiles::ServerFiles::Shared::No, !shares);
+    } catch (const DbError& e) {
+        QFAIL(qPrintable(e.message()));
+    }
 }
 
 QTEST_MAIN(TestServerAsAnother)

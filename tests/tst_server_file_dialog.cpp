@@ -107,6 +107,14 @@ void TestServerFileDialog::testsAnswerThroughTheSeam() {
     QCOMPARE(seen[0].caption, QStringLiteral("Резервна копія на сервері"));
     QCOMPARE(seen[0].directory, QStringLiteral("C:\\Backup"));
     QCOMPARE(seen[0].filter, QStringLiteral("bak"));
+
+    // It opens at the folder of the field's path where the server has it.
+    const auto has = [](const QString& folder) { return kLinux.contains(folder) || folder == "C:\\Backup"; };
+    QCOMPARE(serverfiles::startIn(QStringLiteral("/var/opt/mssql/data/backup/VTR.bak"), "/d", has),
+             QStringLiteral("/var/opt/mssql/data/backup"));
+    QCOMPARE(serverfiles::startIn(QStringLiteral("C:\\Backup\\W.bak"), "/d", has), QStringLiteral("C:\\Backup"));
+    QCOMPARE(serverfiles::startIn(QStringLiteral("/home/ivan/VTR.bak"), "/d", has), QStringLiteral("/d"));
+    QCOMPARE(serverfiles::startIn(QString(), "/d", has), QStringLiteral("/d"));
 }
 
 void TestServerFileDialog::keyboardOpensGoesUpAndChooses() {
@@ -129,6 +137,7 @@ void TestServerFileDialog::keyboardOpensGoesUpAndChooses() {
     QVERIFY(dialog.isVisible());
 
     dialog.entries()->setFocus();
+    QTest::keyClick(dialog.entries(), Qt::Key_Down); // nothing was current: the first entry
     QTest::keyClick(dialog.entries(), Qt::Key_Down);
     QTest::keyClick(dialog.entries(), Qt::Key_Down);
     QTest::keyClick(dialog.entries(), Qt::Key_Return);
@@ -155,6 +164,21 @@ void TestServerFileDialog::keyboardOpensGoesUpAndChooses() {
     named.pathField()->setText(QStringLiteral("Нова.bak"));
     QTest::keyClick(named.pathField(), Qt::Key_Return);
     QCOMPARE(named.chosenPath(), QStringLiteral("/var/opt/mssql/data/Нова.bak"));
+
+    // Opened on a folder of backups, nothing is chosen for the user: the button alone does
+    // nothing; a name typed there (its extension left out) and the button choose it, as Enter does.
+    ServerFileDialog save(modal::Kind::ServerFile, QStringLiteral("Резервна копія на сервері"),
+                          {QStringLiteral("bak")}, QStringLiteral("/var/opt/mssql/data/backup"),
+                          fakeServer(kLinux));
+    save.show();
+    QVERIFY(save.entries()->selectedItems().isEmpty());
+    auto* button = save.findChild<QPushButton*>(QStringLiteral("ChooseButton"));
+    button->click();
+    QVERIFY(save.isVisible());
+    save.pathField()->setText(QStringLiteral("Нова"));
+    button->click();
+    QCOMPARE(save.result(), int(QDialog::Accepted));
+    QCOMPARE(save.chosenPath(), QStringLiteral("/var/opt/mssql/data/backup/Нова.bak"));
 }
 
 void TestServerFileDialog::aFolderIsChosenAndAFailureShownInPlace() {

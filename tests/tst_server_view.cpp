@@ -163,6 +163,94 @@ private slots:
                  qPrintable(h.script.last().text));
     }
 
+    // The home after one attach of old: the server's account may pass through it (u:nobody:--x)
+    // and so sees the user's folders, but may write in none of them and read no file closed to
+    // others. Each job is offered its remedy before anything is sent, never met by error 5 after.
+    void aFolderTheServerSeesButMayNotWriteIsOfferedItsRemedy() {
+        if (::geteuid() != 0)
+            QSKIP("another account for the server needs root");
+        WindowHarness h(2019);
+        const QString home = h.server.scratch();
+        const QString backups = h.folder(QStringLiteral("backups")), db = h.folder(QStringLiteral("db"));
+        QVERIFY(h.makeBackup(QStringLiteral("VTR"), backups + QStringLiteral("/VTR.bak")));
+        QFile::setPermissions(backups + QStringLiteral("/VTR.bak"), QFileDevice::Permissions(0x6640));
+        QCOMPARE(QProcess::execute(QStringLiteral("setfacl"), {QStringLiteral("-m"), QStringLiteral("u:nobody:x"), home}), 0);
+        QVERIFY(restartAs(h, {QStringLiteral("--run-as"), QStringLiteral("nobody")}));
+        h.sql(QStringLiteral("CREATE DATABASE Own"));
+        QVERIFY(h.connect());
+        const int sentBefore = fileStatements(h);
+        h.script.clear();
+        h.script.answer(Reply::No);
+        h.backup(QStringLiteral("Own"), backups + QStringLiteral("/Own.bak"));
+        QVERIFY2(h.script.last().text.contains(QStringLiteral("права доступу до %1 не дозволяють").arg(backups)) &&
+                     h.script.last().text.contains(QStringLiteral("до спільної теки")),
+                 qPrintable(h.script.texts().join('\n')));
+        h.script.clear();
+        h.openPage(WindowHarness::RestorePage);
+        h.script.choose(backups + QStringLiteral("/VTR.bak"));
+        h.script.answer(Reply::No);
+        h.pickBackupButton()->click();
+        QVERIFY2(h.script.last().text.contains(QStringLiteral("Дозволити серверу (nobody) прочитати")),
+                 qPrintable(h.script.texts().join('\n')));
+        QCOMPARE(fileStatements(h), sentBefore);
+        h.sql(QStringLiteral("BACKUP DATABASE Own TO DISK = %1").arg(sqlquote::literal(h.server.dataDir() + "/Own.bak")));
+        h.readFileList(h.server.dataDir() + QStringLiteral("/Own.bak"));
+        QVERIFY(h.restoreButton()->isEnabled());
+        h.script.clear();
+        h.script.answer(Reply::No);
+        h.restoreAs(QStringLiteral("Copy"), db + QStringLiteral("/Copy.mdf"), db + QStringLiteral("/Copy_log.ldf"));
+        QVERIFY2(h.script.last().text.contains(QStringLiteral("Створити файли бази даних у власному каталозі сервера?")),
+                 qPrintable(h.script.texts().join('\n')));
+
+        // A backup it may not read, into a folder it may not write: Yes to the first offer brings
+        // the second, not a dead end.
+        h.openPage(WindowHarness::RestorePage);
+        h.script.choose(backups + QStringLiteral("/VTR.bak"));
+        h.script.answer(Reply::Yes);
+        h.pickBackupButton()->click();
+        QVERIFY(h.restoreButton()->isEnabled());
+        const int sentBeforeRestore = fileStatements(h);
+        h.script.clear();
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::No);
+        h.restoreAs(QStringLiteral("Copy"), db + QStringLiteral("/Copy.mdf"), db + QStringLiteral("/Copy_log.ldf"));
+        QCOMPARE(h.script.seen.size(), 2);
+        QVERIFY2(h.script.seen[0].text.contains(QStringLiteral("Дозволити серверу (nobody) прочитати")) &&
+                     h.script.last().text.contains(QStringLiteral("у власному каталозі сервера?")),
+                 qPrintable(h.script.texts().join('\n')));
+        QCOMPARE(fileStatements(h), sentBeforeRestore);
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::OK);
+        h.restoreAs(QStringLiteral("Copy"), db + QStringLiteral("/Copy.mdf"), db + QStringLiteral("/Copy_log.ldf"));
+        QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних Copy успішно відновлена")),
+                 qPrintable(h.script.texts().join('\n')));
+    }
+
+    // A server whose modes and ACLs let it write where it is refused after all (here --deny; a
+    // service with a private /tmp, which the checks cannot judge): a restore that changed nothing
+    // leads to the offer the checks make, not to the message of error 5.
+    void errorFiveAfterTheStatementLeadsToTheSameOffer() {
+        if (::geteuid() != 0)
+            QSKIP("another account for the server needs root");
+        WindowHarness h(2019);
+        const QString closed = h.server.dataDir() + QStringLiteral("/closed");
+        QVERIFY(QDir().mkpath(closed) && QFile::setPermissions(closed, QFileDevice::Permissions(0x7777)));
+        QVERIFY(restartAs(h, {QStringLiteral("--run-as"), QStringLiteral("nobody"), QStringLiteral("--deny"), closed}));
+        const QString bak = h.server.dataDir() + QStringLiteral("/Own.bak");
+        h.sql(QStringLiteral("CREATE DATABASE Own\nBACKUP DATABASE Own TO DISK = %1").arg(sqlquote::literal(bak)));
+        QVERIFY(h.connect());
+        h.readFileList(bak);
+        h.script.clear();
+        h.script.answer(Reply::Yes);
+        h.script.answer(Reply::OK);
+        h.restoreAs(QStringLiteral("Copy"), closed + QStringLiteral("/Copy.mdf"), closed + QStringLiteral("/Copy_log.ldf"));
+        QVERIFY2(h.script.seen.first().text.contains(QStringLiteral("заборонено доступ до %1/Copy.mdf").arg(closed)) &&
+                     h.script.seen.first().text.contains(QStringLiteral("у власному каталозі сервера?")) &&
+                     h.script.last().text.startsWith(QStringLiteral("База даних Copy успішно відновлена")),
+                 qPrintable(h.script.texts().join('\n')));
+    }
+
     // A backup in the user's closed folder, the server's account known (the owner of its socket):
     // the user is offered to let the server read that one file. No grants nothing and sends
     // nothing; Yes reads the file list, and the grant is taken back when the read is over.
@@ -236,6 +324,12 @@ private slots:
         h.restoreAs(QStringLiteral("R2"), QStringLiteral("/R2.mdf"), QStringLiteral("/R2_log.ldf"));
         QVERIFY2(h.script.last().text.startsWith(QStringLiteral("База даних R2 успішно відновлена")),
                  qPrintable(h.script.texts().join('\n')));
+        // A server path typed for a backup greys the button out, and the button says why.
+        h.openPage(WindowHarness::BackupPage);
+        h.backupTarget()->setText(QStringLiteral("/Копії/R.bak"));
+        QVERIFY(!h.backupButton()->isEnabled());
+        QVERIFY2(h.backupButton()->toolTip().contains(QStringLiteral("Каталогу /Копії на цьому комп'ютері немає")),
+                 qPrintable(h.backupButton()->toolTip()));
     }
 
     // A backup made on Windows names C:\ paths; a Linux server's default folders are proposed

@@ -2,7 +2,10 @@
 // checked against what the user asked for; a failing session is shrunk and printed.
 //
 // ZELVARO_EXPLORE_SEED        the seed (default: a new one, printed first)
-// ZELVARO_EXPLORE_STEPS       how many steps (default 500: well under a minute on two cores)
+// ZELVARO_EXPLORE_STEPS       how many steps, all of them (2000 and more is a soak)
+// ZELVARO_EXPLORE_SECONDS     without STEPS: steps go on until this many seconds have passed and
+//                             every kind of step has been done (default 25; at most 500 steps and
+//                             twice the seconds), so that CTest's run stays short on a loaded machine
 // ZELVARO_EXPLORE_VERSION     2000 or 2019 (default: chosen by the seed)
 // ZELVARO_EXPLORE_WORLD       plain; nobody: server A runs as nobody beside a closed scratch folder;
 //                             root: server A in a file system of its own (its data folder)
@@ -25,6 +28,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTextStream>
 #include <cstdio>
@@ -52,6 +56,12 @@ QString env(const char* name, const QString& fallback = {}) {
     return v.isEmpty() ? fallback : QString::fromLocal8Bit(v);
 }
 
+// Each kind of step the summary counts has been done at least once.
+bool everyKindDone(const explore::Counts& c) {
+    return qMin(qMin(qMin(c.attach, c.detach), qMin(c.remove, c.restore)),
+                qMin(qMin(c.backup, c.cancel), qMin(qMin(c.restart, c.settings), c.world))) > 0;
+}
+
 void print(const QString& line) {
     std::fprintf(stdout, "%s\n", line.toUtf8().constData());
     std::fflush(stdout);
@@ -68,7 +78,9 @@ int main(int argc, char** argv) {
     const quint32 seed = env("ZELVARO_EXPLORE_SEED").isEmpty() ? QRandomGenerator::system()->generate()
                                                                : env("ZELVARO_EXPLORE_SEED").toUInt();
     print(QStringLiteral("explore: seed %1").arg(seed));
+    const bool fixedSteps = !env("ZELVARO_EXPLORE_STEPS").isEmpty();
     const int steps = env("ZELVARO_EXPLORE_STEPS", QStringLiteral("500")).toInt();
+    const qint64 budgetMs = fixedSteps ? -1 : env("ZELVARO_EXPLORE_SECONDS", QStringLiteral("25")).toLongLong() * 1000;
     Replay how;
     how.version = env("ZELVARO_EXPLORE_VERSION", seed % 2 ? QStringLiteral("2000") : QStringLiteral("2019")).toInt();
     // A third of the seeds meet server A running as nobody, where the account exists and the
@@ -127,7 +139,12 @@ int main(int argc, char** argv) {
         QRandomGenerator random(seed);
         Steering steering;
         const int total = replaying.isEmpty() ? steps : int(replaying.size());
+        QElapsedTimer clock;
+        clock.start();
         for (int i = 0; i < total && violations.isEmpty(); ++i) {
+            if (replaying.isEmpty() && budgetMs >= 0 && clock.elapsed() >= budgetMs &&
+                (everyKindDone(session.counts()) || clock.elapsed() >= 2 * budgetMs))
+                break;
             const Step step =
                 replaying.isEmpty() ? generate(random, session, allowed, steering) : replaying[i];
             done << step;
