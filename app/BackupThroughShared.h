@@ -1,9 +1,11 @@
 // A backup into a folder the server cannot write (the user's home, closed to the server's account):
-// offered as the plan's remedy, the server writes it into the shared folder (SharedFolder.h), the
-// backup page verifies it there and then moves it to the path the user chose, so the user's own
-// folders are never opened to the server.
+// the backup operation offers a plan of its own in which the server writes into the shared folder
+// (SharedFolder.h); the backup page verifies it there and then moves it to the path the user chose,
+// so the user's own folders are never opened to the server. What this computer supplies for it:
+// whether it may be offered, and the shared folder's new file.
 #pragma once
 
+#include "BackupOperation.h"
 #include "OperationPlan.h"
 
 namespace serverfiles {
@@ -12,12 +14,14 @@ class ServerFiles;
 
 namespace backupshared {
 
-// Sets plan.remedy when the server's account is known on this computer and the backup's target is
-// what it was refused; Yes makes (or finds) the shared folder, asks the server whether it reaches
-// it, and points the plan's statement at a new file there (plan.backupWrittenAt). The statement is
-// made by `statementFor` from the path the server is to write. `files` must outlive the plan's
-// confirmation.
-void offer(OperationPlan& plan, serverfiles::ServerFiles& files,
-           std::function<QString(const QString& writtenAt)> statementFor);
+// Whether the route may be offered: the server's account is known on this computer and the
+// backup's target is all it was refused.
+bool offered(const OperationPlan& asked);
+
+// Makes (or finds) the shared folder, the server asked whether it reaches it, and a new file's path
+// there named as `chosen` is; or the lines that tell why there is none (the administrator's one
+// command included) and that nothing was sent. `files` must outlive the call.
+ops::backup::SharedFile prepare(const OperationPlan& asked, serverfiles::ServerFiles& files,
+                                const QString& chosen);
 
 } // namespace backupshared

@@ -259,6 +259,8 @@ private:
     void edSavePathBAKChange();
     void cbDataBase1Change();
     void BitBtn5Click();
+    // Runs the confirmed backup plan, moves a shared folder's copy to the chosen path, tells how it went.
+    void runBackup(const ops::Plan& plan, const QString& name, const QString& path);
 
     std::unique_ptr<Ui::TMain> ui;
     // Shared: a round trip the window stopped waiting for keeps it until the server has answered.

@@ -1,21 +1,19 @@
 // Backup page: a full backup of a listed database into a chosen file.
 #include "FMain.h"
 
-#include "BackupRoom.h"
-#include "BackupStatements.h"
-#include "BackupTarget.h"
+#include "BackupOperation.h"
 #include "BackupThroughShared.h"
 #include "BackupVerification.h"
 #include "ErrorAdvice.h"
 #include "FileChecks.h"
+#include "Journal.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
 #include "OperationPlan.h"
-#include "ServerState.h"
+#include "OperationRun.h"
 #include "SharedCopy.h"
+#include "SharedFolder.h"
 #include "ui_FMain.h"
-
-#include <QFileInfo>
 
 namespace {
 
@@ -28,12 +26,16 @@ bool chosenOnServer(const QLineEdit* field) {
     return !onServer.isEmpty() && onServer == field->text();
 }
 
-// Says a folder's lack of room, when there is one: true when it was said.
-bool toldNoRoom(const QString& noRoom) {
-    if (noRoom.isEmpty())
-        return false;
-    modal::messageDialog(noRoom, DialogType::Error, {DialogButton::OK});
-    return true;
+ops::backup::TargetSeen::Reach targetReach(Reach reach) {
+    switch (reach) {
+    case Reach::Reached:
+        return ops::backup::TargetSeen::Reach::Reached;
+    case Reach::Refused:
+        return ops::backup::TargetSeen::Reach::Refused;
+    case Reach::Unknown:
+        break;
+    }
+    return ops::backup::TargetSeen::Reach::Unknown;
 }
 
 // A button greyed out for a path whose folder this computer does not have says why on it: the path
@@ -47,6 +49,34 @@ void sayWhyGreyed(QPushButton* button, const QLineEdit* field) {
                                             "виберіть файл кнопкою поруч із полем: вона покаже теки сервера.")
                                  .arg(folder.isEmpty() ? field->text() : folder));
 }
+
+// The backup and its check go to the server under one progress dialog, as one long operation with
+// its follow-up: the backup's statement is held until its check is sent, so that a cancel and a
+// failure are told as the backup's or as the check's, and the check begins only on a complete file.
+class BackupExecutor : public WindowExecutor {
+public:
+    BackupExecutor(QWidget* window, AdoQuery& query, longop::Operation backingUp, longop::FollowUp check)
+        : WindowExecutor(window, query, backingUp), m_window(window), m_query(query),
+          m_backingUp(std::move(backingUp)), m_check(std::move(check)) {}
+    void send(const ops::Statement& statement) override {
+        if (m_backup.isEmpty()) {
+            m_backup = statement.text;
+            return;
+        }
+        m_check.statement = statement.text;
+        m_query.close();
+        m_query.setText(m_backup);
+        longop::run(m_window, m_query, m_backingUp, m_check);
+        m_query.close();
+    }
+
+private:
+    QWidget* m_window;
+    AdoQuery& m_query;
+    longop::Operation m_backingUp;
+    longop::FollowUp m_check;
+    QString m_backup;
+};
 
 // A backup cut short or found damaged in the shared folder is not the user's: it goes.
 QString removedFromShared(const QString& chosen) {
@@ -114,112 +144,119 @@ void TMain::BitBtn5Click() {
     const bool seenHere = filechecks::folderExists(filechecks::folderPart(path));
     if (!seenHere && !ADOConnection->isOpen())
         return;
-    // Goes on whatever the connection came to: the statement below opens it again itself, and a
-    // failure there is reported as the backup's own.
+    // Goes on whatever the connection came to: the statement opens it again itself, and a failure
+    // there is reported as the backup's own.
     connectIfClosed();
-    // From 2005 on the server checksums every page it writes, so the check afterwards finds a
-    // changed byte anywhere in the file. And the copy is COPY_ONLY: a plain full backup would
-    // become the base of the next differential backup of the site's own schedule, and once our
-    // file is moved or deleted their chain could not be restored. 2000 knows neither option.
-    const bool is2000 = serverIs2000();
-    const bool checksum = !is2000;
-    const auto statementFor = [&](const QString& target) {
-        return backupsql::backup(name, target, checksum, !is2000);
-    };
-    OperationPlan plan = newPlan(OperationPlan::Kind::Backup, name);
-    plan.write(path);
-    plan.writes = {path};
-    plan.statements = {statementFor(path)};
+    ops::backup::Request request;
+    request.database = name;
+    request.path = path;
+    request.assume2000 = serverIs2000();
+    request.seen = {ops::backup::TargetSeen::Reach::Unknown, {}, false, filechecks::folderPart(path)};
     serverfiles::ServerFiles files = serverFiles();
-    QString serverFolder = filechecks::folderPart(path);
+    OperationPlan asked = newPlan(OperationPlan::Kind::Backup, name);
+    asked.write(path);
     if (ADOConnection->isOpen()) {
-        askServerAbout(plan, files);
-        backupshared::offer(plan, files, statementFor);
+        askServerAbout(asked, files);
+        request.seen.reach = targetReach(asked.files.first().reach);
+        request.seen.refusal = asked.refusal();
+        request.seen.fileThere = fileSeen(files, path);
         try {
-            serverFolder = serverfiles::folderOf(path, files.platform());
+            request.seen.serverFolder = serverfiles::folderOf(path, files.platform());
         } catch (const DbError&) {
         }
+        if (request.seen.reach != ops::backup::TargetSeen::Reach::Refused)
+            request.sharesThisComputer = serverSeesThisComputer();
+        if (backupshared::offered(asked)) {
+            request.serverAccount = asked.serverAccount;
+            request.sharedExample = sharedFolderPlaces().first();
+            request.sharedFile = [&] { return backupshared::prepare(asked, files, path); };
+        }
     }
-    if (plan.files.first().reach == Reach::Unknown && !seenHere)
+    if (request.seen.reach == ops::backup::TargetSeen::Reach::Unknown && !seenHere)
         return;
-    if (!plan.refused()) {
-        const backuproom::Room room = backuproom::check(*ADOQuery1, name, serverFolder, serverSeesThisComputer());
-        if (toldNoRoom(room.refusal))
+    ops::Server here = server();
+    const ops::Plan chosen = ops::backup::plan(request, here);
+    const ops::Plan* plan = &chosen;
+    if (!chosen.remedies.empty()) {
+        // The question shows what Yes sends: the shared folder's path, not the one refused.
+        const ops::Remedy& remedy = chosen.remedies.front();
+        if (!modal::confirm(chosen.stop + QLatin1Char('\n') + remedy.offer, remedy.plan->shown()))
             return;
-        if (!room.notChecked.isEmpty())
-            plan.findings << room.notChecked;
-    }
-    // WITH INIT replaces whatever the file holds: anything but the database's own older backups is
-    // asked about. The same database is the same name as the server compares names and, where both
-    // sides name one (2005 on), the same family: a copy restored under another name keeps its family.
-    if (ADOConnection->isOpen()) {
-        try {
-            const QString family = serverstate::familyGuid(*ADOQuery1, name, is2000);
-            const auto own = [&](const backuptarget::Set& s) {
-                return (family.isEmpty() || s.familyGuid.isEmpty() ||
-                        family.compare(s.familyGuid, Qt::CaseInsensitive) == 0) &&
-                       sameDatabase(name, s.database);
-            };
-            plan.question = backuptarget::question(
-                name, path, backuptarget::read(*ADOQuery1, path, fileSeen(files, path), is2000), own);
-        } catch (const DbError&) {
-            if (filechecks::fileExists(path))
-                plan.question = backuptarget::question(name, path, {backuptarget::Held::Kind::Unreadable, {}}, {});
+        plan = remedy.plan.get();
+        if (!plan->stop.isEmpty()) {
+            modal::messageDialog(plan->stop, DialogType::Error, {DialogButton::OK});
+            return;
         }
-    }
-    if (!confirmPlan(plan))
+    } else if (!chosen.stop.isEmpty()) {
+        if (request.seen.reach == ops::backup::TargetSeen::Reach::Refused)
+            modal::messageDialog(chosen.stop, DialogType::Error, {DialogButton::OK}, chosen.shown());
+        else
+            modal::messageDialog(chosen.stop, DialogType::Error, {DialogButton::OK});
         return;
-    const bool throughShared = !plan.backupWrittenAt.isEmpty();
-    const QString written = throughShared ? plan.backupWrittenAt : path;
+    }
+    const QString confirmation = ops::backup::confirmation(*plan);
+    if (!confirmation.isEmpty() && !modal::confirm(confirmation, plan->shown()))
+        return;
+    runBackup(*plan, name, path);
+}
+
+void TMain::runBackup(const ops::Plan& plan, const QString& name, const QString& path) {
+    const bool throughShared = ops::backup::throughShared(plan);
+    const QString written = ops::backup::writtenAt(plan);
     // Nothing of ours stays in the shared folder, whatever the backup comes to; the moved copy is
     // the user's own file.
+    struct CrossOutLeft {
+        QList<ops::JournalEntry> left;
+        ~CrossOutLeft() {
+            for (const ops::JournalEntry& entry : left)
+                ops::journal().crossOut(entry.id);
+        }
+    } crossOut; // after the copy below is gone: declared before it
     std::unique_ptr<SharedCopy> inShared = throughShared ? std::make_unique<SharedCopy>(written) : nullptr;
-    // The server writes into the shared folder, and this computer copies the file to the chosen
-    // folder: both need the room.
-    if (throughShared &&
-        toldNoRoom(
-            backuproom::check(*ADOQuery1, name, QFileInfo(written).path(), true, QFileInfo(path).path()).refusal))
-        return;
-    // What the file held before, as the server reads it: after a cancel only a set that was not
-    // there then is the new backup.
-    serverstate::BackupSets before;
-    try {
-        before = serverstate::backupSets(*ADOQuery1, written, is2000);
-    } catch (const DbError&) {
-    }
-    ADOQuery1->close();
-    ADOQuery1->setText(plan.statements.first());
-    try {
-        // Runs to the end of the server's messages: the file is complete when the check starts.
-        // WITH INIT leaves the new set alone in the file: it is set 1.
-        longop::Operation backingUp = longop::backup(name, written);
-        backingUp.ask = [this, written, name, before, is2000] {
-            return serverstate::backupWritten(*ADOQuery1, written, name, before, is2000)
-                       ? longop::Left::Done
-                       : longop::Left::NotDone;
-        };
-        longop::run(this, *ADOQuery1, backingUp, verification::afterBackup(name, written, 1, checksum));
-    } catch (const longop::FollowUpFailed& e) {
-        // Written, but not as it was meant to be: never the success message.
-        modal::messageDialog(erroradvice::appended(e) + (throughShared ? removedFromShared(path) : QString()),
-                             DialogType::Error, {DialogButton::OK});
-        return;
-    } catch (const DbError& e) {
-        // Refused the file (error 5), nothing written: planned again, the same offer as the checks'.
-        if (!throughShared)
-            if (const auto again = deniedByServer(e, {path})) {
-                BitBtn5Click();
-                return;
-            }
-        modal::simpleMessage(erroradvice::appended(e) +
-                             (throughShared ? removedFromShared(path) : QString()));
-        return;
-    } catch (OperationCancelled& e) {
-        if (throughShared)
-            e.message += removedFromShared(path);
-        throw;
+    ops::Server here = server();
+    const ops::backup::Sets before = ops::backup::before(plan, here);
+    longop::Operation backingUp = longop::backup(name, written);
+    backingUp.ask = [this, &plan, before] {
+        ops::Server now = server();
+        return ops::backup::outcome(plan, now, before) == ops::Outcome::Done ? longop::Left::Done
+                                                                             : longop::Left::NotDone;
+    };
+    // Runs to the end of the server's messages: the file is complete when the check starts.
+    BackupExecutor executor(this, *ADOQuery1, backingUp,
+                            verification::afterBackup(name, written, 1, !serverIs2000()));
+    const ops::Ran ran = operationrun::run(this, plan, executor);
+    // The journal's copy in the shared folder: crossed out once `inShared` has removed it.
+    crossOut.left = ran.left;
+    if (!ran.done) {
+        try {
+            std::rethrow_exception(ran.stopped);
+        } catch (const longop::FollowUpFailed& e) {
+            // Written, but not as it was meant to be: never the success message.
+            modal::messageDialog(erroradvice::appended(e) +
+                                     (throughShared ? removedFromShared(path) : QString()),
+                                 DialogType::Error, {DialogButton::OK});
+            return;
+        } catch (const DbError& e) {
+            // Refused the file (error 5), nothing written: planned again, the same offer as the checks'.
+            if (!throughShared)
+                if (const auto again = deniedByServer(e, {path})) {
+                    BitBtn5Click();
+                    return;
+                }
+            modal::simpleMessage(erroradvice::appended(e) +
+                                 (throughShared ? removedFromShared(path) : QString()));
+            return;
+        } catch (OperationCancelled& e) {
+            if (throughShared)
+                e.message += removedFromShared(path);
+            throw;
+        }
     }
     if (throughShared) {
+        // The runner crossed the copy out with the plan done; it stays written down until moved.
+        ops::JournalEntry copy = plan.leaves.first();
+        if (ops::journal().write(copy))
+            crossOut.left << copy;
         try {
             moveToChosenPath(this, written, path);
         } catch (const FileTransferFailed& e) {

@@ -3,11 +3,13 @@
 #include "AdoConnection.h"
 #include "AdoQuery.h"
 #include "BackupFiles.h"
+#include "BackupOperation.h"
 #include "BackupStatements.h"
 #include "ConnectionSettings.h"
 #include "ErrorAdvice.h"
 #include "FileChecks.h"
 #include "Pruning.h"
+#include "Runner.h"
 #include "ServerAnswers.h"
 #include "StallGuard.h"
 #include "StatementWatch.h"
@@ -43,6 +45,20 @@ QString seconds(qint64 millis) {
 }
 
 // A statement cancelled for want of progress: the run stops there.
+// Sends a plan's statements on the job's statement object, each as `sendOne` says (under the time
+// limit, its progress shown).
+class SendingEach : public ops::Executor {
+public:
+    SendingEach(AdoQuery& query, std::function<void(const ops::Statement&)> sendOne)
+        : m_query(query), m_sendOne(std::move(sendOne)) {}
+    void send(const ops::Statement& statement) override { m_sendOne(statement); }
+    AdoQuery& query() override { return m_query; }
+
+private:
+    AdoQuery& m_query;
+    std::function<void(const ops::Statement&)> m_sendOne;
+};
+
 struct RunStalled {
     DbError error;
 };
@@ -325,19 +341,32 @@ private:
         }
         m_writtenName = m_target.written;
         m_writtenPath = filechecks::join(m_options.to, m_target.written);
-        const bool checksum = !m_is2000;
-        try {
-            execute(backupsql::backup(database, m_writtenPath, checksum, m_options.copyOnly && !m_is2000));
-            m_verifying = true;
-            if (m_progressShown)
-                std::fputs(QStringLiteral("\r\033[K%1: перевірка…").arg(database).toUtf8().constData(),
-                           m_output.messages);
-            // WITH INIT leaves the new set alone in the file: it is set 1; written WITH CHECKSUM
-            // (not on 2000), it is checked with its checksums, with its progress (2000 gives none).
-            execute(backupsql::verifyOnly(m_writtenPath, 1, checksum, m_is2000 ? 0 : 10));
-        } catch (const DbError& e) {
-            failed(database, e, timer.elapsed());
-            return false;
+        // The backup operation's own plan, the window's statements: WITH INIT leaves the new set
+        // alone in the file, set 1, checked with its checksums (not on 2000) and, from 2005 on,
+        // with its progress. The name was asked of the server already (chooseTarget).
+        ops::backup::Request request;
+        request.database = database;
+        request.path = m_writtenPath;
+        request.copyOnly = m_options.copyOnly;
+        request.verifyStats = 10;
+        const ops::Plan plan = ops::backup::unasked(request, m_server, m_is2000);
+        SendingEach executor(m_query, [&](const ops::Statement& statement) {
+            if (statement.text != plan.statements.first().text) {
+                m_verifying = true;
+                if (m_progressShown)
+                    std::fputs(QStringLiteral("\r\033[K%1: перевірка…").arg(database).toUtf8().constData(),
+                               m_output.messages);
+            }
+            execute(statement.text);
+        });
+        const ops::Ran ran = ops::run(plan, executor, ops::journal());
+        if (!ran.done) {
+            try {
+                std::rethrow_exception(ran.stopped);
+            } catch (const DbError& e) {
+                failed(database, e, timer.elapsed());
+                return false;
+            }
         }
         endProgress();
         QString path = m_writtenPath;

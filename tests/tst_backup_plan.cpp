@@ -163,6 +163,11 @@ private slots:
         QVERIFY2(asked.contains(target) && asked.contains(QStringLiteral("nobody")) &&
                      asked.contains(QStringLiteral("спільної теки")),
                  qPrintable(asked));
+        // The T-SQL the question shows is what Yes sends: into the shared folder, then its check.
+        const QString shown = h.script.last().statements;
+        QVERIFY2(!shown.contains(target) && shown.count(QStringLiteral("/Облік.bak'")) == 2 &&
+                     shown.contains(QStringLiteral("RESTORE VERIFYONLY")),
+                 qPrintable(shown));
         QVERIFY(!sentABackup(h));
         QCOMPARE(modeAndAcl(home) + modeAndAcl(backups), before);
 

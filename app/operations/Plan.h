@@ -55,12 +55,15 @@ struct Plan {
     // What the operation leaves outside the server while it runs (the single-user setting): each
     // is written to the journal before the first statement and crossed out when taken back.
     QList<JournalEntry> leaves;
+    // What stops the operation before anything is asked (no room, a path the server may not
+    // write, a newer server's backup): told as it stands, nothing sent, unless a remedy is taken
+    // instead.
+    QString stop;
+    // backup: the file the server writes (the chosen one, or a new one in the shared folder).
+    QString writesTo;
     // The statement that makes what `leaves` lists (SINGLE_USER after a restore's verification):
     // they are written down right before it, and put back only once it was sent.
     int leavesFrom = 0;
-    // What the checks found that stops the operation (a newer server's backup, no room), ending
-    // with "nothing was sent": the user is told, and nothing is run.
-    QString stop;
 
     // The T-SQL the confirmation shows: the statements, then the put-back under a comment line
     // that says when it is sent. Exactly what the runner may send, in its order.
