@@ -201,12 +201,12 @@ private:
                                                 const QStringList& replacedFiles) const;
     void edPathBAKChange();
     void forgetBackupFileList();
-    // Every database file the server lists, to its database (restoreplan::listedKey); empty when the
-    // server will not say.
     // The read grant the file list's or the restore's remedy plan offers where the server cannot
     // read the backup: asked, written in the journal, made, and held in `grant` for the operation.
     bool readGrantIfRefused(OperationPlan& reach, serverfiles::ServerFiles& files, const ops::Plan& remedy,
                             std::shared_ptr<RestoreReadGrant>& grant);
+    // Every database file the server lists, to its database (restoreplan::listedKey); empty when the
+    // server will not say.
     QHash<QString, QString> listedDatabaseFiles();
     // Puts into the path fields what the page proposes from `mdf` and `ldf` (the backup's recorded
     // paths, or the chosen folder's): never a file the server lists for another database. A new name

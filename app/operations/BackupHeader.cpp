@@ -47,8 +47,9 @@ QHash<QString, QString> listedDatabaseFiles(AdoQuery& query, bool is2000) {
             QString path = query.field(is2000 ? QStringLiteral("filename") : QStringLiteral("physical_name"));
             while (path.endsWith(QLatin1Char(' ')))
                 path.chop(1);
-            listed.insert(restoreplan::listedKey(path),
-                          names.value(query.field(is2000 ? QStringLiteral("dbid") : QStringLiteral("database_id"))));
+            listed.insert(
+                restoreplan::listedKey(path),
+                names.value(query.field(is2000 ? QStringLiteral("dbid") : QStringLiteral("database_id"))));
         }
         query.close();
     } catch (const DbError&) {

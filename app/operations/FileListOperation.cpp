@@ -34,9 +34,10 @@ FileListPlan plan(const Request& request, Server& server) {
 }
 
 QString readGrantOffer(const QString& account, const QStringList& paths) {
-    return QStringLiteral("Дозволити серверу (%1) прочитати %2 там, де лежить? Дозвіл стосується лише цього файлу "
-                          "і проходу через каталоги на шляху (без перегляду їх вмісту) і буде забраний, щойно "
-                          "операція закінчиться.")
+    return QStringLiteral(
+               "Дозволити серверу (%1) прочитати %2 там, де лежить? Дозвіл стосується лише цього файлу "
+               "і проходу через каталоги на шляху (без перегляду їх вмісту) і буде забраний, щойно "
+               "операція закінчиться.")
         .arg(account, paths.join(QLatin1String(", ")));
 }
 
@@ -62,7 +63,8 @@ QList<restoreplan::BackupFile> files(AdoQuery& query) {
     QList<restoreplan::BackupFile> out;
     for (query.first(); !query.atEnd(); query.next())
         out.append({query.field(QStringLiteral("LogicalName")), query.field(QStringLiteral("Type")).toUpper(),
-                    query.field(QStringLiteral("PhysicalName")), query.field(QStringLiteral("Size")).toLongLong()});
+                    query.field(QStringLiteral("PhysicalName")),
+                    query.field(QStringLiteral("Size")).toLongLong()});
     return out;
 }
 

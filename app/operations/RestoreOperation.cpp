@@ -10,14 +10,15 @@
 namespace ops::restore {
 
 QString statement(const Request& r) {
-    QString s = QLatin1String("RESTORE DATABASE ") + sqlquote::name(r.database) + QLatin1String(" FROM DISK = ") +
-                sqlquote::literal(r.backup) + QLatin1String(" WITH ");
+    QString s = QLatin1String("RESTORE DATABASE ") + sqlquote::name(r.database) +
+                QLatin1String(" FROM DISK = ") + sqlquote::literal(r.backup) + QLatin1String(" WITH ");
     if (r.set.position)
         s += QLatin1String("FILE = ") + QString::number(r.set.position) + QLatin1String(", ");
     if (r.replacing)
         s += QLatin1String("REPLACE, ");
-    s += QLatin1String("MOVE ") + sqlquote::literal(r.dataLogical) + QLatin1String(" TO ") + sqlquote::literal(r.mdf) +
-         QLatin1String(", MOVE ") + sqlquote::literal(r.logLogical) + QLatin1String(" TO ") + sqlquote::literal(r.ldf);
+    s += QLatin1String("MOVE ") + sqlquote::literal(r.dataLogical) + QLatin1String(" TO ") +
+         sqlquote::literal(r.mdf) + QLatin1String(", MOVE ") + sqlquote::literal(r.logLogical) +
+         QLatin1String(" TO ") + sqlquote::literal(r.ldf);
     for (const restoreplan::Move& m : r.further)
         s += QLatin1String(", MOVE ") + sqlquote::literal(m.logicalName) + QLatin1String(" TO ") +
              sqlquote::literal(m.target);
