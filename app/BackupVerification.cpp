@@ -11,6 +11,7 @@ namespace verification {
 
 namespace {
 const char* const kLine = "Перевірка…";
+} // namespace
 
 longop::Operation checkOperation(const QString& backupPath) {
     // Nothing to ask the server after a cancel: a check changes nothing.
@@ -20,6 +21,8 @@ longop::Operation checkOperation(const QString& backupPath) {
     check.notDone = QStringLiteral("Перевірку резервної копії ") + backupPath + QStringLiteral(" скасовано.");
     return check;
 }
+
+namespace {
 
 // Whether set `position` of the file was written WITH CHECKSUM, as its header says.
 bool setHasChecksums(AdoQuery& query, const QString& backupPath, int position) {

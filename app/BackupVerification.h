@@ -18,6 +18,9 @@ QString statement(const QString& backupPath, int position, bool checksum);
 // The backup page's follow-up: the set just written, checked under the backup's own dialog.
 longop::FollowUp afterBackup(const QString& database, const QString& backupPath, int position, bool checksum);
 
+// The check's own dialog, and its words after a cancel (a check changes nothing to ask about).
+longop::Operation checkOperation(const QString& backupPath);
+
 // The success message's line for a checked backup.
 QString checkedLine();
 

@@ -18,6 +18,8 @@
 #include <optional>
 #include <vector>
 
+class RestoreReadGrant;
+
 namespace Ui {
 class TMain;
 }
@@ -176,10 +178,10 @@ private:
     // Reads the file list of the backup the path field names, as choosing it does.
     void readBackupFileList();
     QString removeHalfRestored(const QString& Name, bool replacing);
-    // Offers the server's own default folders for a restore's files when it cannot create them in
-    // the chosen ones; Yes changes the paths (and the page's fields) to those.
-    void offerServerFolders(OperationPlan& plan, serverfiles::ServerFiles& files, QString& MdfPath,
-                            QString& LdfPath);
+    // The server's own default folders for a restore's files where it cannot create them in the
+    // chosen ones: the paths of the alternative plan the user is offered; none when it has none.
+    std::optional<std::pair<QString, QString>> serverFoldersFor(OperationPlan& plan, serverfiles::ServerFiles& files,
+                                                                 const QString& MdfPath, const QString& LdfPath);
     // The restore page's folder choice: this computer's folders, or the server's own when it does
     // not see this computer; and a file name joined to a folder in that folder's path syntax.
     std::optional<QString> pickRestoreFolder(const QString& text, const QString& path);
@@ -192,6 +194,10 @@ private:
                                                 const QStringList& replacedFiles) const;
     void edPathBAKChange();
     void forgetBackupFileList();
+    // The read grant the file list's or the restore's remedy plan offers where the server cannot
+    // read the backup: asked, written in the journal, made, and held in `grant` for the operation.
+    bool readGrantIfRefused(OperationPlan& reach, serverfiles::ServerFiles& files, const ops::Plan& remedy,
+                            std::shared_ptr<RestoreReadGrant>& grant);
     // Every database file the server lists, to its database (restoreplan::listedKey); empty when the
     // server will not say.
     QHash<QString, QString> listedDatabaseFiles();

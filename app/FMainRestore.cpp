@@ -3,14 +3,20 @@
 #include "FMain.h"
 
 #include "ArrivedOffer.h"
+#include "BackupHeader.h"
 #include "BackupVerification.h"
-#include "DisconnectOthers.h"
 #include "ErrorAdvice.h"
 #include "FileChecks.h"
+#include "FileListOperation.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
 #include "OperationPlan.h"
+#include "OperationRun.h"
+#include "RestoreOperation.h"
+#include "SingleUser.h"
+#include "FolderRoom.h"
 #include "RestoreChecks.h"
+#include "RestoreReadGrant.h"
 #include "ServerFileDialog.h"
 #include "ServerFileTimes.h"
 #include "ServerFiles.h"
@@ -75,43 +81,34 @@ void TMain::readBackupFileList() {
     }
     // Goes on whatever the connection came to: the statements below open it again themselves.
     connectIfClosed();
-    // Lives as long as the read: a grant its remedy makes is taken back when the handler ends.
-    serverfiles::ServerFiles files = serverFiles();
-    OperationPlan plan = newPlan(OperationPlan::Kind::FileList, QString());
-    plan.read(bak);
+    const ops::filelist::Request request{bak, serverIs2000()};
+    // Lives as long as the read: the grant its remedy makes is taken back when the handler ends.
+    std::shared_ptr<RestoreReadGrant> grant;
     if (ADOConnection->isOpen()) {
-        askServerAbout(plan, files);
-        if (plan.files.first().reach == Reach::Unknown && !seenHere)
+        serverfiles::ServerFiles files = serverFiles();
+        OperationPlan reach = newPlan(OperationPlan::Kind::FileList, QString());
+        reach.read(bak);
+        askServerAbout(reach, files);
+        if (reach.files.first().reach == Reach::Unknown && !seenHere)
             return;
-        plan.statements = {QLatin1String("RESTORE HEADERONLY FROM DISK = ") + sqlquote::literal(bak),
-                           QLatin1String("RESTORE FILELISTONLY FROM Disk = ") + sqlquote::literal(bak)};
-        offerReadGrant(plan, files);
-        if (!confirmPlan(plan))
+        if (!readGrantIfRefused(reach, files, ops::filelist::readGrant(request, reach.server, reach.serverAccount),
+                                grant))
             return;
     }
     ui->SpeedButton1->setEnabled(true);
     ui->SpeedButton4->setEnabled(true);
-    useMaster();
-    // A backup file may hold several sets (a backup without INIT appends one): the newest full
-    // backup is the one read and restored.
-    const restoreplan::ChosenSet chosenSet = backupSetOf(bak);
+    ops::Server here = server();
+    const ops::filelist::FileListPlan plan = ops::filelist::plan(request, here);
     // A backup this server cannot restore (a newer server's, a 2000 one from 2012 on) is told from
-    // its header, before its list is read (the server would say 3169 only after reading the file).
-    QString unreadable;
-    try {
-        unreadable = restorechecks::unreadableVersion(bak, chosenSet.major, chosenSet.minor, chosenSet.build,
-                                       serverquestions::version(*ADOQuery1));
-    } catch (const DbError&) {
-        // A server that will not say its version reads the list as before, and says what it says.
-    }
-    if (!unreadable.isEmpty()) {
-        modal::messageDialog(unreadable, DialogType::Error, {DialogButton::OK});
+    // its header, before its list is read.
+    if (!plan.stop.isEmpty()) {
+        modal::messageDialog(plan.stop, DialogType::Error, {DialogButton::OK});
         return;
     }
-    const int position = chosenSet.position;
-    ADOQuery1->setText(QLatin1String("RESTORE FILELISTONLY FROM Disk = ") + sqlquote::literal(bak) +
-                       (position ? QLatin1String(" WITH FILE = ") + QString::number(position) : QString()));
-    longop::run(this, *ADOQuery1, longop::fileList(bak));
+    WindowExecutor executor(this, *ADOQuery1, longop::fileList(bak));
+    const ops::Ran ran = operationrun::run(this, plan, executor);
+    if (!ran.done)
+        std::rethrow_exception(ran.stopped);
     if (!ADOQuery1->isOpen() || ADOQuery1->rowCount() < 2)
         return;
 
@@ -130,58 +127,65 @@ void TMain::readBackupFileList() {
 
     ui->edPathMDF2->clear();
     ui->edPathLDF2->clear();
-    FBackupFiles.clear();
-    FBackupSet = chosenSet;
-    // The first row of each type wins.
-    for (ADOQuery1->first(); ui->edPathMDF2->text().isEmpty() && !ADOQuery1->atEnd(); ADOQuery1->next())
-        if (ADOQuery1->field(QStringLiteral("Type")).toUpper() == QLatin1String("D")) {
-            ui->edPathMDF2->setText(ADOQuery1->field(QStringLiteral("PhysicalName")));
-            FLogicalDataName = ADOQuery1->field(QStringLiteral("LogicalName"));
-        }
-    for (ADOQuery1->first(); ui->edPathLDF2->text().isEmpty() && !ADOQuery1->atEnd(); ADOQuery1->next())
-        if (ADOQuery1->field(QStringLiteral("Type")).toUpper() == QLatin1String("L")) {
-            ui->edPathLDF2->setText(ADOQuery1->field(QStringLiteral("PhysicalName")));
-            FLogicalLogName = ADOQuery1->field(QStringLiteral("LogicalName"));
-        }
+    FBackupSet = plan.set;
     // Every file of the set gets a MOVE at restore time, not only the two the page shows.
-    for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next())
-        FBackupFiles.append({ADOQuery1->field(QStringLiteral("LogicalName")),
-                             ADOQuery1->field(QStringLiteral("Type")).toUpper(),
-                             ADOQuery1->field(QStringLiteral("PhysicalName")),
-                             ADOQuery1->field(QStringLiteral("Size")).toLongLong()});
+    FBackupFiles = ops::filelist::files(*ADOQuery1);
     ADOQuery1->close();
+    // The first row of each type wins.
+    for (const restoreplan::BackupFile& f : FBackupFiles)
+        if (f.type == QLatin1String("D") && ui->edPathMDF2->text().isEmpty()) {
+            ui->edPathMDF2->setText(f.physicalName);
+            FLogicalDataName = f.logicalName;
+        }
+    for (const restoreplan::BackupFile& f : FBackupFiles)
+        if (f.type == QLatin1String("L") && ui->edPathLDF2->text().isEmpty()) {
+            ui->edPathLDF2->setText(f.physicalName);
+            FLogicalLogName = f.logicalName;
+        }
     proposeServerFolders();
     FListedFiles = listedDatabaseFiles();
     propose(ui->edPathMDF2->text(), ui->edPathLDF2->text());
 }
 
-QHash<QString, QString> TMain::listedDatabaseFiles() {
-    QHash<QString, QString> listed;
-    try {
-        const bool is2000 = serverIs2000();
-        QHash<QString, QString> names;
-        ADOQuery1->close();
-        ADOQuery1->setText(QStringLiteral("SELECT name, dbid FROM master.dbo.sysdatabases"));
-        ADOQuery1->openRowset();
-        for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next())
-            names.insert(ADOQuery1->field(QStringLiteral("dbid")), ADOQuery1->field(QStringLiteral("name")));
-        ADOQuery1->close();
-        ADOQuery1->setText(is2000 ? QStringLiteral("SELECT dbid, filename FROM master.dbo.sysaltfiles")
-                                  : QStringLiteral("SELECT database_id, physical_name FROM sys.master_files"));
-        ADOQuery1->openRowset();
-        for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next()) {
-            // 2000 pads the name with blanks to its nchar(260) width.
-            QString path = ADOQuery1->field(is2000 ? QStringLiteral("filename") : QStringLiteral("physical_name"));
-            while (path.endsWith(QLatin1Char(' ')))
-                path.chop(1);
-            listed.insert(restoreplan::listedKey(path),
-                          names.value(ADOQuery1->field(is2000 ? QStringLiteral("dbid") : QStringLiteral("database_id"))));
-        }
-        ADOQuery1->close();
-    } catch (const DbError&) {
-        ADOQuery1->close();
+bool TMain::readGrantIfRefused(OperationPlan& reach, serverfiles::ServerFiles& files, const ops::Plan& remedy,
+                               std::shared_ptr<RestoreReadGrant>& grant) {
+    const QStringList refused = reach.refusedPaths(FileUse::Read);
+    if (refused.isEmpty())
+        return true;
+    // Only backups the server reads, on this computer, of an account known here. Folders it cannot
+    // create files in are the caller's next offer, once it reads the backup.
+    bool grantable = reach.serverUid >= 0 && reach.refusedPaths(FileUse::Write).isEmpty();
+    for (const QString& path : refused)
+        grantable = grantable && filechecks::fileExists(path);
+    if (!grantable) {
+        modal::messageDialog(reach.refusal(), DialogType::Error, {DialogButton::OK}, remedy.shown());
+        return false;
     }
-    return listed;
+    if (!modal::confirm(reach.refusal() + QLatin1Char('\n') + remedy.question, remedy.shown()))
+        return false;
+    for (const ops::JournalEntry& entry : remedy.leaves) {
+        grant = std::make_shared<RestoreReadGrant>(entry, uid_t(reach.serverUid));
+        if (!grant->ok()) {
+            modal::messageDialog(grant->problem() + QLatin1Char('\n') + QStringLiteral("Серверу нічого не надіслано."),
+                                 DialogType::Error, {DialogButton::OK});
+            return false;
+        }
+        // What the server refused before is asked anew: the grant changed what it meets.
+        reach.kept.push_back(grant);
+    }
+    for (PlannedFile& f : reach.files)
+        if (f.reach == Reach::Refused && f.use == FileUse::Read)
+            f.reach = Reach::Unknown;
+    // Relied on only once the server says it reads the file now.
+    askServerAbout(reach, files);
+    if (reach.refusedPaths(FileUse::Read).isEmpty())
+        return true;
+    modal::messageDialog(reach.refusal(), DialogType::Error, {DialogButton::OK});
+    return false;
+}
+
+QHash<QString, QString> TMain::listedDatabaseFiles() {
+    return ops::backupheader::listedDatabaseFiles(*ADOQuery1, serverIs2000());
 }
 
 void TMain::propose(const QString& mdf, const QString& ldf) {
@@ -255,25 +259,7 @@ void TMain::forgetBackupFileList() {
 }
 
 restoreplan::ChosenSet TMain::backupSetOf(const QString& BakPath) {
-    ADOQuery1->close();
-    ADOQuery1->setText(QLatin1String("RESTORE HEADERONLY FROM DISK = ") + sqlquote::literal(BakPath));
-    ADOQuery1->openRowset();
-    QList<restoreplan::BackupSet> sets;
-    const bool identified = !serverIs2000(); // 2000's header names no family and no set identity
-    for (ADOQuery1->first(); !ADOQuery1->atEnd(); ADOQuery1->next())
-        sets.append({ADOQuery1->field(QStringLiteral("Position")).toInt(),
-                     ADOQuery1->field(QStringLiteral("BackupType")).toInt(),
-                     ADOQuery1->field(QStringLiteral("DatabaseName")),
-                     ADOQuery1->field(QStringLiteral("BackupFinishDate")),
-                     identified ? ADOQuery1->field(QStringLiteral("FamilyGUID")) : QString(),
-                     identified ? ADOQuery1->field(QStringLiteral("BackupSetGUID")) : QString(),
-                     ADOQuery1->field(QStringLiteral("SoftwareVersionMajor")).toInt(),
-                     ADOQuery1->field(QStringLiteral("SoftwareVersionMinor")).toInt(),
-                     ADOQuery1->field(QStringLiteral("SoftwareVersionBuild")).toInt(),
-                     ADOQuery1->field(QStringLiteral("Collation")),
-                     identified && ADOQuery1->field(QStringLiteral("HasBackupChecksums")).toInt() != 0});
-    ADOQuery1->close();
-    return restoreplan::chooseSet(BakPath, sets);
+    return ops::backupheader::chosenSet(*ADOQuery1, BakPath, serverIs2000());
 }
 
 std::optional<QString> TMain::pickRestoreFolder(const QString& text, const QString& path) {
@@ -365,10 +351,65 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     } catch (const DbError&) {
     }
     askServerAbout(plan, files);
-    offerReadGrant(plan, files, [&](OperationPlan& p) { offerServerFolders(p, files, MdfPath, LdfPath); });
-    offerServerFolders(plan, files, MdfPath, LdfPath);
-    if (plan.refused() && !confirmPlan(plan))
+    // A backup the server cannot read is let read (the grant written in the journal, taken back
+    // when the handler ends); folders it cannot create files in are offered its own instead.
+    std::shared_ptr<RestoreReadGrant> grant;
+    if (!plan.refusedPaths(FileUse::Read).isEmpty() &&
+        !readGrantIfRefused(plan, files,
+                            ops::filelist::readGrant({BakPath, serverIs2000()}, plan.server, plan.serverAccount), grant))
         return false;
+    // WITH REPLACE switches off the server's own guards: that the backup holds the database it
+    // would overwrite (3154), that the tail of its log was backed up (3159), and that no file lies
+    // at a target (3142). It is said only when a database of that name is replaced and the user
+    // agreed; a restore under a new name keeps every guard of the server on.
+    const bool replacing = DatabaseExists(Name);
+    const QStringList replacedFiles = replacing ? databaseFiles(Name) : QStringList();
+    // Whether a file lies at a target is the server's to say: it writes there.
+    const auto lies = [&](const QString& path) { return fileSeen(files, path); };
+    // A file of the replaced database may be overwritten; anybody else's may not.
+    auto taken = [&](const QString& path) {
+        return !restoreplan::othersFiles({path}, replacedFiles, lies).isEmpty();
+    };
+    ops::Server here = server();
+    // The whole restore to a pair of paths: every further file placed beside them, the plan from
+    // the server's answers.
+    const auto restoreTo = [&](const QString& mdf, const QString& ldf, const restoreplan::ChosenSet& of) {
+        const QList<restoreplan::Move> moves = restoreplan::furtherFiles(FBackupFiles, Name, mdf, ldf, taken);
+        const ops::restore::Request r{Name,    BakPath,         of,    FLogicalDataName, mdf,
+                                      FLogicalLogName, ldf, moves, replacing,        serverIs2000()};
+        return std::make_pair(r, ops::restore::plan(r, here));
+    };
+    // Folders the server cannot create files in: its own folders are the alternative, a whole plan
+    // of its own shown before it is taken. Both are of the set the list was read of: the header
+    // is read again once the paths are settled.
+    if (plan.refused()) {
+        const restoreplan::ChosenSet listed =
+            FBackupSet.backupPath == BakPath ? FBackupSet : restoreplan::ChosenSet{};
+        const auto own = serverFoldersFor(plan, files, MdfPath, LdfPath);
+        if (!own) {
+            modal::messageDialog(plan.refusal(), DialogType::Error, {DialogButton::OK},
+                                 restoreTo(MdfPath, LdfPath, listed).second.shown());
+            return false;
+        }
+        const auto alternative = restoreTo(own->first, own->second, listed);
+        if (!modal::confirm(plan.refusal() + QLatin1Char('\n') +
+                                QStringLiteral("Створити файли бази даних у власному каталозі сервера?\n%1\n%2")
+                                    .arg(own->first, own->second),
+                            alternative.second.shown()))
+            return false;
+        MdfPath = own->first;
+        LdfPath = own->second;
+        ui->edPathMDF2->setText(MdfPath);
+        ui->edPathLDF2->setText(LdfPath);
+        // The plan names the new folders, and is relied on only once the server says it reaches them.
+        plan.files.erase(std::remove_if(plan.files.begin(), plan.files.end(),
+                                        [](const PlannedFile& f) { return f.use == FileUse::CreateIn; }),
+                         plan.files.end());
+        plan.createIn(serverfiles::folderOf(MdfPath, files.platform()));
+        plan.createIn(serverfiles::folderOf(LdfPath, files.platform()));
+        if (!serverReachesAfterRemedy(plan, files))
+            return false;
+    }
     // The header is read again right before the restore: the file may have been written anew since
     // its list was read (another backup into the same file), and a list of another set names
     // other files.
@@ -398,144 +439,132 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
             DialogType::Warning, {DialogButton::OK});
         return false;
     }
-    // WITH REPLACE switches off the server's own guards: that the backup holds the database it
-    // would overwrite (3154), that the tail of its log was backed up (3159), and that no file lies
-    // at a target (3142). It is said only when a database of that name is replaced and the user
-    // agreed; a restore under a new name keeps every guard of the server on.
-    const bool replacing = DatabaseExists(Name);
-    const QStringList replacedFiles = replacing ? databaseFiles(Name) : QStringList();
-    // Whether a file lies at a target is the server's to say: it writes there.
-    const auto lies = [&](const QString& path) { return fileSeen(files, path); };
-    // A file of the replaced database may be overwritten; anybody else's may not.
-    auto taken = [&](const QString& path) {
-        return !restoreplan::othersFiles({path}, replacedFiles, lies).isEmpty();
-    };
-    const QList<restoreplan::Move> further =
-        restoreplan::furtherFiles(FBackupFiles, Name, MdfPath, LdfPath, taken);
+    // The plan to the paths now settled, of the set read just now (the alternative taken, when the
+    // set is the one the list was read of).
+    std::pair<ops::restore::Request, ops::Plan> chosen = restoreTo(MdfPath, LdfPath, set);
+    const ops::restore::Request& request = chosen.first;
+    ops::Plan& restoring = chosen.second;
+    const QList<restoreplan::Move>& further = request.further;
     // What the restore touches, confirmed where the user did not name it.
     fillRestorePlan(plan, MdfPath, LdfPath, further, replacing, replacedFiles, lies);
-    QString statement = QLatin1String("RESTORE DATABASE ") + sqlquote::name(Name) +
-                        QLatin1String(" FROM DISK = ") + sqlquote::literal(BakPath) + QLatin1String(" WITH ");
-    if (set.position)
-        statement += QLatin1String("FILE = ") + QString::number(set.position) + QLatin1String(", ");
-    if (replacing)
-        statement += QLatin1String("REPLACE, ");
-    statement += QLatin1String("MOVE ") + sqlquote::literal(FLogicalDataName) + QLatin1String(" TO ") +
-                 sqlquote::literal(MdfPath) + QLatin1String(", MOVE ") + sqlquote::literal(FLogicalLogName) +
-                 QLatin1String(" TO ") + sqlquote::literal(LdfPath);
-    for (const restoreplan::Move& m : further)
-        statement += QLatin1String(", MOVE ") + sqlquote::literal(m.logicalName) + QLatin1String(" TO ") +
-                     sqlquote::literal(m.target);
-    // The server's share done every tenth, as the backup asks: the progress bar is real, and the
-    // server is never silent for long.
-    statement += QLatin1String(", STATS = 10");
+    const QString statement = ops::restore::statement(request);
 
     // What would stop the restore, or what the user should know, asked before anything is sent.
-    QList<serverquestions::Session> others;
     try {
         const serverquestions::ServerVersion version = serverquestions::version(*ADOQuery1);
         const serverfiles::Platform platform = files.platform();
-        restorechecks::check(*ADOQuery1,
-                             {version, [platform](const QString& p) { return serverfiles::folderOf(p, platform); },
-                              serverSeesThisComputer()},
-                             plan, restoreTargets(MdfPath, LdfPath, further, replacedFiles),
-                             {BakPath, set.major, set.minor, set.build, set.collation});
-        if (replacing)
-            others = serverquestions::othersUsing(*ADOQuery1, version, Name);
+        const bool shares = serverSeesThisComputer();
+        restorechecks::check(
+            *ADOQuery1,
+            {version, [platform](const QString& p) { return serverfiles::folderOf(p, platform); }, shares,
+             [this, version, shares](const QString& folder) {
+                 return folderroom::freeBytes(*ADOQuery1, version, folder, shares);
+             },
+             folderroom::notChecked},
+            restoring, restoreTargets(MdfPath, LdfPath, further, replacedFiles),
+            {BakPath, set.major, set.minor, set.build, set.collation});
     } catch (const DbError&) {
         // A server that cannot be asked is not refused for it: the restore meets what it meets.
     }
+    plan.stop = restoring.stop;
+    plan.findings = restoring.findings + plan.findings;
     if (replacing)
         plan.question = replacingQuestion(Name, set);
-    if (!others.isEmpty())
-        plan.findings.prepend(disconnectothers::finding(Name, others));
-    // In the order they are sent: a damaged backup never replaces a working database, and the
-    // others are disconnected only once the backup is known to be sound.
-    plan.statements.clear();
-    if (replacing)
-        plan.statements << verification::statement(BakPath, set.position ? set.position : 1,
-                                                   set.checksums && !serverIs2000());
-    if (!others.isEmpty())
-        plan.statements << disconnectothers::singleUser(Name);
-    plan.statements << statement;
+    plan.statements = restoring.texts();
+    if (!restoring.putBack.isEmpty())
+        plan.statements << ops::putBackComment() << restoring.putBackTexts();
     if (!confirmPlan(plan))
         return false;
-    // A damaged backup must never replace a working database: a restore that fails half-way leaves
-    // the old database gone and the new one restoring.
-    if (replacing && !verification::beforeReplacing(this, *ADOQuery1, Name, BakPath, set.position ? set.position : 1,
-                                                    !serverIs2000()))
-        return false;
-    // Whatever stops the restore from here on opens the database to everybody again.
-    DisconnectOthers alone(*ADOQuery1, plan.server, Name);
-    try {
-        if (!others.isEmpty())
-            alone.disconnect();
-    } catch (const DbError& e) {
-        modal::messageDialog(erroradvice::appended(e) + QLatin1Char('\n') +
-                                 QStringLiteral("Базу даних %1 не змінено.").arg(Name),
-                             DialogType::Error, {DialogButton::OK});
-        return false;
-    }
     // Restored over itself to the files it has, the database looks the same after a cancel whether
     // the restore ran or not: when the server last wrote its data file tells, as the server says.
     const bool overItself = replacing && replacedFiles.contains(MdfPath);
     const int major = ADOConnection->serverMajorVersion();
     const serverfiles::Platform platform = files.platform();
     QString writtenBefore;
-    if (overItself)
-        try {
-            writtenBefore = serverfiletimes::lastWritten(*ADOQuery1, major, MdfPath, platform);
-        } catch (const DbError&) {
+    longop::Operation restoringOp = longop::restore(Name);
+    restoringOp.ask = [&] {
+        switch (serverstate::database(*ADOQuery1, Name)) {
+        case serverstate::Database::Missing:
+            return longop::Left::NotDone;
+        case serverstate::Database::Restoring:
+            return longop::Left::Restoring;
+        case serverstate::Database::Online:
+            break;
         }
-    ADOQuery1->close();
-    ADOQuery1->setText(statement);
-    try {
-        longop::Operation restoring = longop::restore(Name);
-        restoring.ask = [&] {
-            switch (serverstate::database(*ADOQuery1, Name)) {
-            case serverstate::Database::Missing:
-                return longop::Left::NotDone;
-            case serverstate::Database::Restoring:
-                return longop::Left::Restoring;
-            case serverstate::Database::Online:
-                break;
-            }
-            // A database that was there before and is still online may be the old one, untouched
-            // by a cancel that came first, unless its files are now the restored ones.
-            if (!replacing)
-                return longop::Left::Done;
-            const QStringList files = databaseFiles(Name);
-            if (files != replacedFiles && files.contains(MdfPath))
-                return longop::Left::Done;
-            // Still the old files, and the restore was to put the data elsewhere: it never ran.
-            if (files == replacedFiles && !replacedFiles.contains(MdfPath))
-                return longop::Left::NotDone;
-            // Restored over itself, to the paths it had: whether the restore wrote the data file
-            // tells the restored database from the old one.
-            if (files == replacedFiles && overItself && !writtenBefore.isEmpty()) {
-                const QString writtenNow = serverfiletimes::lastWritten(*ADOQuery1, major, MdfPath, platform);
-                if (!writtenNow.isEmpty())
-                    return writtenNow != writtenBefore ? longop::Left::Done : longop::Left::NotDone;
-            }
-            return longop::Left::Unknown;
-        };
-        longop::run(this, *ADOQuery1, restoring);
-    } catch (const DbError& e) {
-        const QString left = removeHalfRestored(Name, replacing);
-        // Refused a file (error 5) and nothing left of it: planned again, the same offer as the checks'.
-        bool nothingLeft = false;
-        try {
-            nothingLeft = !replacing && serverstate::database(*ADOQuery1, Name) == serverstate::Database::Missing;
-        } catch (const DbError&) {
+        // A database that was there before and is still online may be the old one, untouched
+        // by a cancel that came first, unless its files are now the restored ones.
+        if (!replacing)
+            return longop::Left::Done;
+        const QStringList files = databaseFiles(Name);
+        if (files != replacedFiles && files.contains(MdfPath))
+            return longop::Left::Done;
+        // Still the old files, and the restore was to put the data elsewhere: it never ran.
+        if (files == replacedFiles && !replacedFiles.contains(MdfPath))
+            return longop::Left::NotDone;
+        // Restored over itself, to the paths it had: whether the restore wrote the data file
+        // tells the restored database from the old one.
+        if (files == replacedFiles && overItself && !writtenBefore.isEmpty()) {
+            const QString writtenNow = serverfiletimes::lastWritten(*ADOQuery1, major, MdfPath, platform);
+            if (!writtenNow.isEmpty())
+                return writtenNow != writtenBefore ? longop::Left::Done : longop::Left::NotDone;
         }
-        if (nothingLeft)
-            if (const auto again = deniedByServer(e, plan.writes + QStringList{BakPath}))
-                return RestoreDatabase(Name, BakPath, ChosenMdfPath, ChosenLdfPath);
-        reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "), plan.writes + QStringList{BakPath},
-                          left);
-        return false;
+        return longop::Left::Unknown;
+    };
+    // The data file's time is taken right before the restore itself, after the verification and
+    // the single-user setting (which the server may write to the file).
+    struct RestoreExecutor : WindowExecutor {
+        using WindowExecutor::WindowExecutor;
+        QString restore;
+        std::function<void()> before;
+        void send(const ops::Statement& st) override {
+            if (st.text == restore && before)
+                before();
+            WindowExecutor::send(st);
+        }
+    } executor(this, *ADOQuery1, restoringOp);
+    executor.restore = statement;
+    executor.before = [&] {
+        if (overItself)
+            try {
+                writtenBefore = serverfiletimes::lastWritten(*ADOQuery1, major, MdfPath, platform);
+            } catch (const DbError&) {
+            }
+    };
+    // A damaged backup must never replace a working database: it is checked first, under the
+    // check's own dialog.
+    if (replacing)
+        executor.setLongOperation(restoring.statements.first().text, verification::checkOperation(BakPath));
+    const ops::Ran ran = operationrun::run(this, restoring, executor);
+    if (!ran.done) {
+        if (!ran.putBackFailed.isEmpty())
+            modal::messageDialog(ops::singleuser::leftSingleUser(Name, ran.putBackFailed), DialogType::Warning,
+                                 {DialogButton::OK});
+        try {
+            std::rethrow_exception(ran.stopped);
+        } catch (const DbError& e) {
+            // Stopped before the restore (a damaged backup, the others not put out): nothing changed.
+            if (executor.lastSent() != statement) {
+                modal::messageDialog(erroradvice::appended(e) + QLatin1Char('\n') +
+                                         QStringLiteral("Базу даних %1 не змінено.").arg(Name),
+                                     DialogType::Error, {DialogButton::OK});
+                return false;
+            }
+            const QString left = removeHalfRestored(Name, replacing);
+            // Refused a file (error 5) and nothing left of it: planned again, the same offer as
+            // the checks'.
+            bool nothingLeft = false;
+            try {
+                nothingLeft = !replacing && serverstate::database(*ADOQuery1, Name) == serverstate::Database::Missing;
+            } catch (const DbError&) {
+            }
+            if (nothingLeft)
+                if (const auto again = deniedByServer(e, plan.writes + QStringList{BakPath}))
+                    return RestoreDatabase(Name, BakPath, ChosenMdfPath, ChosenLdfPath);
+            reportFileFailure(e, QStringLiteral("Не можливо створити фізичний файл "),
+                              plan.writes + QStringList{BakPath}, left);
+            return false;
+        }
     }
-    alone.keep();
     QString done =
         QStringLiteral("База даних ") + Name + QStringLiteral(" успішно відновлена із файлу ") + BakPath;
     if (set.position)
@@ -550,23 +579,24 @@ bool TMain::RestoreDatabase(const QString& Name, const QString& BakPath, const Q
     return true;
 }
 
-void TMain::offerServerFolders(OperationPlan& plan, serverfiles::ServerFiles& files, QString& MdfPath,
-                               QString& LdfPath) {
+std::optional<std::pair<QString, QString>> TMain::serverFoldersFor(OperationPlan& plan,
+                                                                  serverfiles::ServerFiles& files,
+                                                                  const QString& MdfPath, const QString& LdfPath) {
     // Only for folders the server cannot create files in, and only when nothing else is refused:
     // a backup it cannot read is no matter of where the files go.
     const QStringList refused = plan.refusedPaths(FileUse::CreateIn);
-    if (refused.isEmpty() || plan.remedy.apply || !plan.refusedPaths(FileUse::Read).isEmpty())
-        return;
+    if (refused.isEmpty() || !plan.refusedPaths(FileUse::Read).isEmpty())
+        return std::nullopt;
     serverfiles::DefaultFolders folders;
     serverfiles::Platform platform;
     try {
         platform = files.platform();
         folders = files.defaultFolders();
     } catch (const DbError&) {
-        return;
+        return std::nullopt;
     }
     if (folders.data.isEmpty())
-        return;
+        return std::nullopt;
     if (folders.log.isEmpty())
         folders.log = folders.data;
     const QString mdfFolder = serverfiles::folderOf(MdfPath, platform);
@@ -584,21 +614,7 @@ void TMain::offerServerFolders(OperationPlan& plan, serverfiles::ServerFiles& fi
                                      serverfiles::joined(folders.log, serverfiles::fileNameOf(LdfPath), platform),
                                      name, true, listed)
                                : LdfPath;
-    plan.remedy.offer = QStringLiteral("Створити файли бази даних у власному каталозі сервера?\n%1\n%2")
-                            .arg(newMdf, newLdf);
-    plan.remedy.apply = [&, newMdf, newLdf, platform](OperationPlan& p) {
-        MdfPath = newMdf;
-        LdfPath = newLdf;
-        ui->edPathMDF2->setText(MdfPath);
-        ui->edPathLDF2->setText(LdfPath);
-        // The plan names the new folders, and is relied on only once the server says it reaches them.
-        p.files.erase(std::remove_if(p.files.begin(), p.files.end(),
-                                     [](const PlannedFile& f) { return f.use == FileUse::CreateIn; }),
-                      p.files.end());
-        p.createIn(serverfiles::folderOf(MdfPath, platform));
-        p.createIn(serverfiles::folderOf(LdfPath, platform));
-        return serverReachesAfterRemedy(p, files);
-    };
+    return std::make_pair(newMdf, newLdf);
 }
 
 // A restore that failed part-way (a damaged backup, a full disk) leaves its database restoring. One
@@ -613,10 +629,14 @@ QString TMain::removeHalfRestored(const QString& Name, bool replacing) {
             return {};
         if (replacing)
             return QStringLiteral("База даних ") + Name + unusable;
-        ADOQuery1->close();
-        ADOQuery1->setText(QLatin1String("DROP DATABASE ") + sqlquote::name(Name));
-        ADOQuery1->execute();
-        ADOQuery1->close();
+        ops::Plan restore;
+        restore.server = ui->ServerName->text();
+        restore.database = Name;
+        const ops::Plan drop = ops::restore::dropHalfRestored(restore);
+        WindowExecutor executor(this, *ADOQuery1);
+        const ops::Ran ran = ops::run(drop, executor, ops::journal());
+        if (!ran.done)
+            std::rethrow_exception(ran.stopped);
         return QStringLiteral("Незавершену базу даних %1 видалено разом із записаними файлами.").arg(Name);
     } catch (const DbError&) {
         return QStringLiteral("База даних ") + Name +

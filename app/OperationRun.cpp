@@ -59,6 +59,10 @@ WindowExecutor::~WindowExecutor() {
     operationrun::g_puttingBack = false;
 }
 
+void WindowExecutor::setLongOperation(const QString& statement, longop::Operation operation) {
+    m_longFor.insert(statement, std::move(operation));
+}
+
 void WindowExecutor::puttingBack() {
     operationrun::g_puttingBack = true;
 }
@@ -67,11 +71,16 @@ void WindowExecutor::send(const ops::Statement& statement) {
     // A close asked for between two statements stops the plan before the next one.
     if (operationrun::g_closeAfter && !operationrun::g_puttingBack)
         throw OperationCancelled{};
+    m_lastSent = statement.text;
     m_query.close();
     m_query.setText(statement.text);
     if (statement.pace == ops::Pace::Long)
-        longop::run(m_window, m_query, m_long);
+        longop::run(m_window, m_query, m_longFor.value(statement.text, m_long));
+    else if (statement.rowset)
+        m_query.openRowset();
     else
         m_query.execute();
-    m_query.close();
+    // Rows are the caller's to read: left open.
+    if (!statement.rowset)
+        m_query.close();
 }

@@ -7,6 +7,8 @@
 #include "LongOperation.h"
 #include "Runner.h"
 
+#include <QHash>
+
 class AdoQuery;
 class QWidget;
 
@@ -18,11 +20,18 @@ public:
     void send(const ops::Statement& statement) override;
     void puttingBack() override;
     AdoQuery& query() override { return m_query; }
+    // A long statement of the plan shown and asked about as its own operation (a restore's
+    // verification under the check's dialog, the restore under its own).
+    void setLongOperation(const QString& statement, longop::Operation operation);
+    // The statement sent last (the one that stopped the plan, when it did not end).
+    QString lastSent() const { return m_lastSent; }
 
 private:
     QWidget* m_window;
     AdoQuery& m_query;
     longop::Operation m_long;
+    QHash<QString, longop::Operation> m_longFor;
+    QString m_lastSent;
 };
 
 namespace operationrun {

@@ -5,8 +5,8 @@
 # a file on it that no longer composes T-SQL must be taken off it.
 set -u
 app=${1:?usage: no_tsql_in_window.sh APP_FOLDER}
-not_yet_moved="BackupVerification.cpp FMainRestore.cpp
-RestoreChecks.cpp ServerFileDialog.cpp ServerFileTimes.cpp ServerFiles.cpp ServerState.cpp"
+not_yet_moved="BackupVerification.cpp
+ServerFileDialog.cpp ServerFileTimes.cpp ServerFiles.cpp ServerState.cpp"
 # A string literal holding a statement's keyword, on a line that is not a comment.
 keywords='"[^"]*\b(SELECT|INSERT INTO|UPDATE|DELETE FROM|ALTER DATABASE|DROP DATABASE|CREATE DATABASE|EXEC|RESTORE|BACKUP|USE|DBCC|FOR ATTACH|sp_[a-z_]+|xp_[a-z_]+|sys\.[a-z_]+|master\.dbo)\b'
 composing() {

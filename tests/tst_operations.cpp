@@ -7,9 +7,12 @@
 #include "DatabaseOperations.h"
 #include "DbError.h"
 #include "DevServer.h"
+#include "FileListOperation.h"
 #include "Journal.h"
+#include "RestoreOperation.h"
 #include "Runner.h"
 #include "SingleUser.h"
+#include "SqlQuote.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -49,6 +52,10 @@ struct QueryExecutor : ops::Executor {
     void send(const ops::Statement& s) override {
         q.close();
         q.setText(s.text);
+        if (s.rowset) {
+            q.openRowset(); // left open for the caller's rows
+            return;
+        }
         q.execute();
         q.close();
     }
@@ -222,6 +229,95 @@ private slots:
         QCOMPARE(ops::attach::outcome(plan, s.ops), ran.done ? ops::Outcome::Done : ops::Outcome::NotDone);
         if (!ran.done)
             QCOMPARE(ops::singleuser::userAccess(s.q, name), QStringLiteral("MULTI_USER"));
+    }
+
+    // A backup's file list and its restore: what the plan shows is the stand-in's log of the run,
+    // line for line. The file list names the newest of two sets (WITH FILE = 2); the restore goes
+    // under a new name, or over the database with another session inside (verified first, then
+    // SINGLE_USER, MULTI_USER put back when the restore is cancelled), or into the server's own
+    // folders (the remedy's whole plan).
+    void backupFileListAndRestoreShowWhatIsSent_data() {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<bool>("cancelled");
+        QTest::newRow("new name") << "Нова' 1]" << false;
+        QTest::newRow("over with others inside") << "Склад" << false;
+        QTest::newRow("over, cancelled") << "Склад" << true;
+        QTest::newRow("server's own folders") << "Власна" << false;
+    }
+    void backupFileListAndRestoreShowWhatIsSent() {
+        QFETCH(QString, target);
+        QFETCH(bool, cancelled);
+        Stand s;
+        const QString bak = s.server.scratch() + QStringLiteral("/склад.bak");
+        s.sql(QStringLiteral("CREATE DATABASE [Склад]\nCREATE DATABASE [Старий]\n"
+                             "BACKUP DATABASE [Старий] TO DISK = N'%1' WITH INIT\n"
+                             "BACKUP DATABASE [Склад] TO DISK = N'%1'").arg(bak));
+        ops::Server& server = s.ops;
+        const ops::filelist::FileListPlan list = ops::filelist::plan({bak}, server);
+        QVERIFY(list.stop.isEmpty());
+        QCOMPARE(list.set.position, 2);
+        qint64 before = s.server.receivedStatements().size();
+        QueryExecutor plain(s.q);
+        QVERIFY(ops::run(list, plain, ops::journal()).done);
+        QCOMPARE(s.batchesSince(before), list.texts());
+        QVERIFY(list.shown().endsWith(QStringLiteral(" WITH FILE = 2")));
+        const QList<restoreplan::BackupFile> files = ops::filelist::files(s.q);
+        s.q.close();
+        QCOMPARE(files.size(), 2);
+        QCOMPARE(files[0].logicalName, QStringLiteral("Склад"));
+
+        AdoConnection holder;
+        const bool replacing = target == QStringLiteral("Склад");
+        if (replacing) {
+            holder.setConnectionString(s.server.connectionString());
+            holder.open();
+            holder.setDefaultDatabase(target);
+        }
+        // The remedy's plan is the same restore with the files in the server's own folder.
+        const QString folder = target == QStringLiteral("Власна") ? s.server.scratch() + QStringLiteral("/data")
+                                                                : s.server.scratch() + QStringLiteral("/restored");
+        QDir().mkpath(folder);
+        const ops::restore::Request request{target,
+                                            bak,
+                                            list.set,
+                                            files[0].logicalName,
+                                            folder + QStringLiteral("/") + target + QStringLiteral(".mdf"),
+                                            files[1].logicalName,
+                                            folder + QStringLiteral("/") + target + QStringLiteral("_log.ldf"),
+                                            {},
+                                            replacing};
+        const ops::Plan plan = ops::restore::plan(request, server);
+        QCOMPARE(plan.othersInside.size(), replacing ? 1 : 0);
+        QCOMPARE(plan.statements.size(), replacing ? 3 : 1);
+        QVERIFY(plan.texts().last().endsWith(QStringLiteral(", STATS = 10")));
+        struct CancelledAtTheRestore : QueryExecutor {
+            using QueryExecutor::QueryExecutor;
+            void send(const ops::Statement& st) override {
+                if (st.text.startsWith(QLatin1String("RESTORE DATABASE")))
+                    throw Cancelled{};
+                QueryExecutor::send(st);
+            }
+            struct Cancelled {};
+        } cancelling(s.q);
+        before = s.server.receivedStatements().size();
+        const ops::Ran ran = ops::run(plan, cancelled ? cancelling : plain, ops::journal());
+        QCOMPARE(ran.done, !cancelled);
+        QStringList shown = plan.shown().split(QLatin1Char('\n'));
+        QCOMPARE(shown.removeAll(ops::putBackComment()), qsizetype(replacing ? 1 : 0));
+        if (!cancelled) // the put-back is shown, and sent only when something fails
+            shown = plan.texts();
+        else
+            shown.removeAt(2); // the restore never reached the server
+        QCOMPARE(s.batchesSince(before), shown);
+        QVERIFY(ops::journal().entries().isEmpty());
+        QCOMPARE(ops::databaseExists(s.q, target), replacing || !cancelled);
+        if (replacing)
+            QCOMPARE(ops::singleuser::userAccess(s.q, target), QStringLiteral("MULTI_USER"));
+        QCOMPARE(QFile::exists(request.mdf), !cancelled);
+
+        // A restore under a new name that failed part-way leaves its database restoring: dropped.
+        const ops::Plan drop = ops::restore::dropHalfRestored(plan);
+        QCOMPARE(drop.shown(), QStringLiteral("DROP DATABASE ") + sqlquote::name(target));
     }
 
     // A put-back the server never gets (the link lost): the failure is kept for the user with the

@@ -34,6 +34,9 @@ struct Statement {
     // The text as shown and as the server's log keeps it when the statement carries a password
     // (stars in its place); empty when it is the text itself.
     QString masked;
+    // Its answer is rows the caller reads once it has run (a backup's file list): the runner
+    // leaves them on the statement object.
+    bool rowset = false;
     bool operator==(const Statement& o) const { return text == o.text && pace == o.pace; }
     const QString& shownText() const { return masked.isEmpty() ? text : masked; }
 };
@@ -79,6 +82,9 @@ struct Plan {
     QString writesTo;
     // Copies made for the server before the first statement (the copy remedy's plan).
     QList<FileCopy> copies;
+    // The statement that makes what `leaves` lists (SINGLE_USER after a restore's verification):
+    // they are written down right before it, and put back only once it was sent.
+    int leavesFrom = 0;
 
     // The T-SQL the confirmation shows: the statements, then the put-back under a comment line
     // that says when it is sent. Exactly what the runner may send, in its order.

@@ -42,27 +42,36 @@ bool stillLeft(AdoQuery& query, const JournalEntry& entry) {
     }
 }
 
-Ran run(const Plan& plan, Executor& executor, Journal& journal) {
-    Ran ran;
-    // Written down before the first statement can make them: a crash from here on leaves the
-    // journal saying what to take back.
-    QList<JournalEntry> written;
+namespace {
+bool writeDown(const Plan& plan, Journal& journal, QList<JournalEntry>& written, Ran& ran) {
     for (JournalEntry entry : plan.leaves) {
         QString problem;
         if (!journal.write(entry, &problem)) {
             for (const JournalEntry& w : written)
                 journal.crossOut(w.id);
-            ran.stopped =
-                std::make_exception_ptr(DbError(problem + QStringLiteral(" Серверу нічого не надіслано.")));
-            return ran;
+            written.clear();
+            ran.stopped = std::make_exception_ptr(DbError(
+                plan.leavesFrom == 0 ? problem + QStringLiteral(" Серверу нічого не надіслано.") : problem));
+            return false;
         }
         written << entry;
     }
+    return true;
+}
+} // namespace
+
+Ran run(const Plan& plan, Executor& executor, Journal& journal) {
+    Ran ran;
+    QList<JournalEntry> written;
     Channel channel(plan, executor);
     int wentThrough = 0;
     try {
-        for (const Statement& s : plan.statements) {
-            channel.send(s.text);
+        for (int i = 0; i < plan.statements.size(); ++i) {
+            // Written down before the statement that makes them: a crash from here on leaves the
+            // journal saying what to take back.
+            if (i == plan.leavesFrom && !writeDown(plan, journal, written, ran))
+                return ran;
+            channel.send(plan.statements[i].text);
             ++wentThrough;
         }
         ran.done = true;

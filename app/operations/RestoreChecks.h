@@ -11,7 +11,9 @@
 #include <functional>
 
 class AdoQuery;
-struct OperationPlan;
+namespace ops {
+struct Plan;
+}
 
 namespace restorechecks {
 
@@ -45,6 +47,11 @@ struct Server {
     serverquestions::ServerVersion version;
     std::function<QString(const QString&)> folderOf; // the folder of a path, as the server writes paths
     bool sharesThisComputer = false; // it runs here and sees this computer's files (FolderRoom.h)
+    // The free bytes of the volume that holds a folder, -1 when nobody can tell (throws DbError when
+    // the server must be asked and cannot be), and the line that says its room was not checked:
+    // whoever can tell that very volume's (FolderRoom.h) answers.
+    std::function<qint64(const QString&)> freeBytes;
+    std::function<QString(const QString& folder, const QString& needed)> notChecked;
 };
 
 // What the backup's header says of the set restored.
@@ -58,7 +65,7 @@ struct Backup {
 // what it found into the plan: a refusal into plan.stop, lines into plan.findings (a folder whose
 // room nobody can tell among them). Each question stands alone: one the server cannot answer
 // keeps none of the others from being asked and told.
-void check(AdoQuery& query, const Server& server, OperationPlan& plan, const QList<Target>& targets,
+void check(AdoQuery& query, const Server& server, ops::Plan& plan, const QList<Target>& targets,
            const Backup& backup);
 
 } // namespace restorechecks

@@ -3,8 +3,7 @@
 #include "AdoQuery.h"
 #include "DbError.h"
 #include "ErrorAdvice.h"
-#include "FolderRoom.h"
-#include "OperationPlan.h"
+#include "Plan.h"
 
 #include <QLocale>
 #include <QMap>
@@ -95,7 +94,7 @@ QString otherCollation(const QString& backupCollation, const QString& serverColl
         .arg(backupCollation, serverCollation);
 }
 
-void check(AdoQuery& query, const Server& server, OperationPlan& plan, const QList<Target>& targets,
+void check(AdoQuery& query, const Server& server, ops::Plan& plan, const QList<Target>& targets,
            const Backup& backup) {
     const QString unreadable = unreadableVersion(backup.path, backup.major, backup.minor, backup.build, server.version);
     if (!unreadable.isEmpty()) {
@@ -145,11 +144,11 @@ void check(AdoQuery& query, const Server& server, OperationPlan& plan, const QLi
     for (const QString& folder : folders) {
         qint64 free = -1;
         try {
-            free = folderroom::freeBytes(query, server.version, folder, server.sharesThisComputer);
+            free = server.freeBytes(folder);
         } catch (const DbError&) {
         }
         if (free < 0)
-            plan.findings << folderroom::notChecked(folder, humanSize(needed[folder]));
+            plan.findings << server.notChecked(folder, humanSize(needed[folder]));
         else if (needed[folder] > free)
             short_ << QStringLiteral("Для файлів бази даних у каталозі %1 потрібно %2, а вільно там лише %3.")
                           .arg(folder, humanSize(needed[folder]), humanSize(free));
