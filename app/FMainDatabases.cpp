@@ -246,7 +246,7 @@ void TMain::offerToOpenWhatWasLeft() {
 void TMain::tellWhatEarlierRunsLeft() {
     QStringList lines;
     for (const ops::JournalEntry& left : ops::journal().ours())
-        if (left.kind != ops::JournalEntry::Kind::SingleUser &&
+        if (left.kind != ops::JournalEntry::Kind::SingleUser && !left.lasting &&
             left.pid != QCoreApplication::applicationPid())
             lines << QStringLiteral("• ") + left.describe();
     if (lines.isEmpty())

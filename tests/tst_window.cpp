@@ -2,6 +2,7 @@
 #include "WindowHarness.h"
 
 #include "ConnectionSettings.h"
+#include "Journal.h"
 #include "RusUkrDlg.h"
 
 #include <QApplication>
@@ -90,6 +91,34 @@ private slots:
             const QImage alpha = image.convertToFormat(QImage::Format_Alpha8);
             const auto* bits = alpha.constBits();
             QVERIFY2(std::any_of(bits, bits + alpha.sizeInBytes(), [](uchar a) { return a > 0; }), name);
+        }
+    }
+
+    // The left panel's button, reached by the keyboard, lists what is open for the server's account
+    // now, each with the command that takes it back.
+    void theLeftPanelSaysWhatIsOpenForTheServer() {
+        WindowHarness h;
+        QAbstractButton* place = h.button("WhatIsOpen");
+        QVERIFY(place && place->isVisible() && (place->focusPolicy() & Qt::TabFocus));
+        const QString copy = h.server.dataDir() + QStringLiteral("/Облік.mdf");
+        for (const bool left : {false, true}) {
+            if (left) {
+                QVERIFY(writeFile(copy, "copy"));
+                ops::JournalEntry entry;
+                entry.kind = ops::JournalEntry::Kind::Copy;
+                entry.path = copy;
+                QVERIFY(ops::journal().write(entry));
+            }
+            h.script.answer(Reply::OK);
+            place->setFocus();
+            QTest::keyClick(place, Qt::Key_Space);
+            QCOMPARE(h.script.last().type, DialogType::Information);
+            QCOMPARE(h.script.last().text,
+                     left ? QStringLiteral("Що Zelvaro відкрив або залишив для облікового запису сервера:\n"
+                                           "• копія %1\n   Забрати: rm -- '%1'")
+                                .arg(copy)
+                          : QStringLiteral("Zelvaro зараз нічого не відкрив і не залишив для облікового "
+                                           "запису сервера."));
         }
     }
 
