@@ -2,6 +2,7 @@
 // The same listing fills the backup page's combo box.
 #include "FMain.h"
 
+#include "AttachInPlace.h"
 #include "BackupStatements.h"
 #include "DatabaseNamesModel.h"
 #include "DatabaseOperations.h"
@@ -111,6 +112,7 @@ void TMain::BitBtn2Click() {
                                      DialogType::Warning, {DialogButton::OK});
             std::rethrow_exception(ran.stopped);
         }
+        takeBackForDatabase(ui->ServerName->text(), name); // what was opened for it while attached
         // The plain detach says nothing; one that put the others out tells that the files keep the
         // single-user mode it took for that.
         if (!plan.othersInside.isEmpty())
@@ -146,6 +148,7 @@ void TMain::BitBtn4Click() {
         WindowExecutor executor(this, *ADOQuery1, dropping);
         const ops::Ran ran = operationrun::run(this, plan, executor);
         if (ran.done) {
+            takeBackForDatabase(ui->ServerName->text(), name); // what was opened for it while attached
             modal::messageDialog(QStringLiteral("База даних ") + name + QStringLiteral(" успішно видалена !"),
                                  DialogType::Information, {DialogButton::OK});
         } else {

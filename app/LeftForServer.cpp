@@ -98,7 +98,9 @@ QString whatIsOpenText() {
         if (e.kind == Kind::AclGrant)
             what += QStringLiteral(" (%1)").arg(rights(e.acl.added));
         if (e.lasting)
-            what += QStringLiteral(", залишено за вашим вибором");
+            what += e.database.isEmpty()
+                        ? QStringLiteral(", залишено за вашим вибором")
+                        : QStringLiteral(", доки база даних %1 приєднана до %2").arg(e.database, e.server);
         lines << QStringLiteral("• %1\n   Забрати: %2").arg(what, undoCommand(e));
     }
     if (lines.isEmpty())

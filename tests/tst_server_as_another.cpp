@@ -3,6 +3,7 @@
 // running as that account), the shared folder, a read grant that is taken back, and the copies to
 // and from the shared folder. The account is `nobody`, which exists everywhere; tests run as root.
 #include "AccountAccess.h"
+#include "AttachInPlace.h"
 #include "AdoConnection.h"
 #include "AdoQuery.h"
 #include "DbError.h"
@@ -133,6 +134,7 @@ private slots:
     void readGrantIsTakenBackExactly();
     void readGrantNeverWidensOthers();
     void whatACrashLeftIsTakenBackAtTheNextStart();
+    void filesOpenedForAnAttachLastUntilItIsDetached();
     void sharedFolderFallsBackAndLeavesNothing();
     void sharedFolderPassesThroughTheUsersFolderOnly();
     void copiesGoAndCancelLeavesNothing();
@@ -374,6 +376,43 @@ void TestServerAsAnother::whatACrashLeftIsTakenBackAtTheNextStart() {
     leftforserver::takeBackWhatWasLeft(false);
     for (const ops::JournalEntry& e : ops::journal().entries())
         QVERIFY2(e.pid != run, qPrintable(e.describe()));
+}
+
+// Files an attach uses where they lie stay open through exit and the next start, are listed for
+// their database, and go when it is detached; the way to another attached database's files stays.
+void TestServerAsAnother::filesOpenedForAnAttachLastUntilItIsDetached() {
+    QTemporaryDir root;
+    chmod(QFile::encodeName(root.path()).constData(), 0755);
+    const QString home = root.filePath(QStringLiteral("home")), db = home + QStringLiteral("/db");
+    const QString a = db + QStringLiteral("/A.mdf"), aLog = db + QStringLiteral("/A_log.ldf"),
+                  b = db + QStringLiteral("/B.mdf");
+    QVERIFY(makeFolder(db, 0700) && makeFolder(home, 0700));
+    QVERIFY(makeFile(a, "a", 0600) && makeFile(aLog, "l", 0600) && makeFile(b, "b", 0600));
+    const QStringList paths{root.path(), home, db, a, aLog, b};
+    const QStringList before = permissions(paths);
+
+    const InPlaceOpening forA = whatInPlaceOpens({a, aLog}, kNobody);
+    QCOMPARE(forA.folders, (QStringList{home, db}));
+    QCOMPARE(forA.files, (QStringList{a, aLog}));
+    QVERIFY(inPlaceQuestion(forA, QStringLiteral("nobody"), QStringLiteral("A"))
+                .contains(QStringLiteral("• %1: --x (лише прохід, без перегляду)\n• %2: --x").arg(home, db)));
+    QString why;
+    QVERIFY2(grantInPlace(forA, kNobody, QStringLiteral("srv"), QStringLiteral("A"), &why), qPrintable(why));
+    QVERIFY2(grantInPlace(whatInPlaceOpens({b}, kNobody), kNobody, QStringLiteral("srv"), QStringLiteral("B"), &why),
+             qPrintable(why));
+    QVERIFY(asNobody({QStringLiteral("sh"), QStringLiteral("-c"), QStringLiteral("test -r '%1' -a -w '%1'").arg(a)}));
+    QVERIFY(!asNobody({QStringLiteral("ls"), home}));
+
+    leftforserver::takeBackWhatWasLeft(true); // exit and start leave what was chosen to last
+    QVERIFY(nobodyReads(a) && nobodyReads(b));
+    QVERIFY(leftforserver::whatIsOpenText().contains(
+        QStringLiteral("дозвіл для nobody на %1 (rw-), доки база даних A приєднана до srv\n"
+                       "   Забрати: setfacl -x u:nobody %1").arg(a)));
+
+    takeBackForDatabase(QStringLiteral("srv"), QStringLiteral("A"));
+    QVERIFY(!nobodyReads(a) && nobodyReads(b));
+    takeBackForDatabase(QStringLiteral("srv"), QStringLiteral("B"));
+    QCOMPARE(permissions(paths), before);
 }
 
 void TestServerAsAnother::sharedFolderFallsBackAndLeavesNothing() {

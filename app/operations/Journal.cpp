@@ -156,13 +156,18 @@ bool Journal::write(JournalEntry& entry, QString* problem) {
     return rewrite(all, problem);
 }
 
-bool Journal::markLasting(const QString& id) {
+bool Journal::markLasting(const QString& id, const QString& server, const QString& database) {
     const FolderLock lock(m_folder);
     QList<JournalEntry> all = entries();
     bool found = false;
     for (JournalEntry& e : all)
-        if (e.id == id && !e.lasting)
+        if (e.id == id) {
             found = e.lasting = true;
+            if (!database.isEmpty()) {
+                e.server = server;
+                e.database = database;
+            }
+        }
     return !found || rewrite(all, nullptr);
 }
 

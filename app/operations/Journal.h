@@ -60,8 +60,9 @@ public:
     // `problem`) when it could not be written: the thing must then not be made. The same thing
     // written again (by another layer that records it too) stays one entry: `entry` gets its id.
     bool write(JournalEntry& entry, QString* problem = nullptr);
-    // The user chose to keep it: listed from now on, not taken back.
-    bool markLasting(const QString& id);
+    // The user chose to keep it: listed from now on, not taken back (at start or exit). A server and
+    // database given name what it is kept for (taken back when that database is detached or dropped).
+    bool markLasting(const QString& id, const QString& server = QString(), const QString& database = QString());
     // Whatever lay at path went with it (a removed copy and the ACL entries it carried).
     bool crossOutAt(const QString& path);
     // Crosses the entry out: the thing was taken back, or is gone with what held it.
