@@ -273,8 +273,8 @@ private slots:
     void tabOrderOfThePanelAlone() {
         WindowHarness h;
         QVERIFY(activate(h));
-        QCOMPARE(tabCycle(h.versionList(), 5),
-                 QStringList({"ServerName", "edUserName", "edUserPass", "ToolButton1", "cbSQLServers"}));
+        QCOMPARE(tabCycle(h.versionList(), 6), QStringList({"ServerName", "edUserName", "edUserPass", "ToolButton1",
+                                                            "WhatIsOpen", "cbSQLServers"}));
     }
     void tabOrderOfEveryPage_data() {
         QTest::addColumn<int>("page");
@@ -296,7 +296,8 @@ private slots:
         // Buttons a page's rule leaves disabled take no focus; here every stop is open to it.
         for (const char* name : {"BitBtn1", "BitBtn2", "BitBtn3", "BitBtn4", "BitBtn5"})
             h.button(name)->setEnabled(true);
-        const QStringList panel = {"cbSQLServers", "ServerName", "edUserName", "edUserPass", "ToolButton1"};
+        const QStringList panel = {"cbSQLServers", "ServerName", "edUserName", "edUserPass", "ToolButton1",
+                                   "WhatIsOpen"};
         const QStringList cycle = stops + panel + QStringList{"PageControl1"};
         QCOMPARE(tabCycle(h.pages()->tabBar(), int(cycle.size())), cycle);
         // Shift+Tab walks the same way back.
