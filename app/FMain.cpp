@@ -8,6 +8,7 @@
 #include "ErrorAdvice.h"
 #include "HandlerGuard.h"
 #include "Images.h"
+#include "LeftForServer.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
 #include "OperationRun.h"
@@ -276,6 +277,7 @@ void TMain::connectHandlers() {
     connect(ui->edSavePathBAK, &QLineEdit::textChanged, this, run(&TMain::edSavePathBAKChange));
     connect(ui->cbDataBase1, &QComboBox::currentIndexChanged, this, run(&TMain::cbDataBase1Change));
     connect(ui->BitBtn5, &QPushButton::clicked, this, run(&TMain::BitBtn5Click));
+    leftforserver::addWhatIsOpenButton(ui->GroupBox1);
 }
 
 void TMain::showEvent(QShowEvent* event) {
@@ -311,11 +313,13 @@ void TMain::FormShow() {
     selectPageFromCode(0);
     ui->ServerName->setText(GetComputerNameText());
     ui->PageControl1->hide();
+    leftforserver::takeBackWhatWasLeft(false);
     tellWhatEarlierRunsLeft();
 }
 
 void TMain::FormClose() {
     ADOConnection->close();
+    leftforserver::takeBackWhatWasLeft(true);
 }
 
 void TMain::selectPageFromCode(int index) {

@@ -4,6 +4,7 @@
 #include "FMain.h"
 
 #include "ArrivedOffer.h"
+#include "AttachInPlace.h"
 #include "BackupStatements.h"
 #include "DatabaseNamesModel.h"
 #include "DatabaseOperations.h"
@@ -115,6 +116,7 @@ void TMain::BitBtn2Click() {
                                      DialogType::Warning, {DialogButton::OK});
             std::rethrow_exception(ran.stopped);
         }
+        takeBackForDatabase(ui->ServerName->text(), name); // what was opened for it while attached
         // The plain detach says nothing; one that put the others out tells that the files keep the
         // single-user mode it took for that.
         if (!plan.othersInside.isEmpty())
@@ -150,6 +152,7 @@ void TMain::BitBtn4Click() {
         WindowExecutor executor(this, *ADOQuery1, dropping);
         const ops::Ran ran = operationrun::run(this, plan, executor);
         if (ran.done) {
+            takeBackForDatabase(ui->ServerName->text(), name); // what was opened for it while attached
             modal::messageDialog(QStringLiteral("База даних ") + name + QStringLiteral(" успішно видалена !"),
                                  DialogType::Information, {DialogButton::OK});
         } else {
@@ -257,7 +260,7 @@ void TMain::offerToOpenWhatWasLeft() {
 void TMain::tellWhatEarlierRunsLeft() {
     QStringList lines;
     for (const ops::JournalEntry& left : ops::journal().ours())
-        if (left.kind != ops::JournalEntry::Kind::SingleUser &&
+        if (left.kind != ops::JournalEntry::Kind::SingleUser && !left.lasting &&
             left.pid != QCoreApplication::applicationPid())
             lines << QStringLiteral("• ") + left.describe();
     if (lines.isEmpty())

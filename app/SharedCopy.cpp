@@ -2,6 +2,7 @@
 #include "SharedCopy.h"
 
 #include "ControlsDisabled.h"
+#include "Journal.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
 #include "ProgressDialog.h"
@@ -141,9 +142,34 @@ bool copyWithProgress(QWidget* window, const QString& source, const QString& tar
 
 } // namespace
 
+namespace {
+
+// The copy's entry: the same path written twice (copyIntoShared, then the object) is one entry.
+bool journalCopy(const QString& path, QString* id, QString* problem) {
+    ops::JournalEntry entry;
+    entry.kind = ops::JournalEntry::Kind::Copy;
+    entry.path = path;
+    const bool written = ops::journal().write(entry, problem);
+    *id = entry.id;
+    return written;
+}
+
+} // namespace
+
+SharedCopy::SharedCopy(QString path) : m_path(std::move(path)) {
+    journalCopy(m_path, &m_journalId, nullptr);
+}
+
 SharedCopy::~SharedCopy() {
-    if (!m_kept)
-        QFile::remove(m_path);
+    if (m_kept)
+        return;
+    QFile::remove(m_path);
+    ops::journal().crossOutAt(m_path); // the copy and the ACL entries it carried
+}
+
+void SharedCopy::keep() {
+    m_kept = true;
+    ops::journal().markLasting(m_journalId);
 }
 
 QString freshPath(const QString& folder, const QString& fileName) {
@@ -171,8 +197,20 @@ std::unique_ptr<SharedCopy> copyIntoShared(QWidget* window, const QString& sourc
 }
 
 std::unique_ptr<SharedCopy> copyIntoSharedAs(QWidget* window, const QString& source, const QString& target) {
-    if (!copyWithProgress(window, source, target, QStringLiteral("Копіювання файлу до спільної теки")))
+    QString id, problem;
+    if (!journalCopy(target, &id, &problem))
+        throw FileTransferFailed(problem);
+    bool copied = false;
+    try {
+        copied = copyWithProgress(window, source, target, QStringLiteral("Копіювання файлу до спільної теки"));
+    } catch (...) {
+        ops::journal().crossOut(id); // nothing half-written stays (copyBytes removed it)
+        throw;
+    }
+    if (!copied) {
+        ops::journal().crossOut(id);
         throw OperationCancelled{QStringLiteral("Копіювання скасовано. Операцію не виконано.")};
+    }
     return std::make_unique<SharedCopy>(target);
 }
 

@@ -28,18 +28,20 @@ struct FileTransferFailed : std::runtime_error {
     explicit FileTransferFailed(const QString& message) : std::runtime_error(message.toStdString()) {}
 };
 
-// A copy this program made: removed when the object goes unless kept.
+// A copy this program made: removed when the object goes unless kept. It is in the journal from
+// the start (written before the file is made) until removed; kept, it is listed there as lasting.
 class SharedCopy {
 public:
-    explicit SharedCopy(QString path) : m_path(std::move(path)) {}
+    explicit SharedCopy(QString path);
     ~SharedCopy();
     SharedCopy(const SharedCopy&) = delete;
     SharedCopy& operator=(const SharedCopy&) = delete;
     QString path() const { return m_path; }
-    void keep() { m_kept = true; }
+    void keep();
 
 private:
     QString m_path;
+    QString m_journalId;
     bool m_kept = false;
 };
 

@@ -2,6 +2,7 @@
 #include "SharedFolder.h"
 
 #include "AccountAccess.h"
+#include "Journal.h"
 
 #include <QDir>
 #include <QFile>
@@ -79,9 +80,17 @@ bool tryPlace(const QString& place, uid_t server, const QString& serverName, con
             return false;
         }
     } else if (errno == ENOENT) {
+        // Written down before it is made: an ended run's empty folder is removed at the next start.
+        ops::JournalEntry entry;
+        entry.kind = ops::JournalEntry::Kind::SharedFolder;
+        entry.path = place;
+        entry.account = serverName;
+        if (!ops::journal().write(entry, why))
+            return false;
         if (mkdir(native.constData(), 0700) != 0) {
             *why = QStringLiteral("Не вдалося створити «%1»: %2.")
                        .arg(place, QString::fromLocal8Bit(strerror(errno)));
+            ops::journal().crossOut(entry.id);
             return false;
         }
         made = true;
@@ -91,8 +100,8 @@ bool tryPlace(const QString& place, uid_t server, const QString& serverName, con
     }
     const auto undo = [&] {
         takeAllBack(result.passThrough);
-        if (made)
-            rmdir(native.constData());
+        if (made && rmdir(native.constData()) == 0)
+            ops::journal().crossOutAt(place);
     };
     if (!shareNewFolder(place, getuid(), server, why)) {
         undo();

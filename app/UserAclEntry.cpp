@@ -1,6 +1,8 @@
 // Adding and taking back one account's ACL entry (see UserAclEntry.h).
 #include "UserAclEntry.h"
 
+#include "Journal.h"
+
 #include <QByteArray>
 #include <QFile>
 
@@ -10,6 +12,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <pwd.h>
+#include <vector>
 
 int permsOf(acl_entry_t entry) {
     acl_permset_t set = nullptr;
@@ -89,6 +93,46 @@ bool store(const QByteArray& native, acl_t acl, acl_type_t type, const QString& 
     return true;
 }
 
+QString accountName(uid_t uid) {
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+        return QString::fromLocal8Bit(found->pw_name);
+    return QString::number(uid);
+}
+
+std::optional<uid_t> accountUid(const QString& account) {
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwnam_r(account.toLocal8Bit().constData(), &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+        return found->pw_uid;
+    bool number = false;
+    const uint uid = account.toUInt(&number);
+    return number ? std::optional<uid_t>(uid_t(uid)) : std::nullopt;
+}
+
+// Written down before the ACL changes: a crash between leaves an entry with nothing to take back,
+// never a grant nobody knows of.
+bool journalled(AclChange& change, QString* why) {
+    ops::JournalEntry entry;
+    entry.kind = ops::JournalEntry::Kind::AclGrant;
+    entry.path = change.path;
+    entry.account = accountName(change.uid);
+    entry.acl.added = change.added;
+    entry.acl.hadEntry = change.hadEntry;
+    entry.acl.maskBefore = change.hadMask ? change.oldMask : -1;
+    QString problem;
+    if (!ops::journal().write(entry, &problem)) {
+        if (why)
+            *why = problem;
+        return false;
+    }
+    change.journalId = entry.id;
+    return true;
+}
+
 } // namespace
 
 std::optional<AclChange> addUserRights(const QString& path, uid_t uid, int perms, QString* why) {
@@ -143,18 +187,24 @@ std::optional<AclChange> addUserRights(const QString& path, uid_t uid, int perms
         setPerms(find(acl.acl, ACL_MASK), newMask);
     else
         addEntry(&acl.acl, ACL_MASK, newMask);
-    if (!store(native, acl.acl, ACL_TYPE_ACCESS, path, why))
+    if (!journalled(change, why))
         return std::nullopt;
+    if (!store(native, acl.acl, ACL_TYPE_ACCESS, path, why)) {
+        ops::journal().crossOut(change.journalId);
+        return std::nullopt;
+    }
     change.changed = true;
     return change;
 }
 
-bool takeBack(const AclChange& change, QString* why) {
-    if (!change.changed)
-        return true;
+namespace {
+
+bool takeBackAcl(const AclChange& change, QString* why) {
     const QByteArray native = QFile::encodeName(change.path);
     Acl acl(acl_get_file(native.constData(), ACL_TYPE_ACCESS));
     if (!acl.acl) {
+        if (errno == ENOENT)
+            return true; // gone, and its entries with it
         if (why)
             *why = systemError(change.path, errno);
         return false;
@@ -179,6 +229,37 @@ bool takeBack(const AclChange& change, QString* why) {
             setPerms(mask, change.hadMask ? change.oldMask : permsOf(find(acl.acl, ACL_GROUP_OBJ)));
     }
     return store(native, acl.acl, ACL_TYPE_ACCESS, change.path, why);
+}
+
+} // namespace
+
+bool takeBack(const AclChange& change, QString* why) {
+    if (!change.changed)
+        return true;
+    if (!takeBackAcl(change, why))
+        return false;
+    if (!change.journalId.isEmpty())
+        ops::journal().crossOut(change.journalId);
+    return true;
+}
+
+bool takeBackJournalled(const QString& path, const QString& account, int added, bool hadEntry, int maskBefore,
+                        QString* why) {
+    const std::optional<uid_t> uid = accountUid(account);
+    if (!uid) {
+        if (why)
+            *why = QStringLiteral("Обліковий запис «%1» не знайдено.").arg(account);
+        return false;
+    }
+    AclChange change;
+    change.path = path;
+    change.uid = *uid;
+    change.changed = true;
+    change.added = added;
+    change.hadEntry = hadEntry;
+    change.hadMask = maskBefore >= 0;
+    change.oldMask = maskBefore;
+    return takeBackAcl(change, why);
 }
 
 bool shareNewFolder(const QString& folder, uid_t user, uid_t server, QString* why) {

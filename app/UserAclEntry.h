@@ -28,15 +28,24 @@ struct AclChange {
     int oldPerms = 0;
     bool hadMask = false;
     int oldMask = 0;
+    QString journalId; // its entry in the journal (written before the change, crossed out at takeBack)
 };
 
 // Gives uid at least `perms` (Access bits) on path. An account that already has them through its
 // own entry changes nothing (changed is false). On failure returns nothing and says why in Ukrainian.
+// A change is written in the journal (ops::journal) before it is made, so that a run that ends
+// without takeBack leaves it to be taken back at the next start (takeBackJournalled).
 std::optional<AclChange> addUserRights(const QString& path, uid_t uid, int perms, QString* why);
 
 // Takes back what addUserRights added, leaving every entry made since by others. False (and why)
 // when the path is gone or cannot be changed.
 bool takeBack(const AclChange& change, QString* why);
+
+// Takes back what an ended run wrote in the journal as granted on `path` for the account `account`
+// (its name, or its uid when it has no name): the entry it added goes, bits it added to an entry
+// of the account's own go, and the mask is what it was. A path that is gone has nothing to take.
+bool takeBackJournalled(const QString& path, const QString& account, int added, bool hadEntry, int maskBefore,
+                        QString* why);
 
 // Sets a folder the caller has just made to: owner rwx, `server` rwx, nothing for anyone else, and
 // a default ACL by which every file made in it gives both `server` and `user` the rights its

@@ -3,11 +3,14 @@
 // running as that account), the shared folder, a read grant that is taken back, and the copies to
 // and from the shared folder. The account is `nobody`, which exists everywhere; tests run as root.
 #include "AccountAccess.h"
+#include "AttachInPlace.h"
 #include "AdoConnection.h"
 #include "AdoQuery.h"
 #include "DbError.h"
 #include "DevServer.h"
 #include "FileReadGrant.h"
+#include "Journal.h"
+#include "LeftForServer.h"
 #include "LongOperation.h"
 #include "ModalSeam.h"
 #include "ProgressDialog.h"
@@ -32,7 +35,9 @@
 #include <acl/libacl.h>
 #include <sys/acl.h>
 #include <sys/socket.h>
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -119,13 +124,17 @@ struct StandIn {
 
 class TestServerAsAnother : public QObject {
     Q_OBJECT
+    QTemporaryDir m_state; // the journal of what is left for the server, never the user's own
 private slots:
+    void initTestCase() { ops::setJournalForTests(m_state.path()); }
     void accountFromTheKernelsSocketTable_data();
     void accountFromTheKernelsSocketTable();
     void accountOfARealListeningSocket();
     void accessAsTheKernelDecides();
     void readGrantIsTakenBackExactly();
     void readGrantNeverWidensOthers();
+    void whatACrashLeftIsTakenBackAtTheNextStart();
+    void filesOpenedForAnAttachLastUntilItIsDetached();
     void sharedFolderFallsBackAndLeavesNothing();
     void sharedFolderPassesThroughTheUsersFolderOnly();
     void copiesGoAndCancelLeavesNothing();
@@ -305,6 +314,105 @@ void TestServerAsAnother::readGrantNeverWidensOthers() {
     QVERIFY(grant.problem().contains(file));
     QCOMPARE(permissions({file}), before);
     QVERIFY(!nobodyReads(file));
+}
+
+// A run killed while it holds a read grant leaves the home open to the server's account; the journal
+// written before the grant lets the next start take exactly that back. A copy the user kept (in the
+// server's data folder), and the ACL entry it carries, stay and are listed; an empty shared folder
+// of the ended run goes.
+void TestServerAsAnother::whatACrashLeftIsTakenBackAtTheNextStart() {
+    QTemporaryDir root;
+    chmod(QFile::encodeName(root.path()).constData(), 0755);
+    const QString home = root.filePath(QStringLiteral("home")), file = home + QStringLiteral("/VTR.mdf");
+    const QString shared = root.filePath(QStringLiteral("zelvaro-ivan")), kept = root.filePath(QStringLiteral("VTR.mdf"));
+    QVERIFY(makeFolder(home, 0700) && makeFile(file, "data", 0600));
+    const QStringList before = permissions({root.path(), home, file});
+
+    int ready[2];
+    QVERIFY(pipe(ready) == 0);
+    const pid_t run = fork();
+    if (run == 0) { // the run that is killed: a grant, a shared folder and a kept copy in it
+        FileReadGrant grant(file, kNobody, QStringLiteral("nobody"));
+        const SharedFolder folder = prepareSharedFolder(kNobody, QStringLiteral("nobody"),
+                                                        [](const QString&) { return true; }, {shared});
+        SharedCopy copy(kept);
+        makeFile(kept, "copy", 0600);
+        addUserRights(kept, kNobody, Access::Read | Access::Write, nullptr);
+        copy.keep();
+        const char state = grant.ok() && folder.ok() ? '1' : '0';
+        (void)!write(ready[1], &state, 1);
+        pause();
+        _exit(0);
+    }
+    char state = 0;
+    QVERIFY(read(ready[0], &state, 1) == 1);
+    QCOMPARE(state, '1');
+    QVERIFY(aclText(home).contains(QStringLiteral("user:65534:--x")));
+    kill(run, SIGKILL);
+    waitpid(run, nullptr, 0);
+    QVERIFY(nobodyReads(file)); // what the killed run left
+
+    // The same thing written twice is one entry.
+    ops::JournalEntry again;
+    again.kind = ops::JournalEntry::Kind::AclGrant;
+    again.path = home;
+    again.account = QStringLiteral("nobody");
+    const qsizetype entries = ops::journal().entries().size();
+    QVERIFY(ops::journal().write(again));
+    QCOMPARE(ops::journal().entries().size(), entries);
+
+    leftforserver::takeBackWhatWasLeft(false);
+    QCOMPARE(permissions({root.path(), home, file}), before);
+    QVERIFY(!nobodyReads(file));
+    QVERIFY(QFile::exists(kept) && nobodyReads(kept));
+    const QString listed = leftforserver::whatIsOpenText();
+    QVERIFY(!QFileInfo::exists(shared));
+    QVERIFY2(listed.contains(QStringLiteral("Забрати: rm -- ") + kept) &&
+                 listed.contains(QStringLiteral("Забрати: setfacl -x u:nobody ") + kept) &&
+                 !listed.contains(QStringLiteral("u:nobody ") + home + QLatin1Char('\n')),
+             qPrintable(listed));
+    // Once the copy is gone its entries go too.
+    QVERIFY(QFile::remove(kept));
+    leftforserver::takeBackWhatWasLeft(false);
+    for (const ops::JournalEntry& e : ops::journal().entries())
+        QVERIFY2(e.pid != run, qPrintable(e.describe()));
+}
+
+// Files an attach uses where they lie stay open through exit and the next start, are listed for
+// their database, and go when it is detached; the way to another attached database's files stays.
+void TestServerAsAnother::filesOpenedForAnAttachLastUntilItIsDetached() {
+    QTemporaryDir root;
+    chmod(QFile::encodeName(root.path()).constData(), 0755);
+    const QString home = root.filePath(QStringLiteral("home")), db = home + QStringLiteral("/db");
+    const QString a = db + QStringLiteral("/A.mdf"), aLog = db + QStringLiteral("/A_log.ldf"),
+                  b = db + QStringLiteral("/B.mdf");
+    QVERIFY(makeFolder(db, 0700) && makeFolder(home, 0700));
+    QVERIFY(makeFile(a, "a", 0600) && makeFile(aLog, "l", 0600) && makeFile(b, "b", 0600));
+    const QStringList paths{root.path(), home, db, a, aLog, b};
+    const QStringList before = permissions(paths);
+
+    const InPlaceOpening forA = whatInPlaceOpens({a, aLog}, kNobody);
+    QCOMPARE(forA.folders, (QStringList{home, db}));
+    QCOMPARE(forA.files, (QStringList{a, aLog}));
+    QVERIFY(inPlaceQuestion(forA, QStringLiteral("nobody"), QStringLiteral("A"))
+                .contains(QStringLiteral("• %1: --x (лише прохід, без перегляду)\n• %2: --x").arg(home, db)));
+    QString why;
+    QVERIFY2(grantInPlace(forA, kNobody, QStringLiteral("srv"), QStringLiteral("A"), &why), qPrintable(why));
+    QVERIFY2(grantInPlace(whatInPlaceOpens({b}, kNobody), kNobody, QStringLiteral("srv"), QStringLiteral("B"), &why),
+             qPrintable(why));
+    QVERIFY(asNobody({QStringLiteral("sh"), QStringLiteral("-c"), QStringLiteral("test -r '%1' -a -w '%1'").arg(a)}));
+    QVERIFY(!asNobody({QStringLiteral("ls"), home}));
+
+    leftforserver::takeBackWhatWasLeft(true); // exit and start leave what was chosen to last
+    QVERIFY(nobodyReads(a) && nobodyReads(b));
+    QVERIFY(leftforserver::whatIsOpenText().contains(
+        QStringLiteral("дозвіл для nobody на %1 (rw-), доки база даних A приєднана до srv\n"
+                       "   Забрати: setfacl -x u:nobody %1").arg(a)));
+
+    takeBackForDatabase(QStringLiteral("srv"), QStringLiteral("A"));
+    QVERIFY(!nobodyReads(a) && nobodyReads(b));
+    takeBackForDatabase(QStringLiteral("srv"), QStringLiteral("B"));
+    QCOMPARE(permissions(paths), before);
 }
 
 void TestServerAsAnother::sharedFolderFallsBackAndLeavesNothing() {

@@ -2,6 +2,7 @@
 #include "WindowHarness.h"
 
 #include "ConnectionSettings.h"
+#include "Journal.h"
 #include "RusUkrDlg.h"
 
 #include <QApplication>
@@ -90,6 +91,34 @@ private slots:
             const QImage alpha = image.convertToFormat(QImage::Format_Alpha8);
             const auto* bits = alpha.constBits();
             QVERIFY2(std::any_of(bits, bits + alpha.sizeInBytes(), [](uchar a) { return a > 0; }), name);
+        }
+    }
+
+    // The left panel's button, reached by the keyboard, lists what is open for the server's account
+    // now, each with the command that takes it back.
+    void theLeftPanelSaysWhatIsOpenForTheServer() {
+        WindowHarness h;
+        QAbstractButton* place = h.button("WhatIsOpen");
+        QVERIFY(place && place->isVisible() && (place->focusPolicy() & Qt::TabFocus));
+        const QString copy = h.server.dataDir() + QStringLiteral("/Облік.mdf");
+        for (const bool left : {false, true}) {
+            if (left) {
+                QVERIFY(writeFile(copy, "copy"));
+                ops::JournalEntry entry;
+                entry.kind = ops::JournalEntry::Kind::Copy;
+                entry.path = copy;
+                QVERIFY(ops::journal().write(entry));
+            }
+            h.script.answer(Reply::OK);
+            place->setFocus();
+            QTest::keyClick(place, Qt::Key_Space);
+            QCOMPARE(h.script.last().type, DialogType::Information);
+            QCOMPARE(h.script.last().text,
+                     left ? QStringLiteral("Що Zelvaro відкрив або залишив для облікового запису сервера:\n"
+                                           "• копія %1\n   Забрати: rm -- '%1'")
+                                .arg(copy)
+                          : QStringLiteral("Zelvaro зараз нічого не відкрив і не залишив для облікового "
+                                           "запису сервера."));
         }
     }
 
@@ -244,8 +273,8 @@ private slots:
     void tabOrderOfThePanelAlone() {
         WindowHarness h;
         QVERIFY(activate(h));
-        QCOMPARE(tabCycle(h.versionList(), 5),
-                 QStringList({"ServerName", "edUserName", "edUserPass", "ToolButton1", "cbSQLServers"}));
+        QCOMPARE(tabCycle(h.versionList(), 6), QStringList({"ServerName", "edUserName", "edUserPass", "ToolButton1",
+                                                            "WhatIsOpen", "cbSQLServers"}));
     }
     void tabOrderOfEveryPage_data() {
         QTest::addColumn<int>("page");
@@ -267,7 +296,8 @@ private slots:
         // Buttons a page's rule leaves disabled take no focus; here every stop is open to it.
         for (const char* name : {"BitBtn1", "BitBtn2", "BitBtn3", "BitBtn4", "BitBtn5", "BitBtn6"})
             h.button(name)->setEnabled(true);
-        const QStringList panel = {"cbSQLServers", "ServerName", "edUserName", "edUserPass", "ToolButton1"};
+        const QStringList panel = {"cbSQLServers", "ServerName", "edUserName", "edUserPass", "ToolButton1",
+                                   "WhatIsOpen"};
         const QStringList cycle = stops + panel + QStringList{"PageControl1"};
         QCOMPARE(tabCycle(h.pages()->tabBar(), int(cycle.size())), cycle);
         // Shift+Tab walks the same way back.

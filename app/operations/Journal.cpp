@@ -24,7 +24,7 @@ namespace {
 const char* const kKinds[] = {"single-user", "acl-grant", "copy", "shared-folder", "detached"};
 
 QJsonObject toJson(const JournalEntry& e) {
-    return QJsonObject{{QStringLiteral("kind"), QLatin1String(kKinds[int(e.kind)])},
+    QJsonObject o{{QStringLiteral("kind"), QLatin1String(kKinds[int(e.kind)])},
                        {QStringLiteral("server"), e.server},
                        {QStringLiteral("database"), e.database},
                        {QStringLiteral("path"), e.path},
@@ -32,6 +32,13 @@ QJsonObject toJson(const JournalEntry& e) {
                        {QStringLiteral("id"), e.id},
                        {QStringLiteral("pid"), e.pid},
                        {QStringLiteral("made"), e.made.toString(Qt::ISODate)}};
+    if (e.lasting)
+        o.insert(QStringLiteral("lasting"), true);
+    if (e.kind == JournalEntry::Kind::AclGrant)
+        o.insert(QStringLiteral("acl"), QJsonObject{{QStringLiteral("added"), e.acl.added},
+                                                    {QStringLiteral("hadEntry"), e.acl.hadEntry},
+                                                    {QStringLiteral("maskBefore"), e.acl.maskBefore}});
+    return o;
 }
 
 bool fromJson(const QJsonObject& o, JournalEntry& e) {
@@ -46,6 +53,11 @@ bool fromJson(const QJsonObject& o, JournalEntry& e) {
             e.id = o.value(QStringLiteral("id")).toString();
             e.pid = o.value(QStringLiteral("pid")).toInteger();
             e.made = QDateTime::fromString(o.value(QStringLiteral("made")).toString(), Qt::ISODate);
+            e.lasting = o.value(QStringLiteral("lasting")).toBool();
+            const QJsonObject acl = o.value(QStringLiteral("acl")).toObject();
+            e.acl.added = acl.value(QStringLiteral("added")).toInt();
+            e.acl.hadEntry = acl.value(QStringLiteral("hadEntry")).toBool();
+            e.acl.maskBefore = acl.value(QStringLiteral("maskBefore")).toInt(-1);
             return true;
         }
     return false; // a kind of a later version: left for it
@@ -134,12 +146,40 @@ QList<JournalEntry> Journal::ours() const {
 
 bool Journal::write(JournalEntry& entry, QString* problem) {
     const FolderLock lock(m_folder);
+    QList<JournalEntry> all = entries();
+    for (const JournalEntry& e : all)
+        if (e.sameThing(entry) && e.account == entry.account) {
+            entry = e;
+            return true;
+        }
     entry.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
     entry.pid = ::getpid();
     entry.made = QDateTime::currentDateTimeUtc();
-    QList<JournalEntry> all = entries();
     all << entry;
     return rewrite(all, problem);
+}
+
+bool Journal::markLasting(const QString& id, const QString& server, const QString& database) {
+    const FolderLock lock(m_folder);
+    QList<JournalEntry> all = entries();
+    bool found = false;
+    for (JournalEntry& e : all)
+        if (e.id == id) {
+            found = e.lasting = true;
+            if (!database.isEmpty()) {
+                e.server = server;
+                e.database = database;
+            }
+        }
+    return !found || rewrite(all, nullptr);
+}
+
+bool Journal::crossOutAt(const QString& path) {
+    const FolderLock lock(m_folder);
+    QList<JournalEntry> all = entries();
+    const qsizetype before = all.size();
+    all.removeIf([&](const JournalEntry& e) { return e.kind != JournalEntry::Kind::SingleUser && e.path == path; });
+    return all.size() == before || rewrite(all, nullptr);
 }
 
 bool Journal::crossOut(const QString& id) {

@@ -28,6 +28,15 @@ struct JournalEntry {
     QString database;
     QString path;
     QString account;
+    // AclGrant: exactly what the entry changed, so that a later run takes back that and no more.
+    struct AclUndo {
+        int added = 0;          // the rwx bits the account's entry gained
+        bool hadEntry = false;  // the account had an entry of its own before (it keeps it)
+        int maskBefore = -1;    // the mask before, -1 when there was none
+    } acl;
+    // Chosen by the user to stay (an attached database's copies, a grant while it stays attached):
+    // listed, never taken back at start or exit.
+    bool lasting = false;
     // Filled in when written: which run of Zelvaro made it (a live other run's entries are its own).
     QString id;
     qint64 pid = 0;
@@ -50,8 +59,14 @@ public:
     QString file() const;
 
     // Writes the entry down before the thing is made; returns its id. False (and the reason in
-    // `problem`) when it could not be written: the thing must then not be made.
+    // `problem`) when it could not be written: the thing must then not be made. The same thing
+    // written again (by another layer that records it too) stays one entry: `entry` gets its id.
     bool write(JournalEntry& entry, QString* problem = nullptr);
+    // The user chose to keep it: listed from now on, not taken back (at start or exit). A server and
+    // database given name what it is kept for (taken back when that database is detached or dropped).
+    bool markLasting(const QString& id, const QString& server = QString(), const QString& database = QString());
+    // Whatever lay at path went with it (a removed copy and the ACL entries it carried).
+    bool crossOutAt(const QString& path);
     // Crosses the entry out: the thing was taken back, or is gone with what held it.
     bool crossOut(const QString& id);
     QList<JournalEntry> entries() const;
