@@ -137,7 +137,7 @@ private slots:
             QFile::copy(folder + QLatin1Char('/') + verified[0], folder + QLatin1Char('/') + renamedCopy));
 
         dev.stop();
-        dev.setExtraArguments({QStringLiteral("--slow"), QStringLiteral("1500")});
+        dev.setExtraArguments({QStringLiteral("--slow"), QStringLiteral("600")});
         QVERIFY(dev.start());
         QTest::qWait(1100);
         QProcess killed;
