@@ -218,15 +218,8 @@ bool TMain::AttachDatabase(const QString& Name, const QString& MdfPath, const QS
     longop::Operation attaching = longop::attach(Name);
     attaching.ask = [this, &plan] {
         ops::Server now = server();
-        switch (ops::attach::outcome(plan, now)) {
-        case ops::Outcome::Done:
-            return longop::Left::Done;
-        case ops::Outcome::NotDone:
-            return longop::Left::NotDone;
-        case ops::Outcome::Unknown:
-            break;
-        }
-        throw DbError(QString()); // the server could not say: the user is told what it may have left
+        // Unknown: the server could not say, and the user is told what it may have left.
+        return operationrun::leftBy(ops::attach::outcome(plan, now));
     };
     // The copies go only when the server surely did not attach them: after any other ending they
     // may be the database's files now.

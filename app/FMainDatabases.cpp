@@ -139,15 +139,8 @@ void TMain::BitBtn4Click() {
         longop::Operation dropping = longop::drop(name);
         dropping.ask = [this, &plan] {
             ops::Server now = server();
-            switch (ops::drop::outcome(plan, now)) {
-            case ops::Outcome::Done:
-                return longop::Left::Done;
-            case ops::Outcome::NotDone:
-                return longop::Left::NotDone;
-            case ops::Outcome::Unknown:
-                break;
-            }
-            throw DbError(QString()); // the server could not say: the user is told what it may have left
+            // Unknown: the server could not say, and the user is told what it may have left.
+            return operationrun::leftBy(ops::drop::outcome(plan, now));
         };
         WindowExecutor executor(this, *ADOQuery1, dropping);
         const ops::Ran ran = operationrun::run(this, plan, executor);

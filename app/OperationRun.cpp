@@ -2,6 +2,7 @@
 #include "OperationRun.h"
 
 #include "AdoQuery.h"
+#include "DbError.h"
 #include "ModalSeam.h"
 #include "ServerWait.h"
 #include "SingleUser.h"
@@ -31,6 +32,18 @@ void closeRequested(QWidget* window) {
 
 bool closing() {
     return g_closeAfter != nullptr;
+}
+
+longop::Left leftBy(ops::Outcome outcome) {
+    switch (outcome) {
+    case ops::Outcome::Done:
+        return longop::Left::Done;
+    case ops::Outcome::NotDone:
+        return longop::Left::NotDone;
+    case ops::Outcome::Unknown:
+        break;
+    }
+    throw DbError(QString());
 }
 
 ops::Ran run(QWidget* window, const ops::Plan& plan, WindowExecutor& executor) {

@@ -4,6 +4,7 @@
 // runs stops it after the statement in progress and waits, under the wait dialog, for the put-back.
 #pragma once
 
+#include "DatabaseOperations.h"
 #include "LongOperation.h"
 #include "Runner.h"
 
@@ -42,6 +43,10 @@ bool isRunning();
 void closeRequested(QWidget* window);
 // Whether the run now ending was asked to close the window.
 bool closing();
+
+// What a long statement's cancel left, as the operation's outcome says it; the server could not
+// say (Unknown): thrown as an error, and the user is told what the operation may have left.
+longop::Left leftBy(ops::Outcome outcome);
 
 // Runs the plan; when the window was closed meanwhile, tells only a put-back that failed and ends
 // the handler quietly (the window then closes).
