@@ -215,7 +215,9 @@ void Session::press(const Step& step, StepRecord& record) {
     // A restore the user let go to other folders than the page's (the server's own, offered for a
     // folder it cannot create files in): the files the question named, and further files beside them.
     if (record.asked.op == Op::Restore) {
-        static const QRegularExpression named(QStringLiteral("(/\\S+\\.(?:mdf|ldf|ndf))(?=\\s|$)"));
+        // A backup may record its files' names in capitals (Sales.MDF), and the offer keeps them.
+        static const QRegularExpression named(QStringLiteral("(/\\S+\\.(?:mdf|ldf|ndf))(?=\\s|$)"),
+                                              QRegularExpression::CaseInsensitiveOption);
         for (const QString& t : confirmed) {
             if (!t.contains(QStringLiteral("у власному каталозі сервера")))
                 continue;
@@ -224,7 +226,7 @@ void Session::press(const Step& step, StepRecord& record) {
                 record.permit.files << file;
                 record.permit.newFilesIn << folderOf(file);
                 // What the user agreed to is where the restore now goes.
-                (file.endsWith(QLatin1String(".ldf")) ? record.asked.ldf : record.asked.mdf) = file;
+                (file.endsWith(QLatin1String(".ldf"), Qt::CaseInsensitive) ? record.asked.ldf : record.asked.mdf) = file;
             }
         }
     }
