@@ -26,15 +26,6 @@ bool exists(const QString& path) {
     return lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
-QString shellQuoted(const QString& text) {
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9._/:,+=@-]+$"));
-    if (plain.match(text).hasMatch())
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1Char('\''), QLatin1String("'\\''"));
-    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
-}
-
 QString rights(int bits) {
     return QString(QLatin1Char(bits & 4 ? 'r' : '-')) + QLatin1Char(bits & 2 ? 'w' : '-') +
            QLatin1Char(bits & 1 ? 'x' : '-');
@@ -84,7 +75,8 @@ QString undoCommand(const ops::JournalEntry& entry) {
     case Kind::SharedFolder:
         return QStringLiteral("rmdir -- %1").arg(shellQuoted(entry.path));
     case Kind::SingleUser:
-        break;
+    case Kind::Detached:
+        break; // the server's, not the account's: asked about at the next connect
     }
     return QString();
 }
@@ -92,7 +84,7 @@ QString undoCommand(const ops::JournalEntry& entry) {
 QString whatIsOpenText() {
     QStringList lines;
     for (const ops::JournalEntry& e : ops::journal().entries()) {
-        if (e.kind == Kind::SingleUser || !exists(e.path))
+        if (e.kind == Kind::SingleUser || e.kind == Kind::Detached || !exists(e.path))
             continue;
         QString what = e.describe();
         if (e.kind == Kind::AclGrant)

@@ -3,6 +3,7 @@
 
 #include "AccountAccess.h"
 #include "Journal.h"
+#include "UserAclEntry.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,27 +20,8 @@
 
 namespace {
 
-QString accountName(uid_t uid) {
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
-        return QString::fromLocal8Bit(found->pw_name);
-    return QString::number(uid);
-}
-
 QString myName() {
     return accountName(getuid());
-}
-
-// Quoted for the shell only when it has to be, so that the usual command reads plainly.
-QString shellQuoted(const QString& text) {
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9._/:,+=@-]+$"));
-    if (plain.match(text).hasMatch())
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1Char('\''), QLatin1String("'\\''"));
-    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
 
 // Every folder from "/" down to path's parent.

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <acl/libacl.h>
 #include <sys/acl.h>
@@ -91,15 +92,6 @@ bool store(const QByteArray& native, acl_t acl, acl_type_t type, const QString& 
         return false;
     }
     return true;
-}
-
-QString accountName(uid_t uid) {
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
-        return QString::fromLocal8Bit(found->pw_name);
-    return QString::number(uid);
 }
 
 std::optional<uid_t> accountUid(const QString& account) {
@@ -300,4 +292,22 @@ QString aclText(const QString& path) {
         }
     }
     return out;
+}
+
+QString accountName(uid_t uid) {
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+        return QString::fromLocal8Bit(found->pw_name);
+    return QString::number(uid);
+}
+
+QString shellQuoted(const QString& text) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9._/:,+=@-]+$"));
+    if (plain.match(text).hasMatch())
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('\''), QLatin1String("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }

@@ -54,3 +54,8 @@ bool shareNewFolder(const QString& folder, uid_t user, uid_t server, QString* wh
 
 // The ACL of path as text (access ACL, then "default:" lines), for tests and messages.
 QString aclText(const QString& path);
+
+// The account's name as this computer knows it; its number when it has none.
+QString accountName(uid_t uid);
+// Quoted for the shell only when it has to be, so that the usual command reads plainly.
+QString shellQuoted(const QString& text);
