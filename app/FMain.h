@@ -216,11 +216,6 @@ private:
     bool confirmPlan(OperationPlan& plan);
     // The server's own view of its files, asked on the window's statement object.
     serverfiles::ServerFiles serverFiles();
-    // For backups the server cannot read where they lie: the remedy of letting it read that one
-    // file for as long as the plan lives. Nothing when the server's account is not known here.
-    // next: the offer for what else is refused once the server reads the file (a restore's folders).
-    void offerReadGrant(OperationPlan& plan, serverfiles::ServerFiles& files,
-                        const std::function<void(OperationPlan&)>& next = {});
     // Whether the server finds a file this computer has just made (true also when the server would
     // not say or no connection is open): false for a container or another machine.
     bool serverSeesThisComputer();

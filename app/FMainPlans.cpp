@@ -110,48 +110,6 @@ bool TMain::fileSeen(serverfiles::ServerFiles& files, const QString& path) {
     return filechecks::fileExists(path);
 }
 
-void TMain::offerReadGrant(OperationPlan& plan, serverfiles::ServerFiles& files,
-                           const std::function<void(OperationPlan&)>& next) {
-    // Only backups the server reads, on this computer, of an account known here: a database file
-    // to attach is written too, and a folder to create files in is no one file to open. A folder
-    // it cannot create files in as well needs `next`, the offer that follows once it reads.
-    const QStringList refused = plan.refusedPaths(FileUse::Read);
-    if (plan.serverUid < 0 || refused.isEmpty() || plan.kind == OperationPlan::Kind::Attach)
-        return;
-    if (!next && (plan.refusedPaths(FileUse::CreateIn).size() || plan.refusedPaths(FileUse::Write).size()))
-        return;
-    for (const QString& path : refused)
-        if (!filechecks::fileExists(path))
-            return;
-    plan.remedy.offer =
-        QStringLiteral("Дозволити серверу (%1) прочитати %2 там, де лежить? Дозвіл стосується лише цього файлу "
-                       "і проходу через каталоги на шляху (без перегляду їх вмісту) і буде забраний, щойно "
-                       "операція закінчиться.")
-            .arg(plan.serverAccount, refused.join(QLatin1String(", ")));
-    plan.remedy.apply = [this, &files, next](OperationPlan& p) {
-        for (PlannedFile& f : p.files) {
-            if (f.reach != Reach::Refused || f.use != FileUse::Read)
-                continue;
-            auto grant = std::make_shared<FileReadGrant>(f.path, uid_t(p.serverUid), p.serverAccount);
-            if (!grant->ok()) {
-                modal::messageDialog(grant->problem() + QLatin1Char('\n') + QStringLiteral("Серверу нічого не надіслано."),
-                                     DialogType::Error, {DialogButton::OK});
-                return false;
-            }
-            p.kept.push_back(grant);
-            f.reach = Reach::Unknown;
-        }
-        // Relied on only once the server says it reads the file now; what else it was refused
-        // gets the next offer, which confirmPlan asks in turn.
-        askServerAbout(p, files);
-        if (p.refused() && p.refusedPaths(FileUse::Read).isEmpty() && next)
-            next(p);
-        if (!p.refused() || p.remedy.apply)
-            return true;
-        return serverReachesAfterRemedy(p, files);
-    };
-}
-
 bool TMain::serverReachesAfterRemedy(OperationPlan& plan, serverfiles::ServerFiles& files) {
     askServerAbout(plan, files);
     if (!plan.refused())

@@ -109,10 +109,6 @@ struct OperationPlan {
     // The statements as the confirmation's T-SQL section shows them, one after another.
     QString shownStatements() const;
 
-    // backup: where the server writes the backup when it cannot write the path the user chose (a
-    // new file in the shared folder, moved to the chosen path once verified); empty: the chosen path.
-    QString backupWrittenAt;
-
     // attach, detach, drop
     // The other sessions inside the database when the plan was made: Yes puts them out first
     // (statements then begins with SINGLE_USER WITH ROLLBACK IMMEDIATE).

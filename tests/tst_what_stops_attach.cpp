@@ -189,7 +189,7 @@ private slots:
         h.sql(QStringLiteral("CREATE DATABASE Old"));
         Holder holder(h.server, QStringLiteral("Old"));
         QVERIFY(h.connect());
-        modal::setProgressWatcher([&h](ProgressDialog& d) {
+        modal::setProgressWatcher([&h](ProgressDialog&) {
             if (h.server.receivedStatements().contains(QLatin1String("SET SINGLE_USER")))
                 QTimer::singleShot(0, h.window.get(), [&h] { h.window->close(); });
         });
