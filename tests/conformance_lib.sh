@@ -10,10 +10,13 @@ trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"' EXI
 
 start() { # start NAME VERSION [ARGS...] -> sets port
     mkdir -p "$work/$1"
+    # A server started again under the same name must not be found by the last one's line: the
+    # shell truncates the file only once the new process runs, after the wait below has begun.
+    rm -f "$work/$1/out"
     "$server" --port 0 --browser-port 0 --version "$2" --data-dir "$work/$1/data" "${@:3}" >"$work/$1/out" 2>&1 &
     pids+=($!)
-    for _ in $(seq 50); do grep -q listening "$work/$1/out" && break; sleep 0.1; done
-    port=$(grep -m1 -o ':[0-9]*' "$work/$1/out" | tr -d :)
+    for _ in $(seq 50); do grep -qs listening "$work/$1/out" && break; sleep 0.1; done
+    port=$(grep -s -m1 -o ':[0-9]*' "$work/$1/out" | tr -d :)
 }
 run_tsql() { # run_tsql PORT TDSVER BATCH
     printf '%s\ngo\nquit\n' "$3" | TDSVER=$2 timeout 60 tsql -H 127.0.0.1 -p "$1" -U sa -P pvtmo 2>&1
