@@ -1,5 +1,7 @@
 #include "RpcParams.h"
 
+#include "Principals.h"
+
 #include "Utf.h"
 
 #include <cctype>
@@ -36,16 +38,6 @@ bool isCodePageType(const std::string& t) {
 }
 bool isBinaryType(const std::string& t) {
     return t == "varbinary" || t == "binary" || t == "image";
-}
-
-std::string hex(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out = "0x";
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
 }
 
 } // namespace
@@ -142,7 +134,7 @@ bool Bindings::literal(const std::string& variable, tsql::Token& token) const {
         text = std::to_string(v.integer);
         break;
     case Value::Binary:
-        text = isUnicodeType(type) || isCodePageType(type) ? v.text : hex(v.text);
+        text = isUnicodeType(type) || isCodePageType(type) ? v.text : principals::hex(v.text);
         break;
     default:
         text = v.text;

@@ -388,17 +388,25 @@ long long pagesHoldingData(int fd, long long size) {
 }
 
 namespace {
-// The header page's key=value fields, or false when the file has no header of ours.
-bool headerFields(const std::string& path, std::vector<std::pair<std::string, std::string>>& fields) {
+// The file's first page (shorter when the file is), or false when there is none to read.
+bool headerPage(const std::string& path, std::string& page) {
     const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY);
     if (fd < 0)
         return false;
-    std::string page(size_t(kPageSize), '\0');
+    page.assign(size_t(kPageSize), '\0');
     const ssize_t n = ::pread(fd, &page[0], page.size(), 0);
     ::close(fd);
     if (n <= 0)
         return false;
     page.resize(size_t(n));
+    return true;
+}
+
+// The header page's key=value fields, or false when the file has no header of ours.
+bool headerFields(const std::string& path, std::vector<std::pair<std::string, std::string>>& fields) {
+    std::string page;
+    if (!headerPage(path, page))
+        return false;
     const size_t start = page.compare(0, sizeof kDataMagic - 1, kDataMagic) == 0 ? sizeof kDataMagic - 1
                          : page.compare(0, sizeof kLogMagic - 1, kLogMagic) == 0 ? sizeof kLogMagic - 1
                                                                                  : 0;
@@ -468,15 +476,9 @@ bool rewriteHeader(const std::string& serverPath, const FileHeader& header) {
 
 bool readHeader(const std::string& serverPath, FileHeader& out) {
     const std::string path = pathspace::host(serverPath);
-    const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY);
-    if (fd < 0)
+    std::string page;
+    if (!headerPage(path, page))
         return false;
-    std::string page(size_t(kPageSize), '\0');
-    const ssize_t n = ::pread(fd, &page[0], page.size(), 0);
-    ::close(fd);
-    if (n <= 0)
-        return false;
-    page.resize(size_t(n));
     const bool data = page.compare(0, sizeof kDataMagic - 1, kDataMagic) == 0;
     const bool log = page.compare(0, sizeof kLogMagic - 1, kLogMagic) == 0;
     if (!data && !log)

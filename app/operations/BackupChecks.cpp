@@ -2,6 +2,7 @@
 #include "BackupChecks.h"
 
 #include "AdoQuery.h"
+#include "RestorePlan.h"
 #include "DbError.h"
 #include "SqlQuote.h"
 
@@ -114,15 +115,6 @@ QString headerOnly(const QString& path) {
     return QLatin1String("RESTORE HEADERONLY FROM DISK = ") + sqlquote::literal(path);
 }
 
-// A backup's finish date as the confirmation names it: "08.12.2026 11:30".
-QString shownDate(const QString& serverDate) {
-    for (const char* format : {"yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-dd HH:mm:ss"}) {
-        const QDateTime when = QDateTime::fromString(serverDate, QLatin1String(format));
-        if (when.isValid())
-            return when.toString(QStringLiteral("dd.MM.yyyy HH:mm"));
-    }
-    return serverDate;
-}
 } // namespace
 
 Held read(AdoQuery& query, const QString& path, bool exists, bool is2000) {
@@ -182,7 +174,7 @@ QString question(const QString& database, const QString& path, const Held& held,
             continue;
         const QString named = s.finishDate.isEmpty()
                                   ? s.database
-                                  : QStringLiteral("%1 від %2").arg(s.database, shownDate(s.finishDate));
+                                  : QStringLiteral("%1 від %2").arg(s.database, restoreplan::shownDate(s.finishDate));
         if (!others.contains(named))
             others << named;
     }
